@@ -1,0 +1,166 @@
+/// @file
+/// The suite's settings layer: a hierarchical store of string values, loaded from
+/// and saved to XML files, with a current path into the tree. Keys are paths with
+/// "." as separator, relative to the current node.
+///
+/// Copies are cheap: a copy shares the tree with its source until either of them
+/// changes it, and it starts at the source's current path; its pushes and pops
+/// never move the source.
+#pragma once
+
+#include <charconv>
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include <Eigen/Core>
+#include <Eigen/Geometry>
+#include <boost/property_tree/ptree.hpp>
+
+#include "logging_manager.h"
+#include "zelvane_platform_export.h"
+
+namespace zelvane {
+
+class ZELVANE_SETTINGS_API SettingsManager : public LoggedComponent {
+ public:
+  using Tree = boost::property_tree::ptree;
+
+  /// An empty store at its root.
+  SettingsManager();
+  /// A store that shares `other`'s tree (until one of them changes it) and starts at
+  /// `other`'s current path.
+  SettingsManager(const SettingsManager& other);
+  SettingsManager& operator=(const SettingsManager& other);
+  ~SettingsManager() override;
+
+  /// Merges the XML file into the tree. The document's single root element, whatever
+  /// its name, stands for the store's root. Where the same key path exists in both,
+  /// the file wins; repeated children of one name are merged by their position
+  /// among the children of that name. Comments are dropped.
+  /// Throws `std::runtime_error` naming the file and the reason when the file is
+  /// missing, unreadable or malformed; the tree is then unchanged.
+  void addXML(const std::string& file);
+
+  /// Writes the whole tree (not only the current node) under a root element
+  /// "Settings". Throws `std::runtime_error` naming the file when it cannot be written.
+  void saveXML(const std::string& file) const;
+
+  /// Makes the first child `name` of the current node current, creating it if absent.
+  void pathPush(const std::string& name);
+  /// Makes the `index`-th (from 0) child `name` current; an index equal to the count
+  /// of such children appends one. `node` is unused and must be null. Throws
+  /// `std::out_of_range` for a negative index or one beyond the count.
+  void pathPush(const std::string& name, int index, Tree* node);
+  /// Makes the parent current and returns the new current path. Throws
+  /// `std::logic_error` at the root.
+  const std::string& pathPop();
+  /// "" at the root, else the names of the pushed nodes joined by ".".
+  const std::string& currentPath() const { return current_path_; }
+
+  /// Number of children of the current node whose key is `name`.
+  int getChildCount(const std::string& name) const;
+  /// True when `key` (a path below the current node) exists.
+  bool exists(const std::string& key) const;
+  /// Removes the subtree at `path` below the current node (every child of that name
+  /// at the last step), if present.
+  void deletePath(const std::string& path);
+
+  /// The value at `key` converted to T. Throws `boost::property_tree::ptree_bad_path`
+  /// when the key is missing and `boost::property_tree::ptree_bad_data` when the text
+  /// does not convert (for numbers: the whole text must be the number).
+  template <class T>
+  T get(const std::string& key) const;
+
+  /// Creates or replaces the value at `key`, creating the nodes on the way.
+  /// Floating-point values are written in their shortest round-trip form.
+  template <class T>
+  void set(const std::string& key, const T& value);
+
+  /// The node that is current now.
+  const Tree& currentNode() const { return *nodes_.back(); }
+  /// The whole tree.
+  const Tree& tree() const { return *tree_; }
+
+ private:
+  struct Step {
+    std::string name;
+    int index;
+  };
+
+  Tree& mutableCurrentNode();
+  void detach();
+  void rebuildNodes();
+  void updateCurrentPath();
+  void logGot(const std::string& key, const std::string& value) const;
+  void logSet(const std::string& key, const std::string& value) const;
+
+  std::shared_ptr<Tree> tree_;
+  std::vector<Step> steps_;
+  std::vector<Tree*> nodes_;  // nodes_[0] is the root, nodes_.back() the current node
+  std::string current_path_;
+};
+
+namespace detail {
+
+template <class T>
+std::string settingsText(const T& value) {
+  if constexpr (std::is_same_v<T, std::string>) {
+    return value;
+  } else if constexpr (std::is_same_v<T, bool>) {
+    return value ? "true" : "false";
+  } else if constexpr (std::is_floating_point_v<T>) {
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+  } else {
+    boost::property_tree::ptree node;
+    node.put_value(value);
+    return node.data();
+  }
+}
+
+}  // namespace detail
+
+template <class T>
+T SettingsManager::get(const std::string& key) const {
+  const Tree& child = currentNode().get_child(Tree::path_type(key, '.'));
+  T value = child.get_value<T>();
+  logGot(key, child.data());
+  return value;
+}
+
+template <class T>
+void SettingsManager::set(const std::string& key, const T& value) {
+  const std::string text = detail::settingsText(value);
+  logSet(key, text);
+  mutableCurrentNode().put(Tree::path_type(key, '.'), text);
+}
+
+template <>
+inline std::string SettingsManager::get<std::string>(const std::string& key) const {
+  const Tree& child = currentNode().get_child(Tree::path_type(key, '.'));
+  logGot(key, child.data());
+  return child.data();
+}
+
+namespace utils {
+
+enum EAngleUnits { DEGREES = 0, RADIANS = 1 };
+
+/// The vector stored at the current node under "x", "y", "z".
+ZELVANE_SETTINGS_API Eigen::Vector3f getVector3f(const SettingsManager& settings);
+/// Stores `value` at the current node under "x", "y", "z".
+ZELVANE_SETTINGS_API void setVector3f(SettingsManager& settings, const Eigen::Vector3f& value);
+/// The quaternion stored at the current node under "x", "y", "z", "w" (not normalised).
+ZELVANE_SETTINGS_API Eigen::Quaternionf getQuaternion(const SettingsManager& settings);
+/// Stores `value` at the current node under "x", "y", "z", "w".
+ZELVANE_SETTINGS_API void setQuaternionf(SettingsManager& settings, const Eigen::Quaternionf& value);
+/// Stores yaw, pitch, roll (elements 0, 1, 2 of `ypr`, as given) under "yaw",
+/// "pitch", "roll" and the unit under "units" ("radians" or "degrees").
+ZELVANE_SETTINGS_API void setYPR(SettingsManager& settings, const Eigen::Vector3f& ypr,
+                                 EAngleUnits units);
+
+}  // namespace utils
+}  // namespace zelvane

@@ -1,0 +1,223 @@
+#include "settings_manager.h"
+
+#include <map>
+#include <stdexcept>
+
+#include <boost/property_tree/xml_parser.hpp>
+
+namespace zelvane {
+
+namespace {
+
+using Tree = SettingsManager::Tree;
+
+// The index-th child keyed `name`, or null.
+Tree* nthChild(Tree& parent, const std::string& name, int index) {
+  int seen = 0;
+  for (auto& child : parent) {
+    if (child.first == name && seen++ == index) return &child.second;
+  }
+  return nullptr;
+}
+
+// Merges `from` into `into`: values of `from` win; the k-th child of a name merges
+// into the k-th child of that name, and children beyond those present are appended.
+void merge(Tree& into, const Tree& from) {
+  if (from.empty() || !from.data().empty()) into.data() = from.data();
+  std::map<std::string, int> occurrence;
+  for (const auto& child : from) {
+    const int index = occurrence[child.first]++;
+    if (Tree* target = nthChild(into, child.first, index)) {
+      merge(*target, child.second);
+    } else {
+      into.push_back(child);
+    }
+  }
+}
+
+}  // namespace
+
+SettingsManager::SettingsManager() : tree_(std::make_shared<Tree>()), nodes_{tree_.get()} {}
+
+SettingsManager::SettingsManager(const SettingsManager& other)
+    : LoggedComponent(other),
+      tree_(other.tree_),
+      steps_(other.steps_),
+      nodes_(other.nodes_),
+      current_path_(other.current_path_) {}
+
+SettingsManager& SettingsManager::operator=(const SettingsManager& other) {
+  if (this != &other) {
+    LoggedComponent::operator=(other);
+    tree_ = other.tree_;
+    steps_ = other.steps_;
+    nodes_ = other.nodes_;
+    current_path_ = other.current_path_;
+  }
+  return *this;
+}
+
+SettingsManager::~SettingsManager() = default;
+
+void SettingsManager::detach() {
+  if (tree_.use_count() == 1) return;
+  tree_ = std::make_shared<Tree>(*tree_);
+  rebuildNodes();
+}
+
+void SettingsManager::rebuildNodes() {
+  nodes_.assign(1, tree_.get());
+  for (const Step& step : steps_) nodes_.push_back(nthChild(*nodes_.back(), step.name, step.index));
+}
+
+Tree& SettingsManager::mutableCurrentNode() {
+  detach();
+  return *nodes_.back();
+}
+
+void SettingsManager::updateCurrentPath() {
+  current_path_.clear();
+  for (const Step& step : steps_) {
+    if (!current_path_.empty()) current_path_ += '.';
+    current_path_ += step.name;
+  }
+}
+
+void SettingsManager::addXML(const std::string& file) {
+  Tree document;
+  try {
+    boost::property_tree::read_xml(file, document,
+                                   boost::property_tree::xml_parser::trim_whitespace |
+                                       boost::property_tree::xml_parser::no_comments);
+  } catch (const boost::property_tree::xml_parser_error& e) {
+    throw std::runtime_error("cannot read settings file '" + file + "': " + e.message() +
+                             (e.line() > 0 ? " (line " + std::to_string(e.line()) + ")" : ""));
+  }
+  if (document.size() != 1) {
+    throw std::runtime_error("cannot read settings file '" + file +
+                             "': expected a single root element, found " +
+                             std::to_string(document.size()));
+  }
+  // Merging into the shared tree would change what copies see, so merge into our
+  // own tree; the current node is found again by its steps afterwards.
+  Tree merged = *tree_;
+  merge(merged, document.front().second);
+  tree_ = std::make_shared<Tree>(std::move(merged));
+  rebuildNodes();
+}
+
+void SettingsManager::saveXML(const std::string& file) const {
+  Tree document;
+  document.add_child("Settings", *tree_);
+  try {
+    boost::property_tree::write_xml(
+        file, document, std::locale(),
+        boost::property_tree::xml_writer_make_settings<std::string>(' ', 2));
+  } catch (const boost::property_tree::xml_parser_error& e) {
+    throw std::runtime_error("cannot write settings file '" + file + "': " + e.message());
+  }
+}
+
+void SettingsManager::pathPush(const std::string& name) {
+  Tree* child = currentNode().count(name) > 0 ? nthChild(*nodes_.back(), name, 0) : nullptr;
+  if (child == nullptr) {
+    child = &mutableCurrentNode().push_back(Tree::value_type(name, Tree()))->second;
+  }
+  steps_.push_back(Step{name, 0});
+  nodes_.push_back(child);
+  updateCurrentPath();
+}
+
+void SettingsManager::pathPush(const std::string& name, int index, Tree* /*node*/) {
+  const int count = getChildCount(name);
+  if (index < 0 || index > count) {
+    throw std::out_of_range("settings path '" + current_path_ + "': child '" + name + "' index " +
+                            std::to_string(index) + " is beyond the " + std::to_string(count) +
+                            " present");
+  }
+  Tree* child = nullptr;
+  if (index == count) {
+    child = &mutableCurrentNode().push_back(Tree::value_type(name, Tree()))->second;
+  } else {
+    child = nthChild(*nodes_.back(), name, index);
+  }
+  steps_.push_back(Step{name, index});
+  nodes_.push_back(child);
+  updateCurrentPath();
+}
+
+const std::string& SettingsManager::pathPop() {
+  if (steps_.empty()) throw std::logic_error("settings path: cannot pop at the root");
+  steps_.pop_back();
+  nodes_.pop_back();
+  updateCurrentPath();
+  return current_path_;
+}
+
+int SettingsManager::getChildCount(const std::string& name) const {
+  return static_cast<int>(currentNode().count(name));
+}
+
+bool SettingsManager::exists(const std::string& key) const {
+  return static_cast<bool>(currentNode().get_child_optional(Tree::path_type(key, '.')));
+}
+
+void SettingsManager::deletePath(const std::string& path) {
+  if (!exists(path)) return;
+  const auto dot = path.rfind('.');
+  Tree& node = mutableCurrentNode();
+  Tree& parent = dot == std::string::npos ? node : node.get_child(Tree::path_type(path.substr(0, dot), '.'));
+  parent.erase(dot == std::string::npos ? path : path.substr(dot + 1));
+}
+
+void SettingsManager::logGot(const std::string& key, const std::string& value) const {
+  const LogStream stream = getLogger().traceStream();
+  if (stream.stream() == nullptr) return;
+  *stream.stream() << "got " << current_path_ << (current_path_.empty() ? "" : ".") << key
+                   << ", value: " << value;
+}
+
+void SettingsManager::logSet(const std::string& key, const std::string& value) const {
+  const LogStream stream = getLogger().debugStream();
+  if (stream.stream() == nullptr) return;
+  *stream.stream() << "set " << current_path_ << (current_path_.empty() ? "" : ".") << key
+                   << " to: " << value;
+}
+
+namespace utils {
+
+Eigen::Vector3f getVector3f(const SettingsManager& settings) {
+  return Eigen::Vector3f(settings.get<float>("x"), settings.get<float>("y"),
+                         settings.get<float>("z"));
+}
+
+void setVector3f(SettingsManager& settings, const Eigen::Vector3f& value) {
+  settings.set<float>("x", value.x());
+  settings.set<float>("y", value.y());
+  settings.set<float>("z", value.z());
+}
+
+Eigen::Quaternionf getQuaternion(const SettingsManager& settings) {
+  const float x = settings.get<float>("x");
+  const float y = settings.get<float>("y");
+  const float z = settings.get<float>("z");
+  const float w = settings.get<float>("w");
+  return Eigen::Quaternionf(w, x, y, z);
+}
+
+void setQuaternionf(SettingsManager& settings, const Eigen::Quaternionf& value) {
+  settings.set<float>("x", value.x());
+  settings.set<float>("y", value.y());
+  settings.set<float>("z", value.z());
+  settings.set<float>("w", value.w());
+}
+
+void setYPR(SettingsManager& settings, const Eigen::Vector3f& ypr, EAngleUnits units) {
+  settings.set<float>("yaw", ypr[0]);
+  settings.set<float>("pitch", ypr[1]);
+  settings.set<float>("roll", ypr[2]);
+  settings.set<std::string>("units", units == RADIANS ? "radians" : "degrees");
+}
+
+}  // namespace utils
+}  // namespace zelvane
