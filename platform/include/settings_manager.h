@@ -90,6 +90,7 @@ class ZELVANE_SETTINGS_API SettingsManager : public LoggedComponent {
   };
 
   Tree& mutableCurrentNode();
+  Tree* indexedChild(const std::string& name, int index);
   void detach();
   void rebuildNodes();
   void updateCurrentPath();
@@ -100,6 +101,19 @@ class ZELVANE_SETTINGS_API SettingsManager : public LoggedComponent {
   std::vector<Step> steps_;
   std::vector<Tree*> nodes_;  // nodes_[0] is the root, nodes_.back() the current node
   std::string current_path_;
+
+  // Where the last indexed push found its child, so that walking a list of children
+  // by index (0, 1, 2, ...) costs one step per child rather than a scan from the start.
+  // Valid only while `generation_` is unchanged, that is until the tree is changed.
+  struct ChildCursor {
+    const Tree* parent = nullptr;
+    std::string name;
+    int index = -1;
+    Tree::iterator position;
+    unsigned long generation = 0;
+  };
+  ChildCursor cursor_;
+  unsigned long generation_ = 1;
 };
 
 namespace detail {

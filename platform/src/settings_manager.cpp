@@ -50,6 +50,7 @@ SettingsManager& SettingsManager::operator=(const SettingsManager& other) {
   if (this != &other) {
     LoggedComponent::operator=(other);
     tree_ = other.tree_;
+    ++generation_;
     steps_ = other.steps_;
     nodes_ = other.nodes_;
     current_path_ = other.current_path_;
@@ -72,7 +73,32 @@ void SettingsManager::rebuildNodes() {
 
 Tree& SettingsManager::mutableCurrentNode() {
   detach();
+  ++generation_;
   return *nodes_.back();
+}
+
+Tree* SettingsManager::indexedChild(const std::string& name, int index) {
+  Tree& parent = *nodes_.back();
+  auto it = parent.begin();
+  int seen = 0;
+  if (cursor_.generation == generation_ && cursor_.parent == &parent && cursor_.name == name &&
+      cursor_.index >= 0 && cursor_.index <= index) {
+    it = cursor_.position;
+    seen = cursor_.index;
+  }
+  for (; it != parent.end(); ++it) {
+    if (it->first != name) continue;
+    if (seen == index) {
+      cursor_.parent = &parent;
+      cursor_.name = name;
+      cursor_.index = index;
+      cursor_.position = it;
+      cursor_.generation = generation_;
+      return &it->second;
+    }
+    ++seen;
+  }
+  return nullptr;
 }
 
 void SettingsManager::updateCurrentPath() {
@@ -103,6 +129,7 @@ void SettingsManager::addXML(const std::string& file) {
   Tree merged = *tree_;
   merge(merged, document.front().second);
   tree_ = std::make_shared<Tree>(std::move(merged));
+  ++generation_;
   rebuildNodes();
 }
 
@@ -139,7 +166,7 @@ void SettingsManager::pathPush(const std::string& name, int index, Tree* /*node*
   if (index == count) {
     child = &mutableCurrentNode().push_back(Tree::value_type(name, Tree()))->second;
   } else {
-    child = nthChild(*nodes_.back(), name, index);
+    child = indexedChild(name, index);
   }
   steps_.push_back(Step{name, index});
   nodes_.push_back(child);

@@ -1,0 +1,246 @@
+#include "geometry/pose.h"
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using zelvane::Pose;
+using Eigen::Matrix4f;
+using Eigen::Quaternionf;
+using Eigen::Vector3f;
+
+constexpr float kDeg = static_cast<float>(M_PI / 180.0);
+constexpr float kTol = 1e-4f;
+
+Vector3f deg(float yaw, float pitch, float roll) { return Vector3f(yaw, pitch, roll) * kDeg; }
+
+// Quaternions describe the same rotation when they are equal up to sign.
+::testing::AssertionResult sameRotation(const Quaternionf& a, const Quaternionf& b,
+                                        float tol = kTol) {
+  const float d = std::min((a.coeffs() - b.coeffs()).norm(), (a.coeffs() + b.coeffs()).norm());
+  if (d <= tol) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "(" << a.coeffs().transpose() << ") vs ("
+                                       << b.coeffs().transpose() << ")";
+}
+
+::testing::AssertionResult near(const Eigen::MatrixXf& a, const Eigen::MatrixXf& b,
+                                float tol = kTol) {
+  if ((a - b).cwiseAbs().maxCoeff() <= tol) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "\n" << a << "\nvs\n" << b;
+}
+
+// --- yaw/pitch/roll and quaternions ------------------------------------------
+
+TEST(RotationConventions, IdentityBothWays) {
+  EXPECT_EQ(zelvane::quaternionToRotationIntrinsicYPR(Quaternionf::Identity()), Vector3f::Zero());
+  EXPECT_EQ(zelvane::quaternionToRotationExtrinsicYPR(Quaternionf::Identity()), Vector3f::Zero());
+  EXPECT_EQ(zelvane::rotationIntrinsicYPRToQuaternion(Vector3f::Zero()).coeffs(),
+            Quaternionf::Identity().coeffs());
+  EXPECT_EQ(zelvane::rotationExtrinsicYPRToQuaternion(Vector3f::Zero()).coeffs(),
+            Quaternionf::Identity().coeffs());
+}
+
+TEST(RotationConventions, KnownQuaternionsOfBothConventions) {
+  const Quaternionf intrinsic = zelvane::rotationIntrinsicYPRToQuaternion(deg(30, 20, 10));
+  const Quaternionf extrinsic = zelvane::rotationExtrinsicYPRToQuaternion(deg(30, 20, 10));
+  EXPECT_TRUE(near(intrinsic.coeffs(), Eigen::Vector4f(0.0381f, 0.1893f, 0.2393f, 0.9515f)));
+  EXPECT_TRUE(near(extrinsic.coeffs(), Eigen::Vector4f(0.1277f, 0.1449f, 0.2685f, 0.9437f)));
+  EXPECT_TRUE(near(zelvane::quaternionToRotationIntrinsicYPR(intrinsic), deg(30, 20, 10)));
+  EXPECT_TRUE(near(zelvane::quaternionToRotationExtrinsicYPR(extrinsic), deg(30, 20, 10)));
+}
+
+TEST(RotationConventions, MatrixRoundTripMakesWPositive) {
+  for (const Quaternionf& q : {zelvane::rotationIntrinsicYPRToQuaternion(deg(270, 0, 0)),
+                               zelvane::rotationExtrinsicYPRToQuaternion(deg(270, 0, 0))}) {
+    EXPECT_TRUE(near(q.coeffs(), Eigen::Vector4f(0, 0, -0.70710678f, 0.70710678f), 1e-6f));
+    EXPECT_NEAR(zelvane::quaternionToRotationIntrinsicYPR(q)[0], -90 * kDeg, 1e-6f);
+    EXPECT_NEAR(zelvane::quaternionToRotationExtrinsicYPR(q)[0], -90 * kDeg, 1e-6f);
+  }
+}
+
+TEST(RotationConventions, GimbalLockPutsTheVerticalTurnIntoRoll) {
+  struct Case {
+    bool intrinsic;
+    Vector3f in, out;
+  };
+  const Case cases[] = {
+      {true, deg(30, 90, 10), deg(0, 90, -20)},
+      {true, deg(30, -90, 10), deg(0, -90, 40)},
+      {false, deg(30, 90, 10), deg(0, 90, 40)},
+      {false, deg(30, -90, 10), deg(0, -90, -20)},
+  };
+  for (const Case& c : cases) {
+    const Vector3f back =
+        c.intrinsic
+            ? zelvane::quaternionToRotationIntrinsicYPR(zelvane::rotationIntrinsicYPRToQuaternion(c.in))
+            : zelvane::quaternionToRotationExtrinsicYPR(zelvane::rotationExtrinsicYPRToQuaternion(c.in));
+    EXPECT_EQ(back[0], 0.0f);
+    EXPECT_TRUE(near(back, c.out, 2e-3f)) << (c.intrinsic ? "intrinsic" : "extrinsic");
+  }
+}
+
+TEST(RotationConventions, AmbiguityTestIsStrict) {
+  // x = y = 0.5, w = 0 makes the matrix entry (2,2) exactly 0 and (1,2) equal to z, so
+  // |cos(pitch)| is exactly z.
+  const float limit = Pose::ROTATION_AMBIGUITY_LIMIT;
+  EXPECT_EQ(limit, 1.0e-4f);
+  const Vector3f at = zelvane::quaternionToRotationExtrinsicYPR(Quaternionf(0, 0.5f, 0.5f, limit));
+  EXPECT_EQ(at[0], 0.0f);
+  const Vector3f above = zelvane::quaternionToRotationExtrinsicYPR(
+      Quaternionf(0, 0.5f, 0.5f, std::nextafter(limit, 1.0f)));
+  EXPECT_NE(above[0], 0.0f);
+
+  const Vector3f nearly = zelvane::quaternionToRotationExtrinsicYPR(
+      zelvane::rotationExtrinsicYPRToQuaternion(deg(30, 89.99f, 10)));
+  EXPECT_NEAR(nearly[0], 30 * kDeg, 0.05f);
+}
+
+TEST(RotationConventions, DegenerateQuaternions) {
+  EXPECT_EQ(zelvane::quaternionToRotationExtrinsicYPR(Quaternionf(0, 0, 0, 0)), Vector3f::Zero());
+  EXPECT_EQ(zelvane::quaternionToRotationIntrinsicYPR(Quaternionf(0, 0, 0, 0)).cwiseAbs(),
+            Vector3f::Zero());
+
+  // The extrinsic conversion reads the matrix of the quaternion as given; the intrinsic
+  // one normalises first.
+  const Quaternionf scaled(1.4142f, 0, 0, 1.4142f);
+  EXPECT_NEAR(zelvane::quaternionToRotationExtrinsicYPR(scaled)[0], 126.87f * kDeg, 1e-3f);
+  EXPECT_NEAR(zelvane::quaternionToRotationIntrinsicYPR(scaled)[0], 90 * kDeg, 1e-5f);
+
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const Vector3f bad = zelvane::quaternionToRotationExtrinsicYPR(Quaternionf(nan, 0, 0, 0));
+  EXPECT_EQ(bad[0], 0.0f);
+  EXPECT_TRUE(std::isnan(bad[1]));
+  EXPECT_TRUE(std::isnan(bad[2]));
+}
+
+TEST(RotationConventions, GetYawFromQuaternionIsTheExtrinsicYaw) {
+  auto yaw = [](const Quaternionf& q) { return getYawFromQuaternion(q.x(), q.y(), q.z(), q.w()); };
+  EXPECT_NEAR(yaw(zelvane::rotationIntrinsicYPRToQuaternion(deg(30, 20, 10))), 28.45f * kDeg, 1e-3f);
+  EXPECT_NEAR(yaw(zelvane::rotationIntrinsicYPRToQuaternion(deg(30, 20, 0))), 31.57f * kDeg, 1e-3f);
+  EXPECT_NEAR(yaw(zelvane::rotationIntrinsicYPRToQuaternion(deg(30, 0, 0))), 30 * kDeg, 1e-6f);
+}
+
+TEST(RotationConventions, RoundTripsAwayFromTheAmbiguity) {
+  std::mt19937 rng(20261208);
+  std::uniform_real_distribution<float> angle(-179.0f, 179.0f);
+  std::uniform_real_distribution<float> pitch(-89.0f, 89.0f);
+  for (int i = 0; i < 500; ++i) {
+    const Vector3f ypr = deg(angle(rng), pitch(rng), angle(rng));
+    const Quaternionf qi = zelvane::rotationIntrinsicYPRToQuaternion(ypr);
+    const Quaternionf qe = zelvane::rotationExtrinsicYPRToQuaternion(ypr);
+    EXPECT_NEAR(qi.norm(), 1.0f, 1e-6f);
+    EXPECT_TRUE(near(zelvane::quaternionToRotationIntrinsicYPR(qi), ypr, 2e-3f)) << ypr.transpose();
+    EXPECT_TRUE(near(zelvane::quaternionToRotationExtrinsicYPR(qe), ypr, 2e-3f)) << ypr.transpose();
+    // Both conventions name rotations composed in opposite orders.
+    const Eigen::Matrix3f rz(Eigen::AngleAxisf(ypr[0], Vector3f::UnitZ()));
+    const Eigen::Matrix3f ry(Eigen::AngleAxisf(ypr[1], Vector3f::UnitY()));
+    const Eigen::Matrix3f rx(Eigen::AngleAxisf(ypr[2], Vector3f::UnitX()));
+    EXPECT_TRUE(near(qi.toRotationMatrix(), rz * ry * rx));
+    EXPECT_TRUE(near(qe.toRotationMatrix(), rx * ry * rz));
+  }
+}
+
+// --- poses and transforms -------------------------------------------------------
+
+Pose yawPose() {
+  Pose pose;
+  pose.position = Vector3f(1, 2, 3);
+  pose.orientation = Quaternionf(0.70710678f, 0, 0, 0.70710678f);
+  return pose;
+}
+
+TEST(PoseTransforms, DefaultPoseIsIdentity) {
+  Pose pose;
+  pose.timestamp = 42;
+  EXPECT_EQ(pose.toTransform(), Matrix4f::Identity());
+  EXPECT_EQ(pose.toInverseTransform(), Matrix4f::Identity());
+  const Pose inverse = pose.toInversePose();
+  EXPECT_EQ(inverse.position, Vector3f::Zero());
+  EXPECT_EQ(inverse.orientation.coeffs(), Quaternionf::Identity().coeffs());
+  EXPECT_EQ(inverse.timestamp, 42);
+}
+
+TEST(PoseTransforms, YawPoseMatrixAndInverse) {
+  const Pose pose = yawPose();
+  Matrix4f expected;
+  expected << 0, -1, 0, 1, 1, 0, 0, 2, 0, 0, 1, 3, 0, 0, 0, 1;
+  EXPECT_TRUE(near(pose.toTransform(), expected, 1e-6f));
+  EXPECT_TRUE(near(zelvane::poseToAffine3f(pose).matrix(), expected, 1e-6f));
+  EXPECT_TRUE(near(pose.toTransform() * pose.toInverseTransform(), Matrix4f::Identity(), 1e-6f));
+  EXPECT_TRUE(near(zelvane::poseToInverseTransform(pose), expected.inverse(), 1e-6f));
+
+  const Pose inverse = pose.toInversePose();
+  EXPECT_TRUE(near(inverse.position, Vector3f(-2, 1, -3), 1e-6f));
+  EXPECT_TRUE(near(inverse.orientation.coeffs(), Eigen::Vector4f(0, 0, -0.70710678f, 0.70710678f),
+                   1e-6f));
+}
+
+TEST(PoseTransforms, InverseOfHalfTurnKeepsTheMatrixSign) {
+  Pose pose;
+  pose.orientation = Quaternionf(0, 0, 0, 1);  // 180 degrees about z
+  EXPECT_EQ(pose.toInversePose().orientation.coeffs(), Eigen::Vector4f(0, 0, 1, 0));
+}
+
+TEST(PoseTransforms, InversePoseOfNonUnitOrientationIsAProperRotation) {
+  Pose pose = yawPose();
+  pose.orientation.coeffs() *= 2.0f;
+  const Pose inverse = pose.toInversePose();
+  EXPECT_NEAR(inverse.orientation.norm(), 1.0f, 1e-5f);
+  // The matrix of 2q is 4 R(q) - 3 I; for a 90 degree yaw its rotation factor turns by
+  // atan2(4, -3), so the inverse turns back by that angle.
+  const Quaternionf expected(Eigen::AngleAxisf(-std::atan2(4.0f, -3.0f), Vector3f::UnitZ()));
+  EXPECT_TRUE(sameRotation(inverse.orientation, expected));
+  EXPECT_NEAR(inverse.orientation.toRotationMatrix().determinant(), 1.0f, 1e-5f);
+}
+
+TEST(PoseTransforms, InverseOfInverseGivesThePoseBack) {
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<float> u(-10.0f, 10.0f);
+  for (long stamp : {0L, -5L, 1700000000000000000L}) {
+    for (int i = 0; i < 100; ++i) {
+      Pose pose;
+      pose.position = Vector3f(u(rng), u(rng), u(rng));
+      pose.orientation = Quaternionf(u(rng), u(rng), u(rng), u(rng)).normalized();
+      pose.timestamp = stamp;
+      const Pose inverse = pose.toInversePose();
+      EXPECT_EQ(inverse.timestamp, stamp);
+      const Pose back = inverse.toInversePose();
+      EXPECT_TRUE(near(back.position, pose.position, 1e-4f));
+      EXPECT_TRUE(sameRotation(back.orientation, pose.orientation, 1e-5f));
+      EXPECT_TRUE(near(pose.toTransform() * inverse.toTransform(), Matrix4f::Identity(), 1e-5f));
+    }
+  }
+}
+
+TEST(PoseTransforms, MatricesFromAnglesMatchPosesOfTheSameAngles) {
+  const Vector3f t(0.5f, -1.5f, 2.0f);
+  for (const Vector3f& ypr : {deg(30, 20, 10), deg(-120, 45, 170), deg(0, 0, 0), deg(90, -60, 5)}) {
+    Pose intrinsic;
+    intrinsic.position = t;
+    intrinsic.orientation = zelvane::rotationIntrinsicYPRToQuaternion(ypr);
+    Pose extrinsic = intrinsic;
+    extrinsic.orientation = zelvane::rotationExtrinsicYPRToQuaternion(ypr);
+
+    EXPECT_TRUE(near(zelvane::toTransformFromIntrinsicYPR(t, ypr), zelvane::poseToTransform(intrinsic)));
+    EXPECT_TRUE(near(zelvane::toTransformFromExtrinsicYPR(t, ypr), zelvane::poseToTransform(extrinsic)));
+    EXPECT_TRUE(near(zelvane::toInverseTransformFromIntrinsicYPR(t, ypr),
+                     zelvane::poseToInverseTransform(intrinsic)));
+    EXPECT_TRUE(near(zelvane::toInverseTransformFromExtrinsicYPR(t, ypr),
+                     zelvane::poseToInverseTransform(extrinsic)));
+    EXPECT_TRUE(near(zelvane::poseToRotationIntrinsicYPR(intrinsic), ypr, 1e-3f));
+    EXPECT_TRUE(near(zelvane::poseToRotationExtrinsicYPR(extrinsic), ypr, 1e-3f));
+  }
+}
+
+TEST(PoseTransforms, NonFiniteValuesPropagate) {
+  Pose pose;
+  pose.position.x() = std::numeric_limits<float>::quiet_NaN();
+  EXPECT_TRUE(std::isnan(pose.toTransform()(0, 3)));
+  EXPECT_TRUE(std::isnan(pose.toInversePose().position.x()));
+}
+
+}  // namespace

@@ -1,0 +1,237 @@
+#include "settings_manager.h"
+
+#include <stdexcept>
+
+#include <boost/property_tree/exceptions.hpp>
+#include <gtest/gtest.h>
+
+#include "support/log_capture.h"
+
+namespace {
+
+using zelvane::SettingsManager;
+using zelvane::testing::LogCapture;
+using zelvane::testing::ScratchDir;
+namespace pt = boost::property_tree;
+
+std::string errorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "";
+}
+
+TEST(SettingsXml, RootElementStandsForTheStoreRoot) {
+  ScratchDir dir;
+  SettingsManager settings;
+  settings.addXML(dir.write("a.xml",
+                            "<Settings><LoggingPropsFile>x.props</LoggingPropsFile>"
+                            "<Node><value> 2.5 </value></Node></Settings>"));
+  EXPECT_EQ(settings.get<std::string>("LoggingPropsFile"), "x.props");
+  EXPECT_FLOAT_EQ(settings.get<float>("Node.value"), 2.5f);
+
+  SettingsManager other;
+  other.addXML(dir.write("b.xml", "<Whatever><key>1</key></Whatever>"));
+  EXPECT_EQ(other.get<int>("key"), 1);
+}
+
+TEST(SettingsXml, LaterFileWinsWhereKeysOverlap) {
+  ScratchDir dir;
+  SettingsManager settings;
+  settings.addXML(dir.write("algorithm.xml",
+                            "<Settings><shared>algorithm</shared><onlyA>a</onlyA>"
+                            "<Group><x>1</x><y>2</y></Group>"
+                            "<Item>first</Item><Item>second</Item></Settings>"));
+  settings.addXML(dir.write("configuration.xml",
+                            "<Settings><shared>configuration</shared><onlyC>c</onlyC>"
+                            "<Group><y>20</y></Group><Item>FIRST</Item></Settings>"));
+  EXPECT_EQ(settings.get<std::string>("shared"), "configuration");
+  EXPECT_EQ(settings.get<std::string>("onlyA"), "a");
+  EXPECT_EQ(settings.get<std::string>("onlyC"), "c");
+  EXPECT_EQ(settings.get<int>("Group.x"), 1);
+  EXPECT_EQ(settings.get<int>("Group.y"), 20);
+  ASSERT_EQ(settings.getChildCount("Item"), 2);
+  settings.pathPush("Item", 0, nullptr);
+  EXPECT_EQ(settings.get<std::string>(""), "FIRST");
+  settings.pathPop();
+  settings.pathPush("Item", 1, nullptr);
+  EXPECT_EQ(settings.get<std::string>(""), "second");
+}
+
+TEST(SettingsXml, MissingOrMalformedFileNamesFileAndReason) {
+  ScratchDir dir;
+  SettingsManager settings;
+  settings.set<std::string>("kept", "yes");
+
+  const std::string missing = dir.path("missing.xml");
+  const std::string err = errorOf([&] { settings.addXML(missing); });
+  EXPECT_NE(err.find(missing), std::string::npos) << err;
+  EXPECT_NE(err.find("cannot open"), std::string::npos) << err;
+
+  const std::string broken = dir.write("broken.xml", "<Settings><a>1</a>");
+  const std::string err2 = errorOf([&] { settings.addXML(broken); });
+  EXPECT_NE(err2.find(broken), std::string::npos) << err2;
+  EXPECT_NE(err2.find("line"), std::string::npos) << err2;
+
+  const std::string two = dir.write("two.xml", "<A>1</A><B>2</B>");
+  EXPECT_NE(errorOf([&] { settings.addXML(two); }).find("single root element"), std::string::npos);
+
+  EXPECT_EQ(settings.get<std::string>("kept"), "yes");
+  EXPECT_FALSE(settings.exists("a"));
+}
+
+TEST(SettingsXml, SavedFileLoadsBack) {
+  ScratchDir dir;
+  SettingsManager settings;
+  settings.set<std::string>("Top.name", "value with <markup> & more");
+  settings.set<float>("Top.number", 0.7071068f);
+  settings.pathPush("Top");
+  settings.saveXML(dir.path("saved.xml"));  // the whole tree, not just the current node
+
+  SettingsManager loaded;
+  loaded.addXML(dir.path("saved.xml"));
+  EXPECT_EQ(loaded.get<std::string>("Top.name"), "value with <markup> & more");
+  EXPECT_EQ(loaded.get<float>("Top.number"), 0.7071068f);
+  EXPECT_NE(errorOf([&] { settings.saveXML("/nonexistent-dir/out.xml"); }).find("/nonexistent-dir"),
+            std::string::npos);
+}
+
+TEST(SettingsValues, TypedReadsAndTheirErrors) {
+  SettingsManager settings;
+  settings.set<std::string>("text", "hello");
+  settings.set<std::string>("number", "1.5");
+  settings.set<std::string>("junk", "1.5abc");
+  settings.set<int>("count", -3);
+  settings.set<bool>("flag", true);
+  settings.set<double>("precise", 0.1);
+
+  EXPECT_EQ(settings.get<std::string>("text"), "hello");
+  EXPECT_EQ(settings.get<float>("number"), 1.5f);
+  EXPECT_EQ(settings.get<double>("number"), 1.5);
+  EXPECT_EQ(settings.get<int>("count"), -3);
+  EXPECT_TRUE(settings.get<bool>("flag"));
+  EXPECT_EQ(settings.get<double>("precise"), 0.1);
+  EXPECT_EQ(settings.get<std::string>("precise"), "0.1");
+
+  EXPECT_THROW(settings.get<float>("absent"), pt::ptree_bad_path);
+  EXPECT_THROW(settings.get<std::string>("absent.deeper"), pt::ptree_bad_path);
+  EXPECT_THROW(settings.get<float>("text"), pt::ptree_bad_data);
+  EXPECT_THROW(settings.get<float>("junk"), pt::ptree_bad_data);
+  EXPECT_THROW(settings.get<int>("number"), pt::ptree_bad_data);
+}
+
+TEST(SettingsValues, ReadsAndWritesAreLogged) {
+  LogCapture capture(Logger::TRACE_LEVEL);
+  SettingsManager settings;
+  settings.setLogger(LoggingManager::getInstance().getLogger("SettingsManager"));
+  settings.pathPush("Transforms");
+  settings.set<std::string>("orientationMethod", "quaternion");
+  settings.get<std::string>("orientationMethod");
+  EXPECT_EQ(capture.messages(Logger::DEBUG_LEVEL),
+            std::vector<std::string>{"set Transforms.orientationMethod to: quaternion"});
+  EXPECT_EQ(capture.messages(Logger::TRACE_LEVEL),
+            std::vector<std::string>{"got Transforms.orientationMethod, value: quaternion"});
+}
+
+TEST(SettingsPath, PushPopAndCurrentPath) {
+  SettingsManager settings;
+  EXPECT_EQ(settings.currentPath(), "");
+  settings.pathPush("A");
+  settings.pathPush("B");
+  EXPECT_EQ(settings.currentPath(), "A.B");
+  settings.set<int>("v", 1);
+  EXPECT_EQ(settings.pathPop(), "A");
+  EXPECT_EQ(settings.get<int>("B.v"), 1);
+  settings.pathPop();
+  EXPECT_EQ(settings.currentPath(), "");
+  EXPECT_THROW(settings.pathPop(), std::logic_error);
+  EXPECT_EQ(settings.currentPath(), "");
+}
+
+TEST(SettingsPath, IndexedPushAppendsAtCountAndRefusesBeyond) {
+  SettingsManager settings;
+  settings.pathPush("List");
+  EXPECT_EQ(settings.getChildCount("Item"), 0);
+  for (int i = 0; i < 3; ++i) {
+    settings.pathPush("Item", i, nullptr);
+    settings.set<int>("index", i);
+    settings.pathPop();
+  }
+  EXPECT_EQ(settings.getChildCount("Item"), 3);
+  settings.pathPush("Item", 1, nullptr);
+  EXPECT_EQ(settings.get<int>("index"), 1);
+  settings.pathPop();
+  EXPECT_THROW(settings.pathPush("Item", 4, nullptr), std::out_of_range);
+  EXPECT_THROW(settings.pathPush("Item", -1, nullptr), std::out_of_range);
+  EXPECT_EQ(settings.currentPath(), "List");
+  EXPECT_EQ(settings.getChildCount("Item"), 3);
+}
+
+TEST(SettingsPath, ExistsAndDeletePath) {
+  SettingsManager settings;
+  settings.set<int>("Transforms.Transform.a", 1);
+  settings.pathPush("Transforms");
+  settings.pathPush("Transform", 1, nullptr);
+  settings.pathPop();
+  settings.pathPop();
+  EXPECT_TRUE(settings.exists("Transforms.Transform.a"));
+  EXPECT_FALSE(settings.exists("Transforms.Other"));
+  settings.deletePath("Transforms.Transform");
+  EXPECT_TRUE(settings.exists("Transforms"));
+  EXPECT_FALSE(settings.exists("Transforms.Transform"));
+  settings.deletePath("Transforms");
+  settings.deletePath("Transforms");  // absent: nothing happens
+  EXPECT_FALSE(settings.exists("Transforms"));
+}
+
+TEST(SettingsCopy, CopyStartsAtSourcePathAndMovesIndependently) {
+  SettingsManager source;
+  source.set<int>("A.B.v", 7);
+  source.pathPush("A");
+
+  SettingsManager copy(source);
+  EXPECT_EQ(copy.currentPath(), "A");
+  copy.pathPush("B");
+  EXPECT_EQ(copy.get<int>("v"), 7);
+  copy.set<int>("v", 8);
+  copy.pathPush("New");
+  EXPECT_EQ(source.currentPath(), "A");
+  EXPECT_EQ(source.get<int>("B.v"), 7);
+  EXPECT_FALSE(source.exists("B.New"));
+
+  source.set<int>("B.v", 9);
+  copy.pathPop();
+  EXPECT_EQ(copy.get<int>("v"), 8);
+}
+
+TEST(SettingsUtils, VectorQuaternionAndYprLayouts) {
+  SettingsManager settings;
+  settings.pathPush("Position");
+  zelvane::utils::setVector3f(settings, Eigen::Vector3f(1, 2, 3));
+  EXPECT_EQ(zelvane::utils::getVector3f(settings), Eigen::Vector3f(1, 2, 3));
+  settings.pathPop();
+  EXPECT_EQ(settings.get<std::string>("Position.z"), "3");
+
+  settings.pathPush("Quaternion");
+  zelvane::utils::setQuaternionf(settings, Eigen::Quaternionf(0.5f, 0.1f, 0.2f, 0.3f));
+  const Eigen::Quaternionf q = zelvane::utils::getQuaternion(settings);
+  EXPECT_EQ(q.coeffs(), Eigen::Vector4f(0.1f, 0.2f, 0.3f, 0.5f));
+  settings.pathPop();
+
+  settings.pathPush("EulerYPR");
+  zelvane::utils::setYPR(settings, Eigen::Vector3f(1.5707964f, 0, -0.25f), zelvane::utils::RADIANS);
+  EXPECT_EQ(settings.get<std::string>("yaw"), "1.5707964");
+  EXPECT_EQ(settings.get<float>("roll"), -0.25f);
+  EXPECT_EQ(settings.get<std::string>("units"), "radians");
+  zelvane::utils::setYPR(settings, Eigen::Vector3f(90, 0, 0), zelvane::utils::DEGREES);
+  EXPECT_EQ(settings.get<std::string>("units"), "degrees");
+
+  settings.pathPop();
+  settings.pathPush("Empty");
+  EXPECT_THROW(zelvane::utils::getVector3f(settings), pt::ptree_bad_path);
+  EXPECT_THROW(zelvane::utils::getQuaternion(settings), pt::ptree_bad_path);
+}
+
+}  // namespace
