@@ -35,6 +35,19 @@ void merge(Tree& into, const Tree& from) {
   }
 }
 
+// Values lose the blanks around them (so that indented files read naturally) but keep
+// the ones inside: a multi-line value survives a save and a load unchanged.
+void trimValues(Tree& node) {
+  std::string& data = node.data();
+  const auto first = data.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) {
+    data.clear();
+  } else {
+    data = data.substr(first, data.find_last_not_of(" \t\r\n") - first + 1);
+  }
+  for (auto& child : node) trimValues(child.second);
+}
+
 }  // namespace
 
 SettingsManager::SettingsManager() : tree_(std::make_shared<Tree>()), nodes_{tree_.get()} {}
@@ -112,9 +125,7 @@ void SettingsManager::updateCurrentPath() {
 void SettingsManager::addXML(const std::string& file) {
   Tree document;
   try {
-    boost::property_tree::read_xml(file, document,
-                                   boost::property_tree::xml_parser::trim_whitespace |
-                                       boost::property_tree::xml_parser::no_comments);
+    boost::property_tree::read_xml(file, document, boost::property_tree::xml_parser::no_comments);
   } catch (const boost::property_tree::xml_parser_error& e) {
     throw std::runtime_error("cannot read settings file '" + file + "': " + e.message() +
                              (e.line() > 0 ? " (line " + std::to_string(e.line()) + ")" : ""));
@@ -124,6 +135,7 @@ void SettingsManager::addXML(const std::string& file) {
                              "': expected a single root element, found " +
                              std::to_string(document.size()));
   }
+  trimValues(document);
   // Merging into the shared tree would change what copies see, so merge into our
   // own tree; the current node is found again by its steps afterwards.
   Tree merged = *tree_;

@@ -98,6 +98,21 @@ TEST(SettingsXml, SavedFileLoadsBack) {
             std::string::npos);
 }
 
+TEST(SettingsXml, InnerWhitespaceSurvivesSaveAndLoad) {
+  ScratchDir dir;
+  SettingsManager settings;
+  settings.addXML(dir.write("in.xml",
+                            "<Settings>\n  <Text>\n    first line\n    second  line\n  </Text>\n"
+                            "  <Mixed>value<Child>1</Child></Mixed>\n</Settings>"));
+  EXPECT_EQ(settings.get<std::string>("Text"), "first line\n    second  line");
+  EXPECT_EQ(settings.get<std::string>("Mixed"), "value");
+  settings.saveXML(dir.path("out.xml"));
+
+  SettingsManager again;
+  again.addXML(dir.path("out.xml"));
+  EXPECT_EQ(again.tree(), settings.tree());
+}
+
 TEST(SettingsValues, TypedReadsAndTheirErrors) {
   SettingsManager settings;
   settings.set<std::string>("text", "hello");
