@@ -90,7 +90,9 @@ class ZELVANE_SETTINGS_API SettingsManager : public LoggedComponent {
   };
 
   Tree& mutableCurrentNode();
-  Tree* indexedChild(const std::string& name, int index);
+  // The index-th child `name` of the current node, or null with `count` set to the
+  // number of such children.
+  Tree* indexedChild(const std::string& name, int index, int& count);
   void detach();
   void rebuildNodes();
   void updateCurrentPath();

@@ -90,7 +90,7 @@ Tree& SettingsManager::mutableCurrentNode() {
   return *nodes_.back();
 }
 
-Tree* SettingsManager::indexedChild(const std::string& name, int index) {
+Tree* SettingsManager::indexedChild(const std::string& name, int index, int& count) {
   Tree& parent = *nodes_.back();
   auto it = parent.begin();
   int seen = 0;
@@ -102,15 +102,12 @@ Tree* SettingsManager::indexedChild(const std::string& name, int index) {
   for (; it != parent.end(); ++it) {
     if (it->first != name) continue;
     if (seen == index) {
-      cursor_.parent = &parent;
-      cursor_.name = name;
-      cursor_.index = index;
-      cursor_.position = it;
-      cursor_.generation = generation_;
+      cursor_ = ChildCursor{&parent, name, index, it, generation_};
       return &it->second;
     }
     ++seen;
   }
+  count = seen;
   return nullptr;
 }
 
@@ -168,17 +165,19 @@ void SettingsManager::pathPush(const std::string& name) {
 }
 
 void SettingsManager::pathPush(const std::string& name, int index, Tree* /*node*/) {
-  const int count = getChildCount(name);
-  if (index < 0 || index > count) {
-    throw std::out_of_range("settings path '" + current_path_ + "': child '" + name + "' index " +
-                            std::to_string(index) + " is beyond the " + std::to_string(count) +
-                            " present");
-  }
-  Tree* child = nullptr;
-  if (index == count) {
-    child = &mutableCurrentNode().push_back(Tree::value_type(name, Tree()))->second;
-  } else {
-    child = indexedChild(name, index);
+  int count = 0;
+  Tree* child = index >= 0 ? indexedChild(name, index, count) : nullptr;
+  if (child == nullptr) {
+    if (index < 0) count = getChildCount(name);
+    if (index != count) {
+      throw std::out_of_range("settings path '" + current_path_ + "': child '" + name +
+                              "' index " + std::to_string(index) + " is beyond the " +
+                              std::to_string(count) + " present");
+    }
+    Tree& parent = mutableCurrentNode();
+    const auto appended = parent.push_back(Tree::value_type(name, Tree()));
+    cursor_ = ChildCursor{&parent, name, index, appended, generation_};
+    child = &appended->second;
   }
   steps_.push_back(Step{name, index});
   nodes_.push_back(child);
