@@ -33,16 +33,22 @@ class Connection {
   /// for a delivery in progress. The slot's function object lives on until the
   /// signal next walks its list. Irreversible.
   void disconnect() {
-    if (const std::shared_ptr<Status> status = status_.lock()) status->disconnected.store(true);
+    if (const std::shared_ptr<Status> status = status_.lock()) {
+      status->disconnected.store(true);
+    }
   }
   /// Makes delivery skip the slot (it stays connected) until `unblock`. A delivery in
   /// progress honours it for every slot it has not examined yet.
   void block() {
-    if (const std::shared_ptr<Status> status = status_.lock()) status->blocked.store(true);
+    if (const std::shared_ptr<Status> status = status_.lock()) {
+      status->blocked.store(true);
+    }
   }
   /// Lets delivery call the slot again after `block`.
   void unblock() {
-    if (const std::shared_ptr<Status> status = status_.lock()) status->blocked.store(false);
+    if (const std::shared_ptr<Status> status = status_.lock()) {
+      status->blocked.store(false);
+    }
   }
   /// True while the slot still exists and is blocked.
   bool blocked() const {

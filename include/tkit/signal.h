@@ -79,12 +79,16 @@ class Signal {
         continue;
       }
       if (!status.blocked.load()) {
-        if (pending != nullptr) (*pending)(args...);
+        if (pending != nullptr) {
+          (*pending)(args...);
+        }
         pending = &it->first;
       }
       ++it;
     }
-    if (pending != nullptr) (*pending)(std::forward<A>(args)...);
+    if (pending != nullptr) {
+      (*pending)(std::forward<A>(args)...);
+    }
   }
 
   /// Locks the signal's mutex and delivers (see `deliver`); the lock is released also

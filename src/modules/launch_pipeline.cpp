@@ -36,10 +36,14 @@ void LaunchPipeline::addPostStopConnection(tkit::Connection connection) {
 void LaunchPipeline::start() { start_signal_.emit(); }
 
 void LaunchPipeline::stop() {
-  for (tkit::Connection& connection : pre_stop_connections_) connection.disconnect();
+  for (tkit::Connection& connection : pre_stop_connections_) {
+    connection.disconnect();
+  }
   pre_stop_connections_.clear();
   stop_signal_.emit();
-  for (tkit::Connection& connection : post_stop_connections_) connection.disconnect();
+  for (tkit::Connection& connection : post_stop_connections_) {
+    connection.disconnect();
+  }
   post_stop_connections_.clear();
 }
 

@@ -64,7 +64,9 @@ bool MainApplicationModule::configure(int argc, char** argv,
                 << std::endl;
       return false;
     }
-    for (unsigned i = 0; i < count; ++i) positional.add(own.name_for_position(i).c_str(), 1);
+    for (unsigned i = 0; i < count; ++i) {
+      positional.add(own.name_for_position(i).c_str(), 1);
+    }
   }
 
   // A hand-made or fuzzed argument vector may be null, short, or carry null entries
@@ -72,7 +74,9 @@ bool MainApplicationModule::configure(int argc, char** argv,
   std::string program_name;
   std::vector<std::string> arguments;
   if (argv != nullptr && argc > 0) {
-    if (argv[0] != nullptr) program_name = argv[0];
+    if (argv[0] != nullptr) {
+      program_name = argv[0];
+    }
     for (int i = 1; i < argc; ++i) {
       if (argv[i] == nullptr) {
         std::cerr << "ERROR: command-line argument " << i << " is a null pointer" << std::endl;
@@ -131,18 +135,26 @@ bool MainApplicationModule::configure(int argc, char** argv,
 
   if (!algorithm_settings_file_.empty()) {
     getLogger().infoStream() << "Using algorithm settings file: " << algorithm_settings_file_;
-    if (!addSettingsFile(algorithm_settings_file_)) return false;
+    if (!addSettingsFile(algorithm_settings_file_)) {
+      return false;
+    }
   } else {
     getLogger().warn("No algorithm settings file specified; using default settings");
   }
   getLogger().infoStream() << "Using configuration settings file: " << configuration_settings_file_;
-  if (!addSettingsFile(configuration_settings_file_)) return false;
+  if (!addSettingsFile(configuration_settings_file_)) {
+    return false;
+  }
 
   if (!log_props_file_.empty()) {
-    if (!loadLoggingProperties(logging, log_props_file_)) return false;
+    if (!loadLoggingProperties(logging, log_props_file_)) {
+      return false;
+    }
   } else if (settings_manager_->exists("LoggingPropsFile")) {
     const std::string file = settings_manager_->get<std::string>("LoggingPropsFile");
-    if (!loadLoggingProperties(logging, file)) return false;
+    if (!loadLoggingProperties(logging, file)) {
+      return false;
+    }
   }
 
   if (!settingsPath.empty()) {
@@ -181,7 +193,9 @@ bool MainApplicationModule::loadLoggingProperties(LoggingManager& logging,
 }
 
 void MainApplicationModule::registerOptions(std::shared_ptr<OptionsParser> const& parser) {
-  if (parser) options_parsers_.push_back(parser);
+  if (parser) {
+    options_parsers_.push_back(parser);
+  }
 }
 
 tkit::Connection MainApplicationModule::connectValidated(std::function<void()> const& slot) {

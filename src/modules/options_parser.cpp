@@ -8,7 +8,9 @@ namespace modules {
 OptionsParser::InvalidInputError::InvalidInputError(char const* text) {
   std::ostringstream message;
   message << "Invalid input : ";
-  if (text != nullptr) message << text;
+  if (text != nullptr) {
+    message << text;
+  }
   message_ = message.str();
 }
 

@@ -27,8 +27,12 @@ __attribute__((noinline)) void release(void* memory) noexcept { std::free(memory
 }  // namespace
 
 void* operator new(std::size_t size) {
-  if (g_counting.load()) ++g_allocations;
-  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
+  if (g_counting.load()) {
+    ++g_allocations;
+  }
+  if (void* memory = std::malloc(size == 0 ? 1 : size)) {
+    return memory;
+  }
   throw std::bad_alloc();
 }
 void operator delete(void* memory) noexcept { release(memory); }
@@ -77,7 +81,9 @@ TEST(SignalTest, DeliverRunsUnderTheCallersLockAndEmitHoldsTheLockDuringSlots) {
   bool locked_during_slot = false;
   signal.connect([&] {
     locked_during_slot = !signal.mutex().try_lock();
-    if (!locked_during_slot) signal.mutex().unlock();
+    if (!locked_during_slot) {
+      signal.mutex().unlock();
+    }
   });
   signal.emit();
   EXPECT_TRUE(locked_during_slot);
@@ -152,7 +158,9 @@ TEST(SignalTest, SlotDisconnectingItselfRunsToTheEndAndIsNotCalledAgain) {
 TEST(SignalTest, EveryLiveSlotButTheLastReceivesACopyOfAByValueArgument) {
   Signal<Tracked> signal;
   std::vector<bool> copied;
-  for (int i = 0; i < 3; ++i) signal.connect([&copied](Tracked t) { copied.push_back(t.copied); });
+  for (int i = 0; i < 3; ++i) {
+    signal.connect([&copied](Tracked t) { copied.push_back(t.copied); });
+  }
   Tracked::copies = 0;
   signal.emit(Tracked());
   EXPECT_THAT(copied, ElementsAre(true, true, false));
@@ -178,7 +186,8 @@ TEST(SignalTest, LastSlotReceivesTheExceptionPointerMovedFromTheCaller) {
   ASSERT_EQ(received.size(), 2u);
   EXPECT_EQ(received[0], original);
   EXPECT_EQ(received[1], original);
-  EXPECT_EQ(error, nullptr);  // the caller's value went to the last slot
+  // The caller's value went to the last slot (a moved-from exception_ptr is null).
+  EXPECT_EQ(error, nullptr);  // NOLINT(bugprone-use-after-move)
 
   // An lvalue argument is copied for every slot and stays with the caller.
   std::exception_ptr kept = original;
@@ -309,7 +318,9 @@ TEST(SignalTest, ThrowingSlotEndsTheDeliveryAndLeavesTheSignalUsable) {
   signal.connect(recorder(log, "A"));
   signal.connect([&] {
     log.push_back("B");
-    if (fail) throw std::runtime_error("B failed");
+    if (fail) {
+      throw std::runtime_error("B failed");
+    }
   });
   signal.connect(recorder(log, "C"));
   Connection dead = signal.connect(recorder(log, "D"));
@@ -334,7 +345,9 @@ TEST(SignalTest, EmptySlotThrowsBadFunctionCallWhenReached) {
     signal.connect([&log](std::exception_ptr) { log.push_back("A"); });
     signal.connect(Signal<std::exception_ptr>::Slot());
     Connection after = signal.connect([&log](std::exception_ptr) { log.push_back("C"); });
-    if (empty_is_last) after.disconnect();
+    if (empty_is_last) {
+      after.disconnect();
+    }
 
     EXPECT_THROW(signal.emit(std::exception_ptr()), std::bad_function_call);
     EXPECT_THROW(signal.emit(std::exception_ptr()), std::bad_function_call);
@@ -344,7 +357,9 @@ TEST(SignalTest, EmptySlotThrowsBadFunctionCallWhenReached) {
 
 TEST(SignalTest, DeliveryAllocatesNothing) {
   Signal<std::exception_ptr> signal;
-  for (int i = 0; i < 10; ++i) signal.connect([](std::exception_ptr) {});
+  for (int i = 0; i < 10; ++i) {
+    signal.connect([](std::exception_ptr) {});
+  }
   signal.connect([](std::exception_ptr) {}).disconnect();
   const std::exception_ptr error = std::make_exception_ptr(std::runtime_error("x"));
 
