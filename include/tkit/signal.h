@@ -20,7 +20,8 @@ namespace tkit {
 ///   delivery, so slots run on the emitting thread with it held: a slot must not
 ///   connect to or emit the signal that calls it (the mutex is not recursive).
 /// - `Connection::disconnect` only sets an atomic flag; the slot is unlinked by the
-///   next `connect` or delivery, which hold the mutex anyway.
+///   next `connect` or delivery, which hold the mutex anyway, so there is no separate
+///   sweep and cutting a connection never waits for a delivery.
 /// - Delivery runs one step behind its scan: a slot is called after the next live
 ///   slot has been examined, so the last live slot receives the arguments forwarded
 ///   (moved, for by-value parameters) and every earlier one a copy. A slot that
@@ -30,14 +31,15 @@ namespace tkit {
 ///   signal stays usable. An empty function throws `std::bad_function_call` when
 ///   delivery reaches it.
 ///
-/// Delivery allocates nothing; its cost per slot is two flag loads and the call.
+/// Signals are members of their owners; they are neither copied nor moved.
 template <class... Args>
 class Signal {
  public:
   using Slot = std::function<void(Args...)>;
 
   Signal() = default;
-  /// Drops every slot under the lock; outstanding connections become inert.
+  /// Drops every slot (and what it captured) under the lock; outstanding connections
+  /// become inert.
   ~Signal() {
     std::lock_guard<std::mutex> lock(mutex_);
     slots_.clear();
@@ -45,20 +47,28 @@ class Signal {
   Signal(const Signal&) = delete;
   Signal& operator=(const Signal&) = delete;
 
-  /// Appends a copy of `slot` (an empty function is accepted) and returns its handle.
-  /// Removes dead slots on the way. Throws `std::system_error` if locking fails.
+  /// Appends a copy of `slot` (an empty function is accepted and stored) after every
+  /// slot connected before, and returns its handle. Removes dead slots on the way.
+  /// Linear in the number of slots. Throws `std::system_error` if locking fails.
   Connection connect(const Slot& slot) {
     std::lock_guard<std::mutex> lock(mutex_);
     for (auto it = slots_.begin(); it != slots_.end();) {
       it = it->second->disconnected.load() ? slots_.erase(it) : std::next(it);
     }
-    auto status = std::make_shared<Connection::Status>();
+    // Allocated apart from its control block so that handles which outlive the slot
+    // keep only the control block, not the status, alive.
+    std::shared_ptr<Connection::Status> status(new Connection::Status());
     slots_.emplace_back(slot, status);
     return Connection(status);
   }
 
-  /// Calls the live, unblocked slots. The caller must hold the signal's mutex (use
-  /// `emit` otherwise). Linear in the number of slots, dead ones included.
+  /// Calls the live, unblocked slots in connection order and unlinks the dead ones it
+  /// passes. The caller must hold `mutex()` (use `emit` otherwise). Every slot but the
+  /// last live one receives `args` as lvalues (copies for by-value parameters); the
+  /// last receives them forwarded. Allocates nothing; linear in the number of slots,
+  /// dead ones included, with two flag loads per slot besides the call. A slot's
+  /// exception propagates and ends the delivery; an empty slot throws
+  /// `std::bad_function_call`.
   template <class... A>
   void deliver(A&&... args) {
     Slot* pending = nullptr;
@@ -69,16 +79,20 @@ class Signal {
         continue;
       }
       if (!status.blocked.load()) {
-        if (pending != nullptr) (*pending)(args...);
+        if (pending != nullptr) {
+          (*pending)(args...);
+        }
         pending = &it->first;
       }
       ++it;
     }
-    if (pending != nullptr) (*pending)(std::forward<A>(args)...);
+    if (pending != nullptr) {
+      (*pending)(std::forward<A>(args)...);
+    }
   }
 
-  /// Locks the signal's mutex and delivers; the lock is released also when a slot
-  /// throws.
+  /// Locks the signal's mutex and delivers (see `deliver`); the lock is released also
+  /// when a slot throws. Throws `std::system_error` if locking fails.
   template <class... A>
   void emit(A&&... args) {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -1,0 +1,109 @@
+/// @file
+/// `modules::MainApplicationModule`: the start-up object of an application — command
+/// line, settings files, console logging — and the start, stop and settings
+/// notifications that the application's components connect to.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "logging_manager.h"
+#include "modules/options_parser.h"
+#include "settings_manager.h"
+#include "tkit/signal.h"
+#include "zelvane_core_export.h"
+
+namespace zelvane {
+namespace modules {
+
+/// Parses the command line, loads the settings store and hands it to the connected
+/// components, then relays the application's start and stop.
+///
+/// Options of the command line: "--help"/"-h", "--algorithm-settings"/"-a <file>",
+/// "--configuration-settings"/"-c <file>" (required), "--log-level <level>",
+/// "--log-props <file>", plus those of the registered `OptionsParser`s.
+///
+/// `configure` runs once, on the thread that starts the application, before other
+/// threads exist. `start`, `stop` and `settings` may be called from any thread; each
+/// signal serialises its own deliveries and runs its slots on the calling thread
+/// with that signal's mutex held, so a slot must not fire or connect to the signal
+/// that calls it.
+class ZELVANE_CORE_API MainApplicationModule : public LoggedComponent {
+ public:
+  using SettingsSlot = std::function<void(std::shared_ptr<SettingsManager> const&)>;
+
+  /// A module with no contributors, no settings store and the logger
+  /// "MainApplicationModule".
+  MainApplicationModule();
+  /// Drops every connected slot; does not fire `stop`.
+  ~MainApplicationModule() override;
+
+  MainApplicationModule(const MainApplicationModule&) = delete;
+  MainApplicationModule& operator=(const MainApplicationModule&) = delete;
+
+  /// The whole start-up sequence: parses `argc`/`argv` (the program name first, as
+  /// `main` receives them), prints the help and stops when asked to, lets every
+  /// contributor process its values, fires the validated signal, switches console
+  /// logging on at "--log-level", loads the algorithm and then the configuration
+  /// settings file into the store (the latter wins where keys overlap), loads the
+  /// logging properties ("--log-props", else the store's "LoggingPropsFile"), and
+  /// calls `settings` with the store while `settingsPath` (when not empty) is pushed
+  /// onto it.
+  ///
+  /// Uses `settings` as the store, or a new empty one when it is null.
+  /// Returns true when the application may go on; false after printing the help to
+  /// standard output or an error to standard error (a malformed command line, a
+  /// rejected value, no configuration file, an unknown log level, an unreadable
+  /// settings or logging properties file, a contributor declaring unlimited
+  /// positional arguments). Steps before a failure keep their effect. A null `argv`
+  /// or an `argc` below 1 means no arguments. Exceptions of the validated and
+  /// settings slots and of the store's path operations propagate.
+  bool configure(int argc, char** argv, std::shared_ptr<SettingsManager> settings,
+                 std::string const& settingsPath);
+
+  /// Adds a contributor of command-line options; contributors are consulted in the
+  /// order of registration. Must precede `configure`. A null pointer is ignored.
+  void registerOptions(std::shared_ptr<OptionsParser> const& parser);
+
+  /// Connects a slot fired once the command line has been validated, before the
+  /// settings files are read. Returns its handle.
+  tkit::Connection connectValidated(std::function<void()> const& slot);
+  /// Connects a slot fired by `start`. Returns its handle.
+  tkit::Connection connectStart(std::function<void()> const& slot);
+  /// Connects a slot fired by `stop`. Returns its handle.
+  tkit::Connection connectStop(std::function<void()> const& slot);
+  /// Connects a slot that receives the loaded settings store. Returns its handle.
+  tkit::Connection connectSettings(SettingsSlot const& slot);
+
+  /// Fires the start signal. A slot's exception propagates.
+  virtual void start();
+  /// Fires the stop signal. A slot's exception propagates.
+  virtual void stop();
+  /// Fires the settings signal with `settings`; every slot receives a reference to
+  /// the same pointer. `configure` calls this, so an override receives the store.
+  virtual void settings(std::shared_ptr<SettingsManager> settings);
+
+  /// The settings store in use: null before `configure`, afterwards the store passed
+  /// to `configure` or the one it created.
+  std::shared_ptr<SettingsManager> getSettingsManager() const;
+
+ private:
+  bool addSettingsFile(const std::string& file);
+  bool loadLoggingProperties(LoggingManager& logging, const std::string& file);
+
+  tkit::Signal<> validated_signal_;
+  tkit::Signal<std::shared_ptr<SettingsManager> const&> settings_signal_;
+  tkit::Signal<> start_signal_;
+  tkit::Signal<> stop_signal_;
+  std::vector<std::shared_ptr<OptionsParser>> options_parsers_;
+  std::string algorithm_settings_file_;
+  std::string configuration_settings_file_;
+  std::string log_props_file_;
+  std::string log_level_;
+  std::shared_ptr<SettingsManager> settings_manager_;
+};
+
+}  // namespace modules
+}  // namespace zelvane

@@ -1,0 +1,399 @@
+#include "tkit/signal.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <exception>
+#include <functional>
+#include <future>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+// Counts every heap allocation of the process while `g_counting` is set, so that a
+// test can prove that delivery allocates nothing.
+namespace {
+std::atomic<bool> g_counting{false};
+std::atomic<long> g_allocations{0};
+
+// Out of line so that the compiler does not pair the replaced `new` with `free`.
+__attribute__((noinline)) void release(void* memory) noexcept { std::free(memory); }
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (g_counting.load()) {
+    ++g_allocations;
+  }
+  if (void* memory = std::malloc(size == 0 ? 1 : size)) {
+    return memory;
+  }
+  throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept { release(memory); }
+void operator delete(void* memory, std::size_t) noexcept { release(memory); }
+
+namespace zelvane {
+namespace tkit {
+namespace {
+
+using ::testing::ElementsAre;
+
+// A slot that appends its name to a shared log when called.
+std::function<void()> recorder(std::vector<std::string>& log, const std::string& name) {
+  return [&log, name] { log.push_back(name); };
+}
+
+// Records how the value a slot received was made: copied somewhere along the way
+// from the caller's object, or only ever moved.
+struct Tracked {
+  Tracked() = default;
+  Tracked(const Tracked&) : copied(true) { ++copies; }
+  Tracked(Tracked&& other) noexcept : copied(other.copied) {}
+  Tracked& operator=(const Tracked&) = delete;
+  Tracked& operator=(Tracked&&) = delete;
+
+  bool copied = false;
+  static int copies;
+};
+int Tracked::copies = 0;
+
+TEST(SignalTest, DeliversToEverySlotInConnectionOrder) {
+  Signal<> signal;
+  signal.emit();  // nothing connected: nothing happens
+
+  std::vector<std::string> log;
+  signal.connect(recorder(log, "A"));
+  signal.connect(recorder(log, "B"));
+  signal.connect(recorder(log, "C"));
+  signal.emit();
+  signal();
+  EXPECT_THAT(log, ElementsAre("A", "B", "C", "A", "B", "C"));
+}
+
+TEST(SignalTest, DeliverRunsUnderTheCallersLockAndEmitHoldsTheLockDuringSlots) {
+  Signal<> signal;
+  bool locked_during_slot = false;
+  signal.connect([&] {
+    locked_during_slot = !signal.mutex().try_lock();
+    if (!locked_during_slot) {
+      signal.mutex().unlock();
+    }
+  });
+  signal.emit();
+  EXPECT_TRUE(locked_during_slot);
+
+  int calls = 0;
+  signal.connect([&calls] { ++calls; });
+  {
+    std::lock_guard<std::mutex> lock(signal.mutex());
+    signal.deliver();
+  }
+  EXPECT_EQ(calls, 1);
+  EXPECT_TRUE(signal.mutex().try_lock());  // released after emit and after deliver
+  signal.mutex().unlock();
+}
+
+// The scan is one step ahead of the calls: when a slot runs, the next live slot has
+// already been examined, so cutting it takes effect only from the next delivery,
+// while cutting one further on takes effect at once.
+TEST(SignalTest, CuttingALaterSlotFromACallbackSparesOnlyTheNextOne) {
+  enum class Cut { kDisconnect, kBlock };
+  struct Case {
+    const char* name;
+    Cut cut;
+    int target;  // index of the slot that slot 0 cuts
+    std::vector<std::string> first_delivery;
+    std::vector<std::string> second_delivery;
+  };
+  const std::vector<Case> cases = {
+      {"disconnect next", Cut::kDisconnect, 1, {"A", "B", "C"}, {"A", "C"}},
+      {"disconnect one further", Cut::kDisconnect, 2, {"A", "B"}, {"A", "B"}},
+      {"block next", Cut::kBlock, 1, {"A", "B", "C"}, {"A", "C"}},
+      {"block one further", Cut::kBlock, 2, {"A", "B"}, {"A", "B"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Signal<> signal;
+    std::vector<std::string> log;
+    std::vector<Connection> connections(3);
+    connections[0] = signal.connect([&] {
+      log.push_back("A");
+      if (c.cut == Cut::kDisconnect) {
+        connections[c.target].disconnect();
+      } else {
+        connections[c.target].block();
+      }
+    });
+    connections[1] = signal.connect(recorder(log, "B"));
+    connections[2] = signal.connect(recorder(log, "C"));
+
+    signal.emit();
+    EXPECT_EQ(log, c.first_delivery);
+    log.clear();
+    signal.emit();
+    EXPECT_EQ(log, c.second_delivery);
+  }
+}
+
+TEST(SignalTest, SlotDisconnectingItselfRunsToTheEndAndIsNotCalledAgain) {
+  Signal<> signal;
+  int calls = 0;
+  Connection self;
+  self = signal.connect([&] {
+    ++calls;
+    self.disconnect();
+  });
+  signal.emit();
+  signal.emit();
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(signal.size(), 0u);
+}
+
+TEST(SignalTest, EveryLiveSlotButTheLastReceivesACopyOfAByValueArgument) {
+  Signal<Tracked> signal;
+  std::vector<bool> copied;
+  for (int i = 0; i < 3; ++i) {
+    signal.connect([&copied](Tracked t) { copied.push_back(t.copied); });
+  }
+  Tracked::copies = 0;
+  signal.emit(Tracked());
+  EXPECT_THAT(copied, ElementsAre(true, true, false));
+  EXPECT_EQ(Tracked::copies, 2);
+
+  // A slot that delivery skips still lets the last live one receive the moved value.
+  Connection last = signal.connect([&copied](Tracked t) { copied.push_back(t.copied); });
+  last.block();
+  copied.clear();
+  signal.emit(Tracked());
+  EXPECT_THAT(copied, ElementsAre(true, true, false));
+}
+
+TEST(SignalTest, LastSlotReceivesTheExceptionPointerMovedFromTheCaller) {
+  Signal<std::exception_ptr> signal;
+  std::vector<std::exception_ptr> received;
+  signal.connect([&received](std::exception_ptr e) { received.push_back(e); });
+  signal.connect([&received](std::exception_ptr e) { received.push_back(std::move(e)); });
+
+  std::exception_ptr error = std::make_exception_ptr(std::runtime_error("boom"));
+  const std::exception_ptr original = error;
+  signal.emit(std::move(error));
+  ASSERT_EQ(received.size(), 2u);
+  EXPECT_EQ(received[0], original);
+  EXPECT_EQ(received[1], original);
+  // The caller's value went to the last slot (a moved-from exception_ptr is null).
+  EXPECT_EQ(error, nullptr);  // NOLINT(bugprone-use-after-move)
+
+  // An lvalue argument is copied for every slot and stays with the caller.
+  std::exception_ptr kept = original;
+  signal.emit(kept);
+  EXPECT_EQ(kept, original);
+}
+
+TEST(SignalTest, ReferenceParameterReachesEverySlotAsTheCallersObject) {
+  Signal<int&> signal;
+  signal.connect([](int& value) { value += 1; });
+  signal.connect([](int& value) { value *= 10; });
+  int value = 1;
+  signal.emit(value);
+  EXPECT_EQ(value, 20);
+}
+
+TEST(SignalTest, DisconnectedSlotIsRemovedByTheNextDeliveryOrConnect) {
+  Signal<> signal;
+  std::vector<std::string> log;
+  Connection a = signal.connect(recorder(log, "A"));
+  signal.connect(recorder(log, "B"));
+  a.disconnect();
+  EXPECT_FALSE(a.connected());
+  EXPECT_EQ(signal.size(), 2u);  // disconnect never touches the list
+  signal.emit();
+  EXPECT_THAT(log, ElementsAre("B"));
+  EXPECT_EQ(signal.size(), 1u);
+
+  Connection c = signal.connect(recorder(log, "C"));
+  Connection d = signal.connect(recorder(log, "D"));
+  c.disconnect();
+  EXPECT_EQ(signal.size(), 3u);
+  signal.connect(recorder(log, "E"));
+  EXPECT_EQ(signal.size(), 3u);  // B, D, E: connect swept C
+  d.disconnect();
+  log.clear();
+  signal.emit();
+  EXPECT_THAT(log, ElementsAre("B", "E"));
+}
+
+TEST(SignalTest, DisconnectedSlotKeepsItsCapturesUntilRemoved) {
+  Signal<> signal;
+  auto captured = std::make_shared<int>(0);
+  Connection connection = signal.connect([captured] {});
+  connection.disconnect();
+  EXPECT_EQ(captured.use_count(), 2);
+  signal.emit();
+  EXPECT_EQ(captured.use_count(), 1);
+}
+
+TEST(SignalTest, DisconnectIsHarmlessWhenRepeatedOrWhenThereIsNothingToCut) {
+  Connection never_connected;
+  never_connected.disconnect();
+  never_connected.block();
+  never_connected.unblock();
+  EXPECT_FALSE(never_connected.connected());
+  EXPECT_FALSE(never_connected.blocked());
+
+  Signal<> signal;
+  int calls = 0;
+  Connection connection = signal.connect([&calls] { ++calls; });
+  Connection copy = connection;
+  EXPECT_TRUE(copy.connected());
+  connection.disconnect();
+  connection.disconnect();
+  EXPECT_FALSE(copy.connected());  // copies observe the same slot
+  copy.disconnect();
+  signal.emit();  // removes the slot
+  connection.disconnect();
+  connection.block();
+  EXPECT_FALSE(connection.connected());
+  EXPECT_EQ(calls, 0);
+  EXPECT_EQ(signal.size(), 0u);
+}
+
+TEST(SignalTest, DroppingTheConnectionLeavesTheSlotConnected) {
+  Signal<> signal;
+  int calls = 0;
+  signal.connect([&calls] { ++calls; });  // the handle is dropped at once
+  signal.emit();
+  EXPECT_EQ(calls, 1);
+}
+
+TEST(SignalTest, BlockedSlotStaysInTheListAndIsSkippedUntilUnblocked) {
+  Signal<> signal;
+  std::vector<std::string> log;
+  signal.connect(recorder(log, "A"));
+  Connection b = signal.connect(recorder(log, "B"));
+  signal.connect(recorder(log, "C"));
+
+  b.block();
+  EXPECT_TRUE(b.blocked());
+  EXPECT_TRUE(b.connected());
+  signal.emit();
+  EXPECT_EQ(signal.size(), 3u);
+  b.unblock();
+  EXPECT_FALSE(b.blocked());
+  signal.emit();
+  EXPECT_THAT(log, ElementsAre("A", "C", "A", "B", "C"));
+
+  b.block();
+  b.disconnect();  // a blocked slot can still be cut
+  signal.emit();
+  EXPECT_EQ(signal.size(), 2u);
+}
+
+TEST(SignalTest, ConnectionsOutlivingTheSignalBecomeInertAndCapturesAreReleased) {
+  auto captured = std::make_shared<int>(0);
+  Connection connection;
+  {
+    Signal<> signal;
+    connection = signal.connect([captured] {});
+    EXPECT_TRUE(connection.connected());
+  }
+  EXPECT_EQ(captured.use_count(), 1);
+  EXPECT_FALSE(connection.connected());
+  EXPECT_FALSE(connection.blocked());
+  connection.disconnect();
+  connection.block();
+  connection.unblock();
+  EXPECT_FALSE(connection.blocked());
+}
+
+TEST(SignalTest, ThrowingSlotEndsTheDeliveryAndLeavesTheSignalUsable) {
+  Signal<> signal;
+  std::vector<std::string> log;
+  bool fail = true;
+  signal.connect(recorder(log, "A"));
+  signal.connect([&] {
+    log.push_back("B");
+    if (fail) {
+      throw std::runtime_error("B failed");
+    }
+  });
+  signal.connect(recorder(log, "C"));
+  Connection dead = signal.connect(recorder(log, "D"));
+  dead.disconnect();
+
+  EXPECT_THROW(signal.emit(), std::runtime_error);
+  EXPECT_THAT(log, ElementsAre("A", "B"));
+  EXPECT_EQ(signal.size(), 4u);  // the pass stopped before reaching D
+
+  fail = false;
+  log.clear();
+  signal.connect(recorder(log, "E"));  // the lock was released
+  signal.emit();
+  EXPECT_THAT(log, ElementsAre("A", "B", "C", "E"));
+}
+
+TEST(SignalTest, EmptySlotThrowsBadFunctionCallWhenReached) {
+  for (const bool empty_is_last : {false, true}) {
+    SCOPED_TRACE(empty_is_last ? "empty slot last" : "empty slot in the middle");
+    Signal<std::exception_ptr> signal;
+    std::vector<std::string> log;
+    signal.connect([&log](std::exception_ptr) { log.push_back("A"); });
+    signal.connect(Signal<std::exception_ptr>::Slot());
+    Connection after = signal.connect([&log](std::exception_ptr) { log.push_back("C"); });
+    if (empty_is_last) {
+      after.disconnect();
+    }
+
+    EXPECT_THROW(signal.emit(std::exception_ptr()), std::bad_function_call);
+    EXPECT_THROW(signal.emit(std::exception_ptr()), std::bad_function_call);
+    EXPECT_THAT(log, ElementsAre("A", "A"));
+  }
+}
+
+TEST(SignalTest, DeliveryAllocatesNothing) {
+  Signal<std::exception_ptr> signal;
+  for (int i = 0; i < 10; ++i) {
+    signal.connect([](std::exception_ptr) {});
+  }
+  signal.connect([](std::exception_ptr) {}).disconnect();
+  const std::exception_ptr error = std::make_exception_ptr(std::runtime_error("x"));
+
+  g_allocations = 0;
+  g_counting = true;
+  signal.emit(error);
+  signal.emit(std::exception_ptr(error));
+  g_counting = false;
+  EXPECT_EQ(g_allocations.load(), 0);
+}
+
+TEST(SignalTest, DisconnectDoesNotWaitForADeliveryInProgress) {
+  Signal<> signal;
+  std::promise<void> cut;
+  std::future<void> cut_done = cut.get_future();
+  std::vector<std::string> log;
+  Connection c;
+  std::thread cutter;
+  signal.connect([&] {
+    log.push_back("A");
+    // If disconnect took the signal's lock this would time out instead.
+    cutter = std::thread([&] {
+      c.disconnect();
+      cut.set_value();
+    });
+    EXPECT_EQ(cut_done.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  });
+  signal.connect(recorder(log, "B"));
+  c = signal.connect(recorder(log, "C"));
+  signal.emit();
+  cutter.join();
+  EXPECT_THAT(log, ElementsAre("A", "B"));
+}
+
+}  // namespace
+}  // namespace tkit
+}  // namespace zelvane
