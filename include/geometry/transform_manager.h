@@ -17,7 +17,6 @@
 ///   lock for its whole duration, so one manager may be shared between threads.
 #pragma once
 
-#include <cstddef>
 #include <exception>
 #include <functional>
 #include <map>

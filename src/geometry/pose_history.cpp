@@ -96,8 +96,11 @@ Result sampleHistory(const PoseHistory& history, long time, Method method, const
                      Pose& result) {
   result = Pose();
   if (history.empty()) return TransformManager::NotFound;
-  if (method == TransformManager::MostRecent ||
-      (history.size() == 1 && history.begin()->first == 0.0)) {
+  if (history.size() == 1 && history.begin()->first == 0.0) {  // static
+    result = history.begin()->second;
+    return TransformManager::Success;
+  }
+  if (method == TransformManager::MostRecent) {
     result = history.rbegin()->second;
     return TransformManager::Success;
   }

@@ -83,12 +83,16 @@ void registerTransform(TransformManager::FrameGraph& graph, FrameForest& forest,
 Result lookup(const FrameForest& forest, std::size_t from, std::size_t to, long time, Method method,
               const Logger& logger, Pose& result) {
   Eigen::Matrix4f to_T_from = Eigen::Matrix4f::Identity();
+  // The sample's `toTransform()`, written in place: only the upper rows change.
+  Eigen::Matrix4f edge_T = Eigen::Matrix4f::Identity();
   std::int64_t stamp = time;
   Pose sample;
   const Result code = forest.walkPath(from, to, [&](const PoseHistory& history) {
     const Result sampled = detail::sampleHistory(history, time, method, logger, sample);
     if (sampled == TransformManager::Success) {
-      to_T_from = to_T_from * sample.toTransform();
+      edge_T.topLeftCorner<3, 3>() = sample.orientation.toRotationMatrix();
+      edge_T.topRightCorner<3, 1>() = sample.position;
+      to_T_from = to_T_from * edge_T;
       stamp = std::max(stamp, sample.timestamp);
     }
     return sampled;

@@ -47,9 +47,9 @@ TEST(TransformManagerConcurrency, MixedOperationsFromSeveralThreadsStayConsisten
       for (int i = 1; i <= kIterations; ++i) {
         manager.setTransform(frame, "root", makePose(static_cast<float>(i), 0, 0), i * 1000L);
         Pose pose;
-        ASSERT_EQ(manager.getTransform(frame, "root", i * 1000L, TransformManager::Interpolated,
-                                       pose),
-                  TransformManager::Success);
+        ASSERT_EQ(
+            manager.getTransform(frame, "root", i * 1000L, TransformManager::Interpolated, pose),
+            TransformManager::Success);
         EXPECT_FLOAT_EQ(pose.position.x(), static_cast<float>(i));
         if (i > 1) {
           ASSERT_EQ(manager.getTransform(frame, "root", i * 1000L - 500,
@@ -124,9 +124,9 @@ TEST(TransformManagerConcurrency, MixedOperationsFromSeveralThreadsStayConsisten
   const std::vector<std::string> frames = manager.getFrames();
   EXPECT_EQ(frames.size(), 5u);  // root, S0, S1, M0, M1
   Pose pose;
-  EXPECT_EQ(manager.getTransform("M0", "M1", kIterations * 1000L, TransformManager::Interpolated,
-                                 pose),
-            TransformManager::Success);
+  EXPECT_EQ(
+      manager.getTransform("M0", "M1", kIterations * 1000L, TransformManager::Interpolated, pose),
+      TransformManager::Success);
 }
 
 }  // namespace

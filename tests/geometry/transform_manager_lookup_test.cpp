@@ -72,9 +72,8 @@ TEST(TransformManagerLookup, FailuresReturnTheirCodeIdentityAndNoLog) {
   };
   LogCapture capture;
   for (const Case& c : cases) {
-    for (const Method method :
-         {TransformManager::MostRecent, TransformManager::Extrapolated,
-          TransformManager::Interpolated}) {
+    for (const Method method : {TransformManager::MostRecent, TransformManager::Extrapolated,
+                                TransformManager::Interpolated}) {
       Pose pose = garbage();
       EXPECT_EQ(c.manager->getTransform(c.from, c.to, 100, method, pose), c.expected)
           << c.from << " " << c.to;
@@ -114,7 +113,7 @@ TEST(TransformManagerLookup, ResultTimestampIsLatestOfRequestAndSamples) {
 
 TEST(TransformManagerLookup, ChainAppliesTheEdgeNextToTheTargetLast) {
   TransformManager manager;
-  const Pose p = makePose({1, 2, 3}, {0, 1, 0}, 0.8f);  // A in B
+  const Pose p = makePose({1, 2, 3}, {0, 1, 0}, 0.8f);    // A in B
   const Pose q = makePose({-2, 0, 1}, {1, 0, 1}, -1.1f);  // B in C
   manager.setTransform("A", "B", p, 0);
   manager.setTransform("B", "C", q, 0);
@@ -123,6 +122,24 @@ TEST(TransformManagerLookup, ChainAppliesTheEdgeNextToTheTargetLast) {
   ASSERT_EQ(manager.getTransform("C", "A", c_in_a), TransformManager::Success);
   EXPECT_TRUE(samePose(a_in_c, poseOf(q.toTransform() * p.toTransform())));
   EXPECT_TRUE(samePose(c_in_a, poseOf((q.toTransform() * p.toTransform()).inverse())));
+}
+
+TEST(TransformManagerLookup, LongChainComposesInBothDirections) {
+  // Long enough that one side of the path does not fit the lookup's inline buffer.
+  TransformManager manager;
+  Eigen::Matrix4f last_T_first = Eigen::Matrix4f::Identity();
+  const int edges = 45;
+  for (int i = 0; i < edges; ++i) {
+    const Pose pose = makePose({0.1f * i, 1, 0}, {1, 0.5f * (i % 3), 1}, 0.05f * (i % 7) - 0.1f);
+    manager.setTransform("F" + std::to_string(i), "F" + std::to_string(i + 1), pose, 0);
+    last_T_first = pose.toTransform() * last_T_first;
+  }
+  const std::string last = "F" + std::to_string(edges);
+  Pose forward, backward;
+  ASSERT_EQ(manager.getTransform("F0", last, forward), TransformManager::Success);
+  ASSERT_EQ(manager.getTransform(last, "F0", backward), TransformManager::Success);
+  EXPECT_TRUE(samePose(forward, poseOf(last_T_first), 1e-3f));
+  EXPECT_TRUE(samePose(backward, poseOf(last_T_first.inverse()), 1e-3f));
 }
 
 // The transform registered for every ordered pair, as the test's own record.
@@ -145,9 +162,9 @@ class RandomForest {
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
     for (auto [a, b] : links) {
       if (unit(random_) < 0.0f) std::swap(a, b);
-      const Pose pose = makePose({5 * unit(random_), 5 * unit(random_), 5 * unit(random_)},
-                                 {unit(random_), unit(random_), unit(random_) + 1.5f},
-                                 3.1f * unit(random_));
+      const Pose pose =
+          makePose({5 * unit(random_), 5 * unit(random_), 5 * unit(random_)},
+                   {unit(random_), unit(random_), unit(random_) + 1.5f}, 3.1f * unit(random_));
       manager.setTransform(name(a), name(b), pose, 0);
       b_T_a_[{a, b}] = pose.toTransform();
       b_T_a_[{b, a}] = pose.toTransform().inverse();
@@ -206,9 +223,9 @@ TEST(TransformManagerLookup, EqualsProductOfRegisteredTransformsAlongThePath) {
         const Result result =
             manager.getTransform(RandomForest::name(from), RandomForest::name(to), pose);
         const int edges = forest.expected(from, to, to_T_from);
-        EXPECT_EQ(manager.indirectConnectionExists(RandomForest::name(from),
-                                                   RandomForest::name(to)),
-                  edges >= 2)
+        EXPECT_EQ(
+            manager.indirectConnectionExists(RandomForest::name(from), RandomForest::name(to)),
+            edges >= 2)
             << from << " " << to;
         if (edges < 0) {
           EXPECT_EQ(result, TransformManager::NotFound) << from << " " << to;
@@ -357,8 +374,7 @@ TEST(TransformManagerPoseMap, SamplesOneHistoryAtATime) {
       case UNCHECKED: break;
     }
     if (c.expect == S0 || c.expect == S100 || c.expect == S200) {
-      EXPECT_EQ(pose.timestamp,
-                c.expect == S0 ? s0.timestamp : c.expect == S100 ? 100 : 200);
+      EXPECT_EQ(pose.timestamp, c.expect == S0 ? s0.timestamp : c.expect == S100 ? 100 : 200);
     }
     EXPECT_EQ(managerMessages(capture, Logger::TRACE_LEVEL), c.traces);
     EXPECT_EQ(managerMessages(capture, Logger::WARN_LEVEL),
@@ -414,8 +430,9 @@ TEST(TransformManagerInterpolate, TimestampKeepsEveryDigitAndTruncatesTowardZero
   };
   TransformManager manager;
   for (const Case& c : cases) {
-    EXPECT_EQ(manager.interpolateTransform(makePose(0, 0, 0, 0, c.first),
-                                           makePose(0, 0, 0, 0, c.second), c.ratio)
+    EXPECT_EQ(manager
+                  .interpolateTransform(makePose(0, 0, 0, 0, c.first),
+                                        makePose(0, 0, 0, 0, c.second), c.ratio)
                   .timestamp,
               c.expected)
         << c.first << " " << c.second << " " << c.ratio;

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include <boost/property_tree/exceptions.hpp>
 #include <gtest/gtest.h>
+#include <boost/property_tree/exceptions.hpp>
 
 #include "geometry/transform_manager.h"
 #include "geometry/transform_manager_support.h"
@@ -51,8 +51,8 @@ Texts fromTo(const std::vector<StoredPair>& pairs) {
 }
 
 // Stores one pair the way a settings file would carry it.
-void writePair(SettingsManager& settings, int index, const std::string& from,
-               const std::string& to, const Pose& pose) {
+void writePair(SettingsManager& settings, int index, const std::string& from, const std::string& to,
+               const Pose& pose) {
   settings.pathPush(TRANSFORMS_TAG);
   settings.pathPush(TRANSFORM_TAG, index, nullptr);
   TransformManager().storeTransform(from, to, pose, settings);
@@ -127,7 +127,8 @@ TEST(TransformManagerStore, ClearDecidesWhetherOlderChildrenStay) {
   manager.setTransform("A", "B", makePose(1, 0, 0), 0);
   for (const bool clear : {true, false}) {
     SettingsManager settings;
-    for (int i = 0; i < 3; ++i) writePair(settings, i, "X" + std::to_string(i), "Y", makePose(0, 0, 0));
+    for (int i = 0; i < 3; ++i)
+      writePair(settings, i, "X" + std::to_string(i), "Y", makePose(0, 0, 0));
     ASSERT_EQ(manager.storeTransforms(settings, clear), TransformManager::Success);
     const Texts expected = clear ? Texts{"B>A"} : Texts{"B>A", "X1>Y", "X2>Y"};
     EXPECT_EQ(fromTo(storedPairs(settings)), expected);

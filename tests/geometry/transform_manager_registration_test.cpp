@@ -39,8 +39,8 @@ TEST(TransformManagerConstants, CarryTheirSettingsKeysAndFrameNames) {
 TEST(TransformManagerFrames, NewManagerHasNoFrames) {
   TransformManager manager;
   EXPECT_TRUE(manager.getFrames().empty());
-  for (const std::string& name : {std::string("Body"), std::string("Global"),
-                                  std::string("Sensor"), std::string()}) {
+  for (const std::string& name :
+       {std::string("Body"), std::string("Global"), std::string("Sensor"), std::string()}) {
     EXPECT_FALSE(manager.hasFrame(name)) << name;
   }
 }
@@ -172,7 +172,7 @@ TEST(TransformManagerHistory, SampleNewerThanWindowErasesOlderSamplesStrictly) {
     std::vector<long> erased;
   };
   const Case cases[] = {
-      {4 + kWindow, {3, 4 + kWindow}, {1, 2}},  // key 3 plus the window is still older
+      {4 + kWindow, {3, 4 + kWindow}, {1, 2}},    // key 3 plus the window is still older
       {1 + kWindow, {1, 2, 3, 1 + kWindow}, {}},  // exactly one window: kept
   };
   for (const Case& c : cases) {
@@ -312,15 +312,14 @@ TEST(TransformManagerConnectivity, IndirectConnectionMeansPathOfTwoOrMoreEdges) 
     bool expected;
   };
   const Case cases[] = {
-      {"A", "C", false}, {"C", "A", false},  // direct edge
-      {"A", "B", true},  {"B", "A", true},   {"A", "D", true},  // through C (and B)
-      {"A", "X", false},                     // different trees
-      {"A", "Q", false}, {"Q", "A", false},  {"Q", "Q", false},  // not registered
-      {"A", "A", true},                      // an existing frame and itself
+      {"A", "C", false}, {"C", "A", false},                     // direct edge
+      {"A", "B", true},  {"B", "A", true},  {"A", "D", true},   // through C (and B)
+      {"A", "X", false},                                        // different trees
+      {"A", "Q", false}, {"Q", "A", false}, {"Q", "Q", false},  // not registered
+      {"A", "A", true},                                         // an existing frame and itself
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(manager.indirectConnectionExists(c.from, c.to), c.expected)
-        << c.from << " " << c.to;
+    EXPECT_EQ(manager.indirectConnectionExists(c.from, c.to), c.expected) << c.from << " " << c.to;
   }
 }
 
