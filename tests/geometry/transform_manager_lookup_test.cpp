@@ -1,6 +1,5 @@
 // Lookups: result codes, composition along the path, sampling of one history and
 // the blend of two poses.
-#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <map>
@@ -16,18 +15,17 @@
 
 namespace {
 
+using namespace zelvane::testing;
 using zelvane::Pose;
 using zelvane::TransformManager;
-using zelvane::testing::isIdentity;
-using zelvane::testing::kWindow;
-using zelvane::testing::LogCapture;
-using zelvane::testing::makePose;
-using zelvane::testing::managerMessages;
-using zelvane::testing::poseOf;
-using zelvane::testing::samePose;
 using Method = TransformManager::InterpolationMethod;
 using Result = TransformManager::TransformResult;
 using Texts = std::vector<std::string>;
+using V = Eigen::Vector3f;
+
+constexpr Method kMost = TransformManager::MostRecent;
+constexpr Method kExtra = TransformManager::Extrapolated;
+constexpr Method kInter = TransformManager::Interpolated;
 
 const std::string kInterpolatedWarning =
     "Transform time out of range using Interpolated.  Likely sensor data has come in before INS "
@@ -39,151 +37,88 @@ Texts traces(long time, long before, long after) {
           "Pose after                   " + std::to_string(after)};
 }
 
-// A pose that is visibly not the identity, to see that failures overwrite results.
-Pose garbage() { return makePose(9, 9, 9, 2.0f, 99); }
-
-// --- Result codes ------------------------------------------------------------
-
-TEST(TransformManagerLookup, SameNameSucceedsWithIdentityEvenWhenUnregistered) {
-  TransformManager manager;
-  Pose pose = garbage();
-  EXPECT_EQ(manager.getTransform("X", "X", 5, TransformManager::Interpolated, pose),
-            TransformManager::Success);
-  EXPECT_TRUE(isIdentity(pose));
-}
-
-TEST(TransformManagerLookup, FailuresReturnTheirCodeIdentityAndNoLog) {
+TEST(TransformManagerLookup, FailuresGiveTheirCodeAnIdentityResultAndNoLog) {
   TransformManager empty;
   TransformManager manager;
-  manager.setTransform("A", "B", makePose(1, 0, 0), 0);
-  manager.setTransform("C", "D", makePose(0, 1, 0), 0);
-  struct Case {
-    TransformManager* manager;
-    const char* from;
-    const char* to;
-    Result expected;
-  };
-  const Case cases[] = {
+  manager.setTransform("A", "B", makePose(V(1, 0, 0)), 0);
+  manager.setTransform("C", "D", makePose(V(0, 1, 0)), 0);
+  const std::tuple<TransformManager*, const char*, const char*, Result> cases[] = {
+      {&empty, "X", "X", TransformManager::Success},  // same name, registered or not
       {&empty, "A", "B", TransformManager::NoFrames},
       {&manager, "A", "Q", TransformManager::NotFound},
       {&manager, "Q", "A", TransformManager::NotFound},
       {&manager, "A", "C", TransformManager::NotFound},  // different trees
-      {&manager, "D", "B", TransformManager::NotFound},
   };
   LogCapture capture;
-  for (const Case& c : cases) {
-    for (const Method method : {TransformManager::MostRecent, TransformManager::Extrapolated,
-                                TransformManager::Interpolated}) {
-      Pose pose = garbage();
-      EXPECT_EQ(c.manager->getTransform(c.from, c.to, 100, method, pose), c.expected)
-          << c.from << " " << c.to;
+  for (const auto& [target, from, to, expected] : cases) {
+    for (const Method method : {kMost, kExtra, kInter}) {
+      Pose pose = makePose(V(9, 9, 9), 2.0f, V::UnitZ(), 99);
+      EXPECT_EQ(target->getTransform(from, to, 100, method, pose), expected) << from << to;
       EXPECT_TRUE(isIdentity(pose));
     }
   }
   EXPECT_TRUE(capture.records().empty());
-}
 
-TEST(TransformManagerLookup, WindowCaseOnAPathGivesIdentityNotTheNewestSample) {
-  TransformManager manager;
-  manager.setTransform("A", "B", makePose(1, 0, 0), 100);
-  manager.setTransform("A", "B", makePose(2, 0, 0), 200);
-  Pose pose = garbage();
-  EXPECT_EQ(manager.getTransform("A", "B", 200 + kWindow + 1, TransformManager::Extrapolated, pose),
+  // The window case of a history gives the newest sample; a path gives the identity.
+  manager.setTransform("E", "F", makePose(V(1, 0, 0)), 100);
+  manager.setTransform("E", "F", makePose(V(2, 0, 0)), 200);
+  Pose pose;
+  EXPECT_EQ(manager.getTransform("E", "F", 201 + kWindow, kExtra, pose),
             TransformManager::OutOfRange);
   EXPECT_TRUE(isIdentity(pose));
 }
 
-TEST(TransformManagerLookup, ResultTimestampIsLatestOfRequestAndSamples) {
+TEST(TransformManagerLookup, ChainAppliesTheEdgeNextToTheTargetLastAndTakesLatestStamp) {
   TransformManager manager;
-  manager.setTransform("A", "B", makePose(1, 0, 0, 0, 7), 0);  // static, stamped 7
-  manager.setTransform("B", "C", makePose(0, 1, 0), 100);
-  manager.setTransform("B", "C", makePose(0, 2, 0), 200);
-  Pose pose;
-  manager.getTransform("A", "B", 3, TransformManager::Interpolated, pose);
-  EXPECT_EQ(pose.timestamp, 7);
-  manager.getTransform("A", "B", 10, TransformManager::Interpolated, pose);
-  EXPECT_EQ(pose.timestamp, 10);
-  manager.getTransform("A", "C", 150, TransformManager::Interpolated, pose);
-  EXPECT_EQ(pose.timestamp, 150);
-  manager.getTransform("A", "C", pose);  // MostRecent at 0: the newest samples
-  EXPECT_EQ(pose.timestamp, 200);
-}
-
-// --- Composition -------------------------------------------------------------
-
-TEST(TransformManagerLookup, ChainAppliesTheEdgeNextToTheTargetLast) {
-  TransformManager manager;
-  const Pose p = makePose({1, 2, 3}, {0, 1, 0}, 0.8f);    // A in B
-  const Pose q = makePose({-2, 0, 1}, {1, 0, 1}, -1.1f);  // B in C
+  const Pose p = makePose(V(1, 2, 3), 0.8f, V(0, 1, 0), 7);  // A in B
+  const Pose q = makePose(V(-2, 0, 1), -1.1f, V(1, 0, 1));   // B in C
   manager.setTransform("A", "B", p, 0);
-  manager.setTransform("B", "C", q, 0);
+  manager.setTransform("B", "C", q, 100);
   Pose a_in_c, c_in_a;
   ASSERT_EQ(manager.getTransform("A", "C", a_in_c), TransformManager::Success);
-  ASSERT_EQ(manager.getTransform("C", "A", c_in_a), TransformManager::Success);
+  ASSERT_EQ(manager.getTransform("C", "A", 300, kMost, c_in_a), TransformManager::Success);
   EXPECT_TRUE(samePose(a_in_c, poseOf(q.toTransform() * p.toTransform())));
   EXPECT_TRUE(samePose(c_in_a, poseOf((q.toTransform() * p.toTransform()).inverse())));
+  EXPECT_EQ(a_in_c.timestamp, 100);
+  EXPECT_EQ(c_in_a.timestamp, 300);
 }
 
-TEST(TransformManagerLookup, LongChainComposesInBothDirections) {
-  // Long enough that one side of the path does not fit the lookup's inline buffer.
-  TransformManager manager;
-  Eigen::Matrix4f last_T_first = Eigen::Matrix4f::Identity();
-  const int edges = 45;
-  for (int i = 0; i < edges; ++i) {
-    const Pose pose = makePose({0.1f * i, 1, 0}, {1, 0.5f * (i % 3), 1}, 0.05f * (i % 7) - 0.1f);
-    manager.setTransform("F" + std::to_string(i), "F" + std::to_string(i + 1), pose, 0);
-    last_T_first = pose.toTransform() * last_T_first;
-  }
-  const std::string last = "F" + std::to_string(edges);
-  Pose forward, backward;
-  ASSERT_EQ(manager.getTransform("F0", last, forward), TransformManager::Success);
-  ASSERT_EQ(manager.getTransform(last, "F0", backward), TransformManager::Success);
-  EXPECT_TRUE(samePose(forward, poseOf(last_T_first), 1e-3f));
-  EXPECT_TRUE(samePose(backward, poseOf(last_T_first.inverse()), 1e-3f));
-}
+// Frames F0..F(n-1), each joined to an earlier one (or the previous one, for a long
+// chain) unless the link is dropped; links are registered in random order and
+// direction, so that trees of every size get joined. The test keeps its own record
+// of b_T_a for every ordered pair and searches it for the expected products.
+struct RandomForest {
+  std::map<std::pair<int, int>, Eigen::Matrix4f> b_T_a;
+  int frames;
 
-// The transform registered for every ordered pair, as the test's own record.
-class RandomForest {
- public:
-  explicit RandomForest(unsigned seed) : random_(seed) {}
-
-  // Frames F0..F(n-1); each Fi (i > 0) joins a random earlier frame unless the
-  // link is dropped, which splits the graph into several trees. Edges are registered
-  // in random order and direction, so that trees of all sizes get joined.
-  void build(TransformManager& manager, int frames) {
-    frames_ = frames;
-    std::vector<std::pair<int, int>> links;
-    std::uniform_int_distribution<int> drop(0, 9);
-    for (int i = 1; i < frames; ++i) {
-      if (drop(random_) == 0) continue;
-      links.emplace_back(i, std::uniform_int_distribution<int>(0, i - 1)(random_));
-    }
-    std::shuffle(links.begin(), links.end(), random_);
+  RandomForest(TransformManager& manager, unsigned seed, int n, bool chain) : frames(n) {
+    std::mt19937 random(seed);
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    std::vector<std::pair<int, int>> links;
+    for (int i = 1; i < n; ++i) {
+      if (!chain && unit(random) < -0.8f) continue;
+      links.emplace_back(i, chain ? i - 1 : std::uniform_int_distribution<int>(0, i - 1)(random));
+    }
+    if (!chain) std::shuffle(links.begin(), links.end(), random);
     for (auto [a, b] : links) {
-      if (unit(random_) < 0.0f) std::swap(a, b);
-      const Pose pose =
-          makePose({5 * unit(random_), 5 * unit(random_), 5 * unit(random_)},
-                   {unit(random_), unit(random_), unit(random_) + 1.5f}, 3.1f * unit(random_));
+      if (unit(random) < 0.0f) std::swap(a, b);
+      const Pose pose = makePose(V(unit(random), unit(random), unit(random)) * 5,
+                                 3.1f * unit(random), V(unit(random), unit(random), 2));
       manager.setTransform(name(a), name(b), pose, 0);
-      b_T_a_[{a, b}] = pose.toTransform();
-      b_T_a_[{b, a}] = pose.toTransform().inverse();
+      b_T_a[{a, b}] = pose.toTransform();
+      b_T_a[{b, a}] = pose.toTransform().inverse();
     }
   }
+  static std::string name(int frame) { return "F" + std::to_string(frame); }
 
-  // to_T_from by a search of the test's own record, and the number of edges on the
-  // path; -1 when the frames are not connected.
+  // Edges on the path from `from` to `to` and to_T_from; -1 when not connected.
   int expected(int from, int to, Eigen::Matrix4f& to_T_from) const {
-    std::vector<int> previous(frames_, -1);
+    std::vector<int> previous(frames, -1);
     std::queue<int> open;
-    open.push(from);
-    previous[from] = from;
-    while (!open.empty()) {
-      const int frame = open.front();
-      open.pop();
-      for (const auto& [pair, transform] : b_T_a_) {
-        if (pair.first == frame && previous[pair.second] < 0) {
-          previous[pair.second] = frame;
+    for (open.push(from), previous[from] = from; !open.empty(); open.pop()) {
+      for (const auto& [pair, transform] : b_T_a) {
+        if (pair.first == open.front() && previous[pair.second] < 0) {
+          previous[pair.second] = open.front();
           open.push(pair.second);
         }
       }
@@ -191,84 +126,62 @@ class RandomForest {
     if (previous[to] < 0) return -1;
     to_T_from = Eigen::Matrix4f::Identity();
     int edges = 0;
-    for (int frame = to; frame != from; frame = previous[frame]) {
-      to_T_from = to_T_from * b_T_a_.at({previous[frame], frame});
-      ++edges;
+    for (int frame = to; frame != from; frame = previous[frame], ++edges) {
+      to_T_from = to_T_from * b_T_a.at({previous[frame], frame});
     }
     return edges;
   }
-
-  static std::string name(int frame) { return "F" + std::to_string(frame); }
-
- private:
-  std::mt19937 random_;
-  int frames_ = 0;
-  std::map<std::pair<int, int>, Eigen::Matrix4f> b_T_a_;
 };
 
 TEST(TransformManagerLookup, EqualsProductOfRegisteredTransformsAlongThePath) {
-  for (const unsigned seed : {7u, 2024u, 31337u}) {
+  for (const auto& [seed, n, chain] : {std::tuple{7u, 30, false}, std::tuple{2024u, 30, false},
+                                       std::tuple{31337u, 30, false}, std::tuple{5u, 45, true}}) {
     TransformManager manager;
-    RandomForest forest(seed);
-    forest.build(manager, 30);
+    const RandomForest forest(manager, seed, n, chain);
     int connected = 0;
-    for (int from = 0; from < 30; ++from) {
-      for (int to = 0; to < 30; ++to) {
-        if (from == to || !manager.hasFrame(RandomForest::name(from)) ||
-            !manager.hasFrame(RandomForest::name(to))) {
-          continue;
-        }
+    for (int from = 0; from < n; ++from) {
+      for (int to = 0; to < n; ++to) {
+        const std::string a = RandomForest::name(from), b = RandomForest::name(to);
+        if (from == to || !manager.hasFrame(a) || !manager.hasFrame(b)) continue;
         Eigen::Matrix4f to_T_from;
         Pose pose;
-        const Result result =
-            manager.getTransform(RandomForest::name(from), RandomForest::name(to), pose);
         const int edges = forest.expected(from, to, to_T_from);
-        EXPECT_EQ(
-            manager.indirectConnectionExists(RandomForest::name(from), RandomForest::name(to)),
-            edges >= 2)
-            << from << " " << to;
+        EXPECT_EQ(manager.indirectConnectionExists(a, b), edges >= 2) << a << " " << b;
         if (edges < 0) {
-          EXPECT_EQ(result, TransformManager::NotFound) << from << " " << to;
+          EXPECT_EQ(manager.getTransform(a, b, pose), TransformManager::NotFound) << a << b;
           continue;
         }
         ++connected;
-        ASSERT_EQ(result, TransformManager::Success) << from << " " << to;
-        EXPECT_TRUE(samePose(pose, poseOf(to_T_from), 2e-3f)) << seed << ": " << from << " " << to;
+        ASSERT_EQ(manager.getTransform(a, b, pose), TransformManager::Success) << a << b;
+        EXPECT_TRUE(samePose(pose, poseOf(to_T_from), 2e-3f)) << seed << ": " << a << " " << b;
       }
     }
     EXPECT_GT(connected, 100) << seed;  // the forest is not trivially split
   }
 }
 
-// --- Sampling along a path ---------------------------------------------------
-
 TEST(TransformManagerLookup, SamplesEdgesFromTheTargetEndBackToTheSource) {
-  // Chain F0 - F1 - F2 - F3 - F4, registered from the middle outwards so that the
-  // path between two frames can run up and down; edge i holds samples at 10i + 100
-  // and 10i + 200, which tells its trace records apart.
+  // Chain F0 - ... - F4 registered from the middle outwards, so that paths run up and
+  // down the tree inside; edge i has samples at 10i + 100 and 10i + 200.
   TransformManager manager;
-  const std::vector<int> order = {2, 1, 3, 0};
-  for (const int i : order) {
+  for (const int i : {2, 1, 3, 0}) {
     for (const long t : {10L * i + 100, 10L * i + 200}) {
       manager.setTransform("F" + std::to_string(i), "F" + std::to_string(i + 1),
-                           makePose(static_cast<float>(t), 0, 0), t);
+                           makePose(V(t, 0, 0)), t);
     }
   }
-  const long time = 150;
   for (int from = 0; from < 5; ++from) {
     for (int to = 0; to < 5; ++to) {
-      if (from == to) continue;
       Texts expected;
-      const int step = from < to ? 1 : -1;
-      for (int cur = to; cur != from; cur -= step) {
-        const int edge = std::min(cur, cur - step);
-        const Texts edge_traces = traces(time, 10L * edge + 100, 10L * edge + 200);
-        expected.insert(expected.end(), edge_traces.begin(), edge_traces.end());
+      for (int cur = to, step = from < to ? 1 : -1; cur != from; cur -= step) {
+        const Texts edge = traces(150, 10L * std::min(cur, cur - step) + 100,
+                                  10L * std::min(cur, cur - step) + 200);
+        expected.insert(expected.end(), edge.begin(), edge.end());
       }
       LogCapture capture;
       Pose pose;
-      ASSERT_EQ(manager.getTransform("F" + std::to_string(from), "F" + std::to_string(to), time,
-                                     TransformManager::Extrapolated, pose),
+      ASSERT_EQ(manager.getTransform("F" + std::to_string(from), "F" + std::to_string(to), 150,
+                                     kExtra, pose),
                 TransformManager::Success);
       EXPECT_EQ(managerMessages(capture, Logger::TRACE_LEVEL), expected) << from << " " << to;
     }
@@ -276,105 +189,69 @@ TEST(TransformManagerLookup, SamplesEdgesFromTheTargetEndBackToTheSource) {
 }
 
 TEST(TransformManagerLookup, FirstFailingEdgeFromTheTargetEndStopsTheLookup) {
-  // A - B has samples at 300 and 400 (250 is before them: refused silently);
-  // B - C has samples at 100 and 200 (250 is past them: refused after tracing).
+  // At 250, A - B (samples 300, 400) fails silently, B - C (100, 200) after tracing.
   TransformManager manager;
-  manager.setTransform("A", "B", makePose(1, 0, 0), 300);
-  manager.setTransform("A", "B", makePose(2, 0, 0), 400);
-  manager.setTransform("B", "C", makePose(0, 1, 0), 100);
-  manager.setTransform("B", "C", makePose(0, 2, 0), 200);
-
+  for (const long t : {300L, 400L}) manager.setTransform("A", "B", makePose(V(1, 0, 0)), t);
+  for (const long t : {100L, 200L}) manager.setTransform("B", "C", makePose(V(0, 1, 0)), t);
   LogCapture capture;
   Pose pose;
-  EXPECT_EQ(manager.getTransform("A", "C", 250, TransformManager::Interpolated, pose),
-            TransformManager::OutOfRange);
+  EXPECT_EQ(manager.getTransform("A", "C", 250, kInter, pose), TransformManager::OutOfRange);
   EXPECT_EQ(managerMessages(capture, Logger::TRACE_LEVEL), traces(250, 100, 200));
   EXPECT_EQ(managerMessages(capture, Logger::WARN_LEVEL), Texts{kInterpolatedWarning});
-
   capture.clear();
-  EXPECT_EQ(manager.getTransform("C", "A", 250, TransformManager::Interpolated, pose),
-            TransformManager::OutOfRange);
+  EXPECT_EQ(manager.getTransform("C", "A", 250, kInter, pose), TransformManager::OutOfRange);
   EXPECT_TRUE(capture.records().empty());
 }
 
-// --- One history -------------------------------------------------------------
-
 TEST(TransformManagerPoseMap, SamplesOneHistoryAtATime) {
-  const Pose s0 = makePose(1, 1, 1, 0.3f, 0);
-  const Pose s100 = makePose(10, 0, 0, 0.0f, 100);
-  const Pose s200 = makePose(20, 0, 0, 1.0f, 200);
-  const std::map<double, Pose> two = {{100.0, s100}, {200.0, s200}};
-  const std::map<double, Pose> one = {{100.0, s100}};
-  const std::map<double, Pose> fixed = {{0.0, s0}};
-  const std::map<double, Pose> close = {{100.25, s100}, {100.75, s200}};
-  const std::map<double, Pose> none;
-
-  enum Expect { IDENTITY, S0, S100, S200, BLEND, UNCHECKED };
+  const Pose s0 = makePose(V(1, 1, 1), 0.3f);
+  const Pose s100 = makePose(V(10, 0, 0), 0.0f, V::UnitZ(), 100);
+  const Pose s200 = makePose(V(20, 0, 0), 1.0f, V::UnitZ(), 200);
+  const std::map<double, Pose> two = {{100.0, s100}, {200.0, s200}}, one = {{100.0, s100}},
+                               fixed = {{0.0, s0}}, close = {{100.25, s100}, {100.75, s200}}, none;
   struct Case {
     const std::map<double, Pose>* poses;
     long time;
     Method method;
     Result result;
-    Expect expect;
-    float ratio;  // for BLEND
+    const Pose* expected;  // null: the identity; for blends see `ratio`
+    float ratio;           // > 0: the blend of s100 and s200 at this ratio
     Texts traces;
     bool warning;
   };
-  const Method most = TransformManager::MostRecent;
-  const Method extra = TransformManager::Extrapolated;
-  const Method inter = TransformManager::Interpolated;
-  const Result ok = TransformManager::Success;
-  const Result range = TransformManager::OutOfRange;
+  const Result ok = TransformManager::Success, range = TransformManager::OutOfRange;
   const Case cases[] = {
-      {&two, 150, extra, ok, BLEND, 0.5f, traces(150, 100, 200), false},
-      {&two, 150, inter, ok, BLEND, 0.5f, traces(150, 100, 200), false},
-      {&two, 125, inter, ok, BLEND, 0.25f, traces(125, 100, 200), false},
-      {&two, 200, inter, ok, S200, 0, {}, false},
-      {&two, 100, extra, ok, S100, 0, {}, false},
-      {&two, 50, extra, range, IDENTITY, 0, {}, false},
-      {&two, 50, inter, range, IDENTITY, 0, {}, false},
-      {&two, 250, extra, ok, BLEND, 1.5f, traces(250, 100, 200), false},
-      {&two, 250, inter, range, IDENTITY, 0, traces(250, 100, 200), true},
-      // Exactly one window past the newest sample is still extrapolated.
-      {&two, 200 + kWindow, extra, ok, UNCHECKED, 0, traces(200 + kWindow, 100, 200), false},
-      {&two, 200 + kWindow + 1, extra, range, S200, 0, {}, false},
-      {&two, 200 + kWindow + 1, inter, range, S200, 0, {}, false},
-      {&two, 50, most, ok, S200, 0, {}, false},
-      {&two, 1000000, most, ok, S200, 0, {}, false},
-      {&one, 100, inter, ok, S100, 0, {}, false},
-      {&one, 150, inter, ok, S100, 0, traces(150, 100, 100), false},
-      {&one, 50, extra, range, IDENTITY, 0, {}, false},
-      {&fixed, -5, inter, ok, S0, 0, {}, false},
-      {&fixed, 0, extra, ok, S0, 0, {}, false},
-      {&fixed, 1000000000000, inter, ok, S0, 0, {}, false},
-      {&fixed, 7, most, ok, S0, 0, {}, false},
-      // Keys less than one time unit apart: no division by a zero span.
-      {&close, 101, extra, ok, S200, 0, traces(101, 100, 100), false},
-      {&none, 100, most, TransformManager::NotFound, IDENTITY, 0, {}, false},
+      {&two, 150, kExtra, ok, nullptr, 0.5f, traces(150, 100, 200), false},
+      {&two, 125, kInter, ok, nullptr, 0.25f, traces(125, 100, 200), false},
+      {&two, 200, kInter, ok, &s200, 0, {}, false},
+      {&two, 100, kExtra, ok, &s100, 0, {}, false},
+      {&two, 50, kExtra, range, nullptr, 0, {}, false},
+      {&two, 250, kExtra, ok, nullptr, 1.5f, traces(250, 100, 200), false},
+      {&two, 250, kInter, range, nullptr, 0, traces(250, 100, 200), true},
+      {&two, 200 + kWindow + 1, kInter, range, &s200, 0, {}, false},
+      {&two, 50, kMost, ok, &s200, 0, {}, false},
+      {&one, 100, kInter, ok, &s100, 0, {}, false},
+      {&one, 150, kInter, ok, &s100, 0, traces(150, 100, 100), false},
+      {&one, 50, kExtra, range, nullptr, 0, {}, false},
+      {&fixed, -5, kInter, ok, &s0, 0, {}, false},
+      {&fixed, 1000000000000, kExtra, ok, &s0, 0, {}, false},
+      {&close, 101, kExtra, ok, &s200, 0, traces(101, 100, 100), false},  // no 0/0 ratio
+      {&none, 100, kMost, TransformManager::NotFound, nullptr, 0, {}, false},
   };
-
   TransformManager manager;
   for (const Case& c : cases) {
     SCOPED_TRACE("time " + std::to_string(c.time) + " method " + std::to_string(c.method));
     LogCapture capture;
-    Pose pose = garbage();
+    Pose pose = s0;
     EXPECT_EQ(manager.getTransformFromPoseMap(*c.poses, c.time, c.method, pose), c.result);
-    switch (c.expect) {
-      case IDENTITY: EXPECT_TRUE(isIdentity(pose)); break;
-      case S0: EXPECT_TRUE(samePose(pose, s0)); break;
-      case S100: EXPECT_TRUE(samePose(pose, s100)); break;
-      case S200: EXPECT_TRUE(samePose(pose, s200)); break;
-      case BLEND: {
-        // Positions linear, orientation about z linear in yaw, timestamp blended.
-        const Pose expected = makePose(10 + 10 * c.ratio, 0, 0, c.ratio);
-        EXPECT_TRUE(samePose(pose, expected, 1e-3f * std::max(1.0f, c.ratio)));
-        EXPECT_EQ(pose.timestamp, 100 + static_cast<std::int64_t>(100.0 * c.ratio));
-        break;
-      }
-      case UNCHECKED: break;
-    }
-    if (c.expect == S0 || c.expect == S100 || c.expect == S200) {
-      EXPECT_EQ(pose.timestamp, c.expect == S0 ? s0.timestamp : c.expect == S100 ? 100 : 200);
+    if (c.ratio > 0) {  // positions linear, yaw about z linear, timestamp blended
+      EXPECT_TRUE(samePose(pose, makePose(V(10 + 10 * c.ratio, 0, 0), c.ratio)));
+      EXPECT_EQ(pose.timestamp, 100 + static_cast<std::int64_t>(100 * c.ratio));
+    } else if (c.expected != nullptr) {
+      EXPECT_TRUE(samePose(pose, *c.expected));
+      EXPECT_EQ(pose.timestamp, c.expected->timestamp);
+    } else {
+      EXPECT_TRUE(isIdentity(pose));
     }
     EXPECT_EQ(managerMessages(capture, Logger::TRACE_LEVEL), c.traces);
     EXPECT_EQ(managerMessages(capture, Logger::WARN_LEVEL),
@@ -382,60 +259,36 @@ TEST(TransformManagerPoseMap, SamplesOneHistoryAtATime) {
   }
 }
 
-TEST(TransformManagerPoseMap, TracePrefixesShareOneWidth) {
-  for (const std::string& text : traces(0, 0, 0)) EXPECT_EQ(text.size(), 30u) << text;
-}
-
-// --- Blending two poses ------------------------------------------------------
-
-TEST(TransformManagerInterpolate, EndsOfTheRatioGiveTheTwoPoses) {
-  TransformManager manager;
-  const Pose first = makePose({1, 2, 3}, {1, 0, 0}, 0.4f);
-  const Pose second = makePose({-4, 0, 8}, {0, 1, 1}, -0.9f);
-  EXPECT_TRUE(samePose(manager.interpolateTransform(first, second, 0.0f), first, 1e-6f));
-  EXPECT_TRUE(samePose(manager.interpolateTransform(first, second, 1.0f), second, 1e-6f));
-}
-
 TEST(TransformManagerInterpolate, OrientationTakesTheShorterArc) {
   TransformManager manager;
-  Pose first = makePose(0, 0, 0, 0.0f);
-  Pose second = makePose(0, 0, 0, 1.2f);
+  Pose second = makePose(V(4, 0, 0), 1.2f);
   second.orientation.coeffs() = -second.orientation.coeffs();  // same rotation, other sign
-  const Pose half = manager.interpolateTransform(first, second, 0.5f);
-  EXPECT_TRUE(samePose(half, makePose(0, 0, 0, 0.6f)));
+  EXPECT_TRUE(samePose(manager.interpolateTransform(makePose(V(0, 0, 0)), second, 0.5f),
+                       makePose(V(2, 0, 0), 0.6f)));
 }
 
 TEST(TransformManagerInterpolate, TimestampKeepsEveryDigitAndTruncatesTowardZero) {
-  struct Case {
-    std::int64_t first;
-    std::int64_t second;
-    float ratio;
-    std::int64_t expected;
-  };
   constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
   constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
-  const Case cases[] = {
+  const std::tuple<std::int64_t, std::int64_t, float, std::int64_t> cases[] = {
       {1700000000000000000, 1700000000000001000, 0.5f, 1700000000000000500},
       {1700000000000000000, 1700000000000001000, 1.5f, 1700000000000001500},
       {-1700000000000001000, -1700000000000000000, 0.25f, -1700000000000000750},
-      {100, 200, 0.5f, 150},
-      {0, 3, 0.5f, 1},    // 1.5
-      {3, 0, 0.5f, 1},    // 1.5
-      {-3, 0, 0.5f, -1},  // -1.5
-      {0, -3, 0.5f, -1},  // -1.5
-      {1, -2, 0.5f, 0},   // -0.5
+      {0, 3, 0.5f, 1},
+      {3, 0, 0.5f, 1},
+      {-3, 0, 0.5f, -1},
+      {0, -3, 0.5f, -1},
+      {1, -2, 0.5f, 0},
       {0, kMax, 2.0f, kMax},
       {0, kMin, 2.0f, kMin},
       {kMin, kMax, 0.5f, 0},
   };
   TransformManager manager;
-  for (const Case& c : cases) {
-    EXPECT_EQ(manager
-                  .interpolateTransform(makePose(0, 0, 0, 0, c.first),
-                                        makePose(0, 0, 0, 0, c.second), c.ratio)
-                  .timestamp,
-              c.expected)
-        << c.first << " " << c.second << " " << c.ratio;
+  for (const auto& [first, second, ratio, expected] : cases) {
+    const Pose a = makePose(V(0, 0, 0), 0, V::UnitZ(), first);
+    const Pose b = makePose(V(0, 0, 0), 0, V::UnitZ(), second);
+    EXPECT_EQ(manager.interpolateTransform(a, b, ratio).timestamp, expected)
+        << first << " " << second << " " << ratio;
   }
 }
 

@@ -1,8 +1,7 @@
-// Shared helpers of the frame graph tests: poses, tolerant comparisons, and the
-// records that the manager's own logger wrote.
+// Shared helpers of the frame graph tests.
 #pragma once
 
-#include <cmath>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -13,23 +12,23 @@
 
 namespace zelvane::testing {
 
-constexpr float kTol = 1e-4f;
 constexpr long kWindow = static_cast<long>(TransformManager::TRANSFORM_HISTORY_WINDOW);
 
-/// A pose at (x, y, z) turned by `yaw` radians about z.
-inline Pose makePose(float x, float y, float z, float yaw = 0.0f, std::int64_t timestamp = 0) {
+/// A pose at `position` turned by `angle` radians about `axis`.
+inline Pose makePose(const Eigen::Vector3f& position, float angle = 0.0f,
+                     const Eigen::Vector3f& axis = Eigen::Vector3f::UnitZ(),
+                     std::int64_t timestamp = 0) {
   Pose pose;
-  pose.position = Eigen::Vector3f(x, y, z);
-  pose.orientation = Eigen::Quaternionf(Eigen::AngleAxisf(yaw, Eigen::Vector3f::UnitZ()));
+  pose.position = position;
+  pose.orientation = Eigen::Quaternionf(Eigen::AngleAxisf(angle, axis.normalized()));
   pose.timestamp = timestamp;
   return pose;
 }
 
-/// A pose with a rotation about an arbitrary axis, for compositions that do not commute.
-inline Pose makePose(const Eigen::Vector3f& position, const Eigen::Vector3f& axis, float angle) {
+inline Pose poseOf(const Eigen::Matrix4f& transform) {
   Pose pose;
-  pose.position = position;
-  pose.orientation = Eigen::Quaternionf(Eigen::AngleAxisf(angle, axis.normalized()));
+  pose.position = transform.topRightCorner<3, 1>();
+  pose.orientation = Eigen::Quaternionf(Eigen::Matrix3f(transform.topLeftCorner<3, 3>()));
   return pose;
 }
 
@@ -39,25 +38,18 @@ inline bool isIdentity(const Pose& pose) {
          pose.timestamp == 0;
 }
 
-/// Same position and the same rotation (quaternions equal up to sign), within `tol`.
+/// Same position and rotation (quaternions equal up to sign) within `tol`.
 inline ::testing::AssertionResult samePose(const Pose& actual, const Pose& expected,
-                                           float tol = kTol) {
-  const float position = (actual.position - expected.position).cwiseAbs().maxCoeff();
+                                           float tol = 1e-4f) {
   const Eigen::Vector4f a = actual.orientation.coeffs();
   const Eigen::Vector4f e = expected.orientation.coeffs();
-  const float rotation = std::min((a - e).cwiseAbs().maxCoeff(), (a + e).cwiseAbs().maxCoeff());
-  if (position <= tol && rotation <= tol) return ::testing::AssertionSuccess();
+  if ((actual.position - expected.position).cwiseAbs().maxCoeff() <= tol &&
+      std::min((a - e).cwiseAbs().maxCoeff(), (a + e).cwiseAbs().maxCoeff()) <= tol) {
+    return ::testing::AssertionSuccess();
+  }
   return ::testing::AssertionFailure()
-         << "position (" << actual.position.transpose() << ") vs (" << expected.position.transpose()
-         << "), orientation (" << a.transpose() << ") vs (" << e.transpose() << ")";
-}
-
-/// The pose of a 4x4 rigid transform.
-inline Pose poseOf(const Eigen::Matrix4f& transform) {
-  Pose pose;
-  pose.position = transform.topRightCorner<3, 1>();
-  pose.orientation = Eigen::Quaternionf(Eigen::Matrix3f(transform.topLeftCorner<3, 3>()));
-  return pose;
+         << "(" << actual.position.transpose() << " | " << a.transpose() << ") vs ("
+         << expected.position.transpose() << " | " << e.transpose() << ")";
 }
 
 /// What the manager's own logger wrote at `level`.
