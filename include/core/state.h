@@ -1,0 +1,201 @@
+/// @file
+/// `core::State`, the state record of a tracked object, and `core::StateValues`, its
+/// flat mirror of twenty floats: footprint geometry, overlap, distance, tolerant
+/// comparison and a text form.
+///
+/// Geometry is horizontal, in the x-y plane of the frame the state is expressed in.
+/// The object's own axes: x along the heading (length), y to its left (width), z up.
+/// A heading of 0 aligns the object's x axis with the frame's x axis; positive
+/// headings turn counter-clockwise seen from above. Angles are radians; positions,
+/// extents and distances share one length unit, which nothing here converts.
+///
+/// The footprint is the box seen from above: four corners (front-left, front-right,
+/// rear-right, rear-left, clockwise), or the closed clockwise polygon of those corners
+/// widened to double.
+#pragma once
+
+#include <iosfwd>
+#include <vector>
+
+#include <Eigen/Core>
+#include <boost/geometry/geometries/point_xy.hpp>
+#include <boost/geometry/geometries/polygon.hpp>
+#include <boost/optional.hpp>
+
+#include "core/dimensions.h"
+#include "core/gaussian.h"
+#include "tkit/cart.h"
+#include "zelvane_core_export.h"
+
+namespace zelvane {
+namespace core {
+
+/// Footprint polygon: clockwise, closed rings of double-precision points.
+using FootprintPolygon =
+    boost::geometry::model::polygon<boost::geometry::model::d2::point_xy<double>, true, true>;
+
+/// One tracked object: where it is, how it moves, where it points and how large its
+/// box is, each with its uncertainty and each possibly absent. A default state has
+/// every member absent. Plain value; nothing is cached, every operation derives its
+/// result from the current members.
+struct ZELVANE_CORE_API State {
+  /// Position of the tracked point (x, y, z), with covariance.
+  boost::optional<Gaussian<float, 3>> position;
+  /// Velocity (x, y, z), with covariance.
+  boost::optional<Gaussian<float, 3>> velocity;
+  /// Acceleration (x, y, z), with covariance.
+  boost::optional<Gaussian<float, 3>> acceleration;
+  /// Yaw of the object's x axis in radians, counter-clockwise from the frame's x axis,
+  /// with variance.
+  boost::optional<Gaussian<float, 1>> heading;
+  /// Rate of change of the heading, with variance.
+  boost::optional<Gaussian<float, 1>> headingRate;
+  /// Box extents and anchor, in the object's own axes.
+  boost::optional<Dimensions<float, frames::Trackable>> dimensions;
+
+  /// The horizontal projection of `value`: mean (x, y) and the upper-left 2x2 block of
+  /// the covariance, nothing renormalised. Absent in, absent out. Reads nothing of
+  /// `this`.
+  boost::optional<Gaussian<float, 2>> convertTo2D(
+      const boost::optional<Gaussian<float, 3>>& value) const;
+  /// `convertTo2D(position)`.
+  boost::optional<Gaussian<float, 2>> position2D() const;
+  /// `convertTo2D(velocity)`.
+  boost::optional<Gaussian<float, 2>> velocity2D() const;
+  /// `convertTo2D(acceleration)`.
+  boost::optional<Gaussian<float, 2>> acceleration2D() const;
+
+  /// Rotation by the heading, rows (cos h, -sin h) and (sin h, cos h), with sine and
+  /// cosine evaluated together in single precision. Identity when `heading` is absent.
+  Eigen::Matrix<float, 2, 2> rotationMatrix() const;
+  /// Horizontal box centre: position minus the anchor turned by the heading (zero
+  /// anchor without `dimensions`). (NaN, NaN) when `position` is absent.
+  Eigen::Matrix<float, 2, 1> centroid2D() const;
+  /// Box centre in three dimensions: x and y of `centroid2D`, z the position's z minus
+  /// the anchor's z (not rotated: the heading turns about the vertical only).
+  /// (NaN, NaN, NaN) when `position` is absent.
+  Eigen::Vector3f centroid() const;
+  /// The four footprint corners: front-left, front-right, rear-right, rear-left
+  /// (clockwise). Without `dimensions` all four equal the position; without `position`
+  /// they are NaN. One allocation.
+  std::vector<Eigen::Matrix<float, 2, 1>> getCorners2D() const;
+  /// The footprint as a polygon: the four corners of `getCorners2D` and the first once
+  /// more, widened to double. No orientation correction or validity check: exactly one
+  /// negative extent makes the ring counter-clockwise.
+  FootprintPolygon getBoostPolygon() const;
+
+  /// Direction of travel: atan2(velocity y, velocity x) in [-pi, pi]; 0 when `velocity`
+  /// is absent.
+  float velocityHeading() const;
+  /// This heading minus `other`'s, wrapped into [-pi, pi) (the wrap done in double, so
+  /// equal headings give about 8.7e-8, not 0). NaN when either heading is absent.
+  float relativeHeading(const State& other) const;
+
+  /// Intersection over union of the two footprints, in [0, 1]; 0 when the union has
+  /// no area (e.g. a state without `dimensions`). The set operations and areas are
+  /// Boost.Geometry's.
+  ///
+  /// NaN when either state has no position, when a footprint coordinate is not finite,
+  /// or when footprints that overlap span together more than 1e9 units (beyond that the
+  /// overlay's robust integer arithmetic overflows). Footprints spanning together at
+  /// most 1e-8 give 0 (their union is below the zero-area test). A footprint whose ring
+  /// is counter-clockwise (exactly one negative extent) is overlaid as the same
+  /// rectangle in clockwise order.
+  ///
+  /// Cost: pairs whose footprints are apart or only touch (bounding squares without
+  /// trigonometry, then bounding boxes, then separating axes) return 0 in a few
+  /// nanoseconds without allocating; overlapping pairs build two polygons and run two
+  /// overlay operations (microseconds). Exceptions of Boost.Geometry and
+  /// `std::bad_alloc` reach the caller.
+  double overlap(const State& other) const;
+  /// Smallest distance from a corner of either footprint to the other footprint (0
+  /// when a corner lies in or on the other). Only corners are tested, so two boxes that
+  /// cross without a corner inside the other give a positive result. Symmetric. NaN
+  /// when either state has no position or a footprint coordinate is not finite.
+  /// Ten point-to-polygon queries; allocates nothing.
+  double distance(const State& other) const;
+  /// Squared three-dimensional distance of the two position means, in single
+  /// precision. NaN when either state has no position. Allocates nothing.
+  static float getSquaredDistance(const State& a, const State& b);
+};
+
+/// The flat mirror of a `State`: twenty floats, no presence flags, no covariances.
+/// The centroid slots are a copy of the box centre made when the record was filled;
+/// the geometry below does not read them but recomputes the centre from the position,
+/// anchor and heading slots.
+struct ZELVANE_CORE_API StateValues {
+  /// Stores the twenty values unchanged, in slot order. The centroid is not checked
+  /// against the position, anchor and heading.
+  StateValues(float positionX, float positionY, float positionZ, float velocityX, float velocityY,
+              float velocityZ, float accelerationX, float accelerationY, float accelerationZ,
+              float centroidX, float centroidY, float centroidZ, float length, float width,
+              float height, float anchorX, float anchorY, float anchorZ, float heading,
+              float headingRate);
+  /// The mirror of `state`: the means of position, velocity and acceleration,
+  /// `state.centroid()`, the extents and anchor, the heading and heading-rate means.
+  /// Slots of an absent member are 0, except that an absent position gives NaN
+  /// centroid slots.
+  StateValues(const State& state);
+  /// Reads `state` exactly as the copying form and leaves it unchanged.
+  StateValues(State&& state);
+  /// Overwrites all twenty slots with the mirror of `state` (as the constructor).
+  StateValues& operator=(const State& state);
+
+  /// Rotation by slot `heading`, rows (cos h, -sin h) and (sin h, cos h), sine and
+  /// cosine each evaluated on its own in single precision.
+  Eigen::Matrix<float, 2, 2> rotationMatrix() const;
+  /// Horizontal box centre from the position, anchor and heading slots (the stored
+  /// centroid slots are not read).
+  Eigen::Matrix<float, 2, 1> centroid2D() const;
+  /// The four footprint corners, as for `State::getCorners2D`. One allocation.
+  std::vector<Eigen::Matrix<float, 2, 1>> getCorners2D() const;
+  /// The footprint polygon, as for `State::getBoostPolygon`.
+  FootprintPolygon getBoostPolygon() const;
+
+  /// Slot-by-slot `approximatelyEqual` over all twenty slots, centroid included.
+  bool operator==(const StateValues& other) const;
+  /// False when any member of `state` is absent; otherwise `approximatelyEqual` of
+  /// every slot with the state's value, the centroid slots against
+  /// `state.centroid()`. Covariances take no part.
+  bool operator==(const State& state) const;
+
+  float positionX;
+  float positionY;
+  float positionZ;
+  float velocityX;
+  float velocityY;
+  float velocityZ;
+  float accelerationX;
+  float accelerationY;
+  float accelerationZ;
+  float centroidX;
+  float centroidY;
+  float centroidZ;
+  float length;
+  float width;
+  float height;
+  float anchorX;
+  float anchorY;
+  float anchorZ;
+  float heading;
+  float headingRate;
+};
+
+/// Tolerant float equality: a == b, or |a - b| <= 2^-23, or |a - b| <= max(a, b) *
+/// 2^-23 with the signed maximum (so two negative values only pass the absolute
+/// test). NaN is unequal to everything, itself included; an infinity equals only
+/// itself.
+ZELVANE_CORE_API bool approximatelyEqual(float a, float b);
+
+/// `values == state`, with the operands in the other order.
+ZELVANE_CORE_API bool operator==(const State& state, const StateValues& values);
+
+/// Writes the six-section text form of `state` (position, velocity, acceleration,
+/// heading, heading rate, dimensions), each a title line and its body, or
+/// "(not available)" for an absent member. Numbers use the stream's current
+/// formatting; vectors and matrices Eigen's default format. Leaves the stream's
+/// settings as they were; stream errors stay in the stream's state.
+ZELVANE_CORE_API std::ostream& operator<<(std::ostream& stream, const State& state);
+
+}  // namespace core
+}  // namespace zelvane

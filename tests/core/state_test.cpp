@@ -1,0 +1,744 @@
+#include "core/state.h"
+
+#include <cmath>
+#include <deque>
+#include <limits>
+#include <random>
+#include <sstream>
+#include <type_traits>
+#include <vector>
+
+// The reference overlap below runs the overlay directly; GCC cannot see that its
+// rescaling assigns its factor on every path.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#include <boost/geometry.hpp>
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+#include <gtest/gtest.h>
+
+namespace {
+
+namespace bg = boost::geometry;
+using zelvane::Gaussian;
+using zelvane::core::approximatelyEqual;
+using zelvane::core::FootprintPolygon;
+using zelvane::core::State;
+using zelvane::core::StateValues;
+using Vector2 = Eigen::Matrix<float, 2, 1>;
+using Dims = zelvane::core::Dimensions<float, zelvane::frames::Trackable>;
+using Anchor = zelvane::tkit::Cart<float, zelvane::frames::Trackable>;
+
+constexpr float kPi = 3.14159265358979f;
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInf = std::numeric_limits<float>::infinity();
+
+static_assert(std::is_same<decltype(Gaussian<float, 1>::mean), float>::value &&
+                  std::is_same<decltype(Gaussian<float, 1>::covariance), float>::value,
+              "heading and heading rate are plain scalars");
+static_assert(std::is_same<decltype(State::dimensions), boost::optional<Dims>>::value,
+              "a state's box is expressed in the object's own frame");
+
+Gaussian<float, 3> gaussian3(float x, float y, float z) {
+  Gaussian<float, 3> g;
+  g.mean = Eigen::Vector3f(x, y, z);
+  return g;
+}
+
+Gaussian<float, 1> gaussian1(float mean, float variance = 0.0f) {
+  Gaussian<float, 1> g;
+  g.mean = mean;
+  g.covariance = variance;
+  return g;
+}
+
+// A footprint: tracked point (x, y, 0), heading, length x width box, anchor (ax, ay, 0).
+State box(float x, float y, float heading, float length, float width, float ax = 0, float ay = 0) {
+  State s;
+  s.position = gaussian3(x, y, 0);
+  s.heading = gaussian1(heading);
+  s.dimensions = Dims(length, width, 1, Anchor{ax, ay, 0});
+  return s;
+}
+
+State point(float x, float y, float z = 0) {
+  State s;
+  s.position = gaussian3(x, y, z);
+  return s;
+}
+
+State complete() {
+  State s;
+  s.position = gaussian3(10, 0, 1);
+  s.velocity = gaussian3(1, 2, 3);
+  s.acceleration = gaussian3(-0.5f, 0.25f, 0);
+  s.heading = gaussian1(kPi / 2, 0.01f);
+  s.headingRate = gaussian1(0.125f, 0.02f);
+  s.dimensions = Dims(4.5f, 1.8f, 1.5f, Anchor{1, 0, 0.5f});
+  return s;
+}
+
+::testing::AssertionResult near(const Vector2& actual, float x, float y, float tol = 1e-5f) {
+  if (std::abs(actual.x() - x) <= tol && std::abs(actual.y() - y) <= tol) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure()
+         << "(" << actual.transpose() << ") vs (" << x << " " << y << ")";
+}
+
+std::vector<float> slots(const StateValues& v) {
+  return {v.positionX, v.positionY,     v.positionZ,     v.velocityX,     v.velocityY,
+          v.velocityZ, v.accelerationX, v.accelerationY, v.accelerationZ, v.centroidX,
+          v.centroidY, v.centroidZ,     v.length,        v.width,         v.height,
+          v.anchorX,   v.anchorY,       v.anchorZ,       v.heading,       v.headingRate};
+}
+
+float* slot(StateValues& v, int i) {
+  float* all[] = {&v.positionX,     &v.positionY, &v.positionZ,     &v.velocityX,
+                  &v.velocityY,     &v.velocityZ, &v.accelerationX, &v.accelerationY,
+                  &v.accelerationZ, &v.centroidX, &v.centroidY,     &v.centroidZ,
+                  &v.length,        &v.width,     &v.height,        &v.anchorX,
+                  &v.anchorY,       &v.anchorZ,   &v.heading,       &v.headingRate};
+  return all[i];
+}
+
+// Intersection over union exactly as the footprints are meant to be compared: the
+// overlay of the two public polygons, union first, with no early exit.
+double referenceOverlap(const State& a, const State& b) {
+  const FootprintPolygon pa = a.getBoostPolygon();
+  const FootprintPolygon pb = b.getBoostPolygon();
+  std::vector<FootprintPolygon> u;
+  bg::union_(pa, pb, u);
+  std::deque<FootprintPolygon> i;
+  bg::intersection(pa, pb, i);
+  double unionArea = 0;
+  for (const auto& p : u) unionArea += bg::area(p);
+  const double intersectionArea = i.empty() ? 0.0 : bg::area(i.front());
+  if (std::abs(unionArea) <= std::numeric_limits<double>::epsilon()) return 0.0;
+  return intersectionArea / unionArea;
+}
+
+// Corner-to-polygon distance over the two public polygons.
+double referenceDistance(const State& a, const State& b) {
+  const FootprintPolygon pa = a.getBoostPolygon();
+  const FootprintPolygon pb = b.getBoostPolygon();
+  double d = std::numeric_limits<double>::max();
+  for (const auto& p : pa.outer()) d = std::min(d, bg::distance(p, pb));
+  for (const auto& q : pb.outer()) d = std::min(d, bg::distance(q, pa));
+  return d;
+}
+
+// --- data model --------------------------------------------------------------------
+
+TEST(ConvertTo2D, AbsentStaysAbsent) {
+  const State s;
+  EXPECT_FALSE(s.convertTo2D(boost::none));
+  EXPECT_FALSE(s.position2D());
+  EXPECT_FALSE(s.velocity2D());
+  EXPECT_FALSE(s.acceleration2D());
+}
+
+TEST(ConvertTo2D, KeepsHorizontalMeanAndUpperLeftCovariance) {
+  Gaussian<float, 3> g = gaussian3(1, 2, 3);
+  for (int r = 0; r < 3; ++r) {
+    for (int c = 0; c < 3; ++c) g.covariance(r, c) = static_cast<float>(10 * r + c);
+  }
+  const auto flat = State().convertTo2D(g);
+  ASSERT_TRUE(flat);
+  EXPECT_EQ(flat->mean, Vector2(1, 2));
+  EXPECT_EQ(flat->covariance, (Eigen::Matrix2f() << 0, 1, 10, 11).finished());
+}
+
+TEST(ConvertTo2D, EachProjectionReadsItsOwnMember) {
+  State s;
+  s.position = gaussian3(1, 2, 3);
+  s.velocity = gaussian3(4, 5, 6);
+  s.acceleration = gaussian3(7, 8, 9);
+  EXPECT_EQ(s.position2D()->mean, Vector2(1, 2));
+  EXPECT_EQ(s.velocity2D()->mean, Vector2(4, 5));
+  EXPECT_EQ(s.acceleration2D()->mean, Vector2(7, 8));
+}
+
+TEST(StateValuesConstruction, TwentyFloatsAreStoredInSlotOrder) {
+  // The centroid (100, 200, 300) contradicts the position; it is stored as given.
+  const StateValues v(1, 2, 3, 4, 5, 6, 7, 8, 9, 100, 200, 300, 13, 14, 15, 16, 17, 18, 19, 20);
+  EXPECT_EQ(slots(v), (std::vector<float>{1,   2,   3,  4,  5,  6,  7,  8,  9,  100,
+                                          200, 300, 13, 14, 15, 16, 17, 18, 19, 20}));
+}
+
+// --- footprint geometry ------------------------------------------------------------
+
+TEST(RotationMatrix, StateTurnsByItsHeadingOrNotAtAll) {
+  EXPECT_EQ(State().rotationMatrix(), Eigen::Matrix2f::Identity());
+  const float h = 0.7f;
+  const Eigen::Matrix2f r = box(0, 0, h, 1, 1).rotationMatrix();
+  EXPECT_EQ(r(0, 0), r(1, 1));
+  EXPECT_EQ(r(0, 1), -r(1, 0));
+  EXPECT_NEAR(r(0, 0), std::cos(h), 1e-7f);
+  EXPECT_NEAR(r(1, 0), std::sin(h), 1e-7f);
+}
+
+TEST(RotationMatrix, StateValuesTurnByTheHeadingSlot) {
+  StateValues v = complete();
+  v.heading = 0;
+  EXPECT_EQ(v.rotationMatrix(), Eigen::Matrix2f::Identity());
+  v.heading = 0.7f;
+  EXPECT_EQ(v.rotationMatrix(),
+            (Eigen::Matrix2f() << std::cos(0.7f), -std::sin(0.7f), std::sin(0.7f), std::cos(0.7f))
+                .finished());
+}
+
+TEST(BoxCentre, IsThePositionMinusTheTurnedAnchor) {
+  EXPECT_TRUE(near(box(5, 5, 0, 4, 2, 1, 0).centroid2D(), 4, 5));
+  EXPECT_TRUE(near(box(5, 5, kPi, 4, 2, 1, 0).centroid2D(), 6, 5));
+  EXPECT_TRUE(near(box(5, 5, kPi / 2, 4, 2, 1, 0).centroid2D(), 5, 4));
+  EXPECT_EQ(point(3, 4).centroid2D(), Vector2(3, 4));
+}
+
+TEST(BoxCentre, VerticalAnchorIsNotTurned) {
+  State s = box(10, 0, kPi / 2, 4, 2, 1, 0);
+  s.position = gaussian3(10, 0, 1);
+  s.dimensions->anchor.z = 0.5f;
+  const Eigen::Vector3f c = s.centroid();
+  EXPECT_TRUE(near(c.head<2>(), 10, -1));
+  EXPECT_EQ(c.z(), 0.5f);
+  EXPECT_EQ(point(1, 2, 3).centroid(), Eigen::Vector3f(1, 2, 3));
+}
+
+TEST(BoxCentre, IsNaNWithoutPosition) {
+  State s;
+  s.heading = gaussian1(1);
+  s.dimensions = Dims(4, 2, 1);
+  EXPECT_TRUE(s.centroid2D().array().isNaN().all());
+  EXPECT_TRUE(s.centroid().array().isNaN().all());
+}
+
+TEST(BoxCentre, StateValuesRecomputeItInsteadOfReadingTheStoredSlots) {
+  StateValues v = box(5, 5, kPi, 4, 2, 1, 0);
+  v.centroidX = 1000;
+  v.centroidY = -1000;
+  EXPECT_TRUE(near(v.centroid2D(), 6, 5));
+}
+
+TEST(Corners, RunClockwiseFromFrontLeft) {
+  const std::vector<Vector2> expected = {{2, 1}, {2, -1}, {-2, -1}, {-2, 1}};
+  EXPECT_EQ(box(0, 0, 0, 4, 2).getCorners2D(), expected);
+  State unturned = box(0, 0, 0, 4, 2);
+  unturned.heading.reset();
+  EXPECT_EQ(unturned.getCorners2D(), expected);
+  EXPECT_EQ(StateValues(box(0, 0, 0, 4, 2)).getCorners2D(), expected);
+
+  const auto turned = box(0, 0, kPi / 2, 4, 2).getCorners2D();
+  ASSERT_EQ(turned.size(), 4u);
+  EXPECT_TRUE(near(turned[0], -1, 2));
+  EXPECT_TRUE(near(turned[1], 1, 2));
+  EXPECT_TRUE(near(turned[2], 1, -2));
+  EXPECT_TRUE(near(turned[3], -1, -2));
+}
+
+TEST(Corners, AllEqualThePositionWithoutDimensions) {
+  EXPECT_EQ(point(3, -4).getCorners2D(), std::vector<Vector2>(4, Vector2(3, -4)));
+}
+
+TEST(Corners, StateValuesAgreeWithTheirState) {
+  const State s = box(3, -2, 0.4f, 4.5f, 1.8f, 1.2f, -0.3f);
+  const auto fromState = s.getCorners2D();
+  const auto fromValues = StateValues(s).getCorners2D();
+  ASSERT_EQ(fromValues.size(), 4u);
+  for (int i = 0; i < 4; ++i) EXPECT_TRUE(near(fromValues[i], fromState[i].x(), fromState[i].y()));
+}
+
+TEST(FootprintPolygonTest, IsTheClosedClockwiseRingOfTheCorners) {
+  const FootprintPolygon p = box(0, 0, 0, 4, 2).getBoostPolygon();
+  ASSERT_EQ(p.outer().size(), 5u);
+  EXPECT_TRUE(p.inners().empty());
+  const double expected[5][2] = {{2, 1}, {2, -1}, {-2, -1}, {-2, 1}, {2, 1}};
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(p.outer()[i].x(), expected[i][0]);
+    EXPECT_EQ(p.outer()[i].y(), expected[i][1]);
+  }
+  EXPECT_EQ(bg::area(p), 8.0);
+  EXPECT_EQ(bg::area(StateValues(box(0, 0, 0, 4, 2)).getBoostPolygon()), 8.0);
+}
+
+TEST(FootprintPolygonTest, OneNegativeExtentReversesTheRing) {
+  EXPECT_EQ(bg::area(box(0, 0, 0, -4, 2).getBoostPolygon()), -8.0);
+  EXPECT_EQ(bg::area(box(0, 0, 0, -4, -2).getBoostPolygon()), 8.0);
+}
+
+TEST(VelocityHeading, IsTheDirectionOfTravel) {
+  State s;
+  EXPECT_EQ(s.velocityHeading(), 0.0f);
+  s.velocity = gaussian3(0, 1, 0);
+  EXPECT_FLOAT_EQ(s.velocityHeading(), kPi / 2);
+  s.velocity = gaussian3(-1, 0, 5);
+  EXPECT_FLOAT_EQ(s.velocityHeading(), kPi);
+  s.velocity = gaussian3(1, -1, 0);
+  EXPECT_FLOAT_EQ(s.velocityHeading(), -kPi / 4);
+}
+
+TEST(RelativeHeading, WrapsTheDifferenceIntoMinusPiToPi) {
+  EXPECT_NEAR(box(0, 0, 3.0f, 1, 1).relativeHeading(box(0, 0, -3.0f, 1, 1)), -0.2831853f, 1e-6f);
+  EXPECT_NEAR(box(0, 0, -3.0f, 1, 1).relativeHeading(box(0, 0, 3.0f, 1, 1)), 0.2831853f, 1e-6f);
+  EXPECT_NEAR(box(0, 0, 0.5f, 1, 1).relativeHeading(box(0, 0, 0.25f, 1, 1)), 0.25f, 1e-6f);
+  EXPECT_NEAR(box(0, 0, 7.0f, 1, 1).relativeHeading(box(0, 0, 0, 1, 1)),
+              7.0f - 2 * static_cast<float>(M_PI), 1e-6f);
+  // The wrap is done around double-precision pi: equal headings leave a hair, not 0.
+  const float same = box(0, 0, 1.25f, 1, 1).relativeHeading(box(0, 0, 1.25f, 1, 1));
+  EXPECT_NE(same, 0.0f);
+  EXPECT_LT(std::abs(same), 1e-7f);
+}
+
+TEST(RelativeHeading, IsNaNWhenEitherHeadingIsAbsent) {
+  const State with = box(0, 0, 1, 1, 1);
+  State without = with;
+  without.heading.reset();
+  EXPECT_TRUE(std::isnan(with.relativeHeading(without)));
+  EXPECT_TRUE(std::isnan(without.relativeHeading(with)));
+  EXPECT_TRUE(std::isnan(without.relativeHeading(without)));
+}
+
+// --- conversion into StateValues ---------------------------------------------------
+
+TEST(ConversionToStateValues, CopiesEveryMeanAndStoresTheBoxCentre) {
+  const State s = complete();
+  const StateValues v(s);
+  const std::vector<float> got = slots(v);
+  const std::vector<float> head = {10, 0, 1, 1, 2, 3, -0.5f, 0.25f, 0};
+  EXPECT_EQ(std::vector<float>(got.begin(), got.begin() + 9), head);
+  EXPECT_NEAR(v.centroidX, 10, 1e-6f);
+  EXPECT_NEAR(v.centroidY, -1, 1e-6f);
+  EXPECT_EQ(v.centroidZ, 0.5f);
+  const std::vector<float> tail = {4.5f, 1.8f, 1.5f, 1, 0, 0.5f, kPi / 2, 0.125f};
+  EXPECT_EQ(std::vector<float>(got.begin() + 12, got.end()), tail);
+}
+
+TEST(ConversionToStateValues, PositionOnlyGivesThePositionAsCentre) {
+  const StateValues v(point(1, 2, 3));
+  EXPECT_EQ(v.centroidX, 1);
+  EXPECT_EQ(v.centroidY, 2);
+  EXPECT_EQ(v.centroidZ, 3);
+}
+
+TEST(ConversionToStateValues, AbsentMembersGiveZeroSlotsAndAreNeverRead) {
+  // Members that held values and were then reset keep their old bytes in storage;
+  // a conversion that read them would bring those values back.
+  State s = complete();
+  s.velocity.reset();
+  s.acceleration.reset();
+  s.heading.reset();
+  s.headingRate.reset();
+  s.dimensions.reset();
+  const StateValues v(s);
+  const std::vector<float> got = slots(v);
+  EXPECT_EQ(got,
+            (std::vector<float>{10, 0, 1, 0, 0, 0, 0, 0, 0, 10, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0}));
+
+  s.position.reset();
+  const StateValues empty(s);
+  const std::vector<float> none = slots(empty);
+  for (int i : {0, 1, 2, 3, 4, 5, 6, 7, 8, 12, 13, 14, 15, 16, 17, 18, 19}) {
+    EXPECT_EQ(none[i], 0.0f) << "slot " << i;
+  }
+  EXPECT_TRUE(std::isnan(empty.centroidX));
+  EXPECT_TRUE(std::isnan(empty.centroidY));
+  EXPECT_TRUE(std::isnan(empty.centroidZ));
+}
+
+TEST(ConversionToStateValues, MovingFormReadsLikeCopyingAndLeavesTheStateAlone) {
+  State s = complete();
+  const StateValues copied(s);
+  const StateValues moved(std::move(s));
+  EXPECT_EQ(slots(moved), slots(copied));
+  // NOLINTNEXTLINE(bugprone-use-after-move): the moving form must not move from it.
+  ASSERT_TRUE(s.position && s.velocity && s.dimensions && s.headingRate);
+  EXPECT_EQ(s.position->mean, Eigen::Vector3f(10, 0, 1));
+  EXPECT_EQ(s.dimensions->length, 4.5f);
+}
+
+TEST(ConversionToStateValues, AssignmentOverwritesAllTwentySlots) {
+  StateValues v(9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9);
+  StateValues& result = (v = point(1, 2, 3));
+  EXPECT_EQ(&result, &v);
+  EXPECT_EQ(slots(v),
+            (std::vector<float>{1, 2, 3, 0, 0, 0, 0, 0, 0, 1, 2, 3, 0, 0, 0, 0, 0, 0, 0, 0}));
+}
+
+// --- overlap -----------------------------------------------------------------------
+
+TEST(Overlap, IsIntersectionOverUnionOfTheFootprints) {
+  struct Case {
+    const char* name;
+    State a;
+    State b;
+    double expected;
+    double tolerance;
+  };
+  const Case cases[] = {
+      {"identical", box(1, 2, 0.3f, 4, 2), box(1, 2, 0.3f, 4, 2), 1.0, 1e-12},
+      {"shifted by half", box(0, 0, 0, 4, 2), box(2, 0, 0, 4, 2), 1.0 / 3, 1e-12},
+      {"inside", box(0, 0, 0, 2, 2), box(0, 0, 0, 4, 4), 0.25, 1e-12},
+      {"turned a quarter", box(0, 0, 0, 4, 2), box(0, 0, kPi / 2, 4, 2), 1.0 / 3, 1e-6},
+      {"anchored", box(1, 0, 0, 4, 2, 1, 0), box(2, 0, 0, 4, 2), 1.0 / 3, 1e-12},
+      {"far apart", box(0, 0, 0, 4, 2), box(100, 50, 1, 4, 2), 0.0, 0.0},
+      {"bounding boxes overlap only", box(0, 0, kPi / 4, 4, 0.5f),
+       box(1.8f, -1.8f, kPi / 4, 4, 0.5f), 0.0, 0.0},
+      {"touching along an edge", box(0, 0, 0, 4, 2), box(4, 0, 0, 4, 2), 0.0, 0.0},
+      {"touching at a corner", box(0, 0, 0, 4, 2), box(4, 2, 0, 4, 2), 0.0, 0.0},
+      {"first without dimensions", point(0, 0), box(0, 0, 0, 4, 2), 0.0, 0.0},
+      {"both without dimensions", point(0, 0), point(0, 0), 0.0, 0.0},
+      {"zero width", box(0, 0, 0, 4, 0), box(0, 0, 0, 4, 2), 0.0, 0.0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_NEAR(c.a.overlap(c.b), c.expected, c.tolerance) << c.name;
+    EXPECT_NEAR(c.b.overlap(c.a), c.expected, c.tolerance) << c.name << " (swapped)";
+  }
+}
+
+TEST(Overlap, RotatedBoxesTouchingAlongAnEdgeGiveZero) {
+  // Their axis-aligned bounding boxes overlap widely; only the overlay can tell.
+  const float c = std::cos(kPi / 4);
+  const float s = std::sin(kPi / 4);
+  const State a = box(0, 0, kPi / 4, 4, 2);
+  const State b = box(2 * -s, 2 * c, kPi / 4, 4, 2);  // shifted by the width along y'
+  EXPECT_NEAR(a.overlap(b), 0.0, 1e-6);
+}
+
+TEST(Overlap, AgreesWithTheOverlayOfThePublicPolygons) {
+  // Many pairs near each other, so that every early exit and the overlay itself are
+  // exercised; the results must be those of the plain overlay.
+  std::mt19937 rng(20240611);
+  std::uniform_real_distribution<float> where(-4, 4), turn(-4, 4), size(0.2f, 5), offset(-1, 1);
+  int overlapping = 0;
+  for (int i = 0; i < 1500; ++i) {
+    const State a =
+        box(where(rng), where(rng), turn(rng), size(rng), size(rng), offset(rng), offset(rng));
+    const State b =
+        box(where(rng), where(rng), turn(rng), size(rng), size(rng), offset(rng), offset(rng));
+    const double expected = referenceOverlap(a, b);
+    ASSERT_EQ(a.overlap(b), expected) << "pair " << i;
+    overlapping += expected > 0;
+  }
+  EXPECT_GT(overlapping, 300);
+  EXPECT_LT(overlapping, 1200);
+}
+
+TEST(Overlap, ThinAnchoredBoxesMeetingAtTheirTipsStillOverlap) {
+  // Long thin boxes pushed out by their anchors reach almost exactly as far from their
+  // tracked points as any early exit may assume; their tips overlap by 0.01.
+  struct Case {
+    State a;
+    State b;
+  };
+  const Case cases[] = {
+      {box(0, 0, 0, 4, 0.01f, -1, 0), box(5.99f, 0, 0, 4, 0.01f, 1, 0)},
+      {box(0, 0, kPi / 2, 4, 0.01f, -1, 0), box(0, 5.99f, kPi / 2, 4, 0.01f, 1, 0)},
+      {box(1e4f, -1e4f, 0, 4, 0.01f, -1, 0), box(1e4f + 5.99f, -1e4f, 0, 4, 0.01f, 1, 0)},
+  };
+  for (const Case& c : cases) {
+    const double expected = referenceOverlap(c.a, c.b);
+    EXPECT_GT(expected, 0.0);
+    EXPECT_EQ(c.a.overlap(c.b), expected);
+    EXPECT_EQ(c.b.overlap(c.a), referenceOverlap(c.b, c.a));
+  }
+}
+
+TEST(Overlap, IsNaNWhenEitherStateHasNoPosition) {
+  State noPosition = box(0, 0, 0, 4, 2);
+  noPosition.position.reset();
+  EXPECT_TRUE(std::isnan(noPosition.overlap(box(0, 0, 0, 4, 2))));
+  EXPECT_TRUE(std::isnan(box(0, 0, 0, 4, 2).overlap(noPosition)));
+  EXPECT_TRUE(std::isnan(noPosition.overlap(noPosition)));
+}
+
+TEST(Overlap, IsNaNForNonFiniteFootprints) {
+  const State normal = box(0, 0, 0, 4, 2);
+  const State cases[] = {
+      box(kNaN, 0, 0, 4, 2),
+      box(0, 0, kNaN, 4, 2),
+      box(0, 0, kInf, 4, 2),
+      box(0, 0, 0, kInf, 2),
+      box(0, 0, 0, 4, 2, 0, -kInf),
+      box(-kInf, 0, 0, 4, 2),
+      box(0, 0, 0, kNaN, 2),
+      // Finite inputs whose corners overflow the float range.
+      box(3e38f, 0, 0, 1e38f, 2),
+  };
+  for (const State& odd : cases) {
+    EXPECT_TRUE(std::isnan(odd.overlap(normal))) << odd;
+    EXPECT_TRUE(std::isnan(normal.overlap(odd))) << odd;
+  }
+  // Far away makes no difference: a non-finite footprint has no place to be far from.
+  EXPECT_TRUE(std::isnan(box(1000, 0, kNaN, 4, 2).overlap(normal)));
+}
+
+TEST(Overlap, MirroredBoxOverlapsAsTheSameRectangle) {
+  // Exactly one negative extent turns the corner order counter-clockwise; the
+  // footprint is still the same rectangle.
+  const State mirrored = box(0, 0, 0, -4, 2);
+  EXPECT_NEAR(mirrored.overlap(box(2, 0, 0, 4, 2)), 1.0 / 3, 1e-12);
+  EXPECT_NEAR(box(2, 0, 0, 4, 2).overlap(mirrored), 1.0 / 3, 1e-12);
+  EXPECT_NEAR(mirrored.overlap(box(2, 0, 0, 4, -2)), 1.0 / 3, 1e-12);
+  EXPECT_NEAR(box(0, 0, 0, -4, -2).overlap(box(2, 0, 0, 4, 2)), 1.0 / 3, 1e-12);
+}
+
+TEST(Overlap, FootprintsBelowTheOverlayResolutionGiveZero) {
+  // Their union has less area than the zero test admits.
+  EXPECT_EQ(box(0, 0, 0, 4e-13f, 2e-13f).overlap(box(1e-13f, 0, 0.2f, 4e-13f, 2e-13f)), 0.0);
+}
+
+TEST(Overlap, IsNaNWhenOverlappingFootprintsSpanMoreThanTheOverlayCanHold) {
+  EXPECT_TRUE(std::isnan(box(0, 0, 0, 4e9f, 2e9f).overlap(box(1e9f, 0, 0.2f, 4e9f, 2e9f))));
+  EXPECT_NEAR(box(0, 0, 0, 4e8f, 2e8f).overlap(box(2e8f, 0, 0, 4e8f, 2e8f)), 1.0 / 3, 1e-6);
+  // Far apart needs no overlay at all.
+  EXPECT_EQ(box(0, 0, 0, 4e9f, 2e9f).overlap(box(1e10f, 0, 0, 4e9f, 2e9f)), 0.0);
+}
+
+TEST(Overlap, HostileInputsGiveAFractionOrNaNAndNeverThrow) {
+  const std::vector<float> values = {0.0f,  -0.0f,  1e-45f, 1e-30f, 1e-13f, 0.5f, 1.0f,
+                                     -1.0f, 2.5f,   -3.0f,  7.0f,   1e5f,   1e9f, -1e9f,
+                                     3e38f, -3e38f, kInf,   -kInf,  kNaN};
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<std::size_t> pick(0, values.size() - 1);
+  std::uniform_real_distribution<float> plain(-3, 3);
+  // Each field takes a hostile value a quarter of the time, so that many pairs still
+  // meet and reach the overlay.
+  auto field = [&]() { return rng() % 4 == 0 ? values[pick(rng)] : plain(rng); };
+  for (int i = 0; i < 4000; ++i) {
+    const State a = box(field(), field(), field(), field(), field(), field(), field());
+    const State b = box(field(), field(), field(), field(), field(), field(), field());
+    double result = 0;
+    ASSERT_NO_THROW(result = a.overlap(b)) << a << b;
+    ASSERT_TRUE(std::isnan(result) || (result >= 0.0 && result <= 1.0)) << result << "\n" << a << b;
+    double d = 0;
+    ASSERT_NO_THROW(d = a.distance(b)) << a << b;
+    ASSERT_TRUE(std::isnan(d) || d >= 0.0) << d << "\n" << a << b;
+  }
+}
+
+// --- distance ----------------------------------------------------------------------
+
+TEST(Distance, IsTheSmallestCornerToFootprintDistance) {
+  struct Case {
+    const char* name;
+    State a;
+    State b;
+    double expected;
+    double tolerance;
+  };
+  const Case cases[] = {
+      {"identical", box(1, 1, 0.3f, 4, 2), box(1, 1, 0.3f, 4, 2), 0.0, 0.0},
+      {"apart along x", box(0, 0, 0, 4, 2), box(10, 0, 0, 4, 2), 6.0, 0.0},
+      {"apart diagonally", box(0, 0, 0, 4, 2), box(10, 10, 0, 4, 2), 10.0, 1e-12},
+      {"inside", box(0, 0, 0, 1, 1), box(0, 0, 0.5f, 4, 4), 0.0, 0.0},
+      {"crossing without a corner inside", box(0, 0, 0, 10, 1), box(0, 0, kPi / 2, 10, 1), 4.5,
+       1e-5},
+      {"points", point(0, 0), point(3, 4), 5.0, 0.0},
+      {"point to box", point(5, 0), box(0, 0, 0, 4, 2), 3.0, 0.0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_NEAR(c.a.distance(c.b), c.expected, c.tolerance) << c.name;
+    EXPECT_NEAR(c.b.distance(c.a), c.expected, c.tolerance) << c.name << " (swapped)";
+  }
+}
+
+TEST(Distance, AgreesWithTheDistancesToThePublicPolygons) {
+  std::mt19937 rng(99);
+  std::uniform_real_distribution<float> where(-10, 10), turn(-4, 4), size(-1, 6), offset(-1, 1);
+  for (int i = 0; i < 500; ++i) {
+    const State a =
+        box(where(rng), where(rng), turn(rng), size(rng), size(rng), offset(rng), offset(rng));
+    const State b =
+        box(where(rng), where(rng), turn(rng), size(rng), size(rng), offset(rng), offset(rng));
+    ASSERT_EQ(a.distance(b), referenceDistance(a, b)) << "pair " << i;
+  }
+}
+
+TEST(Distance, IsNaNWithoutPositionOrWithNonFiniteFootprint) {
+  const State normal = box(0, 0, 0, 4, 2);
+  State noPosition = normal;
+  noPosition.position.reset();
+  EXPECT_TRUE(std::isnan(noPosition.distance(normal)));
+  EXPECT_TRUE(std::isnan(normal.distance(noPosition)));
+  EXPECT_TRUE(std::isnan(normal.distance(box(0, 0, kNaN, 4, 2))));
+  EXPECT_TRUE(std::isnan(box(0, kInf, 0, 4, 2).distance(normal)));
+}
+
+TEST(SquaredDistance, IsTheSquaredDistanceOfThePositions) {
+  EXPECT_EQ(State::getSquaredDistance(point(1, 2, 3), point(4, 6, 3)), 25.0f);
+  EXPECT_EQ(State::getSquaredDistance(point(0, 0, 0), point(1, 2, 2)), 9.0f);
+  EXPECT_EQ(State::getSquaredDistance(point(1, 1, 1), point(1, 1, 1)), 0.0f);
+}
+
+TEST(SquaredDistance, IsNaNWhenEitherStateHasNoPosition) {
+  EXPECT_TRUE(std::isnan(State::getSquaredDistance(State(), point(1, 2, 3))));
+  EXPECT_TRUE(std::isnan(State::getSquaredDistance(point(1, 2, 3), State())));
+}
+
+// --- comparison --------------------------------------------------------------------
+
+TEST(ApproximatelyEqual, AcceptsExactAbsoluteOrRelativeNearness) {
+  struct Case {
+    float a;
+    float b;
+    bool equal;
+  };
+  const Case cases[] = {
+      {1.0f, 1.0f, true},
+      {0.0f, -0.0f, true},
+      {1.0f, 1.0000001f, true},           // one unit in the last place
+      {100.0f, 100.00001f, true},         // within 100 epsilon
+      {-100.0f, -100.00001f, false},      // the relative bound of negatives is negative
+      {1000000.0f, 1000000.125f, false},  // above 1e6 epsilon
+      {0.0f, 1e-7f, true},
+      {0.0f, 2e-7f, false},
+      {-1e-7f, 0.0f, true},
+      {kNaN, kNaN, false},
+      {kNaN, 1.0f, false},
+      {1.0f, kNaN, false},
+      {kInf, kInf, true},
+      {-kInf, -kInf, true},
+      {kInf, 1e30f, false},  // the relative bound of an infinity passes nothing
+      {1.0f, kInf, false},
+      {-kInf, kInf, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(approximatelyEqual(c.a, c.b), c.equal) << c.a << " vs " << c.b;
+  }
+}
+
+TEST(StateValuesEquality, EverySlotCounts) {
+  const StateValues base(complete());
+  EXPECT_TRUE(base == base);
+  for (int i = 0; i < 20; ++i) {
+    StateValues changed = base;
+    *slot(changed, i) += 1.0f;
+    EXPECT_FALSE(base == changed) << "slot " << i;
+    EXPECT_FALSE(changed == base) << "slot " << i;
+    StateValues nan = base;
+    *slot(nan, i) = kNaN;
+    EXPECT_FALSE(nan == nan) << "slot " << i;
+  }
+}
+
+TEST(StateValuesEquality, MatchesTheCompleteStateItWasBuiltFrom) {
+  const State s = complete();
+  const StateValues v(s);
+  EXPECT_TRUE(v == s);
+  EXPECT_TRUE(s == v);
+  // Covariances take no part.
+  State noisier = s;
+  noisier.position->covariance = Eigen::Matrix3f::Identity();
+  noisier.heading->covariance = 9;
+  EXPECT_TRUE(v == noisier);
+}
+
+TEST(StateValuesEquality, AnyAbsentMemberMakesTheStateUnequal) {
+  const StateValues v(complete());
+  const auto resets = {
+      +[](State& s) { s.position.reset(); },     +[](State& s) { s.velocity.reset(); },
+      +[](State& s) { s.acceleration.reset(); }, +[](State& s) { s.dimensions.reset(); },
+      +[](State& s) { s.heading.reset(); },      +[](State& s) { s.headingRate.reset(); },
+  };
+  int member = 0;
+  for (auto reset : resets) {
+    State s = complete();
+    reset(s);
+    EXPECT_FALSE(v == s) << "member " << member;
+    EXPECT_FALSE(s == v) << "member " << member;
+    // Not even the mirror of the incomplete state itself.
+    EXPECT_FALSE(StateValues(s) == s) << "member " << member;
+    ++member;
+  }
+}
+
+TEST(StateValuesEquality, EachSlotIsComparedWithTheState) {
+  const State s = complete();
+  for (int i = 0; i < 20; ++i) {
+    StateValues v(s);
+    *slot(v, i) += 0.5f;
+    EXPECT_FALSE(v == s) << "slot " << i;
+    EXPECT_FALSE(s == v) << "slot " << i;
+  }
+}
+
+// --- text form ---------------------------------------------------------------------
+
+TEST(TextForm, WritesSixSectionsWithEigenMatrices) {
+  State s;
+  s.position = gaussian3(1, 2.5f, -3);
+  s.position->covariance = Eigen::Vector3f(0.1f, 0.1f, 0.2f).asDiagonal();
+  s.heading = gaussian1(0.5f, 0.01f);
+  s.dimensions = Dims(4.5f, 1.8f, 1.5f);
+  std::ostringstream out;
+  out << s;
+  EXPECT_EQ(out.str(),
+            "POSITION\n"
+            "mean:   1 2.5  -3\n"
+            "covariance:\n"
+            "0.1   0   0\n"
+            "  0 0.1   0\n"
+            "  0   0 0.2\n"
+            "VELOCITY\n"
+            "(not available)\n"
+            "ACCELERATION\n"
+            "(not available)\n"
+            "HEADING\n"
+            "mean: 0.5\n"
+            "covariance: 0.01\n"
+            "HEADING RATE\n"
+            "(not available)\n"
+            "DIMENSIONS\n"
+            " length: 4.5 width: 1.8 height: 1.5\n"
+            "anchor: (0, 0, 0)\n");
+}
+
+TEST(TextForm, DefaultStateIsSixTitlesWithoutValues) {
+  std::ostringstream out;
+  out << State();
+  EXPECT_EQ(out.str(),
+            "POSITION\n(not available)\n"
+            "VELOCITY\n(not available)\n"
+            "ACCELERATION\n(not available)\n"
+            "HEADING\n(not available)\n"
+            "HEADING RATE\n(not available)\n"
+            "DIMENSIONS\n(not available)\n");
+}
+
+TEST(TextForm, UsesTheStreamsFormattingAndLeavesItAsItWas) {
+  State s;
+  s.velocity = gaussian3(1, -2, 0.5f);
+  s.velocity->covariance = Eigen::Matrix3f::Identity();
+  s.headingRate = gaussian1(0.25f, 0.3f);
+  s.dimensions = Dims(4, 2, 1, Anchor{0.5f, 0, 0});
+  std::ostringstream out;
+  out << std::fixed;
+  out.precision(2);
+  out.fill('*');
+  out << s;
+  EXPECT_EQ(out.str(),
+            "POSITION\n(not available)\n"
+            "VELOCITY\n"
+            "mean:  1.00 -2.00  0.50\n"
+            "covariance:\n"
+            "1.00 0.00 0.00\n"
+            "0.00 1.00 0.00\n"
+            "0.00 0.00 1.00\n"
+            "ACCELERATION\n(not available)\n"
+            "HEADING\n(not available)\n"
+            "HEADING RATE\n"
+            "mean: 0.25\n"
+            "covariance: 0.30\n"
+            "DIMENSIONS\n"
+            " length: 4.00 width: 2.00 height: 1.00\n"
+            "anchor: (0.50, 0.00, 0.00)\n");
+  EXPECT_EQ(out.precision(), 2);
+  EXPECT_EQ(out.fill(), '*');
+  EXPECT_EQ(out.width(), 0);
+  EXPECT_TRUE(out.flags() & std::ios_base::fixed);
+}
+
+}  // namespace
