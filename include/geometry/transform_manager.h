@@ -18,6 +18,7 @@
 #pragma once
 
 #include <exception>
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <memory>
@@ -162,6 +163,12 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   /// connected through other frames (also true for an existing frame and itself).
   /// O(1) on average.
   bool indirectConnectionExists(const std::string& from, const std::string& to) const;
+
+  /// The number of samples held on the edge from `from` to `to` (the history that a
+  /// lookup from `from` to `to` samples); 0 when either frame is unknown or no edge
+  /// joins them directly. For checking how much a stream of registrations keeps.
+  /// O(1) on average.
+  std::size_t historySize(const std::string& from, const std::string& to) const;
 
   /// The pose of frame `from` in frame `to` at `time`, composed along the path:
   /// every edge on it is sampled with `method` (see `getTransformFromPoseMap`) and

@@ -163,6 +163,17 @@ bool TransformManager::indirectConnectionExists(const std::string& from,
   return forest_->connected(from_frame, to_frame);
 }
 
+std::size_t TransformManager::historySize(const std::string& from, const std::string& to) const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  const std::size_t from_frame = forest_->find(from);
+  const std::size_t to_frame = forest_->find(to);
+  if (from_frame == NONE || to_frame == NONE) return 0;
+  PoseHistory* forward = nullptr;
+  PoseHistory* reverse = nullptr;
+  if (!forest_->directEdge(from_frame, to_frame, forward, reverse)) return 0;
+  return forward->size();
+}
+
 // --- Lookup ------------------------------------------------------------------
 
 TransformManager::TransformResult TransformManager::getTransform(const std::string& from,
