@@ -144,6 +144,31 @@ TEST(RotationConventions, RoundTripsAwayFromTheAmbiguity) {
   }
 }
 
+TEST(RotationConventions, RoundTripsCloseToButOutsideTheAmbiguity) {
+  // Pitch between 85 and 89.9 degrees either way: yaw and roll are still told apart
+  // (|cos(pitch)| >= 1.7e-3, well above the limit) but are ill-conditioned, so the
+  // recovered angles must give back the same rotation and the same pitch.
+  std::mt19937 rng(20261209);
+  std::uniform_real_distribution<float> angle(-179.0f, 179.0f);
+  std::uniform_real_distribution<float> steep(85.0f, 89.9f);
+  for (int i = 0; i < 500; ++i) {
+    const Vector3f ypr = deg(angle(rng), (i % 2 ? 1.0f : -1.0f) * steep(rng), angle(rng));
+    ASSERT_GT(std::abs(std::cos(ypr[1])), Pose::ROTATION_AMBIGUITY_LIMIT);
+    const Quaternionf qi = zelvane::rotationIntrinsicYPRToQuaternion(ypr);
+    const Quaternionf qe = zelvane::rotationExtrinsicYPRToQuaternion(ypr);
+    const Vector3f backI = zelvane::quaternionToRotationIntrinsicYPR(qi);
+    const Vector3f backE = zelvane::quaternionToRotationExtrinsicYPR(qe);
+    EXPECT_TRUE(sameRotation(zelvane::rotationIntrinsicYPRToQuaternion(backI), qi, 1e-4f))
+        << ypr.transpose() << " -> " << backI.transpose();
+    EXPECT_TRUE(sameRotation(zelvane::rotationExtrinsicYPRToQuaternion(backE), qe, 1e-4f))
+        << ypr.transpose() << " -> " << backE.transpose();
+    EXPECT_NEAR(backI[1], ypr[1], 2e-3f);
+    EXPECT_NEAR(backE[1], ypr[1], 2e-3f);
+    EXPECT_TRUE(near(backI, ypr, 0.05f)) << ypr.transpose() << " -> " << backI.transpose();
+    EXPECT_TRUE(near(backE, ypr, 0.05f)) << ypr.transpose() << " -> " << backE.transpose();
+  }
+}
+
 // --- poses and transforms -------------------------------------------------------
 
 Pose yawPose() {
@@ -213,6 +238,24 @@ TEST(PoseTransforms, InverseOfInverseGivesThePoseBack) {
       EXPECT_TRUE(sameRotation(back.orientation, pose.orientation, 1e-5f));
       EXPECT_TRUE(near(pose.toTransform() * inverse.toTransform(), Matrix4f::Identity(), 1e-5f));
     }
+  }
+}
+
+TEST(PoseTransforms, InverseOfInverseGivesThePoseBackNearAHalfTurn) {
+  // Rotations of 179 to 180 degrees, where w is near 0 and the sign of the quaternion
+  // is decided by rounding: the pose comes back up to that sign.
+  std::mt19937 rng(180);
+  std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+  std::uniform_real_distribution<float> turn(179.0f, 180.0f);
+  for (int i = 0; i < 300; ++i) {
+    Pose pose;
+    pose.position = Vector3f(u(rng), u(rng), u(rng)) * 100.0f;
+    pose.orientation =
+        Quaternionf(Eigen::AngleAxisf(turn(rng) * kDeg, Vector3f(u(rng), u(rng), u(rng)).normalized()));
+    const Pose back = pose.toInversePose().toInversePose();
+    EXPECT_TRUE(near(back.position, pose.position, 1e-3f)) << i;
+    EXPECT_TRUE(sameRotation(back.orientation, pose.orientation, 1e-5f)) << i;
+    EXPECT_NEAR(back.orientation.norm(), 1.0f, 1e-5f);
   }
 }
 
