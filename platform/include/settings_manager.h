@@ -9,6 +9,7 @@
 #pragma once
 
 #include <charconv>
+#include <limits>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -69,7 +70,9 @@ class ZELVANE_SETTINGS_API SettingsManager : public LoggedComponent {
 
   /// The value at `key` converted to T. Throws `boost::property_tree::ptree_bad_path`
   /// when the key is missing and `boost::property_tree::ptree_bad_data` when the text
-  /// does not convert (for numbers: the whole text must be the number).
+  /// does not convert (for numbers: the whole text must be the number). Floating-point
+  /// reads also take "inf", "-inf", "nan" and "-nan", the texts that `set` writes for
+  /// non-finite values, so every value set reads back.
   template <class T>
   T get(const std::string& key) const;
 
@@ -137,11 +140,35 @@ std::string settingsText(const T& value) {
   }
 }
 
+
+/// Reads the texts that `settingsText` writes for non-finite floating-point values
+/// ("inf", "-inf", "nan", "-nan") into `value` and returns true; false for any other
+/// text. The stream conversion that reads every other number refuses these, so
+/// without this a stored NaN or infinity could not be read back.
+template <class T>
+bool nonFiniteValue(const std::string& text, T& value) {
+  if (text == "inf" || text == "-inf") {
+    value = text[0] == '-' ? -std::numeric_limits<T>::infinity() : std::numeric_limits<T>::infinity();
+    return true;
+  }
+  if (text == "nan" || text == "-nan") {
+    value = text[0] == '-' ? -std::numeric_limits<T>::quiet_NaN() : std::numeric_limits<T>::quiet_NaN();
+    return true;
+  }
+  return false;
+}
 }  // namespace detail
 
 template <class T>
 T SettingsManager::get(const std::string& key) const {
   const Tree& child = currentNode().get_child(Tree::path_type(key, '.'));
+  if constexpr (std::is_floating_point_v<T>) {
+    T special;
+    if (detail::nonFiniteValue(child.data(), special)) {
+      logGot(key, child.data());
+      return special;
+    }
+  }
   T value = child.get_value<T>();
   logGot(key, child.data());
   return value;

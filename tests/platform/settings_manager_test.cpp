@@ -1,5 +1,7 @@
 #include "settings_manager.h"
 
+#include <cmath>
+#include <limits>
 #include <stdexcept>
 
 #include <boost/property_tree/exceptions.hpp>
@@ -135,6 +137,23 @@ TEST(SettingsValues, TypedReadsAndTheirErrors) {
   EXPECT_THROW(settings.get<float>("text"), pt::ptree_bad_data);
   EXPECT_THROW(settings.get<float>("junk"), pt::ptree_bad_data);
   EXPECT_THROW(settings.get<int>("number"), pt::ptree_bad_data);
+}
+
+TEST(SettingsValues, NonFiniteNumbersReadBackAsWritten) {
+  SettingsManager settings;
+  settings.set<float>("nan", std::numeric_limits<float>::quiet_NaN());
+  settings.set<float>("inf", std::numeric_limits<float>::infinity());
+  settings.set<double>("minf", -std::numeric_limits<double>::infinity());
+  EXPECT_TRUE(std::isnan(settings.get<float>("nan")));
+  EXPECT_TRUE(std::isnan(settings.get<double>("nan")));
+  EXPECT_EQ(settings.get<float>("inf"), std::numeric_limits<float>::infinity());
+  EXPECT_EQ(settings.get<double>("minf"), -std::numeric_limits<double>::infinity());
+  // Only the written forms: other spellings stay errors, and integers take none of them.
+  for (const char* text : {"NaN", "Infinity", " inf", "inf ", "+inf", "nanx"}) {
+    settings.set<std::string>("odd", text);
+    EXPECT_THROW(settings.get<float>("odd"), pt::ptree_bad_data) << text;
+  }
+  EXPECT_THROW(settings.get<int>("inf"), pt::ptree_bad_data);
 }
 
 TEST(SettingsValues, ReadsAndWritesAreLogged) {
