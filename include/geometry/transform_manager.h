@@ -1,0 +1,274 @@
+/// @file
+/// `TransformManager`: named coordinate frames joined by static or time-stamped
+/// rigid transforms, looked up between any two connected frames at a time.
+///
+/// Conventions:
+/// - The pose registered for the ordered pair (a, b) describes frame a in frame b
+///   (b_T_a): its transform maps points given in a into b. A lookup from `from` to
+///   `to` returns `from` described in `to` (to_T_from).
+/// - Time stamps are signed 64-bit integers in the graph's own time unit (the unit
+///   of the registrations); 0 marks a static transform.
+/// - Seen as an undirected graph the frames form a forest: between two frames there
+///   is at most one path. A transform that would close a cycle is refused.
+/// - Failures are reported as `TransformResult` codes or `bool` with out-parameters
+///   and in the log; the manager throws only what it cannot handle itself
+///   (allocation failures, a failure to lock, errors of the settings store).
+/// - Every public operation that reads or changes the manager holds its recursive
+///   lock for its whole duration, so one manager may be shared between threads.
+#pragma once
+
+#include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <boost/graph/adjacency_list.hpp>
+
+#include "geometry/pose.h"
+#include "logging_manager.h"
+#include "tkit/signal.h"
+#include "zelvane_core_export.h"
+
+/// Settings node that holds the stored transforms.
+const std::string TRANSFORMS_TAG = "Transforms";
+/// Settings child of `TRANSFORMS_TAG`, one per stored transform.
+const std::string TRANSFORM_TAG = "Transform";
+/// Settings key of a stored transform: the frame that the pose describes.
+const std::string FROM_FRAME_TAG = "fromFrameName";
+/// Settings key of a stored transform: the frame that the pose is given in.
+const std::string TO_FRAME_TAG = "toFrameName";
+
+namespace zelvane {
+
+class SettingsManager;
+
+namespace frames {
+/// Conventional frame names for applications; the manager treats them like any other.
+const std::string BODY_FRAME = "Body";
+const std::string GLOBAL_FRAME = "Global";
+const std::string SENSOR_ORIGIN_FRAME = "Sensor";
+}  // namespace frames
+
+namespace detail {
+class FrameForest;
+}  // namespace detail
+
+/// A forest of named frames and the transforms between them.
+///
+/// Every registered transform is kept as two directed edges: a->b with the poses
+/// given and b->a with their inverses, each with a short history keyed by time.
+/// Frames are numbered in the order in which they were first registered; that order
+/// is the order of `getFrames`, of stored transforms and of the anchor choice in
+/// `removeFrame`. Frame names are unique.
+class ZELVANE_CORE_API TransformManager : public LoggedComponent {
+ public:
+  /// How one edge's history is sampled at a requested time.
+  enum InterpolationMethod {
+    /// The newest sample, whatever the time.
+    MostRecent = 0,
+    /// The exact sample, else linear (position) and spherical (orientation)
+    /// interpolation between the neighbouring samples; past the newest sample the
+    /// two newest samples are extrapolated.
+    Extrapolated = 1,
+    /// As `Extrapolated`, but a time past the newest sample is refused.
+    Interpolated = 2,
+  };
+
+  /// Status of lookups and graph edits.
+  enum TransformResult {
+    Success = 0,
+    /// `getTransform` on a manager without frames.
+    NoFrames = 1,
+    /// A frame is not registered, no path joins the frames, an edge has no sample,
+    /// or there is nothing to store.
+    NotFound = 2,
+    /// The requested time is outside what the samples allow.
+    OutOfRange = 3,
+    /// The operation was refused or caught an exception.
+    Error = 5,
+  };
+
+  /// One frame of the graph.
+  struct Vertex {
+    std::string name;
+  };
+
+  /// One direction of a registered transform: its pose history, keyed by the
+  /// registration time stamp as `double` (0.0 for a static transform).
+  struct Edge {
+    std::map<double, Pose> poses;
+  };
+
+  /// A named origin: a frame and a pose given with it. Not tied to the graph.
+  struct TransformManagerOrigin {
+    std::string frame;
+    Pose pose;
+  };
+
+  /// Out-edges in an ordered set keyed by target (one edge per ordered pair),
+  /// vertices in a vector (the index is the registration order), edge properties in
+  /// a list, so that each edge's history stays where it is while the graph grows.
+  using FrameGraph = boost::adjacency_list<boost::setS, boost::vecS, boost::directedS, Vertex, Edge,
+                                           boost::no_property, boost::listS>;
+
+  /// Span of history kept per edge, and the staleness limit of lookups, in the time
+  /// unit of the graph.
+  static constexpr double TRANSFORM_HISTORY_WINDOW = 1.0e10;
+
+  /// An empty manager whose logger is "TransformManager".
+  TransformManager();
+  /// Drops the slots of the exception signal, the origins and the graph.
+  ~TransformManager() override;
+
+  TransformManager(const TransformManager&) = delete;
+  TransformManager& operator=(const TransformManager&) = delete;
+  TransformManager(TransformManager&&) = delete;
+  TransformManager& operator=(TransformManager&&) = delete;
+
+  /// Registers `pose`, the pose of frame `from` in frame `to`, at `time` (0 for a
+  /// static transform). Missing frames are created, `from` before `to`. The pose is
+  /// stored on the edge from->to and its inverse (`Pose::toInversePose`) on to->from;
+  /// with a non-zero `time` both are stored with `timestamp` = `time`, with 0 they
+  /// keep the pose's own `timestamp`. An entry with the same time is replaced. Each
+  /// history then drops its oldest entries while it holds more than two and `time`
+  /// lies more than `TRANSFORM_HISTORY_WINDOW` after the oldest.
+  ///
+  /// Refused with a warning in the log, changing nothing: a transform between two
+  /// frames already joined through other frames (it would close a cycle), and a
+  /// transform from a frame to itself.
+  ///
+  /// Cost: a few hash look-ups, O(log n) in the edge's history and one inverse pose.
+  /// A new sample newer than the window reuses the node of the entry it pushes out,
+  /// so a steady stream of samples allocates nothing. Joining two trees costs
+  /// O(size of the smaller tree).
+  void setTransform(const std::string& from, const std::string& to, const Pose& pose, long time);
+
+  /// True when a frame has exactly this name. O(1) on average.
+  bool hasFrame(const std::string& name) const;
+
+  /// The frame names in registration order; empty without frames. O(frames).
+  std::vector<std::string> getFrames() const;
+
+  /// Renames frame `oldName` to `newName`, keeping its transforms and histories.
+  /// Returns `NotFound` when no frame has `oldName`, `Success` when `newName` equals
+  /// `oldName` (nothing changes), and `Error` with a warning in the log when another
+  /// frame already has `newName` (nothing changes).
+  TransformResult updateFrameName(const std::string& oldName, const std::string& newName);
+
+  /// True when both frames exist, no edge joins them directly, and they are
+  /// connected through other frames (also true for an existing frame and itself).
+  /// O(1) on average.
+  bool indirectConnectionExists(const std::string& from, const std::string& to) const;
+
+  /// The pose of frame `from` in frame `to` at `time`, composed along the path:
+  /// every edge on it is sampled with `method` (see `getTransformFromPoseMap`) and
+  /// the samples are chained so that the edge next to `to` is applied last. The
+  /// result's `timestamp` is the largest of `time` and the samples' timestamps.
+  ///
+  /// `result` is always overwritten, with the identity pose whenever the lookup
+  /// fails. Returns `Success` (also for `from` equal to `to`, registered or not, with
+  /// the identity), `NoFrames` without frames, `NotFound` when a name is not
+  /// registered or the frames are not connected, else the code of the first edge,
+  /// counted from the `to` end, whose sampling fails.
+  ///
+  /// Cost: proportional to the path only (no search over the rest of the graph);
+  /// no heap allocation for paths of up to 32 edges between `from` and the branch
+  /// point.
+  TransformResult getTransform(const std::string& from, const std::string& to, long time,
+                               InterpolationMethod method, Pose& result);
+
+  /// `getTransform(from, to, 0, MostRecent, result)`: the newest samples composed.
+  TransformResult getTransform(const std::string& from, const std::string& to, Pose& result);
+
+  /// Samples one history at `time` into `result` (always overwritten, the identity
+  /// on failure):
+  /// - `NotFound` for an empty history;
+  /// - the newest entry for `MostRecent`, and for a history holding only a static
+  ///   entry (key 0.0), whatever the time;
+  /// - the entry at exactly `time` when there is one;
+  /// - `OutOfRange` for a time before the oldest entry;
+  /// - `OutOfRange` with the newest entry in `result` for a time more than
+  ///   `TRANSFORM_HISTORY_WINDOW` after the newest entry;
+  /// - otherwise the blend (`interpolateTransform`) of the entries before and after
+  ///   `time` (past the newest entry: the two newest, extrapolated), written to the
+  ///   trace log first; `Interpolated` refuses a time past the newest entry with
+  ///   `OutOfRange` and a warning.
+  /// Takes no lock: the caller guards `poses`. O(log n).
+  TransformResult getTransformFromPoseMap(const std::map<double, Pose>& poses, long time,
+                                          InterpolationMethod method, Pose& result);
+
+  /// The blend of two poses at `ratio` r (0 gives `first`, 1 gives `second`, beyond
+  /// 1 extrapolates): positions linearly in single precision, orientations by
+  /// Eigen's spherical interpolation (shorter arc, not renormalised), timestamp
+  /// first + (second - first) * r in double precision truncated toward zero
+  /// (saturated at the limits of the type). Uses no state of the manager.
+  Pose interpolateTransform(const Pose& first, const Pose& second, float ratio);
+
+  /// Sets origin `name` to (`frame`, `pose`), replacing an existing one. No check
+  /// that `frame` is registered.
+  void setOrigin(const std::string& name, const std::string& frame, const Pose& pose);
+
+  /// Copies origin `name` into `frame` and `pose` and returns true; returns false
+  /// and leaves both untouched when there is no such origin.
+  bool getOrigin(const std::string& name, std::string& frame, Pose& pose) const;
+
+  /// Removes `frame` with its edges and re-attaches its neighbours: the first
+  /// neighbour in frame order stays, every other neighbour gets one static
+  /// transform to it, the newest samples composed through the removed frame. The
+  /// remaining frames keep their order and all other edges their histories; origins
+  /// are left alone.
+  ///
+  /// Returns `Success`, or `NotFound` when no frame has that name. When an exception
+  /// derived from `std::exception` is thrown on the way, the manager is left exactly
+  /// as it was: the exception is logged as a warning, emitted on the exception
+  /// signal (slots run on this thread with the manager's lock held), and `Error` is
+  /// returned. Cost: O(frames + edges + history entries).
+  TransformResult removeFrame(const std::string& frame);
+
+  /// Connects `slot` to the signal on which `removeFrame` reports the exceptions it
+  /// catches. The slot must not connect to or emit that signal itself.
+  tkit::Connection connectionException(const std::function<void(std::exception_ptr)>& slot);
+
+  /// Replaces the whole content of the manager (frames, histories, origins) by the
+  /// transforms stored under "Transforms" at the store's current node, each
+  /// registered as static in stored order (frames are created in the order in which
+  /// their names first appear). A stored pair that would close a cycle is refused as
+  /// in `setTransform`. A store without "Transforms" empties the manager.
+  ///
+  /// All stored pairs are read before anything changes: when the store throws
+  /// (`ptree_bad_path`, `ptree_bad_data`, ...) the exception propagates and the
+  /// manager is unchanged. The caller's current path is unchanged. Returns `Success`.
+  TransformResult loadTransforms(const SettingsManager& settings);
+
+  /// Writes one transform at the store's current node: "fromFrameName",
+  /// "toFrameName" and the pose in the layout of `setPose`. Uses no frame of the
+  /// manager. Store errors propagate.
+  void storeTransform(const std::string& from, const std::string& to, const Pose& pose,
+                      SettingsManager& settings) const;
+
+  /// Writes every directly connected pair of frames, once, under "Transforms" at the
+  /// store's current node: "fromFrameName" the later frame, "toFrameName" the earlier
+  /// one, the newest sample for that direction, in the order of the later frame and
+  /// then of the earlier. With `clear` the old "Transforms" subtree is deleted first;
+  /// without it the children are overwritten from the first one on and any further
+  /// ones stay. Returns `NotFound` without touching the store when there are no
+  /// frames, else `Success`. Store errors propagate (what was written stays); the
+  /// current path is unchanged.
+  TransformResult storeTransforms(SettingsManager& settings, bool clear) const;
+
+ private:
+  // Held by pointer so that a graph built aside can be put in place without a copy
+  // that could throw half-way: the graph type has no move, and its swap copies.
+  std::unique_ptr<FrameGraph> graph_;
+  std::map<std::string, TransformManagerOrigin> origins_;
+  mutable std::recursive_mutex mutex_;
+  tkit::Signal<std::exception_ptr> exception_signal_;
+  // Name index and rooted view of the forest beside the graph: it lets a lookup walk
+  // only the path between its two frames.
+  std::unique_ptr<detail::FrameForest> forest_;
+};
+
+}  // namespace zelvane

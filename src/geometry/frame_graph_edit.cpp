@@ -1,0 +1,50 @@
+// Boost's edge iterator keeps its position in an optional that GCC cannot see
+// through once copy_graph is inlined, and reports it as maybe uninitialised. The
+// headers are included first, with that warning off, so that the rest of this file
+// and every other file keep it.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <boost/graph/adjacency_list.hpp>
+#include <boost/graph/copy.hpp>
+#pragma GCC diagnostic pop
+
+#include "geometry/frame_graph_edit.h"
+
+#include <iterator>
+#include <map>
+
+#include <boost/property_map/property_map.hpp>
+
+namespace zelvane {
+namespace detail {
+
+namespace {
+
+// Vertices in a list, so that one can be taken out without renumbering the others.
+using ListGraph =
+    boost::adjacency_list<boost::setS, boost::listS, boost::directedS, TransformManager::Vertex,
+                          TransformManager::Edge, boost::no_property, boost::listS>;
+
+}  // namespace
+
+std::unique_ptr<TransformManager::FrameGraph> withoutFrame(
+    const TransformManager::FrameGraph& graph, std::size_t removed) {
+  ListGraph scratch;
+  boost::copy_graph(graph, scratch);
+  const auto doomed = std::next(boost::vertices(scratch).first, static_cast<long>(removed));
+  boost::clear_vertex(*doomed, scratch);
+  boost::remove_vertex(*doomed, scratch);
+
+  // Numbered in list order, which is the old frame order without the removed frame.
+  std::map<ListGraph::vertex_descriptor, std::size_t> numbering;
+  for (auto [it, end] = boost::vertices(scratch); it != end; ++it) {
+    numbering.emplace(*it, numbering.size());
+  }
+  auto rebuilt = std::make_unique<TransformManager::FrameGraph>();
+  boost::copy_graph(scratch, *rebuilt,
+                    boost::vertex_index_map(boost::make_assoc_property_map(numbering)));
+  return rebuilt;
+}
+
+}  // namespace detail
+}  // namespace zelvane

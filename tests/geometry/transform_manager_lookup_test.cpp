@@ -1,0 +1,295 @@
+// Lookups: result codes, composition along the path, sampling of one history and
+// the blend of two poses.
+#include <cstdint>
+#include <limits>
+#include <map>
+#include <queue>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "geometry/transform_manager.h"
+#include "geometry/transform_manager_support.h"
+
+namespace {
+
+using namespace zelvane::testing;
+using zelvane::Pose;
+using zelvane::TransformManager;
+using Method = TransformManager::InterpolationMethod;
+using Result = TransformManager::TransformResult;
+using Texts = std::vector<std::string>;
+using V = Eigen::Vector3f;
+
+constexpr Method kMost = TransformManager::MostRecent;
+constexpr Method kExtra = TransformManager::Extrapolated;
+constexpr Method kInter = TransformManager::Interpolated;
+
+const std::string kInterpolatedWarning =
+    "Transform time out of range using Interpolated.  Likely sensor data has come in before INS "
+    "data. Using extrapolated or MostRecent may be better";
+
+Texts traces(long time, long before, long after) {
+  return {"Searching for pose with time " + std::to_string(time),
+          "Pose before                  " + std::to_string(before),
+          "Pose after                   " + std::to_string(after)};
+}
+
+TEST(TransformManagerLookup, FailuresGiveTheirCodeAnIdentityResultAndNoLog) {
+  TransformManager empty;
+  TransformManager manager;
+  manager.setTransform("A", "B", makePose(V(1, 0, 0)), 0);
+  manager.setTransform("C", "D", makePose(V(0, 1, 0)), 0);
+  const std::tuple<TransformManager*, const char*, const char*, Result> cases[] = {
+      {&empty, "X", "X", TransformManager::Success},  // same name, registered or not
+      {&empty, "A", "B", TransformManager::NoFrames},
+      {&manager, "A", "Q", TransformManager::NotFound},
+      {&manager, "Q", "A", TransformManager::NotFound},
+      {&manager, "A", "C", TransformManager::NotFound},  // different trees
+  };
+  LogCapture capture;
+  for (const auto& [target, from, to, expected] : cases) {
+    for (const Method method : {kMost, kExtra, kInter}) {
+      Pose pose = makePose(V(9, 9, 9), 2.0f, V::UnitZ(), 99);
+      EXPECT_EQ(target->getTransform(from, to, 100, method, pose), expected) << from << to;
+      EXPECT_TRUE(isIdentity(pose));
+    }
+  }
+  EXPECT_TRUE(capture.records().empty());
+
+  // The window case of a history gives the newest sample; a path gives the identity.
+  manager.setTransform("E", "F", makePose(V(1, 0, 0)), 100);
+  manager.setTransform("E", "F", makePose(V(2, 0, 0)), 200);
+  Pose pose;
+  EXPECT_EQ(manager.getTransform("E", "F", 201 + kWindow, kExtra, pose),
+            TransformManager::OutOfRange);
+  EXPECT_TRUE(isIdentity(pose));
+}
+
+TEST(TransformManagerLookup, ChainAppliesTheEdgeNextToTheTargetLastAndTakesLatestStamp) {
+  TransformManager manager;
+  const Pose p = makePose(V(1, 2, 3), 0.8f, V(0, 1, 0), 7);  // A in B
+  const Pose q = makePose(V(-2, 0, 1), -1.1f, V(1, 0, 1));   // B in C
+  manager.setTransform("A", "B", p, 0);
+  manager.setTransform("B", "C", q, 100);
+  Pose a_in_c, c_in_a;
+  ASSERT_EQ(manager.getTransform("A", "C", a_in_c), TransformManager::Success);
+  ASSERT_EQ(manager.getTransform("C", "A", 300, kMost, c_in_a), TransformManager::Success);
+  EXPECT_TRUE(samePose(a_in_c, poseOf(q.toTransform() * p.toTransform())));
+  EXPECT_TRUE(samePose(c_in_a, poseOf((q.toTransform() * p.toTransform()).inverse())));
+  EXPECT_EQ(a_in_c.timestamp, 100);
+  EXPECT_EQ(c_in_a.timestamp, 300);
+}
+
+// Frames F0..F(n-1), each joined to an earlier one (or the previous one, for a long
+// chain) unless the link is dropped; links are registered in random order and
+// direction, so that trees of every size get joined. The test keeps its own record
+// of b_T_a for every ordered pair and searches it for the expected products.
+struct RandomForest {
+  std::map<std::pair<int, int>, Eigen::Matrix4f> b_T_a;
+  int frames;
+
+  RandomForest(TransformManager& manager, unsigned seed, int n, bool chain) : frames(n) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    std::vector<std::pair<int, int>> links;
+    for (int i = 1; i < n; ++i) {
+      if (!chain && unit(random) < -0.8f) continue;
+      links.emplace_back(i, chain ? i - 1 : std::uniform_int_distribution<int>(0, i - 1)(random));
+    }
+    if (!chain) std::shuffle(links.begin(), links.end(), random);
+    for (auto [a, b] : links) {
+      if (unit(random) < 0.0f) std::swap(a, b);
+      const Pose pose = makePose(V(unit(random), unit(random), unit(random)) * 5,
+                                 3.1f * unit(random), V(unit(random), unit(random), 2));
+      manager.setTransform(name(a), name(b), pose, 0);
+      b_T_a[{a, b}] = pose.toTransform();
+      b_T_a[{b, a}] = pose.toTransform().inverse();
+    }
+  }
+  static std::string name(int frame) { return "F" + std::to_string(frame); }
+
+  // Edges on the path from `from` to `to` and to_T_from; -1 when not connected.
+  int expected(int from, int to, Eigen::Matrix4f& to_T_from) const {
+    std::vector<int> previous(frames, -1);
+    std::queue<int> open;
+    for (open.push(from), previous[from] = from; !open.empty(); open.pop()) {
+      for (const auto& [pair, transform] : b_T_a) {
+        if (pair.first == open.front() && previous[pair.second] < 0) {
+          previous[pair.second] = open.front();
+          open.push(pair.second);
+        }
+      }
+    }
+    if (previous[to] < 0) return -1;
+    to_T_from = Eigen::Matrix4f::Identity();
+    int edges = 0;
+    for (int frame = to; frame != from; frame = previous[frame], ++edges) {
+      to_T_from = to_T_from * b_T_a.at({previous[frame], frame});
+    }
+    return edges;
+  }
+};
+
+TEST(TransformManagerLookup, EqualsProductOfRegisteredTransformsAlongThePath) {
+  for (const auto& [seed, n, chain] : {std::tuple{7u, 30, false}, std::tuple{2024u, 30, false},
+                                       std::tuple{31337u, 30, false}, std::tuple{5u, 45, true}}) {
+    TransformManager manager;
+    const RandomForest forest(manager, seed, n, chain);
+    int connected = 0;
+    for (int from = 0; from < n; ++from) {
+      for (int to = 0; to < n; ++to) {
+        const std::string a = RandomForest::name(from), b = RandomForest::name(to);
+        if (from == to || !manager.hasFrame(a) || !manager.hasFrame(b)) continue;
+        Eigen::Matrix4f to_T_from;
+        Pose pose;
+        const int edges = forest.expected(from, to, to_T_from);
+        EXPECT_EQ(manager.indirectConnectionExists(a, b), edges >= 2) << a << " " << b;
+        if (edges < 0) {
+          EXPECT_EQ(manager.getTransform(a, b, pose), TransformManager::NotFound) << a << b;
+          continue;
+        }
+        ++connected;
+        ASSERT_EQ(manager.getTransform(a, b, pose), TransformManager::Success) << a << b;
+        EXPECT_TRUE(samePose(pose, poseOf(to_T_from), 2e-3f)) << seed << ": " << a << " " << b;
+      }
+    }
+    EXPECT_GT(connected, 100) << seed;  // the forest is not trivially split
+  }
+}
+
+TEST(TransformManagerLookup, SamplesEdgesFromTheTargetEndBackToTheSource) {
+  // Chain F0 - ... - F4 registered from the middle outwards, so that paths run up and
+  // down the tree inside; edge i has samples at 10i + 100 and 10i + 200.
+  TransformManager manager;
+  for (const int i : {2, 1, 3, 0}) {
+    for (const long t : {10L * i + 100, 10L * i + 200}) {
+      manager.setTransform("F" + std::to_string(i), "F" + std::to_string(i + 1),
+                           makePose(V(t, 0, 0)), t);
+    }
+  }
+  for (int from = 0; from < 5; ++from) {
+    for (int to = 0; to < 5; ++to) {
+      Texts expected;
+      for (int cur = to, step = from < to ? 1 : -1; cur != from; cur -= step) {
+        const Texts edge = traces(150, 10L * std::min(cur, cur - step) + 100,
+                                  10L * std::min(cur, cur - step) + 200);
+        expected.insert(expected.end(), edge.begin(), edge.end());
+      }
+      LogCapture capture;
+      Pose pose;
+      ASSERT_EQ(manager.getTransform("F" + std::to_string(from), "F" + std::to_string(to), 150,
+                                     kExtra, pose),
+                TransformManager::Success);
+      EXPECT_EQ(managerMessages(capture, Logger::TRACE_LEVEL), expected) << from << " " << to;
+    }
+  }
+}
+
+TEST(TransformManagerLookup, FirstFailingEdgeFromTheTargetEndStopsTheLookup) {
+  // At 250, A - B (samples 300, 400) fails silently, B - C (100, 200) after tracing.
+  TransformManager manager;
+  for (const long t : {300L, 400L}) manager.setTransform("A", "B", makePose(V(1, 0, 0)), t);
+  for (const long t : {100L, 200L}) manager.setTransform("B", "C", makePose(V(0, 1, 0)), t);
+  LogCapture capture;
+  Pose pose;
+  EXPECT_EQ(manager.getTransform("A", "C", 250, kInter, pose), TransformManager::OutOfRange);
+  EXPECT_EQ(managerMessages(capture, Logger::TRACE_LEVEL), traces(250, 100, 200));
+  EXPECT_EQ(managerMessages(capture, Logger::WARN_LEVEL), Texts{kInterpolatedWarning});
+  capture.clear();
+  EXPECT_EQ(manager.getTransform("C", "A", 250, kInter, pose), TransformManager::OutOfRange);
+  EXPECT_TRUE(capture.records().empty());
+}
+
+TEST(TransformManagerPoseMap, SamplesOneHistoryAtATime) {
+  const Pose s0 = makePose(V(1, 1, 1), 0.3f);
+  const Pose s100 = makePose(V(10, 0, 0), 0.0f, V::UnitZ(), 100);
+  const Pose s200 = makePose(V(20, 0, 0), 1.0f, V::UnitZ(), 200);
+  const std::map<double, Pose> two = {{100.0, s100}, {200.0, s200}}, one = {{100.0, s100}},
+                               fixed = {{0.0, s0}}, close = {{100.25, s100}, {100.75, s200}}, none;
+  struct Case {
+    const std::map<double, Pose>* poses;
+    long time;
+    Method method;
+    Result result;
+    const Pose* expected;  // null: the identity; for blends see `ratio`
+    float ratio;           // > 0: the blend of s100 and s200 at this ratio
+    Texts traces;
+    bool warning;
+  };
+  const Result ok = TransformManager::Success, range = TransformManager::OutOfRange;
+  const Case cases[] = {
+      {&two, 150, kExtra, ok, nullptr, 0.5f, traces(150, 100, 200), false},
+      {&two, 125, kInter, ok, nullptr, 0.25f, traces(125, 100, 200), false},
+      {&two, 200, kInter, ok, &s200, 0, {}, false},
+      {&two, 100, kExtra, ok, &s100, 0, {}, false},
+      {&two, 50, kExtra, range, nullptr, 0, {}, false},
+      {&two, 250, kExtra, ok, nullptr, 1.5f, traces(250, 100, 200), false},
+      {&two, 250, kInter, range, nullptr, 0, traces(250, 100, 200), true},
+      {&two, 200 + kWindow + 1, kInter, range, &s200, 0, {}, false},
+      {&two, 50, kMost, ok, &s200, 0, {}, false},
+      {&one, 100, kInter, ok, &s100, 0, {}, false},
+      {&one, 150, kInter, ok, &s100, 0, traces(150, 100, 100), false},
+      {&one, 50, kExtra, range, nullptr, 0, {}, false},
+      {&fixed, -5, kInter, ok, &s0, 0, {}, false},
+      {&fixed, 1000000000000, kExtra, ok, &s0, 0, {}, false},
+      {&close, 101, kExtra, ok, &s200, 0, traces(101, 100, 100), false},  // no 0/0 ratio
+      {&none, 100, kMost, TransformManager::NotFound, nullptr, 0, {}, false},
+  };
+  TransformManager manager;
+  for (const Case& c : cases) {
+    SCOPED_TRACE("time " + std::to_string(c.time) + " method " + std::to_string(c.method));
+    LogCapture capture;
+    Pose pose = s0;
+    EXPECT_EQ(manager.getTransformFromPoseMap(*c.poses, c.time, c.method, pose), c.result);
+    if (c.ratio > 0) {  // positions linear, yaw about z linear, timestamp blended
+      EXPECT_TRUE(samePose(pose, makePose(V(10 + 10 * c.ratio, 0, 0), c.ratio)));
+      EXPECT_EQ(pose.timestamp, 100 + static_cast<std::int64_t>(100 * c.ratio));
+    } else if (c.expected != nullptr) {
+      EXPECT_TRUE(samePose(pose, *c.expected));
+      EXPECT_EQ(pose.timestamp, c.expected->timestamp);
+    } else {
+      EXPECT_TRUE(isIdentity(pose));
+    }
+    EXPECT_EQ(managerMessages(capture, Logger::TRACE_LEVEL), c.traces);
+    EXPECT_EQ(managerMessages(capture, Logger::WARN_LEVEL),
+              c.warning ? Texts{kInterpolatedWarning} : Texts{});
+  }
+}
+
+TEST(TransformManagerInterpolate, OrientationTakesTheShorterArc) {
+  TransformManager manager;
+  Pose second = makePose(V(4, 0, 0), 1.2f);
+  second.orientation.coeffs() = -second.orientation.coeffs();  // same rotation, other sign
+  EXPECT_TRUE(samePose(manager.interpolateTransform(makePose(V(0, 0, 0)), second, 0.5f),
+                       makePose(V(2, 0, 0), 0.6f)));
+}
+
+TEST(TransformManagerInterpolate, TimestampKeepsEveryDigitAndTruncatesTowardZero) {
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+  const std::tuple<std::int64_t, std::int64_t, float, std::int64_t> cases[] = {
+      {1700000000000000000, 1700000000000001000, 0.5f, 1700000000000000500},
+      {1700000000000000000, 1700000000000001000, 1.5f, 1700000000000001500},
+      {-1700000000000001000, -1700000000000000000, 0.25f, -1700000000000000750},
+      {0, 3, 0.5f, 1},
+      {3, 0, 0.5f, 1},
+      {-3, 0, 0.5f, -1},
+      {0, -3, 0.5f, -1},
+      {1, -2, 0.5f, 0},
+      {0, kMax, 2.0f, kMax},
+      {0, kMin, 2.0f, kMin},
+      {kMin, kMax, 0.5f, 0},
+  };
+  TransformManager manager;
+  for (const auto& [first, second, ratio, expected] : cases) {
+    const Pose a = makePose(V(0, 0, 0), 0, V::UnitZ(), first);
+    const Pose b = makePose(V(0, 0, 0), 0, V::UnitZ(), second);
+    EXPECT_EQ(manager.interpolateTransform(a, b, ratio).timestamp, expected)
+        << first << " " << second << " " << ratio;
+  }
+}
+
+}  // namespace
