@@ -3,11 +3,10 @@
 // nanosecond time stamps.
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <random>
 #include <string>
-#include <unistd.h>
+#include <malloc.h>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -310,13 +309,9 @@ void loadTransforms(benchmark::State& state, int pairs) {
 
 // --- memory ----------------------------------------------------------------------
 
-long residentBytes() {
-  std::ifstream statm("/proc/self/statm");
-  long size = 0;
-  long resident = 0;
-  statm >> size >> resident;
-  return resident * sysconf(_SC_PAGESIZE);
-}
+// Heap bytes in use: unlike the resident set, it does not depend on what earlier
+// benchmarks of the same process left behind in the allocator.
+long heapBytesInUse() { return static_cast<long>(mallinfo2().uordblks); }
 
 // Ten edges fed a 1 kHz stream of nanosecond time stamps until every history holds
 // its steady-state size (the window is 1e10 ns, 10 s).
@@ -327,14 +322,14 @@ void memorySteadyState(benchmark::State& state) {
   long before = 0;
   long after = 0;
   for (auto _ : state) {
-    before = residentBytes();
+    before = heapBytesInUse();
     auto manager = std::make_unique<TransformManager>();
     for (long i = 0; i < kFeed; ++i) {
       for (const Edge& edge : edges) {
         manager->setTransform(edge.child, edge.parent, samplePose(edge.id, i), kEpoch + i * kRateStep);
       }
     }
-    after = residentBytes();
+    after = heapBytesInUse();
     benchmark::DoNotOptimize(manager.get());
   }
   // Each registration stores one sample on each of the two directed edges.
