@@ -335,7 +335,7 @@ void memorySteadyState(benchmark::State& state) {
   // Each registration stores one sample on each of the two directed edges.
   const double window = 1e10 / static_cast<double>(kRateStep);
   const double stored = 2.0 * static_cast<double>(edges.size()) * (window + 1);
-  state.counters["manager_rss_bytes"] = static_cast<double>(after - before);
+  state.counters["manager_heap_bytes"] = static_cast<double>(after - before);
   state.counters["bytes_per_sample"] = static_cast<double>(after - before) / stored;
   state.counters["samples_stored"] = stored;
 }

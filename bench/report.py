@@ -205,8 +205,8 @@ def main():
         out.append("| measure | value |")
         out.append("| --- | ---: |")
         out.append("| samples held | %.0f |" % memory["samples_stored"])
-        out.append("| resident memory of the manager | %.1f MiB |" % (memory["manager_rss_bytes"] / 1048576.0))
-        out.append("| bytes per stored sample (resident) | %.0f |" % memory["bytes_per_sample"])
+        out.append("| memory of the manager (heap bytes in use, all resident) | %.1f MiB |" % (memory["manager_heap_bytes"] / 1048576.0))
+        out.append("| bytes per stored sample | %.0f |" % memory["bytes_per_sample"])
         out.append("")
     else:
         out.append("Not measured in this run.\n")
