@@ -55,7 +55,7 @@ def medians(results):
         if b.get("run_type") == "aggregate" and b.get("aggregate_name") == "median":
             entry = dict(b)
             entry["ns"] = b["real_time"] * UNIT_NS[b.get("time_unit", "ns")]
-            found[b["run_name"]] = entry
+            found[re.sub(r"/iterations:\d+$", "", b["run_name"])] = entry
     return found
 
 

@@ -156,6 +156,11 @@ void iouPairOpencv(benchmark::State& state) {
   if (!(iou > 0.0)) state.SkipWithError("the pair does not overlap");
 }
 
+// OpenCV intersects rotated rectangles in single precision: at 200 m one float step is
+// 1.5e-5 m, which moves an intersection over union by up to a few 1e-6. Agreement is
+// therefore checked to 1e-5 here; the pair near the origin must agree to 1e-6.
+constexpr double kOpencvTolerance = 1e-5;
+
 void checkAgreement() {
   std::vector<State> a;
   std::vector<State> b;
@@ -172,7 +177,7 @@ void checkAgreement() {
   const std::vector<double> ours = zelvaneMatrix(a, b);
   const std::vector<double> theirs = opencvMatrix(ra, rb);
   for (std::size_t k = 0; k < ours.size(); ++k) {
-    zelvane::bench::checkEqual("iou_matrix_200x200 pair " + std::to_string(k), ours[k], theirs[k], 1e-6);
+    zelvane::bench::checkEqual("iou_matrix_200x200 pair " + std::to_string(k), ours[k], theirs[k], kOpencvTolerance);
   }
   std::vector<cv::Point2f> region;
   zelvane::bench::checkEqual("iou_pair_overlap", stateOf(kPair[0]).overlap(stateOf(kPair[1])),
