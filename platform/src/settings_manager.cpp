@@ -76,6 +76,7 @@ SettingsManager::~SettingsManager() = default;
 void SettingsManager::detach() {
   if (tree_.use_count() == 1) return;
   tree_ = std::make_shared<Tree>(*tree_);
+  ++generation_;
   rebuildNodes();
 }
 
@@ -84,9 +85,10 @@ void SettingsManager::rebuildNodes() {
   for (const Step& step : steps_) nodes_.push_back(nthChild(*nodes_.back(), step.name, step.index));
 }
 
+// Adding or changing values keeps every child iterator valid, so the cursor survives
+// it; only a new tree (detach, load, assignment) or an erase invalidates it.
 Tree& SettingsManager::mutableCurrentNode() {
   detach();
-  ++generation_;
   return *nodes_.back();
 }
 
@@ -204,6 +206,7 @@ void SettingsManager::deletePath(const std::string& path) {
   if (!exists(path)) return;
   const auto dot = path.rfind('.');
   Tree& node = mutableCurrentNode();
+  ++generation_;
   Tree& parent = dot == std::string::npos ? node : node.get_child(Tree::path_type(path.substr(0, dot), '.'));
   parent.erase(dot == std::string::npos ? path : path.substr(dot + 1));
 }

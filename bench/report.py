@@ -1,0 +1,230 @@
+#!/usr/bin/env python3
+"""Merges Google Benchmark JSON outputs into one results file and writes the
+performance page: medians, ratios to each peer against their goals, memory, the
+machine, and a plot of lookup time against chain length and graph size."""
+
+import argparse
+import json
+import os
+import platform
+import re
+import subprocess
+import sys
+import tempfile
+
+# case -> (peer, highest allowed ratio of medians zelvane / peer)
+GOALS = {
+    "lookup_chain3_interp": ("tf2", 0.5),
+    "lookup_chain10_interp": ("tf2", 0.5),
+    "lookup_chain3_static": ("tf2", 0.5),
+    "lookup_tree1000_interp": ("tf2", 0.5),
+    "register_sample": ("tf2", 1.0),
+    "iou_matrix_200x200": ("opencv", 0.1),
+    "iou_pair_overlap": ("opencv", 17.0),
+    "emit_1_slot": ("signals2", 0.2),
+    "emit_10_slots": ("signals2", 0.3),
+}
+SCALING_GOAL = ("load_transforms_2000", "load_transforms_1000", 2.3)
+
+CHAIN_POINTS = [(1, "plot_chain_interp_1"), (2, "plot_chain_interp_2"),
+                (3, "lookup_chain3_interp"), (5, "plot_chain_interp_5"),
+                (10, "lookup_chain10_interp"), (20, "plot_chain_interp_20"),
+                (50, "plot_chain_interp_50")]
+TREE_POINTS = [(10, "plot_tree_interp_10"), (100, "plot_tree_interp_100"),
+               (1000, "lookup_tree1000_interp"), (10000, "plot_tree_interp_10000")]
+
+UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
+
+
+def load(parts):
+    context = None
+    benchmarks = []
+    for path in parts:
+        with open(path) as f:
+            data = json.load(f)
+        if context is None:
+            context = data["context"]
+        benchmarks.extend(data["benchmarks"])
+    return {"context": context, "benchmarks": benchmarks}
+
+
+def medians(results):
+    """run_name -> median entry (the real time converted to nanoseconds)."""
+    found = {}
+    for b in results["benchmarks"]:
+        if b.get("run_type") == "aggregate" and b.get("aggregate_name") == "median":
+            entry = dict(b)
+            entry["ns"] = b["real_time"] * UNIT_NS[b.get("time_unit", "ns")]
+            found[re.sub(r"/iterations:\d+$", "", b["run_name"])] = entry
+    return found
+
+
+def fmt_time(ns):
+    if ns >= 1e6:
+        return "%.2f ms" % (ns / 1e6)
+    if ns >= 1e3:
+        return "%.2f us" % (ns / 1e3)
+    return "%.1f ns" % ns
+
+
+def machine(context):
+    model = "unknown processor"
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    model = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    memory = ""
+    try:
+        with open("/proc/meminfo") as f:
+            kb = int(re.search(r"MemTotal:\s+(\d+)", f.read()).group(1))
+            memory = ", %.0f GiB memory" % (kb / 1024 / 1024)
+    except (OSError, AttributeError):
+        pass
+    compiler = subprocess.run(["c++", "--version"], capture_output=True, text=True).stdout.splitlines()
+    return "%s, %d cores%s; %s %s; %s; code under test built in Release (the Google Benchmark package itself reports a %s build); run %s" % (
+        model, context.get("num_cpus", 0), memory, platform.system(), platform.release(),
+        compiler[0] if compiler else "unknown compiler",
+        context.get("library_build_type", "?"), context.get("date", "?"))
+
+
+def plot(found, path):
+    def series(points, lib):
+        return [(x, found[name + "/" + lib]["ns"]) for x, name in points
+                if name + "/" + lib in found]
+
+    with tempfile.TemporaryDirectory() as tmp:
+        files = {}
+        for label, points in (("chain", CHAIN_POINTS), ("tree", TREE_POINTS)):
+            for lib in ("zelvane", "tf2"):
+                data = series(points, lib)
+                file = os.path.join(tmp, "%s_%s.dat" % (label, lib))
+                with open(file, "w") as f:
+                    for x, y in data:
+                        f.write("%g %g\n" % (x, y))
+                files[(label, lib)] = (file, bool(data))
+
+        def lines(label):
+            parts = []
+            for lib, style in (("zelvane", "lc rgb '#1f77b4' pt 7"), ("tf2", "lc rgb '#d62728' pt 5")):
+                file, present = files[(label, lib)]
+                if present:
+                    parts.append("'%s' using 1:2 with linespoints %s lw 2 title '%s'" % (file, style, lib))
+            return ", ".join(parts)
+
+        script = """
+set terminal pngcairo size 1100,450 font 'sans,10'
+set output '%s'
+set multiplot layout 1,2 title 'Interpolated lookup, median time per call'
+set grid
+set key top left
+set logscale y
+set ylabel 'ns per lookup'
+set xlabel 'edges on the path (chain length)'
+set logscale x
+plot %s
+set xlabel 'frames in the graph (3-edge query)'
+plot %s
+unset multiplot
+""" % (path, lines("chain"), lines("tree"))
+        subprocess.run(["gnuplot"], input=script, text=True, check=True)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--results", required=True)
+    parser.add_argument("--markdown", required=True)
+    parser.add_argument("--plot", required=True)
+    parser.add_argument("parts", nargs="+")
+    args = parser.parse_args()
+
+    results = load(args.parts)
+    with open(args.results, "w") as f:
+        json.dump(results, f, indent=2)
+    found = medians(results)
+
+    out = []
+    out.append("# Performance\n")
+    out.append("Generated by `bench/run` from `bench/results.json` (Google Benchmark, 5 repetitions, "
+               "medians). Peers run in the same binaries on identical inputs, after a check that both "
+               "give the same answer within 1e-6.\n")
+    out.append("Machine: %s.\n" % machine(results["context"]))
+    out.append("## Against the libraries users would pick instead\n")
+    out.append("| case | zelvane | peer | peer median | ratio | goal | met |")
+    out.append("| --- | ---: | --- | ---: | ---: | ---: | --- |")
+    missed = []
+    for case, (peer, goal) in GOALS.items():
+        ours = found.get(case + "/zelvane")
+        theirs = found.get(case + "/" + peer)
+        if ours is None:
+            out.append("| `%s` | not run | %s | | | <= %g | no |" % (case, peer, goal))
+            missed.append(case)
+            continue
+        if theirs is None:
+            out.append("| `%s` | %s | %s | not installed | | <= %g | ? |" % (case, fmt_time(ours["ns"]), peer, goal))
+            continue
+        ratio = ours["ns"] / theirs["ns"]
+        ok = ratio <= goal
+        if not ok:
+            missed.append(case)
+        out.append("| `%s` | %s | %s | %s | %.3f | <= %g | %s |" % (
+            case, fmt_time(ours["ns"]), peer, fmt_time(theirs["ns"]), ratio, goal, "yes" if ok else "**no**"))
+    big, small, goal = SCALING_GOAL
+    if big + "/zelvane" in found and small + "/zelvane" in found:
+        ratio = found[big + "/zelvane"]["ns"] / found[small + "/zelvane"]["ns"]
+        ok = ratio <= goal
+        if not ok:
+            missed.append(big)
+        out.append("| `%s` / `%s` | %s / %s | | | %.3f | <= %g | %s |" % (
+            big, small, fmt_time(found[big + "/zelvane"]["ns"]), fmt_time(found[small + "/zelvane"]["ns"]),
+            ratio, goal, "yes" if ok else "**no**"))
+    out.append("")
+    out.append("Goals not reached in this run: %s.\n" % (", ".join("`%s`" % m for m in missed) if missed else "none"))
+
+    out.append("## Lookup time against chain length and graph size\n")
+    out.append("![lookup scaling](%s)\n" % os.path.basename(args.plot))
+    out.append("| series | size | zelvane | tf2 |")
+    out.append("| --- | ---: | ---: | ---: |")
+    for label, points in (("chain length", CHAIN_POINTS), ("frames in graph", TREE_POINTS)):
+        for x, name in points:
+            ours = found.get(name + "/zelvane")
+            theirs = found.get(name + "/tf2")
+            out.append("| %s | %d | %s | %s |" % (label, x, fmt_time(ours["ns"]) if ours else "-",
+                                                 fmt_time(theirs["ns"]) if theirs else "-"))
+    out.append("")
+
+    memory = found.get("memory_steady_state/zelvane")
+    out.append("## Memory\n")
+    if memory:
+        out.append("Ten edges (a chain of eleven frames) fed a 1 kHz stream of nanosecond time stamps for "
+                   "12 s, past the 10 s history window, so that every history holds its steady-state size "
+                   "(each registration stores a sample on both directed edges).\n")
+        out.append("| measure | value |")
+        out.append("| --- | ---: |")
+        out.append("| samples held | %.0f |" % memory["samples_stored"])
+        out.append("| memory of the manager (heap bytes in use, all resident) | %.1f MiB |" % (memory["manager_heap_bytes"] / 1048576.0))
+        out.append("| bytes per stored sample | %.0f |" % memory["bytes_per_sample"])
+        out.append("")
+    else:
+        out.append("Not measured in this run.\n")
+
+    notes = os.path.join(os.path.dirname(os.path.abspath(__file__)), "notes.md")
+    if os.path.exists(notes):
+        with open(notes) as f:
+            out.append(f.read().rstrip() + "\n")
+
+    os.makedirs(os.path.dirname(os.path.abspath(args.markdown)), exist_ok=True)
+    with open(args.markdown, "w") as f:
+        f.write("\n".join(out))
+    try:
+        plot(found, args.plot)
+    except (OSError, subprocess.CalledProcessError) as e:
+        print("plot not written: %s" % e, file=sys.stderr)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
