@@ -172,7 +172,10 @@ double intersectionOverUnion(const Corners& a, bool reverseA, const Corners& b, 
   const double intersectionArea =
       intersectionParts.empty() ? 0.0 : boost::geometry::area(intersectionParts.front());
   if (std::abs(unionArea) <= std::numeric_limits<double>::epsilon()) return 0.0;
-  return intersectionArea / unionArea;
+  // The intersection of two sets never exceeds their union, but for footprints a few
+  // ten-thousandths across the overlay's rounding can make it do so; NaN stays NaN.
+  const double ratio = intersectionArea / unionArea;
+  return ratio > 1.0 ? 1.0 : (ratio < 0.0 ? 0.0 : ratio);
 }
 
 double cornerDistance(const Corners& a, const Corners& b) {

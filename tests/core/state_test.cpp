@@ -497,6 +497,29 @@ TEST(Overlap, IsNaNWhenOverlappingFootprintsSpanMoreThanTheOverlayCanHold) {
   EXPECT_EQ(box(0, 0, 0, 4e9f, 2e9f).overlap(box(1e10f, 0, 0, 4e9f, 2e9f)), 0.0);
 }
 
+TEST(Overlap, TinyNearlyEqualBoxesNeverExceedOne) {
+  // Found by fuzzing: boxes 3.5e-4 across, both extents negative, widths differing in
+  // the fourth digit, gave 1.00023.
+  const auto tiny = [](float x, float y, float width) {
+    State state;
+    zelvane::Gaussian<float, 3> position;
+    position.mean << x, y, 0;
+    state.position = position;
+    zelvane::Gaussian<float, 1> heading;
+    heading.mean = -0.0003542432386893779f;
+    state.heading = heading;
+    const float k = -0.0003542432386893779f;
+    state.dimensions = zelvane::core::Dimensions<float, zelvane::frames::Trackable>(k, width, 1, {k, k, 0});
+    return state;
+  };
+  const State a = tiny(-4.487300161382658e-30f, 4.487918189292546e-30f, -0.0003542432386893779f);
+  const State b = tiny(-0.0003542432386893779f, 7.625684975370465e-35f, -0.00035416128230281174f);
+  for (const double value : {a.overlap(b), b.overlap(a)}) {
+    EXPECT_LE(value, 1.0);
+    EXPECT_GT(value, 0.99);
+  }
+}
+
 TEST(Overlap, HostileInputsGiveAFractionOrNaNAndNeverThrow) {
   const std::vector<float> values = {0.0f,  -0.0f,  1e-45f, 1e-30f, 1e-13f, 0.5f, 1.0f,
                                      -1.0f, 2.5f,   -3.0f,  7.0f,   1e5f,   1e9f, -1e9f,
