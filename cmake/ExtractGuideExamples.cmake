@@ -1,3 +1,4 @@
+cmake_minimum_required(VERSION 3.16)
 # Turns every ```cpp block of a markdown file into one GoogleTest case, so that the
 # examples of the guide are compiled and run exactly as they are written there.
 #   cmake -DINPUT=docs/guide.md -DOUTPUT=guide_examples_test.cpp -P ExtractGuideExamples.cmake
@@ -11,9 +12,12 @@ file(READ "${INPUT}" text)
 set(includes "#include <gtest/gtest.h>\n")
 set(bodies "")
 set(count 0)
-while(TRUE)
+cmake_policy(SET CMP0130 NEW)
+set(done FALSE)
+while(NOT done)
   string(FIND "${text}" "```cpp\n" start)
   if(start EQUAL -1)
+    set(done TRUE)
     break()
   endif()
   math(EXPR start "${start} + 7")
