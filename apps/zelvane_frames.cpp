@@ -41,16 +41,11 @@ constexpr double RADIANS_TO_DEGREES = 57.29577951308232;
 
 const char* resultName(zelvane::TransformManager::TransformResult result) {
   switch (result) {
-    case zelvane::TransformManager::Success:
-      return "Success";
-    case zelvane::TransformManager::NoFrames:
-      return "NoFrames";
-    case zelvane::TransformManager::NotFound:
-      return "NotFound";
-    case zelvane::TransformManager::OutOfRange:
-      return "OutOfRange";
-    case zelvane::TransformManager::Error:
-      return "Error";
+    case zelvane::TransformManager::Success: return "Success";
+    case zelvane::TransformManager::NoFrames: return "NoFrames";
+    case zelvane::TransformManager::NotFound: return "NotFound";
+    case zelvane::TransformManager::OutOfRange: return "OutOfRange";
+    case zelvane::TransformManager::Error: return "Error";
   }
   return "Unknown";
 }
@@ -131,9 +126,7 @@ class FramesOptions : public zelvane::modules::OptionsParser {
 
   const po::options_description& getOptions() override { return visible_; }
   const po::options_description& getHiddenOptions() override { return hidden_; }
-  const po::positional_options_description& getPositionalOptions() override {
-    return positional_;
-  }
+  const po::positional_options_description& getPositionalOptions() override { return positional_; }
 
   void processOptions(po::variables_map& options) override {
     if (method_text == "mostrecent") {
@@ -178,7 +171,9 @@ class FramesOptions : public zelvane::modules::OptionsParser {
 class Progress {
  public:
   Progress(const std::string& file, std::streamoff size)
-      : file_(file), size_(size), enabled_(isatty(STDERR_FILENO) != 0),
+      : file_(file),
+        size_(size),
+        enabled_(isatty(STDERR_FILENO) != 0),
         start_(std::chrono::steady_clock::now()) {}
 
   void update(std::streamoff position, unsigned long lines) {
@@ -458,10 +453,9 @@ int main(int argc, char** argv) {
       });
   application.connectStart([&pipeline] { pipeline.start(); });
   application.connectStop([&pipeline] { pipeline.stop(); });
-  pipeline.connectSettings(
-      [&graph](const std::shared_ptr<zelvane::SettingsManager>& settings) {
-        graph.onSettings(settings);
-      });
+  pipeline.connectSettings([&graph](const std::shared_ptr<zelvane::SettingsManager>& settings) {
+    graph.onSettings(settings);
+  });
   pipeline.connectStart([&graph] { graph.run(); });
 
   try {

@@ -48,7 +48,8 @@ bool readBoxes(const std::string& file, std::vector<State>& boxes) {
     while (std::getline(fields, field, ',')) {
       char* end = nullptr;
       const float value = std::strtof(field.c_str(), &end);
-      if (end == field.c_str() || std::string(end).find_first_not_of(" \t\r") != std::string::npos ||
+      if (end == field.c_str() ||
+          std::string(end).find_first_not_of(" \t\r") != std::string::npos ||
           !std::isfinite(value)) {
         values.clear();
         break;
@@ -64,8 +65,8 @@ bool readBoxes(const std::string& file, std::vector<State>& boxes) {
     box.position->mean = Eigen::Vector3f(values[0], values[1], values[2]);
     box.heading = zelvane::Gaussian<float, 1>();
     box.heading->mean = values[3];
-    box.dimensions = zelvane::core::Dimensions<float, zelvane::frames::Trackable>(values[4], values[5],
-                                                                           values[6]);
+    box.dimensions = zelvane::core::Dimensions<float, zelvane::frames::Trackable>(
+        values[4], values[5], values[6]);
     boxes.push_back(box);
   }
   return true;

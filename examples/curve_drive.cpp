@@ -11,13 +11,13 @@
 namespace {
 
 constexpr double PI = 3.14159265358979323846;
-constexpr double SPEED = 10.0;                       // m/s
-constexpr double CURVE_START = 5.0;                  // s
-constexpr double CURVE_TIME = 20.0;                  // s
+constexpr double SPEED = 10.0;                        // m/s
+constexpr double CURVE_START = 5.0;                   // s
+constexpr double CURVE_TIME = 20.0;                   // s
 constexpr double YAW_RATE = (PI / 2.0) / CURVE_TIME;  // rad/s
-constexpr double RADIUS = SPEED / YAW_RATE;          // m
-constexpr double END = 30.0;                         // s
-constexpr double MAX_ROLL = 0.8 * PI / 180.0;        // rad
+constexpr double RADIUS = SPEED / YAW_RATE;           // m
+constexpr double END = 30.0;                          // s
+constexpr double MAX_ROLL = 0.8 * PI / 180.0;         // rad
 
 double clamp01(double value) { return value < 0.0 ? 0.0 : (value > 1.0 ? 1.0 : value); }
 
@@ -42,13 +42,12 @@ int main() {
       y = RADIUS + SPEED * (t - CURVE_START - CURVE_TIME);
     }
     const double in_curve = t - CURVE_START;
-    const double roll =
-        MAX_ROLL * clamp01(in_curve) * clamp01(CURVE_TIME - in_curve);
+    const double roll = MAX_ROLL * clamp01(in_curve) * clamp01(CURVE_TIME - in_curve);
     const Eigen::Quaternionf q = zelvane::rotationIntrinsicYPRToQuaternion(
         Eigen::Vector3f(static_cast<float>(yaw), 0.0f, static_cast<float>(roll)));
     std::printf("%d,Body,Global,%.4f,%.4f,%.4f,%.7f,%.7f,%.7f,%.7f\n", step * 100, x, y, 0.0,
-                static_cast<double>(q.x()), static_cast<double>(q.y()),
-                static_cast<double>(q.z()), static_cast<double>(q.w()));
+                static_cast<double>(q.x()), static_cast<double>(q.y()), static_cast<double>(q.z()),
+                static_cast<double>(q.w()));
   }
   return 0;
 }

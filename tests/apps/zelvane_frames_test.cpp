@@ -108,13 +108,12 @@ TEST(ZelvaneFrames, TransformsPointsFromAFileAndFromStandardInput) {
   const std::string expected = "1.800000 0.200000 1.500000\n11.76194";
   ScratchDir dir;
   const std::string file = dir.write("points.txt", "0 0 0\n\n# comment\n10 0 0\n");
-  const ProgramRun from_file =
-      frames(VEHICLE + " --from Sensor --to Body --points '" + file + "'");
+  const ProgramRun from_file = frames(VEHICLE + " --from Sensor --to Body --points '" + file + "'");
   ASSERT_EQ(from_file.status, 0) << from_file.err;
   EXPECT_THAT(from_file.out, StartsWith(expected));
   EXPECT_THAT(from_file.out, HasSubstr(" 0.200000 0.62844"));
-  const ProgramRun from_stdin = frames(VEHICLE + " --from Sensor --to Body --points -",
-                                       "0 0 0\n10 0 0\n");
+  const ProgramRun from_stdin =
+      frames(VEHICLE + " --from Sensor --to Body --points -", "0 0 0\n10 0 0\n");
   ASSERT_EQ(from_stdin.status, 0) << from_stdin.err;
   EXPECT_EQ(from_stdin.out, from_file.out);
 }
@@ -210,13 +209,13 @@ TEST(ZelvaneFrames, StartUpErrorsExitWithOne) {
 
 TEST(ZelvaneFrames, BadTransformsInTheConfigurationExitWithOne) {
   ScratchDir dir;
-  const std::string config = dir.write(
-      "bad.xml",
-      "<Settings><Transforms><Transform><fromFrameName>A</fromFrameName>"
-      "<toFrameName>B</toFrameName><Position><x>one</x><y>0</y><z>0</z></Position>"
-      "<orientationMethod>quaternion</orientationMethod>"
-      "<Quaternion><x>0</x><y>0</y><z>0</z><w>1</w></Quaternion></Transform></Transforms>"
-      "</Settings>");
+  const std::string config =
+      dir.write("bad.xml",
+                "<Settings><Transforms><Transform><fromFrameName>A</fromFrameName>"
+                "<toFrameName>B</toFrameName><Position><x>one</x><y>0</y><z>0</z></Position>"
+                "<orientationMethod>quaternion</orientationMethod>"
+                "<Quaternion><x>0</x><y>0</y><z>0</z><w>1</w></Quaternion></Transform></Transforms>"
+                "</Settings>");
   const ProgramRun run = frames("-c '" + config + "' --list");
   EXPECT_EQ(run.status, 1);
   EXPECT_THAT(run.err, HasSubstr("ERROR: "));

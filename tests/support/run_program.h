@@ -31,8 +31,8 @@ inline std::string readFile(const std::string& file) {
 inline ProgramRun runProgram(const std::string& command, const std::string& input = "") {
   ScratchDir dir;
   const std::string in = dir.write("stdin", input);
-  const std::string shell = command + " <'" + in + "' >'" + dir.path("stdout") + "' 2>'" +
-                            dir.path("stderr") + "'";
+  const std::string shell =
+      command + " <'" + in + "' >'" + dir.path("stdout") + "' 2>'" + dir.path("stderr") + "'";
   const int raw = std::system(shell.c_str());
   ProgramRun run;
   run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
