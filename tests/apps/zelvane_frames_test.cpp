@@ -1,0 +1,256 @@
+// zelvane_frames end to end: its answers on the shipped vehicle and drive, and its
+// error paths with their exit statuses (1 start-up, 2 input file, 3 lookup).
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/log_capture.h"
+#include "support/run_program.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
+using zelvane::testing::ProgramRun;
+using zelvane::testing::runProgram;
+using zelvane::testing::ScratchDir;
+
+const std::string EXAMPLES = ZELVANE_EXAMPLES_DIR;
+const std::string VEHICLE = "-c '" + EXAMPLES + "/vehicle.xml'";
+const std::string DRIVE = "--poses '" + EXAMPLES + "/navigation.csv'";
+
+ProgramRun frames(const std::string& arguments, const std::string& input = "") {
+  return runProgram(std::string("'") + ZELVANE_FRAMES + "' " + arguments, input);
+}
+
+// Body in Global at 15 s: 5 s east at 10 m/s, then half of a quarter circle of radius
+// 400/pi m to the left, rolled 0.8 degrees: (50 + R sin 45, R (1 - cos 45), 0).
+TEST(ZelvaneFrames, AnswersSensorInGlobalOnTheShippedDrive) {
+  const ProgramRun run = frames(VEHICLE + " " + DRIVE + " --from Sensor --to Global --time 15000");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_THAT(run.out, StartsWith("Sensor in Global at time 15000 (interpolated)\n"));
+  // The mount (1.8, 0.2, 1.5) turned by the body's roll and yaw, added to the body.
+  EXPECT_THAT(run.out, HasSubstr("position:   141.177"));
+  EXPECT_THAT(run.out, HasSubstr(" 38.69"));
+  EXPECT_THAT(run.out, HasSubstr(" 1.502"));
+  EXPECT_THAT(run.out, HasSubstr("quaternion: "));
+  EXPECT_THAT(run.out, HasSubstr("intrinsic yaw/pitch/roll (deg): "));
+  EXPECT_THAT(run.out, HasSubstr("extrinsic yaw/pitch/roll (deg): "));
+  EXPECT_THAT(run.out, HasSubstr("matrix:\n"));
+  EXPECT_THAT(run.out, HasSubstr("0.000000    0.000000    0.000000    1.000000\n"));
+}
+
+// Rz(45) Rx(0.8): intrinsic (45, 0, 0.8); the same rotation read extrinsically is
+// yaw atan(cos 0.8) = 44.995, pitch = roll = atan(sin 45 tan 0.8) = 0.566.
+TEST(ZelvaneFrames, PrintsBothYawPitchRollConventions) {
+  const ProgramRun run = frames(VEHICLE + " " + DRIVE + " --from Body --to Global --time 15000");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(run.out, HasSubstr("position:   140.03"));
+  EXPECT_THAT(run.out, HasSubstr("intrinsic yaw/pitch/roll (deg): 45.00"));
+  EXPECT_THAT(run.out, HasSubstr(" 0.7999"));
+  EXPECT_THAT(run.out, HasSubstr("extrinsic yaw/pitch/roll (deg): 44.99"));
+  EXPECT_THAT(run.out, HasSubstr(" 0.565"));
+}
+
+TEST(ZelvaneFrames, InterpolatesBetweenSamples) {
+  // 25.5 m along the straight start, between the samples at 2500 and 2600 ms.
+  const ProgramRun run = frames(VEHICLE + " " + DRIVE + " --from Body --to Global --time 2550");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(run.out, HasSubstr("position:   25.500000 0.000000 0.000000\n"));
+}
+
+TEST(ZelvaneFrames, DefaultTimeIsTheNewestPoseAndMostRecentTakesIt) {
+  // The end of the drive: (50 + R, R + 50) with R = 400/pi.
+  const std::string expected = "position:   177.32";
+  const ProgramRun newest = frames(VEHICLE + " " + DRIVE + " --from Body --to Global");
+  ASSERT_EQ(newest.status, 0) << newest.err;
+  EXPECT_THAT(newest.out, HasSubstr("at time 30000 (interpolated)"));
+  EXPECT_THAT(newest.out, HasSubstr(expected));
+  const ProgramRun recent =
+      frames(VEHICLE + " " + DRIVE + " --from Body --to Global --time 1 --method mostrecent");
+  ASSERT_EQ(recent.status, 0) << recent.err;
+  EXPECT_THAT(recent.out, HasSubstr(expected));
+}
+
+TEST(ZelvaneFrames, ExtrapolatesOnRequestAndOtherwiseRefusesPastTheNewestSample) {
+  const std::string late = VEHICLE + " " + DRIVE + " --from Body --to Global --time 31000";
+  const ProgramRun extrapolated = frames(late + " --method extrapolated");
+  ASSERT_EQ(extrapolated.status, 0) << extrapolated.err;
+  EXPECT_THAT(extrapolated.out, HasSubstr(" 187.32"));  // 10 m further north
+  const ProgramRun refused = frames(late);
+  EXPECT_EQ(refused.status, 3);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_THAT(refused.err, HasSubstr("failed: OutOfRange"));
+}
+
+TEST(ZelvaneFrames, FailedLookupPrintsTheResultNameAndExitsWithThree) {
+  struct Case {
+    std::string arguments;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {DRIVE + " --from Body --to Global --time -5", "failed: OutOfRange"},
+      {"--from Sensor --to Nowhere", "failed: NotFound"},
+  };
+  for (const Case& c : cases) {
+    const ProgramRun run = frames(VEHICLE + " " + c.arguments);
+    EXPECT_EQ(run.status, 3) << c.arguments;
+    EXPECT_THAT(run.err, HasSubstr(c.expected)) << c.arguments;
+  }
+}
+
+TEST(ZelvaneFrames, TransformsPointsFromAFileAndFromStandardInput) {
+  // Sensor in Body: the mount pitched by 5 degrees, so (10, 0, 0) drops by 10 sin 5.
+  // 10 cos 5 = 9.961947 and 10 sin 5 = 0.871557, up to single-precision rounding.
+  const std::string expected = "1.800000 0.200000 1.500000\n11.76194";
+  ScratchDir dir;
+  const std::string file = dir.write("points.txt", "0 0 0\n\n# comment\n10 0 0\n");
+  const ProgramRun from_file = frames(VEHICLE + " --from Sensor --to Body --points '" + file + "'");
+  ASSERT_EQ(from_file.status, 0) << from_file.err;
+  EXPECT_THAT(from_file.out, StartsWith(expected));
+  EXPECT_THAT(from_file.out, HasSubstr(" 0.200000 0.62844"));
+  const ProgramRun from_stdin =
+      frames(VEHICLE + " --from Sensor --to Body --points -", "0 0 0\n10 0 0\n");
+  ASSERT_EQ(from_stdin.status, 0) << from_stdin.err;
+  EXPECT_EQ(from_stdin.out, from_file.out);
+}
+
+TEST(ZelvaneFrames, BadPointLineNamesItsLine) {
+  const ProgramRun run =
+      frames(VEHICLE + " --from Sensor --to Body --points -", "1 2 3\n1 2\n4 5 6\n");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_THAT(run.err, HasSubstr("<stdin>:2: expected three numbers x y z"));
+}
+
+TEST(ZelvaneFrames, ListsTheFramesInRegistrationOrder) {
+  const ProgramRun run = frames(VEHICLE + " --list");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "Sensor\nBody\nGlobal\n");
+}
+
+TEST(ZelvaneFrames, StoredGraphLoadsAgainWithTheSameAnswers) {
+  ScratchDir dir;
+  const std::string stored = dir.path("stored.xml");
+  const ProgramRun store = frames(VEHICLE + " " + DRIVE + " --store '" + stored + "'");
+  ASSERT_EQ(store.status, 0) << store.err;
+  // The stored graph holds the newest samples, as static transforms.
+  const ProgramRun before = frames(VEHICLE + " " + DRIVE + " --from Sensor --to Global");
+  const ProgramRun after = frames("-c '" + stored + "' --from Sensor --to Global --time 30000");
+  ASSERT_EQ(after.status, 0) << after.err;
+  // Same answer up to the precision of the stored text.
+  EXPECT_THAT(before.out, HasSubstr("position:   177.12"));
+  EXPECT_THAT(after.out, HasSubstr("position:   177.12"));
+  EXPECT_THAT(after.out, HasSubstr(" 179.12"));
+  EXPECT_THAT(after.out, HasSubstr("intrinsic yaw/pitch/roll (deg): 90.000"));
+  // Each pair is stored with the later frame first, so Body now comes before Sensor.
+  const ProgramRun listed = frames("-c '" + stored + "' --list");
+  EXPECT_EQ(listed.out, "Body\nSensor\nGlobal\n");
+}
+
+TEST(ZelvaneFrames, BadPoseLineIsReportedWithFileAndLine) {
+  struct Case {
+    std::string content;
+    std::string expected;  // after "<file>:"
+  };
+  const std::string header = "time,from,to,x,y,z,qx,qy,qz,qw\n";
+  const std::string good = "100,Body,Global,1,2,3,0,0,0,1\n";
+  const Case cases[] = {
+      {"", "1: missing header line"},
+      {"t,from,to\n" + good, "1: expected the header line"},
+      {header + good + "200,Body,Global,1,2,3,0,0,1\n", "3: expected 10 fields, found 9"},
+      {header + good + "2x0,Body,Global,1,2,3,0,0,0,1\n", "3: time '2x0' is not an integer"},
+      {header + "100,Body,Global,1,abc,3,0,0,0,1\n", "2: field 5 'abc' is not a finite number"},
+      {header + "100,Body,Global,1,2,nan,0,0,0,1\n", "2: field 6 'nan' is not a finite number"},
+      {header + "100,Body,Global,1,2,3,0,0,0,0\n", "2: quaternion is far from unit length"},
+      {header + "100,Body,Body,1,2,3,0,0,0,1\n", "2: a frame cannot be given in itself"},
+      {header + "100,,Global,1,2,3,0,0,0,1\n", "2: empty frame name"},
+      // Sensor and Global are joined through Body already: a cycle.
+      {header + good + "\n100,Sensor,Global,1,2,3,0,0,0,1\n",
+       "4: Sensor and Global are already joined through other frames"},
+  };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    const std::string file = dir.write("poses.csv", c.content);
+    const ProgramRun run = frames(VEHICLE + " --poses '" + file + "' --list");
+    EXPECT_EQ(run.status, 2) << c.expected;
+    EXPECT_THAT(run.err, HasSubstr(file + ":" + c.expected)) << run.err;
+    EXPECT_EQ(run.out, "") << c.expected;
+  }
+  const ProgramRun missing = frames(VEHICLE + " --poses /nonexistent/poses.csv");
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_THAT(missing.err, HasSubstr("/nonexistent/poses.csv: cannot be opened"));
+}
+
+TEST(ZelvaneFrames, StartUpErrorsExitWithOne) {
+  struct Case {
+    std::string arguments;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"--list", "the option '--configuration-settings' is required"},
+      {VEHICLE + " --from Body --to Global --method nearest", "--method must be mostrecent"},
+      {VEHICLE + " --from Body", "--from and --to go together"},
+      {VEHICLE + " --points -", "--points needs --from and --to"},
+      {"-c /nonexistent/vehicle.xml", "Unable to read settings file /nonexistent/vehicle.xml"},
+      {VEHICLE + " --log-level loud", "--log-level 'loud' is not valid"},
+      {VEHICLE + " --log-props /nonexistent/log.properties",
+       "Unable to read logging properties file /nonexistent/log.properties"},
+      {VEHICLE + " --time soon", "ERROR: "},
+  };
+  for (const Case& c : cases) {
+    const ProgramRun run = frames(c.arguments);
+    EXPECT_EQ(run.status, 1) << c.arguments;
+    EXPECT_THAT(run.err, HasSubstr(c.expected)) << c.arguments << "\n" << run.err;
+  }
+}
+
+TEST(ZelvaneFrames, BadTransformsInTheConfigurationExitWithOne) {
+  ScratchDir dir;
+  const std::string config =
+      dir.write("bad.xml",
+                "<Settings><Transforms><Transform><fromFrameName>A</fromFrameName>"
+                "<toFrameName>B</toFrameName><Position><x>one</x><y>0</y><z>0</z></Position>"
+                "<orientationMethod>quaternion</orientationMethod>"
+                "<Quaternion><x>0</x><y>0</y><z>0</z><w>1</w></Quaternion></Transform></Transforms>"
+                "</Settings>");
+  const ProgramRun run = frames("-c '" + config + "' --list");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_THAT(run.err, HasSubstr("ERROR: "));
+  EXPECT_EQ(run.out, "");
+}
+
+TEST(ZelvaneFrames, HelpListsTheOptionsAndSucceeds) {
+  const ProgramRun run = frames("--help");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_THAT(run.out, HasSubstr("--method"));
+  EXPECT_THAT(run.out, HasSubstr("--configuration-settings"));
+}
+
+TEST(ZelvaneFrames, LoggingFollowsLogLevelAndLogProps) {
+  const std::string arguments = VEHICLE + " " + DRIVE + " --list";
+  const ProgramRun quiet = frames(arguments);
+  ASSERT_EQ(quiet.status, 0) << quiet.err;
+  EXPECT_EQ(quiet.err, "");  // no terminal, no progress, no console log
+  const ProgramRun info = frames(arguments + " --log-level info");
+  ASSERT_EQ(info.status, 0) << info.err;
+  EXPECT_THAT(info.err, HasSubstr("Read 301 poses from"));
+  EXPECT_THAT(info.err, HasSubstr("Loaded 3 frames from the configuration"));
+  const ProgramRun warn = frames(arguments + " --log-level warn");
+  EXPECT_THAT(warn.err, Not(HasSubstr("Read 301 poses")));
+
+  ScratchDir dir;
+  const std::string log = dir.path("frames.log");
+  const std::string props = dir.write("log.properties", "logFile=" + log + "\nfileLevel=info\n");
+  const ProgramRun to_file = frames(arguments + " --log-props '" + props + "'");
+  ASSERT_EQ(to_file.status, 0) << to_file.err;
+  EXPECT_THAT(zelvane::testing::readFile(log), HasSubstr("Read 301 poses from"));
+  const std::string bad = dir.write("bad.properties", "colour=red\n");
+  const ProgramRun refused = frames(arguments + " --log-props '" + bad + "'");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_THAT(refused.err, HasSubstr("unknown logging property 'colour'"));
+}
+
+}  // namespace
