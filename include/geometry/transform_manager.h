@@ -17,8 +17,8 @@
 ///   lock for its whole duration, so one manager may be shared between threads.
 #pragma once
 
-#include <exception>
 #include <cstddef>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -54,7 +54,7 @@ const std::string SENSOR_ORIGIN_FRAME = "Sensor";
 }  // namespace frames
 
 namespace detail {
-class FrameForest;
+class FrameStore;
 }  // namespace detail
 
 /// A forest of named frames and the transforms between them.
@@ -267,15 +267,13 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   TransformResult storeTransforms(SettingsManager& settings, bool clear) const;
 
  private:
-  // Held by pointer so that a graph built aside can be put in place without a copy
-  // that could throw half-way: the graph type has no move, and its swap copies.
-  std::unique_ptr<FrameGraph> graph_;
+  // The frames, their edges with histories, the name index and the rooted view, in
+  // one owner. Held by pointer so that a store built aside (removal, loading) is put
+  // in place by swapping one pointer, which cannot throw half-way.
+  std::unique_ptr<detail::FrameStore> store_;
   std::map<std::string, TransformManagerOrigin> origins_;
   mutable std::recursive_mutex mutex_;
   tkit::Signal<std::exception_ptr> exception_signal_;
-  // Name index and rooted view of the forest beside the graph: it lets a lookup walk
-  // only the path between its two frames.
-  std::unique_ptr<detail::FrameForest> forest_;
 };
 
 }  // namespace zelvane

@@ -27,8 +27,8 @@ using ListGraph =
 
 }  // namespace
 
-std::unique_ptr<TransformManager::FrameGraph> withoutFrame(
-    const TransformManager::FrameGraph& graph, std::size_t removed) {
+void copyWithoutFrame(const TransformManager::FrameGraph& graph, std::size_t removed,
+                      TransformManager::FrameGraph& into) {
   ListGraph scratch;
   boost::copy_graph(graph, scratch);
   const auto doomed = std::next(boost::vertices(scratch).first, static_cast<long>(removed));
@@ -40,10 +40,8 @@ std::unique_ptr<TransformManager::FrameGraph> withoutFrame(
   for (auto [it, end] = boost::vertices(scratch); it != end; ++it) {
     numbering.emplace(*it, numbering.size());
   }
-  auto rebuilt = std::make_unique<TransformManager::FrameGraph>();
-  boost::copy_graph(scratch, *rebuilt,
+  boost::copy_graph(scratch, into,
                     boost::vertex_index_map(boost::make_assoc_property_map(numbering)));
-  return rebuilt;
 }
 
 }  // namespace detail

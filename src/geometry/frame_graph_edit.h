@@ -2,19 +2,18 @@
 #pragma once
 
 #include <cstddef>
-#include <memory>
 
 #include "geometry/transform_manager.h"
 
 namespace zelvane {
 namespace detail {
 
-/// A copy of `graph` without the frame `removed` and its edges: the other frames
-/// keep their order (those after `removed` move down by one) and every remaining edge
-/// its history. O(frames + edges + history entries); `graph` is not touched. (The
-/// graph type cannot be moved, hence the pointer.)
-std::unique_ptr<TransformManager::FrameGraph> withoutFrame(
-    const TransformManager::FrameGraph& graph, std::size_t removed);
+/// Copies `graph` without the frame `removed` and its edges into the empty graph
+/// `into`: the other frames keep their order (those after `removed` move down by one)
+/// and every remaining edge its history. O(frames + edges + history entries); `graph`
+/// is not touched.
+void copyWithoutFrame(const TransformManager::FrameGraph& graph, std::size_t removed,
+                      TransformManager::FrameGraph& into);
 
 }  // namespace detail
 }  // namespace zelvane

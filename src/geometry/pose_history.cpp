@@ -13,7 +13,6 @@ namespace {
 using Result = TransformManager::TransformResult;
 using Method = TransformManager::InterpolationMethod;
 
-constexpr double WINDOW = TransformManager::TRANSFORM_HISTORY_WINDOW;
 constexpr std::int64_t INT64_MAX_VALUE = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t INT64_MIN_VALUE = std::numeric_limits<std::int64_t>::min();
 
@@ -70,12 +69,12 @@ std::int64_t truncateToInt64(double value) {
   return saturate(static_cast<long double>(value));
 }
 
-void addSample(PoseHistory& history, const Pose& pose, long time) {
+void addSample(PoseHistory& history, const Pose& pose, long time, double window) {
   const double key = static_cast<double>(time);
   if (!history.empty() && key > history.rbegin()->first) {
     // The pruning below would erase the oldest entry right after this insertion:
     // move its node to the new key instead of freeing one node and allocating another.
-    if (history.size() >= 2 && key > history.begin()->first + WINDOW) {
+    if (history.size() >= 2 && key > history.begin()->first + window) {
       auto node = history.extract(history.begin());
       node.key() = key;
       store(node.mapped(), pose, time);
@@ -87,13 +86,13 @@ void addSample(PoseHistory& history, const Pose& pose, long time) {
     store(history[key], pose, time);
   }
   // Against the key just inserted, strictly, and never below two entries.
-  while (history.size() > 2 && key > history.begin()->first + WINDOW) {
+  while (history.size() > 2 && key > history.begin()->first + window) {
     history.erase(history.begin());
   }
 }
 
-Result sampleHistory(const PoseHistory& history, long time, Method method, const Logger& logger,
-                     Pose& result) {
+Result sampleHistory(const PoseHistory& history, long time, Method method, double window,
+                     const Logger& logger, Pose& result) {
   result = Pose();
   if (history.empty()) return TransformManager::NotFound;
   if (history.size() == 1 && history.begin()->first == 0.0) {  // static
@@ -114,7 +113,7 @@ Result sampleHistory(const PoseHistory& history, long time, Method method, const
     return TransformManager::Success;
   }
   if (after == history.end()) after = exact;  // past the newest
-  if (t > after->first + WINDOW) {
+  if (t > after->first + window) {
     result = after->second;
     return TransformManager::OutOfRange;
   }

@@ -1,6 +1,20 @@
-// The pose history of one directed edge of the frame graph: how samples enter it
-// (insert, then prune by the history window) and how it is sampled at a time.
-// Kept apart from the graph walk: the walk only asks each edge for one sample.
+// The pose history of one directed edge of the frame graph, a unit of its own: how a
+// sample enters it and how it answers for a time. The graph walk only asks each edge
+// on a path for one sample; it never looks inside a history.
+//
+// Contract:
+// - Storage: `TransformManager::Edge::poses`, a `std::map<double, Pose>` keyed by the
+//   registration time converted to `double`. The edge a->b holds to_T_from = b_T_a, the
+//   pose of a in b; its partner b->a holds the inverses under the same keys.
+// - Static: a history holding exactly one entry, at key 0.0 (registered with time 0).
+//   It answers every time and every method with that entry. Once time-stamped samples
+//   join it, the entry at 0.0 is an ordinary sample at time 0.
+// - Window: a history keeps the samples of the last `window` time units before the
+//   sample just inserted, and never fewer than two; lookups more than `window` past
+//   the newest sample are stale.
+// - Bracketing: a time equal to a sample's answers with that sample; between two
+//   samples with their blend; past the newest sample with the two newest extrapolated
+//   (or refused, for `Interpolated`); before the oldest sample it is out of range.
 #pragma once
 
 #include <cstdint>
@@ -17,16 +31,18 @@ using PoseHistory = std::map<double, Pose>;
 
 /// Stores `pose` under the key `time` (replacing an entry with that key), stamped
 /// with `time` unless `time` is 0, then drops the oldest entries while more than two
-/// remain and `time` lies more than `TRANSFORM_HISTORY_WINDOW` after the oldest key.
-/// A new newest sample that pushes the oldest entry out reuses its node.
-void addSample(PoseHistory& history, const Pose& pose, long time);
+/// remain and `time` lies more than `window` after the oldest key. A new newest sample
+/// that pushes the oldest entry out reuses its node, so a steady stream allocates
+/// nothing. O(log n) plus the entries dropped.
+void addSample(PoseHistory& history, const Pose& pose, long time, double window);
 
-/// Samples `history` at `time` with `method`; the contract is the one of
+/// Samples `history` at `time` with `method` into `result`, with `window` as the
+/// staleness limit; the contract is the one of
 /// `TransformManager::getTransformFromPoseMap`. Trace records and the warning go to
-/// `logger`; nothing is formatted when their level is off.
+/// `logger`; nothing is formatted when their level is off. O(log n).
 TransformManager::TransformResult sampleHistory(const PoseHistory& history, long time,
                                                 TransformManager::InterpolationMethod method,
-                                                const Logger& logger, Pose& result);
+                                                double window, const Logger& logger, Pose& result);
 
 /// The blend of `first` and `second` at `ratio`; the contract is the one of
 /// `TransformManager::interpolateTransform`.
