@@ -191,18 +191,22 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   TransformResult getTransform(const std::string& from, const std::string& to, Pose& result);
 
   /// Samples one history at `time` into `result` (always overwritten, the identity
-  /// on failure):
+  /// on failure). An entry's time is its registration time: the entry's `timestamp`
+  /// (which `setTransform` sets to the time registered), or 0 for the key 0.0, or the
+  /// key truncated toward zero where the `timestamp` does not convert to the key.
   /// - `NotFound` for an empty history;
   /// - the newest entry for `MostRecent`, and for a history holding only a static
   ///   entry (key 0.0), whatever the time;
-  /// - the entry at exactly `time` when there is one;
+  /// - the entry registered at exactly `time` when there is one;
   /// - `OutOfRange` for a time before the oldest entry;
   /// - `OutOfRange` with the newest entry in `result` for a time more than
   ///   `TRANSFORM_HISTORY_WINDOW` after the newest entry;
   /// - otherwise the blend (`interpolateTransform`) of the entries before and after
   ///   `time` (past the newest entry: the two newest, extrapolated), written to the
   ///   trace log first; `Interpolated` refuses a time past the newest entry with
-  ///   `OutOfRange` and a warning.
+  ///   `OutOfRange` and a warning. The ratio is formed from the 64-bit times, and
+  ///   when both entries carry their registration times the blend's `timestamp` is
+  ///   `time` exactly, also at nanosecond epochs.
   /// Takes no lock: the caller guards `poses`. O(log n).
   TransformResult getTransformFromPoseMap(const std::map<double, Pose>& poses, long time,
                                           InterpolationMethod method, Pose& result);

@@ -69,12 +69,40 @@ std::int64_t truncateToInt64(double value) {
   return saturate(static_cast<long double>(value));
 }
 
+std::int64_t registrationTime(const PoseHistory::value_type& entry) {
+  if (entry.first == 0.0) return 0;
+  if (static_cast<double>(entry.second.timestamp) == entry.first) return entry.second.timestamp;
+  return truncateToInt64(entry.first);
+}
+
+namespace {
+
+// Whether `time` lies more than `window` after `sample`: in long double, whose 64-bit
+// mantissa holds the difference of two int64 exactly.
+bool beyondWindow(std::int64_t time, std::int64_t sample, double window) {
+  return static_cast<long double>(time) - static_cast<long double>(sample) > window;
+}
+
+// (time - before) / (after - before), the differences taken in integers.
+double ratioOf(std::int64_t time, std::int64_t before, std::int64_t after) {
+  std::int64_t elapsed = 0;
+  std::int64_t span = 0;
+  if (!__builtin_sub_overflow(time, before, &elapsed) &&
+      !__builtin_sub_overflow(after, before, &span)) {
+    return static_cast<double>(elapsed) / static_cast<double>(span);
+  }
+  const long double start = before;
+  return static_cast<double>((time - start) / (after - start));
+}
+
+}  // namespace
+
 void addSample(PoseHistory& history, const Pose& pose, long time, double window) {
   const double key = static_cast<double>(time);
   if (!history.empty() && key > history.rbegin()->first) {
     // The pruning below would erase the oldest entry right after this insertion:
     // move its node to the new key instead of freeing one node and allocating another.
-    if (history.size() >= 2 && key > history.begin()->first + window) {
+    if (history.size() >= 2 && beyondWindow(time, registrationTime(*history.begin()), window)) {
       auto node = history.extract(history.begin());
       node.key() = key;
       store(node.mapped(), pose, time);
@@ -85,8 +113,8 @@ void addSample(PoseHistory& history, const Pose& pose, long time, double window)
   } else {
     store(history[key], pose, time);
   }
-  // Against the key just inserted, strictly, and never below two entries.
-  while (history.size() > 2 && key > history.begin()->first + window) {
+  // Against the time just inserted, strictly, and never below two entries.
+  while (history.size() > 2 && beyondWindow(time, registrationTime(*history.begin()), window)) {
     history.erase(history.begin());
   }
 }
@@ -104,40 +132,46 @@ Result sampleHistory(const PoseHistory& history, long time, Method method, doubl
     return TransformManager::Success;
   }
 
-  const double t = static_cast<double>(time);
-  auto after = history.upper_bound(t);
+  // Keys are times rounded to double: the entry under the key of `time` may hold a
+  // sample registered after it, and then it is the one after `time`.
+  auto after = history.upper_bound(static_cast<double>(time));
+  if (after != history.begin() && registrationTime(*std::prev(after)) > time) --after;
   if (after == history.begin()) return TransformManager::OutOfRange;  // before the oldest
   const auto exact = std::prev(after);
-  if (exact->first == t) {
+  if (registrationTime(*exact) == time) {
     result = exact->second;
     return TransformManager::Success;
   }
   if (after == history.end()) after = exact;  // past the newest
-  if (t > after->first + window) {
+  const std::int64_t after_time = registrationTime(*after);
+  if (beyondWindow(time, after_time, window)) {
     result = after->second;
     return TransformManager::OutOfRange;
   }
   const auto before = after == history.begin() ? after : std::prev(after);
+  const std::int64_t before_time = registrationTime(*before);
 
   if (logger.isEnabled(Logger::TRACE_LEVEL)) {
     logger.traceStream() << SEARCHING_PREFIX << time;
-    logger.traceStream() << BEFORE_PREFIX << truncateToInt64(before->first);
-    logger.traceStream() << AFTER_PREFIX << truncateToInt64(after->first);
+    logger.traceStream() << BEFORE_PREFIX << before_time;
+    logger.traceStream() << AFTER_PREFIX << after_time;
   }
 
-  // Keys less than one time unit apart would give a ratio of 0/0 or x/0.
-  const std::int64_t span = truncateToInt64(after->first - before->first);
-  if (before->first == after->first || span == 0) {
+  if (before_time == after_time) {  // a single sample: no ratio to form
     result = after->second;
     return TransformManager::Success;
   }
-  const double ratio =
-      static_cast<double>(truncateToInt64(t - before->first)) / static_cast<double>(span);
-  if (method == TransformManager::Interpolated && ratio > 1.0) {
+  if (method == TransformManager::Interpolated && time > after_time) {
     logger.warn(INTERPOLATED_OUT_OF_RANGE);
     return TransformManager::OutOfRange;
   }
+  const double ratio = ratioOf(time, before_time, after_time);
   result = interpolatePoses(before->second, after->second, static_cast<float>(ratio));
+  // Samples stamped with their registration times blend to `time` itself; forming it
+  // from the float ratio would lose the last digits of nanosecond stamps.
+  if (before->second.timestamp == before_time && after->second.timestamp == after_time) {
+    result.timestamp = time;
+  }
   return TransformManager::Success;
 }
 

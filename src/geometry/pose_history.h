@@ -9,6 +9,13 @@
 // - Static: a history holding exactly one entry, at key 0.0 (registered with time 0).
 //   It answers every time and every method with that entry. Once time-stamped samples
 //   join it, the entry at 0.0 is an ordinary sample at time 0.
+// - Registration time of an entry: 0 for the key 0.0; otherwise the pose's own
+//   `timestamp`, which registration sets to the time given. Bracketing, ratios,
+//   pruning and staleness all use these 64-bit times, so they are exact at nanosecond
+//   epochs, where a `double` key is a multiple of 256. Two samples registered closer
+//   than that share a key: the later registration replaces the earlier one. (For maps
+//   built by hand, whose `timestamp` does not convert to the key, the key truncated
+//   toward zero.)
 // - Window: a history keeps the samples of the last `window` time units before the
 //   sample just inserted, and never fewer than two; lookups more than `window` past
 //   the newest sample are stale.
@@ -31,7 +38,8 @@ using PoseHistory = std::map<double, Pose>;
 
 /// Stores `pose` under the key `time` (replacing an entry with that key), stamped
 /// with `time` unless `time` is 0, then drops the oldest entries while more than two
-/// remain and `time` lies more than `window` after the oldest key. A new newest sample
+/// remain and `time` lies more than `window` after the oldest sample's registration
+/// time. A new newest sample
 /// that pushes the oldest entry out reuses its node, so a steady stream allocates
 /// nothing. O(log n) plus the entries dropped.
 void addSample(PoseHistory& history, const Pose& pose, long time, double window);
@@ -47,6 +55,9 @@ TransformManager::TransformResult sampleHistory(const PoseHistory& history, long
 /// The blend of `first` and `second` at `ratio`; the contract is the one of
 /// `TransformManager::interpolateTransform`.
 Pose interpolatePoses(const Pose& first, const Pose& second, float ratio);
+
+/// The registration time of `entry` (see above).
+std::int64_t registrationTime(const PoseHistory::value_type& entry);
 
 /// `value` truncated toward zero, saturated at the limits of int64 (0 for NaN).
 std::int64_t truncateToInt64(double value);

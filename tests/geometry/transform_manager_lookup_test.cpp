@@ -203,6 +203,71 @@ TEST(TransformManagerLookup, FirstFailingEdgeFromTheTargetEndStopsTheLookup) {
   EXPECT_TRUE(capture.records().empty());
 }
 
+// At nanosecond epochs a double key is a multiple of 256 or more; the ratio and the
+// returned time come from the 64-bit registration times instead. A 100 Hz stream,
+// lookups at random nanoseconds, against the ratio formed exactly from the integers.
+TEST(TransformManagerLookup, NanosecondEpochLookupsReportTheTimeAskedForExactly) {
+  constexpr long kStep = 10000000;  // 10 ms
+  constexpr long kSamples = 100;
+  std::mt19937_64 random(13);
+  std::uniform_int_distribution<long> offset(0, kSamples * kStep + kStep / 2);
+  for (const long epoch : {1700000000123456789L, -1700000000123456789L, 4611686018427387904L + 77,
+                           9000000000000000001L}) {
+    TransformManager manager;
+    for (long i = 0; i <= kSamples; ++i) {  // x jumps by 1000 m per sample, y by 1 m
+      manager.setTransform("Body", "Global", makePose(V(1000.0f * (i % 2), i, 0)),
+                           epoch + i * kStep);
+    }
+    for (int k = 0; k < 600; ++k) {
+      const long elapsed = k == 0 ? 3456789 : offset(random);
+      const long t = epoch + elapsed;
+      const Method method = elapsed > kSamples * kStep ? kExtra : kInter;
+      Pose pose;
+      ASSERT_EQ(manager.getTransform("Body", "Global", t, method, pose), TransformManager::Success);
+      EXPECT_EQ(pose.timestamp, t) << epoch << " + " << elapsed;
+      const long i = std::min(elapsed / kStep, kSamples - 1);
+      const double ratio = static_cast<double>(elapsed - i * kStep) / kStep;  // exact inputs
+      const double x0 = 1000.0 * (i % 2), x1 = 1000.0 * ((i + 1) % 2);
+      EXPECT_NEAR(pose.position.x(), x0 + (x1 - x0) * ratio, 2e-3) << epoch << " + " << elapsed;
+      EXPECT_NEAR(pose.position.y(), i + ratio, 1e-4) << epoch << " + " << elapsed;
+    }
+  }
+  // Small times too: 0.7 as a float is below 0.7, and the blend of the stamps gave 169.
+  const std::map<double, Pose> history = {{100.0, makePose(V(0, 0, 0), 0, V::UnitZ(), 100)},
+                                          {200.0, makePose(V(0, 0, 0), 0, V::UnitZ(), 200)}};
+  TransformManager manager;
+  Pose pose;
+  ASSERT_EQ(manager.getTransformFromPoseMap(history, 170, kInter, pose), TransformManager::Success);
+  EXPECT_EQ(pose.timestamp, 170);
+}
+
+// Samples registered closer than the spacing of doubles share a key: the later
+// registration replaces the earlier one, and lookups bracket by registration time.
+TEST(TransformManagerLookup, NanosecondSamplesSharingAKeyKeepTheLaterRegistration) {
+  constexpr long kT = 1700000000000000000L;  // a multiple of 256
+  constexpr long kStep = 10000000;
+  ASSERT_EQ(static_cast<double>(kT), static_cast<double>(kT + 100));
+  for (const bool in_order : {true, false}) {
+    TransformManager manager;
+    const long first = in_order ? kT : kT + 100, second = in_order ? kT + 100 : kT;
+    manager.setTransform("A", "B", makePose(V(0, 0, 0)), kT - kStep);
+    manager.setTransform("A", "B", makePose(V(1, 0, 0)), first);
+    manager.setTransform("A", "B", makePose(V(2, 0, 0)), second);
+    manager.setTransform("A", "B", makePose(V(3, 0, 0)), kT + kStep);
+    EXPECT_EQ(manager.historySize("A", "B"), 3u);
+    Pose pose;
+    ASSERT_EQ(manager.getTransform("A", "B", second, kInter, pose), TransformManager::Success);
+    EXPECT_EQ(pose.position.x(), 2.0f);  // the sample kept, exactly
+    EXPECT_EQ(pose.timestamp, second);
+    // The replaced time lies between the first sample and the one kept.
+    ASSERT_EQ(manager.getTransform("A", "B", first, kInter, pose), TransformManager::Success);
+    EXPECT_EQ(pose.timestamp, first);
+    const double expected = in_order ? 2.0 * kStep / (kStep + 100)  // before the kept sample
+                                     : 2.0 + 100.0 / kStep;         // after it
+    EXPECT_NEAR(pose.position.x(), expected, 1e-6);
+  }
+}
+
 TEST(TransformManagerPoseMap, SamplesOneHistoryAtATime) {
   const Pose s0 = makePose(V(1, 1, 1), 0.3f);
   const Pose s100 = makePose(V(10, 0, 0), 0.0f, V::UnitZ(), 100);
