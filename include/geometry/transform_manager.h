@@ -115,8 +115,8 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   using FrameGraph = boost::adjacency_list<boost::setS, boost::vecS, boost::directedS, Vertex, Edge,
                                            boost::no_property, boost::listS>;
 
-  /// Span of history kept per edge, and the staleness limit of lookups, in the time
-  /// unit of the graph.
+  /// The default history window: the span of history kept per edge, and the
+  /// staleness limit of lookups, in the time unit of the graph (`setHistoryWindow`).
   static constexpr double TRANSFORM_HISTORY_WINDOW = 1.0e10;
 
   /// An empty manager whose logger is "TransformManager".
@@ -135,7 +135,7 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   /// with a non-zero `time` both are stored with `timestamp` = `time`, with 0 they
   /// keep the pose's own `timestamp`. An entry with the same time is replaced. Each
   /// history then drops its oldest entries while it holds more than two and `time`
-  /// lies more than `TRANSFORM_HISTORY_WINDOW` after the oldest.
+  /// lies more than the history window (`setHistoryWindow`) after the oldest.
   ///
   /// Refused with a warning in the log, changing nothing: a transform between two
   /// frames already joined through other frames (it would close a cycle), and a
@@ -146,6 +146,19 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   /// so a steady stream of samples allocates nothing. Joining two trees costs
   /// O(size of the smaller tree).
   void setTransform(const std::string& from, const std::string& to, const Pose& pose, long time);
+
+  /// Sets the history window, in the time unit of the graph: each edge keeps the
+  /// samples of the last `window` units before its newest one (and never fewer than
+  /// two), and a lookup more than `window` after an edge's newest sample is
+  /// `OutOfRange`. The default, `TRANSFORM_HISTORY_WINDOW` (1e10), is 10 s of
+  /// nanosecond stamps but 115 days of millisecond ones. Lookups use the new window at
+  /// once; an edge is pruned to it at its next registration. +infinity keeps every
+  /// sample. Returns `Error` with a warning in the log, changing nothing, for a
+  /// negative or NaN window, else `Success`.
+  TransformResult setHistoryWindow(double window);
+
+  /// The history window (see `setHistoryWindow`).
+  double getHistoryWindow() const;
 
   /// True when a frame has exactly this name. O(1) on average.
   bool hasFrame(const std::string& name) const;
@@ -199,15 +212,15 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   ///   entry (key 0.0), whatever the time;
   /// - the entry registered at exactly `time` when there is one;
   /// - `OutOfRange` for a time before the oldest entry;
-  /// - `OutOfRange` with the newest entry in `result` for a time more than
-  ///   `TRANSFORM_HISTORY_WINDOW` after the newest entry;
+  /// - `OutOfRange` with the newest entry in `result` for a time more than the
+  ///   history window (`setHistoryWindow`) after the newest entry;
   /// - otherwise the blend (`interpolateTransform`) of the entries before and after
   ///   `time` (past the newest entry: the two newest, extrapolated), written to the
   ///   trace log first; `Interpolated` refuses a time past the newest entry with
   ///   `OutOfRange` and a warning. The ratio is formed from the 64-bit times, and
   ///   when both entries carry their registration times the blend's `timestamp` is
   ///   `time` exactly, also at nanosecond epochs.
-  /// Takes no lock: the caller guards `poses`. O(log n).
+  /// Takes the lock only to read the window: the caller guards `poses`. O(log n).
   TransformResult getTransformFromPoseMap(const std::map<double, Pose>& poses, long time,
                                           InterpolationMethod method, Pose& result);
 
@@ -275,6 +288,7 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   // one owner. Held by pointer so that a store built aside (removal, loading) is put
   // in place by swapping one pointer, which cannot throw half-way.
   std::unique_ptr<detail::FrameStore> store_;
+  double history_window_ = TRANSFORM_HISTORY_WINDOW;
   std::map<std::string, TransformManagerOrigin> origins_;
   mutable std::recursive_mutex mutex_;
   tkit::Signal<std::exception_ptr> exception_signal_;

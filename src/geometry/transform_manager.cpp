@@ -17,7 +17,6 @@ using Result = TransformManager::TransformResult;
 using Method = TransformManager::InterpolationMethod;
 
 constexpr std::size_t NONE = FrameStore::NONE;
-constexpr double WINDOW = TransformManager::TRANSFORM_HISTORY_WINDOW;
 
 // Pushes a child of the store for the lifetime of the guard, so that the current path
 // is restored also when reading or writing inside it throws.
@@ -45,25 +44,25 @@ void warnCycle(const Logger& logger, const std::string& from, const std::string&
 
 // Registration into `store`: the live one, or one being built aside by `removeFrame`
 // and `loadTransforms`. A refusal is logged.
-void registerTransform(FrameStore& store, const Logger& logger, const std::string& from,
-                       const std::string& to, const Pose& to_T_from, long time) {
-  switch (store.add(from, to, to_T_from, time, WINDOW)) {
-    case FrameStore::Registration::Stored: break;
+bool registerTransform(FrameStore& store, const Logger& logger, const std::string& from,
+                       const std::string& to, const Pose& to_T_from, long time, double window) {
+  switch (store.add(from, to, to_T_from, time, window)) {
+    case FrameStore::Registration::Stored: return true;
     case FrameStore::Registration::SelfTransform:
       logger.warnStream() << "Attempting to define transform from frame " << from
                           << " to itself. This new inputted transform will be ignored.";
-      break;
-    case FrameStore::Registration::WouldCloseCycle: warnCycle(logger, from, to); break;
+      return false;
+    case FrameStore::Registration::WouldCloseCycle: warnCycle(logger, from, to); return false;
   }
+  return false;
 }
 
 // The lookup proper, on frame indices. Allocates nothing for ordinary paths.
-Result lookup(const FrameStore& store, std::size_t from, std::size_t to, long time, Method method,
-              const Logger& logger, Pose& result) {
+Result lookup(const FrameStore& store, std::size_t from, std::size_t to,
+              const FrameStore::Sampling& sampling, Pose& result) {
   Eigen::Matrix4f to_T_from = Eigen::Matrix4f::Identity();
-  std::int64_t stamp = time;
-  const Result code =
-      store.compose(from, to, FrameStore::Sampling{time, method, WINDOW, logger}, to_T_from, stamp);
+  std::int64_t stamp = sampling.time;
+  const Result code = store.compose(from, to, sampling, to_T_from, stamp);
   if (code != TransformManager::Success) return code;
   result.position = to_T_from.topRightCorner<3, 1>();
   result.orientation = Eigen::Quaternionf(Eigen::Matrix3f(to_T_from.topLeftCorner<3, 3>()));
@@ -84,7 +83,24 @@ TransformManager::~TransformManager() = default;
 void TransformManager::setTransform(const std::string& from, const std::string& to,
                                     const Pose& pose, long time) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  registerTransform(*store_, getLogger(), from, to, pose, time);
+  registerTransform(*store_, getLogger(), from, to, pose, time, history_window_);
+}
+
+TransformManager::TransformResult TransformManager::setHistoryWindow(double window) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (!(window >= 0.0)) {
+    getLogger().warnStream() << "Attempting to set the history window to " << window
+                             << ", which is not a span of time. The window stays "
+                             << history_window_ << ".";
+    return Error;
+  }
+  history_window_ = window;
+  return Success;
+}
+
+double TransformManager::getHistoryWindow() const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return history_window_;
 }
 
 bool TransformManager::hasFrame(const std::string& name) const {
@@ -147,7 +163,8 @@ TransformManager::TransformResult TransformManager::getTransform(const std::stri
   const std::size_t from_frame = store_->find(from);
   const std::size_t to_frame = store_->find(to);
   if (from_frame == NONE || to_frame == NONE) return NotFound;
-  return lookup(*store_, from_frame, to_frame, time, method, getLogger(), result);
+  return lookup(*store_, from_frame, to_frame, {time, method, history_window_, getLogger()},
+                result);
 }
 
 TransformManager::TransformResult TransformManager::getTransform(const std::string& from,
@@ -158,7 +175,8 @@ TransformManager::TransformResult TransformManager::getTransform(const std::stri
 
 TransformManager::TransformResult TransformManager::getTransformFromPoseMap(
     const std::map<double, Pose>& poses, long time, InterpolationMethod method, Pose& result) {
-  return detail::sampleHistory(poses, time, method, WINDOW, getLogger(), result);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return detail::sampleHistory(poses, time, method, history_window_, getLogger(), result);
 }
 
 Pose TransformManager::interpolateTransform(const Pose& first, const Pose& second, float ratio) {
@@ -198,7 +216,8 @@ TransformManager::TransformResult TransformManager::removeFrame(const std::strin
         return;
       }
       Pose neighbour_T_anchor;
-      lookup(*store_, anchor, neighbour, 0, MostRecent, getLogger(), neighbour_T_anchor);
+      lookup(*store_, anchor, neighbour, {0, MostRecent, history_window_, getLogger()},
+             neighbour_T_anchor);
       relinks.emplace_back(store_->name(neighbour), neighbour_T_anchor);
     });
 
@@ -207,7 +226,8 @@ TransformManager::TransformResult TransformManager::removeFrame(const std::strin
     std::unique_ptr<FrameStore> rebuilt = store_->without(removed);
     const std::string anchor_name = anchor == NONE ? std::string() : store_->name(anchor);
     for (const auto& [neighbour, neighbour_T_anchor] : relinks) {
-      registerTransform(*rebuilt, getLogger(), anchor_name, neighbour, neighbour_T_anchor, 0);
+      registerTransform(*rebuilt, getLogger(), anchor_name, neighbour, neighbour_T_anchor, 0,
+                        history_window_);
     }
     store_.swap(rebuilt);
     return Success;
@@ -257,7 +277,8 @@ TransformManager::TransformResult TransformManager::loadTransforms(
   auto loaded = std::make_unique<FrameStore>();
   const Logger& logger = getLogger();
   for (const StoredTransform& transform : stored) {
-    registerTransform(*loaded, logger, transform.from, transform.to, transform.pose, 0);
+    registerTransform(*loaded, logger, transform.from, transform.to, transform.pose, 0,
+                      history_window_);
     logger.debugStream() << "Loaded transform from " << transform.from << " to " << transform.to;
   }
 
@@ -284,7 +305,8 @@ TransformManager::TransformResult TransformManager::storeTransforms(SettingsMana
   int count = 0;
   store_->forEachPair([&](std::size_t later, std::size_t earlier) {
     Pose earlier_T_later;
-    if (lookup(*store_, later, earlier, 0, MostRecent, getLogger(), earlier_T_later) != Success) {
+    if (lookup(*store_, later, earlier, {0, MostRecent, history_window_, getLogger()},
+               earlier_T_later) != Success) {
       return;
     }
     ScopedPush child(settings, TRANSFORM_TAG, count);

@@ -1,6 +1,13 @@
 // A long stream of time-stamped registrations on one edge keeps a bounded history.
+#include <malloc.h>
+
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -47,6 +54,86 @@ TEST(TransformManagerMemory, MillionSampleStreamNeverHoldsMoreThanTheWindowPlusT
             TransformManager::Success);
   EXPECT_EQ(result.position.x(), static_cast<float>((kCount - 1) % 1000));
   EXPECT_EQ(result.timestamp, newest);
+}
+
+// Heap bytes in use, where the allocator reports them (not under the sanitizers).
+long heapInUse() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  return 0;
+#else
+  return static_cast<long>(mallinfo2().uordblks);
+#endif
+}
+
+TEST(TransformManagerMemory, MillisecondStreamStaysBoundedUnderASmallerWindow) {
+  // 10^6 poses at 1 kHz with millisecond stamps. The default window is 115 days of
+  // milliseconds, so nothing would ever be pruned (about 220 MB); a window of 10,000
+  // keeps ten seconds.
+  constexpr long kStart = 1700000000000L;  // ms
+  constexpr long kCount = 1000000;
+  constexpr long kSmall = 10000;
+  TransformManager manager;
+  EXPECT_EQ(manager.getHistoryWindow(), TransformManager::TRANSFORM_HISTORY_WINDOW);
+  ASSERT_EQ(manager.setHistoryWindow(kSmall), TransformManager::Success);
+  EXPECT_EQ(manager.getHistoryWindow(), kSmall);
+  const long heap_before = heapInUse();
+  Pose pose = makePose(Eigen::Vector3f::Zero());
+  for (long i = 0; i < kCount; ++i) {
+    pose.position.x() = static_cast<float>(i % 1000);
+    manager.setTransform("Body", "Global", pose, kStart + i);
+    if (i % 1000 == 999) {
+      ASSERT_EQ(manager.historySize("Body", "Global"), std::min(i + 1, kSmall + 1)) << i;
+    }
+  }
+  EXPECT_LT(heapInUse() - heap_before, 8L << 20);  // two histories of 10,001 samples
+  const long newest = kStart + kCount - 1;
+  Pose result;
+  EXPECT_EQ(manager.getTransform("Body", "Global", newest - kSmall, TransformManager::Interpolated,
+                                 result),
+            TransformManager::Success);
+  EXPECT_EQ(manager.getTransform("Body", "Global", newest - kSmall - 1,
+                                 TransformManager::Interpolated, result),
+            TransformManager::OutOfRange);
+  // The window is also the staleness limit, at once.
+  EXPECT_EQ(manager.getTransform("Body", "Global", newest + kSmall, TransformManager::Extrapolated,
+                                 result),
+            TransformManager::Success);
+  EXPECT_EQ(manager.getTransform("Body", "Global", newest + kSmall + 1,
+                                 TransformManager::Extrapolated, result),
+            TransformManager::OutOfRange);
+  // A smaller window prunes at the next registration.
+  ASSERT_EQ(manager.setHistoryWindow(100), TransformManager::Success);
+  EXPECT_EQ(manager.historySize("Global", "Body"), kSmall + 1u);
+  manager.setTransform("Body", "Global", pose, newest + 1);
+  EXPECT_EQ(manager.historySize("Global", "Body"), 101u);
+}
+
+TEST(TransformManagerMemory, HistoryWindowRefusesWhatIsNotASpanOfTime) {
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  TransformManager manager;
+  LogCapture capture;
+  for (const double bad : {-1.0, -kInf, std::nan("")}) {
+    EXPECT_EQ(manager.setHistoryWindow(bad), TransformManager::Error) << bad;
+  }
+  EXPECT_EQ(manager.getHistoryWindow(), TransformManager::TRANSFORM_HISTORY_WINDOW);
+  EXPECT_EQ(managerMessages(capture, Logger::WARN_LEVEL).size(), 3u);
+  EXPECT_EQ(managerMessages(capture, Logger::WARN_LEVEL)[0],
+            "Attempting to set the history window to -1, which is not a span of time. The window "
+            "stays 1e+10.");
+  // Infinity keeps everything and never goes stale; zero keeps the two newest.
+  ASSERT_EQ(manager.setHistoryWindow(kInf), TransformManager::Success);
+  for (long t = 1; t <= 5; ++t)
+    manager.setTransform("A", "B", makePose(Eigen::Vector3f(t, 0, 0)), t);
+  EXPECT_EQ(manager.historySize("A", "B"), 5u);
+  Pose pose;
+  EXPECT_EQ(manager.getTransform("A", "B", std::numeric_limits<long>::max(),
+                                 TransformManager::Extrapolated, pose),
+            TransformManager::Success);
+  ASSERT_EQ(manager.setHistoryWindow(0), TransformManager::Success);
+  manager.setTransform("A", "B", makePose(Eigen::Vector3f(6, 0, 0)), 6);
+  EXPECT_EQ(manager.historySize("A", "B"), 2u);
+  EXPECT_EQ(manager.getTransform("A", "B", 7, TransformManager::Extrapolated, pose),
+            TransformManager::OutOfRange);
 }
 
 TEST(TransformManagerMemory, HistorySizeIsZeroWithoutADirectEdge) {
