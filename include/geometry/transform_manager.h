@@ -103,6 +103,21 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
     std::map<double, Pose> poses;
   };
 
+  /// One pair of directly joined frames, as `getEdges` lists it.
+  struct EdgeSummary {
+    /// The frame described and the frame it is given in, as first registered between
+    /// the two: the pair holds the pose of `from` in `to` (and its inverse).
+    std::string from;
+    std::string to;
+    /// A single static entry (registered with time 0), which answers every time.
+    bool isStatic = false;
+    /// Samples held (each direction holds as many).
+    std::size_t samples = 0;
+    /// Registration times of the oldest and the newest sample; 0 for a static pair.
+    long oldest = 0;
+    long newest = 0;
+  };
+
   /// A named origin: a frame and a pose given with it. Not tied to the graph.
   struct TransformManagerOrigin {
     std::string frame;
@@ -203,6 +218,55 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   /// `getTransform(from, to, 0, MostRecent, result)`: the newest samples composed.
   TransformResult getTransform(const std::string& from, const std::string& to, Pose& result);
 
+  /// The pose of `from` at `fromTime` in `to` at `toTime`, through `fixed`, a frame
+  /// taken not to move between the two times: `from` is looked up in `fixed` at
+  /// `fromTime`, `fixed` in `to` at `toTime`, and the two are chained,
+  /// to_T_from = to_T_fixed(toTime) * fixed_T_from(fromTime). For example a lidar point
+  /// seen at t1, placed in the body frame of t2, with `fixed` the global frame. Each
+  /// half is sampled with `method` and answers as `getTransform` does (so a `fixed`
+  /// equal to `from` or to `to` makes that half the identity).
+  ///
+  /// `result` is always overwritten, with the identity on failure. Returns `Success`,
+  /// else the code of the first half that fails, the half from `from` into `fixed`
+  /// first (`NoFrames`, `NotFound`, `OutOfRange`, as `getTransform`). The result's
+  /// `timestamp` is the one of the second half: `toTime`, unless a sample on the path
+  /// between `fixed` and `to` carries a later one.
+  ///
+  /// Cost: the two paths only; no heap allocation for ordinary paths.
+  TransformResult getTransformThroughFixedFrame(const std::string& from, long fromTime,
+                                                const std::string& to, long toTime,
+                                                const std::string& fixed,
+                                                InterpolationMethod method, Pose& result);
+
+  /// The times T at which `getTransform(from, to, T, Interpolated, ...)` succeeds:
+  /// from `oldest` to `newest`, both included, the intersection of the spans of the
+  /// edges on the path. A time-stamped edge spans its oldest to its newest sample (a
+  /// single sample: from its time to one history window after it); a static edge
+  /// does not limit the span.
+  ///
+  /// Returns `Success`, with the limits of `long` for `from` equal to `to` and for a
+  /// path of static edges only; `NoFrames` and `NotFound` as `getTransform`;
+  /// `OutOfRange` when the edges' spans do not overlap, so that no time works. On
+  /// failure `oldest` and `newest` are left as they were. Cost: the path only.
+  TransformResult getCommonTimeSpan(const std::string& from, const std::string& to, long& oldest,
+                                    long& newest) const;
+
+  /// Every pair of directly joined frames, once: in the direction of its first
+  /// registration, static or time-stamped, with its sample count and the times of its
+  /// oldest and newest samples. Listed in the order of `storeTransforms`: by the later
+  /// frame of the pair, then by the earlier one. O(frames + edges).
+  std::vector<EdgeSummary> getEdges() const;
+
+  /// Connects `slot` to the notification sent after each registration that
+  /// `setTransform` accepts, with its `from`, `to` and `time` (0 for a static
+  /// transform). It is sent on the registering thread with the manager's lock held:
+  /// the slot sees the new sample and may look transforms up, but must not register
+  /// transforms on this manager nor connect to this notification (the signal's mutex
+  /// is not recursive). Refused registrations, `loadTransforms` and the
+  /// re-attachments made by `removeFrame` send nothing.
+  tkit::Connection connectTransformRegistered(
+      const std::function<void(const std::string&, const std::string&, long)>& slot);
+
   /// Samples one history at `time` into `result` (always overwritten, the identity
   /// on failure). An entry's time is its registration time: the entry's `timestamp`
   /// (which `setTransform` sets to the time registered), or 0 for the key 0.0, or the
@@ -292,6 +356,7 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   std::map<std::string, TransformManagerOrigin> origins_;
   mutable std::recursive_mutex mutex_;
   tkit::Signal<std::exception_ptr> exception_signal_;
+  tkit::Signal<const std::string&, const std::string&, long> registered_signal_;
 };
 
 }  // namespace zelvane

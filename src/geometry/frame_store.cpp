@@ -43,7 +43,13 @@ FrameStore::Registration FrameStore::add(const std::string& from, const std::str
   addSample(from_T_to_samples, from_T_to, time, window);
   if (from_frame == NONE) from_frame = addFrame(from);
   if (to_frame == NONE) to_frame = addFrame(to);
-  join(from_frame, to_frame, to_T_from_samples, from_T_to_samples);
+  const auto given = given_.emplace(from_frame, to_frame).first;
+  try {
+    join(from_frame, to_frame, to_T_from_samples, from_T_to_samples);
+  } catch (...) {
+    given_.erase(given);
+    throw;
+  }
   return Registration::Stored;
 }
 
@@ -128,6 +134,10 @@ std::unique_ptr<FrameStore> FrameStore::without(std::size_t frame) const {
   auto store = std::make_unique<FrameStore>();
   copyWithoutFrame(graph_, frame, store->graph_);
   store->rebuild();
+  for (auto [from, to] : given_) {
+    if (from == frame || to == frame) continue;
+    store->given_.emplace(from > frame ? from - 1 : from, to > frame ? to - 1 : to);
+  }
   return store;
 }
 

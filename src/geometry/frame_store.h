@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -117,6 +118,10 @@ class FrameStore {
     }
   }
 
+  /// Whether a's pose in b is what was registered for the pair {a, b} (the first
+  /// registration between them, `from` = a and `to` = b), rather than its inverse.
+  bool registeredAs(std::size_t a, std::size_t b) const { return given_.count({a, b}) != 0; }
+
   /// A new store without `frame` and its edges: the other frames keep their order
   /// (those after it move down by one) and every other edge its history. This store
   /// is not touched. O(frames + edges + history entries).
@@ -170,6 +175,9 @@ class FrameStore {
   std::vector<PoseHistory*> parent_T_frame_;  // edge frame -> parent
   std::vector<PoseHistory*> frame_T_parent_;  // edge parent -> frame
   std::vector<std::size_t> stack_;            // scratch of `hang`
+  // (from, to) of the first registration of each joined pair; it only serves the
+  // listing of edges, as the graph keeps both directions alike.
+  std::set<std::pair<std::size_t, std::size_t>> given_;
 };
 
 template <class Visit>

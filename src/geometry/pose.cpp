@@ -41,18 +41,18 @@ SinCos sinCos(const Eigen::Vector3f& ypr) {
 Eigen::Matrix3f extrinsicMatrix(const Eigen::Vector3f& ypr) {
   const SinCos t = sinCos(ypr);
   Eigen::Matrix3f r;
-  r << t.cp * t.cy, -t.cp * t.sy, t.sp,
-       t.cr * t.sy + t.sr * t.sp * t.cy, t.cr * t.cy - t.sr * t.sp * t.sy, -t.sr * t.cp,
-       t.sr * t.sy - t.cr * t.sp * t.cy, t.sr * t.cy + t.cr * t.sp * t.sy, t.cr * t.cp;
+  r << t.cp * t.cy, -t.cp * t.sy, t.sp, t.cr * t.sy + t.sr * t.sp * t.cy,
+      t.cr * t.cy - t.sr * t.sp * t.sy, -t.sr * t.cp, t.sr * t.sy - t.cr * t.sp * t.cy,
+      t.sr * t.cy + t.cr * t.sp * t.sy, t.cr * t.cp;
   return r;
 }
 
 Eigen::Matrix3f intrinsicMatrix(const Eigen::Vector3f& ypr) {
   const SinCos t = sinCos(ypr);
   Eigen::Matrix3f r;
-  r << t.cy * t.cp, t.cy * t.sp * t.sr - t.sy * t.cr, t.cy * t.sp * t.cr + t.sy * t.sr,
-       t.sy * t.cp, t.sy * t.sp * t.sr + t.cy * t.cr, t.sy * t.sp * t.cr - t.cy * t.sr,
-       -t.sp, t.cp * t.sr, t.cp * t.cr;
+  r << t.cy * t.cp, t.cy * t.sp * t.sr - t.sy * t.cr, t.cy * t.sp * t.cr + t.sy * t.sr, t.sy * t.cp,
+      t.sy * t.sp * t.sr + t.cy * t.cr, t.sy * t.sp * t.cr - t.cy * t.sr, -t.sp, t.cp * t.sr,
+      t.cp * t.cr;
   return r;
 }
 

@@ -77,9 +77,15 @@ std::int64_t registrationTime(const PoseHistory::value_type& entry) {
 
 namespace {
 
-// Whether `time` lies more than `window` after `sample`: in long double, whose 64-bit
-// mantissa holds the difference of two int64 exactly.
+// Whether `time` lies more than `window` after `sample`, exactly: in integers while
+// a double holds the difference, else in long double, whose 64-bit mantissa does.
 bool beyondWindow(std::int64_t time, std::int64_t sample, double window) {
+  constexpr std::int64_t EXACT_IN_DOUBLE = std::int64_t{1} << 53;
+  std::int64_t elapsed = 0;
+  if (!__builtin_sub_overflow(time, sample, &elapsed) && elapsed < EXACT_IN_DOUBLE &&
+      elapsed > -EXACT_IN_DOUBLE) {
+    return static_cast<double>(elapsed) > window;
+  }
   return static_cast<long double>(time) - static_cast<long double>(sample) > window;
 }
 
@@ -173,6 +179,22 @@ Result sampleHistory(const PoseHistory& history, long time, Method method, doubl
     result.timestamp = time;
   }
   return TransformManager::Success;
+}
+
+bool interpolationSpan(const PoseHistory& history, double window, std::int64_t& oldest,
+                       std::int64_t& newest) {
+  if (history.empty()) return false;
+  if (history.size() == 1 && history.begin()->first == 0.0) {  // static
+    oldest = INT64_MIN_VALUE;
+    newest = INT64_MAX_VALUE;
+    return true;
+  }
+  oldest = registrationTime(*history.begin());
+  newest = registrationTime(*history.rbegin());
+  if (history.size() == 1) {  // answers on until it goes stale
+    newest = saturate(static_cast<long double>(newest) + std::floor(window));
+  }
+  return true;
 }
 
 Pose interpolatePoses(const Pose& first, const Pose& second, float ratio) {

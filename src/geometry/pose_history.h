@@ -52,6 +52,13 @@ TransformManager::TransformResult sampleHistory(const PoseHistory& history, long
                                                 TransformManager::InterpolationMethod method,
                                                 double window, const Logger& logger, Pose& result);
 
+/// The times at which `history` answers `Interpolated` with Success, both included,
+/// with `window` as the staleness limit: every time (the limits of int64) for a static
+/// history; from the oldest to the newest sample's registration time; for a single
+/// time-stamped sample from its time to `window` after it. False for an empty history.
+bool interpolationSpan(const PoseHistory& history, double window, std::int64_t& oldest,
+                       std::int64_t& newest);
+
 /// The blend of `first` and `second` at `ratio`; the contract is the one of
 /// `TransformManager::interpolateTransform`.
 Pose interpolatePoses(const Pose& first, const Pose& second, float ratio);

@@ -1,6 +1,7 @@
 #include "geometry/transform_manager.h"
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 #include "geometry/frame_store.h"
@@ -57,17 +58,46 @@ bool registerTransform(FrameStore& store, const Logger& logger, const std::strin
   return false;
 }
 
+Pose poseOf(const Eigen::Matrix4f& to_T_from, std::int64_t stamp) {
+  Pose pose;
+  pose.position = to_T_from.topRightCorner<3, 1>();
+  pose.orientation = Eigen::Quaternionf(Eigen::Matrix3f(to_T_from.topLeftCorner<3, 3>()));
+  pose.timestamp = stamp;
+  return pose;
+}
+
 // The lookup proper, on frame indices. Allocates nothing for ordinary paths.
 Result lookup(const FrameStore& store, std::size_t from, std::size_t to,
               const FrameStore::Sampling& sampling, Pose& result) {
   Eigen::Matrix4f to_T_from = Eigen::Matrix4f::Identity();
   std::int64_t stamp = sampling.time;
   const Result code = store.compose(from, to, sampling, to_T_from, stamp);
-  if (code != TransformManager::Success) return code;
-  result.position = to_T_from.topRightCorner<3, 1>();
-  result.orientation = Eigen::Quaternionf(Eigen::Matrix3f(to_T_from.topLeftCorner<3, 3>()));
-  result.timestamp = stamp;
-  return TransformManager::Success;
+  if (code == TransformManager::Success) result = poseOf(to_T_from, stamp);
+  return code;
+}
+
+// The frames of a lookup by name, with the codes of `getTransform`: Success with both
+// frames, or with NONE for two equal names (the identity, registered or not).
+Result resolve(const FrameStore& store, const std::string& from, const std::string& to,
+               std::size_t& from_frame, std::size_t& to_frame) {
+  from_frame = to_frame = NONE;
+  if (from == to) return TransformManager::Success;
+  if (store.size() == 0) return TransformManager::NoFrames;
+  from_frame = store.find(from);
+  to_frame = store.find(to);
+  return from_frame == NONE || to_frame == NONE ? TransformManager::NotFound
+                                                : TransformManager::Success;
+}
+
+// `getTransform` onto `to_T_from` (to_T_from = to_T_from * the lookup) and `stamp`.
+Result composeNamed(const FrameStore& store, const std::string& from, const std::string& to,
+                    const FrameStore::Sampling& sampling, Eigen::Matrix4f& to_T_from,
+                    std::int64_t& stamp) {
+  std::size_t from_frame = NONE;
+  std::size_t to_frame = NONE;
+  const Result code = resolve(store, from, to, from_frame, to_frame);
+  if (code != TransformManager::Success || from_frame == NONE) return code;
+  return store.compose(from_frame, to_frame, sampling, to_T_from, stamp);
 }
 
 }  // namespace
@@ -83,7 +113,9 @@ TransformManager::~TransformManager() = default;
 void TransformManager::setTransform(const std::string& from, const std::string& to,
                                     const Pose& pose, long time) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  registerTransform(*store_, getLogger(), from, to, pose, time, history_window_);
+  if (registerTransform(*store_, getLogger(), from, to, pose, time, history_window_)) {
+    registered_signal_.emit(from, to, time);
+  }
 }
 
 TransformManager::TransformResult TransformManager::setHistoryWindow(double window) {
@@ -158,19 +190,95 @@ TransformManager::TransformResult TransformManager::getTransform(const std::stri
                                                                  Pose& result) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   result = Pose();
-  if (from == to) return Success;
-  if (store_->size() == 0) return NoFrames;
-  const std::size_t from_frame = store_->find(from);
-  const std::size_t to_frame = store_->find(to);
-  if (from_frame == NONE || to_frame == NONE) return NotFound;
-  return lookup(*store_, from_frame, to_frame, {time, method, history_window_, getLogger()},
-                result);
+  Eigen::Matrix4f to_T_from = Eigen::Matrix4f::Identity();
+  std::int64_t stamp = time;
+  const Result code = composeNamed(*store_, from, to, {time, method, history_window_, getLogger()},
+                                   to_T_from, stamp);
+  // The identity of equal names keeps timestamp 0.
+  if (code == Success && from != to) result = poseOf(to_T_from, stamp);
+  return code;
 }
 
 TransformManager::TransformResult TransformManager::getTransform(const std::string& from,
                                                                  const std::string& to,
                                                                  Pose& result) {
   return getTransform(from, to, 0, MostRecent, result);
+}
+
+TransformManager::TransformResult TransformManager::getTransformThroughFixedFrame(
+    const std::string& from, long fromTime, const std::string& to, long toTime,
+    const std::string& fixed, InterpolationMethod method, Pose& result) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  result = Pose();
+  Eigen::Matrix4f fixed_T_from = Eigen::Matrix4f::Identity();
+  std::int64_t from_stamp = fromTime;
+  Result code = composeNamed(*store_, from, fixed, {fromTime, method, history_window_, getLogger()},
+                             fixed_T_from, from_stamp);
+  if (code != Success) return code;
+  Eigen::Matrix4f to_T_fixed = Eigen::Matrix4f::Identity();
+  std::int64_t to_stamp = toTime;
+  code = composeNamed(*store_, fixed, to, {toTime, method, history_window_, getLogger()},
+                      to_T_fixed, to_stamp);
+  if (code != Success) return code;
+  result = poseOf(to_T_fixed * fixed_T_from, to_stamp);
+  return Success;
+}
+
+TransformManager::TransformResult TransformManager::getCommonTimeSpan(const std::string& from,
+                                                                      const std::string& to,
+                                                                      long& oldest,
+                                                                      long& newest) const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  std::size_t from_frame = NONE;
+  std::size_t to_frame = NONE;
+  const Result code = resolve(*store_, from, to, from_frame, to_frame);
+  if (code != Success) return code;
+  std::int64_t common_oldest = std::numeric_limits<std::int64_t>::min();
+  std::int64_t common_newest = std::numeric_limits<std::int64_t>::max();
+  if (from_frame != NONE) {
+    const Result walked = store_->walkPath(from_frame, to_frame, [&](const PoseHistory& history) {
+      std::int64_t edge_oldest = 0;
+      std::int64_t edge_newest = 0;
+      if (!detail::interpolationSpan(history, history_window_, edge_oldest, edge_newest)) {
+        return NotFound;
+      }
+      common_oldest = std::max(common_oldest, edge_oldest);
+      common_newest = std::min(common_newest, edge_newest);
+      return Success;
+    });
+    if (walked != Success) return walked;
+    if (common_oldest > common_newest) return OutOfRange;
+  }
+  oldest = common_oldest;
+  newest = common_newest;
+  return Success;
+}
+
+std::vector<TransformManager::EdgeSummary> TransformManager::getEdges() const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  std::vector<EdgeSummary> edges;
+  store_->forEachPair([&](std::size_t later, std::size_t earlier) {
+    const bool later_given = store_->registeredAs(later, earlier);
+    const std::size_t from = later_given ? later : earlier;
+    const std::size_t to = later_given ? earlier : later;
+    const PoseHistory& to_T_from = *store_->directEdge(from, to);
+    EdgeSummary edge;
+    edge.from = store_->name(from);
+    edge.to = store_->name(to);
+    edge.isStatic = to_T_from.size() == 1 && to_T_from.begin()->first == 0.0;
+    edge.samples = to_T_from.size();
+    if (!edge.isStatic) {
+      edge.oldest = detail::registrationTime(*to_T_from.begin());
+      edge.newest = detail::registrationTime(*to_T_from.rbegin());
+    }
+    edges.push_back(std::move(edge));
+  });
+  return edges;
+}
+
+tkit::Connection TransformManager::connectTransformRegistered(
+    const std::function<void(const std::string&, const std::string&, long)>& slot) {
+  return registered_signal_.connect(slot);
 }
 
 TransformManager::TransformResult TransformManager::getTransformFromPoseMap(
