@@ -12,9 +12,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iomanip>
 #include <iostream>
+#include <limits>
+#include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -118,7 +122,17 @@ class FramesOptions : public zelvane::modules::OptionsParser {
          "mostrecent, extrapolated or interpolated")
         ("points", po::value<std::string>(&points_file),
          "File of points (x y z per line) given in --from, printed in --to; - reads standard input")
+        ("to-time", po::value<long>(&to_time),
+         "With --fixed: --from at --time placed in --to at this time, through the fixed frame")
+        ("fixed", po::value<std::string>(&fixed),
+         "Frame taken not to move between --time and --to-time (e.g. Global)")
+        ("history-window", po::value<double>(&history_window),
+         "Span of history kept per edge and staleness limit of lookups, in the time unit of "
+         "the pose file (default 1e10)")
         ("list", po::bool_switch(&list), "List the frames")
+        ("tree", po::bool_switch(&tree),
+         "Print the frame tree, each edge with its kind, samples and time span")
+        ("dot", po::bool_switch(&dot), "Print the frame tree as a Graphviz graph")
         ("store", po::value<std::string>(&store_file),
          "Write the graph as a settings file (loadable with -c)");
     // clang-format on
@@ -146,6 +160,16 @@ class FramesOptions : public zelvane::modules::OptionsParser {
     if (!points_file.empty() && from.empty()) {
       throw InvalidInputError("--points needs --from and --to");
     }
+    if ((options.count("to-time") != 0) != (options.count("fixed") != 0)) {
+      throw InvalidInputError("--to-time and --fixed go together");
+    }
+    two_times = options.count("fixed") != 0;
+    if (two_times && from.empty()) {
+      throw InvalidInputError("--to-time and --fixed need --from and --to");
+    }
+    if (options.count("history-window") != 0 && !(history_window >= 0.0)) {
+      throw InvalidInputError("--history-window must be 0 or more");
+    }
     time_given = options.count("time") != 0;
   }
 
@@ -156,8 +180,14 @@ class FramesOptions : public zelvane::modules::OptionsParser {
   bool time_given = false;
   std::string method_text;
   zelvane::TransformManager::InterpolationMethod method = zelvane::TransformManager::Interpolated;
+  long to_time = 0;
+  std::string fixed;
+  bool two_times = false;
+  double history_window = zelvane::TransformManager::TRANSFORM_HISTORY_WINDOW;
   std::string points_file;
   bool list = false;
+  bool tree = false;
+  bool dot = false;
   std::string store_file;
 
  private:
@@ -209,6 +239,126 @@ class Progress {
   std::chrono::steady_clock::time_point start_;
 };
 
+// The frame graph drawn as trees: each tree hangs from a frame that is given in no
+// other (the first such in frame order), so that with the usual registrations (sensor
+// in body, body in world) the world is on top. Children come in frame order.
+class FrameTree {
+ public:
+  explicit FrameTree(const zelvane::TransformManager& manager)
+      : frames_(manager.getFrames()), edges_(manager.getEdges()) {
+    for (std::size_t i = 0; i < edges_.size(); ++i) {
+      neighbours_[edges_[i].from].push_back(i);
+      neighbours_[edges_[i].to].push_back(i);
+      described_.insert(edges_[i].from);
+    }
+    for (std::size_t i = 0; i < frames_.size(); ++i) order_[frames_[i]] = i;
+    for (auto& [frame, edges] : neighbours_) {
+      std::sort(edges.begin(), edges.end(), [this, &frame = frame](std::size_t a, std::size_t b) {
+        return order_.at(other(a, frame)) < order_.at(other(b, frame));
+      });
+    }
+  }
+
+  void printText(std::ostream& out) const {
+    walk([&out, this](int depth, const std::string& frame, const std::string& parent,
+                      const zelvane::TransformManager::EdgeSummary* edge) {
+      out << std::string(2 * static_cast<std::size_t>(depth), ' ') << frame;
+      if (edge != nullptr) {
+        out << ": " << describe(*edge, ", ");
+        if (edge->from != frame) out << ", given as " << parent << " in " << frame;
+      }
+      out << '\n';
+    });
+  }
+
+  void printDot(std::ostream& out) const {
+    out << "digraph frames {\n  node [shape=box, fontname=\"sans\"];\n"
+        << "  edge [fontname=\"sans\", fontsize=10];\n";
+    walk([&out, this](int, const std::string& frame, const std::string& parent,
+                      const zelvane::TransformManager::EdgeSummary* edge) {
+      if (edge == nullptr) {
+        out << "  " << quoted(frame) << ";\n";
+        return;
+      }
+      std::string label = describe(*edge, "\\n");
+      if (edge->from != frame) label += "\\ngiven as " + escaped(parent) + " in " + escaped(frame);
+      out << "  " << quoted(parent) << " -> " << quoted(frame) << " [label=\"" << label << "\"];\n";
+    });
+    out << "}\n";
+  }
+
+ private:
+  using Visit = std::function<void(int depth, const std::string& frame, const std::string& parent,
+                                   const zelvane::TransformManager::EdgeSummary* edge)>;
+
+  const std::string& other(std::size_t edge, const std::string& frame) const {
+    return edges_[edge].from == frame ? edges_[edge].to : edges_[edge].from;
+  }
+
+  // Kind and time span of an edge, its parts joined by `separator`.
+  std::string describe(const zelvane::TransformManager::EdgeSummary& edge,
+                       const std::string& separator) const {
+    if (edge.isStatic) return "static";
+    return std::to_string(edge.samples) + (edge.samples == 1 ? " sample" : " samples") + separator +
+           "time " + std::to_string(edge.oldest) + " to " + std::to_string(edge.newest);
+  }
+
+  static std::string escaped(const std::string& text) {
+    std::string result;
+    for (const char c : text) {
+      if (c == '"' || c == '\\') result += '\\';
+      result += c;
+    }
+    return result;
+  }
+  static std::string quoted(const std::string& text) { return '"' + escaped(text) + '"'; }
+
+  // Every tree, depth first from its root; `edge` is null for a root.
+  void walk(const Visit& visit) const {
+    std::set<std::string> seen;
+    for (const std::string& start : frames_) {
+      if (seen.count(start) != 0) continue;
+      std::vector<std::string> tree = {start};  // the whole tree, in frame order
+      for (std::size_t i = 0; i < tree.size(); ++i) {
+        seen.insert(tree[i]);
+        for (const std::size_t edge : neighbourEdges(tree[i])) {
+          if (seen.insert(other(edge, tree[i])).second) tree.push_back(other(edge, tree[i]));
+        }
+      }
+      std::sort(tree.begin(), tree.end(), [this](const std::string& a, const std::string& b) {
+        return order_.at(a) < order_.at(b);
+      });
+      const auto root = std::find_if(tree.begin(), tree.end(), [this](const std::string& frame) {
+        return described_.count(frame) == 0;
+      });
+      visitFrom(root == tree.end() ? tree.front() : *root, "", nullptr, 0, visit);
+    }
+  }
+
+  void visitFrom(const std::string& frame, const std::string& parent,
+                 const zelvane::TransformManager::EdgeSummary* edge, int depth,
+                 const Visit& visit) const {
+    visit(depth, frame, parent, edge);
+    for (const std::size_t next : neighbourEdges(frame)) {
+      if (&edges_[next] != edge) {
+        visitFrom(other(next, frame), frame, &edges_[next], depth + 1, visit);
+      }
+    }
+  }
+
+  const std::vector<std::size_t>& neighbourEdges(const std::string& frame) const {
+    static const std::vector<std::size_t> none;
+    const auto it = neighbours_.find(frame);
+    return it == neighbours_.end() ? none : it->second;
+  }
+
+  std::vector<std::string> frames_;
+  std::vector<zelvane::TransformManager::EdgeSummary> edges_;
+  std::map<std::string, std::vector<std::size_t>> neighbours_;
+  std::map<std::string, std::size_t> order_;
+  std::set<std::string> described_;
+};
+
 // Owns the frame graph: fills it from the settings store and the pose file, then
 // answers the requests of the command line.
 class FrameGraphComponent : public LoggedComponent {
@@ -223,6 +373,7 @@ class FrameGraphComponent : public LoggedComponent {
   }
 
   void run() {
+    manager_.setHistoryWindow(options_.history_window);
     if (!options_.poses_file.empty() && !readPoses(options_.poses_file)) {
       status_ = EXIT_INPUT;
       return;
@@ -231,6 +382,11 @@ class FrameGraphComponent : public LoggedComponent {
       for (const std::string& frame : manager_.getFrames()) {
         std::cout << frame << '\n';
       }
+    }
+    if (options_.tree || options_.dot) {
+      const FrameTree tree(manager_);
+      if (options_.tree) tree.printText(std::cout);
+      if (options_.dot) tree.printDot(std::cout);
     }
     if (!options_.store_file.empty() && !store(options_.store_file)) {
       status_ = EXIT_INPUT;
@@ -343,27 +499,60 @@ class FrameGraphComponent : public LoggedComponent {
   int lookup() {
     const long time = options_.time_given ? options_.time : newest_time_;
     zelvane::Pose pose;
-    const auto result =
-        manager_.getTransform(options_.from, options_.to, time, options_.method, pose);
+    std::ostringstream what;
+    zelvane::TransformManager::TransformResult result;
+    if (options_.two_times) {
+      result =
+          manager_.getTransformThroughFixedFrame(options_.from, time, options_.to, options_.to_time,
+                                                 options_.fixed, options_.method, pose);
+      what << options_.from << " at time " << time << " in " << options_.to << " at time "
+           << options_.to_time << " through " << options_.fixed;
+    } else {
+      result = manager_.getTransform(options_.from, options_.to, time, options_.method, pose);
+      what << options_.from << " in " << options_.to << " at time " << time;
+    }
     if (result != zelvane::TransformManager::Success) {
-      std::cerr << "lookup of " << options_.from << " in " << options_.to << " at time " << time
-                << " failed: " << resultName(result) << std::endl;
+      std::cerr << "lookup of " << what.str() << " failed: " << resultName(result) << std::endl;
+      if (result == zelvane::TransformManager::OutOfRange) {
+        if (options_.two_times) {
+          printWorkingTimes(options_.from, options_.fixed);
+          printWorkingTimes(options_.fixed, options_.to);
+        } else {
+          printWorkingTimes(options_.from, options_.to);
+        }
+      }
       return EXIT_LOOKUP;
     }
     if (!options_.points_file.empty()) {
       return transformPoints(pose);
     }
-    print(pose, time);
+    print(pose, what.str());
     return 0;
   }
 
-  void print(const zelvane::Pose& pose, long time) const {
+  // After an OutOfRange: the times at which an interpolated lookup would succeed.
+  void printWorkingTimes(const std::string& from, const std::string& to) {
+    long oldest = 0;
+    long newest = 0;
+    const auto span = manager_.getCommonTimeSpan(from, to, oldest, newest);
+    std::cerr << "interpolated lookups of " << from << " in " << to;
+    if (span != zelvane::TransformManager::Success) {
+      std::cerr << " succeed at no time: the time spans of the edges between them do not overlap"
+                << std::endl;
+    } else if (oldest == std::numeric_limits<long>::min() &&
+               newest == std::numeric_limits<long>::max()) {
+      std::cerr << " succeed at every time" << std::endl;
+    } else {
+      std::cerr << " succeed from time " << oldest << " to " << newest << std::endl;
+    }
+  }
+
+  void print(const zelvane::Pose& pose, const std::string& what) const {
     const Eigen::Vector3f intrinsic = pose.toRotationIntrinsicYPR() * RADIANS_TO_DEGREES;
     const Eigen::Vector3f extrinsic = pose.toRotationExtrinsicYPR() * RADIANS_TO_DEGREES;
     const Eigen::Quaternionf& q = pose.orientation;
     std::cout << std::fixed << std::setprecision(6);
-    std::cout << options_.from << " in " << options_.to << " at time " << time << " ("
-              << options_.method_text << ")\n";
+    std::cout << what << " (" << options_.method_text << ")\n";
     std::cout << "position:   " << pose.position.x() << ' ' << pose.position.y() << ' '
               << pose.position.z() << '\n';
     std::cout << "quaternion: " << q.x() << ' ' << q.y() << ' ' << q.z() << ' ' << q.w()

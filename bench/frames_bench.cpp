@@ -1,12 +1,12 @@
 // Frame-graph lookups, registrations and loading, against tf2's BufferCore where it
 // is installed. Both libraries get identical inputs: the same frames, poses and
 // nanosecond time stamps.
+#include <malloc.h>
 #include <cmath>
 #include <cstdio>
 #include <memory>
 #include <random>
 #include <string>
-#include <malloc.h>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -26,7 +26,7 @@ using zelvane::Pose;
 using zelvane::TransformManager;
 
 constexpr long kEpoch = 1700000000L * 1000000000L;  // nanoseconds
-constexpr long kStep = 10L * 1000000L;               // 10 ms between samples
+constexpr long kStep = 10L * 1000000L;              // 10 ms between samples
 constexpr int kSamples = 100;
 
 // The pose of edge `edge` at sample `i`: a slow drive with a little wobble, so that
@@ -65,7 +65,9 @@ std::vector<Edge> branches(int chainEdges, int extra) {
     const int frames = chainEdges + 1 + k;
     std::uniform_int_distribution<int> parent(0, frames - 1);
     const int p = parent(rng);
-    result.push_back(Edge{"B" + std::to_string(k), p <= chainEdges ? frameName(p) : "B" + std::to_string(p - chainEdges - 1), 1000 + k});
+    result.push_back(Edge{"B" + std::to_string(k),
+                          p <= chainEdges ? frameName(p) : "B" + std::to_string(p - chainEdges - 1),
+                          1000 + k});
   }
   return result;
 }
@@ -156,11 +158,9 @@ struct LookupCase {
 
 Pose zelvaneLookup(TransformManager& manager, const LookupCase& c) {
   Pose result;
-  const auto code = manager.getTransform(frameName(c.chainEdges), frameName(0),
-                                         c.timed ? queryTime() : 0,
-                                         c.timed ? TransformManager::Interpolated
-                                                 : TransformManager::MostRecent,
-                                         result);
+  const auto code = manager.getTransform(
+      frameName(c.chainEdges), frameName(0), c.timed ? queryTime() : 0,
+      c.timed ? TransformManager::Interpolated : TransformManager::MostRecent, result);
   if (code != TransformManager::Success) {
     std::fprintf(stderr, "benchmark lookup failed with code %d\n", static_cast<int>(code));
     std::exit(1);
@@ -210,9 +210,10 @@ void checkLookup(const std::string& name, const LookupCase& c, double tolerance)
   setUp(manager, c);
   tf2::BufferCore buffer;
   setUp(buffer, c);
-  checkAgainstTf2(name, zelvaneLookup(manager, c),
-                  tf2Lookup(buffer, frameName(c.chainEdges), frameName(0), c.timed ? queryTime() : 0),
-                  tolerance);
+  checkAgainstTf2(
+      name, zelvaneLookup(manager, c),
+      tf2Lookup(buffer, frameName(c.chainEdges), frameName(0), c.timed ? queryTime() : 0),
+      tolerance);
 }
 #endif
 
@@ -225,6 +226,59 @@ void registerLookup(const std::string& name, const LookupCase& c, double toleran
 #endif
   benchmark::RegisterBenchmark((name + "/zelvane").c_str(), lookupZelvane, c);
 }
+
+// --- lookup between two times through a fixed frame -------------------------------
+
+// On the 3-edge chain F0 <- F1 <- F2 <- F3 with the fixed frame F0 at its end: F3 (a
+// sensor) at one time placed in F2 (the body) at another, through F0 (the world).
+const std::string kFixedFrom = frameName(3);
+const std::string kFixedTo = frameName(2);
+const std::string kFixed = frameName(0);
+long fixedFromTime() { return queryTime(); }
+long fixedToTime() { return sampleTime(kSamples / 2 + 10) + kStep / 4; }
+
+void fixedFrameZelvane(benchmark::State& state) {
+  TransformManager manager;
+  feed(manager, chain(3), kSamples);
+  Pose result;
+  for (auto _ : state) {
+    manager.getTransformThroughFixedFrame(kFixedFrom, fixedFromTime(), kFixedTo, fixedToTime(),
+                                          kFixed, TransformManager::Interpolated, result);
+    benchmark::ClobberMemory();
+  }
+}
+
+#ifdef ZELVANE_BENCH_WITH_TF2
+geometry_msgs::TransformStamped tf2FixedFrame(tf2::BufferCore& buffer) {
+  // tf2 names the target frame and time first.
+  return buffer.lookupTransform(kFixedTo, rosTime(fixedToTime()), kFixedFrom,
+                                rosTime(fixedFromTime()), kFixed);
+}
+
+void fixedFrameTf2(benchmark::State& state) {
+  tf2::BufferCore buffer;
+  feed(buffer, chain(3), kSamples);
+  for (auto _ : state) benchmark::DoNotOptimize(tf2FixedFrame(buffer));
+}
+
+// The half from F0 down to F2 runs against the registered direction: this library
+// blends the stored inverses, tf2 inverts the blend, and the two differ by the
+// curvature of the motion between samples (below 1e-5 here).
+void checkFixedFrame() {
+  TransformManager manager;
+  feed(manager, chain(3), kSamples);
+  tf2::BufferCore buffer;
+  feed(buffer, chain(3), kSamples);
+  Pose ours;
+  if (manager.getTransformThroughFixedFrame(kFixedFrom, fixedFromTime(), kFixedTo, fixedToTime(),
+                                            kFixed, TransformManager::Interpolated,
+                                            ours) != TransformManager::Success) {
+    std::fprintf(stderr, "benchmark fixed-frame lookup failed\n");
+    std::exit(1);
+  }
+  checkAgainstTf2("lookup_fixed_frame", ours, tf2FixedFrame(buffer), 1e-5);
+}
+#endif
 
 // --- registration ----------------------------------------------------------------
 
@@ -281,8 +335,8 @@ void checkRegistration() {
   Pose ours;
   manager.getTransform(edges[1].child, edges[1].parent, sampleTime(kSamples + 4),
                        TransformManager::Interpolated, ours);
-  checkAgainstTf2("register_sample",
-                  ours, tf2Lookup(buffer, edges[1].child, edges[1].parent, sampleTime(kSamples + 4)));
+  checkAgainstTf2("register_sample", ours,
+                  tf2Lookup(buffer, edges[1].child, edges[1].parent, sampleTime(kSamples + 4)));
 }
 #endif
 
@@ -326,7 +380,8 @@ void memorySteadyState(benchmark::State& state) {
     auto manager = std::make_unique<TransformManager>();
     for (long i = 0; i < kFeed; ++i) {
       for (const Edge& edge : edges) {
-        manager->setTransform(edge.child, edge.parent, samplePose(edge.id, i), kEpoch + i * kRateStep);
+        manager->setTransform(edge.child, edge.parent, samplePose(edge.id, i),
+                              kEpoch + i * kRateStep);
       }
     }
     after = heapBytesInUse();
@@ -349,8 +404,14 @@ void registerAll() {
     registerLookup("plot_chain_interp_" + std::to_string(edges), LookupCase{edges, 0, true}, 1e-5);
   }
   for (int frames : {10, 100, 10000}) {
-    registerLookup("plot_tree_interp_" + std::to_string(frames), LookupCase{3, frames - 4, true}, 1e-5);
+    registerLookup("plot_tree_interp_" + std::to_string(frames), LookupCase{3, frames - 4, true},
+                   1e-5);
   }
+#ifdef ZELVANE_BENCH_WITH_TF2
+  checkFixedFrame();
+  benchmark::RegisterBenchmark("lookup_fixed_frame/tf2", fixedFrameTf2);
+#endif
+  benchmark::RegisterBenchmark("lookup_fixed_frame/zelvane", fixedFrameZelvane);
 #ifdef ZELVANE_BENCH_WITH_TF2
   checkRegistration();
   benchmark::RegisterBenchmark("register_sample/tf2", registerTf2);

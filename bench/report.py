@@ -18,6 +18,7 @@ GOALS = {
     "lookup_chain10_interp": ("tf2", 0.5),
     "lookup_chain3_static": ("tf2", 0.5),
     "lookup_tree1000_interp": ("tf2", 0.5),
+    "lookup_fixed_frame": ("tf2", 0.5),
     "register_sample": ("tf2", 1.0),
     "iou_matrix_200x200": ("opencv", 0.1),
     "iou_pair_overlap": ("opencv", 17.0),

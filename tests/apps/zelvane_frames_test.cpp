@@ -102,6 +102,73 @@ TEST(ZelvaneFrames, FailedLookupPrintsTheResultNameAndExitsWithThree) {
   }
 }
 
+TEST(ZelvaneFrames, OutOfRangeSaysWhichTimesWork) {
+  const ProgramRun late = frames(VEHICLE + " " + DRIVE + " --from Sensor --to Global --time 31000");
+  EXPECT_EQ(late.status, 3);
+  EXPECT_THAT(late.err, HasSubstr("interpolated lookups of Sensor in Global succeed from time 0 "
+                                  "to 30000\n"));
+  // A shorter history window keeps the last second of the drive only.
+  const ProgramRun pruned =
+      frames(VEHICLE + " " + DRIVE + " --history-window 1000 --from Body --to Global --time 28000");
+  EXPECT_EQ(pruned.status, 3);
+  EXPECT_THAT(pruned.err, HasSubstr("succeed from time 29000 to 30000\n"));
+  // Through a fixed frame, each half says its own.
+  const ProgramRun two =
+      frames(VEHICLE + " " + DRIVE +
+             " --from Sensor --to Body --time 15000 --to-time 36000 --fixed Global");
+  EXPECT_EQ(two.status, 3);
+  EXPECT_THAT(two.err, HasSubstr("lookup of Sensor at time 15000 in Body at time 36000 through "
+                                 "Global failed: OutOfRange\n"));
+  EXPECT_THAT(two.err, HasSubstr("lookups of Sensor in Global succeed from time 0 to 30000\n"));
+  EXPECT_THAT(two.err, HasSubstr("lookups of Global in Body succeed from time 0 to 30000\n"));
+}
+
+TEST(ZelvaneFrames, PlacesWhatWasSeenAtOneTimeInTheBodyOfAnother) {
+  // On the straight start at 10 m/s: the sensor's origin at 5 s is 10 m ahead of the
+  // body at 4 s, plus the mount.
+  const ProgramRun run = frames(VEHICLE + " " + DRIVE +
+                                    " --from Sensor --to Body --time 5000 --to-time 4000"
+                                    " --fixed Global --points -",
+                                "0 0 0\n");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(run.out, StartsWith("11.79999"));
+  EXPECT_THAT(run.out, HasSubstr(" 0.200000 1.500000\n"));
+  const ProgramRun printed = frames(VEHICLE + " " + DRIVE +
+                                    " --from Sensor --to Body --time 5000 --to-time 4000"
+                                    " --fixed Global");
+  EXPECT_THAT(printed.out, StartsWith("Sensor at time 5000 in Body at time 4000 through Global "
+                                      "(interpolated)\nposition:   11.79999"));
+}
+
+TEST(ZelvaneFrames, DrawsTheFrameTreeAsTextAndAsGraphviz) {
+  const std::string tree = "Global\n  Body: 301 samples, time 0 to 30000\n    Sensor: static\n";
+  const ProgramRun text = frames(VEHICLE + " " + DRIVE + " --tree");
+  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_EQ(text.out, tree);
+  const ProgramRun dot = frames(VEHICLE + " " + DRIVE + " --dot");
+  ASSERT_EQ(dot.status, 0) << dot.err;
+  EXPECT_EQ(dot.out,
+            "digraph frames {\n  node [shape=box, fontname=\"sans\"];\n"
+            "  edge [fontname=\"sans\", fontsize=10];\n  \"Global\";\n"
+            "  \"Global\" -> \"Body\" [label=\"301 samples\\ntime 0 to 30000\"];\n"
+            "  \"Body\" -> \"Sensor\" [label=\"static\"];\n}\n");
+  // A pair registered the other way round, and a tree of its own with a quote in a name.
+  ScratchDir dir;
+  const std::string poses = dir.write("poses.csv",
+                                      "time,from,to,x,y,z,qx,qy,qz,qw\n"
+                                      "100,Body,Wheel,0,1,0,0,0,0,1\n"
+                                      "100,Cam \"1\",Mast,0,0,2,0,0,0,1\n"
+                                      "200,Cam \"1\",Mast,0,0,2,0,0,0,1\n");
+  const ProgramRun more = frames(VEHICLE + " --poses '" + poses + "' --tree --dot");
+  ASSERT_EQ(more.status, 0) << more.err;
+  EXPECT_THAT(more.out, StartsWith("Global\n  Body: static\n    Sensor: static\n"
+                                   "    Wheel: 1 sample, time 100 to 100, given as Body in Wheel\n"
+                                   "Mast\n  Cam \"1\": 2 samples, time 100 to 200\n"));
+  EXPECT_THAT(more.out,
+              HasSubstr("  \"Mast\" -> \"Cam \\\"1\\\"\" [label=\"2 samples\\ntime 100 to "
+                        "200\"];\n"));
+}
+
 TEST(ZelvaneFrames, TransformsPointsFromAFileAndFromStandardInput) {
   // Sensor in Body: the mount pitched by 5 degrees, so (10, 0, 0) drops by 10 sin 5.
   // 10 cos 5 = 9.961947 and 10 sin 5 = 0.871557, up to single-precision rounding.
@@ -194,6 +261,9 @@ TEST(ZelvaneFrames, StartUpErrorsExitWithOne) {
       {VEHICLE + " --from Body --to Global --method nearest", "--method must be mostrecent"},
       {VEHICLE + " --from Body", "--from and --to go together"},
       {VEHICLE + " --points -", "--points needs --from and --to"},
+      {VEHICLE + " --from Body --to Global --fixed Global", "--to-time and --fixed go together"},
+      {VEHICLE + " --to-time 5 --fixed Global", "--to-time and --fixed need --from and --to"},
+      {VEHICLE + " --history-window -1", "--history-window must be 0 or more"},
       {"-c /nonexistent/vehicle.xml", "Unable to read settings file /nonexistent/vehicle.xml"},
       {VEHICLE + " --log-level loud", "--log-level 'loud' is not valid"},
       {VEHICLE + " --log-props /nonexistent/log.properties",
