@@ -100,4 +100,46 @@ TEST(TransformManagerConcurrency, MixedOperationsFromSeveralThreadsStayConsisten
       TransformManager::Success);
 }
 
+TEST(TransformManagerConcurrency, QueriesAndNotificationsBesideAStream) {
+  TransformManager manager;
+  manager.setTransform("Sensor", "Body", makePose(V(1, 0, 0)), 0);
+  manager.setTransform("Body", "Global", makePose(V(0, 0, 0)), 1000);
+  std::atomic<long> notified{0};  // the newest time the slot has seen and looked up
+  manager.connectTransformRegistered([&](const std::string&, const std::string&, long time) {
+    Pose pose;
+    EXPECT_EQ(manager.getTransform("Sensor", "Global", time, TransformManager::Interpolated, pose),
+              TransformManager::Success);
+    notified = time;
+  });
+  std::atomic<bool> streaming{true};
+  std::thread stream([&] {
+    for (long i = 2; i <= 4 * kIterations; ++i) {
+      manager.setTransform("Body", "Global", makePose(V(i, 0, 0)), i * 1000);
+    }
+    streaming = false;
+  });
+  std::thread asker([&] {
+    long last_newest = 0;
+    while (streaming) {
+      long oldest = 0;
+      long newest = 0;
+      ASSERT_EQ(manager.getCommonTimeSpan("Sensor", "Global", oldest, newest),
+                TransformManager::Success);
+      EXPECT_GE(newest, last_newest);  // the stream only moves forward
+      last_newest = newest;
+      Pose pose;
+      EXPECT_EQ(manager.getTransformThroughFixedFrame("Sensor", newest, "Body", oldest, "Global",
+                                                      TransformManager::Interpolated, pose),
+                TransformManager::Success);
+      const std::vector<TransformManager::EdgeSummary> edges = manager.getEdges();
+      ASSERT_EQ(edges.size(), 2u);
+      EXPECT_LE(edges[1].oldest, edges[1].newest);
+      EXPECT_EQ(manager.setHistoryWindow(1e10), TransformManager::Success);
+    }
+  });
+  stream.join();
+  asker.join();
+  EXPECT_EQ(notified, 4L * kIterations * 1000);
+}
+
 }  // namespace
