@@ -1,0 +1,110 @@
+// Streams of registrations on a small frame graph, with times around every epoch that
+// matters (0, nanoseconds near 1.7e18, negative, near the limits of int64) and history
+// windows changed on the way. After each step:
+// - an `Interpolated` lookup succeeds exactly at the times `getCommonTimeSpan` gives;
+// - a lookup that succeeds at a time T >= 0 reports T (the graph holds no stamp of its
+//   own but 0);
+// - `getEdges` agrees with `historySize` in both directions.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <string>
+
+#include "geometry/pose.h"
+#include "geometry/transform_manager.h"
+
+namespace {
+
+using zelvane::Pose;
+using zelvane::TransformManager;
+
+class Bytes {
+ public:
+  Bytes(const unsigned char* data, size_t size) : data_(data), size_(size) {}
+  bool empty() const { return size_ == 0; }
+  unsigned char next() {
+    if (size_ == 0) return 0;
+    --size_;
+    return *data_++;
+  }
+  long delta() { return static_cast<std::int16_t>(next() << 8 | next()); }
+
+ private:
+  const unsigned char* data_;
+  size_t size_;
+};
+
+constexpr long kMin = std::numeric_limits<long>::min();
+constexpr long kMax = std::numeric_limits<long>::max();
+const long kBases[] = {
+    0, 1000, 1700000000000000000L, -1700000000000000000L, kMax - 40000000000L, kMin + 40000000000L};
+const long kScales[] = {1, 100, 1000000};
+const double kWindows[] = {1e10, 0, 1, 255, 1e3, std::numeric_limits<double>::infinity(), 1e19};
+// Pairs as registered; the last one closes a cycle once the others exist.
+const char* const kPairs[][2] = {{"A", "B"}, {"B", "C"}, {"C", "B"}, {"D", "C"}, {"A", "C"}};
+const char* const kFrames[] = {"A", "B", "C", "D"};
+
+long timeFrom(Bytes& in) {
+  const long base = kBases[in.next() % 6];
+  const long scale = kScales[in.next() % 3];
+  long time = 0;
+  if (__builtin_add_overflow(base, in.delta() * scale, &time)) return base;
+  return time;
+}
+
+void check(TransformManager& manager, long time) {
+  for (const char* from : kFrames) {
+    for (const char* to : kFrames) {
+      long oldest = 0;
+      long newest = 0;
+      const auto span = manager.getCommonTimeSpan(from, to, oldest, newest);
+      for (long t : {time, oldest, newest, oldest - (oldest > kMin), newest + (newest < kMax)}) {
+        Pose pose;
+        const auto found = manager.getTransform(from, to, t, TransformManager::Interpolated, pose);
+        const bool inside = span == TransformManager::Success && oldest <= t && t <= newest;
+        if ((found == TransformManager::Success) != inside) std::abort();
+        if (found == TransformManager::Success && t >= 0 && pose.timestamp != t &&
+            std::string(from) != to) {
+          std::abort();
+        }
+        if (manager.getTransform(from, to, t, TransformManager::Extrapolated, pose) ==
+                TransformManager::Success &&
+            t >= 0 && pose.timestamp != t && std::string(from) != to) {
+          std::abort();
+        }
+      }
+    }
+  }
+  for (const TransformManager::EdgeSummary& edge : manager.getEdges()) {
+    if (edge.samples != manager.historySize(edge.from, edge.to) ||
+        edge.samples != manager.historySize(edge.to, edge.from) || edge.samples == 0 ||
+        edge.oldest > edge.newest || (edge.isStatic && edge.samples != 1)) {
+      std::abort();
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
+  Bytes in(data, size);
+  TransformManager manager;
+  for (int step = 0; step < 64 && !in.empty(); ++step) {
+    const unsigned char op = in.next();
+    if (op < 160) {
+      const auto& pair = kPairs[op % 5];
+      Pose pose;
+      pose.position = Eigen::Vector3f(in.next() - 128.0f, in.next() - 128.0f, 0.0f);
+      pose.orientation =
+          Eigen::Quaternionf(Eigen::AngleAxisf(in.next() / 40.0f, Eigen::Vector3f::UnitZ()));
+      manager.setTransform(pair[0], pair[1], pose, timeFrom(in));
+    } else if (op < 176) {
+      manager.setHistoryWindow(kWindows[op % 7]);
+    } else {
+      check(manager, timeFrom(in));
+    }
+  }
+  check(manager, 0);
+  return 0;
+}
