@@ -44,14 +44,15 @@ class ZELVANE_SETTINGS_API SettingsManager : public LoggedComponent {
   /// xml:space="preserve"; the attribute itself is not kept. The text of an element
   /// that has child elements is always trimmed.
   /// Throws `std::runtime_error` naming the file and the reason when the file is
-  /// missing, unreadable or malformed; the tree is then unchanged.
+  /// missing, unreadable or malformed (a character reference to NUL included); the
+  /// tree is then unchanged.
   void addXML(const std::string& file);
 
   /// Writes the whole tree (not only the current node) under a root element
   /// "Settings". A value with blanks around it is written with xml:space="preserve",
   /// so that `addXML` reads every value back unchanged (the text of an element that
   /// has child elements aside). Throws `std::runtime_error` naming the file when it
-  /// cannot be written.
+  /// cannot be written or a key or value holds NUL (nothing is written then).
   void saveXML(const std::string& file) const;
 
   /// Makes the first child `name` of the current node current, creating it if absent.

@@ -1,9 +1,9 @@
 #include "settings_manager.h"
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 #include <stdexcept>
+#include <string_view>
 
 #include <boost/property_tree/xml_parser.hpp>
 
@@ -42,11 +42,11 @@ void merge(Tree& into, const Tree& from) {
 const char* const ATTRIBUTES = "<xmlattr>";
 // The XML attribute that says whether white space in an element is part of its text.
 const char* const SPACE = "xml:space";
-const char* const BLANKS = " \t\r\n";
+constexpr std::string_view BLANKS = " \t\r\n";
 
 bool hasOuterBlanks(const std::string& text) {
-  return !text.empty() && (std::strchr(BLANKS, text.front()) != nullptr ||
-                           std::strchr(BLANKS, text.back()) != nullptr);
+  return !text.empty() && (BLANKS.find(text.front()) != std::string_view::npos ||
+                           BLANKS.find(text.back()) != std::string_view::npos);
 }
 
 // True when `node` has no child elements (attributes aside): its text is a value
@@ -73,10 +73,15 @@ bool takeSpaceMode(Tree& node, bool inherited) {
 
 // Values lose the blanks around them, so that indented files read naturally, but keep
 // the ones inside. A value under xml:space="preserve" (which `saveXML` writes for a
-// value with blanks around it) is kept whole.
+// value with blanks around it) is kept whole. Throws `std::invalid_argument` for a
+// NUL character (the reader turns "&#0;" into one), which no XML file can carry, so
+// that nothing is loaded that could not be saved and read again.
 void readValues(Tree& node, bool preserve) {
   preserve = takeSpaceMode(node, preserve);
   std::string& data = node.data();
+  if (data.find('\0') != std::string::npos) {
+    throw std::invalid_argument("a character reference stands for NUL, which XML does not allow");
+  }
   if (!(preserve && holdsValue(node))) {
     const auto first = data.find_first_not_of(BLANKS);
     if (first == std::string::npos) {
@@ -89,13 +94,21 @@ void readValues(Tree& node, bool preserve) {
 }
 
 // Marks every value with blanks around it xml:space="preserve", so that `addXML`
-// keeps them; other values are written as they are.
-void markPreservedValues(Tree& node) {
-  if (hasOuterBlanks(node.data()) && holdsValue(node)) {
+// keeps them; other values are written as they are. `attribute` is true inside an
+// element's attributes, whose values are never marked. Throws
+// `std::invalid_argument` for a key or value holding NUL, which a file cannot carry.
+void prepareForWriting(Tree& node, bool attribute) {
+  if (node.data().find('\0') != std::string::npos) {
+    throw std::invalid_argument("a value holds the character NUL, which XML cannot carry");
+  }
+  if (!attribute && hasOuterBlanks(node.data()) && holdsValue(node)) {
     node.put(Tree::path_type(std::string(ATTRIBUTES) + '\n' + SPACE, '\n'), "preserve");
   }
   for (auto& child : node) {
-    if (child.first != ATTRIBUTES) markPreservedValues(child.second);
+    if (child.first.find('\0') != std::string::npos) {
+      throw std::invalid_argument("a key holds the character NUL, which XML cannot carry");
+    }
+    prepareForWriting(child.second, attribute || child.first == ATTRIBUTES);
   }
 }
 
@@ -188,7 +201,11 @@ void SettingsManager::addXML(const std::string& file) {
                              "': expected a single root element, found " +
                              std::to_string(document.size()));
   }
-  readValues(document, false);
+  try {
+    readValues(document, false);
+  } catch (const std::invalid_argument& e) {
+    throw std::runtime_error("cannot read settings file '" + file + "': " + e.what());
+  }
   // Merging into the shared tree would change what copies see, so merge into our
   // own tree; the current node is found again by its steps afterwards.
   Tree merged = *tree_;
@@ -200,7 +217,11 @@ void SettingsManager::addXML(const std::string& file) {
 
 void SettingsManager::saveXML(const std::string& file) const {
   Tree document;
-  markPreservedValues(document.add_child("Settings", *tree_));
+  try {
+    prepareForWriting(document.add_child("Settings", *tree_), false);
+  } catch (const std::invalid_argument& e) {
+    throw std::runtime_error("cannot write settings file '" + file + "': " + e.what());
+  }
   try {
     boost::property_tree::write_xml(
         file, document, std::locale(),

@@ -1,6 +1,7 @@
 #include "settings_manager.h"
 
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -154,6 +155,24 @@ TEST(SettingsXml, BlanksAroundAValueSurviveSaveAndLoad) {
   EXPECT_EQ(written.get<std::string>("C.d"), " y ");
   EXPECT_EQ(written.get<std::string>("C.E.f"), "z");
   EXPECT_FALSE(written.exists("b.<xmlattr>"));  // the mark is not a setting
+}
+
+// A reference such as "&#0;" reads as NUL, which no XML file can hold: refused on
+// reading, and on writing for a value set in memory, so a saved file always loads.
+TEST(SettingsXml, NulIsRefusedOnReadingAndWriting) {
+  ScratchDir dir;
+  SettingsManager settings;
+  for (const char* text : {"<S><a>x&#0;y</a></S>", "<S><a b='&#x0;'/></S>", "<S><a>&#;</a></S>"}) {
+    const std::string file = dir.write("nul.xml", text);
+    const std::string err = errorOf([&] { settings.addXML(file); });
+    EXPECT_NE(err.find(file + "': a character reference stands for NUL"), std::string::npos)
+        << text << ": " << err;
+    EXPECT_TRUE(settings.tree().empty()) << text;
+  }
+  settings.set<std::string>("a", std::string("x\0y", 3));
+  const std::string out = dir.path("out.xml");
+  EXPECT_NE(errorOf([&] { settings.saveXML(out); }).find(out), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(out));
 }
 
 TEST(SettingsValues, TypedReadsAndTheirErrors) {
