@@ -104,6 +104,7 @@ TEST(TransformManagerConcurrency, QueriesAndNotificationsBesideAStream) {
   TransformManager manager;
   manager.setTransform("Sensor", "Body", makePose(V(1, 0, 0)), 0);
   manager.setTransform("Body", "Global", makePose(V(0, 0, 0)), 1000);
+  manager.setTransform("Body", "Global", makePose(V(1, 0, 0)), 2000);  // spans end at samples
   std::atomic<long> notified{0};  // the newest time the slot has seen and looked up
   manager.connectTransformRegistered([&](const std::string&, const std::string&, long time) {
     Pose pose;
@@ -113,7 +114,7 @@ TEST(TransformManagerConcurrency, QueriesAndNotificationsBesideAStream) {
   });
   std::atomic<bool> streaming{true};
   std::thread stream([&] {
-    for (long i = 2; i <= 4 * kIterations; ++i) {
+    for (long i = 3; i <= 4 * kIterations; ++i) {
       manager.setTransform("Body", "Global", makePose(V(i, 0, 0)), i * 1000);
     }
     streaming = false;
