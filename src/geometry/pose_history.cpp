@@ -57,6 +57,17 @@ std::int64_t blendTimestamp(std::int64_t first, std::int64_t second, float ratio
   return sum;
 }
 
+// Position and orientation of `first` and `second` blended at `ratio`, timestamp 0.
+Pose blendPoses(const Pose& first, const Pose& second, float ratio) {
+  Pose blended;
+  const float keep = 1.0f - ratio;
+  for (int i = 0; i < 3; ++i) {
+    blended.position[i] = std::fma(second.position[i], ratio, first.position[i] * keep);
+  }
+  blended.orientation = first.orientation.slerp(ratio, second.orientation);
+  return blended;
+}
+
 void store(Pose& stored, const Pose& pose, long time) {
   stored = pose;
   if (time != 0) stored.timestamp = time;
@@ -139,23 +150,37 @@ Result sampleHistory(const PoseHistory& history, long time, Method method, doubl
   }
 
   // Keys are times rounded to double: the entry under the key of `time` may hold a
-  // sample registered after it, and then it is the one after `time`.
+  // sample registered after it, and then it is the one after `time`. Each entry's
+  // registration time is read once.
   auto after = history.upper_bound(static_cast<double>(time));
-  if (after != history.begin() && registrationTime(*std::prev(after)) > time) --after;
   if (after == history.begin()) return TransformManager::OutOfRange;  // before the oldest
-  const auto exact = std::prev(after);
-  if (registrationTime(*exact) == time) {
-    result = exact->second;
+  auto before = std::prev(after);
+  std::int64_t before_time = registrationTime(*before);
+  std::int64_t after_time = 0;
+  if (before_time == time) {
+    result = before->second;
     return TransformManager::Success;
   }
-  if (after == history.end()) after = exact;  // past the newest
-  const std::int64_t after_time = registrationTime(*after);
-  if (beyondWindow(time, after_time, window)) {
-    result = after->second;
-    return TransformManager::OutOfRange;
+  if (before_time > time) {
+    after = before;
+    after_time = before_time;
+    if (after == history.begin()) return TransformManager::OutOfRange;  // before the oldest
+    before = std::prev(after);
+    before_time = registrationTime(*before);
+  } else if (after == history.end()) {  // past the newest: the two newest, or the one
+    after = before;
+    after_time = before_time;
+    if (before != history.begin()) {
+      before = std::prev(before);
+      before_time = registrationTime(*before);
+    }
+    if (beyondWindow(time, after_time, window)) {
+      result = after->second;
+      return TransformManager::OutOfRange;
+    }
+  } else {
+    after_time = registrationTime(*after);
   }
-  const auto before = after == history.begin() ? after : std::prev(after);
-  const std::int64_t before_time = registrationTime(*before);
 
   if (logger.isEnabled(Logger::TRACE_LEVEL)) {
     logger.traceStream() << SEARCHING_PREFIX << time;
@@ -171,13 +196,14 @@ Result sampleHistory(const PoseHistory& history, long time, Method method, doubl
     logger.warn(INTERPOLATED_OUT_OF_RANGE);
     return TransformManager::OutOfRange;
   }
-  const double ratio = ratioOf(time, before_time, after_time);
-  result = interpolatePoses(before->second, after->second, static_cast<float>(ratio));
+  const float ratio = static_cast<float>(ratioOf(time, before_time, after_time));
+  result = blendPoses(before->second, after->second, ratio);
   // Samples stamped with their registration times blend to `time` itself; forming it
   // from the float ratio would lose the last digits of nanosecond stamps.
-  if (before->second.timestamp == before_time && after->second.timestamp == after_time) {
-    result.timestamp = time;
-  }
+  result.timestamp =
+      before->second.timestamp == before_time && after->second.timestamp == after_time
+          ? time
+          : blendTimestamp(before->second.timestamp, after->second.timestamp, ratio);
   return TransformManager::Success;
 }
 
@@ -198,12 +224,7 @@ bool interpolationSpan(const PoseHistory& history, double window, std::int64_t& 
 }
 
 Pose interpolatePoses(const Pose& first, const Pose& second, float ratio) {
-  Pose blended;
-  const float keep = 1.0f - ratio;
-  for (int i = 0; i < 3; ++i) {
-    blended.position[i] = std::fma(second.position[i], ratio, first.position[i] * keep);
-  }
-  blended.orientation = first.orientation.slerp(ratio, second.orientation);
+  Pose blended = blendPoses(first, second, ratio);
   blended.timestamp = blendTimestamp(first.timestamp, second.timestamp, ratio);
   return blended;
 }
