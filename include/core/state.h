@@ -53,6 +53,19 @@ struct ZELVANE_CORE_API State {
   /// Box extents and anchor, in the object's own axes.
   boost::optional<Dimensions<float, frames::Trackable>> dimensions;
 
+  /// A box-shaped state in one call: the tracked point at `position` with
+  /// `positionCovariance`, `heading` (radians, counter-clockwise from the frame's x axis)
+  /// with `headingVariance`, and the box `length` (along the heading) x `width` x
+  /// `height` with `anchor`, the offset from the box centre to the tracked point in the
+  /// object's own axes ((0, 0, 0): the position is the box centre). Velocity,
+  /// acceleration and heading rate stay absent. Nothing is validated.
+  ///
+  ///     const State car = State::box({12.0f, -3.5f, 0.8f}, 0.1f, 4.5f, 1.8f, 1.5f);
+  static State box(const Eigen::Vector3f& position, float heading, float length, float width,
+                   float height, const tkit::Cart<float, frames::Trackable>& anchor = {},
+                   const Eigen::Matrix3f& positionCovariance = Eigen::Matrix3f::Zero(),
+                   float headingVariance = 0.0f);
+
   /// The horizontal projection of `value`: mean (x, y) and the upper-left 2x2 block of
   /// the covariance, nothing renormalised. Absent in, absent out. Reads nothing of
   /// `this`.
@@ -181,10 +194,9 @@ struct ZELVANE_CORE_API StateValues {
   float headingRate;
 };
 
-/// Tolerant float equality: a == b, or |a - b| <= 2^-23, or |a - b| <= max(a, b) *
-/// 2^-23 with the signed maximum (so two negative values only pass the absolute
-/// test). NaN is unequal to everything, itself included; an infinity equals only
-/// itself.
+/// Tolerant float equality, in single precision: a == b, or |a - b| <= 2^-23, or
+/// |a - b| <= max(|a|, |b|) * 2^-23 (the same relative tolerance on both sides of 0).
+/// NaN is unequal to everything, itself included; an infinity equals only itself.
 ZELVANE_CORE_API bool approximatelyEqual(float a, float b);
 
 /// `values == state`, with the operands in the other order.

@@ -1,0 +1,259 @@
+#include "core/footprint_pairs.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <stdexcept>
+#include <string>
+
+#include "core/footprint.h"
+
+namespace zelvane {
+namespace core {
+namespace {
+
+// Axis-aligned bounds of a footprint, in double (exact for the float corners).
+struct Bounds {
+  double lowX;
+  double lowY;
+  double highX;
+  double highY;
+};
+
+Bounds boundsOf(const detail::Corners& corners) {
+  Bounds bounds{corners[0].x(), corners[0].y(), corners[0].x(), corners[0].y()};
+  for (std::size_t k = 1; k < 4; ++k) {
+    bounds.lowX = std::min(bounds.lowX, static_cast<double>(corners[k].x()));
+    bounds.lowY = std::min(bounds.lowY, static_cast<double>(corners[k].y()));
+    bounds.highX = std::max(bounds.highX, static_cast<double>(corners[k].x()));
+    bounds.highY = std::max(bounds.highY, static_cast<double>(corners[k].y()));
+  }
+  return bounds;
+}
+
+// Closed intervals meet on both axes.
+bool meet(const Bounds& p, const Bounds& q) {
+  return p.lowX <= q.highX && q.lowX <= p.highX && p.lowY <= q.highY && q.lowY <= p.highY;
+}
+
+// Open intervals meet on both axes: exactly the pairs that `boundingBoxesApart` does
+// not reject, so these and only these can have an overlap above 0.
+bool overlapWithArea(const Bounds& p, const Bounds& q) {
+  return p.lowX < q.highX && q.lowX < p.highX && p.lowY < q.highY && q.lowY < p.highY;
+}
+
+// The corners of every state, computed once, and which states have a footprint at all.
+struct Footprints {
+  explicit Footprints(const std::vector<State>& states)
+      : corners(states.size()), present(states.size(), 0) {
+    for (std::size_t i = 0; i < states.size(); ++i) {
+      if (!states[i].position) continue;
+      corners[i] = detail::cornersOf(states[i]);
+      present[i] = detail::allFinite(corners[i]);
+    }
+  }
+  std::vector<detail::Corners> corners;
+  std::vector<char> present;
+};
+
+// A uniform grid over bounding boxes. Each box is listed in every cell it covers; a
+// query visits the cells its own box covers and reports a listed box once, from the
+// cell that holds the lower-left corner of the two boxes' common part (that cell is
+// covered by both, whatever the rounding, since the cell of a coordinate never
+// decreases as the coordinate grows).
+class BoxGrid {
+ public:
+  struct Entry {
+    Bounds bounds;
+    std::size_t index;
+  };
+
+  explicit BoxGrid(const std::vector<Entry>& entries) {
+    if (entries.empty()) return;
+    chooseCells(entries);
+    start_.assign(static_cast<std::size_t>(columns_) * rows_ + 1, 0);
+    for (const Entry& e : entries) {
+      forCells(e.bounds, [&](std::size_t cell) { ++start_[cell + 1]; });
+    }
+    for (std::size_t c = 1; c < start_.size(); ++c) start_[c] += start_[c - 1];
+    listed_.resize(start_.back());
+    std::vector<std::size_t> fill(start_.begin(), start_.end() - 1);
+    for (const Entry& e : entries) {
+      forCells(e.bounds, [&](std::size_t cell) { listed_[fill[cell]++] = e; });
+    }
+  }
+
+  /// Calls `visit(entry)` once for every listed entry whose bounds meet `query`
+  /// (closed intervals), in no particular order.
+  template <class Visit>
+  void forEachMeeting(const Bounds& query, Visit visit) const {
+    if (listed_.empty()) return;
+    const int x0 = column(query.lowX), x1 = column(query.highX);
+    const int y0 = row(query.lowY), y1 = row(query.highY);
+    for (int y = y0; y <= y1; ++y) {
+      for (int x = x0; x <= x1; ++x) {
+        const std::size_t cell = static_cast<std::size_t>(y) * columns_ + x;
+        for (std::size_t k = start_[cell]; k < start_[cell + 1]; ++k) {
+          const Entry& e = listed_[k];
+          if (!meet(query, e.bounds)) continue;
+          if (column(std::max(query.lowX, e.bounds.lowX)) != x ||
+              row(std::max(query.lowY, e.bounds.lowY)) != y) {
+            continue;
+          }
+          visit(e);
+        }
+      }
+    }
+  }
+
+ private:
+  // About one cell per box, each cell about as wide as a typical box (the median of
+  // the larger sides), never more than about five cells per box however the boxes are
+  // spread.
+  void chooseCells(const std::vector<Entry>& entries) {
+    const double count = static_cast<double>(entries.size());
+    std::vector<double> sides;
+    sides.reserve(entries.size());
+    Bounds region = entries.front().bounds;
+    for (const Entry& e : entries) {
+      sides.push_back(std::max(e.bounds.highX - e.bounds.lowX, e.bounds.highY - e.bounds.lowY));
+      region.lowX = std::min(region.lowX, e.bounds.lowX);
+      region.lowY = std::min(region.lowY, e.bounds.lowY);
+      region.highX = std::max(region.highX, e.bounds.highX);
+      region.highY = std::max(region.highY, e.bounds.highY);
+    }
+    const auto middle = sides.begin() + static_cast<std::ptrdiff_t>(sides.size() / 2);
+    std::nth_element(sides.begin(), middle, sides.end());
+    const double width = region.highX - region.lowX;
+    const double height = region.highY - region.lowY;
+    const double cell = std::max({*middle, std::sqrt(width * height / count),
+                                  width / (2.0 * count + 2.0), height / (2.0 * count + 2.0)});
+    originX_ = region.lowX;
+    originY_ = region.lowY;
+    // A region without extent, or one that a widening made infinite, is one cell.
+    if (!(cell > 0.0) || !std::isfinite(width) || !std::isfinite(height)) return;
+    columns_ = static_cast<int>(width / cell) + 1;
+    rows_ = static_cast<int>(height / cell) + 1;
+    scale_ = 1.0 / cell;
+  }
+
+  static int cellIndex(double value, double origin, double scale, int count) {
+    const double c = (value - origin) * scale;
+    if (!(c >= 1.0)) return 0;  // also NaN, from an infinite bound of a widened box
+    if (c >= count) return count - 1;
+    return static_cast<int>(c);
+  }
+  int column(double x) const { return cellIndex(x, originX_, scale_, columns_); }
+  int row(double y) const { return cellIndex(y, originY_, scale_, rows_); }
+
+  template <class Each>
+  void forCells(const Bounds& bounds, Each each) const {
+    const int x0 = column(bounds.lowX), x1 = column(bounds.highX);
+    const int y0 = row(bounds.lowY), y1 = row(bounds.highY);
+    for (int y = y0; y <= y1; ++y) {
+      for (int x = x0; x <= x1; ++x) each(static_cast<std::size_t>(y) * columns_ + x);
+    }
+  }
+
+  double originX_ = 0.0;
+  double originY_ = 0.0;
+  double scale_ = 0.0;
+  int columns_ = 1;
+  int rows_ = 1;
+  std::vector<std::size_t> start_;
+  std::vector<Entry> listed_;
+};
+
+// Visits, for every `a[i]` with a footprint in index order, the listed boxes of `b`
+// that meet its box, and collects the pairs that `evaluate` accepts (it returns whether
+// to keep the pair and sets its value), ordered by i then j.
+template <class Evaluate>
+std::vector<FootprintPair> collectPairs(const Footprints& a, const BoxGrid& grid,
+                                        Evaluate evaluate) {
+  std::vector<FootprintPair> pairs;
+  std::vector<FootprintPair> row;
+  for (std::size_t i = 0; i < a.corners.size(); ++i) {
+    if (!a.present[i]) continue;
+    const Bounds query = boundsOf(a.corners[i]);
+    row.clear();
+    grid.forEachMeeting(query, [&](const BoxGrid::Entry& e) {
+      double v = 0.0;
+      if (evaluate(i, query, e, v)) row.push_back(FootprintPair{i, e.index, v});
+    });
+    std::sort(row.begin(), row.end(),
+              [](const FootprintPair& p, const FootprintPair& q) { return p.second < q.second; });
+    pairs.insert(pairs.end(), row.begin(), row.end());
+  }
+  return pairs;
+}
+
+}  // namespace
+
+std::vector<FootprintPair> overlapPairs(const std::vector<State>& a, const std::vector<State>& b,
+                                        double threshold) {
+  if (!(threshold >= 0.0)) {
+    throw std::invalid_argument("overlapPairs: the threshold must be 0 or above, not " +
+                                std::to_string(threshold));
+  }
+  const Footprints fa(a);
+  const Footprints fb(b);
+  std::vector<BoxGrid::Entry> entries;
+  for (std::size_t j = 0; j < b.size(); ++j) {
+    if (fb.present[j]) entries.push_back(BoxGrid::Entry{boundsOf(fb.corners[j]), j});
+  }
+  const BoxGrid grid(entries);
+  return collectPairs(
+      fa, grid, [&](std::size_t i, const Bounds& query, const BoxGrid::Entry& e, double& value) {
+        if (!overlapWithArea(query, e.bounds)) return false;
+        value = detail::intersectionOverUnion(fa.corners[i], fb.corners[e.index]);
+        return value > threshold;
+      });
+}
+
+std::vector<FootprintPair> distancePairs(const std::vector<State>& a, const std::vector<State>& b,
+                                         double gate) {
+  if (std::isnan(gate)) throw std::invalid_argument("distancePairs: the gate is NaN");
+  if (gate < 0.0) return {};
+  const Footprints fa(a);
+  const Footprints fb(b);
+  std::vector<BoxGrid::Entry> entries;
+  for (std::size_t j = 0; j < b.size(); ++j) {
+    if (!fb.present[j]) continue;
+    Bounds bounds = boundsOf(fb.corners[j]);
+    // The corner distance is never below the gap between the bounding boxes, but its
+    // rounding (a point projected onto a segment, in the footprints' own coordinates)
+    // may bring it a few units of the last place below; the widening allows far more.
+    const double far = std::max({std::abs(bounds.lowX), std::abs(bounds.lowY),
+                                 std::abs(bounds.highX), std::abs(bounds.highY)});
+    const double widening = gate + 1e-8 * (gate + far);
+    bounds.lowX -= widening;
+    bounds.lowY -= widening;
+    bounds.highX += widening;
+    bounds.highY += widening;
+    entries.push_back(BoxGrid::Entry{bounds, j});
+  }
+  const BoxGrid grid(entries);
+  return collectPairs(fa, grid,
+                      [&](std::size_t i, const Bounds&, const BoxGrid::Entry& e, double& value) {
+                        value = detail::cornerDistance(fa.corners[i], fb.corners[e.index]);
+                        return value <= gate;
+                      });
+}
+
+Eigen::MatrixXd overlapMatrix(const std::vector<State>& a, const std::vector<State>& b) {
+  const Footprints fa(a);
+  const Footprints fb(b);
+  Eigen::MatrixXd matrix(static_cast<Eigen::Index>(a.size()), static_cast<Eigen::Index>(b.size()));
+  for (std::size_t j = 0; j < b.size(); ++j) {
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      matrix(static_cast<Eigen::Index>(i), static_cast<Eigen::Index>(j)) =
+          fa.present[i] && fb.present[j] ? detail::overlapOfCorners(fa.corners[i], fb.corners[j])
+                                         : std::numeric_limits<double>::quiet_NaN();
+    }
+  }
+  return matrix;
+}
+
+}  // namespace core
+}  // namespace zelvane
