@@ -6,6 +6,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "core/footprint.h"
 
@@ -13,24 +14,37 @@ namespace zelvane {
 namespace core {
 namespace {
 
-// Axis-aligned bounds of a footprint, in double (exact for the float corners).
+// Axis-aligned bounds of a footprint: exact for the float corners. Kept in single
+// precision so that a grid entry of a large set stays small.
 struct Bounds {
-  double lowX;
-  double lowY;
-  double highX;
-  double highY;
+  float lowX;
+  float lowY;
+  float highX;
+  float highY;
 };
 
 Bounds boundsOf(const detail::Corners& corners) {
   Bounds bounds{corners[0].x(), corners[0].y(), corners[0].x(), corners[0].y()};
   for (std::size_t k = 1; k < 4; ++k) {
-    bounds.lowX = std::min(bounds.lowX, static_cast<double>(corners[k].x()));
-    bounds.lowY = std::min(bounds.lowY, static_cast<double>(corners[k].y()));
-    bounds.highX = std::max(bounds.highX, static_cast<double>(corners[k].x()));
-    bounds.highY = std::max(bounds.highY, static_cast<double>(corners[k].y()));
+    bounds.lowX = std::min(bounds.lowX, corners[k].x());
+    bounds.lowY = std::min(bounds.lowY, corners[k].y());
+    bounds.highX = std::max(bounds.highX, corners[k].x());
+    bounds.highY = std::max(bounds.highY, corners[k].y());
   }
   return bounds;
 }
+
+// The largest float not above `value` / the smallest not below it (infinite beyond
+// the float range).
+float floatBelow(double value) {
+  constexpr double kMax = std::numeric_limits<float>::max();
+  if (value < -kMax) return -std::numeric_limits<float>::infinity();
+  const float f = static_cast<float>(std::min(value, kMax));
+  return static_cast<double>(f) > value ? std::nextafter(f, -std::numeric_limits<float>::infinity())
+                                        : f;
+}
+
+float floatAbove(double value) { return -floatBelow(-value); }
 
 // Closed intervals meet on both axes.
 bool meet(const Bounds& p, const Bounds& q) {
@@ -64,24 +78,49 @@ struct Footprints {
 // decreases as the coordinate grows).
 class BoxGrid {
  public:
+  /// A footprint of one list: its bounds (maybe widened), its corners and its index.
+  /// The corners travel with the bounds so that a query reads one place in memory.
   struct Entry {
     Bounds bounds;
+    detail::Corners corners;
     std::size_t index;
   };
 
-  explicit BoxGrid(const std::vector<Entry>& entries) {
-    if (entries.empty()) return;
-    chooseCells(entries);
+  /// Takes the footprints of one list and buckets them (their order is not kept).
+  explicit BoxGrid(std::vector<Entry> entries) : entries_(std::move(entries)) {
+    if (entries_.empty()) return;
+    chooseCells(entries_);
     start_.assign(static_cast<std::size_t>(columns_) * rows_ + 1, 0);
-    for (const Entry& e : entries) {
+    // In cell order the cell lists below fill almost front to back, and the corners a
+    // query reads next lie near the ones it has just read.
+    sortByCell(entries_);
+    for (const Entry& e : entries_) {
       forCells(e.bounds, [&](std::size_t cell) { ++start_[cell + 1]; });
     }
     for (std::size_t c = 1; c < start_.size(); ++c) start_[c] += start_[c - 1];
     listed_.resize(start_.back());
     std::vector<std::size_t> fill(start_.begin(), start_.end() - 1);
-    for (const Entry& e : entries) {
-      forCells(e.bounds, [&](std::size_t cell) { listed_[fill[cell]++] = e; });
+    for (std::size_t slot = 0; slot < entries_.size(); ++slot) {
+      forCells(entries_[slot].bounds, [&](std::size_t cell) {
+        listed_[fill[cell]++] = Listed{entries_[slot].bounds, slot};
+      });
     }
+  }
+
+  bool empty() const { return listed_.empty(); }
+
+  /// Reorders `entries` by the cell of their lower-left corner (a counting sort:
+  /// linear in the entries and the cells).
+  void sortByCell(std::vector<Entry>& entries) const {
+    std::vector<std::size_t> count(start_.size(), 0);
+    const auto cellOf = [&](const Entry& e) {
+      return static_cast<std::size_t>(row(e.bounds.lowY)) * columns_ + column(e.bounds.lowX);
+    };
+    for (const Entry& e : entries) ++count[cellOf(e) + 1];
+    for (std::size_t c = 1; c < count.size(); ++c) count[c] += count[c - 1];
+    std::vector<Entry> sorted(entries.size());
+    for (const Entry& e : entries) sorted[count[cellOf(e)]++] = e;
+    entries.swap(sorted);
   }
 
   /// Calls `visit(entry)` once for every listed entry whose bounds meet `query`
@@ -95,13 +134,13 @@ class BoxGrid {
       for (int x = x0; x <= x1; ++x) {
         const std::size_t cell = static_cast<std::size_t>(y) * columns_ + x;
         for (std::size_t k = start_[cell]; k < start_[cell + 1]; ++k) {
-          const Entry& e = listed_[k];
-          if (!meet(query, e.bounds)) continue;
-          if (column(std::max(query.lowX, e.bounds.lowX)) != x ||
-              row(std::max(query.lowY, e.bounds.lowY)) != y) {
+          const Listed& listed = listed_[k];
+          if (!meet(query, listed.bounds)) continue;
+          if (column(std::max(query.lowX, listed.bounds.lowX)) != x ||
+              row(std::max(query.lowY, listed.bounds.lowY)) != y) {
             continue;
           }
-          visit(e);
+          visit(entries_[listed.slot]);
         }
       }
     }
@@ -117,7 +156,8 @@ class BoxGrid {
     sides.reserve(entries.size());
     Bounds region = entries.front().bounds;
     for (const Entry& e : entries) {
-      sides.push_back(std::max(e.bounds.highX - e.bounds.lowX, e.bounds.highY - e.bounds.lowY));
+      sides.push_back(std::max(static_cast<double>(e.bounds.highX) - e.bounds.lowX,
+                               static_cast<double>(e.bounds.highY) - e.bounds.lowY));
       region.lowX = std::min(region.lowX, e.bounds.lowX);
       region.lowY = std::min(region.lowY, e.bounds.lowY);
       region.highX = std::max(region.highX, e.bounds.highX);
@@ -125,8 +165,8 @@ class BoxGrid {
     }
     const auto middle = sides.begin() + static_cast<std::ptrdiff_t>(sides.size() / 2);
     std::nth_element(sides.begin(), middle, sides.end());
-    const double width = region.highX - region.lowX;
-    const double height = region.highY - region.lowY;
+    const double width = static_cast<double>(region.highX) - region.lowX;
+    const double height = static_cast<double>(region.highY) - region.lowY;
     const double cell = std::max({*middle, std::sqrt(width * height / count),
                                   width / (2.0 * count + 2.0), height / (2.0 * count + 2.0)});
     originX_ = region.lowX;
@@ -161,29 +201,60 @@ class BoxGrid {
   double scale_ = 0.0;
   int columns_ = 1;
   int rows_ = 1;
+  // A footprint as listed in one cell: a copy of its bounds, which decide most
+  // visits, and where the rest of it lies.
+  struct Listed {
+    Bounds bounds;
+    std::size_t slot;
+  };
+
+  std::vector<Entry> entries_;
   std::vector<std::size_t> start_;
-  std::vector<Entry> listed_;
+  std::vector<Listed> listed_;
 };
 
-// Visits, for every `a[i]` with a footprint in index order, the listed boxes of `b`
-// that meet its box, and collects the pairs that `evaluate` accepts (it returns whether
-// to keep the pair and sets its value), ordered by i then j.
+// The footprints of the states that have one, with their bounds.
+std::vector<BoxGrid::Entry> entriesOf(const std::vector<State>& states) {
+  std::vector<BoxGrid::Entry> entries;
+  entries.reserve(states.size());
+  for (std::size_t i = 0; i < states.size(); ++i) {
+    if (!states[i].position) continue;
+    const detail::Corners corners = detail::cornersOf(states[i]);
+    if (detail::allFinite(corners)) entries.push_back({boundsOf(corners), corners, i});
+  }
+  return entries;
+}
+
+// Visits, for every footprint of `a`, the listed footprints of `b` that meet its box,
+// and collects the pairs that `evaluate(query, listed, value)` accepts (it returns
+// whether to keep the pair and sets its value), ordered by i, then j.
 template <class Evaluate>
-std::vector<FootprintPair> collectPairs(const Footprints& a, const BoxGrid& grid,
+std::vector<FootprintPair> collectPairs(const std::vector<State>& a, const BoxGrid& grid,
                                         Evaluate evaluate) {
-  std::vector<FootprintPair> pairs;
-  std::vector<FootprintPair> row;
-  for (std::size_t i = 0; i < a.corners.size(); ++i) {
-    if (!a.present[i]) continue;
-    const Bounds query = boundsOf(a.corners[i]);
-    row.clear();
-    grid.forEachMeeting(query, [&](const BoxGrid::Entry& e) {
+  if (grid.empty()) return {};
+  std::vector<BoxGrid::Entry> queries = entriesOf(a);
+  // Neighbouring queries read neighbouring parts of the grid: taken cell by cell, the
+  // grid of a large set is read from cache rather than from memory.
+  grid.sortByCell(queries);
+  std::vector<FootprintPair> found;
+  found.reserve(2 * queries.size());
+  // Where the pairs of each a[i] lie in `found`.
+  std::vector<std::pair<std::size_t, std::size_t>> rows(a.size(), {0, 0});
+  for (const BoxGrid::Entry& query : queries) {
+    const std::size_t begin = found.size();
+    grid.forEachMeeting(query.bounds, [&](const BoxGrid::Entry& listed) {
       double v = 0.0;
-      if (evaluate(i, query, e, v)) row.push_back(FootprintPair{i, e.index, v});
+      if (evaluate(query, listed, v)) found.push_back(FootprintPair{query.index, listed.index, v});
     });
-    std::sort(row.begin(), row.end(),
+    std::sort(found.begin() + static_cast<std::ptrdiff_t>(begin), found.end(),
               [](const FootprintPair& p, const FootprintPair& q) { return p.second < q.second; });
-    pairs.insert(pairs.end(), row.begin(), row.end());
+    rows[query.index] = {begin, found.size()};
+  }
+  std::vector<FootprintPair> pairs;
+  pairs.reserve(found.size());
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    pairs.insert(pairs.end(), found.begin() + static_cast<std::ptrdiff_t>(rows[i].first),
+                 found.begin() + static_cast<std::ptrdiff_t>(rows[i].second));
   }
   return pairs;
 }
@@ -196,17 +267,11 @@ std::vector<FootprintPair> overlapPairs(const std::vector<State>& a, const std::
     throw std::invalid_argument("overlapPairs: the threshold must be 0 or above, not " +
                                 std::to_string(threshold));
   }
-  const Footprints fa(a);
-  const Footprints fb(b);
-  std::vector<BoxGrid::Entry> entries;
-  for (std::size_t j = 0; j < b.size(); ++j) {
-    if (fb.present[j]) entries.push_back(BoxGrid::Entry{boundsOf(fb.corners[j]), j});
-  }
-  const BoxGrid grid(entries);
+  const BoxGrid grid(entriesOf(b));
   return collectPairs(
-      fa, grid, [&](std::size_t i, const Bounds& query, const BoxGrid::Entry& e, double& value) {
-        if (!overlapWithArea(query, e.bounds)) return false;
-        value = detail::intersectionOverUnion(fa.corners[i], fb.corners[e.index]);
+      a, grid, [&](const BoxGrid::Entry& query, const BoxGrid::Entry& listed, double& value) {
+        if (!overlapWithArea(query.bounds, listed.bounds)) return false;
+        value = detail::intersectionOverUnion(query.corners, listed.corners);
         return value > threshold;
       });
 }
@@ -215,30 +280,26 @@ std::vector<FootprintPair> distancePairs(const std::vector<State>& a, const std:
                                          double gate) {
   if (std::isnan(gate)) throw std::invalid_argument("distancePairs: the gate is NaN");
   if (gate < 0.0) return {};
-  const Footprints fa(a);
-  const Footprints fb(b);
-  std::vector<BoxGrid::Entry> entries;
-  for (std::size_t j = 0; j < b.size(); ++j) {
-    if (!fb.present[j]) continue;
-    Bounds bounds = boundsOf(fb.corners[j]);
+  std::vector<BoxGrid::Entry> entries = entriesOf(b);
+  for (BoxGrid::Entry& e : entries) {
+    Bounds& bounds = e.bounds;
     // The corner distance is never below the gap between the bounding boxes, but its
     // rounding (a point projected onto a segment, in the footprints' own coordinates)
     // may bring it a few units of the last place below; the widening allows far more.
     const double far = std::max({std::abs(bounds.lowX), std::abs(bounds.lowY),
                                  std::abs(bounds.highX), std::abs(bounds.highY)});
     const double widening = gate + 1e-8 * (gate + far);
-    bounds.lowX -= widening;
-    bounds.lowY -= widening;
-    bounds.highX += widening;
-    bounds.highY += widening;
-    entries.push_back(BoxGrid::Entry{bounds, j});
+    bounds.lowX = floatBelow(bounds.lowX - widening);
+    bounds.lowY = floatBelow(bounds.lowY - widening);
+    bounds.highX = floatAbove(bounds.highX + widening);
+    bounds.highY = floatAbove(bounds.highY + widening);
   }
-  const BoxGrid grid(entries);
-  return collectPairs(fa, grid,
-                      [&](std::size_t i, const Bounds&, const BoxGrid::Entry& e, double& value) {
-                        value = detail::cornerDistance(fa.corners[i], fb.corners[e.index]);
-                        return value <= gate;
-                      });
+  const BoxGrid grid(std::move(entries));
+  return collectPairs(
+      a, grid, [&](const BoxGrid::Entry& query, const BoxGrid::Entry& listed, double& value) {
+        value = detail::cornerDistance(query.corners, listed.corners);
+        return value <= gate;
+      });
 }
 
 Eigen::MatrixXd overlapMatrix(const std::vector<State>& a, const std::vector<State>& b) {
