@@ -68,8 +68,10 @@ inline bool boundingSquaresApart(const FootprintInputs& a, const FootprintInputs
       std::abs(a.anchorX) + std::abs(a.anchorY) + std::abs(a.halfLength) + std::abs(a.halfWidth);
   const float reachB =
       std::abs(b.anchorX) + std::abs(b.anchorY) + std::abs(b.halfLength) + std::abs(b.halfWidth);
-  const float farA = std::max(std::abs(a.positionX), std::abs(a.positionY));
-  const float farB = std::max(std::abs(b.positionX), std::abs(b.positionY));
+  // A sum, not a maximum: std::max would drop a NaN coordinate, and a pair apart along
+  // x would then answer 0 for a footprint that has no place.
+  const float farA = std::abs(a.positionX) + std::abs(a.positionY);
+  const float farB = std::abs(b.positionX) + std::abs(b.positionY);
   const float halfA = reachA + kBoundSlack * (reachA + farA);
   const float halfB = reachB + kBoundSlack * (reachB + farB);
   // NaN and infinity propagate into the sum; an overflowing sum means corners that

@@ -463,6 +463,17 @@ TEST(Overlap, IsNaNForNonFiniteFootprints) {
   }
   // Far away makes no difference: a non-finite footprint has no place to be far from.
   EXPECT_TRUE(std::isnan(box(1000, 0, kNaN, 4, 2).overlap(normal)));
+  EXPECT_TRUE(std::isnan(box(1000, kNaN, 0, 4, 2).overlap(normal)));
+  EXPECT_TRUE(std::isnan(normal.overlap(point(-1000, kNaN))));
+}
+
+TEST(Overlap, IdenticalFootprintsGiveOneHoweverThin) {
+  // Found by fuzzing the overlay as a reference: it loses the intersection of this box
+  // with itself (23 km by 0.35 mm) and gives 0.
+  for (const State& s : {box(0, 3.5e-4f, 0, 23488.48f, 3.5e-4f), box(-7, 2, 1.1f, 1e4f, 1e-2f),
+                         box(1e6f, 1e6f, -2.9f, 4.5f, 1.8f)}) {
+    EXPECT_EQ(s.overlap(s), 1.0) << s;
+  }
 }
 
 TEST(Overlap, MirroredBoxOverlapsAsTheSameRectangle) {
