@@ -236,33 +236,48 @@ std::vector<FootprintPair> collectPairs(const std::vector<State>& a, const BoxGr
   // Neighbouring queries read neighbouring parts of the grid: taken cell by cell, the
   // grid of a large set is read from cache rather than from memory.
   grid.sortByCell(queries);
-  std::vector<FootprintPair> found;
+  // The pairs of each query, as found: compact, since they are reordered by i below.
+  struct Found {
+    std::uint32_t second;
+    double value;
+  };
+  std::vector<Found> found;
   found.reserve(2 * queries.size());
-  // Where the pairs of each a[i] lie in `found`.
   std::vector<std::pair<std::size_t, std::size_t>> rows(a.size(), {0, 0});
   for (const BoxGrid::Entry& query : queries) {
     const std::size_t begin = found.size();
     grid.forEachMeeting(query.bounds, [&](const BoxGrid::Entry& listed) {
       double v = 0.0;
-      if (evaluate(query, listed, v)) found.push_back(FootprintPair{query.index, listed.index, v});
+      if (evaluate(query, listed, v)) {
+        found.push_back(Found{static_cast<std::uint32_t>(listed.index), v});
+      }
     });
     std::sort(found.begin() + static_cast<std::ptrdiff_t>(begin), found.end(),
-              [](const FootprintPair& p, const FootprintPair& q) { return p.second < q.second; });
+              [](const Found& p, const Found& q) { return p.second < q.second; });
     rows[query.index] = {begin, found.size()};
   }
   std::vector<FootprintPair> pairs;
   pairs.reserve(found.size());
   for (std::size_t i = 0; i < a.size(); ++i) {
-    pairs.insert(pairs.end(), found.begin() + static_cast<std::ptrdiff_t>(rows[i].first),
-                 found.begin() + static_cast<std::ptrdiff_t>(rows[i].second));
+    for (std::size_t k = rows[i].first; k < rows[i].second; ++k) {
+      pairs.push_back(FootprintPair{i, found[k].second, found[k].value});
+    }
   }
   return pairs;
+}
+
+// The pairs are gathered with 32-bit indices of `b`.
+void checkSize(const std::vector<State>& b, const char* operation) {
+  if (b.size() > std::numeric_limits<std::uint32_t>::max()) {
+    throw std::length_error(std::string(operation) + ": more than 2^32 - 1 states");
+  }
 }
 
 }  // namespace
 
 std::vector<FootprintPair> overlapPairs(const std::vector<State>& a, const std::vector<State>& b,
                                         double threshold) {
+  checkSize(b, "overlapPairs");
   if (!(threshold >= 0.0)) {
     throw std::invalid_argument("overlapPairs: the threshold must be 0 or above, not " +
                                 std::to_string(threshold));
@@ -278,6 +293,7 @@ std::vector<FootprintPair> overlapPairs(const std::vector<State>& a, const std::
 
 std::vector<FootprintPair> distancePairs(const std::vector<State>& a, const std::vector<State>& b,
                                          double gate) {
+  checkSize(b, "distancePairs");
   if (std::isnan(gate)) throw std::invalid_argument("distancePairs: the gate is NaN");
   if (gate < 0.0) return {};
   std::vector<BoxGrid::Entry> entries = entriesOf(b);
