@@ -78,43 +78,47 @@ struct Footprints {
 // decreases as the coordinate grows).
 class BoxGrid {
  public:
-  /// A footprint of one list: its bounds (maybe widened), its corners and its index.
-  /// The corners travel with the bounds so that a query reads one place in memory.
+  /// A footprint of one list: its corners and its index there. Small, since a large
+  /// set is copied and reordered; its bounds are recomputed where they are needed.
   struct Entry {
-    Bounds bounds;
     detail::Corners corners;
-    std::size_t index;
+    std::uint32_t index;
   };
 
-  /// Takes the footprints of one list and buckets them (their order is not kept).
-  explicit BoxGrid(std::vector<Entry> entries) : entries_(std::move(entries)) {
+  /// Takes the footprints of one list and lists each under `boxOf(entry)` (its
+  /// bounding box, maybe widened). The order of the entries is not kept.
+  template <class BoundsOf>
+  BoxGrid(std::vector<Entry> entries, BoundsOf boxOf) : entries_(std::move(entries)) {
     if (entries_.empty()) return;
-    chooseCells(entries_);
+    chooseCells(entries_, boxOf);
     start_.assign(static_cast<std::size_t>(columns_) * rows_ + 1, 0);
     // In cell order the cell lists below fill almost front to back, and the corners a
     // query reads next lie near the ones it has just read.
-    sortByCell(entries_);
+    sortByCell(entries_, boxOf);
     for (const Entry& e : entries_) {
-      forCells(e.bounds, [&](std::size_t cell) { ++start_[cell + 1]; });
+      forCells(boxOf(e), [&](std::size_t cell) { ++start_[cell + 1]; });
     }
     for (std::size_t c = 1; c < start_.size(); ++c) start_[c] += start_[c - 1];
     listed_.resize(start_.back());
     std::vector<std::size_t> fill(start_.begin(), start_.end() - 1);
     for (std::size_t slot = 0; slot < entries_.size(); ++slot) {
-      forCells(entries_[slot].bounds, [&](std::size_t cell) {
-        listed_[fill[cell]++] = Listed{entries_[slot].bounds, slot};
+      const Bounds bounds = boxOf(entries_[slot]);
+      forCells(bounds, [&](std::size_t cell) {
+        listed_[fill[cell]++] = Listed{bounds, static_cast<std::uint32_t>(slot)};
       });
     }
   }
 
   bool empty() const { return listed_.empty(); }
 
-  /// Reorders `entries` by the cell of their lower-left corner (a counting sort:
-  /// linear in the entries and the cells).
-  void sortByCell(std::vector<Entry>& entries) const {
+  /// Reorders `entries` by the cell of the lower-left corner of `boxOf(entry)` (a
+  /// counting sort: linear in the entries and the cells).
+  template <class BoundsOf>
+  void sortByCell(std::vector<Entry>& entries, BoundsOf boxOf) const {
     std::vector<std::size_t> count(start_.size(), 0);
     const auto cellOf = [&](const Entry& e) {
-      return static_cast<std::size_t>(row(e.bounds.lowY)) * columns_ + column(e.bounds.lowX);
+      const Bounds b = boxOf(e);
+      return static_cast<std::size_t>(row(b.lowY)) * columns_ + column(b.lowX);
     };
     for (const Entry& e : entries) ++count[cellOf(e) + 1];
     for (std::size_t c = 1; c < count.size(); ++c) count[c] += count[c - 1];
@@ -123,8 +127,8 @@ class BoxGrid {
     entries.swap(sorted);
   }
 
-  /// Calls `visit(entry)` once for every listed entry whose bounds meet `query`
-  /// (closed intervals), in no particular order.
+  /// Calls `visit(bounds, entry)` once for every listed entry whose bounds meet
+  /// `query` (closed intervals), in no particular order.
   template <class Visit>
   void forEachMeeting(const Bounds& query, Visit visit) const {
     if (listed_.empty()) return;
@@ -140,7 +144,7 @@ class BoxGrid {
               row(std::max(query.lowY, listed.bounds.lowY)) != y) {
             continue;
           }
-          visit(entries_[listed.slot]);
+          visit(listed.bounds, entries_[listed.slot]);
         }
       }
     }
@@ -150,18 +154,20 @@ class BoxGrid {
   // About one cell per box, each cell about as wide as a typical box (the median of
   // the larger sides), never more than about five cells per box however the boxes are
   // spread.
-  void chooseCells(const std::vector<Entry>& entries) {
+  template <class BoundsOf>
+  void chooseCells(const std::vector<Entry>& entries, BoundsOf boxOf) {
     const double count = static_cast<double>(entries.size());
     std::vector<double> sides;
     sides.reserve(entries.size());
-    Bounds region = entries.front().bounds;
+    Bounds region = boxOf(entries.front());
     for (const Entry& e : entries) {
-      sides.push_back(std::max(static_cast<double>(e.bounds.highX) - e.bounds.lowX,
-                               static_cast<double>(e.bounds.highY) - e.bounds.lowY));
-      region.lowX = std::min(region.lowX, e.bounds.lowX);
-      region.lowY = std::min(region.lowY, e.bounds.lowY);
-      region.highX = std::max(region.highX, e.bounds.highX);
-      region.highY = std::max(region.highY, e.bounds.highY);
+      const Bounds b = boxOf(e);
+      sides.push_back(
+          std::max(static_cast<double>(b.highX) - b.lowX, static_cast<double>(b.highY) - b.lowY));
+      region.lowX = std::min(region.lowX, b.lowX);
+      region.lowY = std::min(region.lowY, b.lowY);
+      region.highX = std::max(region.highX, b.highX);
+      region.highY = std::max(region.highY, b.highY);
     }
     const auto middle = sides.begin() + static_cast<std::ptrdiff_t>(sides.size() / 2);
     std::nth_element(sides.begin(), middle, sides.end());
@@ -205,7 +211,7 @@ class BoxGrid {
   // visits, and where the rest of it lies.
   struct Listed {
     Bounds bounds;
-    std::size_t slot;
+    std::uint32_t slot;
   };
 
   std::vector<Entry> entries_;
@@ -213,21 +219,24 @@ class BoxGrid {
   std::vector<Listed> listed_;
 };
 
-// The footprints of the states that have one, with their bounds.
+// The footprints of the states that have one.
 std::vector<BoxGrid::Entry> entriesOf(const std::vector<State>& states) {
   std::vector<BoxGrid::Entry> entries;
   entries.reserve(states.size());
   for (std::size_t i = 0; i < states.size(); ++i) {
     if (!states[i].position) continue;
     const detail::Corners corners = detail::cornersOf(states[i]);
-    if (detail::allFinite(corners)) entries.push_back({boundsOf(corners), corners, i});
+    if (detail::allFinite(corners)) entries.push_back({corners, static_cast<std::uint32_t>(i)});
   }
   return entries;
 }
 
+Bounds boxOfEntry(const BoxGrid::Entry& e) { return boundsOf(e.corners); }
+
 // Visits, for every footprint of `a`, the listed footprints of `b` that meet its box,
-// and collects the pairs that `evaluate(query, listed, value)` accepts (it returns
-// whether to keep the pair and sets its value), ordered by i, then j.
+// and collects the pairs that `evaluate(query, queryBounds, listedBounds, listed,
+// value)` accepts (it returns whether to keep the pair and sets its value), ordered
+// by i, then j.
 template <class Evaluate>
 std::vector<FootprintPair> collectPairs(const std::vector<State>& a, const BoxGrid& grid,
                                         Evaluate evaluate) {
@@ -235,7 +244,7 @@ std::vector<FootprintPair> collectPairs(const std::vector<State>& a, const BoxGr
   std::vector<BoxGrid::Entry> queries = entriesOf(a);
   // Neighbouring queries read neighbouring parts of the grid: taken cell by cell, the
   // grid of a large set is read from cache rather than from memory.
-  grid.sortByCell(queries);
+  grid.sortByCell(queries, boxOfEntry);
   // The pairs of each query, as found: compact, since they are reordered by i below.
   struct Found {
     std::uint32_t second;
@@ -246,10 +255,11 @@ std::vector<FootprintPair> collectPairs(const std::vector<State>& a, const BoxGr
   std::vector<std::pair<std::size_t, std::size_t>> rows(a.size(), {0, 0});
   for (const BoxGrid::Entry& query : queries) {
     const std::size_t begin = found.size();
-    grid.forEachMeeting(query.bounds, [&](const BoxGrid::Entry& listed) {
+    const Bounds queryBounds = boundsOf(query.corners);
+    grid.forEachMeeting(queryBounds, [&](const Bounds& listedBounds, const BoxGrid::Entry& listed) {
       double v = 0.0;
-      if (evaluate(query, listed, v)) {
-        found.push_back(Found{static_cast<std::uint32_t>(listed.index), v});
+      if (evaluate(query, queryBounds, listedBounds, listed, v)) {
+        found.push_back(Found{listed.index, v});
       }
     });
     std::sort(found.begin() + static_cast<std::ptrdiff_t>(begin), found.end(),
@@ -266,9 +276,10 @@ std::vector<FootprintPair> collectPairs(const std::vector<State>& a, const BoxGr
   return pairs;
 }
 
-// The pairs are gathered with 32-bit indices of `b`.
-void checkSize(const std::vector<State>& b, const char* operation) {
-  if (b.size() > std::numeric_limits<std::uint32_t>::max()) {
+// Footprints are kept with 32-bit indices.
+void checkSizes(const std::vector<State>& a, const std::vector<State>& b, const char* operation) {
+  constexpr std::size_t kMost = std::numeric_limits<std::uint32_t>::max();
+  if (a.size() > kMost || b.size() > kMost) {
     throw std::length_error(std::string(operation) + ": more than 2^32 - 1 states");
   }
 }
@@ -277,31 +288,32 @@ void checkSize(const std::vector<State>& b, const char* operation) {
 
 std::vector<FootprintPair> overlapPairs(const std::vector<State>& a, const std::vector<State>& b,
                                         double threshold) {
-  checkSize(b, "overlapPairs");
+  checkSizes(a, b, "overlapPairs");
   if (!(threshold >= 0.0)) {
     throw std::invalid_argument("overlapPairs: the threshold must be 0 or above, not " +
                                 std::to_string(threshold));
   }
-  const BoxGrid grid(entriesOf(b));
-  return collectPairs(
-      a, grid, [&](const BoxGrid::Entry& query, const BoxGrid::Entry& listed, double& value) {
-        if (!overlapWithArea(query.bounds, listed.bounds)) return false;
-        value = detail::intersectionOverUnion(query.corners, listed.corners);
-        return value > threshold;
-      });
+  const BoxGrid grid(entriesOf(b), boxOfEntry);
+  return collectPairs(a, grid,
+                      [&](const BoxGrid::Entry& query, const Bounds& queryBounds,
+                          const Bounds& listedBounds, const BoxGrid::Entry& listed, double& value) {
+                        if (!overlapWithArea(queryBounds, listedBounds)) return false;
+                        value = detail::intersectionOverUnion(query.corners, listed.corners);
+                        return value > threshold;
+                      });
 }
 
 std::vector<FootprintPair> distancePairs(const std::vector<State>& a, const std::vector<State>& b,
                                          double gate) {
-  checkSize(b, "distancePairs");
+  checkSizes(a, b, "distancePairs");
   if (std::isnan(gate)) throw std::invalid_argument("distancePairs: the gate is NaN");
   if (gate < 0.0) return {};
-  std::vector<BoxGrid::Entry> entries = entriesOf(b);
-  for (BoxGrid::Entry& e : entries) {
-    Bounds& bounds = e.bounds;
-    // The corner distance is never below the gap between the bounding boxes, but its
-    // rounding (a point projected onto a segment, in the footprints' own coordinates)
-    // may bring it a few units of the last place below; the widening allows far more.
+  // Each footprint of `b` is listed under its box widened by the gate. The corner
+  // distance is never below the gap between the bounding boxes, but its rounding (a
+  // point projected onto a segment, in the footprints' own coordinates) may bring it a
+  // few units of the last place below; the widening allows far more.
+  const auto widened = [gate](const BoxGrid::Entry& e) {
+    Bounds bounds = boundsOf(e.corners);
     const double far = std::max({std::abs(bounds.lowX), std::abs(bounds.lowY),
                                  std::abs(bounds.highX), std::abs(bounds.highY)});
     const double widening = gate + 1e-8 * (gate + far);
@@ -309,13 +321,15 @@ std::vector<FootprintPair> distancePairs(const std::vector<State>& a, const std:
     bounds.lowY = floatBelow(bounds.lowY - widening);
     bounds.highX = floatAbove(bounds.highX + widening);
     bounds.highY = floatAbove(bounds.highY + widening);
-  }
-  const BoxGrid grid(std::move(entries));
-  return collectPairs(
-      a, grid, [&](const BoxGrid::Entry& query, const BoxGrid::Entry& listed, double& value) {
-        value = detail::cornerDistance(query.corners, listed.corners);
-        return value <= gate;
-      });
+    return bounds;
+  };
+  const BoxGrid grid(entriesOf(b), widened);
+  return collectPairs(a, grid,
+                      [&](const BoxGrid::Entry& query, const Bounds&, const Bounds&,
+                          const BoxGrid::Entry& listed, double& value) {
+                        value = detail::cornerDistance(query.corners, listed.corners);
+                        return value <= gate;
+                      });
 }
 
 Eigen::MatrixXd overlapMatrix(const std::vector<State>& a, const std::vector<State>& b) {
