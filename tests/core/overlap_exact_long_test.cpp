@@ -12,7 +12,7 @@ using zelvane::testing::exactlyConvex;
 using zelvane::testing::exactOverlap;
 
 TEST(OverlapExactnessLong, RandomPairsAgreeWithExactArithmetic) {
-  constexpr int kPairs = 400000;
+  constexpr int kPairs = 300000;
   double worst = 0.0;
   int compared = 0;
   for (const auto& c : zelvane::testing::randomFootprintPairs(7, kPairs)) {
