@@ -92,9 +92,9 @@ class BoxGrid {
     if (entries_.empty()) return;
     chooseCells(entries_, boxOf);
     start_.assign(static_cast<std::size_t>(columns_) * rows_ + 1, 0);
-    // In cell order the cell lists below fill almost front to back, and the corners a
-    // query reads next lie near the ones it has just read.
-    sortByCell(entries_, boxOf);
+    // Row by row, the cell lists below fill a small part of the grid at a time, and
+    // the corners a query reads lie near those it has just read.
+    sortByRow(entries_, boxOf);
     for (const Entry& e : entries_) {
       forCells(boxOf(e), [&](std::size_t cell) { ++start_[cell + 1]; });
     }
@@ -111,19 +111,19 @@ class BoxGrid {
 
   bool empty() const { return listed_.empty(); }
 
-  /// Reorders `entries` by the cell of the lower-left corner of `boxOf(entry)` (a
-  /// counting sort: linear in the entries and the cells).
+  /// Reorders `entries` by the grid row of the bottom of `boxOf(entry)`, keeping their
+  /// order within a row (a counting sort, linear in the entries and the rows). By row
+  /// rather than by cell: the writes then go to a few places at a time, which costs
+  /// far less than scattering a large set cell by cell, and a row's part of the grid
+  /// is small enough to stay in cache while its queries run.
   template <class BoundsOf>
-  void sortByCell(std::vector<Entry>& entries, BoundsOf boxOf) const {
-    std::vector<std::size_t> count(start_.size(), 0);
-    const auto cellOf = [&](const Entry& e) {
-      const Bounds b = boxOf(e);
-      return static_cast<std::size_t>(row(b.lowY)) * columns_ + column(b.lowX);
-    };
-    for (const Entry& e : entries) ++count[cellOf(e) + 1];
-    for (std::size_t c = 1; c < count.size(); ++c) count[c] += count[c - 1];
+  void sortByRow(std::vector<Entry>& entries, BoundsOf boxOf) const {
+    std::vector<std::size_t> count(static_cast<std::size_t>(rows_) + 1, 0);
+    const auto rowOf = [&](const Entry& e) { return static_cast<std::size_t>(row(boxOf(e).lowY)); };
+    for (const Entry& e : entries) ++count[rowOf(e) + 1];
+    for (std::size_t r = 1; r < count.size(); ++r) count[r] += count[r - 1];
     std::vector<Entry> sorted(entries.size());
-    for (const Entry& e : entries) sorted[count[cellOf(e)]++] = e;
+    for (const Entry& e : entries) sorted[count[rowOf(e)]++] = e;
     entries.swap(sorted);
   }
 
@@ -242,9 +242,9 @@ std::vector<FootprintPair> collectPairs(const std::vector<State>& a, const BoxGr
                                         Evaluate evaluate) {
   if (grid.empty()) return {};
   std::vector<BoxGrid::Entry> queries = entriesOf(a);
-  // Neighbouring queries read neighbouring parts of the grid: taken cell by cell, the
+  // Neighbouring queries read neighbouring parts of the grid: taken row by row, the
   // grid of a large set is read from cache rather than from memory.
-  grid.sortByCell(queries, boxOfEntry);
+  grid.sortByRow(queries, boxOfEntry);
   // The pairs of each query, as found: compact, since they are reordered by i below.
   struct Found {
     std::uint32_t second;
@@ -252,7 +252,7 @@ std::vector<FootprintPair> collectPairs(const std::vector<State>& a, const BoxGr
   };
   std::vector<Found> found;
   found.reserve(2 * queries.size());
-  std::vector<std::pair<std::size_t, std::size_t>> rows(a.size(), {0, 0});
+  std::vector<std::pair<std::size_t, std::uint32_t>> rows(a.size(), {0, 0});
   for (const BoxGrid::Entry& query : queries) {
     const std::size_t begin = found.size();
     const Bounds queryBounds = boundsOf(query.corners);
@@ -264,12 +264,12 @@ std::vector<FootprintPair> collectPairs(const std::vector<State>& a, const BoxGr
     });
     std::sort(found.begin() + static_cast<std::ptrdiff_t>(begin), found.end(),
               [](const Found& p, const Found& q) { return p.second < q.second; });
-    rows[query.index] = {begin, found.size()};
+    rows[query.index] = {begin, static_cast<std::uint32_t>(found.size() - begin)};
   }
   std::vector<FootprintPair> pairs;
   pairs.reserve(found.size());
   for (std::size_t i = 0; i < a.size(); ++i) {
-    for (std::size_t k = rows[i].first; k < rows[i].second; ++k) {
+    for (std::size_t k = rows[i].first; k < rows[i].first + rows[i].second; ++k) {
       pairs.push_back(FootprintPair{i, found[k].second, found[k].value});
     }
   }
