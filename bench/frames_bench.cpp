@@ -1,12 +1,12 @@
 // Frame-graph lookups, registrations and loading, against tf2's BufferCore where it
 // is installed. Both libraries get identical inputs: the same frames, poses and
 // nanosecond time stamps.
+#include <malloc.h>
 #include <cmath>
 #include <cstdio>
 #include <memory>
 #include <random>
 #include <string>
-#include <malloc.h>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -26,7 +26,7 @@ using zelvane::Pose;
 using zelvane::TransformManager;
 
 constexpr long kEpoch = 1700000000L * 1000000000L;  // nanoseconds
-constexpr long kStep = 10L * 1000000L;               // 10 ms between samples
+constexpr long kStep = 10L * 1000000L;              // 10 ms between samples
 constexpr int kSamples = 100;
 
 // The pose of edge `edge` at sample `i`: a slow drive with a little wobble, so that
@@ -65,7 +65,9 @@ std::vector<Edge> branches(int chainEdges, int extra) {
     const int frames = chainEdges + 1 + k;
     std::uniform_int_distribution<int> parent(0, frames - 1);
     const int p = parent(rng);
-    result.push_back(Edge{"B" + std::to_string(k), p <= chainEdges ? frameName(p) : "B" + std::to_string(p - chainEdges - 1), 1000 + k});
+    result.push_back(Edge{"B" + std::to_string(k),
+                          p <= chainEdges ? frameName(p) : "B" + std::to_string(p - chainEdges - 1),
+                          1000 + k});
   }
   return result;
 }
@@ -156,11 +158,9 @@ struct LookupCase {
 
 Pose zelvaneLookup(TransformManager& manager, const LookupCase& c) {
   Pose result;
-  const auto code = manager.getTransform(frameName(c.chainEdges), frameName(0),
-                                         c.timed ? queryTime() : 0,
-                                         c.timed ? TransformManager::Interpolated
-                                                 : TransformManager::MostRecent,
-                                         result);
+  const auto code = manager.getTransform(
+      frameName(c.chainEdges), frameName(0), c.timed ? queryTime() : 0,
+      c.timed ? TransformManager::Interpolated : TransformManager::MostRecent, result);
   if (code != TransformManager::Success) {
     std::fprintf(stderr, "benchmark lookup failed with code %d\n", static_cast<int>(code));
     std::exit(1);
@@ -210,9 +210,10 @@ void checkLookup(const std::string& name, const LookupCase& c, double tolerance)
   setUp(manager, c);
   tf2::BufferCore buffer;
   setUp(buffer, c);
-  checkAgainstTf2(name, zelvaneLookup(manager, c),
-                  tf2Lookup(buffer, frameName(c.chainEdges), frameName(0), c.timed ? queryTime() : 0),
-                  tolerance);
+  checkAgainstTf2(
+      name, zelvaneLookup(manager, c),
+      tf2Lookup(buffer, frameName(c.chainEdges), frameName(0), c.timed ? queryTime() : 0),
+      tolerance);
 }
 #endif
 
@@ -281,8 +282,8 @@ void checkRegistration() {
   Pose ours;
   manager.getTransform(edges[1].child, edges[1].parent, sampleTime(kSamples + 4),
                        TransformManager::Interpolated, ours);
-  checkAgainstTf2("register_sample",
-                  ours, tf2Lookup(buffer, edges[1].child, edges[1].parent, sampleTime(kSamples + 4)));
+  checkAgainstTf2("register_sample", ours,
+                  tf2Lookup(buffer, edges[1].child, edges[1].parent, sampleTime(kSamples + 4)));
 }
 #endif
 
@@ -307,6 +308,66 @@ void loadTransforms(benchmark::State& state, int pairs) {
   }
 }
 
+// --- placing points, the C++ peer of the Python benchmark ------------------------
+
+// The graph and points of the Python cases (bench/python_bench.py builds the same
+// ones with NumPy): a 3-edge chain with 100 samples per edge whose poses use only
+// float32 arithmetic that NumPy reproduces bit for bit. Keep the two in step.
+Pose pointsChainPose(int edge, long i) {
+  const float e = static_cast<float>(edge);
+  const float k = static_cast<float>(i);
+  Pose pose;
+  pose.position = Eigen::Vector3f(1.0f + 0.1f * e, 0.005f * k, 0.2f);
+  const float qx = 0.01f * e;
+  const float qy = 0.02f;
+  const float qz = 0.1f + 0.003f * k;
+  const float qw = 1.0f;
+  const float norm = std::sqrt(qx * qx + qy * qy + qz * qz + qw * qw);
+  pose.orientation = Eigen::Quaternionf(qw / norm, qx / norm, qy / norm, qz / norm);
+  return pose;
+}
+
+constexpr long kPoints = 100000;
+
+// Point k: a 50 m x 10 m x 1.5 m block in front of the sensor.
+Eigen::Matrix3Xf pointsInput() {
+  Eigen::Matrix3Xf points(3, kPoints);
+  for (long k = 0; k < kPoints; ++k) {
+    points(0, k) = static_cast<float>(k % 1000) * 0.05f - 25.0f;
+    points(1, k) = static_cast<float>((k / 1000) % 100) * 0.1f - 5.0f;
+    points(2, k) = static_cast<float>(k % 7) * 0.25f - 0.75f;
+  }
+  return points;
+}
+
+// Looks up F3 in F0 and places every point with Eigen, a new array each time as the
+// Python call returns one. The first and last points and the coordinate sum go into
+// the counters, where the Python benchmark checks that it placed the same points.
+void transformPointsCpp(benchmark::State& state) {
+  TransformManager manager;
+  for (const Edge& edge : chain(3)) {
+    for (long i = 0; i < kSamples; ++i) {
+      manager.setTransform(edge.child, edge.parent, pointsChainPose(edge.id, i), sampleTime(i));
+    }
+  }
+  const Eigen::Matrix3Xf points = pointsInput();
+  const std::string from = frameName(3);
+  const std::string to = frameName(0);
+  Eigen::Matrix3Xf last;
+  for (auto _ : state) {
+    Pose f0_T_f3;
+    manager.getTransform(from, to, queryTime(), TransformManager::Interpolated, f0_T_f3);
+    Eigen::Matrix3Xf placed = zelvane::poseToAffine3f(f0_T_f3) * points;
+    benchmark::DoNotOptimize(placed.data());
+    last.swap(placed);
+  }
+  for (int c = 0; c < 3; ++c) {
+    state.counters["first_" + std::to_string(c)] = last(c, 0);
+    state.counters["last_" + std::to_string(c)] = last(c, kPoints - 1);
+  }
+  state.counters["sum"] = last.cast<double>().sum();
+}
+
 // --- memory ----------------------------------------------------------------------
 
 // Heap bytes in use: unlike the resident set, it does not depend on what earlier
@@ -326,7 +387,8 @@ void memorySteadyState(benchmark::State& state) {
     auto manager = std::make_unique<TransformManager>();
     for (long i = 0; i < kFeed; ++i) {
       for (const Edge& edge : edges) {
-        manager->setTransform(edge.child, edge.parent, samplePose(edge.id, i), kEpoch + i * kRateStep);
+        manager->setTransform(edge.child, edge.parent, samplePose(edge.id, i),
+                              kEpoch + i * kRateStep);
       }
     }
     after = heapBytesInUse();
@@ -349,7 +411,8 @@ void registerAll() {
     registerLookup("plot_chain_interp_" + std::to_string(edges), LookupCase{edges, 0, true}, 1e-5);
   }
   for (int frames : {10, 100, 10000}) {
-    registerLookup("plot_tree_interp_" + std::to_string(frames), LookupCase{3, frames - 4, true}, 1e-5);
+    registerLookup("plot_tree_interp_" + std::to_string(frames), LookupCase{3, frames - 4, true},
+                   1e-5);
   }
 #ifdef ZELVANE_BENCH_WITH_TF2
   checkRegistration();
@@ -359,6 +422,7 @@ void registerAll() {
   benchmark::RegisterBenchmark("load_transforms_1000/zelvane", loadTransforms, 1000);
   benchmark::RegisterBenchmark("load_transforms_2000/zelvane", loadTransforms, 2000);
   benchmark::RegisterBenchmark("memory_steady_state/zelvane", memorySteadyState)->Iterations(1);
+  benchmark::RegisterBenchmark("py_transform_points_100k/cpp", transformPointsCpp);
 }
 
 }  // namespace

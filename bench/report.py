@@ -23,6 +23,8 @@ GOALS = {
     "iou_pair_overlap": ("opencv", 17.0),
     "emit_1_slot": ("signals2", 0.2),
     "emit_10_slots": ("signals2", 0.3),
+    "py_lookup_chain3_interp": ("tf2", 0.5),
+    "py_transform_points_100k": ("cpp", 1.5),
 }
 SCALING_GOAL = ("load_transforms_2000", "load_transforms_1000", 2.3)
 

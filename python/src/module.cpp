@@ -1,0 +1,12 @@
+// The extension module `zelvane._zelvane`. Users import the package `zelvane`, which
+// re-exports these names beside its pure-Python parts.
+#include "bindings.h"
+
+PYBIND11_MODULE(_zelvane, m) {
+  m.doc() = "C++ part of the zelvane package; import zelvane instead.";
+  zelvane::python::bindPose(m);
+  zelvane::python::bindFrameGraph(m);
+  zelvane::python::bindState(m);
+  zelvane::python::bindSequenceCheck(m);
+  zelvane::python::bindAddress(m);
+}
