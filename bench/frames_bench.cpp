@@ -1,12 +1,12 @@
 // Frame-graph lookups, registrations and loading, against tf2's BufferCore where it
 // is installed. Both libraries get identical inputs: the same frames, poses and
 // nanosecond time stamps.
-#include <malloc.h>
 #include <cmath>
 #include <cstdio>
 #include <memory>
 #include <random>
 #include <string>
+#include <malloc.h>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -26,7 +26,7 @@ using zelvane::Pose;
 using zelvane::TransformManager;
 
 constexpr long kEpoch = 1700000000L * 1000000000L;  // nanoseconds
-constexpr long kStep = 10L * 1000000L;              // 10 ms between samples
+constexpr long kStep = 10L * 1000000L;               // 10 ms between samples
 constexpr int kSamples = 100;
 
 // The pose of edge `edge` at sample `i`: a slow drive with a little wobble, so that
@@ -65,9 +65,7 @@ std::vector<Edge> branches(int chainEdges, int extra) {
     const int frames = chainEdges + 1 + k;
     std::uniform_int_distribution<int> parent(0, frames - 1);
     const int p = parent(rng);
-    result.push_back(Edge{"B" + std::to_string(k),
-                          p <= chainEdges ? frameName(p) : "B" + std::to_string(p - chainEdges - 1),
-                          1000 + k});
+    result.push_back(Edge{"B" + std::to_string(k), p <= chainEdges ? frameName(p) : "B" + std::to_string(p - chainEdges - 1), 1000 + k});
   }
   return result;
 }
@@ -158,9 +156,11 @@ struct LookupCase {
 
 Pose zelvaneLookup(TransformManager& manager, const LookupCase& c) {
   Pose result;
-  const auto code = manager.getTransform(
-      frameName(c.chainEdges), frameName(0), c.timed ? queryTime() : 0,
-      c.timed ? TransformManager::Interpolated : TransformManager::MostRecent, result);
+  const auto code = manager.getTransform(frameName(c.chainEdges), frameName(0),
+                                         c.timed ? queryTime() : 0,
+                                         c.timed ? TransformManager::Interpolated
+                                                 : TransformManager::MostRecent,
+                                         result);
   if (code != TransformManager::Success) {
     std::fprintf(stderr, "benchmark lookup failed with code %d\n", static_cast<int>(code));
     std::exit(1);
@@ -210,10 +210,9 @@ void checkLookup(const std::string& name, const LookupCase& c, double tolerance)
   setUp(manager, c);
   tf2::BufferCore buffer;
   setUp(buffer, c);
-  checkAgainstTf2(
-      name, zelvaneLookup(manager, c),
-      tf2Lookup(buffer, frameName(c.chainEdges), frameName(0), c.timed ? queryTime() : 0),
-      tolerance);
+  checkAgainstTf2(name, zelvaneLookup(manager, c),
+                  tf2Lookup(buffer, frameName(c.chainEdges), frameName(0), c.timed ? queryTime() : 0),
+                  tolerance);
 }
 #endif
 
@@ -282,8 +281,8 @@ void checkRegistration() {
   Pose ours;
   manager.getTransform(edges[1].child, edges[1].parent, sampleTime(kSamples + 4),
                        TransformManager::Interpolated, ours);
-  checkAgainstTf2("register_sample", ours,
-                  tf2Lookup(buffer, edges[1].child, edges[1].parent, sampleTime(kSamples + 4)));
+  checkAgainstTf2("register_sample",
+                  ours, tf2Lookup(buffer, edges[1].child, edges[1].parent, sampleTime(kSamples + 4)));
 }
 #endif
 
@@ -387,8 +386,7 @@ void memorySteadyState(benchmark::State& state) {
     auto manager = std::make_unique<TransformManager>();
     for (long i = 0; i < kFeed; ++i) {
       for (const Edge& edge : edges) {
-        manager->setTransform(edge.child, edge.parent, samplePose(edge.id, i),
-                              kEpoch + i * kRateStep);
+        manager->setTransform(edge.child, edge.parent, samplePose(edge.id, i), kEpoch + i * kRateStep);
       }
     }
     after = heapBytesInUse();
@@ -411,8 +409,7 @@ void registerAll() {
     registerLookup("plot_chain_interp_" + std::to_string(edges), LookupCase{edges, 0, true}, 1e-5);
   }
   for (int frames : {10, 100, 10000}) {
-    registerLookup("plot_tree_interp_" + std::to_string(frames), LookupCase{3, frames - 4, true},
-                   1e-5);
+    registerLookup("plot_tree_interp_" + std::to_string(frames), LookupCase{3, frames - 4, true}, 1e-5);
   }
 #ifdef ZELVANE_BENCH_WITH_TF2
   checkRegistration();
