@@ -65,12 +65,21 @@ void writeMatrix(const Eigen::Matrix4f& matrix, float* out) {
 }  // namespace
 
 void mapPoints(const Eigen::Matrix4f& transform, const FloatRows& points, float* out) {
-  for (py::ssize_t i = 0; i < points.count; ++i) {
-    const float* p = points.row(i);
-    const Eigen::Vector4f mapped = transform * Eigen::Vector4f(p[0], p[1], p[2], 1.0f);
-    out[3 * i] = mapped[0];
-    out[3 * i + 1] = mapped[1];
-    out[3 * i + 2] = mapped[2];
+  // transform * (x, y, z, 1) row by row, in the order Eigen sums that product
+  // (((m0 x + m1 y) + m2 z) + m3, the last term times 1 being exact), so the results
+  // are bit for bit those of the library's users. Written with plain scalars on
+  // arrays that cannot overlap, the compiler vectorises it across points.
+  const float m00 = transform(0, 0), m01 = transform(0, 1), m02 = transform(0, 2);
+  const float m03 = transform(0, 3), m10 = transform(1, 0), m11 = transform(1, 1);
+  const float m12 = transform(1, 2), m13 = transform(1, 3), m20 = transform(2, 0);
+  const float m21 = transform(2, 1), m22 = transform(2, 2), m23 = transform(2, 3);
+  const float* __restrict in = points.row(0);
+  float* __restrict mapped = out;
+  for (py::ssize_t i = 0; i < 3 * points.count; i += 3) {
+    const float x = in[i], y = in[i + 1], z = in[i + 2];
+    mapped[i] = m00 * x + m01 * y + m02 * z + m03;
+    mapped[i + 1] = m10 * x + m11 * y + m12 * z + m13;
+    mapped[i + 2] = m20 * x + m21 * y + m22 * z + m23;
   }
 }
 
