@@ -156,7 +156,10 @@ Examples
 >>> print(graph.lookup("Sensor", "Global", time=15000))
 )doc";
 
-const char* kLookupDoc = R"doc(The pose of ``from_frame`` in ``to_frame`` at ``time``.
+const char* kLookupDoc = R"doc(lookup(self, from_frame, to_frame, time, method='interpolated')
+--
+
+The pose of ``from_frame`` in ``to_frame`` at ``time``.
 
 Every edge on the path is sampled at ``time`` and the samples are composed.
 
@@ -204,7 +207,7 @@ void bindFrameGraph(py::module_& m) {
       .value("ERROR", TransformManager::Error, "The operation was refused.");
 
   py::class_<TransformManager>(m, "TransformManager", kClassDoc)
-      .def(py::init<>(), "An empty frame graph.")
+      .def(py::init<>(), "__init__(self)\n--\n\nAn empty frame graph.")
       .def_static(
           "from_settings",
           [](const py::handle& path) {
@@ -212,7 +215,10 @@ void bindFrameGraph(py::module_& m) {
             loadSettings(*manager, path);
             return manager;
           },
-          py::arg("path"), R"doc(A frame graph loaded from a settings XML file.
+          py::arg("path"), R"doc(from_settings(path)
+--
+
+A frame graph loaded from a settings XML file.
 
 Parameters
 ----------
@@ -230,7 +236,10 @@ SettingsError
     The file cannot be read, is malformed, or a stored transform is incomplete.
 )doc")
       .def("load_settings", &loadSettings, py::arg("path"),
-           R"doc(Replaces the whole graph by the transforms of a settings XML file.
+           R"doc(load_settings(self, path)
+--
+
+Replaces the whole graph by the transforms of a settings XML file.
 
 All stored transforms are read before anything changes: when the file is bad the
 graph stays as it was. Frames, histories and origins are replaced; a file without
@@ -246,7 +255,10 @@ SettingsError
     The file cannot be read, is malformed, or a stored transform is incomplete.
 )doc")
       .def("store_settings", &storeSettings, py::arg("path"),
-           R"doc(Writes the graph to a settings XML file that ``from_settings`` reads back.
+           R"doc(store_settings(self, path)
+--
+
+Writes the graph to a settings XML file that ``from_settings`` reads back.
 
 Each directly connected pair of frames is written once, with its newest sample, as a
 static transform.
@@ -264,7 +276,10 @@ SettingsError
 )doc")
       .def("set_transform", &setTransform, py::arg("from_frame"), py::arg("to_frame"),
            py::arg("pose"), py::arg("time") = 0,
-           R"doc(Registers the pose of ``from_frame`` in ``to_frame``.
+           R"doc(set_transform(self, from_frame, to_frame, pose, time=0)
+--
+
+Registers the pose of ``from_frame`` in ``to_frame``.
 
 Missing frames are created. A sample at the same time as an existing one replaces it;
 each edge keeps the samples of its history window.
@@ -290,7 +305,10 @@ ValueError
            py::arg("method") = "interpolated", kLookupDoc)
       .def("transform_points", &transformPoints, py::arg("points"), py::arg("from_frame"),
            py::arg("to_frame"), py::arg("time"), py::arg("method") = "interpolated",
-           R"doc(Maps points given in ``from_frame`` into ``to_frame`` at ``time``.
+           R"doc(transform_points(self, points, from_frame, to_frame, time, method='interpolated')
+--
+
+Maps points given in ``from_frame`` into ``to_frame`` at ``time``.
 
 One lookup (see ``lookup``) and one pass over the points in C++, without the GIL.
 
@@ -327,19 +345,21 @@ ValueError
             py::gil_scoped_release release;
             return manager.hasFrame(name);
           },
-          py::arg("name"), "True when a frame has exactly this name.")
+          py::arg("name"), "has_frame(self, name)\n--\n\nTrue when a frame has exactly this name.")
       .def(
           "__contains__",
           [](const TransformManager& manager, const std::string& name) {
             py::gil_scoped_release release;
             return manager.hasFrame(name);
           },
-          py::arg("name"))
-      .def("__len__",
-           [](const TransformManager& manager) {
-             py::gil_scoped_release release;
-             return manager.getFrames().size();
-           })
+          py::arg("name"), "__contains__(self, name)\n--\n\nTrue when a frame has this name.")
+      .def(
+          "__len__",
+          [](const TransformManager& manager) {
+            py::gil_scoped_release release;
+            return manager.getFrames().size();
+          },
+          "__len__(self)\n--\n\nThe number of frames.")
       .def(
           "rename_frame",
           [](TransformManager& manager, const std::string& old_name, const std::string& new_name) {
@@ -355,7 +375,10 @@ ValueError
             }
           },
           py::arg("old_name"), py::arg("new_name"),
-          R"doc(Renames a frame, keeping its transforms and histories.
+          R"doc(rename_frame(self, old_name, new_name)
+--
+
+Renames a frame, keeping its transforms and histories.
 
 Renaming a frame to its own name changes nothing.
 
@@ -378,7 +401,10 @@ RefusedError
               raiseFrameGraphError(code, {"removal of " + frame, frame, {}, {}});
             }
           },
-          py::arg("frame"), R"doc(Removes a frame and re-attaches its neighbours.
+          py::arg("frame"), R"doc(remove_frame(self, frame)
+--
+
+Removes a frame and re-attaches its neighbours.
 
 The first neighbour (in frame order) stays; every other neighbour gets one static
 transform to it, equal to the newest samples composed through the removed frame.
@@ -398,8 +424,9 @@ RefusedError
             return manager.indirectConnectionExists(from, to);
           },
           py::arg("from_frame"), py::arg("to_frame"),
-          "True when both frames exist, no edge joins them directly and they are connected "
-          "through other frames (also for an existing frame and itself).")
+          "indirect_connection_exists(self, from_frame, to_frame)\n--\n\n"
+          "True when both frames exist, no edge joins them directly and they are\n"
+          "connected through other frames (also for an existing frame and itself).")
       .def(
           "history_size",
           [](const TransformManager& manager, const std::string& from, const std::string& to) {
@@ -407,8 +434,9 @@ RefusedError
             return manager.historySize(from, to);
           },
           py::arg("from_frame"), py::arg("to_frame"),
-          "The number of samples held on the edge from ``from_frame`` to ``to_frame``; 0 "
-          "when a frame is unknown or no edge joins them directly.")
+          "history_size(self, from_frame, to_frame)\n--\n\n"
+          "The number of samples held on the edge from ``from_frame`` to ``to_frame``;\n"
+          "0 when a frame is unknown or no edge joins them directly.")
       .def(
           "set_origin",
           [](TransformManager& manager, const std::string& name, const std::string& frame,
@@ -418,7 +446,10 @@ RefusedError
             manager.setOrigin(name, frame, value);
           },
           py::arg("name"), py::arg("frame"), py::arg("pose"),
-          R"doc(Sets the named origin to a frame and a pose, replacing an existing one.
+          R"doc(set_origin(self, name, frame, pose)
+--
+
+Sets the named origin to a frame and a pose, replacing an existing one.
 
 Origins are not tied to the graph: ``frame`` need not be registered.
 
@@ -440,7 +471,10 @@ pose : Pose or array_like, shape (4, 4)
             if (!found) throw py::key_error(name);
             return py::make_tuple(frame, pose);
           },
-          py::arg("name"), R"doc(The frame and pose of a named origin.
+          py::arg("name"), R"doc(get_origin(self, name)
+--
+
+The frame and pose of a named origin.
 
 Returns
 -------

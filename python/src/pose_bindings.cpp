@@ -174,7 +174,10 @@ void bindPose(py::module_& m) {
         return result;
       },
       py::arg("ypr"), py::kw_only(), py::arg("convention"), py::arg("degrees") = false,
-      R"doc(Unit quaternions of yaw/pitch/roll angles.
+      R"doc(quaternion_from_ypr(ypr, *, convention, degrees=False)
+--
+
+Unit quaternions of yaw/pitch/roll angles.
 
 Parameters
 ----------
@@ -218,7 +221,10 @@ array([0., 0., 0., 1.], dtype=float32)
         return result;
       },
       py::arg("quaternion"), py::kw_only(), py::arg("convention"), py::arg("degrees") = false,
-      R"doc(Yaw/pitch/roll angles of quaternions.
+      R"doc(ypr_from_quaternion(quaternion, *, convention, degrees=False)
+--
+
+Yaw/pitch/roll angles of quaternions.
 
 Parameters
 ----------
@@ -263,7 +269,10 @@ ValueError
         return py::object(std::move(result));
       },
       py::arg("quaternion"),
-      R"doc(The extrinsic yaw of quaternions (the C function ``getYawFromQuaternion``).
+      R"doc(extrinsic_yaw_from_quaternion(quaternion)
+--
+
+The extrinsic yaw of quaternions (the C function ``getYawFromQuaternion``).
 
 Parameters
 ----------
@@ -305,7 +314,10 @@ float or numpy.ndarray of float32, shape (N,)
       },
       py::arg("translation"), py::arg("ypr"), py::kw_only(), py::arg("convention"),
       py::arg("inverse") = false, py::arg("degrees") = false,
-      R"doc(4x4 rigid transforms from translations and yaw/pitch/roll angles.
+      R"doc(transform_from_ypr(translation, ypr, *, convention, inverse=False, degrees=False)
+--
+
+4x4 rigid transforms from translations and yaw/pitch/roll angles.
 
 Parameters
 ----------
@@ -360,14 +372,19 @@ Examples
              return pose;
            }),
            py::arg("position") = py::make_tuple(0, 0, 0),
-           py::arg("orientation") = py::make_tuple(0, 0, 0, 1), py::arg("timestamp") = 0)
+           py::arg("orientation") = py::make_tuple(0, 0, 0, 1), py::arg("timestamp") = 0,
+           "__init__(self, position=(0, 0, 0), orientation=(0, 0, 0, 1), timestamp=0)\n--\n\n"
+           "A pose; see the class documentation.")
       .def_static(
           "from_matrix",
           [](const py::handle& transform, std::int64_t timestamp) {
             return poseFromMatrix(matrix<4, 4>(transform, "matrix"), timestamp);
           },
           py::arg("matrix"), py::arg("timestamp") = 0,
-          R"doc(The pose whose transform is a 4x4 rigid matrix.
+          R"doc(from_matrix(matrix, timestamp=0)
+--
+
+The pose whose transform is a 4x4 rigid matrix.
 
 Parameters
 ----------
@@ -401,7 +418,10 @@ ValueError
           },
           py::arg("position"), py::arg("ypr"), py::kw_only(), py::arg("convention"),
           py::arg("degrees") = false, py::arg("timestamp") = 0,
-          R"doc(The pose at a position with yaw/pitch/roll angles.
+          R"doc(from_ypr(position, ypr, *, convention, degrees=False, timestamp=0)
+--
+
+The pose at a position with yaw/pitch/roll angles.
 
 Parameters
 ----------
@@ -426,7 +446,10 @@ timestamp : int, default 0
           "int: time in the frame graph's unit, 0 when not time-stamped.")
       .def(
           "as_matrix", [](const Pose& pose) { return toArray(pose.toTransform()); },
-          R"doc(The 4x4 transform [R, position; 0 0 0 1] (b_T_a).
+          R"doc(as_matrix(self)
+--
+
+The 4x4 transform [R, position; 0 0 0 1] (b_T_a).
 
 It maps points given in the described frame into the reference frame. R is the
 rotation matrix of ``orientation``, not normalised.
@@ -437,14 +460,20 @@ numpy.ndarray, float32, shape (4, 4)
 )doc")
       .def(
           "as_inverse_matrix", [](const Pose& pose) { return toArray(pose.toInverseTransform()); },
-          R"doc(The inverse transform [R^T, -R^T position; 0 0 0 1] (a_T_b), in closed form.
+          R"doc(as_inverse_matrix(self)
+--
+
+The inverse transform [R^T, -R^T position; 0 0 0 1] (a_T_b), in closed form.
 
 Returns
 -------
 numpy.ndarray, float32, shape (4, 4)
 )doc")
       .def("inverse", &Pose::toInversePose,
-           R"doc(The pose of the reference frame in the described frame.
+           R"doc(inverse(self)
+--
+
+The pose of the reference frame in the described frame.
 
 Same timestamp. The orientation is the rotation factor of R^T, so it is a proper
 rotation even for a quaternion that is not of unit length; for a unit quaternion it
@@ -460,7 +489,10 @@ Pose
             return toArray(yprOf(pose.orientation, isIntrinsic(convention), degrees));
           },
           py::kw_only(), py::arg("convention"), py::arg("degrees") = false,
-          R"doc(Yaw/pitch/roll of the orientation (see ``ypr_from_quaternion``).
+          R"doc(as_ypr(self, *, convention, degrees=False)
+--
+
+Yaw/pitch/roll of the orientation (see ``ypr_from_quaternion``).
 
 Parameters
 ----------
@@ -478,7 +510,10 @@ numpy.ndarray, float32, shape (3,)
             unit.orientation.normalize();
             return unit;
           },
-          R"doc(The same pose with its quaternion scaled to unit length (single precision).
+          R"doc(normalized(self)
+--
+
+The same pose with its quaternion scaled to unit length (single precision).
 
 Returns
 -------
@@ -490,7 +525,10 @@ Pose
             return applyTransform(pose.toTransform(), points);
           },
           py::arg("points"),
-          R"doc(Maps points given in the described frame into the reference frame.
+          R"doc(apply(self, points)
+--
+
+Maps points given in the described frame into the reference frame.
 
 Parameters
 ----------
@@ -507,7 +545,10 @@ numpy.ndarray, float32, shape (3,) or (N, 3)
                     ", orientation=" + listText(quaternionRow(pose.orientation)) +
                     ", timestamp=" + std::to_string(pose.timestamp) + ")";
            })
-      .def("__str__", &summary);
+      .def("__str__", &summary,
+           "__str__(self)\n--\n\nThe timestamp, then the numbers that zelvane_frames prints for a "
+           "lookup:\nposition, quaternion (x y z w), yaw/pitch/roll in degrees in both conventions "
+           "and\nthe matrix, with six decimals.");
 }
 
 }  // namespace zelvane::python

@@ -196,7 +196,10 @@ void bindState(py::module_& m) {
           py::kw_only(), py::arg("position") = py::none(), py::arg("velocity") = py::none(),
           py::arg("acceleration") = py::none(), py::arg("heading") = py::none(),
           py::arg("heading_rate") = py::none(), py::arg("dimensions") = py::none(),
-          py::arg("anchor") = py::none());
+          py::arg("anchor") = py::none(),
+          "__init__(self, *, position=None, velocity=None, acceleration=None, heading=None, "
+          "heading_rate=None, dimensions=None, anchor=None)\n--\n\n"
+          "A state with the members given; see the class documentation.");
   cls.def_static(
       "from_box",
       [](const py::handle& box, const py::handle& anchor) {
@@ -210,7 +213,10 @@ void bindState(py::module_& m) {
         return state;
       },
       py::arg("box"), py::arg("anchor") = py::none(),
-      R"doc(A box-shaped state from one row (x, y, z, heading, length, width, height).
+      R"doc(from_box(box, anchor=None)
+--
+
+A box-shaped state from one row (x, y, z, heading, length, width, height).
 
 Parameters
 ----------
@@ -255,7 +261,10 @@ State
       "point that ``position`` describes, in the box's axes; None without dimensions.");
 
   cls.def("overlap", &State::overlap, py::arg("other"),
-          R"doc(Intersection over union of the two footprints.
+          R"doc(overlap(self, other)
+--
+
+Intersection over union of the two footprints.
 
 Returns
 -------
@@ -264,7 +273,10 @@ float
     when either state has no position or a footprint coordinate is not finite.
 )doc");
   cls.def("distance", &State::distance, py::arg("other"),
-          R"doc(Smallest distance from a corner of either footprint to the other footprint.
+          R"doc(distance(self, other)
+--
+
+Smallest distance from a corner of either footprint to the other footprint.
 
 Returns
 -------
@@ -274,12 +286,15 @@ float
     distance. NaN when either state has no position.
 )doc");
   cls.def("squared_distance", &State::getSquaredDistance, py::arg("other"),
+          "squared_distance(self, other)\n--\n\n"
           "Squared three-dimensional distance of the two positions (float32 arithmetic); NaN "
           "when either state has no position.");
   cls.def("relative_heading", &State::relativeHeading, py::arg("other"),
+          "relative_heading(self, other)\n--\n\n"
           "This heading minus the other's, wrapped into [-pi, pi); NaN when either heading "
           "is absent.");
   cls.def("velocity_heading", &State::velocityHeading,
+          "velocity_heading(self)\n--\n\n"
           "Direction of travel, atan2(vy, vx) in [-pi, pi]; 0 without a velocity.");
   cls.def(
       "corners",
@@ -289,7 +304,10 @@ float
         for (int i = 0; i < 4; ++i) rows.row(i) = corners[static_cast<std::size_t>(i)].transpose();
         return toArray(rows);
       },
-      R"doc(The four footprint corners.
+      R"doc(corners(self)
+--
+
+The four footprint corners.
 
 Returns
 -------
@@ -299,9 +317,10 @@ numpy.ndarray, float32, shape (4, 2)
 )doc");
   cls.def(
       "centroid", [](const State& state) { return toArray(state.centroid()); },
+      "centroid(self)\n--\n\n"
       "numpy.ndarray of float32, shape (3,): the box centre (the position minus the "
       "anchor turned by the heading); NaN without a position.");
-  cls.def("__str__", &text, "The six-section text form of the C++ library.");
+  cls.def("__str__", &text, "__str__(self)\n--\n\nThe six-section text form of the C++ library.");
   cls.def("__repr__", &summary);
 }
 

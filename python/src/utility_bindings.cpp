@@ -74,6 +74,12 @@ const char* kResolves =
     "resolver (the last address listed is used), which may block; the GIL is released "
     "meanwhile.\n\nRaises\n------\nResolutionError\n    The name cannot be resolved.\n";
 
+// An address function of one string argument, with its Python signature.
+template <class Function>
+void defText(py::module_& m, const char* name, Function function, const std::string& doc) {
+  m.def(name, function, py::arg("text"), (std::string(name) + "(text)\n--\n\n" + doc).c_str());
+}
+
 }  // namespace
 
 void bindSequenceCheck(py::module_& m) {
@@ -106,13 +112,16 @@ Examples
           },
           "The result's fixed text for logs: \"OK\", \"Missing data\", \"Duplicate\", \"Out of "
           "order\".");
-  cls.def(py::init<>(), "A checker that has seen no number yet.")
+  cls.def(py::init<>(), "__init__(self)\n--\n\nA checker that has seen no number yet.")
       .def(
           "check",
           [](SequenceCheck& check, const py::int_& sequence) {
             return check.check(sequenceArgument(sequence));
           },
-          py::arg("sequence"), R"doc(Classifies one sequence number and updates the checker.
+          py::arg("sequence"), R"doc(check(self, sequence)
+--
+
+Classifies one sequence number and updates the checker.
 
 Parameters
 ----------
@@ -146,7 +155,10 @@ ValueError
             return result;
           },
           py::arg("sequences"),
-          R"doc(Classifies an array of sequence numbers in order, as ``check`` each.
+          R"doc(check_many(self, sequences)
+--
+
+Classifies an array of sequence numbers in order, as ``check`` each.
 
 Parameters
 ----------
@@ -171,55 +183,50 @@ ValueError
       .def_property_readonly("total_discarded", &SequenceCheck::totalDiscarded,
                              "int: numbers skipped by every gap since construction or reset(), "
                              "modulo 2**64.")
-      .def("reset", &SequenceCheck::reset, "Back to the state of a new checker.");
+      .def("reset", &SequenceCheck::reset,
+           "reset(self)\n--\n\nBack to the state of a new checker.");
 }
 
 void bindAddress(py::module_& m) {
-  m.def("is_ip_address", &ConvertIP::isIPAddress, py::arg("text"),
-        "True when ``text`` is a literal IPv4 or IPv6 address (a \"%\" scope suffix allowed); "
-        "host names give False. Never resolves.");
-  m.def("is_ipv4", resolving(&ConvertIP::isIPv4), py::arg("text"),
-        "True when ``text`` denotes an IPv4 address. Resolves host names; one that does not "
-        "resolve gives False.");
-  m.def("is_ipv6", resolving(&ConvertIP::isIPv6), py::arg("text"),
-        "True when ``text`` denotes an IPv6 address. Resolves host names; one that does not "
-        "resolve gives False.");
-  m.def("to_ipv6_without_brackets", resolving(&ConvertIP::toIPv6WithOutBrackets), py::arg("text"),
-        (std::string("The text of the address, an IPv4 address prefixed with \"::ffff:\" when "
-                     "the IPv6 protocol is in use (see ``set_ipv6_protocol``).") +
-         kResolves)
-            .c_str());
-  m.def("to_ipv6_with_brackets", resolving(&ConvertIP::toIPv6WithBrackets), py::arg("text"),
-        (std::string("\"[\" + text + \"]\" for an IPv6 address; for IPv4, \"[::ffff:a.b.c.d]\" "
-                     "when the IPv6 protocol is in use, else its text.") +
-         kResolves)
-            .c_str());
-  m.def("unoptimize_ipv6_address", resolving(&ConvertIP::unoptimizeIPv6Address), py::arg("text"),
-        (std::string("The written-out form of an IPv6 address: eight groups, every group but "
-                     "the last padded to four hex digits, e.g. \"2001:db8::1\" gives "
-                     "\"2001:0db8:0000:0000:0000:0000:0000:1\". IPv4 addresses and IPv4-mapped, "
-                     "loopback, link-local and multicast IPv6 addresses come back unchanged.") +
-         kResolves)
-            .c_str());
-  m.def("simplify_ipv4_address", resolving(&ConvertIP::simplifyIPv4Address), py::arg("text"),
-        (std::string("The IPv4 part \"a.b.c.d\" of \"::ffff:a.b.c.d\"; otherwise the text of "
-                     "the address.") +
-         kResolves)
-            .c_str());
-  m.def("simplify_ip_address_format", resolving(&ConvertIP::simplifyIPAddressFormat),
-        py::arg("text"),
-        (std::string("The standard text of the address, an IPv4-mapped address reduced to its "
-                     "IPv4 text.") +
-         kResolves)
-            .c_str());
-  m.def("split_port_from_string", &ConvertIP::splitPortFromString, py::arg("text"),
-        "The port of an \"address:port\" string, or \"undefined\" for an unrecognised shape. "
-        "Recognised: IPv4 address or host name with a port, \"::1:port\", "
-        "\"::ffff:a.b.c.d:port\" and the written-out IPv6 form of "
-        "``unoptimize_ipv6_address`` with a port. Never resolves.");
-  m.def("split_ip_address_from_string", &ConvertIP::splitIPaddressFromString, py::arg("text"),
-        "The address part of an \"address:port\" string of the shapes that "
-        "``split_port_from_string`` recognises; any other string unchanged. Never resolves.");
+  defText(m, "is_ip_address", &ConvertIP::isIPAddress,
+          "True when ``text`` is a literal IPv4 or IPv6 address (a \"%\" scope suffix allowed); "
+          "host names give False. Never resolves.");
+  defText(m, "is_ipv4", resolving(&ConvertIP::isIPv4),
+          "True when ``text`` denotes an IPv4 address. Resolves host names; one that does not "
+          "resolve gives False.");
+  defText(m, "is_ipv6", resolving(&ConvertIP::isIPv6),
+          "True when ``text`` denotes an IPv6 address. Resolves host names; one that does not "
+          "resolve gives False.");
+  defText(m, "to_ipv6_without_brackets", resolving(&ConvertIP::toIPv6WithOutBrackets),
+          std::string("The text of the address, an IPv4 address prefixed with \"::ffff:\" when "
+                      "the IPv6 protocol is in use (see ``set_ipv6_protocol``).") +
+              kResolves);
+  defText(m, "to_ipv6_with_brackets", resolving(&ConvertIP::toIPv6WithBrackets),
+          std::string("\"[\" + text + \"]\" for an IPv6 address; for IPv4, \"[::ffff:a.b.c.d]\" "
+                      "when the IPv6 protocol is in use, else its text.") +
+              kResolves);
+  defText(m, "unoptimize_ipv6_address", resolving(&ConvertIP::unoptimizeIPv6Address),
+          std::string("The written-out form of an IPv6 address: eight groups, every group but "
+                      "the last padded to four hex digits, e.g. \"2001:db8::1\" gives "
+                      "\"2001:0db8:0000:0000:0000:0000:0000:1\". IPv4 addresses and IPv4-mapped, "
+                      "loopback, link-local and multicast IPv6 addresses come back unchanged.") +
+              kResolves);
+  defText(m, "simplify_ipv4_address", resolving(&ConvertIP::simplifyIPv4Address),
+          std::string("The IPv4 part \"a.b.c.d\" of \"::ffff:a.b.c.d\"; otherwise the text of "
+                      "the address.") +
+              kResolves);
+  defText(m, "simplify_ip_address_format", resolving(&ConvertIP::simplifyIPAddressFormat),
+          std::string("The standard text of the address, an IPv4-mapped address reduced to its "
+                      "IPv4 text.") +
+              kResolves);
+  defText(m, "split_port_from_string", &ConvertIP::splitPortFromString,
+          "The port of an \"address:port\" string, or \"undefined\" for an unrecognised shape. "
+          "Recognised: IPv4 address or host name with a port, \"::1:port\", "
+          "\"::ffff:a.b.c.d:port\" and the written-out IPv6 form of "
+          "``unoptimize_ipv6_address`` with a port. Never resolves.");
+  defText(m, "split_ip_address_from_string", &ConvertIP::splitIPaddressFromString,
+          "The address part of an \"address:port\" string of the shapes that "
+          "``split_port_from_string`` recognises; any other string unchanged. Never resolves.");
   m.def(
       "detect_ipv6_protocol",
       []() {
@@ -235,7 +242,10 @@ void bindAddress(py::module_& m) {
         }
         return ConvertIP::v6_protocol_;
       },
-      R"doc(Probes whether the machine can open IPv6 TCP sockets and sets the protocol flag.
+      R"doc(detect_ipv6_protocol()
+--
+
+Probes whether the machine can open IPv6 TCP sockets and sets the protocol flag.
 
 Returns
 -------
@@ -249,11 +259,13 @@ OSError
 )doc");
   m.def(
       "ipv6_protocol", []() { return ConvertIP::v6_protocol_; },
-      "True when IPv4 addresses are written in their IPv4-mapped IPv6 form (False at start).");
+      "ipv6_protocol()\n--\n\nTrue when IPv4 addresses are written in their IPv4-mapped IPv6 form "
+      "(False at start).");
   m.def(
       "set_ipv6_protocol", [](bool enabled) { ConvertIP::v6_protocol_ = enabled; },
       py::arg("enabled"),
-      "Sets the protocol flag read by the address functions. Set it once at start-up, before "
+      "set_ipv6_protocol(enabled)\n--\n\nSets the protocol flag read by the address functions. Set "
+      "it once at start-up, before "
       "other threads use them.");
 }
 
