@@ -18,10 +18,11 @@ namespace {
 using core::SequenceCheck;
 using ip_format::ConvertIP;
 
-unsigned long sequenceArgument(const py::int_& value) {
-  const py::int_ zero(0);
-  const py::int_ largest(std::numeric_limits<unsigned long>::max());
-  if (value < zero || value > largest) {
+// A Python or NumPy integer as an unsigned 64-bit sequence number.
+unsigned long sequenceArgument(const py::handle& sequence) {
+  const auto value = py::reinterpret_steal<py::int_>(PyNumber_Index(sequence.ptr()));
+  if (!value) throw py::error_already_set();
+  if (value < py::int_(0) || value > py::int_(std::numeric_limits<unsigned long>::max())) {
     throw py::value_error("sequence numbers are unsigned 64-bit integers, not " +
                           std::string(py::str(py::handle(value))));
   }
@@ -115,7 +116,7 @@ Examples
   cls.def(py::init<>(), "__init__(self)\n--\n\nA checker that has seen no number yet.")
       .def(
           "check",
-          [](SequenceCheck& check, const py::int_& sequence) {
+          [](SequenceCheck& check, const py::handle& sequence) {
             return check.check(sequenceArgument(sequence));
           },
           py::arg("sequence"), R"doc(check(self, sequence)

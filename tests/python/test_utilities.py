@@ -36,10 +36,12 @@ def test_sequence_results_and_bad_numbers():
     check = zelvane.SequenceCheck()
     check.check(5)
     check.reset()
-    assert check.check(3) == Result.OK and check.total_discarded == 0
+    assert check.check(np.uint64(3)) == Result.OK and check.total_discarded == 0
     for bad in (-1, 2**64):
         with pytest.raises(ValueError, match="unsigned 64-bit"):
             check.check(bad)
+    with pytest.raises(TypeError):
+        check.check(1.5)
     for bad, message in [([1, -2], "must not be negative"), ([1.0, 2.0], "must hold integers"),
                          (np.zeros((2, 2), int), "one-dimensional")]:
         with pytest.raises(ValueError, match=message):
