@@ -33,6 +33,13 @@ py::array realArray(const py::handle& value, const char* name) {
   return array;
 }
 
+// A float32, C-contiguous view of `array` (the array itself when it already is one).
+py::array_t<float, py::array::c_style> floatArray(const py::array& array) {
+  auto values = py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(array);
+  if (!values) throw py::error_already_set();
+  return values;
+}
+
 }  // namespace
 
 FloatRows floatRows(const py::handle& value, const char* name, py::ssize_t width) {
@@ -44,8 +51,7 @@ FloatRows floatRows(const py::handle& value, const char* name, py::ssize_t width
                           "), not " + shapeText(array));
   }
   FloatRows rows;
-  rows.array = py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(array);
-  if (!rows.array) throw py::error_already_set();
+  rows.array = floatArray(array);
   rows.count = single ? 1 : array.shape(0);
   rows.width = width;
   rows.single = single;
@@ -61,6 +67,16 @@ py::array_t<float> newRows(py::ssize_t count, std::initializer_list<py::ssize_t>
   return py::array_t<float>(shape);
 }
 
+py::array_t<float, py::array::c_style> floatVector(const py::handle& value, const char* name,
+                                                   py::ssize_t size) {
+  const py::array array = realArray(value, name);
+  if (array.ndim() != 1 || array.shape(0) != size) {
+    throw py::value_error(std::string(name) + " must have shape (" + std::to_string(size) +
+                          ",), not " + shapeText(array));
+  }
+  return floatArray(array);
+}
+
 py::array_t<float, py::array::c_style> floatMatrix(const py::handle& value, const char* name,
                                                    py::ssize_t rows, py::ssize_t cols) {
   const py::array array = realArray(value, name);
@@ -68,9 +84,7 @@ py::array_t<float, py::array::c_style> floatMatrix(const py::handle& value, cons
     throw py::value_error(std::string(name) + " must have shape (" + std::to_string(rows) + ", " +
                           std::to_string(cols) + "), not " + shapeText(array));
   }
-  auto values = py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(array);
-  if (!values) throw py::error_already_set();
-  return values;
+  return floatArray(array);
 }
 
 }  // namespace zelvane::python

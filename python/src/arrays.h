@@ -48,15 +48,15 @@ Eigen::Matrix<float, R, C> matrix(const py::handle& value, const char* name) {
       values.data());
 }
 
-/// Reads one vector of `N` real numbers (shape (N,)).
+/// Reads `value` as a float32 array of shape (size,) of real numbers; raises
+/// ValueError for another shape or dtype.
+py::array_t<float, py::array::c_style> floatVector(const py::handle& value, const char* name,
+                                                   py::ssize_t size);
+
+/// Reads one vector of `N` real numbers (shape (N,)) into single precision.
 template <int N>
 Eigen::Matrix<float, N, 1> vector(const py::handle& value, const char* name) {
-  const FloatRows rows = floatRows(value, name, N);
-  if (!rows.single) {
-    throw py::value_error(std::string(name) + " must have shape (" + std::to_string(N) +
-                          ",): one vector, not an array of them");
-  }
-  return Eigen::Map<const Eigen::Matrix<float, N, 1>>(rows.row(0));
+  return Eigen::Map<const Eigen::Matrix<float, N, 1>>(floatVector(value, name, N).data());
 }
 
 /// A read-only float32 NumPy array holding a copy of `values`: shape (N,) for a
@@ -64,8 +64,8 @@ Eigen::Matrix<float, N, 1> vector(const py::handle& value, const char* name) {
 /// could not change the object it came from.
 template <class Derived>
 py::array_t<float> toArray(const Eigen::MatrixBase<Derived>& values) {
-  const bool vector = Derived::ColsAtCompileTime == 1;
-  py::array_t<float> result = vector
+  const bool isVector = Derived::ColsAtCompileTime == 1;
+  py::array_t<float> result = isVector
                                   ? py::array_t<float>(values.rows())
                                   : py::array_t<float>({static_cast<py::ssize_t>(values.rows()),
                                                         static_cast<py::ssize_t>(values.cols())});

@@ -139,7 +139,7 @@ def test_pose_is_a_read_only_value_with_readable_text():
      'convention must be "intrinsic" or "extrinsic", not "zyx"'),
     (lambda: zelvane.transform_from_ypr(np.zeros((2, 3)), np.zeros((3, 3)), convention="intrinsic"),
      "same number of rows, not 2 and 3"),
-    (lambda: zelvane.Pose([[1, 2, 3]]), r"position must have shape \(3,\): one vector"),
+    (lambda: zelvane.Pose([[1, 2, 3]]), r"position must have shape \(3,\), not \(1, 3\)"),
     (lambda: zelvane.Pose.from_matrix(np.eye(3)), r"matrix must have shape \(4, 4\), not \(3, 3\)"),
     (lambda: zelvane.Pose().apply(np.zeros((5, 2))), r"points must have shape \(3,\) or \(N, 3\)"),
 ])
