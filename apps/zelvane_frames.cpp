@@ -405,16 +405,19 @@ class FrameGraphComponent : public LoggedComponent {
       if (text.empty() || text[0] == '#') {
         continue;
       }
-      std::istringstream fields(text);
-      std::string x;
-      std::string y;
-      std::string z;
-      std::string extra;
-      Eigen::Vector4f point(0.0f, 0.0f, 0.0f, 1.0f);
-      if (!(fields >> x >> y >> z) || (fields >> extra) || !parseFloat(x, point[0]) ||
-          !parseFloat(y, point[1]) || !parseFloat(z, point[2])) {
+      std::istringstream stream(text);
+      std::string fields[4];
+      if (!(stream >> fields[0] >> fields[1] >> fields[2]) || (stream >> fields[3])) {
         std::cerr << name << ":" << number << ": expected three numbers x y z" << std::endl;
         return EXIT_INPUT;
+      }
+      Eigen::Vector4f point(0.0f, 0.0f, 0.0f, 1.0f);
+      for (int i = 0; i < 3; ++i) {
+        if (!parseFloat(fields[i], point[i])) {
+          std::cerr << name << ":" << number << ": field " << (i + 1) << " '" << fields[i]
+                    << "' is not a finite number" << std::endl;
+          return EXIT_INPUT;
+        }
       }
       const Eigen::Vector4f moved = matrix * point;
       std::cout << moved[0] << ' ' << moved[1] << ' ' << moved[2] << '\n';

@@ -32,7 +32,24 @@ install(FILES
   ${PROJECT_BINARY_DIR}/zelvane_core-config-version.cmake
   DESTINATION ${ZELVANE_CMAKE_DIR})
 
+# The pkg-config file finds the prefix from its own location, so that it stays right
+# for `cmake --install --prefix <other>` and for a moved installation. Directories
+# given as absolute paths stay absolute.
+set(ZELVANE_PC_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+if(IS_ABSOLUTE "${ZELVANE_PC_DIR}")
+  set(ZELVANE_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+else()
+  file(RELATIVE_PATH ZELVANE_PC_UP ${CMAKE_INSTALL_PREFIX}/${ZELVANE_PC_DIR} ${CMAKE_INSTALL_PREFIX})
+  string(REGEX REPLACE "/$" "" ZELVANE_PC_UP "${ZELVANE_PC_UP}")
+  set(ZELVANE_PC_PREFIX "\${pcfiledir}/${ZELVANE_PC_UP}")
+endif()
+foreach(dir LIBDIR INCLUDEDIR)
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_${dir}}")
+    set(ZELVANE_PC_${dir} "${CMAKE_INSTALL_${dir}}")
+  else()
+    set(ZELVANE_PC_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
+  endif()
+endforeach()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/zelvane_core.pc.in
   ${PROJECT_BINARY_DIR}/zelvane_core.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/zelvane_core.pc
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(FILES ${PROJECT_BINARY_DIR}/zelvane_core.pc DESTINATION ${ZELVANE_PC_DIR})

@@ -28,10 +28,10 @@ class ZELVANE_SETTINGS_API SettingsManager : public LoggedComponent {
  public:
   using Tree = boost::property_tree::ptree;
 
-  /// An empty store at its root.
+  /// An empty store at its root, logging through the logger "SettingsManager".
   SettingsManager();
-  /// A store that shares `other`'s tree (until one of them changes it) and starts at
-  /// `other`'s current path.
+  /// A store that shares `other`'s tree (until one of them changes it), starts at
+  /// `other`'s current path and logs through `other`'s logger.
   SettingsManager(const SettingsManager& other);
   SettingsManager& operator=(const SettingsManager& other);
   ~SettingsManager() override;
@@ -39,13 +39,20 @@ class ZELVANE_SETTINGS_API SettingsManager : public LoggedComponent {
   /// Merges the XML file into the tree. The document's single root element, whatever
   /// its name, stands for the store's root. Where the same key path exists in both,
   /// the file wins; repeated children of one name are merged by their position
-  /// among the children of that name. Comments are dropped.
+  /// among the children of that name. Comments are dropped. A value loses the blanks
+  /// around it (so indented files read naturally) unless its element is under
+  /// xml:space="preserve"; the attribute itself is not kept. The text of an element
+  /// that has child elements is always trimmed.
   /// Throws `std::runtime_error` naming the file and the reason when the file is
-  /// missing, unreadable or malformed; the tree is then unchanged.
+  /// missing, unreadable or malformed (a character reference to NUL included); the
+  /// tree is then unchanged.
   void addXML(const std::string& file);
 
   /// Writes the whole tree (not only the current node) under a root element
-  /// "Settings". Throws `std::runtime_error` naming the file when it cannot be written.
+  /// "Settings". A value with blanks around it is written with xml:space="preserve",
+  /// so that `addXML` reads every value back unchanged (the text of an element that
+  /// has child elements aside). Throws `std::runtime_error` naming the file when it
+  /// cannot be written or a key or value holds NUL (nothing is written then).
   void saveXML(const std::string& file) const;
 
   /// Makes the first child `name` of the current node current, creating it if absent.
@@ -140,7 +147,6 @@ std::string settingsText(const T& value) {
   }
 }
 
-
 /// Reads the texts that `settingsText` writes for non-finite floating-point values
 /// ("inf", "-inf", "nan", "-nan") into `value` and returns true; false for any other
 /// text. The stream conversion that reads every other number refuses these, so
@@ -148,11 +154,13 @@ std::string settingsText(const T& value) {
 template <class T>
 bool nonFiniteValue(const std::string& text, T& value) {
   if (text == "inf" || text == "-inf") {
-    value = text[0] == '-' ? -std::numeric_limits<T>::infinity() : std::numeric_limits<T>::infinity();
+    value =
+        text[0] == '-' ? -std::numeric_limits<T>::infinity() : std::numeric_limits<T>::infinity();
     return true;
   }
   if (text == "nan" || text == "-nan") {
-    value = text[0] == '-' ? -std::numeric_limits<T>::quiet_NaN() : std::numeric_limits<T>::quiet_NaN();
+    value =
+        text[0] == '-' ? -std::numeric_limits<T>::quiet_NaN() : std::numeric_limits<T>::quiet_NaN();
     return true;
   }
   return false;
@@ -199,7 +207,8 @@ ZELVANE_SETTINGS_API void setVector3f(SettingsManager& settings, const Eigen::Ve
 /// The quaternion stored at the current node under "x", "y", "z", "w" (not normalised).
 ZELVANE_SETTINGS_API Eigen::Quaternionf getQuaternion(const SettingsManager& settings);
 /// Stores `value` at the current node under "x", "y", "z", "w".
-ZELVANE_SETTINGS_API void setQuaternionf(SettingsManager& settings, const Eigen::Quaternionf& value);
+ZELVANE_SETTINGS_API void setQuaternionf(SettingsManager& settings,
+                                         const Eigen::Quaternionf& value);
 /// Stores yaw, pitch, roll (elements 0, 1, 2 of `ypr`, as given) under "yaw",
 /// "pitch", "roll" and the unit under "units" ("radians" or "degrees").
 ZELVANE_SETTINGS_API void setYPR(SettingsManager& settings, const Eigen::Vector3f& ypr,

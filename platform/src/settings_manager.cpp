@@ -1,7 +1,9 @@
 #include "settings_manager.h"
 
+#include <algorithm>
 #include <map>
 #include <stdexcept>
+#include <string_view>
 
 #include <boost/property_tree/xml_parser.hpp>
 
@@ -35,22 +37,87 @@ void merge(Tree& into, const Tree& from) {
   }
 }
 
-// Values lose the blanks around them (so that indented files read naturally) but keep
-// the ones inside: a multi-line value survives a save and a load unchanged.
-void trimValues(Tree& node) {
+// Element attributes, as the XML reader and writer keep them: a child of this name
+// holding one child per attribute.
+const char* const ATTRIBUTES = "<xmlattr>";
+// The XML attribute that says whether white space in an element is part of its text.
+const char* const SPACE = "xml:space";
+constexpr std::string_view BLANKS = " \t\r\n";
+
+bool hasOuterBlanks(const std::string& text) {
+  return !text.empty() && (BLANKS.find(text.front()) != std::string_view::npos ||
+                           BLANKS.find(text.back()) != std::string_view::npos);
+}
+
+// True when `node` has no child elements (attributes aside): its text is a value
+// rather than the layout between children.
+bool holdsValue(const Tree& node) {
+  return std::all_of(node.begin(), node.end(),
+                     [](const Tree::value_type& child) { return child.first == ATTRIBUTES; });
+}
+
+// The white-space mode that `node`'s xml:space attribute sets for it and its
+// descendants ("preserve" true, "default" false, else `inherited`). The attribute is
+// removed: it describes the file, not a setting.
+bool takeSpaceMode(Tree& node, bool inherited) {
+  const auto attributes = node.find(ATTRIBUTES);
+  if (attributes == node.not_found()) return inherited;
+  Tree& list = attributes->second;
+  const auto space = list.find(SPACE);
+  if (space == list.not_found()) return inherited;
+  const std::string mode = space->second.data();
+  list.erase(SPACE);
+  if (list.empty()) node.erase(node.to_iterator(attributes));
+  return mode == "preserve" ? true : mode == "default" ? false : inherited;
+}
+
+// Values lose the blanks around them, so that indented files read naturally, but keep
+// the ones inside. A value under xml:space="preserve" (which `saveXML` writes for a
+// value with blanks around it) is kept whole. Throws `std::invalid_argument` for a
+// NUL character (the reader turns "&#0;" into one), which no XML file can carry, so
+// that nothing is loaded that could not be saved and read again.
+void readValues(Tree& node, bool preserve) {
+  preserve = takeSpaceMode(node, preserve);
   std::string& data = node.data();
-  const auto first = data.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) {
-    data.clear();
-  } else {
-    data = data.substr(first, data.find_last_not_of(" \t\r\n") - first + 1);
+  if (data.find('\0') != std::string::npos) {
+    throw std::invalid_argument("a character reference stands for NUL, which XML does not allow");
   }
-  for (auto& child : node) trimValues(child.second);
+  if (!(preserve && holdsValue(node))) {
+    const auto first = data.find_first_not_of(BLANKS);
+    if (first == std::string::npos) {
+      data.clear();
+    } else {
+      data = data.substr(first, data.find_last_not_of(BLANKS) - first + 1);
+    }
+  }
+  for (auto& child : node) readValues(child.second, preserve && child.first != ATTRIBUTES);
+}
+
+// Marks every value with blanks around it xml:space="preserve", so that `addXML`
+// keeps them; other values are written as they are. `attribute` is true inside an
+// element's attributes, whose values are never marked. Throws
+// `std::invalid_argument` for a key or value holding NUL, which a file cannot carry.
+void prepareForWriting(Tree& node, bool attribute) {
+  if (node.data().find('\0') != std::string::npos) {
+    throw std::invalid_argument("a value holds the character NUL, which XML cannot carry");
+  }
+  if (!attribute && hasOuterBlanks(node.data()) && holdsValue(node)) {
+    node.put(Tree::path_type(std::string(ATTRIBUTES) + '\n' + SPACE, '\n'), "preserve");
+  }
+  for (auto& child : node) {
+    if (child.first.find('\0') != std::string::npos) {
+      throw std::invalid_argument("a key holds the character NUL, which XML cannot carry");
+    }
+    prepareForWriting(child.second, attribute || child.first == ATTRIBUTES);
+  }
 }
 
 }  // namespace
 
-SettingsManager::SettingsManager() : tree_(std::make_shared<Tree>()), nodes_{tree_.get()} {}
+// A store that nobody configures still logs under the name that start-up gives it,
+// so its records are found by that name.
+SettingsManager::SettingsManager()
+    : LoggedComponent("SettingsManager"), tree_(std::make_shared<Tree>()), nodes_{tree_.get()} {}
 
 SettingsManager::SettingsManager(const SettingsManager& other)
     : LoggedComponent(other),
@@ -134,7 +201,11 @@ void SettingsManager::addXML(const std::string& file) {
                              "': expected a single root element, found " +
                              std::to_string(document.size()));
   }
-  trimValues(document);
+  try {
+    readValues(document, false);
+  } catch (const std::invalid_argument& e) {
+    throw std::runtime_error("cannot read settings file '" + file + "': " + e.what());
+  }
   // Merging into the shared tree would change what copies see, so merge into our
   // own tree; the current node is found again by its steps afterwards.
   Tree merged = *tree_;
@@ -146,7 +217,11 @@ void SettingsManager::addXML(const std::string& file) {
 
 void SettingsManager::saveXML(const std::string& file) const {
   Tree document;
-  document.add_child("Settings", *tree_);
+  try {
+    prepareForWriting(document.add_child("Settings", *tree_), false);
+  } catch (const std::invalid_argument& e) {
+    throw std::runtime_error("cannot write settings file '" + file + "': " + e.what());
+  }
   try {
     boost::property_tree::write_xml(
         file, document, std::locale(),
@@ -172,9 +247,9 @@ void SettingsManager::pathPush(const std::string& name, int index, Tree* /*node*
   if (child == nullptr) {
     if (index < 0) count = getChildCount(name);
     if (index != count) {
-      throw std::out_of_range("settings path '" + current_path_ + "': child '" + name +
-                              "' index " + std::to_string(index) + " is beyond the " +
-                              std::to_string(count) + " present");
+      throw std::out_of_range("settings path '" + current_path_ + "': child '" + name + "' index " +
+                              std::to_string(index) + " is beyond the " + std::to_string(count) +
+                              " present");
     }
     Tree& parent = mutableCurrentNode();
     const auto appended = parent.push_back(Tree::value_type(name, Tree()));
@@ -207,7 +282,8 @@ void SettingsManager::deletePath(const std::string& path) {
   const auto dot = path.rfind('.');
   Tree& node = mutableCurrentNode();
   ++generation_;
-  Tree& parent = dot == std::string::npos ? node : node.get_child(Tree::path_type(path.substr(0, dot), '.'));
+  Tree& parent =
+      dot == std::string::npos ? node : node.get_child(Tree::path_type(path.substr(0, dot), '.'));
   parent.erase(dot == std::string::npos ? path : path.substr(dot + 1));
 }
 

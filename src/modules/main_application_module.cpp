@@ -1,9 +1,12 @@
 #include "modules/main_application_module.h"
 
+#include <algorithm>
 #include <exception>
 #include <iostream>
 #include <limits>
+#include <map>
 #include <sstream>
+#include <string>
 #include <utility>
 
 #include <boost/program_options/errors.hpp>
@@ -20,6 +23,54 @@ namespace {
 po::options_description makeDescription() {
   return po::options_description("Options", po::options_description::m_default_line_length,
                                  po::options_description::m_default_line_length / 2);
+}
+
+// Reaches the values that Boost keeps protected in an error with an option name
+// ("option", "original_token", "value", ...).
+struct ErrorValues : po::error_with_option_name {
+  static std::map<std::string, std::string>& of(po::error_with_option_name& error) {
+    return error.*&ErrorValues::m_substitutions;
+  }
+};
+
+// The message of `error`, as `what()` gives it. Boost builds the message by replacing
+// each placeholder ("%value%", "%canonical_option%", ...) until none is left, so a
+// value holding the placeholder it replaces ("--time %value%") would never finish.
+// Such values are handed to Boost with '%' swapped for a byte found neither in them
+// nor in the template, and the byte is swapped back in the message.
+std::string describe(std::exception& error) {
+  auto* named = dynamic_cast<po::error_with_option_name*>(&error);
+  if (named == nullptr) {
+    return error.what();
+  }
+  std::map<std::string, std::string>& values = ErrorValues::of(*named);
+  std::string text = named->m_error_template;
+  for (const auto& entry : values) {
+    text += entry.second;
+  }
+  if (std::none_of(values.begin(), values.end(),
+                   [](const auto& entry) { return entry.second.find('%') != std::string::npos; })) {
+    return error.what();
+  }
+  // Some byte is free unless the values hold all 254 others; '%' then shows as '?'.
+  char stand_in = '?';
+  bool free = false;
+  for (int byte = 1; byte < 256 && !free; ++byte) {
+    free = byte != '%' && text.find(static_cast<char>(byte)) == std::string::npos;
+    if (free) {
+      stand_in = static_cast<char>(byte);
+    }
+  }
+  const std::map<std::string, std::string> given = values;
+  for (auto& entry : values) {
+    std::replace(entry.second.begin(), entry.second.end(), '%', stand_in);
+  }
+  std::string message = error.what();
+  values = given;
+  if (free) {
+    std::replace(message.begin(), message.end(), stand_in, '%');
+  }
+  return message;
 }
 
 }  // namespace
@@ -95,16 +146,16 @@ bool MainApplicationModule::configure(int argc, char** argv,
       return false;
     }
     po::notify(options);
-  } catch (const po::error& error) {
-    std::cerr << "ERROR: " << error.what() << std::endl << std::endl << visible << std::endl;
+  } catch (po::error& error) {
+    std::cerr << "ERROR: " << describe(error) << std::endl << std::endl << visible << std::endl;
     return false;
   }
 
   for (const std::shared_ptr<OptionsParser>& parser : options_parsers_) {
     try {
       parser->processOptions(options);
-    } catch (const std::exception& error) {
-      std::cerr << "ERROR: " << error.what() << std::endl;
+    } catch (std::exception& error) {
+      std::cerr << "ERROR: " << describe(error) << std::endl;
       return false;
     }
   }

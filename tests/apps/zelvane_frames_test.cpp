@@ -118,11 +118,25 @@ TEST(ZelvaneFrames, TransformsPointsFromAFileAndFromStandardInput) {
   EXPECT_EQ(from_stdin.out, from_file.out);
 }
 
-TEST(ZelvaneFrames, BadPointLineNamesItsLine) {
-  const ProgramRun run =
-      frames(VEHICLE + " --from Sensor --to Body --points -", "1 2 3\n1 2\n4 5 6\n");
-  EXPECT_EQ(run.status, 2);
-  EXPECT_THAT(run.err, HasSubstr("<stdin>:2: expected three numbers x y z"));
+TEST(ZelvaneFrames, BadPointLineNamesItsLineAndReason) {
+  struct Case {
+    std::string line;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"1 2", "<stdin>:2: expected three numbers x y z\n"},
+      {"1 2 3 4", "<stdin>:2: expected three numbers x y z\n"},
+      {"nan 0 0", "<stdin>:2: field 1 'nan' is not a finite number\n"},
+      {"0 -inf 0", "<stdin>:2: field 2 '-inf' is not a finite number\n"},
+      {"0 0 1e39", "<stdin>:2: field 3 '1e39' is not a finite number\n"},
+      {"0 0 1.5abc", "<stdin>:2: field 3 '1.5abc' is not a finite number\n"},
+  };
+  for (const Case& c : cases) {
+    const ProgramRun run =
+        frames(VEHICLE + " --from Sensor --to Body --points -", "1 2 3\n" + c.line + "\n4 5 6\n");
+    EXPECT_EQ(run.status, 2) << c.line;
+    EXPECT_EQ(run.err, c.expected);
+  }
 }
 
 TEST(ZelvaneFrames, ListsTheFramesInRegistrationOrder) {
@@ -204,6 +218,18 @@ TEST(ZelvaneFrames, StartUpErrorsExitWithOne) {
     const ProgramRun run = frames(c.arguments);
     EXPECT_EQ(run.status, 1) << c.arguments;
     EXPECT_THAT(run.err, HasSubstr(c.expected)) << c.arguments << "\n" << run.err;
+  }
+}
+
+// Composing the parser's message once looped for ever on such a value; the run is
+// bounded so that a relapse fails instead of hanging.
+TEST(ZelvaneFrames, PlaceholderInAnOptionValueIsAStartUpError) {
+  const std::string bounded = std::string("timeout 60 '") + ZELVANE_FRAMES + "' " + VEHICLE;
+  for (const std::string value : {"%value%", "%canonical_option%", "x%option%%prefix%"}) {
+    const ProgramRun run = runProgram(bounded + " --time '" + value + "'");
+    EXPECT_EQ(run.status, 1) << value;
+    EXPECT_THAT(run.err, StartsWith("ERROR: the argument ('" + value +
+                                    "') for option '--time' is invalid\n"));
   }
 }
 

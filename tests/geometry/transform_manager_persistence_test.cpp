@@ -104,6 +104,26 @@ TEST(TransformManagerLoad, RecreatesFramesInStoredOrderWithTheSameLookupsAllStat
   }
 }
 
+TEST(TransformManagerLoad, FrameNamesWithBlanksAroundThemSurviveASettingsFile) {
+  TransformManager original;
+  original.setTransform(" cam ", "body\t", makePose(V(1, 2, 3), 0.4f, V(1, 0, 0)), 0);
+  original.setTransform("body\t", " ", makePose(V(0, -1, 2)), 0);
+  original.setTransform(" ", "Global", makePose(V(5, 0, 0)), 0);
+  SettingsManager settings;
+  ASSERT_EQ(original.storeTransforms(settings, true), TransformManager::Success);
+  ScratchDir dir;
+  settings.saveXML(dir.path("graph.xml"));
+  SettingsManager read;
+  read.addXML(dir.path("graph.xml"));
+  TransformManager loaded;
+  ASSERT_EQ(loaded.loadTransforms(read), TransformManager::Success);
+  EXPECT_EQ(loaded.getFrames(), (Texts{"body\t", " cam ", " ", "Global"}));
+  Pose expected, actual;
+  original.getTransform(" cam ", "Global", expected);
+  ASSERT_EQ(loaded.getTransform(" cam ", "Global", actual), TransformManager::Success);
+  EXPECT_TRUE(samePose(actual, expected));
+}
+
 TEST(TransformManagerLoad, ReplacesEverythingRefusingAndStillLoggingPairsThatCloseACycle) {
   SettingsManager settings;
   settings.pathPush("Robot");

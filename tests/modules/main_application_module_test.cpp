@@ -239,6 +239,37 @@ TEST_F(MainApplicationModuleTest, ParseErrorsPrintTheParserMessageThenTheOptions
   EXPECT_EQ(validated_, 0);
 }
 
+// The parser's message template uses the same "%name%" placeholders; a value holding
+// one once made composing the message loop for ever.
+TEST_F(MainApplicationModuleTest, PlaceholdersInGivenTextsAreReportedAsGiven) {
+  std::vector<std::string> calls;
+  module_.registerOptions(std::make_shared<FilterOptions>(&calls));
+  const std::string options =
+      kOptions + "\nFilter:\n  --gain arg" + std::string(26, ' ') + "Filter gain\n";
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  std::vector<Case> cases;
+  for (const std::string value :
+       {"%value%", "%canonical_option%", "%option%", "%prefix%", "%original_token%",
+        "a%value%b%value%", "%%value%%", "%", "%invalid_line%\x01\x7f\xff"}) {
+    const std::string message = "the argument ('" + value + "') for option '--gain' is invalid";
+    cases.push_back({{"--gain", value}, message});
+    cases.push_back({{"--gain=" + value}, message});
+  }
+  cases.push_back({{"--x%canonical_option%"}, "unrecognised option '--x%canonical_option%'"});
+  cases.push_back({{"--%original_token%"}, "unrecognised option '--%original_token%'"});
+  cases.push_back({{"-%prefix%"}, "unrecognised option '-%prefix%'"});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.front());
+    const Outcome outcome = run(c.args);
+    EXPECT_FALSE(outcome.result);
+    EXPECT_EQ(outcome.err, "ERROR: " + c.message + "\n\n" + options + "\n");
+  }
+  EXPECT_THAT(calls, IsEmpty());
+}
+
 TEST_F(MainApplicationModuleTest, MissingConfigurationFileIsReportedAfterContributorsRan) {
   std::vector<std::string> calls;
   module_.registerOptions(std::make_shared<FilterOptions>(&calls));

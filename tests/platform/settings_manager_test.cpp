@@ -1,18 +1,23 @@
 #include "settings_manager.h"
 
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
-#include <boost/property_tree/exceptions.hpp>
 #include <gtest/gtest.h>
+#include <boost/property_tree/exceptions.hpp>
 
 #include "support/log_capture.h"
+#include "support/run_program.h"
 
 namespace {
 
 using zelvane::SettingsManager;
 using zelvane::testing::LogCapture;
+using zelvane::testing::LogRecord;
 using zelvane::testing::ScratchDir;
 namespace pt = boost::property_tree;
 
@@ -115,6 +120,61 @@ TEST(SettingsXml, InnerWhitespaceSurvivesSaveAndLoad) {
   EXPECT_EQ(again.tree(), settings.tree());
 }
 
+TEST(SettingsXml, BlanksAroundAValueSurviveSaveAndLoad) {
+  ScratchDir dir;
+  SettingsManager settings;
+  const std::vector<std::string> values = {" cam ", "cam ", "\tcam",   " ",        "   ",
+                                           "\t",    "\n",   " a\n b ", "a & <b> ", ""};
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    settings.set<std::string>("List.v" + std::to_string(i), values[i]);
+  }
+  settings.set<std::string>("List.plain", "cam");
+  settings.saveXML(dir.path("out.xml"));
+  SettingsManager again;
+  again.addXML(dir.path("out.xml"));
+  EXPECT_EQ(again.tree(), settings.tree());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    EXPECT_EQ(again.get<std::string>("List.v" + std::to_string(i)), values[i]) << i;
+  }
+  // Only the values that need it are marked; the others look as they always did.
+  const std::string text = zelvane::testing::readFile(dir.path("out.xml"));
+  EXPECT_NE(text.find("<v0 xml:space=\"preserve\"> cam </v0>"), std::string::npos) << text;
+  EXPECT_NE(text.find("<plain>cam</plain>"), std::string::npos) << text;
+  EXPECT_NE(text.find("<v9/>"), std::string::npos) << text;
+
+  // Hand-written: indented values are trimmed unless xml:space says "preserve", which
+  // holds for the element's descendants until one says "default".
+  SettingsManager written;
+  written.addXML(dir.write("in.xml",
+                           "<S>\n  <a>\n    x\n  </a>\n  <b xml:space='preserve'> x </b>\n"
+                           "  <C xml:space='preserve'>\n    <d> y </d>\n"
+                           "    <E xml:space='default'><f> z </f></E>\n  </C>\n</S>"));
+  EXPECT_EQ(written.get<std::string>("a"), "x");
+  EXPECT_EQ(written.get<std::string>("b"), " x ");
+  EXPECT_EQ(written.get<std::string>("C"), "");
+  EXPECT_EQ(written.get<std::string>("C.d"), " y ");
+  EXPECT_EQ(written.get<std::string>("C.E.f"), "z");
+  EXPECT_FALSE(written.exists("b.<xmlattr>"));  // the mark is not a setting
+}
+
+// A reference such as "&#0;" reads as NUL, which no XML file can hold: refused on
+// reading, and on writing for a value set in memory, so a saved file always loads.
+TEST(SettingsXml, NulIsRefusedOnReadingAndWriting) {
+  ScratchDir dir;
+  SettingsManager settings;
+  for (const char* text : {"<S><a>x&#0;y</a></S>", "<S><a b='&#x0;'/></S>", "<S><a>&#;</a></S>"}) {
+    const std::string file = dir.write("nul.xml", text);
+    const std::string err = errorOf([&] { settings.addXML(file); });
+    EXPECT_NE(err.find(file + "': a character reference stands for NUL"), std::string::npos)
+        << text << ": " << err;
+    EXPECT_TRUE(settings.tree().empty()) << text;
+  }
+  settings.set<std::string>("a", std::string("x\0y", 3));
+  const std::string out = dir.path("out.xml");
+  EXPECT_NE(errorOf([&] { settings.saveXML(out); }).find(out), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(out));
+}
+
 TEST(SettingsValues, TypedReadsAndTheirErrors) {
   SettingsManager settings;
   settings.set<std::string>("text", "hello");
@@ -156,17 +216,30 @@ TEST(SettingsValues, NonFiniteNumbersReadBackAsWritten) {
   EXPECT_THROW(settings.get<int>("inf"), pt::ptree_bad_data);
 }
 
-TEST(SettingsValues, ReadsAndWritesAreLogged) {
+TEST(SettingsValues, ReadsAndWritesAreLoggedUnderTheStoresLogger) {
   LogCapture capture(Logger::TRACE_LEVEL);
-  SettingsManager settings;
-  settings.setLogger(LoggingManager::getInstance().getLogger("SettingsManager"));
+  SettingsManager settings;  // never configured: logs as "SettingsManager"
   settings.pathPush("Transforms");
   settings.set<std::string>("orientationMethod", "quaternion");
   settings.get<std::string>("orientationMethod");
-  EXPECT_EQ(capture.messages(Logger::DEBUG_LEVEL),
-            std::vector<std::string>{"set Transforms.orientationMethod to: quaternion"});
-  EXPECT_EQ(capture.messages(Logger::TRACE_LEVEL),
-            std::vector<std::string>{"got Transforms.orientationMethod, value: quaternion"});
+  EXPECT_EQ(capture.records(),
+            (std::vector<LogRecord>{{"SettingsManager", Logger::DEBUG_LEVEL,
+                                     "set Transforms.orientationMethod to: quaternion"},
+                                    {"SettingsManager", Logger::TRACE_LEVEL,
+                                     "got Transforms.orientationMethod, value: quaternion"}}));
+
+  // Copies, made or assigned, log through their source's logger.
+  SettingsManager tracker;
+  tracker.setLogger(LoggingManager::getInstance().getLogger("Tracker"));
+  tracker.set<int>("gain", 2);
+  const SettingsManager copied(tracker);
+  SettingsManager assigned;
+  assigned = tracker;
+  capture.clear();
+  copied.get<int>("gain");
+  assigned.get<int>("gain");
+  const LogRecord got{"Tracker", Logger::TRACE_LEVEL, "got gain, value: 2"};
+  EXPECT_EQ(capture.records(), (std::vector<LogRecord>{got, got}));
 }
 
 TEST(SettingsPath, PushPopAndCurrentPath) {
