@@ -4,10 +4,10 @@ import importlib.util
 
 from conftest import ROOT
 
-spec = importlib.util.spec_from_file_location("markdown_python",
+found = importlib.util.spec_from_file_location("markdown_python",
                                               ROOT / "scripts" / "markdown_python.py")
-markdown_python = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(markdown_python)
+markdown_python = importlib.util.module_from_spec(found)
+found.loader.exec_module(markdown_python)
 
 
 def test_python_page_runs_and_prints_what_it_shows(tmp_path, monkeypatch):
