@@ -26,6 +26,8 @@ GOALS = {
     "gate_distance_300": ("loop", 0.05),
     "emit_1_slot": ("signals2", 0.2),
     "emit_10_slots": ("signals2", 0.3),
+    "py_lookup_chain3_interp": ("tf2", 0.5),
+    "py_transform_points_100k": ("cpp", 1.5),
 }
 # (larger case, smaller case, highest allowed ratio of their medians)
 SCALING_GOALS = [("load_transforms_2000", "load_transforms_1000", 2.3),
