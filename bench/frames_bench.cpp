@@ -361,6 +361,66 @@ void loadTransforms(benchmark::State& state, int pairs) {
   }
 }
 
+// --- placing points, the C++ peer of the Python benchmark ------------------------
+
+// The graph and points of the Python cases (bench/python_bench.py builds the same
+// ones with NumPy): a 3-edge chain with 100 samples per edge whose poses use only
+// float32 arithmetic that NumPy reproduces bit for bit. Keep the two in step.
+Pose pointsChainPose(int edge, long i) {
+  const float e = static_cast<float>(edge);
+  const float k = static_cast<float>(i);
+  Pose pose;
+  pose.position = Eigen::Vector3f(1.0f + 0.1f * e, 0.005f * k, 0.2f);
+  const float qx = 0.01f * e;
+  const float qy = 0.02f;
+  const float qz = 0.1f + 0.003f * k;
+  const float qw = 1.0f;
+  const float norm = std::sqrt(qx * qx + qy * qy + qz * qz + qw * qw);
+  pose.orientation = Eigen::Quaternionf(qw / norm, qx / norm, qy / norm, qz / norm);
+  return pose;
+}
+
+constexpr long kPoints = 100000;
+
+// Point k: a 50 m x 10 m x 1.5 m block in front of the sensor.
+Eigen::Matrix3Xf pointsInput() {
+  Eigen::Matrix3Xf points(3, kPoints);
+  for (long k = 0; k < kPoints; ++k) {
+    points(0, k) = static_cast<float>(k % 1000) * 0.05f - 25.0f;
+    points(1, k) = static_cast<float>((k / 1000) % 100) * 0.1f - 5.0f;
+    points(2, k) = static_cast<float>(k % 7) * 0.25f - 0.75f;
+  }
+  return points;
+}
+
+// Looks up F3 in F0 and places every point with Eigen, a new array each time as the
+// Python call returns one. The first and last points and the coordinate sum go into
+// the counters, where the Python benchmark checks that it placed the same points.
+void transformPointsCpp(benchmark::State& state) {
+  TransformManager manager;
+  for (const Edge& edge : chain(3)) {
+    for (long i = 0; i < kSamples; ++i) {
+      manager.setTransform(edge.child, edge.parent, pointsChainPose(edge.id, i), sampleTime(i));
+    }
+  }
+  const Eigen::Matrix3Xf points = pointsInput();
+  const std::string from = frameName(3);
+  const std::string to = frameName(0);
+  Eigen::Matrix3Xf last;
+  for (auto _ : state) {
+    Pose f0_T_f3;
+    manager.getTransform(from, to, queryTime(), TransformManager::Interpolated, f0_T_f3);
+    Eigen::Matrix3Xf placed = zelvane::poseToAffine3f(f0_T_f3) * points;
+    benchmark::DoNotOptimize(placed.data());
+    last.swap(placed);
+  }
+  for (int c = 0; c < 3; ++c) {
+    state.counters["first_" + std::to_string(c)] = last(c, 0);
+    state.counters["last_" + std::to_string(c)] = last(c, kPoints - 1);
+  }
+  state.counters["sum"] = last.cast<double>().sum();
+}
+
 // --- memory ----------------------------------------------------------------------
 
 // Heap bytes in use: unlike the resident set, it does not depend on what earlier
@@ -420,6 +480,7 @@ void registerAll() {
   benchmark::RegisterBenchmark("load_transforms_1000/zelvane", loadTransforms, 1000);
   benchmark::RegisterBenchmark("load_transforms_2000/zelvane", loadTransforms, 2000);
   benchmark::RegisterBenchmark("memory_steady_state/zelvane", memorySteadyState)->Iterations(1);
+  benchmark::RegisterBenchmark("py_transform_points_100k/cpp", transformPointsCpp);
 }
 
 }  // namespace

@@ -5,9 +5,11 @@
 // Each file is CSV with the header line x,y,z,heading,length,width,height: the box
 // centre, its heading in radians (counter-clockwise from x) and its extents. Prints
 // the overlap matrix (intersection over union of the footprints), the distance matrix
-// of the footprints, and a greedy assignment: the pair with the largest overlap first,
-// then the largest among the boxes left, down to overlap 0 (a pair that does not
-// overlap is never assigned).
+// of the footprints, the pairs within 2 units of each other, and a greedy assignment:
+// the pair with the largest overlap first, then the largest among the boxes left, down
+// to overlap 0 (a pair that does not overlap is never assigned). The candidates of the
+// assignment and the gated pairs come from the batch operations, which look only at
+// boxes near each other, as a tracker does every frame.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -18,11 +20,14 @@
 #include <string>
 #include <vector>
 
+#include "core/footprint_pairs.h"
 #include "core/state.h"
 
 namespace {
 
 using zelvane::core::State;
+
+constexpr double kGate = 2.0;
 
 bool readBoxes(const std::string& file, std::vector<State>& boxes) {
   std::ifstream input(file);
@@ -60,14 +65,8 @@ bool readBoxes(const std::string& file, std::vector<State>& boxes) {
       std::cerr << file << ":" << number << ": expected seven numbers" << std::endl;
       return false;
     }
-    State box;
-    box.position = zelvane::Gaussian<float, 3>();
-    box.position->mean = Eigen::Vector3f(values[0], values[1], values[2]);
-    box.heading = zelvane::Gaussian<float, 1>();
-    box.heading->mean = values[3];
-    box.dimensions = zelvane::core::Dimensions<float, zelvane::frames::Trackable>(
-        values[4], values[5], values[6]);
-    boxes.push_back(box);
+    boxes.push_back(
+        State::box({values[0], values[1], values[2]}, values[3], values[4], values[5], values[6]));
   }
   return true;
 }
@@ -102,50 +101,37 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  std::vector<std::vector<double>> overlap(first.size(), std::vector<double>(second.size()));
-  std::vector<std::vector<double>> distance(first.size(), std::vector<double>(second.size()));
-  for (std::size_t i = 0; i < first.size(); ++i) {
-    for (std::size_t j = 0; j < second.size(); ++j) {
-      overlap[i][j] = first[i].overlap(second[j]);
-      distance[i][j] = first[i].distance(second[j]);
-    }
-  }
-
+  const Eigen::MatrixXd overlap = zelvane::core::overlapMatrix(first, second);
   std::cout << std::fixed << std::setprecision(3);
-  printMatrix("overlap", first.size(), second.size(),
-              [&](std::size_t i, std::size_t j) { return overlap[i][j]; });
+  printMatrix("overlap", first.size(), second.size(), [&](std::size_t i, std::size_t j) {
+    return overlap(static_cast<Eigen::Index>(i), static_cast<Eigen::Index>(j));
+  });
   std::cout << '\n';
   printMatrix("distance", first.size(), second.size(),
-              [&](std::size_t i, std::size_t j) { return distance[i][j]; });
+              [&](std::size_t i, std::size_t j) { return first[i].distance(second[j]); });
 
-  struct Pair {
-    double overlap;
-    std::size_t first;
-    std::size_t second;
-  };
-  std::vector<Pair> pairs;
-  for (std::size_t i = 0; i < first.size(); ++i) {
-    for (std::size_t j = 0; j < second.size(); ++j) {
-      if (overlap[i][j] > 0.0) {
-        pairs.push_back({overlap[i][j], i, j});
-      }
-    }
+  std::cout << "\nwithin " << kGate << '\n';
+  for (const auto& pair : zelvane::core::distancePairs(first, second, kGate)) {
+    std::cout << "  " << pair.first << " - " << pair.second << "  distance " << pair.value << '\n';
   }
-  // Ties go to the lower indices, so the assignment does not depend on the sort.
-  std::sort(pairs.begin(), pairs.end(), [](const Pair& a, const Pair& b) {
-    if (a.overlap != b.overlap) {
-      return a.overlap > b.overlap;
+
+  // Every overlapping pair, strongest first; ties go to the lower indices, so the
+  // assignment does not depend on the sort.
+  std::vector<zelvane::core::FootprintPair> pairs = zelvane::core::overlapPairs(first, second);
+  std::sort(pairs.begin(), pairs.end(), [](const auto& a, const auto& b) {
+    if (a.value != b.value) {
+      return a.value > b.value;
     }
     return a.first != b.first ? a.first < b.first : a.second < b.second;
   });
   std::vector<bool> first_taken(first.size(), false);
   std::vector<bool> second_taken(second.size(), false);
   std::cout << "\nassignment\n";
-  for (const Pair& pair : pairs) {
+  for (const auto& pair : pairs) {
     if (!first_taken[pair.first] && !second_taken[pair.second]) {
       first_taken[pair.first] = true;
       second_taken[pair.second] = true;
-      std::cout << "  " << pair.first << " -> " << pair.second << "  overlap " << pair.overlap
+      std::cout << "  " << pair.first << " -> " << pair.second << "  overlap " << pair.value
                 << '\n';
     }
   }

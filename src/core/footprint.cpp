@@ -2,24 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <deque>
 #include <limits>
-#include <vector>
 
-// GCC cannot see that the overlay's rescaling assigns its factor on every path.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <boost/geometry/algorithms/area.hpp>
 #include <boost/geometry/algorithms/distance.hpp>
-#include <boost/geometry/algorithms/intersection.hpp>
-#include <boost/geometry/algorithms/union.hpp>
 #include <boost/geometry/geometries/register/ring.hpp>
 #include <boost/geometry/strategies/strategies.hpp>
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 
 namespace zelvane {
 namespace core {
@@ -51,36 +38,65 @@ StackRing stackRingOf(const Corners& corners) {
   return ring;
 }
 
-struct Interval {
-  double low = std::numeric_limits<double>::infinity();
-  double high = -std::numeric_limits<double>::infinity();
-  void add(double v) {
-    low = std::min(low, v);
-    high = std::max(high, v);
-  }
+// A vertex of the clipped polygon, relative to the origin of the clip.
+struct Vertex {
+  double x;
+  double y;
 };
 
-Interval projection(const Corners& corners, double nx, double ny) {
-  Interval interval;
-  for (const auto& c : corners) {
-    interval.add(nx * static_cast<double>(c.x()) + ny * static_cast<double>(c.y()));
-  }
-  return interval;
+// Sutherland-Hodgman clipping of a convex quadrilateral by four half-planes at most
+// doubles the vertex count per half-plane; a convex polygon never goes beyond eight,
+// but rounding may classify nearly collinear vertices unevenly, so room is kept for
+// the worst case.
+constexpr int kMaxVertices = 64;
+
+// Twice the signed area (counter-clockwise positive) of a quadrilateral, from its
+// diagonals: one product pair, no cancellation between the four shoelace terms.
+double twiceArea(const Vertex* q) {
+  return (q[2].x - q[0].x) * (q[3].y - q[1].y) - (q[2].y - q[0].y) * (q[3].x - q[1].x);
 }
 
-bool separatedByNormalsOf(const Corners& edges, const Corners& other) {
-  for (std::size_t i = 0; i < 4; ++i) {
-    const auto& from = edges[i];
-    const auto& to = edges[(i + 1) % 4];
-    const double nx = static_cast<double>(from.y()) - static_cast<double>(to.y());
-    const double ny = static_cast<double>(to.x()) - static_cast<double>(from.x());
-    // A collapsed edge has no direction and separates nothing.
-    if (nx == 0.0 && ny == 0.0) continue;
-    const Interval p = projection(edges, nx, ny);
-    const Interval q = projection(other, nx, ny);
-    if (p.high <= q.low || q.high <= p.low) return true;
+double twiceArea(const Vertex* polygon, int count) {
+  double sum = 0.0;
+  for (int i = 0, j = count - 1; i < count; j = i++) {
+    sum += polygon[j].x * polygon[i].y - polygon[i].x * polygon[j].y;
   }
-  return false;
+  return sum;
+}
+
+// Keeps the part of `in` on the inner side of the line from `p` to `q`: the left side
+// for `side` +1, the right for -1. Each vertex is classified once, by the sign of its
+// cross product with the edge, and that one classification decides both edges that
+// meet at it, so the output is always a closed polygon. A vertex on the line is kept;
+// a crossing is computed only between vertices strictly on opposite sides, so the
+// divisor is never zero and the crossing lies on the clipped edge.
+int clipByHalfPlane(const Vertex* in, int count, Vertex p, Vertex q, double side, Vertex* out) {
+  const double ex = q.x - p.x;
+  const double ey = q.y - p.y;
+  double d[kMaxVertices];
+  bool allInside = true;
+  for (int i = 0; i < count; ++i) {
+    d[i] = side * (ex * (in[i].y - p.y) - ey * (in[i].x - p.x));
+    allInside = allInside && d[i] >= 0.0;
+  }
+  if (allInside) {
+    std::copy(in, in + count, out);
+    return count;
+  }
+  int kept = 0;
+  for (int i = 0, j = 1; i < count; ++i, j = (j + 1 == count ? 0 : j + 1)) {
+    if (d[i] >= 0.0) out[kept++] = in[i];
+    if ((d[i] > 0.0 && d[j] < 0.0) || (d[i] < 0.0 && d[j] > 0.0)) {
+      // Step from the vertex nearer the line: the shorter step carries less rounding,
+      // and the crossing does not depend on the direction the edge is walked.
+      const bool fromI = std::abs(d[i]) <= std::abs(d[j]);
+      const Vertex& from = fromI ? in[i] : in[j];
+      const Vertex& to = fromI ? in[j] : in[i];
+      const double t = fromI ? d[i] / (d[i] - d[j]) : d[j] / (d[j] - d[i]);
+      out[kept++] = Vertex{from.x + t * (to.x - from.x), from.y + t * (to.y - from.y)};
+    }
+  }
+  return kept;
 }
 
 }  // namespace
@@ -109,14 +125,11 @@ Corners boxCorners(const Eigen::Matrix<float, 2, 2>& rotation,
   return corners;
 }
 
-void appendClosedRing(const Corners& corners, bool reverse, FootprintPolygon& polygon) {
-  static constexpr std::size_t kForward[5] = {0, 1, 2, 3, 0};
-  static constexpr std::size_t kBackward[5] = {0, 3, 2, 1, 0};
-  const std::size_t* order = reverse ? kBackward : kForward;
+void appendClosedRing(const Corners& corners, FootprintPolygon& polygon) {
   auto& ring = polygon.outer();
   ring.reserve(ring.size() + 5);
   for (std::size_t i = 0; i < 5; ++i) {
-    const auto& c = corners[order[i]];
+    const auto& c = corners[i % 4];
     ring.push_back(Point(c.x(), c.y()));
   }
 }
@@ -140,42 +153,44 @@ bool boundingBoxesApart(const Corners& a, const Corners& b) {
   return false;
 }
 
-bool separatedByEdgeNormal(const Corners& a, const Corners& b) {
-  return separatedByNormalsOf(a, b) || separatedByNormalsOf(b, a);
-}
-
-double commonExtent(const Corners& a, const Corners& b) {
-  double extent = 0.0;
-  for (int axis = 0; axis < 2; ++axis) {
-    Interval interval;
-    for (const auto& c : a) interval.add(c[axis]);
-    for (const auto& c : b) interval.add(c[axis]);
-    extent = std::max(extent, interval.high - interval.low);
+double intersectionOverUnion(const Corners& a, const Corners& b) {
+  // Relative to a corner of `a`, the coordinates of two footprints that meet are
+  // differences of nearby floats, exact in double, and small against the products
+  // below wherever the footprints lie.
+  const double originX = a[0].x();
+  const double originY = a[0].y();
+  Vertex first[kMaxVertices];
+  Vertex second[kMaxVertices];
+  Vertex clipper[4];
+  for (std::size_t i = 0; i < 4; ++i) {
+    first[i] =
+        Vertex{static_cast<double>(a[i].x()) - originX, static_cast<double>(a[i].y()) - originY};
+    clipper[i] =
+        Vertex{static_cast<double>(b[i].x()) - originX, static_cast<double>(b[i].y()) - originY};
   }
-  return extent;
-}
+  const double twiceA = twiceArea(first);
+  const double twiceB = twiceArea(clipper);
+  if (twiceA == 0.0 || twiceB == 0.0) return 0.0;
 
-double intersectionOverUnion(const Corners& a, bool reverseA, const Corners& b, bool reverseB) {
-  FootprintPolygon polygonA;
-  FootprintPolygon polygonB;
-  appendClosedRing(a, reverseA, polygonA);
-  appendClosedRing(b, reverseB, polygonB);
-
-  std::vector<FootprintPolygon> unionParts;
-  boost::geometry::union_(polygonA, polygonB, unionParts);
-  std::deque<FootprintPolygon> intersectionParts;
-  boost::geometry::intersection(polygonA, polygonB, intersectionParts);
-
-  double unionArea = 0.0;
-  for (const auto& part : unionParts) unionArea += boost::geometry::area(part);
-  // Two rectangles never intersect in more than one piece.
-  const double intersectionArea =
-      intersectionParts.empty() ? 0.0 : boost::geometry::area(intersectionParts.front());
-  if (std::abs(unionArea) <= std::numeric_limits<double>::epsilon()) return 0.0;
-  // The intersection of two sets never exceeds their union, but for footprints a few
-  // ten-thousandths across the overlay's rounding can make it do so; NaN stays NaN.
-  const double ratio = intersectionArea / unionArea;
-  return ratio > 1.0 ? 1.0 : (ratio < 0.0 ? 0.0 : ratio);
+  // The inner side of each edge of `b` is to its left when `b` runs counter-clockwise.
+  const double side = twiceB > 0.0 ? 1.0 : -1.0;
+  Vertex* polygon = first;
+  Vertex* spare = second;
+  int count = 4;
+  for (int k = 0; k < 4 && count >= 3; ++k) {
+    count = clipByHalfPlane(polygon, count, clipper[k], clipper[(k + 1) % 4], side, spare);
+    std::swap(polygon, spare);
+  }
+  const double areaA = 0.5 * std::abs(twiceA);
+  const double areaB = 0.5 * std::abs(twiceB);
+  // Clipping keeps the orientation of `a`; a sliver that rounding turned over has no
+  // area to count. The intersection never exceeds either footprint.
+  const double signedIntersection =
+      count >= 3 ? 0.5 * twiceArea(polygon, count) * (twiceA > 0.0 ? 1.0 : -1.0) : 0.0;
+  const double intersection = std::min(std::max(signedIntersection, 0.0), std::min(areaA, areaB));
+  const double unionArea = areaA + areaB - intersection;
+  if (unionArea <= std::numeric_limits<double>::epsilon()) return 0.0;
+  return std::min(intersection / unionArea, 1.0);
 }
 
 double cornerDistance(const Corners& a, const Corners& b) {

@@ -1,8 +1,9 @@
 /// @file
-/// Footprint geometry on the stack, shared by `State` and `StateValues`: the box centre,
-/// the four corners, the polygon built from them, and the cheap tests that let
-/// `State::overlap` answer 0 for footprints that are apart without running the
-/// overlay. Everything here is internal to the library.
+/// Footprint geometry on the stack, shared by `State`, `StateValues` and the batch
+/// operations of `core/footprint_pairs.h`: the box centre, the four corners, the
+/// polygon built from them, the cheap tests that let overlap answer 0 for footprints
+/// that are apart, the intersection over union of two footprints and their corner
+/// distance. Everything here is internal to the library.
 #pragma once
 
 #include <algorithm>
@@ -43,8 +44,11 @@ Corners boxCorners(const Eigen::Matrix<float, 2, 2>& rotation,
                    const Eigen::Matrix<float, 2, 1>& centre, float halfLength, float halfWidth);
 
 /// Appends the corners widened to double and the first corner again to the outer ring.
-/// With `reverse` the ring runs c0, c3, c2, c1, c0 instead.
-void appendClosedRing(const Corners& corners, bool reverse, FootprintPolygon& polygon);
+void appendClosedRing(const Corners& corners, FootprintPolygon& polygon);
+
+/// The corners of a state's footprint (NaN without a position), exactly as
+/// `State::getCorners2D` gives them.
+Corners cornersOf(const State& state);
 
 /// True when every coordinate is finite.
 bool allFinite(const Corners& corners);
@@ -64,8 +68,10 @@ inline bool boundingSquaresApart(const FootprintInputs& a, const FootprintInputs
       std::abs(a.anchorX) + std::abs(a.anchorY) + std::abs(a.halfLength) + std::abs(a.halfWidth);
   const float reachB =
       std::abs(b.anchorX) + std::abs(b.anchorY) + std::abs(b.halfLength) + std::abs(b.halfWidth);
-  const float farA = std::max(std::abs(a.positionX), std::abs(a.positionY));
-  const float farB = std::max(std::abs(b.positionX), std::abs(b.positionY));
+  // A sum, not a maximum: std::max would drop a NaN coordinate, and a pair apart along
+  // x would then answer 0 for a footprint that has no place.
+  const float farA = std::abs(a.positionX) + std::abs(a.positionY);
+  const float farB = std::abs(b.positionX) + std::abs(b.positionY);
   const float halfA = reachA + kBoundSlack * (reachA + farA);
   const float halfB = reachB + kBoundSlack * (reachB + farB);
   // NaN and infinity propagate into the sum; an overflowing sum means corners that
@@ -80,17 +86,20 @@ inline bool boundingSquaresApart(const FootprintInputs& a, const FootprintInputs
 /// True when the axis-aligned bounding boxes of the corners are apart or only touch.
 bool boundingBoxesApart(const Corners& a, const Corners& b);
 
-/// True when the projections onto the normal of some edge of either quadrilateral are
-/// apart or only touch.
-bool separatedByEdgeNormal(const Corners& a, const Corners& b);
+/// Intersection area over union area of the two quadrilaterals, in [0, 1]: one clipped
+/// by the other's four half-planes in double precision, with the origin moved to a
+/// corner of `a`; areas by the shoelace formula, union = area a + area b - intersection.
+/// 0 when the union's area is at most 2^-52 (also when either quadrilateral has no
+/// area). Either corner order (clockwise or counter-clockwise) is accepted. Expects
+/// finite corners; allocates nothing.
+double intersectionOverUnion(const Corners& a, const Corners& b);
 
-/// The larger side of the bounding box of both footprints together.
-double commonExtent(const Corners& a, const Corners& b);
-
-/// Intersection area over union area of the two footprints by Boost.Geometry (union
-/// first, then intersection); 0 when the union has no area. `reverseA`/`reverseB`
-/// state that the corner order of that footprint runs counter-clockwise.
-double intersectionOverUnion(const Corners& a, bool reverseA, const Corners& b, bool reverseB);
+/// `State::overlap` once both footprints are known to be finite: 0 for bounding boxes
+/// that are apart or only touch, else `intersectionOverUnion`. Every overlap value the
+/// library reports comes from here, so batch results equal single-pair ones bit for bit.
+inline double overlapOfCorners(const Corners& a, const Corners& b) {
+  return boundingBoxesApart(a, b) ? 0.0 : intersectionOverUnion(a, b);
+}
 
 /// Smallest Boost.Geometry point-to-polygon distance from a corner of either footprint
 /// (the closing repeat included) to the other footprint. Allocates nothing.

@@ -18,14 +18,6 @@ constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr double kPi = 3.141592653589793;
 constexpr double kTwoPi = 6.283185307179586;
 
-// The overlay's robust arithmetic maps coordinates to 64-bit integers and multiplies
-// them. Below kNegligibleExtent the union has less area than the zero test admits
-// (extent^2 < 2^-52) while the integer scale factor would overflow; above
-// kOverlayExtentLimit the products overflow (they reach about 2 extent^2 > 2^63 near
-// 2e9).
-constexpr double kNegligibleExtent = 1e-8;
-constexpr double kOverlayExtentLimit = 1e9;
-
 Matrix2 rotationOf(float cosine, float sine) {
   Matrix2 r;
   r << cosine, -sine, sine, cosine;
@@ -50,20 +42,9 @@ float halfWidthOf(const State& state) {
   return state.dimensions ? 0.5f * state.dimensions->width : 0.0f;
 }
 
-detail::Corners cornersOf(const State& state) {
-  const Matrix2 r = state.rotationMatrix();
-  return detail::boxCorners(r, centre2D(state, r), halfLengthOf(state), halfWidthOf(state));
-}
-
 detail::Corners cornersOf(const StateValues& values) {
   return detail::boxCorners(values.rotationMatrix(), values.centroid2D(), 0.5f * values.length,
                             0.5f * values.width);
-}
-
-// Exactly one negative extent mirrors the box once, so its corners run
-// counter-clockwise.
-bool runsCounterClockwise(const State& state) {
-  return (halfLengthOf(state) < 0.0f) != (halfWidthOf(state) < 0.0f);
 }
 
 // Expects a position. Called for every pair a tracker asks about, so it reads each
@@ -88,7 +69,7 @@ std::vector<Vector2> asVector(const detail::Corners& corners) {
 
 FootprintPolygon asPolygon(const detail::Corners& corners) {
   FootprintPolygon polygon;
-  detail::appendClosedRing(corners, false, polygon);
+  detail::appendClosedRing(corners, polygon);
   return polygon;
 }
 
@@ -119,6 +100,23 @@ void writeGaussian(std::ostream& stream, const boost::optional<Gaussian<float, 1
 }
 
 }  // namespace
+
+detail::Corners detail::cornersOf(const State& state) {
+  const Matrix2 r = state.rotationMatrix();
+  return detail::boxCorners(r, centre2D(state, r), halfLengthOf(state), halfWidthOf(state));
+}
+
+// --- State: construction -----------------------------------------------------------
+
+State State::box(const Eigen::Vector3f& position, float heading, float length, float width,
+                 float height, const tkit::Cart<float, frames::Trackable>& anchor,
+                 const Eigen::Matrix3f& positionCovariance, float headingVariance) {
+  State state;
+  state.position = Gaussian<float, 3>{position, positionCovariance};
+  state.heading = Gaussian<float, 1>{heading, headingVariance};
+  state.dimensions = Dimensions<float, frames::Trackable>(length, width, height, anchor);
+  return state;
+}
 
 // --- State: projections -------------------------------------------------------------
 
@@ -162,9 +160,9 @@ Eigen::Vector3f State::centroid() const {
   return Eigen::Vector3f(c.x(), c.y(), z);
 }
 
-std::vector<Vector2> State::getCorners2D() const { return asVector(cornersOf(*this)); }
+std::vector<Vector2> State::getCorners2D() const { return asVector(detail::cornersOf(*this)); }
 
-FootprintPolygon State::getBoostPolygon() const { return asPolygon(cornersOf(*this)); }
+FootprintPolygon State::getBoostPolygon() const { return asPolygon(detail::cornersOf(*this)); }
 
 float State::velocityHeading() const {
   if (!velocity) return 0.0f;
@@ -186,25 +184,18 @@ double State::overlap(const State& other) const {
   // Most pairs a tracker asks about are far apart: settle them before any sine.
   if (detail::boundingSquaresApart(inputsOf(*this), inputsOf(other))) return 0.0;
 
-  const detail::Corners a = cornersOf(*this);
-  const detail::Corners b = cornersOf(other);
+  const detail::Corners a = detail::cornersOf(*this);
+  const detail::Corners b = detail::cornersOf(other);
   if (!detail::allFinite(a) || !detail::allFinite(b)) {
     return std::numeric_limits<double>::quiet_NaN();
   }
-  // Footprints that are apart or only touch have an intersection without area.
-  if (detail::boundingBoxesApart(a, b) || detail::separatedByEdgeNormal(a, b)) return 0.0;
-
-  const double extent = detail::commonExtent(a, b);
-  if (extent <= kNegligibleExtent) return 0.0;
-  if (extent > kOverlayExtentLimit) return std::numeric_limits<double>::quiet_NaN();
-  return detail::intersectionOverUnion(a, runsCounterClockwise(*this), b,
-                                       runsCounterClockwise(other));
+  return detail::overlapOfCorners(a, b);
 }
 
 double State::distance(const State& other) const {
   if (!position || !other.position) return std::numeric_limits<double>::quiet_NaN();
-  const detail::Corners a = cornersOf(*this);
-  const detail::Corners b = cornersOf(other);
+  const detail::Corners a = detail::cornersOf(*this);
+  const detail::Corners b = detail::cornersOf(other);
   if (!detail::allFinite(a) || !detail::allFinite(b)) {
     return std::numeric_limits<double>::quiet_NaN();
   }
@@ -306,9 +297,10 @@ bool approximatelyEqual(float a, float b) {
   if (a == b) return true;
   const float difference = std::abs(a - b);
   if (difference <= kEpsilon) return true;
-  // With an infinite operand the relative bound is infinite too and would pass any
-  // difference; infinities equal only themselves (first test).
-  return std::isfinite(difference) && difference <= std::max(a, b) * kEpsilon;
+  // The bound scales with the larger magnitude, so that a value and its negation have
+  // the same tolerance. With an infinite operand the bound is infinite too and would
+  // pass any difference; infinities equal only themselves (first test).
+  return std::isfinite(difference) && difference <= std::max(std::abs(a), std::abs(b)) * kEpsilon;
 }
 
 bool StateValues::operator==(const StateValues& o) const {

@@ -47,6 +47,7 @@ TEST(BoxMatching, OverlapAndDistanceOfKnownBoxes) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_THAT(run.out, HasSubstr("      0    0.600    0.000\n"));
   EXPECT_THAT(run.out, HasSubstr("      0    0.000    6.000\n"));
+  EXPECT_THAT(run.out, HasSubstr("\nwithin 2.000\n  0 - 0  distance 0.000\n\nassignment\n"));
   EXPECT_THAT(run.out, HasSubstr("  0 -> 0  overlap 0.600\n  1 unmatched (second file)\n"));
 }
 

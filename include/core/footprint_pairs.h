@@ -1,0 +1,64 @@
+/// @file
+/// Batch footprint comparisons for trackers: which tracks and detections overlap, which
+/// lie within a distance gate, and the dense overlap matrix of two small sets.
+///
+/// Every value reported is bit for bit the one the single-pair call gives:
+/// `a[first].overlap(b[second])` or `a[first].distance(b[second])`. The sparse forms
+/// do not visit all N x M pairs: they bucket the footprints' bounding boxes of `b` in a
+/// uniform grid and test only the pairs whose bounding boxes meet (for the distance
+/// gate, once widened by the gate), so their cost grows with N + M plus the number of
+/// such pairs, as long as the boxes are of similar size (a box far larger than the
+/// typical one is visited from every grid cell it covers).
+///
+/// States without a position, and states whose footprint is not finite (a NaN or
+/// infinite position, heading, extent or anchor, or corners beyond the float range),
+/// have no footprint to compare: the sparse forms leave them out, the dense matrix holds
+/// NaN in their rows or columns, as the single-pair calls return NaN for them.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include <Eigen/Core>
+
+#include "core/state.h"
+#include "zelvane_core_export.h"
+
+namespace zelvane {
+namespace core {
+
+/// One pair of states from two lists, `a[first]` and `b[second]`, with the value that
+/// selected it (an overlap or a distance).
+struct FootprintPair {
+  std::size_t first;
+  std::size_t second;
+  double value;
+};
+
+/// The pairs (i, j) whose `a[i].overlap(b[j])` is above `threshold`, with that value,
+/// ordered by i, then j. The default threshold 0 gives every pair whose footprints
+/// overlap with an area; a pair that only touches has overlap 0 and is left out.
+/// Throws `std::invalid_argument` for a negative or NaN threshold (every pair would
+/// qualify; ask `overlapMatrix` for that). Cost: about N + M + the pairs whose
+/// bounding boxes meet, each such pair one overlap computation (no trigonometry:
+/// every footprint's corners are computed once).
+ZELVANE_CORE_API std::vector<FootprintPair> overlapPairs(const std::vector<State>& a,
+                                                         const std::vector<State>& b,
+                                                         double threshold = 0.0);
+
+/// The pairs (i, j) whose `a[i].distance(b[j])` is at most `gate`, with that distance,
+/// ordered by i, then j. A negative gate gives no pair, an infinite one every pair of
+/// states with a footprint. Throws `std::invalid_argument` for a NaN gate. Cost: about
+/// N + M + the pairs whose bounding boxes, the one of `b` widened by the gate, meet;
+/// each such pair one `distance` computation.
+ZELVANE_CORE_API std::vector<FootprintPair> distancePairs(const std::vector<State>& a,
+                                                          const std::vector<State>& b, double gate);
+
+/// The N x M matrix of `a[i].overlap(b[j])` (rows: `a`, columns: `b`), NaN where either
+/// state has no footprint. Every pair is visited; pairs whose footprints are apart cost
+/// a bounding-box test. For small sets, or when every value is wanted.
+ZELVANE_CORE_API Eigen::MatrixXd overlapMatrix(const std::vector<State>& a,
+                                               const std::vector<State>& b);
+
+}  // namespace core
+}  // namespace zelvane

@@ -1,0 +1,90 @@
+#include "arrays.h"
+
+#include <sstream>
+#include <string>
+
+namespace zelvane::python {
+
+namespace {
+
+std::string shapeText(const py::array& array) {
+  std::ostringstream text;
+  text << '(';
+  for (py::ssize_t i = 0; i < array.ndim(); ++i) {
+    text << (i > 0 ? ", " : "") << array.shape(i);
+  }
+  text << (array.ndim() == 1 ? ",)" : ")");
+  return text.str();
+}
+
+// `value` as an array of real numbers: integers or floating point, not booleans,
+// complex numbers, strings or objects (whose conversion to float32 would either fail
+// half-way or silently drop information).
+py::array realArray(const py::handle& value, const char* name) {
+  py::array array = py::array::ensure(value);
+  if (!array) {
+    throw py::value_error(std::string(name) + " must be an array of numbers");
+  }
+  const char kind = array.dtype().kind();
+  if (kind != 'f' && kind != 'i' && kind != 'u') {
+    throw py::value_error(std::string(name) + " must hold real numbers, not dtype " +
+                          py::str(array.dtype()).cast<std::string>());
+  }
+  return array;
+}
+
+// A float32, C-contiguous view of `array` (the array itself when it already is one).
+py::array_t<float, py::array::c_style> floatArray(const py::array& array) {
+  auto values = py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(array);
+  if (!values) throw py::error_already_set();
+  return values;
+}
+
+}  // namespace
+
+FloatRows floatRows(const py::handle& value, const char* name, py::ssize_t width) {
+  const py::array array = realArray(value, name);
+  const bool single = array.ndim() == 1 && array.shape(0) == width;
+  if (!single && !(array.ndim() == 2 && array.shape(1) == width)) {
+    const std::string w = std::to_string(width);
+    throw py::value_error(std::string(name) + " must have shape (" + w + ",) or (N, " + w +
+                          "), not " + shapeText(array));
+  }
+  FloatRows rows;
+  rows.array = floatArray(array);
+  rows.count = single ? 1 : array.shape(0);
+  rows.width = width;
+  rows.single = single;
+  return rows;
+}
+
+py::array_t<float> newRows(py::ssize_t count, std::initializer_list<py::ssize_t> rowShape,
+                           bool single) {
+  std::vector<py::ssize_t> shape;
+  shape.reserve(rowShape.size() + 1);
+  if (!single) shape.push_back(count);
+  for (const py::ssize_t extent : rowShape) shape.push_back(extent);
+  return py::array_t<float>(shape);
+}
+
+py::array_t<float, py::array::c_style> floatVector(const py::handle& value, const char* name,
+                                                   py::ssize_t size) {
+  const py::array array = realArray(value, name);
+  if (array.ndim() != 1 || array.shape(0) != size) {
+    throw py::value_error(std::string(name) + " must have shape (" + std::to_string(size) +
+                          ",), not " + shapeText(array));
+  }
+  return floatArray(array);
+}
+
+py::array_t<float, py::array::c_style> floatMatrix(const py::handle& value, const char* name,
+                                                   py::ssize_t rows, py::ssize_t cols) {
+  const py::array array = realArray(value, name);
+  if (array.ndim() != 2 || array.shape(0) != rows || array.shape(1) != cols) {
+    throw py::value_error(std::string(name) + " must have shape (" + std::to_string(rows) + ", " +
+                          std::to_string(cols) + "), not " + shapeText(array));
+  }
+  return floatArray(array);
+}
+
+}  // namespace zelvane::python

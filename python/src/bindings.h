@@ -1,0 +1,51 @@
+// The parts of the `_zelvane` extension module, one function per subsystem, and the
+// conversions that several of them share.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <pybind11/pybind11.h>
+
+#include "arrays.h"
+#include "geometry/pose.h"
+
+namespace zelvane::python {
+
+namespace py = pybind11;
+
+void bindPose(py::module_& m);
+void bindFrameGraph(py::module_& m);
+void bindState(py::module_& m);
+void bindSequenceCheck(py::module_& m);
+void bindAddress(py::module_& m);
+
+/// The pose whose transform is `matrix`: the translation column and the unit
+/// quaternion of the rotation block. Raises ValueError when the matrix is not a rigid
+/// transform (bottom row not (0, 0, 0, 1), rotation block not orthonormal within
+/// 1e-4, or a reflection).
+Pose poseFromMatrix(const Eigen::Matrix4f& matrix, std::int64_t timestamp);
+
+/// A `Pose` argument, or a 4x4 array read with `poseFromMatrix` (timestamp 0).
+Pose poseArgument(const py::handle& value, const char* name);
+
+/// Radians from degrees exactly as the settings layer converts stored degrees, so
+/// that a pose built from degrees here equals the pose read from a settings file.
+inline float radiansFromDegrees(float degrees) { return (3.1415927f * degrees) / 180.0f; }
+/// Degrees from radians as `zelvane_frames` prints them.
+inline float degreesFromRadians(float radians) { return radians * 57.29577951308232f; }
+
+/// Maps every row of `points` through `transform` as a homogeneous column, exactly as
+/// the library's users and `zelvane_frames` do (transform * (x, y, z, 1)), into `out`
+/// (3 floats a row). Needs no GIL.
+void mapPoints(const Eigen::Matrix4f& transform, const FloatRows& points, float* out);
+
+/// A file-system path argument: a str, bytes or os.PathLike object.
+inline std::string pathArgument(const py::handle& value) {
+  return py::module_::import("os").attr("fspath")(value).cast<std::string>();
+}
+
+/// "intrinsic" or "extrinsic"; anything else raises ValueError.
+bool isIntrinsic(const std::string& convention);
+
+}  // namespace zelvane::python

@@ -1,0 +1,51 @@
+#include "errors.h"
+
+#include <pybind11/stl.h>
+
+namespace zelvane::python {
+
+namespace {
+
+const char* resultName(TransformManager::TransformResult code) {
+  switch (code) {
+    case TransformManager::Success: return "Success";
+    case TransformManager::NoFrames: return "NoFrames";
+    case TransformManager::NotFound: return "NotFound";
+    case TransformManager::OutOfRange: return "OutOfRange";
+    case TransformManager::Error: return "Error";
+  }
+  return "Unknown";
+}
+
+const char* errorClass(TransformManager::TransformResult code) {
+  switch (code) {
+    case TransformManager::NoFrames: return "NoFramesError";
+    case TransformManager::NotFound: return "FrameNotFoundError";
+    case TransformManager::OutOfRange: return "OutOfRangeError";
+    default: return "RefusedError";
+  }
+}
+
+[[noreturn]] void raise(const py::object& type, const py::object& instance) {
+  PyErr_SetObject(type.ptr(), instance.ptr());
+  throw py::error_already_set();
+}
+
+}  // namespace
+
+void raiseFrameGraphError(TransformManager::TransformResult code, const FrameGraphRequest& request,
+                          const std::string& reason) {
+  const py::object type = py::module_::import("zelvane.errors").attr(errorClass(code));
+  const std::string message = request.operation + " failed: " + resultName(code) +
+                              (reason.empty() ? "" : " (" + reason + ")");
+  py::object time = request.time ? py::object(py::int_(*request.time)) : py::object(py::none());
+  raise(type, type(message, py::arg("code") = code, py::arg("from_frame") = request.fromFrame,
+                   py::arg("to_frame") = request.toFrame, py::arg("time") = time));
+}
+
+void raiseError(const char* name, const std::string& message) {
+  const py::object type = py::module_::import("zelvane.errors").attr(name);
+  raise(type, type(message));
+}
+
+}  // namespace zelvane::python

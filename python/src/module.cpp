@@ -1,0 +1,16 @@
+// The extension module `zelvane._zelvane`. Users import the package `zelvane`, which
+// re-exports these names beside its pure-Python parts.
+#include "bindings.h"
+
+PYBIND11_MODULE(_zelvane, m) {
+  // Every docstring starts with its Python signature, which help() and
+  // inspect.signature read; pybind11's own would show C++ types.
+  pybind11::options options;
+  options.disable_function_signatures();
+  m.doc() = "C++ part of the zelvane package; import zelvane instead.";
+  zelvane::python::bindPose(m);
+  zelvane::python::bindFrameGraph(m);
+  zelvane::python::bindState(m);
+  zelvane::python::bindSequenceCheck(m);
+  zelvane::python::bindAddress(m);
+}

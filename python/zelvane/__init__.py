@@ -1,0 +1,51 @@
+"""zelvane: the suite's pose math, frame graph, tracked-object state and utilities.
+
+The same C++ library as the suite's applications, from Python and NumPy: the same
+settings files, lookups, overlaps and address forms, with the same numbers.
+
+Pose and rotation math
+    quaternion_from_ypr, ypr_from_quaternion, extrinsic_yaw_from_quaternion,
+    transform_from_ypr, Pose
+Frame graph
+    TransformManager (with read_pose_csv), TransformResult
+Tracked-object state
+    State
+Utilities
+    SequenceCheck, the module ``zelvane.address``
+Errors
+    the module ``zelvane.errors``
+
+Conventions:
+
+- A yaw/pitch/roll triple is (yaw, pitch, roll) in radians (degrees with
+  ``degrees=True``): yaw about z, pitch about y, roll about x. The order of the
+  three numbers is the same in both conventions; only the order of composition
+  differs. ``convention="intrinsic"``: R = Rz(yaw) Ry(pitch) Rx(roll) (the usual
+  vehicle heading/attitude); ``convention="extrinsic"``: R = Rx(roll) Ry(pitch)
+  Rz(yaw) (the convention of the settings files).
+- Quaternions are (x, y, z, w): the scalar last, as in SciPy's ``as_quat``.
+- Batch functions are vectorised over a leading axis: one row of shape (3,) or (4,),
+  or N rows of shape (N, 3) or (N, 4). Any real dtype is accepted; the computation is
+  in single precision, as in the C++ library, and results are float32.
+- The pose of frame a in frame b has the matrix b_T_a, which maps points given in a
+  into b.
+- Bad arguments raise ValueError; failures of the frame graph raise the exceptions
+  of ``zelvane.errors``, which carry the result code.
+- Batch work and every frame-graph call run without the GIL.
+"""
+
+from . import address, errors
+from ._zelvane import (Pose, SequenceCheck, State, TransformManager, TransformResult,
+                       extrinsic_yaw_from_quaternion, quaternion_from_ypr, transform_from_ypr,
+                       ypr_from_quaternion)
+from .errors import (FrameGraphError, FrameNotFoundError, NoFramesError, OutOfRangeError,
+                     RefusedError, ResolutionError, SettingsError)
+from .pose_file import read_pose_csv as _read_pose_csv
+
+TransformManager.read_pose_csv = _read_pose_csv
+
+__all__ = ["FrameGraphError", "FrameNotFoundError", "NoFramesError", "OutOfRangeError", "Pose",
+           "RefusedError", "ResolutionError", "SequenceCheck", "SettingsError", "State",
+           "TransformManager", "TransformResult", "address", "errors",
+           "extrinsic_yaw_from_quaternion", "quaternion_from_ypr", "transform_from_ypr",
+           "ypr_from_quaternion"]

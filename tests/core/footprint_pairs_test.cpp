@@ -1,0 +1,174 @@
+#include "core/footprint_pairs.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using zelvane::core::distancePairs;
+using zelvane::core::FootprintPair;
+using zelvane::core::overlapMatrix;
+using zelvane::core::overlapPairs;
+using zelvane::core::State;
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInf = std::numeric_limits<float>::infinity();
+
+bool sameBits(double x, double y) { return std::memcmp(&x, &y, sizeof x) == 0; }
+
+State boxAt(float x, float y, float heading, float length = 4.5f, float width = 1.8f) {
+  return State::box({x, y, 0}, heading, length, width, 1.5f);
+}
+
+State pointAt(float x, float y) {
+  State s;
+  s.position = zelvane::Gaussian<float, 3>();
+  s.position->mean = Eigen::Vector3f(x, y, 0);
+  return s;
+}
+
+// Boxes crowded in a square so that many meet, with states that have no footprint
+// (no position, non-finite values, corners beyond the float range) and odd ones that
+// do (no dimensions, negative and zero extents, an anchor off the box) mixed in.
+std::vector<State> crowd(unsigned seed, int count, float side) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<float> where(0, side), turn(-4, 4), size(0.3f, 6);
+  std::vector<State> states;
+  for (int i = 0; i < count; ++i) {
+    states.push_back(State::box({where(rng), where(rng), 0}, turn(rng), size(rng), size(rng), 1,
+                                {0.5f, -0.25f, 0}));
+  }
+  State noPosition = boxAt(1, 1, 0);
+  noPosition.position.reset();
+  const State odd[] = {noPosition,
+                       boxAt(kNaN, 1, 0),
+                       boxAt(1, 1, kNaN),
+                       boxAt(kInf, 1, 0),
+                       boxAt(3e38f, 0, 0, 1e38f, 2),
+                       pointAt(side / 2, side / 2),
+                       boxAt(side / 3, side / 3, 0.5f, -4, 2),
+                       boxAt(side / 3, side / 3, 0.5f, 0, 2),
+                       boxAt(side / 2, side / 2, 0.1f, 3 * side, 2)};
+  for (std::size_t k = 0; k < std::size(odd); ++k) {
+    states.insert(states.begin() + static_cast<std::ptrdiff_t>((k * 7) % states.size()), odd[k]);
+  }
+  return states;
+}
+
+// Layouts that stress the grid: the crowd, every footprint at one point, footprints
+// strung along a line far longer than they are, and one huge box over small ones.
+std::vector<std::pair<std::string, std::vector<State>>> layouts(unsigned seed) {
+  std::vector<State> samePoint(20, boxAt(5, 5, 0.3f));
+  for (int i = 0; i < 5; ++i) samePoint.push_back(pointAt(5, 5));
+  std::vector<State> line;
+  for (int i = 0; i < 30; ++i)
+    line.push_back(boxAt(static_cast<float>(i % 3) * 1e29f, 0, 0.2f * i));
+  std::vector<State> huge = crowd(seed + 1, 40, 20);
+  huge.push_back(boxAt(0, 0, 0.4f, 1e6f, 3e5f));
+  return {
+      {"crowd", crowd(seed, 120, 60)}, {"same point", samePoint}, {"line", line}, {"huge", huge}};
+}
+
+void expectPairs(const std::vector<FootprintPair>& got, const std::vector<FootprintPair>& want,
+                 const std::string& what) {
+  ASSERT_EQ(got.size(), want.size()) << what;
+  for (std::size_t k = 0; k < got.size(); ++k) {
+    EXPECT_EQ(got[k].first, want[k].first) << what << " #" << k;
+    EXPECT_EQ(got[k].second, want[k].second) << what << " #" << k;
+    EXPECT_TRUE(sameBits(got[k].value, want[k].value))
+        << what << " #" << k << ": " << got[k].value << " vs " << want[k].value;
+  }
+}
+
+template <class Keep>
+std::vector<FootprintPair> everyPair(const std::vector<State>& a, const std::vector<State>& b,
+                                     Keep keep) {
+  std::vector<FootprintPair> pairs;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    for (std::size_t j = 0; j < b.size(); ++j) {
+      double value = 0;
+      if (keep(a[i], b[j], value)) pairs.push_back({i, j, value});
+    }
+  }
+  return pairs;
+}
+
+TEST(OverlapPairs, AreTheSingleCallsAboveTheThresholdInOrder) {
+  for (const auto& [name, a] : layouts(1)) {
+    for (const auto& [otherName, b] : layouts(2)) {
+      for (const double threshold : {0.0, 0.25, 0.999, 1.0}) {
+        const auto want = everyPair(a, b, [&](const State& s, const State& t, double& v) {
+          v = s.overlap(t);
+          return v > threshold;
+        });
+        expectPairs(overlapPairs(a, b, threshold), want,
+                    name + " x " + otherName + " above " + std::to_string(threshold));
+      }
+    }
+  }
+  EXPECT_FALSE(overlapPairs(layouts(1)[0].second, layouts(2)[0].second).empty());
+}
+
+TEST(DistancePairs, AreTheSingleCallsWithinTheGateInOrder) {
+  for (const auto& [name, a] : layouts(3)) {
+    for (const auto& [otherName, b] : layouts(4)) {
+      for (const double gate : {0.0, 0.5, 2.0, 1e31, std::numeric_limits<double>::infinity()}) {
+        const auto want = everyPair(a, b, [&](const State& s, const State& t, double& v) {
+          v = s.distance(t);
+          return v <= gate;
+        });
+        expectPairs(distancePairs(a, b, gate), want,
+                    name + " x " + otherName + " within " + std::to_string(gate));
+      }
+    }
+  }
+  EXPECT_TRUE(distancePairs(layouts(3)[0].second, layouts(4)[0].second, -1.0).empty());
+}
+
+TEST(OverlapMatrix, IsTheSingleCallsBitForBitWithNaNWithoutFootprint) {
+  const std::vector<State> a = crowd(5, 60, 30);
+  const std::vector<State> b = crowd(6, 50, 30);
+  const Eigen::MatrixXd m = overlapMatrix(a, b);
+  ASSERT_EQ(m.rows(), static_cast<Eigen::Index>(a.size()));
+  ASSERT_EQ(m.cols(), static_cast<Eigen::Index>(b.size()));
+  int nan = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    for (std::size_t j = 0; j < b.size(); ++j) {
+      const double want = a[i].overlap(b[j]);
+      const double got = m(static_cast<Eigen::Index>(i), static_cast<Eigen::Index>(j));
+      nan += std::isnan(want);
+      EXPECT_TRUE(sameBits(got, want) || (std::isnan(got) && std::isnan(want)))
+          << i << ", " << j << ": " << got << " vs " << want;
+    }
+  }
+  EXPECT_GT(nan, 0);
+}
+
+TEST(FootprintPairs, EmptySetsGiveNothing) {
+  const std::vector<State> none;
+  const std::vector<State> some = crowd(7, 10, 10);
+  EXPECT_TRUE(overlapPairs(none, some).empty());
+  EXPECT_TRUE(overlapPairs(some, none).empty());
+  EXPECT_TRUE(distancePairs(none, some, 5).empty());
+  EXPECT_EQ(overlapMatrix(none, some).size(), 0);
+  EXPECT_EQ(overlapMatrix(some, none).rows(), static_cast<Eigen::Index>(some.size()));
+  const std::vector<State> withoutFootprint(3, State());
+  EXPECT_TRUE(overlapPairs(withoutFootprint, withoutFootprint).empty());
+  EXPECT_TRUE(distancePairs(withoutFootprint, some, 1e30).empty());
+}
+
+TEST(FootprintPairs, RefuseThresholdsThatWouldSelectEveryPair) {
+  const std::vector<State> some = crowd(8, 10, 10);
+  EXPECT_THROW(overlapPairs(some, some, -0.1), std::invalid_argument);
+  EXPECT_THROW(overlapPairs(some, some, std::nan("")), std::invalid_argument);
+  EXPECT_THROW(distancePairs(some, some, std::nan("")), std::invalid_argument);
+}
+
+}  // namespace

@@ -1,0 +1,24 @@
+"""A user of the installed Python package: run with python3 -I (no user site, no
+PYTHONPATH from the environment) and the prefix's package directory as the only
+addition to the path.
+
+    python_consumer.py PREFIX PACKAGE_DIRECTORY VEHICLE_XML
+"""
+
+import sys
+
+prefix, package_directory, vehicle = sys.argv[1:4]
+sys.path.insert(0, package_directory)
+
+import zelvane  # noqa: E402
+
+assert zelvane.__file__.startswith(package_directory), zelvane.__file__
+with open("/proc/self/maps") as maps:
+    core = {line.split()[-1] for line in maps if "libzelvane_core.so" in line}
+assert core and all(path.startswith(prefix) for path in core), core
+
+graph = zelvane.TransformManager.from_settings(vehicle)
+sensor = graph.lookup("Sensor", "Body", time=0)
+assert graph.frames == ["Sensor", "Body", "Global"], graph.frames
+assert abs(sensor.position[0] - 1.8) < 1e-6, sensor
+print("python consumer: ok")
