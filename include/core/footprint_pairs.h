@@ -8,7 +8,9 @@
 /// uniform grid and test only the pairs whose bounding boxes meet (for the distance
 /// gate, once widened by the gate), so their cost grows with N + M plus the number of
 /// such pairs, as long as the boxes are of similar size (a box far larger than the
-/// typical one is visited from every grid cell it covers).
+/// typical one is visited from every grid cell it covers). Their working memory is kept
+/// by each thread for its next call (up to about 4 MiB), so that a tracker calling
+/// them every frame allocates only the result.
 ///
 /// States without a position, and states whose footprint is not finite (a NaN or
 /// infinite position, heading, extent or anchor, or corners beyond the float range),

@@ -34,6 +34,12 @@ Bounds boundsOf(const detail::Corners& corners) {
   return bounds;
 }
 
+// The smallest bounds holding both.
+Bounds join(const Bounds& p, const Bounds& q) {
+  return Bounds{std::min(p.lowX, q.lowX), std::min(p.lowY, q.lowY), std::max(p.highX, q.highX),
+                std::max(p.highY, q.highY)};
+}
+
 // The largest float not above `value` / the smallest not below it (infinite beyond
 // the float range).
 float floatBelow(double value) {
@@ -46,15 +52,17 @@ float floatBelow(double value) {
 
 float floatAbove(double value) { return -floatBelow(-value); }
 
-// Closed intervals meet on both axes.
+// Closed intervals meet on both axes. Without short-circuits, as the test below: a
+// query runs them over a few boxes each, with outcomes that no branch predictor
+// could learn in a large set.
 bool meet(const Bounds& p, const Bounds& q) {
-  return p.lowX <= q.highX && q.lowX <= p.highX && p.lowY <= q.highY && q.lowY <= p.highY;
+  return (p.lowX <= q.highX) & (q.lowX <= p.highX) & (p.lowY <= q.highY) & (q.lowY <= p.highY);
 }
 
 // Open intervals meet on both axes: exactly the pairs that `boundingBoxesApart` does
 // not reject, so these and only these can have an overlap above 0.
 bool overlapWithArea(const Bounds& p, const Bounds& q) {
-  return p.lowX < q.highX && q.lowX < p.highX && p.lowY < q.highY && q.lowY < p.highY;
+  return (p.lowX < q.highX) & (q.lowX < p.highX) & (p.lowY < q.highY) & (q.lowY < p.highY);
 }
 
 // The corners of every state, computed once, and which states have a footprint at all.
@@ -71,106 +79,235 @@ struct Footprints {
   std::vector<char> present;
 };
 
-// A uniform grid over bounding boxes. Each box is listed in every cell it covers; a
-// query visits the cells its own box covers and reports a listed box once, from the
-// cell that holds the lower-left corner of the two boxes' common part (that cell is
+// Sets `corners` and returns true for a state that has a footprint.
+bool footprintOf(const State& state, detail::Corners& corners) {
+  if (!state.position) return false;
+  corners = detail::cornersOf(state);
+  return detail::allFinite(corners);
+}
+
+// Working memory of the sparse forms, kept by each thread from one call to the next.
+// A tracker asks every frame about sets of much the same size; buffers allocated
+// afresh for a large set cost a page fault per page on every call, more than the
+// search itself.
+struct Scratch {
+  std::vector<detail::Corners> corners;  // of the listed states, by their index
+  std::vector<std::uint32_t> home;       // the cell of each, or a mark
+  std::vector<std::uint32_t> start;
+  std::vector<Bounds> boxes;
+  std::vector<std::uint32_t> index;
+  std::vector<std::size_t> largeStart;
+  std::vector<std::uint32_t> largeListed;
+  std::vector<std::uint32_t> slots;
+  std::vector<FootprintPair> pairs;
+  std::vector<double> sides;
+
+  // Memory held for the next call is bounded: after a call that needed more, all of
+  // it is given back.
+  void releaseIfLarge() {
+    constexpr std::size_t kKeptBytes = std::size_t{4} << 20;
+    const std::size_t bytes = bytesOf(corners) + bytesOf(home) + bytesOf(start) + bytesOf(boxes) +
+                              bytesOf(index) + bytesOf(largeStart) + bytesOf(largeListed) +
+                              bytesOf(slots) + bytesOf(pairs) + bytesOf(sides);
+    if (bytes > kKeptBytes) *this = Scratch();
+  }
+
+  template <class T>
+  static std::size_t bytesOf(const std::vector<T>& buffer) {
+    return buffer.capacity() * sizeof(T);
+  }
+};
+
+Scratch& threadScratch() {
+  thread_local Scratch scratch;
+  return scratch;
+}
+
+// `buffer` grown to at least `count` elements, its storage returned. It never shrinks,
+// and what it holds is not cleared: a call reads only what it has written.
+template <class T>
+T* room(std::vector<T>& buffer, std::size_t count) {
+  if (buffer.size() < count) buffer.resize(count);
+  return buffer.data();
+}
+
+// A uniform grid over the boxes of one list. The boxes are stored by cell, row after
+// row, so that a query reads one contiguous run per grid row; the corners stay where
+// they were computed, by index in the list. A box no wider and no taller than a cell
+// (most of them: the cell is at least the median box) is listed once, in the cell of
+// its lower-left corner, and a query looks that much further left and down. A larger
+// box is listed in every cell it covers, and a query reports it once, from the cell
+// that holds the lower-left corner of the two boxes' common part (that cell is
 // covered by both, whatever the rounding, since the cell of a coordinate never
 // decreases as the coordinate grows).
 class BoxGrid {
  public:
-  /// A footprint of one list: its corners and its index there. Small, since a large
-  /// set is copied and reordered; its bounds are recomputed where they are needed.
-  struct Entry {
-    detail::Corners corners;
-    std::uint32_t index;
-  };
-
-  /// Takes the footprints of one list and lists each under `boxOf(entry)` (its
-  /// bounding box, maybe widened). The order of the entries is not kept.
-  template <class BoundsOf>
-  BoxGrid(std::vector<Entry> entries, BoundsOf boxOf) : entries_(std::move(entries)) {
-    if (entries_.empty()) return;
-    chooseCells(entries_, boxOf);
-    start_.assign(static_cast<std::size_t>(columns_) * rows_ + 1, 0);
-    // Row by row, the cell lists below fill a small part of the grid at a time, and
-    // the corners a query reads lie near those it has just read.
-    sortByRow(entries_, boxOf);
-    for (const Entry& e : entries_) {
-      forCells(boxOf(e), [&](std::size_t cell) { ++start_[cell + 1]; });
+  /// Lists the footprints of `states` under `boxOf(corners)` (the bounding box, maybe
+  /// widened), in the buffers of `scratch`. Linear in the states and the cells.
+  template <class BoxOf>
+  BoxGrid(const std::vector<State>& states, BoxOf boxOf, Scratch& scratch)
+      : corners_(room(scratch.corners, states.size())) {
+    std::uint32_t* home = room(scratch.home, states.size());
+    std::size_t present = 0;
+    Bounds region{};
+    for (std::size_t j = 0; j < states.size(); ++j) {
+      home[j] = kAbsent;
+      if (!footprintOf(states[j], corners_[j])) continue;
+      home[j] = kLarge;
+      const Bounds box = boxOf(corners_[j]);
+      region = present++ == 0 ? box : join(region, box);
     }
-    for (std::size_t c = 1; c < start_.size(); ++c) start_[c] += start_[c - 1];
-    listed_.resize(start_.back());
-    std::vector<std::size_t> fill(start_.begin(), start_.end() - 1);
-    for (std::size_t slot = 0; slot < entries_.size(); ++slot) {
-      const Bounds bounds = boxOf(entries_[slot]);
-      forCells(bounds, [&](std::size_t cell) {
-        listed_[fill[cell]++] = Listed{bounds, static_cast<std::uint32_t>(slot)};
-      });
+    if (present == 0) return;
+    chooseCells(states.size(), home, present, region, boxOf, scratch.sides);
+
+    // A counting sort by cell: the small boxes first, in the order of their cells,
+    // then the large ones.
+    const std::size_t cells = static_cast<std::size_t>(columns_) * rows_;
+    scratch.start.assign(cells + 1, 0);
+    start_ = scratch.start.data();
+    std::size_t large = 0;
+    for (std::size_t j = 0; j < states.size(); ++j) {
+      if (home[j] == kAbsent) continue;
+      const Bounds box = boxOf(corners_[j]);
+      if (!small(box)) {
+        ++large;
+        continue;
+      }
+      home[j] = static_cast<std::uint32_t>(cellOf(box.lowX, box.lowY));
+      ++start_[home[j]];
+      reachX_ = std::max(reachX_, static_cast<double>(box.highX) - box.lowX);
+      reachY_ = std::max(reachY_, static_cast<double>(box.highY) - box.lowY);
+    }
+    // Each cell's count becomes the end of its run; taking the footprints from the
+    // last, each run is filled from its end, and its entry ends at its beginning.
+    for (std::size_t c = 1; c < cells; ++c) start_[c] += start_[c - 1];
+    start_[cells] = start_[cells - 1];
+    smallCount_ = start_[cells];
+    boxes_ = room(scratch.boxes, smallCount_ + large);
+    index_ = room(scratch.index, smallCount_ + large);
+    std::uint32_t nextLarge = smallCount_;
+    for (std::size_t j = states.size(); j-- > 0;) {
+      if (home[j] == kAbsent) continue;
+      const std::uint32_t slot = home[j] == kLarge ? nextLarge++ : --start_[home[j]];
+      boxes_[slot] = boxOf(corners_[j]);
+      index_[slot] = static_cast<std::uint32_t>(j);
+    }
+    if (large > 0) listLarge(nextLarge, scratch);
+  }
+
+  bool empty() const { return boxes_ == nullptr; }
+
+  /// The corners of the listed footprint of index `j`.
+  const detail::Corners& corners(std::uint32_t j) const { return corners_[j]; }
+
+  /// Asks for the first boxes of each grid row that `candidates(query)` reads to be
+  /// brought into cache, so that they arrive while other work is done.
+  void prefetch(const Bounds& query) const {
+    const Window w = windowOf(query);
+    for (int y = w.y0; y <= w.y1; ++y) {
+      const std::uint32_t slot = start_[static_cast<std::size_t>(y) * columns_ + w.x0];
+      __builtin_prefetch(boxes_ + slot);
+      __builtin_prefetch(index_ + slot);
     }
   }
 
-  bool empty() const { return listed_.empty(); }
-
-  /// Reorders `entries` by the grid row of the bottom of `boxOf(entry)`, keeping their
-  /// order within a row (a counting sort, linear in the entries and the rows). By row
-  /// rather than by cell: the writes then go to a few places at a time, which costs
-  /// far less than scattering a large set cell by cell, and a row's part of the grid
-  /// is small enough to stay in cache while its queries run.
-  template <class BoundsOf>
-  void sortByRow(std::vector<Entry>& entries, BoundsOf boxOf) const {
-    std::vector<std::size_t> count(static_cast<std::size_t>(rows_) + 1, 0);
-    const auto rowOf = [&](const Entry& e) { return static_cast<std::size_t>(row(boxOf(e).lowY)); };
-    for (const Entry& e : entries) ++count[rowOf(e) + 1];
-    for (std::size_t r = 1; r < count.size(); ++r) count[r] += count[r - 1];
-    std::vector<Entry> sorted(entries.size());
-    for (const Entry& e : entries) sorted[count[rowOf(e)]++] = e;
-    entries.swap(sorted);
-  }
-
-  /// Calls `visit(bounds, entry)` once for every listed entry whose bounds meet
-  /// `query` (closed intervals), in no particular order.
-  template <class Visit>
-  void forEachMeeting(const Bounds& query, Visit visit) const {
-    if (listed_.empty()) return;
-    const int x0 = column(query.lowX), x1 = column(query.highX);
-    const int y0 = row(query.lowY), y1 = row(query.highY);
-    for (int y = y0; y <= y1; ++y) {
-      for (int x = x0; x <= x1; ++x) {
-        const std::size_t cell = static_cast<std::size_t>(y) * columns_ + x;
-        for (std::size_t k = start_[cell]; k < start_[cell + 1]; ++k) {
-          const Listed& listed = listed_[k];
-          if (!meet(query, listed.bounds)) continue;
-          if (column(std::max(query.lowX, listed.bounds.lowX)) != x ||
-              row(std::max(query.lowY, listed.bounds.lowY)) != y) {
-            continue;
-          }
-          visit(listed.bounds, entries_[listed.slot]);
-        }
+  /// Writes to `out` (grown as needed) the indices of the listed footprints whose box
+  /// `accept(query, box)`, each once and in no particular order, and returns how many
+  /// there are; asks for their corners to be brought into cache. `accept` must be
+  /// false for boxes that do not meet `query` (closed intervals).
+  template <class Accept>
+  std::size_t candidates(const Bounds& query, Accept accept,
+                         std::vector<std::uint32_t>& out) const {
+    const Window w = windowOf(query);
+    std::size_t most = 0;
+    for (int y = w.y0; y <= w.y1; ++y) {
+      const std::size_t base = static_cast<std::size_t>(y) * columns_;
+      most += start_[base + w.x1 + 1] - start_[base + w.x0];
+    }
+    if (largeListed_ != nullptr) {
+      forCells(query, [&](std::size_t cell) { most += largeStart_[cell + 1] - largeStart_[cell]; });
+    }
+    std::uint32_t* found = room(out, most);
+    // Every box of the window is written and the count advanced by the test: the
+    // outcomes follow no pattern that a branch predictor could learn in a large set.
+    std::size_t n = 0;
+    for (int y = w.y0; y <= w.y1; ++y) {
+      const std::size_t base = static_cast<std::size_t>(y) * columns_;
+      const std::uint32_t end = start_[base + w.x1 + 1];
+      for (std::uint32_t slot = start_[base + w.x0]; slot < end; ++slot) {
+        found[n] = index_[slot];
+        __builtin_prefetch(corners_ + found[n]);
+        n += accept(query, boxes_[slot]);
       }
     }
+    if (largeListed_ == nullptr) return n;
+    forCells(query, [&](std::size_t cell) {
+      for (std::size_t k = largeStart_[cell]; k < largeStart_[cell + 1]; ++k) {
+        const std::uint32_t slot = largeListed_[k];
+        const Bounds& box = boxes_[slot];
+        if (accept(query, box) &&
+            cellOf(std::max(query.lowX, box.lowX), std::max(query.lowY, box.lowY)) == cell) {
+          found[n++] = index_[slot];
+        }
+      }
+    });
+    return n;
   }
 
  private:
+  // The cells whose small boxes may meet a query: those of the rows and columns from
+  // (x0, y0) to (x1, y1).
+  struct Window {
+    int x0;
+    int x1;
+    int y0;
+    int y1;
+  };
+
+  // The small boxes that can meet the query have their lower-left corner at most one
+  // reach below and left of it. The slack covers the rounding of the subtraction, and
+  // never less than that of the reach itself.
+  Window windowOf(const Bounds& query) const {
+    const double slackX = 1e-9 * (std::abs(query.lowX) + reachX_);
+    const double slackY = 1e-9 * (std::abs(query.lowY) + reachY_);
+    return Window{column(query.lowX - reachX_ - slackX), column(query.highX),
+                  row(query.lowY - reachY_ - slackY), row(query.highY)};
+  }
+
+  static constexpr std::uint32_t kAbsent = std::numeric_limits<std::uint32_t>::max();
+  static constexpr std::uint32_t kLarge = kAbsent - 1;
+
+  // Listed once: no wider and no taller than a cell (a grid of one cell takes every box).
+  bool small(const Bounds& box) const {
+    return static_cast<double>(box.highX) - box.lowX <= cell_ &&
+           static_cast<double>(box.highY) - box.lowY <= cell_;
+  }
+
   // About one cell per box, each cell about as wide as a typical box (the median of
-  // the larger sides), never more than about five cells per box however the boxes are
-  // spread.
-  template <class BoundsOf>
-  void chooseCells(const std::vector<Entry>& entries, BoundsOf boxOf) {
-    const double count = static_cast<double>(entries.size());
-    std::vector<double> sides;
-    sides.reserve(entries.size());
-    Bounds region = boxOf(entries.front());
-    for (const Entry& e : entries) {
-      const Bounds b = boxOf(e);
-      sides.push_back(
-          std::max(static_cast<double>(b.highX) - b.lowX, static_cast<double>(b.highY) - b.lowY));
-      region.lowX = std::min(region.lowX, b.lowX);
-      region.lowY = std::min(region.lowY, b.lowY);
-      region.highX = std::max(region.highX, b.highX);
-      region.highY = std::max(region.highY, b.highY);
+  // the larger sides, taken over an even sample of at most 1024 boxes: enough for a
+  // size, and no selection over a large set), never more than about five cells per
+  // box however the boxes are spread.
+  template <class BoxOf>
+  void chooseCells(std::size_t states, const std::uint32_t* home, std::size_t present,
+                   const Bounds& region, BoxOf boxOf, std::vector<double>& sides) {
+    constexpr std::size_t kSample = 1024;
+    const std::size_t step = (states + kSample - 1) / kSample;
+    sides.clear();
+    for (std::size_t j = 0; j < states; j += step) {
+      // The first footprint at or after `j` within its step.
+      for (std::size_t k = j; k < std::min(j + step, states); ++k) {
+        if (home[k] == kAbsent) continue;
+        const Bounds b = boxOf(corners_[k]);
+        sides.push_back(
+            std::max(static_cast<double>(b.highX) - b.lowX, static_cast<double>(b.highY) - b.lowY));
+        break;
+      }
     }
     const auto middle = sides.begin() + static_cast<std::ptrdiff_t>(sides.size() / 2);
     std::nth_element(sides.begin(), middle, sides.end());
+    // Sized for at most 2^28 boxes: the number of a cell then fits in 32 bits, with room
+    // for the marks of `home`.
+    const double count = static_cast<double>(std::min(present, std::size_t{1} << 28));
     const double width = static_cast<double>(region.highX) - region.lowX;
     const double height = static_cast<double>(region.highY) - region.lowY;
     const double cell = std::max({*middle, std::sqrt(width * height / count),
@@ -182,6 +319,24 @@ class BoxGrid {
     columns_ = static_cast<int>(width / cell) + 1;
     rows_ = static_cast<int>(height / cell) + 1;
     scale_ = 1.0 / cell;
+    cell_ = cell;
+  }
+
+  // The large boxes, in slots from `smallCount_` to `end`, listed under every cell
+  // they cover.
+  void listLarge(std::uint32_t end, Scratch& scratch) {
+    const std::size_t cells = static_cast<std::size_t>(columns_) * rows_;
+    scratch.largeStart.assign(cells + 1, 0);
+    largeStart_ = scratch.largeStart.data();
+    for (std::uint32_t slot = smallCount_; slot < end; ++slot) {
+      forCells(boxes_[slot], [&](std::size_t cell) { ++largeStart_[cell]; });
+    }
+    for (std::size_t c = 1; c < cells; ++c) largeStart_[c] += largeStart_[c - 1];
+    largeStart_[cells] = largeStart_[cells - 1];
+    largeListed_ = room(scratch.largeListed, largeStart_[cells]);
+    for (std::uint32_t slot = end; slot-- > smallCount_;) {
+      forCells(boxes_[slot], [&](std::size_t cell) { largeListed_[--largeStart_[cell]] = slot; });
+    }
   }
 
   static int cellIndex(double value, double origin, double scale, int count) {
@@ -192,6 +347,9 @@ class BoxGrid {
   }
   int column(double x) const { return cellIndex(x, originX_, scale_, columns_); }
   int row(double y) const { return cellIndex(y, originY_, scale_, rows_); }
+  std::size_t cellOf(double x, double y) const {
+    return static_cast<std::size_t>(row(y)) * columns_ + column(x);
+  }
 
   template <class Each>
   void forCells(const Bounds& bounds, Each each) const {
@@ -205,75 +363,70 @@ class BoxGrid {
   double originX_ = 0.0;
   double originY_ = 0.0;
   double scale_ = 0.0;
+  double cell_ = std::numeric_limits<double>::infinity();
+  // The largest width and height of a box listed once.
+  double reachX_ = 0.0;
+  double reachY_ = 0.0;
   int columns_ = 1;
   int rows_ = 1;
-  // A footprint as listed in one cell: a copy of its bounds, which decide most
-  // visits, and where the rest of it lies.
-  struct Listed {
-    Bounds bounds;
-    std::uint32_t slot;
-  };
-
-  std::vector<Entry> entries_;
-  std::vector<std::size_t> start_;
-  std::vector<Listed> listed_;
+  // The corners of the listed states, by their index; where the small boxes of each
+  // cell begin among the slots (the run of a cell ends where the next one begins).
+  detail::Corners* corners_ = nullptr;
+  std::uint32_t* start_ = nullptr;
+  std::uint32_t smallCount_ = 0;
+  // By slot, the small boxes by cell, then the large ones: the box and the index.
+  Bounds* boxes_ = nullptr;
+  std::uint32_t* index_ = nullptr;
+  // The slots of the large boxes under each cell they cover; null without any.
+  std::size_t* largeStart_ = nullptr;
+  std::uint32_t* largeListed_ = nullptr;
 };
 
-// The footprints of the states that have one.
-std::vector<BoxGrid::Entry> entriesOf(const std::vector<State>& states) {
-  std::vector<BoxGrid::Entry> entries;
-  entries.reserve(states.size());
-  for (std::size_t i = 0; i < states.size(); ++i) {
-    if (!states[i].position) continue;
-    const detail::Corners corners = detail::cornersOf(states[i]);
-    if (detail::allFinite(corners)) entries.push_back({corners, static_cast<std::uint32_t>(i)});
+// For every footprint of `a`, in order, the footprints of `b` listed under `boxOf`
+// whose boxes `accept` its box; collects the pairs whose `evaluate(query, listed,
+// value)` is true (it sets the value), ordered by i, then j.
+template <class BoxOf, class Accept, class Evaluate>
+std::vector<FootprintPair> collectPairs(const std::vector<State>& a, const std::vector<State>& b,
+                                        BoxOf boxOf, Accept accept, Evaluate evaluate) {
+  Scratch& scratch = threadScratch();
+  const BoxGrid grid(b, boxOf, scratch);
+  if (grid.empty()) {
+    scratch.releaseIfLarge();
+    return {};
   }
-  return entries;
-}
-
-Bounds boxOfEntry(const BoxGrid::Entry& e) { return boundsOf(e.corners); }
-
-// Visits, for every footprint of `a`, the listed footprints of `b` that meet its box,
-// and collects the pairs that `evaluate(query, queryBounds, listedBounds, listed,
-// value)` accepts (it returns whether to keep the pair and sets its value), ordered
-// by i, then j.
-template <class Evaluate>
-std::vector<FootprintPair> collectPairs(const std::vector<State>& a, const BoxGrid& grid,
-                                        Evaluate evaluate) {
-  if (grid.empty()) return {};
-  std::vector<BoxGrid::Entry> queries = entriesOf(a);
-  // Neighbouring queries read neighbouring parts of the grid: taken row by row, the
-  // grid of a large set is read from cache rather than from memory.
-  grid.sortByRow(queries, boxOfEntry);
-  // The pairs of each query, as found: compact, since they are reordered by i below.
-  struct Found {
-    std::uint32_t second;
-    double value;
+  // The footprints of `a` in order, each read one ahead of its turn: the grid cells it
+  // will visit are asked for while the one before is evaluated.
+  std::size_t next = 0;
+  const auto read = [&](detail::Corners& corners) {
+    while (next < a.size() && !footprintOf(a[next], corners)) ++next;
+    return next < a.size();
   };
-  std::vector<Found> found;
-  found.reserve(2 * queries.size());
-  std::vector<std::pair<std::size_t, std::uint32_t>> rows(a.size(), {0, 0});
-  for (const BoxGrid::Entry& query : queries) {
-    const std::size_t begin = found.size();
-    const Bounds queryBounds = boundsOf(query.corners);
-    grid.forEachMeeting(queryBounds, [&](const Bounds& listedBounds, const BoxGrid::Entry& listed) {
-      double v = 0.0;
-      if (evaluate(query, queryBounds, listedBounds, listed, v)) {
-        found.push_back(Found{listed.index, v});
-      }
-    });
-    std::sort(found.begin() + static_cast<std::ptrdiff_t>(begin), found.end(),
-              [](const Found& p, const Found& q) { return p.second < q.second; });
-    rows[query.index] = {begin, static_cast<std::uint32_t>(found.size() - begin)};
-  }
-  std::vector<FootprintPair> pairs;
-  pairs.reserve(found.size());
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    for (std::size_t k = rows[i].first; k < rows[i].first + rows[i].second; ++k) {
-      pairs.push_back(FootprintPair{i, found[k].second, found[k].value});
+  detail::Corners footprints[2];
+  bool more = read(footprints[0]);
+  // The pairs are written to `scratch.pairs` as they are found, each candidate's
+  // whether kept or not, the count advanced by the outcome.
+  std::size_t count = 0;
+  for (int turn = 0; more; turn = 1 - turn) {
+    const std::size_t i = next++;
+    const detail::Corners& query = footprints[turn];
+    more = read(footprints[1 - turn]);
+    if (more) grid.prefetch(boundsOf(footprints[1 - turn]));
+    const std::size_t n = grid.candidates(boundsOf(query), accept, scratch.slots);
+    FootprintPair* pairs = room(scratch.pairs, count + n);
+    const std::size_t begin = count;
+    for (std::size_t k = 0; k < n; ++k) {
+      FootprintPair& pair = pairs[count];
+      pair.first = i;
+      pair.second = scratch.slots[k];
+      count += evaluate(query, grid.corners(scratch.slots[k]), pair.value);
     }
+    std::sort(pairs + begin, pairs + count,
+              [](const FootprintPair& p, const FootprintPair& q) { return p.second < q.second; });
   }
-  return pairs;
+  std::vector<FootprintPair> result(scratch.pairs.begin(),
+                                    scratch.pairs.begin() + static_cast<std::ptrdiff_t>(count));
+  scratch.releaseIfLarge();
+  return result;
 }
 
 // Footprints are kept with 32-bit indices.
@@ -293,14 +446,12 @@ std::vector<FootprintPair> overlapPairs(const std::vector<State>& a, const std::
     throw std::invalid_argument("overlapPairs: the threshold must be 0 or above, not " +
                                 std::to_string(threshold));
   }
-  const BoxGrid grid(entriesOf(b), boxOfEntry);
-  return collectPairs(a, grid,
-                      [&](const BoxGrid::Entry& query, const Bounds& queryBounds,
-                          const Bounds& listedBounds, const BoxGrid::Entry& listed, double& value) {
-                        if (!overlapWithArea(queryBounds, listedBounds)) return false;
-                        value = detail::intersectionOverUnion(query.corners, listed.corners);
-                        return value > threshold;
-                      });
+  return collectPairs(
+      a, b, boundsOf, overlapWithArea,
+      [&](const detail::Corners& query, const detail::Corners& listed, double& value) {
+        value = detail::intersectionOverUnion(query, listed);
+        return value > threshold;
+      });
 }
 
 std::vector<FootprintPair> distancePairs(const std::vector<State>& a, const std::vector<State>& b,
@@ -312,8 +463,8 @@ std::vector<FootprintPair> distancePairs(const std::vector<State>& a, const std:
   // distance is never below the gap between the bounding boxes, but its rounding (a
   // point projected onto a segment, in the footprints' own coordinates) may bring it a
   // few units of the last place below; the widening allows far more.
-  const auto widened = [gate](const BoxGrid::Entry& e) {
-    Bounds bounds = boundsOf(e.corners);
+  const auto widened = [gate](const detail::Corners& corners) {
+    Bounds bounds = boundsOf(corners);
     const double far = std::max({std::abs(bounds.lowX), std::abs(bounds.lowY),
                                  std::abs(bounds.highX), std::abs(bounds.highY)});
     const double widening = gate + 1e-8 * (gate + far);
@@ -323,13 +474,12 @@ std::vector<FootprintPair> distancePairs(const std::vector<State>& a, const std:
     bounds.highY = floatAbove(bounds.highY + widening);
     return bounds;
   };
-  const BoxGrid grid(entriesOf(b), widened);
-  return collectPairs(a, grid,
-                      [&](const BoxGrid::Entry& query, const Bounds&, const Bounds&,
-                          const BoxGrid::Entry& listed, double& value) {
-                        value = detail::cornerDistance(query.corners, listed.corners);
-                        return value <= gate;
-                      });
+  return collectPairs(
+      a, b, widened, meet,
+      [&](const detail::Corners& query, const detail::Corners& listed, double& value) {
+        value = detail::cornerDistance(query, listed);
+        return value <= gate;
+      });
 }
 
 Eigen::MatrixXd overlapMatrix(const std::vector<State>& a, const std::vector<State>& b) {

@@ -1,11 +1,13 @@
 #include "core/footprint_pairs.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -74,6 +76,14 @@ std::vector<std::pair<std::string, std::vector<State>>> layouts(unsigned seed) {
   huge.push_back(boxAt(0, 0, 0.4f, 1e6f, 3e5f));
   return {
       {"crowd", crowd(seed, 120, 60)}, {"same point", samePoint}, {"line", line}, {"huge", huge}};
+}
+
+bool samePairs(const std::vector<FootprintPair>& got, const std::vector<FootprintPair>& want) {
+  return std::equal(got.begin(), got.end(), want.begin(), want.end(),
+                    [](const FootprintPair& p, const FootprintPair& q) {
+                      return p.first == q.first && p.second == q.second &&
+                             sameBits(p.value, q.value);
+                    });
 }
 
 void expectPairs(const std::vector<FootprintPair>& got, const std::vector<FootprintPair>& want,
@@ -162,6 +172,44 @@ TEST(FootprintPairs, EmptySetsGiveNothing) {
   const std::vector<State> withoutFootprint(3, State());
   EXPECT_TRUE(overlapPairs(withoutFootprint, withoutFootprint).empty());
   EXPECT_TRUE(distancePairs(withoutFootprint, some, 1e30).empty());
+}
+
+// The sparse forms keep their working memory per thread from one call to the next:
+// calls of very different sizes in turn, the largest beyond what is kept, and calls
+// from several threads at once each give what the single calls give.
+TEST(FootprintPairs, CallsInTurnAndAtOnceDoNotShareState) {
+  const std::vector<State> few = crowd(9, 40, 20);
+  std::vector<State> many = crowd(10, 100000, 2500);
+  many.insert(many.begin() + 12345, few.begin(), few.end());
+  const auto overlaps = [](const std::vector<State>& a, const std::vector<State>& b) {
+    return everyPair(a, b, [](const State& s, const State& t, double& v) {
+      v = s.overlap(t);
+      return v > 0.0;
+    });
+  };
+  const auto wantFew = overlaps(few, few);
+  const auto wantMany = overlaps(few, many);
+  const auto wantGate = everyPair(few, few, [](const State& s, const State& t, double& v) {
+    v = s.distance(t);
+    return v <= 1.5;
+  });
+  expectPairs(overlapPairs(few, few), wantFew, "few");
+  expectPairs(overlapPairs(few, many), wantMany, "many");
+  expectPairs(overlapPairs(few, few), wantFew, "few after many");
+  expectPairs(distancePairs(few, few, 1.5), wantGate, "gate after many");
+
+  std::vector<std::thread> threads;
+  std::vector<int> agree(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 20; ++round) {
+        agree[t] += samePairs(overlapPairs(few, few), wantFew) &&
+                    samePairs(distancePairs(few, few, 1.5), wantGate);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(agree, std::vector<int>(4, 20));
 }
 
 TEST(FootprintPairs, RefuseThresholdsThatWouldSelectEveryPair) {
