@@ -15,17 +15,9 @@
 #include "core/state.h"
 
 #ifdef ZELVANE_BENCH_WITH_OPENCV
-// GCC cannot see that the overlay's rescaling assigns its factor on every path.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <boost/geometry/algorithms/area.hpp>
-#include <boost/geometry/algorithms/intersection.hpp>
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 #include <opencv2/imgproc.hpp>
+
+#include "boost_quiet.h"
 #endif
 
 namespace {
@@ -433,12 +425,8 @@ void registerAll() {
       ->Unit(benchmark::kMicrosecond);
 }
 
-}  // namespace
+// Registered before Google Benchmark's main runs, as its own registration macros are,
+// defined last so that the other globals of this file are initialised before it runs.
+[[maybe_unused]] const bool registered = (registerAll(), true);
 
-int main(int argc, char** argv) {
-  registerAll();
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+}  // namespace

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "core/footprint.h"
+#include "numeric_policy.h"
 
 namespace zelvane {
 namespace core {
@@ -37,9 +38,9 @@ Bounds boundsOf(const detail::Corners& corners) {
 // The largest float not above `value` / the smallest not below it (infinite beyond
 // the float range).
 float floatBelow(double value) {
-  constexpr double kMax = std::numeric_limits<float>::max();
-  if (value < -kMax) return -std::numeric_limits<float>::infinity();
-  const float f = static_cast<float>(std::min(value, kMax));
+  constexpr double FLOAT_MAX = std::numeric_limits<float>::max();
+  if (value < -FLOAT_MAX) return -std::numeric_limits<float>::infinity();
+  const float f = static_cast<float>(std::min(value, FLOAT_MAX));
   return static_cast<double>(f) > value ? std::nextafter(f, -std::numeric_limits<float>::infinity())
                                         : f;
 }
@@ -278,8 +279,8 @@ std::vector<FootprintPair> collectPairs(const std::vector<State>& a, const BoxGr
 
 // Footprints are kept with 32-bit indices.
 void checkSizes(const std::vector<State>& a, const std::vector<State>& b, const char* operation) {
-  constexpr std::size_t kMost = std::numeric_limits<std::uint32_t>::max();
-  if (a.size() > kMost || b.size() > kMost) {
+  constexpr std::size_t MOST_STATES = std::numeric_limits<std::uint32_t>::max();
+  if (a.size() > MOST_STATES || b.size() > MOST_STATES) {
     throw std::length_error(std::string(operation) + ": more than 2^32 - 1 states");
   }
 }
@@ -316,7 +317,7 @@ std::vector<FootprintPair> distancePairs(const std::vector<State>& a, const std:
     Bounds bounds = boundsOf(e.corners);
     const double far = std::max({std::abs(bounds.lowX), std::abs(bounds.lowY),
                                  std::abs(bounds.highX), std::abs(bounds.highY)});
-    const double widening = gate + 1e-8 * (gate + far);
+    const double widening = gate + numeric::GATE_WIDENING * (gate + far);
     bounds.lowX = floatBelow(bounds.lowX - widening);
     bounds.lowY = floatBelow(bounds.lowY - widening);
     bounds.highX = floatAbove(bounds.highX + widening);
