@@ -81,7 +81,9 @@ class ZELVANE_SETTINGS_API SettingsManager : public LoggedComponent {
         : settings_(settings) {
       settings_.pathPush(name, index, nullptr);
     }
-    ~ScopedPush() { settings_.pathPop(); }
+    // `pathPop` throws only at the root, where only a broken contract (more pops
+    // than pushes inside the guard) can bring it; that ends the program.
+    ~ScopedPush() { settings_.pathPop(); }  // NOLINT(bugprone-exception-escape)
     ScopedPush(const ScopedPush&) = delete;
     ScopedPush& operator=(const ScopedPush&) = delete;
 

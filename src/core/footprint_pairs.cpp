@@ -65,7 +65,7 @@ struct Footprints {
     for (std::size_t i = 0; i < states.size(); ++i) {
       if (!states[i].position) continue;
       corners[i] = detail::cornersOf(states[i]);
-      present[i] = detail::allFinite(corners[i]);
+      present[i] = detail::allFinite(corners[i]) ? 1 : 0;
     }
   }
   std::vector<detail::Corners> corners;
