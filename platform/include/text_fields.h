@@ -39,42 +39,49 @@ inline std::vector<std::string> split(std::string_view line, char separator) {
   return fields;
 }
 
-/// Parses the whole of `field`, blanks around it aside, as a finite number rounded to
-/// float (`std::strtof`: decimal or hexadecimal). Returns false and leaves `value`
-/// alone for anything else: empty, trailing text, "inf", "nan", beyond the float range.
-inline bool parseNumber(const std::string& field, float& value) {
+namespace detail {
+
+/// Converts the whole of `field`, blanks around it aside, with `convert` (a `strto*`
+/// function) and keeps the result when `accept` takes it (asked right after the
+/// conversion, so that it may read `errno`). False, with `value` left alone, for an
+/// empty field, text after the number, or a refused result.
+template <class T, class Convert, class Accept>
+bool parseWhole(const std::string& field, T& value, Convert convert, Accept accept) {
   const std::string text = trim(field);
   if (text.empty()) return false;
   char* end = nullptr;
-  const float parsed = std::strtof(text.c_str(), &end);
-  if (*end != '\0' || !std::isfinite(parsed)) return false;
+  errno = 0;
+  const T parsed = convert(text.c_str(), &end);
+  if (*end != '\0' || !accept(parsed)) return false;
   value = parsed;
   return true;
 }
 
+}  // namespace detail
+
+/// Parses the whole of `field`, blanks around it aside, as a finite number rounded to
+/// float (`std::strtof`: decimal or hexadecimal). Returns false and leaves `value`
+/// alone for anything else: empty, trailing text, "inf", "nan", beyond the float range.
+inline bool parseNumber(const std::string& field, float& value) {
+  return detail::parseWhole(
+      field, value, [](const char* text, char** end) { return std::strtof(text, end); },
+      [](float parsed) { return std::isfinite(parsed); });
+}
+
 /// As the float form, rounded to double (`std::strtod`).
 inline bool parseNumber(const std::string& field, double& value) {
-  const std::string text = trim(field);
-  if (text.empty()) return false;
-  char* end = nullptr;
-  const double parsed = std::strtod(text.c_str(), &end);
-  if (*end != '\0' || !std::isfinite(parsed)) return false;
-  value = parsed;
-  return true;
+  return detail::parseWhole(
+      field, value, [](const char* text, char** end) { return std::strtod(text, end); },
+      [](double parsed) { return std::isfinite(parsed); });
 }
 
 /// Parses the whole of `field`, blanks around it aside, as a decimal integer with an
 /// optional sign. Returns false and leaves `value` alone for anything else, and for a
 /// number beyond the range of long.
 inline bool parseNumber(const std::string& field, long& value) {
-  const std::string text = trim(field);
-  if (text.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  const long parsed = std::strtol(text.c_str(), &end, 10);
-  if (*end != '\0' || errno == ERANGE) return false;
-  value = parsed;
-  return true;
+  return detail::parseWhole(
+      field, value, [](const char* text, char** end) { return std::strtol(text, end, 10); },
+      [](long) { return errno != ERANGE; });
 }
 
 }  // namespace text
