@@ -142,10 +142,8 @@ FootprintPairs
     both ``numpy.intp``, and ``value``, float64. Unpacks as ``i, j, value``.
 )doc";
 
-const char* kShapeErrors = R"doc(
-ValueError
-    For a shape other than (N, 7) or (7,), a non-numeric array, or a sequence that
-    mixes State objects with other values.
+const char* kShapeErrors = R"doc(a shape other than (N, 7) or (7,), a
+    non-numeric array, or a sequence that mixes State objects with other values.
 )doc";
 
 }  // namespace
@@ -175,7 +173,7 @@ Raises
 ------
 ValueError
     For a negative or NaN threshold (every pair would qualify: see
-    ``overlap_matrix``).)doc" +
+    ``overlap_matrix``), or for )doc" +
          kShapeErrors + R"doc(
 Examples
 --------
@@ -206,7 +204,7 @@ Parameters
 Raises
 ------
 ValueError
-    For a NaN gate.)doc" +
+    For a NaN gate, or for )doc" +
          kShapeErrors)
             .c_str());
   m.def("overlap_matrix", &overlapMatrix, py::arg("a"), py::arg("b"),
@@ -230,7 +228,9 @@ numpy.ndarray, float64, shape (N, M)
     a footprint.
 
 Raises
-------)doc" +
+------
+ValueError
+    For )doc" +
          kShapeErrors)
             .c_str());
 }
