@@ -3,14 +3,7 @@
 //
 // Exit status: 0 success, 1 start-up failure (command line, settings or logging
 // files), 2 an input file that cannot be read or has a bad line, 3 a failed lookup.
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iomanip>
@@ -31,7 +24,9 @@
 #include "modules/launch_pipeline.h"
 #include "modules/main_application_module.h"
 #include "modules/options_parser.h"
+#include "pose_file.h"
 #include "settings_manager.h"
+#include "text_fields.h"
 
 namespace po = boost::program_options;
 
@@ -52,58 +47,6 @@ const char* resultName(zelvane::TransformManager::TransformResult result) {
     case zelvane::TransformManager::Error: return "Error";
   }
   return "Unknown";
-}
-
-std::string trim(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t\r");
-  if (first == std::string::npos) {
-    return "";
-  }
-  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
-
-// A whole field as a finite number; anything else (empty, trailing text, inf, nan)
-// is refused so that a typo never turns into a silent 0.
-bool parseFloat(const std::string& field, float& value) {
-  const std::string text = trim(field);
-  if (text.empty()) {
-    return false;
-  }
-  char* end = nullptr;
-  const double parsed = std::strtod(text.c_str(), &end);
-  if (*end != '\0' || !std::isfinite(parsed)) {
-    return false;
-  }
-  value = static_cast<float>(parsed);
-  return std::isfinite(value);
-}
-
-bool parseTime(const std::string& field, long& value) {
-  const std::string text = trim(field);
-  if (text.empty()) {
-    return false;
-  }
-  char* end = nullptr;
-  errno = 0;
-  const long parsed = std::strtol(text.c_str(), &end, 10);
-  if (*end != '\0' || errno == ERANGE) {
-    return false;
-  }
-  value = parsed;
-  return true;
-}
-
-std::vector<std::string> splitCsv(const std::string& line) {
-  std::vector<std::string> fields;
-  std::stringstream stream(line);
-  std::string field;
-  while (std::getline(stream, field, ',')) {
-    fields.push_back(field);
-  }
-  if (!line.empty() && line.back() == ',') {
-    fields.emplace_back();
-  }
-  return fields;
 }
 
 // The command line of this application, contributed to the main module.
@@ -194,49 +137,6 @@ class FramesOptions : public zelvane::modules::OptionsParser {
   po::options_description visible_;
   po::options_description hidden_;
   po::positional_options_description positional_;
-};
-
-// Shows how far a long pose file has got, on a terminal only, and only once reading
-// has taken long enough for the operator to wonder.
-class Progress {
- public:
-  Progress(const std::string& file, std::streamoff size)
-      : file_(file),
-        size_(size),
-        enabled_(isatty(STDERR_FILENO) != 0),
-        start_(std::chrono::steady_clock::now()) {}
-
-  void update(std::streamoff position, unsigned long lines) {
-    if (!enabled_ || (lines & 0x3ff) != 0) {
-      return;
-    }
-    const auto now = std::chrono::steady_clock::now();
-    if (now - start_ < std::chrono::milliseconds(500)) {
-      return;
-    }
-    shown_ = true;
-    std::cerr << "\rreading " << file_ << ": " << lines << " lines";
-    if (size_ > 0 && position >= 0) {
-      std::cerr << " (" << (100 * position / size_) << "%)";
-    }
-    std::cerr << std::flush;
-  }
-
-  ~Progress() {
-    if (shown_) {
-      std::cerr << "\r\033[K" << std::flush;
-    }
-  }
-
-  Progress(const Progress&) = delete;
-  Progress& operator=(const Progress&) = delete;
-
- private:
-  std::string file_;
-  std::streamoff size_;
-  bool enabled_;
-  bool shown_ = false;
-  std::chrono::steady_clock::time_point start_;
 };
 
 // The frame graph drawn as trees: each tree hangs from a frame that is given in no
@@ -401,83 +301,12 @@ class FrameGraphComponent : public LoggedComponent {
 
  private:
   bool readPoses(const std::string& file) {
-    std::ifstream input(file, std::ios::binary);
-    if (!input) {
-      std::cerr << file << ": cannot be opened" << std::endl;
+    zelvane::apps::PoseFileSummary summary;
+    if (!zelvane::apps::readPoseFile(file, manager_, summary)) {
       return false;
     }
-    input.seekg(0, std::ios::end);
-    Progress progress(file, input.tellg());
-    input.seekg(0, std::ios::beg);
-
-    std::string line;
-    unsigned long number = 0;
-    unsigned long count = 0;
-    const auto fail = [&](const std::string& reason) {
-      std::cerr << file << ":" << number << ": " << reason << std::endl;
-      return false;
-    };
-    if (!std::getline(input, line)) {
-      ++number;
-      return fail("missing header line time,from,to,x,y,z,qx,qy,qz,qw");
-    }
-    ++number;
-    std::string header;
-    for (const std::string& field : splitCsv(line)) {
-      header += (header.empty() ? "" : ",") + trim(field);
-    }
-    if (header != "time,from,to,x,y,z,qx,qy,qz,qw") {
-      return fail("expected the header line time,from,to,x,y,z,qx,qy,qz,qw");
-    }
-    while (std::getline(input, line)) {
-      ++number;
-      progress.update(input.tellg(), number);
-      if (trim(line).empty()) {
-        continue;
-      }
-      const std::vector<std::string> fields = splitCsv(line);
-      if (fields.size() != 10) {
-        return fail("expected 10 fields, found " + std::to_string(fields.size()));
-      }
-      long time = 0;
-      if (!parseTime(fields[0], time)) {
-        return fail("time '" + trim(fields[0]) + "' is not an integer");
-      }
-      const std::string from = trim(fields[1]);
-      const std::string to = trim(fields[2]);
-      if (from.empty() || to.empty()) {
-        return fail("empty frame name");
-      }
-      if (from == to) {
-        return fail("a frame cannot be given in itself ('" + from + "')");
-      }
-      float values[7];
-      for (int i = 0; i < 7; ++i) {
-        if (!parseFloat(fields[3 + i], values[i])) {
-          return fail("field " + std::to_string(4 + i) + " '" + trim(fields[3 + i]) +
-                      "' is not a finite number");
-        }
-      }
-      zelvane::Pose pose;
-      pose.position = Eigen::Vector3f(values[0], values[1], values[2]);
-      pose.orientation = Eigen::Quaternionf(values[6], values[3], values[4], values[5]);
-      const float norm = pose.orientation.norm();
-      if (!(norm > 0.5f && norm < 1.5f)) {
-        return fail("quaternion is far from unit length");
-      }
-      pose.orientation.normalize();
-      // The manager refuses such a pose with only a warning; here it is an input error.
-      if (manager_.indirectConnectionExists(from, to)) {
-        return fail(from + " and " + to + " are already joined through other frames");
-      }
-      manager_.setTransform(from, to, pose, time);
-      newest_time_ = count == 0 ? time : std::max(newest_time_, time);
-      ++count;
-    }
-    if (input.bad()) {
-      return fail("read error");
-    }
-    getLogger().infoStream() << "Read " << count << " poses from " << file;
+    newest_time_ = summary.newest_time;
+    getLogger().infoStream() << "Read " << summary.count << " poses from " << file;
     return true;
   }
 
@@ -590,7 +419,7 @@ class FrameGraphComponent : public LoggedComponent {
     unsigned long number = 0;
     while (std::getline(input, line)) {
       ++number;
-      const std::string text = trim(line);
+      const std::string text = zelvane::text::trim(line);
       if (text.empty() || text[0] == '#') {
         continue;
       }
@@ -602,7 +431,7 @@ class FrameGraphComponent : public LoggedComponent {
       }
       Eigen::Vector4f point(0.0f, 0.0f, 0.0f, 1.0f);
       for (int i = 0; i < 3; ++i) {
-        if (!parseFloat(fields[i], point[i])) {
+        if (!zelvane::text::parseNumber(fields[i], point[i])) {
           std::cerr << name << ":" << number << ": field " << (i + 1) << " '" << fields[i]
                     << "' is not a finite number" << std::endl;
           return EXIT_INPUT;
@@ -619,16 +448,6 @@ class FrameGraphComponent : public LoggedComponent {
   long newest_time_ = 0;
   int status_ = 0;
 };
-
-bool helpRequested(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string argument = argv[i];
-    if (argument == "-h" || argument == "--help") {
-      return true;
-    }
-  }
-  return false;
-}
 
 }  // namespace
 
@@ -652,7 +471,7 @@ int main(int argc, char** argv) {
 
   try {
     if (!application.configure(argc, argv, nullptr, "")) {
-      return helpRequested(argc, argv) ? 0 : EXIT_STARTUP;
+      return application.helpShown() ? 0 : EXIT_STARTUP;
     }
     application.start();
     application.stop();

@@ -13,19 +13,12 @@
 #include "bench_check.h"
 #include "core/footprint_pairs.h"
 #include "core/state.h"
+#include "tracker_frame.h"
 
 #ifdef ZELVANE_BENCH_WITH_OPENCV
-// GCC cannot see that the overlay's rescaling assigns its factor on every path.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <boost/geometry/algorithms/area.hpp>
-#include <boost/geometry/algorithms/intersection.hpp>
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 #include <opencv2/imgproc.hpp>
+
+#include "boost_quiet.h"
 #endif
 
 namespace {
@@ -33,24 +26,12 @@ namespace {
 using zelvane::core::FootprintPair;
 using zelvane::core::State;
 
-struct Box {
-  double x, y, heading;
-  double length = 4.5;
-  double width = 1.8;
-};
-
-State stateOf(const Box& box) {
-  return State::box(Eigen::Vector3f(static_cast<float>(box.x), static_cast<float>(box.y), 0.0f),
-                    static_cast<float>(box.heading), static_cast<float>(box.length),
-                    static_cast<float>(box.width), 1.5f, {}, Eigen::Matrix3f::Identity(), 0.01f);
-}
-
-std::vector<State> statesOf(const std::vector<Box>& boxes) {
-  std::vector<State> states;
-  states.reserve(boxes.size());
-  for (const Box& box : boxes) states.push_back(stateOf(box));
-  return states;
-}
+using tracker_bench::Box;
+using tracker_bench::Frame;
+using tracker_bench::frame300;
+using tracker_bench::stateOf;
+using tracker_bench::statesOf;
+using tracker_bench::trackerFrame;
 
 // Boxes uniform in 200 m x 200 m with uniform headings, from a fixed seed.
 std::vector<Box> boxes(unsigned seed, int count) {
@@ -79,44 +60,6 @@ const std::vector<Box>& detections() {
 const std::vector<Box> kPair = {Box{50.0, 60.0, 0.3}, Box{50.8, 60.4, 0.55}};
 // The same track and a detection 50 m away.
 const std::vector<Box> kApart = {Box{50.0, 60.0, 0.3}, Box{100.0, 60.0, 0.55}};
-
-// A tracker frame: `count` tracks of 4.5 x 1.8 boxes (extents varied by up to 20 %)
-// uniform in a square of side `side` with uniform headings, and as many detections,
-// each a copy of one track moved by up to 0.5 m and turned by up to 0.1 rad, in random
-// order, plus `clutter` detections anywhere.
-struct Frame {
-  std::vector<Box> tracks;
-  std::vector<Box> detections;
-};
-
-Frame trackerFrame(unsigned seed, int count, int clutter, double side) {
-  std::mt19937 rng(seed);
-  std::uniform_real_distribution<double> where(0.0, side), heading(-M_PI, M_PI), vary(0.8, 1.2),
-      angle(0.0, 2.0 * M_PI), shift(0.0, 0.5), turn(-0.1, 0.1);
-  auto anyBox = [&]() {
-    const double x = where(rng), y = where(rng), h = heading(rng);
-    const double l = 4.5 * vary(rng), w = 1.8 * vary(rng);
-    return Box{x, y, h, l, w};
-  };
-  Frame frame;
-  for (int i = 0; i < count; ++i) frame.tracks.push_back(anyBox());
-  for (const Box& track : frame.tracks) {
-    const double a = angle(rng), r = shift(rng);
-    Box detection = track;
-    detection.x += r * std::cos(a);
-    detection.y += r * std::sin(a);
-    detection.heading += turn(rng);
-    frame.detections.push_back(detection);
-  }
-  for (int i = 0; i < clutter; ++i) frame.detections.push_back(anyBox());
-  std::shuffle(frame.detections.begin(), frame.detections.end(), rng);
-  return frame;
-}
-
-const Frame& frame300() {
-  static const Frame value = trackerFrame(300, 300, 30, 100.0);
-  return value;
-}
 
 // N boxes against N at constant density, one box per 100 square metres: each box
 // overlaps its own moved copy and now and then a neighbour.
@@ -433,12 +376,8 @@ void registerAll() {
       ->Unit(benchmark::kMicrosecond);
 }
 
-}  // namespace
+// Registered before Google Benchmark's main runs, as its own registration macros are,
+// defined last so that the other globals of this file are initialised before it runs.
+[[maybe_unused]] const bool registered = (registerAll(), true);
 
-int main(int argc, char** argv) {
-  registerAll();
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+}  // namespace

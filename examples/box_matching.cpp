@@ -11,17 +11,15 @@
 // assignment and the gated pairs come from the batch operations, which look only at
 // boxes near each other, as a tracker does every frame.
 #include <algorithm>
-#include <cmath>
-#include <cstdlib>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/footprint_pairs.h"
 #include "core/state.h"
+#include "text_fields.h"
 
 namespace {
 
@@ -44,18 +42,13 @@ bool readBoxes(const std::string& file, std::vector<State>& boxes) {
   }
   while (std::getline(input, line)) {
     ++number;
-    if (line.find_first_not_of(" \t\r") == std::string::npos) {
+    if (zelvane::text::trim(line).empty()) {
       continue;
     }
-    std::stringstream fields(line);
-    std::string field;
     std::vector<float> values;
-    while (std::getline(fields, field, ',')) {
-      char* end = nullptr;
-      const float value = std::strtof(field.c_str(), &end);
-      if (end == field.c_str() ||
-          std::string(end).find_first_not_of(" \t\r") != std::string::npos ||
-          !std::isfinite(value)) {
+    for (const std::string& field : zelvane::text::split(line, ',')) {
+      float value = 0.0f;
+      if (!zelvane::text::parseNumber(field, value)) {
         values.clear();
         break;
       }

@@ -29,14 +29,15 @@ int main(int argc, char** argv) {
     const Eigen::IOFormat row(4, 0, ", ", ", ", "", "", "(", ")");
     std::cout << "sensor in body, from " << file << "\n"
               << "  position            " << body_T_sensor.position.transpose().format(row) << "\n"
-              << "  quaternion (x,y,z,w) " << body_T_sensor.orientation.coeffs().transpose().format(row)
-              << "\n"
+              << "  quaternion (x,y,z,w) "
+              << body_T_sensor.orientation.coeffs().transpose().format(row) << "\n"
               << "  intrinsic ypr (deg) "
               << degrees(body_T_sensor.toRotationIntrinsicYPR()).transpose().format(row) << "\n"
               << "  extrinsic ypr (deg) "
               << degrees(body_T_sensor.toRotationExtrinsicYPR()).transpose().format(row) << "\n"
               << "  transform\n"
-              << body_T_sensor.toTransform().format(Eigen::IOFormat(4, 0, " ", "\n", "    ")) << "\n";
+              << body_T_sensor.toTransform().format(Eigen::IOFormat(4, 0, " ", "\n", "    "))
+              << "\n";
 
     const Eigen::Vector3f point_in_sensor(10.0f, 0.0f, 0.0f);
     const Eigen::Vector3f point_in_body = poseToAffine3f(body_T_sensor) * point_in_sensor;

@@ -28,8 +28,10 @@ void literalOperations(const std::string& s) {
   check(ConvertIP::isIPAddress(written));
   const auto again = ConvertIP::makeIPAddressFromHost(written);
   check(again.is_v4() == address.is_v4());
-  if (address.is_v4()) check(again == address);
-  else check(again.to_v6().to_bytes() == address.to_v6().to_bytes());
+  if (address.is_v4())
+    check(again == address);
+  else
+    check(again.to_v6().to_bytes() == address.to_v6().to_bytes());
   ConvertIP::simplifyIPAddressFormat(s);
 
   const std::string withPort = written + ":8080";

@@ -62,12 +62,41 @@ void writeFile(const char* name, const char* text) {
   std::fclose(f);
 }
 
-const char* const kWords[] = {
-    "-h", "--help", "-a", "--algorithm-settings", "-c", "--configuration-settings",
-    "--log-level", "--log-props", "-n", "--count", "--name", "-f", "--flag", "--item",
-    "good.xml", "bad.xml", "absent.xml", "good.props", "bad.props", "trace", "debug",
-    "info", "warn", "error", "loud", "-1", "3", "--", "-", "--configuration-settings=good.xml",
-    "-cgood.xml", "--log-level=", "--count=x", "--unknown", ""};
+const char* const kWords[] = {"-h",
+                              "--help",
+                              "-a",
+                              "--algorithm-settings",
+                              "-c",
+                              "--configuration-settings",
+                              "--log-level",
+                              "--log-props",
+                              "-n",
+                              "--count",
+                              "--name",
+                              "-f",
+                              "--flag",
+                              "--item",
+                              "good.xml",
+                              "bad.xml",
+                              "absent.xml",
+                              "good.props",
+                              "bad.props",
+                              "trace",
+                              "debug",
+                              "info",
+                              "warn",
+                              "error",
+                              "loud",
+                              "-1",
+                              "3",
+                              "--",
+                              "-",
+                              "--configuration-settings=good.xml",
+                              "-cgood.xml",
+                              "--log-level=",
+                              "--count=x",
+                              "--unknown",
+                              ""};
 constexpr int kWordCount = sizeof kWords / sizeof kWords[0];
 
 std::vector<std::string> arguments(const unsigned char* data, size_t size) {
@@ -160,11 +189,10 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
   zelvane::modules::MainApplicationModule module;
   module.registerOptions(std::make_shared<Contributor>());
   int settingsCalls = 0;
-  module.connectSettings(
-      [&settingsCalls](const std::shared_ptr<zelvane::SettingsManager>& store) {
-        if (!store) std::abort();
-        ++settingsCalls;
-      });
+  module.connectSettings([&settingsCalls](const std::shared_ptr<zelvane::SettingsManager>& store) {
+    if (!store) std::abort();
+    ++settingsCalls;
+  });
   bool configured = false;
   {
     InDirectory inside(scratch);

@@ -11,16 +11,7 @@
 #include <sstream>
 #include <vector>
 
-// GCC cannot see that the overlay's rescaling assigns its factor on every path.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <boost/geometry.hpp>
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
-
+#include "boost_quiet.h"
 #include "core/exact_overlap.h"
 #include "core/footprint_pairs.h"
 #include "core/state.h"

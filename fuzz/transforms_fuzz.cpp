@@ -82,7 +82,8 @@ void buildStore(SettingsManager& store, Bytes& in) {
     put(store, TO_FRAME_TAG, frameName(in), in);
     putNode(store, "Position", {"x", "y", "z"}, in);
     const unsigned char method = in.next();
-    static const char* const kMethods[] = {"quaternion", "eulerypr", "QuaTernion", "EULERYPR", "other"};
+    static const char* const kMethods[] = {"quaternion", "eulerypr", "QuaTernion", "EULERYPR",
+                                           "other"};
     put(store, "orientationMethod", method < 250 ? kMethods[method % 5] : in.text(), in);
     putNode(store, "Quaternion", {"x", "y", "z", "w"}, in);
     putNode(store, "EulerYPR", {"yaw", "pitch", "roll"}, in);
@@ -147,7 +148,8 @@ bool finite(const Pose& pose) {
 
 // Same rotation (up to sign) and position, within rounding of the stored text.
 bool close(const Pose& a, const Pose& b) {
-  const float scale = 1.0f + std::max(a.position.cwiseAbs().maxCoeff(), b.position.cwiseAbs().maxCoeff());
+  const float scale =
+      1.0f + std::max(a.position.cwiseAbs().maxCoeff(), b.position.cwiseAbs().maxCoeff());
   const Eigen::Vector4f qa = a.orientation.coeffs(), qb = b.orientation.coeffs();
   return (a.position - b.position).cwiseAbs().maxCoeff() <= 1e-3f * scale &&
          std::min((qa - qb).cwiseAbs().maxCoeff(), (qa + qb).cwiseAbs().maxCoeff()) <= 1e-3f;
@@ -180,8 +182,8 @@ void requireSameLookups(TransformManager& a, TransformManager& b) {
       const auto ra = a.getTransform(from, to, pa);
       const auto rb = b.getTransform(from, to, pb);
       if (ra != rb) std::abort();
-      if (ra == TransformManager::Success && finite(pa) && pa.position.cwiseAbs().maxCoeff() < 1e6f &&
-          !close(pa, pb)) {
+      if (ra == TransformManager::Success && finite(pa) &&
+          pa.position.cwiseAbs().maxCoeff() < 1e6f && !close(pa, pb)) {
         std::abort();
       }
     }

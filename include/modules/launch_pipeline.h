@@ -3,31 +3,30 @@
 /// application out to a group of processing modules.
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "logging_manager.h"
+#include "modules/lifecycle_signals.h"
 #include "settings_manager.h"
-#include "tkit/signal.h"
+#include "tkit/connection.h"
 #include "zelvane_core_export.h"
 
 namespace zelvane {
 namespace modules {
 
-/// Passes `start`, `stop` and `settings` on to every connected module, and on `stop`
-/// cuts two recorded lists of connections: the pre-stop list before the stop
-/// notification goes out, the post-stop list after it. Destruction stops once more.
+/// Passes `start`, `stop` and `settings` on to every module connected through the
+/// `LifecycleSignals` connect functions, and on `stop` cuts two recorded lists of
+/// connections: the pre-stop list before the stop notification goes out, the
+/// post-stop list after it. Destruction stops once more.
 ///
 /// Each signal serialises its own deliveries and runs its slots on the calling
 /// thread with that signal's mutex held: a stop slot must not call `stop` of the
 /// same pipeline. The connection lists are not guarded; fill them before the
 /// pipeline is shared between threads, or from its own slots.
-class ZELVANE_CORE_API LaunchPipeline : public LoggedComponent {
+class ZELVANE_CORE_API LaunchPipeline : public LoggedComponent, public LifecycleSignals {
  public:
-  using SettingsSlot = std::function<void(std::shared_ptr<SettingsManager> const&)>;
-
   /// A pipeline with the default logger.
   LaunchPipeline();
   /// A pipeline with the logger named `name`.
@@ -38,13 +37,6 @@ class ZELVANE_CORE_API LaunchPipeline : public LoggedComponent {
 
   LaunchPipeline(const LaunchPipeline&) = delete;
   LaunchPipeline& operator=(const LaunchPipeline&) = delete;
-
-  /// Connects a slot fired by `start`. Returns its handle.
-  tkit::Connection connectStart(std::function<void()> const& slot);
-  /// Connects a slot fired by `stop`. Returns its handle.
-  tkit::Connection connectStop(std::function<void()> const& slot);
-  /// Connects a slot fired by `settings`. Returns its handle.
-  tkit::Connection connectSettings(SettingsSlot const& slot);
 
   /// Records `connection` to be cut by the next `stop` before the stop signal fires.
   void addPreStopConnection(tkit::Connection connection);
@@ -63,9 +55,6 @@ class ZELVANE_CORE_API LaunchPipeline : public LoggedComponent {
   virtual void settings(std::shared_ptr<SettingsManager> settings);
 
  private:
-  tkit::Signal<std::shared_ptr<SettingsManager> const&> settings_signal_;
-  tkit::Signal<> start_signal_;
-  tkit::Signal<> stop_signal_;
   std::vector<tkit::Connection> pre_stop_connections_;
   std::vector<tkit::Connection> post_stop_connections_;
 };

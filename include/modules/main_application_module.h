@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "logging_manager.h"
+#include "modules/lifecycle_signals.h"
 #include "modules/options_parser.h"
 #include "settings_manager.h"
+#include "tkit/connection.h"
 #include "tkit/signal.h"
 #include "zelvane_core_export.h"
 
@@ -30,10 +32,8 @@ namespace modules {
 /// signal serialises its own deliveries and runs its slots on the calling thread
 /// with that signal's mutex held, so a slot must not fire or connect to the signal
 /// that calls it.
-class ZELVANE_CORE_API MainApplicationModule : public LoggedComponent {
+class ZELVANE_CORE_API MainApplicationModule : public LoggedComponent, public LifecycleSignals {
  public:
-  using SettingsSlot = std::function<void(std::shared_ptr<SettingsManager> const&)>;
-
   /// A module with no contributors, no settings store and the logger
   /// "MainApplicationModule".
   MainApplicationModule();
@@ -63,6 +63,11 @@ class ZELVANE_CORE_API MainApplicationModule : public LoggedComponent {
   bool configure(int argc, char** argv, std::shared_ptr<SettingsManager> settings,
                  std::string const& settingsPath);
 
+  /// True when the last `configure` printed the help (and therefore returned false):
+  /// tells "help shown" from "failed" without looking at the arguments again. False
+  /// before any `configure`.
+  bool helpShown() const;
+
   /// Adds a contributor of command-line options; contributors are consulted in the
   /// order of registration. Must precede `configure`. A null pointer is ignored.
   void registerOptions(std::shared_ptr<OptionsParser> const& parser);
@@ -70,12 +75,6 @@ class ZELVANE_CORE_API MainApplicationModule : public LoggedComponent {
   /// Connects a slot fired once the command line has been validated, before the
   /// settings files are read. Returns its handle.
   tkit::Connection connectValidated(std::function<void()> const& slot);
-  /// Connects a slot fired by `start`. Returns its handle.
-  tkit::Connection connectStart(std::function<void()> const& slot);
-  /// Connects a slot fired by `stop`. Returns its handle.
-  tkit::Connection connectStop(std::function<void()> const& slot);
-  /// Connects a slot that receives the loaded settings store. Returns its handle.
-  tkit::Connection connectSettings(SettingsSlot const& slot);
 
   /// Fires the start signal. A slot's exception propagates.
   virtual void start();
@@ -90,18 +89,32 @@ class ZELVANE_CORE_API MainApplicationModule : public LoggedComponent {
   std::shared_ptr<SettingsManager> getSettingsManager() const;
 
  private:
+  // The option descriptions, the arguments and the parsed values of one `configure`.
+  struct CommandLine;
+
+  // The steps of `configure`, in their order. Each returns whether to go on, having
+  // written its own message when not.
+  void describeOptions(CommandLine& line);
+  bool collectPositionalArguments(CommandLine& line) const;
+  bool copyArguments(int argc, char** argv, CommandLine& line) const;
+  bool parse(CommandLine& line);
+  bool runContributors(CommandLine& line) const;
+  bool requireConfigurationFile(const CommandLine& line) const;
+  bool applyLogLevel(const CommandLine& line) const;
+  bool loadSettingsFiles();
+  bool loadLoggingProperties();
+  void deliverSettings(const std::string& settingsPath);
+
   bool addSettingsFile(const std::string& file);
-  bool loadLoggingProperties(LoggingManager& logging, const std::string& file);
+  bool loadLoggingPropertiesFile(const std::string& file);
 
   tkit::Signal<> validated_signal_;
-  tkit::Signal<std::shared_ptr<SettingsManager> const&> settings_signal_;
-  tkit::Signal<> start_signal_;
-  tkit::Signal<> stop_signal_;
   std::vector<std::shared_ptr<OptionsParser>> options_parsers_;
   std::string algorithm_settings_file_;
   std::string configuration_settings_file_;
   std::string log_props_file_;
   std::string log_level_;
+  bool help_shown_ = false;
   std::shared_ptr<SettingsManager> settings_manager_;
 };
 

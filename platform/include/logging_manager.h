@@ -114,7 +114,8 @@ class ZELVANE_LOGGING_API Logger {
 /// start-up before other threads log.
 class ZELVANE_LOGGING_API LoggingManager {
  public:
-  using Sink = std::function<void(const std::string& logger, int level, const std::string& message)>;
+  using Sink =
+      std::function<void(const std::string& logger, int level, const std::string& message)>;
 
   static LoggingManager& getInstance();
 

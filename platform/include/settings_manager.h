@@ -67,6 +67,30 @@ class ZELVANE_SETTINGS_API SettingsManager : public LoggedComponent {
   /// "" at the root, else the names of the pushed nodes joined by ".".
   const std::string& currentPath() const { return current_path_; }
 
+  /// `pathPush` for the lifetime of the guard and `pathPop` at its end, so that the
+  /// path is restored also when reading or writing inside it throws. The store must
+  /// outlive the guard, and pushes made meanwhile must be popped before it ends.
+  class ScopedPush {
+   public:
+    /// `settings.pathPush(name)`.
+    ScopedPush(SettingsManager& settings, const std::string& name) : settings_(settings) {
+      settings_.pathPush(name);
+    }
+    /// `settings.pathPush(name, index, nullptr)`; throws as that does.
+    ScopedPush(SettingsManager& settings, const std::string& name, int index)
+        : settings_(settings) {
+      settings_.pathPush(name, index, nullptr);
+    }
+    // `pathPop` throws only at the root, where only a broken contract (more pops
+    // than pushes inside the guard) can bring it; that ends the program.
+    ~ScopedPush() { settings_.pathPop(); }  // NOLINT(bugprone-exception-escape)
+    ScopedPush(const ScopedPush&) = delete;
+    ScopedPush& operator=(const ScopedPush&) = delete;
+
+   private:
+    SettingsManager& settings_;
+  };
+
   /// Number of children of the current node whose key is `name`.
   int getChildCount(const std::string& name) const;
   /// True when `key` (a path below the current node) exists.

@@ -9,14 +9,11 @@
 #include <iostream>
 #include <stdexcept>
 
+#include "text_fields.h"
+
 namespace {
 
-std::string trim(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return {};
-  const auto last = text.find_last_not_of(" \t\r\n");
-  return text.substr(first, last - first + 1);
-}
+using zelvane::text::trim;
 
 std::string lowerCase(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
@@ -37,8 +34,8 @@ std::string formatLine(const std::string& logger, int level, const std::string& 
 
   std::ostringstream line;
   line << std::put_time(&local, "%Y-%m-%d %H:%M:%S") << '.' << std::setfill('0') << std::setw(3)
-       << millis << std::setfill(' ') << ' ' << std::left << std::setw(5) << Logger::levelName(level)
-       << ' ' << logger << ": " << message << '\n';
+       << millis << std::setfill(' ') << ' ' << std::left << std::setw(5)
+       << Logger::levelName(level) << ' ' << logger << ": " << message << '\n';
   return line.str();
 }
 

@@ -7,6 +7,8 @@
 
 #include <boost/property_tree/xml_parser.hpp>
 
+#include "text_fields.h"
+
 namespace zelvane {
 
 namespace {
@@ -42,7 +44,7 @@ void merge(Tree& into, const Tree& from) {
 const char* const ATTRIBUTES = "<xmlattr>";
 // The XML attribute that says whether white space in an element is part of its text.
 const char* const SPACE = "xml:space";
-constexpr std::string_view BLANKS = " \t\r\n";
+using text::BLANKS;
 
 bool hasOuterBlanks(const std::string& text) {
   return !text.empty() && (BLANKS.find(text.front()) != std::string_view::npos ||
@@ -82,14 +84,7 @@ void readValues(Tree& node, bool preserve) {
   if (data.find('\0') != std::string::npos) {
     throw std::invalid_argument("a character reference stands for NUL, which XML does not allow");
   }
-  if (!(preserve && holdsValue(node))) {
-    const auto first = data.find_first_not_of(BLANKS);
-    if (first == std::string::npos) {
-      data.clear();
-    } else {
-      data = data.substr(first, data.find_last_not_of(BLANKS) - first + 1);
-    }
-  }
+  if (!(preserve && holdsValue(node))) data = text::trim(data);
   for (auto& child : node) readValues(child.second, preserve && child.first != ATTRIBUTES);
 }
 

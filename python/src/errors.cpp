@@ -34,13 +34,17 @@ const char* errorClass(TransformManager::TransformResult code) {
 }  // namespace
 
 void raiseFrameGraphError(TransformManager::TransformResult code, const FrameGraphRequest& request,
-                          const std::string& reason) {
+                          const std::string& reason, const TimeSpan& available) {
   const py::object type = py::module_::import("zelvane.errors").attr(errorClass(code));
   const std::string message = request.operation + " failed: " + resultName(code) +
                               (reason.empty() ? "" : " (" + reason + ")");
-  py::object time = request.time ? py::object(py::int_(*request.time)) : py::object(py::none());
-  raise(type, type(message, py::arg("code") = code, py::arg("from_frame") = request.fromFrame,
-                   py::arg("to_frame") = request.toFrame, py::arg("time") = time));
+  py::dict attributes;
+  attributes["code"] = code;
+  attributes["from_frame"] = request.fromFrame;
+  attributes["to_frame"] = request.toFrame;
+  attributes["time"] = request.time;
+  if (code == TransformManager::OutOfRange) attributes["available"] = available;
+  raise(type, type(message, **attributes));
 }
 
 void raiseError(const char* name, const std::string& message) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include <pybind11/pybind11.h>
 
@@ -23,12 +24,16 @@ struct FrameGraphRequest {
   std::optional<std::int64_t> time;
 };
 
+/// The times (oldest, newest) at which an interpolated lookup succeeds, or none.
+using TimeSpan = std::optional<std::pair<long, long>>;
+
 /// Raises the subclass of `zelvane.errors.FrameGraphError` that belongs to `code`
 /// (NoFramesError, FrameNotFoundError, OutOfRangeError, RefusedError), carrying the
-/// code, the frames and the time. Needs the GIL.
+/// code, the frames and the time, and for OutOfRangeError `available`. Needs the GIL.
 [[noreturn]] void raiseFrameGraphError(TransformManager::TransformResult code,
                                        const FrameGraphRequest& request,
-                                       const std::string& reason = "");
+                                       const std::string& reason = "",
+                                       const TimeSpan& available = std::nullopt);
 
 /// Raises `zelvane.errors.<name>(message)`. Needs the GIL.
 [[noreturn]] void raiseError(const char* name, const std::string& message);

@@ -3,8 +3,12 @@
 //
 // Every call into the manager releases the GIL first. Besides letting other Python
 // threads run, this keeps the lock order one-way: a thread never waits for the
-// manager's lock while holding the GIL, so nothing that runs under that lock can
-// deadlock by needing the GIL.
+// manager's lock (or the mutex of its registration notification) while holding the
+// GIL, so the registration callbacks, which run under both and take the GIL, cannot
+// deadlock with another Python thread.
+#include <algorithm>
+#include <limits>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -38,6 +42,47 @@ FrameGraphRequest lookupRequest(const std::string& from, const std::string& to, 
       from, to, time};
 }
 
+// The times at which an interpolated lookup from `from` to `to` succeeds, with the
+// code of `getCommonTimeSpan`.
+Result commonTimeSpan(const TransformManager& manager, const std::string& from,
+                      const std::string& to, TimeSpan& span) {
+  long oldest = 0;
+  long newest = 0;
+  Result code;
+  {
+    py::gil_scoped_release release;
+    code = manager.getCommonTimeSpan(from, to, oldest, newest);
+  }
+  span = code == TransformManager::Success ? TimeSpan({oldest, newest}) : std::nullopt;
+  return code;
+}
+
+std::string spanText(const std::string& from, const std::string& to, const TimeSpan& span) {
+  const std::string lookups = "interpolated lookups of " + from + " in " + to + " succeed ";
+  if (!span) return lookups + "at no time";
+  if (span->first == std::numeric_limits<long>::min() &&
+      span->second == std::numeric_limits<long>::max()) {
+    return lookups + "at every time";
+  }
+  return lookups + "from time " + std::to_string(span->first) + " to " +
+         std::to_string(span->second);
+}
+
+// Raises the failure of a lookup between the request's frames; an OutOfRangeError
+// carries the times that work, read just after the failure.
+[[noreturn]] void raiseLookupError(const TransformManager& manager, Result code,
+                                   const FrameGraphRequest& request,
+                                   const std::string& context = "") {
+  const std::string prefix = context.empty() ? "" : context + "; ";
+  if (code != TransformManager::OutOfRange) {
+    raiseFrameGraphError(code, request, context);
+  }
+  TimeSpan span;
+  commonTimeSpan(manager, *request.fromFrame, *request.toFrame, span);
+  raiseFrameGraphError(code, request, prefix + spanText(*request.fromFrame, *request.toFrame, span),
+                       span);
+}
+
 Pose lookup(TransformManager& manager, const std::string& from, const std::string& to, long time,
             const std::string& method) {
   const auto sampling = methodArgument(method);
@@ -48,7 +93,40 @@ Pose lookup(TransformManager& manager, const std::string& from, const std::strin
     code = manager.getTransform(from, to, time, sampling, result);
   }
   if (code != TransformManager::Success) {
-    raiseFrameGraphError(code, lookupRequest(from, to, time, method));
+    raiseLookupError(manager, code, lookupRequest(from, to, time, method));
+  }
+  return result;
+}
+
+// The exception names the half that failed: `from` in `fixed` at `fromTime` when
+// that lookup, made again after the failure, fails the same way; else `fixed` in
+// `to` at `toTime`.
+Pose lookupThroughFixedFrame(TransformManager& manager, const std::string& from, long fromTime,
+                             const std::string& to, long toTime, const std::string& fixed,
+                             const std::string& method) {
+  const auto sampling = methodArgument(method);
+  Pose result;
+  Result code;
+  bool firstHalf = false;
+  {
+    py::gil_scoped_release release;
+    code =
+        manager.getTransformThroughFixedFrame(from, fromTime, to, toTime, fixed, sampling, result);
+    if (code != TransformManager::Success) {
+      Pose half;
+      firstHalf = manager.getTransform(from, fixed, fromTime, sampling, half) == code;
+    }
+  }
+  if (code != TransformManager::Success) {
+    const std::string operation = "lookup of " + from + " at time " + std::to_string(fromTime) +
+                                  " in " + to + " at time " + std::to_string(toTime) + " through " +
+                                  fixed + " (" + method + ")";
+    const FrameGraphRequest request = firstHalf
+                                          ? FrameGraphRequest{operation, from, fixed, fromTime}
+                                          : FrameGraphRequest{operation, fixed, to, toTime};
+    raiseLookupError(manager, code, request,
+                     "the half " + *request.fromFrame + " in " + *request.toFrame + " at time " +
+                         std::to_string(*request.time));
   }
   return result;
 }
@@ -68,15 +146,54 @@ py::array_t<float> transformPoints(TransformManager& manager, const py::handle& 
     if (code == TransformManager::Success) mapPoints(to_T_from.toTransform(), rows, out);
   }
   if (code != TransformManager::Success) {
-    raiseFrameGraphError(code, lookupRequest(from, to, time, method));
+    raiseLookupError(manager, code, lookupRequest(from, to, time, method));
   }
   return result;
 }
 
+// Registration bookkeeping of the calling thread. Every manager made here has, as its
+// first registration slot, one that sets `t_accepted`: the notification is sent on the
+// registering thread, with the manager's lock held, only for a registration that the
+// manager accepted, so the flag tells `setTransform` the outcome of its own call
+// without a second look at the graph. A registration callback may register on another
+// manager, so the pointer is saved and restored around each call.
+thread_local bool* t_accepted = nullptr;
+// The managers whose registration callbacks run on this thread, innermost last.
+thread_local std::vector<const TransformManager*> t_delivering;
+
+// The acceptance flag of one registration on this thread.
+struct Acceptance {
+  bool accepted = false;
+  bool* const outer = t_accepted;
+
+  Acceptance() { t_accepted = &accepted; }
+  ~Acceptance() { t_accepted = outer; }
+  Acceptance(const Acceptance&) = delete;
+  Acceptance& operator=(const Acceptance&) = delete;
+};
+
+std::unique_ptr<TransformManager> newManager() {
+  auto manager = std::make_unique<TransformManager>();
+  manager->connectTransformRegistered([](const std::string&, const std::string&, long) {
+    if (t_accepted != nullptr) *t_accepted = true;
+  });
+  return manager;
+}
+
+// From a registration callback, registering on its own manager or connecting to its
+// notification would wait for the notification's mutex, which this thread holds.
+void refuseInCallback(const TransformManager& manager, const char* operation) {
+  if (std::find(t_delivering.begin(), t_delivering.end(), &manager) != t_delivering.end()) {
+    throw std::runtime_error(std::string(operation) +
+                             " from a registration callback of the same manager would "
+                             "deadlock; record the registration and act on it afterwards");
+  }
+}
+
 // The manager refuses a transform of a frame in itself, or one that would close a
-// cycle, with only a warning in the log; here it is an exception. The check and the
-// registration are two calls: a registration made by another thread in between that
-// joins the two frames is not seen, and the manager then refuses with its warning.
+// cycle, with only a warning in the log; here it is an exception. Whether the call was
+// refused is read from the acceptance flag (see `t_accepted`), which the manager sets
+// under the same lock as the registration: another thread cannot come in between.
 void setTransform(TransformManager& manager, const std::string& from, const std::string& to,
                   const py::handle& pose, long time) {
   const Pose from_in_to = poseArgument(pose, "pose");
@@ -84,16 +201,55 @@ void setTransform(TransformManager& manager, const std::string& from, const std:
   if (from == to) {
     raiseFrameGraphError(TransformManager::Error, request, "a frame cannot be given in itself");
   }
-  bool closesCycle;
+  refuseInCallback(manager, "set_transform");
+  Acceptance acceptance;
   {
     py::gil_scoped_release release;
-    closesCycle = manager.indirectConnectionExists(from, to);
-    if (!closesCycle) manager.setTransform(from, to, from_in_to, time);
+    manager.setTransform(from, to, from_in_to, time);
   }
-  if (closesCycle) {
+  if (!acceptance.accepted) {
     raiseFrameGraphError(TransformManager::Error, request,
                          "the frames are already joined through other frames");
   }
+}
+
+// A Python callable held by a registration slot. The slot is copied and destroyed by
+// the notification wherever it walks its list, without the GIL, so the callable sits
+// behind a shared pointer whose last owner takes the GIL to release it.
+using CallbackHolder = std::shared_ptr<py::object>;
+
+CallbackHolder holdCallback(const py::handle& callback) {
+  return CallbackHolder(new py::object(py::reinterpret_borrow<py::object>(callback)),
+                        [](py::object* held) {
+                          if (!Py_IsInitialized()) return;  // the interpreter is gone
+                          py::gil_scoped_acquire gil;
+                          delete held;
+                        });
+}
+
+tkit::Connection connectRegistered(TransformManager& manager, const py::handle& callback) {
+  if (!PyCallable_Check(callback.ptr())) {
+    throw py::type_error("callback must be callable, not " +
+                         py::str(py::type::handle_of(callback)).cast<std::string>());
+  }
+  refuseInCallback(manager, "connect_transform_registered");
+  const CallbackHolder held = holdCallback(callback);
+  const TransformManager* const source = &manager;
+  auto slot = [held, source](const std::string& from, const std::string& to, long time) {
+    py::gil_scoped_acquire gil;
+    t_delivering.push_back(source);
+    try {
+      (*held)(from, to, time);
+    } catch (py::error_already_set& error) {
+      error.discard_as_unraisable(*held);
+    } catch (const std::exception& error) {
+      PyErr_SetString(PyExc_RuntimeError, error.what());
+      PyErr_WriteUnraisable(held->ptr());
+    }
+    t_delivering.pop_back();
+  };
+  py::gil_scoped_release release;
+  return manager.connectTransformRegistered(slot);
 }
 
 void loadSettings(TransformManager& manager, const py::handle& file) {
@@ -146,8 +302,13 @@ Conventions:
   transform that would close a cycle is refused.
 - Failures raise the exceptions of ``zelvane.errors`` (all ``FrameGraphError``),
   which carry the result code, the frames and the time.
+- Each edge keeps the samples of the last ``history_window`` time units before its
+  newest one; ``edges`` lists them, ``common_time_span`` gives the times at which
+  a lookup succeeds.
 - One manager may be shared between Python threads: every operation holds the
   manager's lock and releases the GIL while the C++ library works.
+- ``connect_transform_registered`` calls a Python function after each accepted
+  registration, on the registering thread, with the manager's lock held.
 
 Examples
 --------
@@ -206,12 +367,27 @@ void bindFrameGraph(py::module_& m) {
              "The time is outside what the samples allow.")
       .value("ERROR", TransformManager::Error, "The operation was refused.");
 
+  py::class_<tkit::Connection>(m, "Connection",
+                               "The handle of a registration callback, returned by "
+                               "``TransformManager.connect_transform_registered``.")
+      .def("disconnect", &tkit::Connection::disconnect,
+           "disconnect(self)\n--\n\nStops the calls to the callback, at once and for good; "
+           "never waits for a call in progress, also when called from a callback.")
+      .def_property_readonly("connected", &tkit::Connection::connected,
+                             "bool: True until ``disconnect`` (or the manager is gone).")
+      .def(
+          "__enter__", [](tkit::Connection& self) -> tkit::Connection& { return self; },
+          "__enter__(self)\n--\n\nThe connection itself.")
+      .def(
+          "__exit__", [](tkit::Connection& self, const py::args&) { self.disconnect(); },
+          "__exit__(self, *exc_info)\n--\n\nDisconnects.");
+
   py::class_<TransformManager>(m, "TransformManager", kClassDoc)
-      .def(py::init<>(), "__init__(self)\n--\n\nAn empty frame graph.")
+      .def(py::init(&newManager), "__init__(self)\n--\n\nAn empty frame graph.")
       .def_static(
           "from_settings",
           [](const py::handle& path) {
-            auto manager = std::make_unique<TransformManager>();
+            auto manager = newManager();
             loadSettings(*manager, path);
             return manager;
           },
@@ -297,12 +473,184 @@ Raises
 ------
 RefusedError
     ``from_frame`` equals ``to_frame``, or the two frames are already joined through
-    other frames (the transform would close a cycle). Nothing changes.
+    other frames (the transform would close a cycle). Nothing changes. The outcome is
+    the manager's own, read under its lock: a registration of another thread cannot
+    come in between.
 ValueError
     ``pose`` is neither a Pose nor a rigid 4x4 matrix.
+RuntimeError
+    Called from a registration callback of this manager.
 )doc")
       .def("lookup", &lookup, py::arg("from_frame"), py::arg("to_frame"), py::arg("time"),
            py::arg("method") = "interpolated", kLookupDoc)
+      .def(
+          "lookup_through_fixed_frame", &lookupThroughFixedFrame, py::arg("from_frame"),
+          py::arg("from_time"), py::arg("to_frame"), py::arg("to_time"), py::arg("fixed_frame"),
+          py::arg("method") = "interpolated",
+          R"doc(lookup_through_fixed_frame(self, from_frame, from_time, to_frame, to_time, fixed_frame, method='interpolated')
+--
+
+The pose of ``from_frame`` at ``from_time`` in ``to_frame`` at ``to_time``.
+
+``fixed_frame`` is taken not to move between the two times: ``from_frame`` is
+looked up in it at ``from_time``, it is looked up in ``to_frame`` at ``to_time``,
+and the two are chained. For example points a sensor saw at one time, placed in the
+vehicle's body of another time, through the world frame.
+
+Parameters
+----------
+from_frame : str
+from_time : int
+to_frame : str
+to_time : int
+fixed_frame : str
+method : {"interpolated", "extrapolated", "most_recent"}, default "interpolated"
+    How every edge of both halves is sampled (see ``lookup``).
+
+Returns
+-------
+Pose
+    Its timestamp is ``to_time``, unless a sample between ``fixed_frame`` and
+    ``to_frame`` carries a later one.
+
+Raises
+------
+NoFramesError, FrameNotFoundError, OutOfRangeError
+    As ``lookup``, for the first half that fails (``from_frame`` in ``fixed_frame``
+    first). The exception's ``from_frame``, ``to_frame``, ``time`` and
+    ``available`` describe that half.
+ValueError
+    For an unknown method.
+)doc")
+      .def(
+          "common_time_span",
+          [](const TransformManager& manager, const std::string& from, const std::string& to) {
+            TimeSpan span;
+            const Result code = commonTimeSpan(manager, from, to, span);
+            if (code != TransformManager::Success) {
+              raiseFrameGraphError(
+                  code, {"time span of " + from + " in " + to, from, to, {}},
+                  code == TransformManager::OutOfRange ? spanText(from, to, span) : "", span);
+            }
+            return *span;
+          },
+          py::arg("from_frame"), py::arg("to_frame"),
+          R"doc(common_time_span(self, from_frame, to_frame)
+--
+
+The times at which an interpolated ``lookup(from_frame, to_frame, time)`` succeeds.
+
+The intersection of the spans of the edges on the path: a time-stamped edge spans
+its oldest to its newest sample (a single sample: from its time to one history
+window after it); a static edge does not limit the span.
+
+Returns
+-------
+tuple of (int, int)
+    (oldest, newest), both included; the limits of a signed 64-bit integer when
+    the frames are equal or joined by static edges only.
+
+Raises
+------
+NoFramesError, FrameNotFoundError
+    As ``lookup``.
+OutOfRangeError
+    The spans of the edges do not overlap: no time works (``available`` is None).
+)doc")
+      .def_property_readonly(
+          "edges",
+          [](const TransformManager& manager) {
+            std::vector<TransformManager::EdgeSummary> edges;
+            {
+              py::gil_scoped_release release;
+              edges = manager.getEdges();
+            }
+            const py::object edge = py::module_::import("zelvane.records").attr("FrameEdge");
+            py::list result;
+            for (const auto& e : edges) {
+              result.append(edge(e.from, e.to, e.isStatic, e.samples, e.oldest, e.newest));
+            }
+            return result;
+          },
+          "list of FrameEdge: every pair of directly joined frames, once, in the direction "
+          "of its first registration, with whether it is static, its sample count and the "
+          "times of its oldest and newest samples; in the order ``store_settings`` writes "
+          "them (by the later frame of the pair, then the earlier).")
+      .def_property(
+          "history_window",
+          [](const TransformManager& manager) {
+            py::gil_scoped_release release;
+            return manager.getHistoryWindow();
+          },
+          [](TransformManager& manager, double window) {
+            Result code;
+            {
+              py::gil_scoped_release release;
+              code = manager.setHistoryWindow(window);
+            }
+            if (code != TransformManager::Success) {
+              throw py::value_error(
+                  "history_window must be 0 or above (math.inf keeps every "
+                  "sample), not " +
+                  py::repr(py::float_(window)).cast<std::string>());
+            }
+          },
+          R"doc(float: the span of history kept per edge and the staleness limit of lookups,
+in the time unit of the graph.
+
+Each edge keeps the samples of the last ``history_window`` units before its newest
+one (never fewer than two), and a lookup more than ``history_window`` after an
+edge's newest sample raises OutOfRangeError. The default, 1e10, is 10 s of
+nanosecond stamps but 115 days of millisecond ones. Lookups use a new window at
+once; an edge is pruned to it at its next registration. ``math.inf`` keeps every
+sample; a negative or NaN window raises ValueError and changes nothing.
+)doc")
+      .def("connect_transform_registered", &connectRegistered, py::arg("callback"),
+           R"doc(connect_transform_registered(self, callback)
+--
+
+Calls ``callback(from_frame, to_frame, time)`` after each registration that
+``set_transform`` accepts (``time`` 0 for a static transform).
+
+Refused registrations, ``load_settings``, ``from_settings`` and the re-attachments
+made by ``remove_frame`` call nothing. Callbacks are called in the order of their
+connection.
+
+The callback runs on the registering thread, with the GIL taken and the manager's
+lock held: other threads' calls on this manager wait until it returns, so keep it
+short. It sees the new sample and may look transforms up on this manager, but
+``set_transform`` and ``connect_transform_registered`` on this manager raise
+RuntimeError there (they would deadlock). Calling into another manager from a
+callback is safe only when no callback of that manager calls back into this one
+(two threads could then wait for each other's manager); the safe pattern is to
+record what the callback is given (e.g. in a ``queue.Queue``) and act on it
+elsewhere. An exception raised by the callback does not undo the registration nor
+reach ``set_transform``: it is reported through ``sys.unraisablehook``, and the
+other callbacks still run.
+
+The manager holds the callback until it is disconnected and the manager next
+registers or connects; a callback that refers to its manager keeps the manager
+alive until then.
+
+Parameters
+----------
+callback : callable
+    Called with (from_frame: str, to_frame: str, time: int).
+
+Returns
+-------
+Connection
+    ``disconnect()`` stops the calls; also usable as a context manager that
+    disconnects on exit.
+
+Examples
+--------
+>>> seen = []
+>>> with graph.connect_transform_registered(lambda a, b, t: seen.append((a, b, t))):
+...     graph.set_transform("Sensor", "Body", zelvane.Pose())
+>>> seen
+[('Sensor', 'Body', 0)]
+)doc")
       .def("transform_points", &transformPoints, py::arg("points"), py::arg("from_frame"),
            py::arg("to_frame"), py::arg("time"), py::arg("method") = "interpolated",
            R"doc(transform_points(self, points, from_frame, to_frame, time, method='interpolated')

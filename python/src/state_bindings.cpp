@@ -204,11 +204,7 @@ void bindState(py::module_& m) {
       "from_box",
       [](const py::handle& box, const py::handle& anchor) {
         const Eigen::Matrix<float, 7, 1> b = vector<7>(box, "box");
-        State state;
-        state.position = Vector3();
-        state.position->mean = b.head<3>();
-        state.heading = Scalar{b[3], 0.0f};
-        state.dimensions = BoxDimensions(b[4], b[5], b[6]);
+        State state = State::box(b.head<3>(), b[3], b[4], b[5], b[6]);
         if (!anchor.is_none()) setAnchor(state, anchor);
         return state;
       },

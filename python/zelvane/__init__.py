@@ -7,9 +7,9 @@ Pose and rotation math
     quaternion_from_ypr, ypr_from_quaternion, extrinsic_yaw_from_quaternion,
     transform_from_ypr, Pose
 Frame graph
-    TransformManager (with read_pose_csv), TransformResult
-Tracked-object state
-    State
+    TransformManager (with read_pose_csv), TransformResult, FrameEdge, Connection
+Tracked-object state and box matching
+    State, overlap_pairs, distance_pairs, overlap_matrix, FootprintPairs
 Utilities
     SequenceCheck, the module ``zelvane.address``
 Errors
@@ -17,6 +17,7 @@ Errors
 
 Conventions:
 
+- Boxes are rows (x, y, z, heading, length, width, height) of (N, 7) arrays.
 - A yaw/pitch/roll triple is (yaw, pitch, roll) in radians (degrees with
   ``degrees=True``): yaw about z, pitch about y, roll about x. The order of the
   three numbers is the same in both conventions; only the order of composition
@@ -35,17 +36,20 @@ Conventions:
 """
 
 from . import address, errors
-from ._zelvane import (Pose, SequenceCheck, State, TransformManager, TransformResult,
-                       extrinsic_yaw_from_quaternion, quaternion_from_ypr, transform_from_ypr,
+from ._zelvane import (Connection, Pose, SequenceCheck, State, TransformManager,
+                       TransformResult, distance_pairs, extrinsic_yaw_from_quaternion,
+                       overlap_matrix, overlap_pairs, quaternion_from_ypr, transform_from_ypr,
                        ypr_from_quaternion)
 from .errors import (FrameGraphError, FrameNotFoundError, NoFramesError, OutOfRangeError,
                      RefusedError, ResolutionError, SettingsError)
 from .pose_file import read_pose_csv as _read_pose_csv
+from .records import FootprintPairs, FrameEdge
 
 TransformManager.read_pose_csv = _read_pose_csv
 
-__all__ = ["FrameGraphError", "FrameNotFoundError", "NoFramesError", "OutOfRangeError", "Pose",
-           "RefusedError", "ResolutionError", "SequenceCheck", "SettingsError", "State",
-           "TransformManager", "TransformResult", "address", "errors",
-           "extrinsic_yaw_from_quaternion", "quaternion_from_ypr", "transform_from_ypr",
+__all__ = ["Connection", "FootprintPairs", "FrameEdge", "FrameGraphError", "FrameNotFoundError",
+           "NoFramesError", "OutOfRangeError", "Pose", "RefusedError", "ResolutionError",
+           "SequenceCheck", "SettingsError", "State", "TransformManager", "TransformResult",
+           "address", "distance_pairs", "errors", "extrinsic_yaw_from_quaternion",
+           "overlap_matrix", "overlap_pairs", "quaternion_from_ypr", "transform_from_ypr",
            "ypr_from_quaternion"]

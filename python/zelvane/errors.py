@@ -8,6 +8,7 @@ per result code of the C++ library, carrying the code, the frames and the time::
     +-- FrameNotFoundError   code NOT_FOUND: an unknown frame, unconnected frames,
     |                        nothing to store (also a LookupError)
     +-- OutOfRangeError      code OUT_OF_RANGE: a time the samples do not cover
+    |                        (with the times that work)
     +-- RefusedError         code ERROR: a refused registration, rename or removal
 
 Reading or writing settings files raises :class:`SettingsError`; resolving a host
@@ -36,13 +37,16 @@ class FrameGraphError(RuntimeError):
         self.to_frame = to_frame
         self.time = time
 
+    def _attributes(self):
+        return dict(code=self.code, from_frame=self.from_frame, to_frame=self.to_frame,
+                    time=self.time)
+
     def __reduce__(self):
-        return (_rebuild, (type(self), str(self), self.code, self.from_frame, self.to_frame,
-                           self.time))
+        return (_rebuild, (type(self), str(self), self._attributes()))
 
 
-def _rebuild(cls, message, code, from_frame, to_frame, time):
-    return cls(message, code=code, from_frame=from_frame, to_frame=to_frame, time=time)
+def _rebuild(cls, message, attributes):
+    return cls(message, **attributes)
 
 
 class NoFramesError(FrameGraphError):
@@ -58,8 +62,24 @@ class OutOfRangeError(FrameGraphError):
     """The time lies outside what the samples allow for the method (code OUT_OF_RANGE).
 
     With "interpolated", a time past the newest sample; with every method but
-    "most_recent", a time before the oldest sample.
+    "most_recent", a time before the oldest sample or one more than the history
+    window after the newest.
+
+    Attributes
+    ----------
+    available : tuple of (int, int) or None
+        The times (oldest, newest, both included) at which an interpolated lookup
+        between ``from_frame`` and ``to_frame`` succeeds, read just after the
+        failure (``TransformManager.common_time_span``); None when no time works
+        (the time spans of the edges between them do not overlap).
     """
+
+    def __init__(self, message, *, available=None, **attributes):
+        super().__init__(message, **attributes)
+        self.available = available
+
+    def _attributes(self):
+        return dict(super()._attributes(), available=self.available)
 
 
 class RefusedError(FrameGraphError):

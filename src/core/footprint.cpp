@@ -44,12 +44,6 @@ struct Vertex {
   double y;
 };
 
-// Sutherland-Hodgman clipping of a convex quadrilateral by four half-planes at most
-// doubles the vertex count per half-plane; a convex polygon never goes beyond eight,
-// but rounding may classify nearly collinear vertices unevenly, so room is kept for
-// the worst case.
-constexpr int kMaxVertices = 64;
-
 // Twice the signed area (counter-clockwise positive) of a quadrilateral, from its
 // diagonals: one product pair, no cancellation between the four shoelace terms.
 double twiceArea(const Vertex* q) {
@@ -73,7 +67,7 @@ double twiceArea(const Vertex* polygon, int count) {
 int clipByHalfPlane(const Vertex* in, int count, Vertex p, Vertex q, double side, Vertex* out) {
   const double ex = q.x - p.x;
   const double ey = q.y - p.y;
-  double d[kMaxVertices];
+  double d[numeric::CLIP_VERTEX_CAPACITY];
   bool allInside = true;
   for (int i = 0; i < count; ++i) {
     d[i] = side * (ex * (in[i].y - p.y) - ey * (in[i].x - p.x));
@@ -159,8 +153,8 @@ double intersectionOverUnion(const Corners& a, const Corners& b) {
   // below wherever the footprints lie.
   const double originX = a[0].x();
   const double originY = a[0].y();
-  Vertex first[kMaxVertices];
-  Vertex second[kMaxVertices];
+  Vertex first[numeric::CLIP_VERTEX_CAPACITY];
+  Vertex second[numeric::CLIP_VERTEX_CAPACITY];
   Vertex clipper[4];
   for (std::size_t i = 0; i < 4; ++i) {
     first[i] =
@@ -189,7 +183,7 @@ double intersectionOverUnion(const Corners& a, const Corners& b) {
       count >= 3 ? 0.5 * twiceArea(polygon, count) * (twiceA > 0.0 ? 1.0 : -1.0) : 0.0;
   const double intersection = std::min(std::max(signedIntersection, 0.0), std::min(areaA, areaB));
   const double unionArea = areaA + areaB - intersection;
-  if (unionArea <= std::numeric_limits<double>::epsilon()) return 0.0;
+  if (unionArea <= numeric::MIN_UNION_AREA) return 0.0;
   return std::min(intersection / unionArea, 1.0);
 }
 

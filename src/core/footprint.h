@@ -13,6 +13,7 @@
 #include <Eigen/Core>
 
 #include "core/state.h"
+#include "numeric_policy.h"
 
 namespace zelvane {
 namespace core {
@@ -53,10 +54,6 @@ Corners cornersOf(const State& state);
 /// True when every coordinate is finite.
 bool allFinite(const Corners& corners);
 
-/// Relative allowance for the rounding of the single-precision corner arithmetic (a
-/// handful of operations of 2^-24 each, many times over).
-constexpr float kBoundSlack = 1e-5f;
-
 /// Trig-free test: true when the squares around the two tracked points that surely
 /// hold the footprints are apart. False whenever it cannot be sure, including for
 /// non-finite inputs and corners that may overflow the float range. Inline: it is the
@@ -72,8 +69,8 @@ inline bool boundingSquaresApart(const FootprintInputs& a, const FootprintInputs
   // x would then answer 0 for a footprint that has no place.
   const float farA = std::abs(a.positionX) + std::abs(a.positionY);
   const float farB = std::abs(b.positionX) + std::abs(b.positionY);
-  const float halfA = reachA + kBoundSlack * (reachA + farA);
-  const float halfB = reachB + kBoundSlack * (reachB + farB);
+  const float halfA = reachA + numeric::CORNER_BOUND_SLACK * (reachA + farA);
+  const float halfB = reachB + numeric::CORNER_BOUND_SLACK * (reachB + farB);
   // NaN and infinity propagate into the sum; an overflowing sum means corners that
   // may overflow, which the caller must see to report.
   const bool usable =

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "core/footprint.h"
+#include "numeric_policy.h"
 
 namespace zelvane {
 namespace core {
@@ -43,9 +44,9 @@ Bounds join(const Bounds& p, const Bounds& q) {
 // The largest float not above `value` / the smallest not below it (infinite beyond
 // the float range).
 float floatBelow(double value) {
-  constexpr double kMax = std::numeric_limits<float>::max();
-  if (value < -kMax) return -std::numeric_limits<float>::infinity();
-  const float f = static_cast<float>(std::min(value, kMax));
+  constexpr double FLOAT_MAX = std::numeric_limits<float>::max();
+  if (value < -FLOAT_MAX) return -std::numeric_limits<float>::infinity();
+  const float f = static_cast<float>(std::min(value, FLOAT_MAX));
   return static_cast<double>(f) > value ? std::nextafter(f, -std::numeric_limits<float>::infinity())
                                         : f;
 }
@@ -72,7 +73,7 @@ struct Footprints {
     for (std::size_t i = 0; i < states.size(); ++i) {
       if (!states[i].position) continue;
       corners[i] = detail::cornersOf(states[i]);
-      present[i] = detail::allFinite(corners[i]);
+      present[i] = detail::allFinite(corners[i]) ? 1 : 0;
     }
   }
   std::vector<detail::Corners> corners;
@@ -105,11 +106,11 @@ struct Scratch {
   // Memory held for the next call is bounded: after a call that needed more, all of
   // it is given back.
   void releaseIfLarge() {
-    constexpr std::size_t kKeptBytes = std::size_t{4} << 20;
+    constexpr std::size_t KEPT_BYTES = std::size_t{4} << 20;
     const std::size_t bytes = bytesOf(corners) + bytesOf(home) + bytesOf(start) + bytesOf(boxes) +
                               bytesOf(index) + bytesOf(largeStart) + bytesOf(largeListed) +
                               bytesOf(slots) + bytesOf(pairs) + bytesOf(sides);
-    if (bytes > kKeptBytes) *this = Scratch();
+    if (bytes > KEPT_BYTES) *this = Scratch();
   }
 
   template <class T>
@@ -151,9 +152,9 @@ class BoxGrid {
     std::size_t present = 0;
     Bounds region{};
     for (std::size_t j = 0; j < states.size(); ++j) {
-      home[j] = kAbsent;
+      home[j] = ABSENT;
       if (!footprintOf(states[j], corners_[j])) continue;
-      home[j] = kLarge;
+      home[j] = LARGE;
       const Bounds box = boxOf(corners_[j]);
       region = present++ == 0 ? box : join(region, box);
     }
@@ -167,7 +168,7 @@ class BoxGrid {
     start_ = scratch.start.data();
     std::size_t large = 0;
     for (std::size_t j = 0; j < states.size(); ++j) {
-      if (home[j] == kAbsent) continue;
+      if (home[j] == ABSENT) continue;
       const Bounds box = boxOf(corners_[j]);
       if (!small(box)) {
         ++large;
@@ -187,8 +188,8 @@ class BoxGrid {
     index_ = room(scratch.index, smallCount_ + large);
     std::uint32_t nextLarge = smallCount_;
     for (std::size_t j = states.size(); j-- > 0;) {
-      if (home[j] == kAbsent) continue;
-      const std::uint32_t slot = home[j] == kLarge ? nextLarge++ : --start_[home[j]];
+      if (home[j] == ABSENT) continue;
+      const std::uint32_t slot = home[j] == LARGE ? nextLarge++ : --start_[home[j]];
       boxes_[slot] = boxOf(corners_[j]);
       index_[slot] = static_cast<std::uint32_t>(j);
     }
@@ -265,17 +266,16 @@ class BoxGrid {
   };
 
   // The small boxes that can meet the query have their lower-left corner at most one
-  // reach below and left of it. The slack covers the rounding of the subtraction, and
-  // never less than that of the reach itself.
+  // reach below and left of it, give or take the rounding of the subtraction.
   Window windowOf(const Bounds& query) const {
-    const double slackX = 1e-9 * (std::abs(query.lowX) + reachX_);
-    const double slackY = 1e-9 * (std::abs(query.lowY) + reachY_);
+    const double slackX = numeric::GRID_REACH_SLACK * (std::abs(query.lowX) + reachX_);
+    const double slackY = numeric::GRID_REACH_SLACK * (std::abs(query.lowY) + reachY_);
     return Window{column(query.lowX - reachX_ - slackX), column(query.highX),
                   row(query.lowY - reachY_ - slackY), row(query.highY)};
   }
 
-  static constexpr std::uint32_t kAbsent = std::numeric_limits<std::uint32_t>::max();
-  static constexpr std::uint32_t kLarge = kAbsent - 1;
+  static constexpr std::uint32_t ABSENT = std::numeric_limits<std::uint32_t>::max();
+  static constexpr std::uint32_t LARGE = ABSENT - 1;
 
   // Listed once: no wider and no taller than a cell (a grid of one cell takes every box).
   bool small(const Bounds& box) const {
@@ -290,13 +290,13 @@ class BoxGrid {
   template <class BoxOf>
   void chooseCells(std::size_t states, const std::uint32_t* home, std::size_t present,
                    const Bounds& region, BoxOf boxOf, std::vector<double>& sides) {
-    constexpr std::size_t kSample = 1024;
-    const std::size_t step = (states + kSample - 1) / kSample;
+    constexpr std::size_t SAMPLE_SIZE = 1024;
+    const std::size_t step = (states + SAMPLE_SIZE - 1) / SAMPLE_SIZE;
     sides.clear();
     for (std::size_t j = 0; j < states; j += step) {
       // The first footprint at or after `j` within its step.
       for (std::size_t k = j; k < std::min(j + step, states); ++k) {
-        if (home[k] == kAbsent) continue;
+        if (home[k] == ABSENT) continue;
         const Bounds b = boxOf(corners_[k]);
         sides.push_back(
             std::max(static_cast<double>(b.highX) - b.lowX, static_cast<double>(b.highY) - b.lowY));
@@ -431,8 +431,8 @@ std::vector<FootprintPair> collectPairs(const std::vector<State>& a, const std::
 
 // Footprints are kept with 32-bit indices.
 void checkSizes(const std::vector<State>& a, const std::vector<State>& b, const char* operation) {
-  constexpr std::size_t kMost = std::numeric_limits<std::uint32_t>::max();
-  if (a.size() > kMost || b.size() > kMost) {
+  constexpr std::size_t MOST_STATES = std::numeric_limits<std::uint32_t>::max();
+  if (a.size() > MOST_STATES || b.size() > MOST_STATES) {
     throw std::length_error(std::string(operation) + ": more than 2^32 - 1 states");
   }
 }
@@ -467,7 +467,7 @@ std::vector<FootprintPair> distancePairs(const std::vector<State>& a, const std:
     Bounds bounds = boundsOf(corners);
     const double far = std::max({std::abs(bounds.lowX), std::abs(bounds.lowY),
                                  std::abs(bounds.highX), std::abs(bounds.highY)});
-    const double widening = gate + 1e-8 * (gate + far);
+    const double widening = gate + numeric::GATE_WIDENING * (gate + far);
     bounds.lowX = floatBelow(bounds.lowX - widening);
     bounds.lowY = floatBelow(bounds.lowY - widening);
     bounds.highX = floatAbove(bounds.highX + widening);

@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "core/footprint.h"
+#include "numeric_policy.h"
 
 namespace zelvane {
 namespace core {
@@ -14,9 +15,7 @@ namespace {
 using Vector2 = Eigen::Matrix<float, 2, 1>;
 using Matrix2 = Eigen::Matrix<float, 2, 2>;
 
-constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
-constexpr double kPi = 3.141592653589793;
-constexpr double kTwoPi = 6.283185307179586;
+constexpr float FLOAT_NAN = std::numeric_limits<float>::quiet_NaN();
 
 Matrix2 rotationOf(float cosine, float sine) {
   Matrix2 r;
@@ -27,7 +26,7 @@ Matrix2 rotationOf(float cosine, float sine) {
 // The centre from a rotation already computed, so that one footprint evaluates the
 // heading's sine and cosine once.
 Vector2 centre2D(const State& state, const Matrix2& rotation) {
-  if (!state.position) return Vector2(kNaN, kNaN);
+  if (!state.position) return Vector2(FLOAT_NAN, FLOAT_NAN);
   const auto& p = state.position->mean;
   const float ax = state.dimensions ? state.dimensions->anchor.x : 0.0f;
   const float ay = state.dimensions ? state.dimensions->anchor.y : 0.0f;
@@ -150,7 +149,7 @@ Matrix2 State::rotationMatrix() const {
 Vector2 State::centroid2D() const { return centre2D(*this, rotationMatrix()); }
 
 Eigen::Vector3f State::centroid() const {
-  if (!position) return Eigen::Vector3f::Constant(kNaN);
+  if (!position) return Eigen::Vector3f::Constant(FLOAT_NAN);
   const Vector2 c = centroid2D();
   const float pz = position->mean.z();
   const float z =
@@ -170,11 +169,11 @@ float State::velocityHeading() const {
 }
 
 float State::relativeHeading(const State& other) const {
-  if (!heading || !other.heading) return kNaN;
+  if (!heading || !other.heading) return FLOAT_NAN;
   const float d = heading->mean - other.heading->mean;
-  float x = static_cast<float>(std::fmod(static_cast<double>(d) + kPi, kTwoPi));
-  if (x < 0.0f) x = static_cast<float>(static_cast<double>(x) + kTwoPi);
-  return static_cast<float>(static_cast<double>(x) - kPi);
+  float x = static_cast<float>(std::fmod(static_cast<double>(d) + numeric::PI, numeric::TWO_PI));
+  if (x < 0.0f) x = static_cast<float>(static_cast<double>(x) + numeric::TWO_PI);
+  return static_cast<float>(static_cast<double>(x) - numeric::PI);
 }
 
 // --- State: overlap and distance ----------------------------------------------------
@@ -203,7 +202,7 @@ double State::distance(const State& other) const {
 }
 
 float State::getSquaredDistance(const State& a, const State& b) {
-  if (!a.position || !b.position) return kNaN;
+  if (!a.position || !b.position) return FLOAT_NAN;
   const Eigen::Vector3f d = a.position->mean - b.position->mean;
   const float yz = d.y() * d.y() + d.z() * d.z();
   return yz + d.x() * d.x();
@@ -293,14 +292,14 @@ FootprintPolygon StateValues::getBoostPolygon() const { return asPolygon(corners
 // --- comparison ---------------------------------------------------------------------
 
 bool approximatelyEqual(float a, float b) {
-  constexpr float kEpsilon = std::numeric_limits<float>::epsilon();
+  constexpr float EPSILON = numeric::APPROXIMATE_EQUALITY;
   if (a == b) return true;
   const float difference = std::abs(a - b);
-  if (difference <= kEpsilon) return true;
+  if (difference <= EPSILON) return true;
   // The bound scales with the larger magnitude, so that a value and its negation have
   // the same tolerance. With an infinite operand the bound is infinite too and would
   // pass any difference; infinities equal only themselves (first test).
-  return std::isfinite(difference) && difference <= std::max(std::abs(a), std::abs(b)) * kEpsilon;
+  return std::isfinite(difference) && difference <= std::max(std::abs(a), std::abs(b)) * EPSILON;
 }
 
 bool StateValues::operator==(const StateValues& o) const {

@@ -1,12 +1,5 @@
-// Boost's edge iterator keeps its position in an optional that GCC cannot see
-// through once copy_graph is inlined, and reports it as maybe uninitialised. The
-// headers are included first, with that warning off, so that the rest of this file
-// and every other file keep it.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#include <boost/graph/adjacency_list.hpp>
-#include <boost/graph/copy.hpp>
-#pragma GCC diagnostic pop
+// Boost.Graph first, with GCC's false warning about it off.
+#include "boost_quiet.h"
 
 #include "geometry/frame_graph_edit.h"
 

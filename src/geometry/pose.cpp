@@ -1,13 +1,14 @@
 #include "geometry/pose.h"
 
 #include <cmath>
-#include <limits>
 
 #include <Eigen/SVD>
 
+#include "numeric_policy.h"
+
 namespace zelvane {
 
-const float Pose::ROTATION_AMBIGUITY_LIMIT = 1.0e-4f;
+const float Pose::ROTATION_AMBIGUITY_LIMIT = numeric::ROTATION_AMBIGUITY_LIMIT;
 
 namespace {
 
@@ -71,10 +72,6 @@ Eigen::Matrix4f inverseTransformOf(const Eigen::Matrix3f& rotation,
   return t;
 }
 
-// A quaternion whose squared norm is this close to 1 gives a rotation matrix that is
-// orthogonal up to rounding, so its polar factor is the matrix itself up to rounding.
-constexpr float UNIT_NORM_TOLERANCE = 8.0f * std::numeric_limits<float>::epsilon();
-
 // The rotation factor of `a` by polar decomposition: a = U S V^T, rotation U diag(1,1,d) V^T
 // with d making the determinant +1.
 Eigen::Matrix3f polarRotation(const Eigen::Matrix3f& a) {
@@ -103,7 +100,7 @@ Pose Pose::toInversePose() const {
 
   Pose inverse;
   inverse.position = -(transposed * position);
-  const bool unit = std::abs(orientation.squaredNorm() - 1.0f) <= UNIT_NORM_TOLERANCE;
+  const bool unit = std::abs(orientation.squaredNorm() - 1.0f) <= numeric::UNIT_NORM_TOLERANCE;
   inverse.orientation = Eigen::Quaternionf(unit ? transposed : polarRotation(transposed));
   inverse.timestamp = timestamp;
   return inverse;

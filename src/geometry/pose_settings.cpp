@@ -4,6 +4,7 @@
 #include <string>
 
 #include "geometry/pose.h"
+#include "numeric_policy.h"
 #include "settings_manager.h"
 
 namespace zelvane {
@@ -17,23 +18,7 @@ const std::string EULER_YPR_TAG = "EulerYPR";
 const std::string QUATERNION_METHOD = "quaternion";
 const std::string EULER_YPR_METHOD = "eulerypr";
 
-// Single-precision pi, as the stored degrees have always been converted with it.
-constexpr float PI_F = 3.1415927f;
-
-// Pushes a child for the lifetime of the guard, so that every push is popped again
-// also when reading or writing inside it throws.
-class ScopedPush {
- public:
-  ScopedPush(SettingsManager& settings, const std::string& name) : settings_(settings) {
-    settings_.pathPush(name);
-  }
-  ~ScopedPush() { settings_.pathPop(); }
-  ScopedPush(const ScopedPush&) = delete;
-  ScopedPush& operator=(const ScopedPush&) = delete;
-
- private:
-  SettingsManager& settings_;
-};
+using ScopedPush = SettingsManager::ScopedPush;
 
 }  // namespace
 
@@ -44,7 +29,7 @@ Eigen::Quaternionf getQuaternionFromYPR(const SettingsManager& settings) {
   ypr[2] = settings.get<float>("roll");
   const std::string units = settings.get<std::string>("units");
   if (units != "radians") {
-    for (int i = 0; i < 3; ++i) ypr[i] = (PI_F * ypr[i]) / 180.0f;
+    for (int i = 0; i < 3; ++i) ypr[i] = (numeric::PI_F * ypr[i]) / 180.0f;
   }
   return rotationExtrinsicYPRToQuaternion(ypr);
 }

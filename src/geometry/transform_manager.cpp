@@ -19,23 +19,7 @@ using Method = TransformManager::InterpolationMethod;
 
 constexpr std::size_t NONE = FrameStore::NONE;
 
-// Pushes a child of the store for the lifetime of the guard, so that the current path
-// is restored also when reading or writing inside it throws.
-class ScopedPush {
- public:
-  ScopedPush(SettingsManager& settings, const std::string& name) : settings_(settings) {
-    settings_.pathPush(name);
-  }
-  ScopedPush(SettingsManager& settings, const std::string& name, int index) : settings_(settings) {
-    settings_.pathPush(name, index, nullptr);
-  }
-  ~ScopedPush() { settings_.pathPop(); }
-  ScopedPush(const ScopedPush&) = delete;
-  ScopedPush& operator=(const ScopedPush&) = delete;
-
- private:
-  SettingsManager& settings_;
-};
+using ScopedPush = SettingsManager::ScopedPush;
 
 void warnCycle(const Logger& logger, const std::string& from, const std::string& to) {
   logger.warnStream() << "Attempting to define transform between frames " << from << " and " << to

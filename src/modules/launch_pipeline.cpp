@@ -13,18 +13,6 @@ LaunchPipeline::LaunchPipeline(std::string const& name) : LoggedComponent(name) 
 // ends the program rather than leaving modules half stopped behind a dead object.
 LaunchPipeline::~LaunchPipeline() { stop(); }
 
-tkit::Connection LaunchPipeline::connectStart(std::function<void()> const& slot) {
-  return start_signal_.connect(slot);
-}
-
-tkit::Connection LaunchPipeline::connectStop(std::function<void()> const& slot) {
-  return stop_signal_.connect(slot);
-}
-
-tkit::Connection LaunchPipeline::connectSettings(SettingsSlot const& slot) {
-  return settings_signal_.connect(slot);
-}
-
 void LaunchPipeline::addPreStopConnection(tkit::Connection connection) {
   pre_stop_connections_.push_back(std::move(connection));
 }
@@ -33,23 +21,21 @@ void LaunchPipeline::addPostStopConnection(tkit::Connection connection) {
   post_stop_connections_.push_back(std::move(connection));
 }
 
-void LaunchPipeline::start() { start_signal_.emit(); }
+void LaunchPipeline::start() { emitStart(); }
 
 void LaunchPipeline::stop() {
   for (tkit::Connection& connection : pre_stop_connections_) {
     connection.disconnect();
   }
   pre_stop_connections_.clear();
-  stop_signal_.emit();
+  emitStop();
   for (tkit::Connection& connection : post_stop_connections_) {
     connection.disconnect();
   }
   post_stop_connections_.clear();
 }
 
-void LaunchPipeline::settings(std::shared_ptr<SettingsManager> settings) {
-  settings_signal_.emit(settings);
-}
+void LaunchPipeline::settings(std::shared_ptr<SettingsManager> settings) { emitSettings(settings); }
 
 }  // namespace modules
 }  // namespace zelvane

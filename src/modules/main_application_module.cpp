@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include <boost/program_options/errors.hpp>
 #include <boost/program_options/parsers.hpp>
@@ -75,6 +76,17 @@ std::string describe(std::exception& error) {
 
 }  // namespace
 
+struct MainApplicationModule::CommandLine {
+  // What the help shows: the built-in options and the contributors' visible ones.
+  po::options_description visible = makeDescription();
+  // What the parser accepts: the visible options and the contributors' hidden ones.
+  po::options_description full = makeDescription();
+  po::positional_options_description positional;
+  std::string program_name;
+  std::vector<std::string> arguments;
+  po::variables_map options;
+};
+
 MainApplicationModule::MainApplicationModule() : LoggedComponent("MainApplicationModule") {}
 
 MainApplicationModule::~MainApplicationModule() = default;
@@ -83,11 +95,26 @@ bool MainApplicationModule::configure(int argc, char** argv,
                                       std::shared_ptr<SettingsManager> settings,
                                       std::string const& settingsPath) {
   settings_manager_ = settings ? std::move(settings) : std::make_shared<SettingsManager>();
+  help_shown_ = false;
+  CommandLine line;
+  describeOptions(line);
+  if (!collectPositionalArguments(line) || !copyArguments(argc, argv, line) || !parse(line) ||
+      !runContributors(line) || !requireConfigurationFile(line)) {
+    return false;
+  }
+  validated_signal_.emit();
+  if (!applyLogLevel(line) || !loadSettingsFiles() || !loadLoggingProperties()) {
+    return false;
+  }
+  deliverSettings(settingsPath);
+  return true;
+}
 
-  po::options_description visible = makeDescription();
-  po::options_description full = makeDescription();
+bool MainApplicationModule::helpShown() const { return help_shown_; }
+
+void MainApplicationModule::describeOptions(CommandLine& line) {
   // clang-format off
-  visible.add_options()
+  line.visible.add_options()
       ("help,h", "Print help message")
       ("algorithm-settings,a", po::value<std::string>(&algorithm_settings_file_),
        "XML algorithm settings file")
@@ -97,14 +124,15 @@ bool MainApplicationModule::configure(int argc, char** argv,
       ("log-level", po::value<std::string>(&log_level_), "Log level for console output")
       ("log-props", po::value<std::string>(&log_props_file_), "Logging properties file");
   // clang-format on
-  full.add(visible);
+  line.full.add(line.visible);
   for (const std::shared_ptr<OptionsParser>& parser : options_parsers_) {
-    visible.add(parser->getOptions());
-    full.add(parser->getOptions());
-    full.add(parser->getHiddenOptions());
+    line.visible.add(parser->getOptions());
+    line.full.add(parser->getOptions());
+    line.full.add(parser->getHiddenOptions());
   }
+}
 
-  po::positional_options_description positional;
+bool MainApplicationModule::collectPositionalArguments(CommandLine& line) const {
   for (const std::shared_ptr<OptionsParser>& parser : options_parsers_) {
     const po::positional_options_description& own = parser->getPositionalOptions();
     const unsigned count = own.max_total_count();
@@ -116,74 +144,94 @@ bool MainApplicationModule::configure(int argc, char** argv,
       return false;
     }
     for (unsigned i = 0; i < count; ++i) {
-      positional.add(own.name_for_position(i).c_str(), 1);
+      line.positional.add(own.name_for_position(i).c_str(), 1);
     }
   }
+  return true;
+}
 
-  // A hand-made or fuzzed argument vector may be null, short, or carry null entries
-  // before `argc`; none of that may reach the parser, which would read past the end.
-  std::string program_name;
-  std::vector<std::string> arguments;
-  if (argv != nullptr && argc > 0) {
-    if (argv[0] != nullptr) {
-      program_name = argv[0];
-    }
-    for (int i = 1; i < argc; ++i) {
-      if (argv[i] == nullptr) {
-        std::cerr << "ERROR: command-line argument " << i << " is a null pointer" << std::endl;
-        return false;
-      }
-      arguments.emplace_back(argv[i]);
-    }
+// A hand-made or fuzzed argument vector may be null, short, or carry null entries
+// before `argc`; none of that may reach the parser, which would read past the end.
+bool MainApplicationModule::copyArguments(int argc, char** argv, CommandLine& line) const {
+  if (argv == nullptr || argc <= 0) {
+    return true;
   }
-
-  po::variables_map options;
-  try {
-    po::store(po::command_line_parser(arguments).options(full).positional(positional).run(),
-              options);
-    if (options.count("help") != 0) {
-      std::cout << program_name << std::endl << visible << std::endl;
+  if (argv[0] != nullptr) {
+    line.program_name = argv[0];
+  }
+  for (int i = 1; i < argc; ++i) {
+    if (argv[i] == nullptr) {
+      std::cerr << "ERROR: command-line argument " << i << " is a null pointer" << std::endl;
       return false;
     }
-    po::notify(options);
+    line.arguments.emplace_back(argv[i]);
+  }
+  return true;
+}
+
+bool MainApplicationModule::parse(CommandLine& line) {
+  try {
+    po::store(po::command_line_parser(line.arguments)
+                  .options(line.full)
+                  .positional(line.positional)
+                  .run(),
+              line.options);
+    if (line.options.count("help") != 0) {
+      std::cout << line.program_name << std::endl << line.visible << std::endl;
+      help_shown_ = true;
+      return false;
+    }
+    po::notify(line.options);
   } catch (po::error& error) {
-    std::cerr << "ERROR: " << describe(error) << std::endl << std::endl << visible << std::endl;
+    std::cerr << "ERROR: " << describe(error) << std::endl
+              << std::endl
+              << line.visible << std::endl;
     return false;
   }
+  return true;
+}
 
+bool MainApplicationModule::runContributors(CommandLine& line) const {
   for (const std::shared_ptr<OptionsParser>& parser : options_parsers_) {
     try {
-      parser->processOptions(options);
+      parser->processOptions(line.options);
     } catch (std::exception& error) {
       std::cerr << "ERROR: " << describe(error) << std::endl;
       return false;
     }
   }
+  return true;
+}
 
-  if (configuration_settings_file_.empty()) {
-    std::cerr << "ERROR: "
-              << "the option '--configuration-settings' is required but missing" << std::endl
-              << std::endl
-              << visible << std::endl;
+bool MainApplicationModule::requireConfigurationFile(const CommandLine& line) const {
+  if (!configuration_settings_file_.empty()) {
+    return true;
+  }
+  std::cerr << "ERROR: "
+            << "the option '--configuration-settings' is required but missing" << std::endl
+            << std::endl
+            << line.visible << std::endl;
+  return false;
+}
+
+bool MainApplicationModule::applyLogLevel(const CommandLine& line) const {
+  if (line.options.count("log-level") == 0) {
+    return true;
+  }
+  const int level = Logger::getLevelFromString(log_level_);
+  if (level == Logger::INVALID_LEVEL) {
+    std::cerr << "--log-level '" << log_level_ << "' is not valid.\n";
     return false;
   }
-
-  validated_signal_.emit();
-
   LoggingManager& logging = LoggingManager::getInstance();
-  if (options.count("log-level") != 0) {
-    const int level = Logger::getLevelFromString(log_level_);
-    if (level == Logger::INVALID_LEVEL) {
-      std::cerr << "--log-level '" << log_level_ << "' is not valid.\n";
-      return false;
-    }
-    logging.consoleLevel = level;
-    std::stringstream console("logToConsole=true");
-    logging.loadProperties(console);
-  }
+  logging.consoleLevel = level;
+  std::stringstream console("logToConsole=true");
+  logging.loadProperties(console);
+  return true;
+}
 
-  settings_manager_->setLogger(logging.getLogger("SettingsManager"));
-
+bool MainApplicationModule::loadSettingsFiles() {
+  settings_manager_->setLogger(LoggingManager::getInstance().getLogger("SettingsManager"));
   if (!algorithm_settings_file_.empty()) {
     getLogger().infoStream() << "Using algorithm settings file: " << algorithm_settings_file_;
     if (!addSettingsFile(algorithm_settings_file_)) {
@@ -193,29 +241,27 @@ bool MainApplicationModule::configure(int argc, char** argv,
     getLogger().warn("No algorithm settings file specified; using default settings");
   }
   getLogger().infoStream() << "Using configuration settings file: " << configuration_settings_file_;
-  if (!addSettingsFile(configuration_settings_file_)) {
-    return false;
-  }
+  return addSettingsFile(configuration_settings_file_);
+}
 
+bool MainApplicationModule::loadLoggingProperties() {
   if (!log_props_file_.empty()) {
-    if (!loadLoggingProperties(logging, log_props_file_)) {
-      return false;
-    }
-  } else if (settings_manager_->exists("LoggingPropsFile")) {
-    const std::string file = settings_manager_->get<std::string>("LoggingPropsFile");
-    if (!loadLoggingProperties(logging, file)) {
-      return false;
-    }
+    return loadLoggingPropertiesFile(log_props_file_);
   }
-
-  if (!settingsPath.empty()) {
-    settings_manager_->pathPush(settingsPath);
-    this->settings(settings_manager_);
-    settings_manager_->pathPop();
-  } else {
-    this->settings(settings_manager_);
+  if (settings_manager_->exists("LoggingPropsFile")) {
+    return loadLoggingPropertiesFile(settings_manager_->get<std::string>("LoggingPropsFile"));
   }
   return true;
+}
+
+void MainApplicationModule::deliverSettings(const std::string& settingsPath) {
+  if (settingsPath.empty()) {
+    this->settings(settings_manager_);
+    return;
+  }
+  settings_manager_->pathPush(settingsPath);
+  this->settings(settings_manager_);
+  settings_manager_->pathPop();
 }
 
 bool MainApplicationModule::addSettingsFile(const std::string& file) {
@@ -228,12 +274,11 @@ bool MainApplicationModule::addSettingsFile(const std::string& file) {
   return true;
 }
 
-bool MainApplicationModule::loadLoggingProperties(LoggingManager& logging,
-                                                  const std::string& file) {
+bool MainApplicationModule::loadLoggingPropertiesFile(const std::string& file) {
   // A mistyped properties path is an operator's mistake like a mistyped settings
   // path, so it is reported the same way instead of escaping as an exception.
   try {
-    logging.loadProperties(file);
+    LoggingManager::getInstance().loadProperties(file);
   } catch (const std::exception& error) {
     std::cerr << "Unable to read logging properties file " << file << std::endl
               << error.what() << std::endl;
@@ -253,24 +298,12 @@ tkit::Connection MainApplicationModule::connectValidated(std::function<void()> c
   return validated_signal_.connect(slot);
 }
 
-tkit::Connection MainApplicationModule::connectStart(std::function<void()> const& slot) {
-  return start_signal_.connect(slot);
-}
+void MainApplicationModule::start() { emitStart(); }
 
-tkit::Connection MainApplicationModule::connectStop(std::function<void()> const& slot) {
-  return stop_signal_.connect(slot);
-}
-
-tkit::Connection MainApplicationModule::connectSettings(SettingsSlot const& slot) {
-  return settings_signal_.connect(slot);
-}
-
-void MainApplicationModule::start() { start_signal_.emit(); }
-
-void MainApplicationModule::stop() { stop_signal_.emit(); }
+void MainApplicationModule::stop() { emitStop(); }
 
 void MainApplicationModule::settings(std::shared_ptr<SettingsManager> settings) {
-  settings_signal_.emit(settings);
+  emitSettings(settings);
 }
 
 std::shared_ptr<SettingsManager> MainApplicationModule::getSettingsManager() const {

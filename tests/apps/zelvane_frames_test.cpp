@@ -323,6 +323,10 @@ TEST(ZelvaneFrames, HelpListsTheOptionsAndSucceeds) {
   EXPECT_EQ(run.status, 0);
   EXPECT_THAT(run.out, HasSubstr("--method"));
   EXPECT_THAT(run.out, HasSubstr("--configuration-settings"));
+  // A command line that fails before the help is shown is a start-up error.
+  const ProgramRun failed = frames("--help --bogus");
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_THAT(failed.err, StartsWith("ERROR: unrecognised option '--bogus'\n"));
 }
 
 TEST(ZelvaneFrames, LoggingFollowsLogLevelAndLogProps) {

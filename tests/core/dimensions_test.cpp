@@ -41,22 +41,6 @@ TYPED_TEST(DimensionsForms, ThreeExtentsLeaveTheAnchorAtTheBoxCentre) {
   EXPECT_EQ(d.anchor.z, 0);
 }
 
-TYPED_TEST(DimensionsForms, CopyKeepsAllFourFields) {
-  const TypeParam original(4.5, 1.75, 1.5, AnchorOf<TypeParam>{1.25, -0.5, 0.75});
-  const TypeParam copy(original);
-  EXPECT_EQ(copy.length, 4.5);
-  EXPECT_EQ(copy.width, 1.75);
-  EXPECT_EQ(copy.height, 1.5);
-  EXPECT_EQ(copy.anchor.x, 1.25);
-  EXPECT_EQ(copy.anchor.y, -0.5);
-  EXPECT_EQ(copy.anchor.z, 0.75);
-
-  TypeParam assigned(1, 1, 1);
-  assigned = original;
-  EXPECT_EQ(assigned.length, 4.5);
-  EXPECT_EQ(assigned.anchor.y, -0.5);
-}
-
 TEST(FrameTags, AnchorsOfDifferentFramesAreDistinctTypes) {
   static_assert(!std::is_same<AnchorOf<Dimensions<float, frames::World>>,
                               AnchorOf<Dimensions<float, frames::Trackable>>>::value,

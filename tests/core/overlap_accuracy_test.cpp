@@ -6,18 +6,11 @@
 #include <limits>
 #include <vector>
 
-// GCC cannot see that the overlay's rescaling assigns its factor on every path.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <boost/geometry.hpp>
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 #include <gtest/gtest.h>
 
+#include "boost_quiet.h"
 #include "core/exact_overlap.h"
+#include "support/tolerance.h"
 
 namespace {
 
@@ -25,17 +18,16 @@ namespace bg = boost::geometry;
 using zelvane::core::FootprintPolygon;
 using zelvane::core::State;
 using zelvane::testing::boxAt;
+using zelvane::testing::EXACT_ARITHMETIC_TOLERANCE;
 using zelvane::testing::exactCorners;
 using zelvane::testing::exactlyConvex;
 using zelvane::testing::exactOverlap;
 using zelvane::testing::FootprintCase;
+using zelvane::testing::PI_F;
 
-// The agreement promised with exact arithmetic on the same corners.
-constexpr double kExactTolerance = 1e-12;
 // The overlay rescales coordinates to integers; its own rounding moves an intersection
 // over union by up to about 1e-7 (more near 1).
 constexpr double kOverlayTolerance = 1e-6;
-constexpr float kPi = 3.14159265358979f;
 
 float floatStepUp(float value) { return std::nextafter(value, std::numeric_limits<float>::max()); }
 
@@ -47,8 +39,8 @@ double expectExact(const FootprintCase& c) {
   const double exact = exactOverlap(qa, qb);
   const double ab = c.a.overlap(c.b);
   const double ba = c.b.overlap(c.a);
-  EXPECT_NEAR(ab, exact, kExactTolerance) << c.name;
-  EXPECT_NEAR(ba, exact, kExactTolerance) << c.name << " (swapped)";
+  EXPECT_NEAR(ab, exact, EXACT_ARITHMETIC_TOLERANCE) << c.name;
+  EXPECT_NEAR(ba, exact, EXACT_ARITHMETIC_TOLERANCE) << c.name << " (swapped)";
   EXPECT_TRUE(ab >= 0.0 && ab <= 1.0 && ba >= 0.0 && ba <= 1.0) << c.name;
   return exact;
 }
@@ -77,7 +69,7 @@ std::vector<State> baseBoxes() {
           boxAt(-1e3f, 1e3f, 2.5f, 12, 2.6f),
           boxAt(1e-3f, -1e-3f, -0.7f, 0.5f, 0.02f),
           boxAt(1e6f, -1e6f, 1.1f, 4.5f, 1.8f),
-          boxAt(-3.5f, 7.25f, kPi / 2, 10, 0.01f)};
+          boxAt(-3.5f, 7.25f, PI_F / 2, 10, 0.01f)};
 }
 
 State withHeading(State s, float heading) {
@@ -119,7 +111,7 @@ TEST(OverlapExactness, KeepsTheSharedEdgeOfAShorterBoxAtAnyHeading) {
   // edges coincide up to the rounding of the corners. The overlay gave less than half
   // the true value, mostly 0, for about one heading in a hundred.
   std::mt19937 rng(229);
-  std::uniform_real_distribution<float> turn(-kPi, kPi), where(-50, 50), ratio(0.3f, 0.999f);
+  std::uniform_real_distribution<float> turn(-PI_F, PI_F), where(-50, 50), ratio(0.3f, 0.999f);
   for (int n = 0; n < 600; ++n) {
     const float x = where(rng), y = where(rng), h = turn(rng), k = ratio(rng);
     const FootprintCase c{"shorter " + std::to_string(n), boxAt(x, y, h, 4.5f, 1.8f),
@@ -129,19 +121,19 @@ TEST(OverlapExactness, KeepsTheSharedEdgeOfAShorterBoxAtAnyHeading) {
 }
 
 TEST(OverlapExactness, ContainedTouchingThinZeroAndMirroredFootprints) {
-  const float c45 = std::cos(kPi / 4), s45 = std::sin(kPi / 4);
+  const float c45 = std::cos(PI_F / 4), s45 = std::sin(PI_F / 4);
   const FootprintCase cases[] = {
       {"contained, same centre", boxAt(1, 2, 0.4f, 2, 1), boxAt(1, 2, 0.4f, 4, 4)},
       {"contained, turned", boxAt(0.5f, 0.25f, 1.0f, 1, 0.5f), boxAt(0, 0, 0.2f, 6, 5)},
       {"contained, sharing an edge", boxAt(1, 0, 0, 2, 2), boxAt(0, 0, 0, 4, 2)},
       {"sharing half the long edges", boxAt(0, 0, 0.9f, 4, 2),
        boxAt(2 * std::cos(0.9f), 2 * std::sin(0.9f), 0.9f, 4, 2)},
-      {"touching along an edge", boxAt(0, 0, kPi / 4, 4, 2),
-       boxAt(-2 * s45, 2 * c45, kPi / 4, 4, 2)},
+      {"touching along an edge", boxAt(0, 0, PI_F / 4, 4, 2),
+       boxAt(-2 * s45, 2 * c45, PI_F / 4, 4, 2)},
       {"touching at a corner", boxAt(0, 0, 0, 4, 2), boxAt(4, 2, 0, 4, 2)},
-      {"touching at a corner, turned", boxAt(0, 0, kPi / 4, 4, 2),
-       boxAt(4 * c45 - 2 * s45, 4 * s45 + 2 * c45, kPi / 4, 4, 2)},
-      {"thin crossing square", boxAt(0, 0, 0, 10, 0.01f), boxAt(0, 0, kPi / 2, 10, 0.01f)},
+      {"touching at a corner, turned", boxAt(0, 0, PI_F / 4, 4, 2),
+       boxAt(4 * c45 - 2 * s45, 4 * s45 + 2 * c45, PI_F / 4, 4, 2)},
+      {"thin crossing square", boxAt(0, 0, 0, 10, 0.01f), boxAt(0, 0, PI_F / 2, 10, 0.01f)},
       {"thin crossing steep", boxAt(0, 0, 0.3f, 10, 0.01f), boxAt(0.5f, 0, 0.1f, 10, 0.01f)},
       {"thin nearly parallel", boxAt(0, 0, 0.3f, 10, 0.01f),
        boxAt(0, 0.001f, 0.3000001f, 10, 0.01f)},
@@ -161,7 +153,7 @@ TEST(OverlapExactness, ContainedTouchingThinZeroAndMirroredFootprints) {
 
 TEST(OverlapExactness, FootprintsFromNearTheOriginTo1e6AwayFromIt) {
   std::mt19937 rng(1000);
-  std::uniform_real_distribution<float> unit(-1, 1), turn(-kPi, kPi);
+  std::uniform_real_distribution<float> unit(-1, 1), turn(-PI_F, PI_F);
   for (const float far : {1e-3f, 1.0f, 1e3f, 1e5f, 1e6f}) {
     for (int n = 0; n < 40; ++n) {
       const float x = far * (n % 2 ? 1.0f : -1.0f), y = far * (n % 4 < 2 ? 1.0f : -1.0f);
@@ -226,8 +218,8 @@ TEST(OverlapExactness, ThinAnchoredBoxesMeetingAtTheirTipsStillOverlap) {
   const FootprintCase cases[] = {
       {"along x", State::box({0, 0, 0}, 0, 4, 0.01f, 1, {-1, 0, 0}),
        State::box({5.99f, 0, 0}, 0, 4, 0.01f, 1, {1, 0, 0})},
-      {"along y", State::box({0, 0, 0}, kPi / 2, 4, 0.01f, 1, {-1, 0, 0}),
-       State::box({0, 5.99f, 0}, kPi / 2, 4, 0.01f, 1, {1, 0, 0})},
+      {"along y", State::box({0, 0, 0}, PI_F / 2, 4, 0.01f, 1, {-1, 0, 0}),
+       State::box({0, 5.99f, 0}, PI_F / 2, 4, 0.01f, 1, {1, 0, 0})},
       {"far out", State::box({1e4f, -1e4f, 0}, 0, 4, 0.01f, 1, {-1, 0, 0}),
        State::box({1e4f + 5.99f, -1e4f, 0}, 0, 4, 0.01f, 1, {1, 0, 0})},
   };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "core/exact_overlap.h"
+#include "support/tolerance.h"
 
 namespace {
 
@@ -23,8 +24,8 @@ TEST(OverlapExactnessLong, RandomPairsAgreeWithExactArithmetic) {
     const auto qb = exactCorners(c.b);
     if (!exactlyConvex(qa) || !exactlyConvex(qb)) continue;  // thinner than the float spacing
     const double exact = exactOverlap(qa, qb);
-    ASSERT_NEAR(ab, exact, 1e-12) << c.name;
-    ASSERT_NEAR(ba, exact, 1e-12) << c.name;
+    ASSERT_NEAR(ab, exact, zelvane::testing::EXACT_ARITHMETIC_TOLERANCE) << c.name;
+    ASSERT_NEAR(ba, exact, zelvane::testing::EXACT_ARITHMETIC_TOLERANCE) << c.name;
     worst = std::max({worst, std::abs(ab - exact), std::abs(ba - exact)});
     ++compared;
   }

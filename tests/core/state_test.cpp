@@ -1,46 +1,17 @@
 #include "core/state.h"
 
-#include <atomic>
 #include <cmath>
-#include <cstdlib>
 #include <limits>
-#include <new>
 #include <random>
 #include <sstream>
 #include <type_traits>
 #include <vector>
 
-// The reference overlap below runs the overlay directly; GCC cannot see that its
-// rescaling assigns its factor on every path.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <boost/geometry.hpp>
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 #include <gtest/gtest.h>
 
-// Counts the heap allocations of the process while `g_counting` is set, so that a test
-// can prove that overlap and distance allocate nothing.
-namespace {
-std::atomic<bool> g_counting{false};
-std::atomic<long> g_allocations{0};
-}  // namespace
-
-// GCC pairs new and delete expressions with these definitions and takes the free()
-// for a mismatch; it is the matching release of the malloc().
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-  if (g_counting) ++g_allocations;
-  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
-  throw std::bad_alloc();
-}
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
-#pragma GCC diagnostic pop
+#include "boost_quiet.h"  // the reference overlap below runs the overlay directly
+#include "support/allocation_probe.h"
+#include "support/tolerance.h"
 
 namespace {
 
@@ -50,11 +21,11 @@ using zelvane::core::approximatelyEqual;
 using zelvane::core::FootprintPolygon;
 using zelvane::core::State;
 using zelvane::core::StateValues;
+using namespace zelvane::testing;
 using Vector2 = Eigen::Matrix<float, 2, 1>;
 using Dims = zelvane::core::Dimensions<float, zelvane::frames::Trackable>;
 using Anchor = zelvane::tkit::Cart<float, zelvane::frames::Trackable>;
 
-constexpr float kPi = 3.14159265358979f;
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
@@ -97,13 +68,14 @@ State complete() {
   s.position = gaussian3(10, 0, 1);
   s.velocity = gaussian3(1, 2, 3);
   s.acceleration = gaussian3(-0.5f, 0.25f, 0);
-  s.heading = gaussian1(kPi / 2, 0.01f);
+  s.heading = gaussian1(PI_F / 2, 0.01f);
   s.headingRate = gaussian1(0.125f, 0.02f);
   s.dimensions = Dims(4.5f, 1.8f, 1.5f, Anchor{1, 0, 0.5f});
   return s;
 }
 
-::testing::AssertionResult near(const Vector2& actual, float x, float y, float tol = 1e-5f) {
+::testing::AssertionResult near(const Vector2& actual, float x, float y,
+                                float tol = CHAIN_TOLERANCE) {
   if (std::abs(actual.x() - x) <= tol && std::abs(actual.y() - y) <= tol) {
     return ::testing::AssertionSuccess();
   }
@@ -206,8 +178,8 @@ TEST(RotationMatrix, StateTurnsByItsHeadingOrNotAtAll) {
   const Eigen::Matrix2f r = box(0, 0, h, 1, 1).rotationMatrix();
   EXPECT_EQ(r(0, 0), r(1, 1));
   EXPECT_EQ(r(0, 1), -r(1, 0));
-  EXPECT_NEAR(r(0, 0), std::cos(h), 1e-7f);
-  EXPECT_NEAR(r(1, 0), std::sin(h), 1e-7f);
+  EXPECT_NEAR(r(0, 0), std::cos(h), FLOAT_EPSILON);
+  EXPECT_NEAR(r(1, 0), std::sin(h), FLOAT_EPSILON);
 }
 
 TEST(RotationMatrix, StateValuesTurnByTheHeadingSlot) {
@@ -222,13 +194,13 @@ TEST(RotationMatrix, StateValuesTurnByTheHeadingSlot) {
 
 TEST(BoxCentre, IsThePositionMinusTheTurnedAnchor) {
   EXPECT_TRUE(near(box(5, 5, 0, 4, 2, 1, 0).centroid2D(), 4, 5));
-  EXPECT_TRUE(near(box(5, 5, kPi, 4, 2, 1, 0).centroid2D(), 6, 5));
-  EXPECT_TRUE(near(box(5, 5, kPi / 2, 4, 2, 1, 0).centroid2D(), 5, 4));
+  EXPECT_TRUE(near(box(5, 5, PI_F, 4, 2, 1, 0).centroid2D(), 6, 5));
+  EXPECT_TRUE(near(box(5, 5, PI_F / 2, 4, 2, 1, 0).centroid2D(), 5, 4));
   EXPECT_EQ(point(3, 4).centroid2D(), Vector2(3, 4));
 }
 
 TEST(BoxCentre, VerticalAnchorIsNotTurned) {
-  State s = box(10, 0, kPi / 2, 4, 2, 1, 0);
+  State s = box(10, 0, PI_F / 2, 4, 2, 1, 0);
   s.position = gaussian3(10, 0, 1);
   s.dimensions->anchor.z = 0.5f;
   const Eigen::Vector3f c = s.centroid();
@@ -246,7 +218,7 @@ TEST(BoxCentre, IsNaNWithoutPosition) {
 }
 
 TEST(BoxCentre, StateValuesRecomputeItInsteadOfReadingTheStoredSlots) {
-  StateValues v = box(5, 5, kPi, 4, 2, 1, 0);
+  StateValues v = box(5, 5, PI_F, 4, 2, 1, 0);
   v.centroidX = 1000;
   v.centroidY = -1000;
   EXPECT_TRUE(near(v.centroid2D(), 6, 5));
@@ -260,7 +232,7 @@ TEST(Corners, RunClockwiseFromFrontLeft) {
   EXPECT_EQ(unturned.getCorners2D(), expected);
   EXPECT_EQ(StateValues(box(0, 0, 0, 4, 2)).getCorners2D(), expected);
 
-  const auto turned = box(0, 0, kPi / 2, 4, 2).getCorners2D();
+  const auto turned = box(0, 0, PI_F / 2, 4, 2).getCorners2D();
   ASSERT_EQ(turned.size(), 4u);
   EXPECT_TRUE(near(turned[0], -1, 2));
   EXPECT_TRUE(near(turned[1], 1, 2));
@@ -302,23 +274,26 @@ TEST(VelocityHeading, IsTheDirectionOfTravel) {
   State s;
   EXPECT_EQ(s.velocityHeading(), 0.0f);
   s.velocity = gaussian3(0, 1, 0);
-  EXPECT_FLOAT_EQ(s.velocityHeading(), kPi / 2);
+  EXPECT_FLOAT_EQ(s.velocityHeading(), PI_F / 2);
   s.velocity = gaussian3(-1, 0, 5);
-  EXPECT_FLOAT_EQ(s.velocityHeading(), kPi);
+  EXPECT_FLOAT_EQ(s.velocityHeading(), PI_F);
   s.velocity = gaussian3(1, -1, 0);
-  EXPECT_FLOAT_EQ(s.velocityHeading(), -kPi / 4);
+  EXPECT_FLOAT_EQ(s.velocityHeading(), -PI_F / 4);
 }
 
 TEST(RelativeHeading, WrapsTheDifferenceIntoMinusPiToPi) {
-  EXPECT_NEAR(box(0, 0, 3.0f, 1, 1).relativeHeading(box(0, 0, -3.0f, 1, 1)), -0.2831853f, 1e-6f);
-  EXPECT_NEAR(box(0, 0, -3.0f, 1, 1).relativeHeading(box(0, 0, 3.0f, 1, 1)), 0.2831853f, 1e-6f);
-  EXPECT_NEAR(box(0, 0, 0.5f, 1, 1).relativeHeading(box(0, 0, 0.25f, 1, 1)), 0.25f, 1e-6f);
-  EXPECT_NEAR(box(0, 0, 7.0f, 1, 1).relativeHeading(box(0, 0, 0, 1, 1)),
-              7.0f - 2 * static_cast<float>(M_PI), 1e-6f);
+  EXPECT_NEAR(box(0, 0, 3.0f, 1, 1).relativeHeading(box(0, 0, -3.0f, 1, 1)), -0.2831853f,
+              ROUNDING_TOLERANCE);
+  EXPECT_NEAR(box(0, 0, -3.0f, 1, 1).relativeHeading(box(0, 0, 3.0f, 1, 1)), 0.2831853f,
+              ROUNDING_TOLERANCE);
+  EXPECT_NEAR(box(0, 0, 0.5f, 1, 1).relativeHeading(box(0, 0, 0.25f, 1, 1)), 0.25f,
+              ROUNDING_TOLERANCE);
+  EXPECT_NEAR(box(0, 0, 7.0f, 1, 1).relativeHeading(box(0, 0, 0, 1, 1)), 7.0f - 2 * PI_F,
+              ROUNDING_TOLERANCE);
   // The wrap is done around double-precision pi: equal headings leave a hair, not 0.
   const float same = box(0, 0, 1.25f, 1, 1).relativeHeading(box(0, 0, 1.25f, 1, 1));
   EXPECT_NE(same, 0.0f);
-  EXPECT_LT(std::abs(same), 1e-7f);
+  EXPECT_LT(std::abs(same), FLOAT_EPSILON);
 }
 
 TEST(RelativeHeading, IsNaNWhenEitherHeadingIsAbsent) {
@@ -338,10 +313,10 @@ TEST(ConversionToStateValues, CopiesEveryMeanAndStoresTheBoxCentre) {
   const std::vector<float> got = slots(v);
   const std::vector<float> head = {10, 0, 1, 1, 2, 3, -0.5f, 0.25f, 0};
   EXPECT_EQ(std::vector<float>(got.begin(), got.begin() + 9), head);
-  EXPECT_NEAR(v.centroidX, 10, 1e-6f);
-  EXPECT_NEAR(v.centroidY, -1, 1e-6f);
+  EXPECT_NEAR(v.centroidX, 10, ROUNDING_TOLERANCE);
+  EXPECT_NEAR(v.centroidY, -1, ROUNDING_TOLERANCE);
   EXPECT_EQ(v.centroidZ, 0.5f);
-  const std::vector<float> tail = {4.5f, 1.8f, 1.5f, 1, 0, 0.5f, kPi / 2, 0.125f};
+  const std::vector<float> tail = {4.5f, 1.8f, 1.5f, 1, 0, 0.5f, PI_F / 2, 0.125f};
   EXPECT_EQ(std::vector<float>(got.begin() + 12, got.end()), tail);
 }
 
@@ -407,14 +382,17 @@ TEST(Overlap, IsIntersectionOverUnionOfTheFootprints) {
     double tolerance;
   };
   const Case cases[] = {
-      {"identical", box(1, 2, 0.3f, 4, 2), box(1, 2, 0.3f, 4, 2), 1.0, 1e-12},
-      {"shifted by half", box(0, 0, 0, 4, 2), box(2, 0, 0, 4, 2), 1.0 / 3, 1e-12},
-      {"inside", box(0, 0, 0, 2, 2), box(0, 0, 0, 4, 4), 0.25, 1e-12},
-      {"turned a quarter", box(0, 0, 0, 4, 2), box(0, 0, kPi / 2, 4, 2), 1.0 / 3, 1e-6},
-      {"anchored", box(1, 0, 0, 4, 2, 1, 0), box(2, 0, 0, 4, 2), 1.0 / 3, 1e-12},
+      {"identical", box(1, 2, 0.3f, 4, 2), box(1, 2, 0.3f, 4, 2), 1.0, EXACT_ARITHMETIC_TOLERANCE},
+      {"shifted by half", box(0, 0, 0, 4, 2), box(2, 0, 0, 4, 2), 1.0 / 3,
+       EXACT_ARITHMETIC_TOLERANCE},
+      {"inside", box(0, 0, 0, 2, 2), box(0, 0, 0, 4, 4), 0.25, EXACT_ARITHMETIC_TOLERANCE},
+      {"turned a quarter", box(0, 0, 0, 4, 2), box(0, 0, PI_F / 2, 4, 2), 1.0 / 3,
+       double{ROUNDING_TOLERANCE}},
+      {"anchored", box(1, 0, 0, 4, 2, 1, 0), box(2, 0, 0, 4, 2), 1.0 / 3,
+       EXACT_ARITHMETIC_TOLERANCE},
       {"far apart", box(0, 0, 0, 4, 2), box(100, 50, 1, 4, 2), 0.0, 0.0},
-      {"bounding boxes overlap only", box(0, 0, kPi / 4, 4, 0.5f),
-       box(1.8f, -1.8f, kPi / 4, 4, 0.5f), 0.0, 0.0},
+      {"bounding boxes overlap only", box(0, 0, PI_F / 4, 4, 0.5f),
+       box(1.8f, -1.8f, PI_F / 4, 4, 0.5f), 0.0, 0.0},
       {"touching along an edge", box(0, 0, 0, 4, 2), box(4, 0, 0, 4, 2), 0.0, 0.0},
       {"touching at a corner", box(0, 0, 0, 4, 2), box(4, 2, 0, 4, 2), 0.0, 0.0},
       {"first without dimensions", point(0, 0), box(0, 0, 0, 4, 2), 0.0, 0.0},
@@ -429,11 +407,11 @@ TEST(Overlap, IsIntersectionOverUnionOfTheFootprints) {
 
 TEST(Overlap, RotatedBoxesTouchingAlongAnEdgeGiveZero) {
   // Their axis-aligned bounding boxes overlap widely; only the overlay can tell.
-  const float c = std::cos(kPi / 4);
-  const float s = std::sin(kPi / 4);
-  const State a = box(0, 0, kPi / 4, 4, 2);
-  const State b = box(2 * -s, 2 * c, kPi / 4, 4, 2);  // shifted by the width along y'
-  EXPECT_NEAR(a.overlap(b), 0.0, 1e-6);
+  const float c = std::cos(PI_F / 4);
+  const float s = std::sin(PI_F / 4);
+  const State a = box(0, 0, PI_F / 4, 4, 2);
+  const State b = box(2 * -s, 2 * c, PI_F / 4, 4, 2);  // shifted by the width along y'
+  EXPECT_NEAR(a.overlap(b), 0.0, double{ROUNDING_TOLERANCE});
 }
 
 TEST(Overlap, IsNaNWhenEitherStateHasNoPosition) {
@@ -480,23 +458,25 @@ TEST(Overlap, MirroredBoxOverlapsAsTheSameRectangle) {
   // Exactly one negative extent turns the corner order counter-clockwise; the
   // footprint is still the same rectangle.
   const State mirrored = box(0, 0, 0, -4, 2);
-  EXPECT_NEAR(mirrored.overlap(box(2, 0, 0, 4, 2)), 1.0 / 3, 1e-12);
-  EXPECT_NEAR(box(2, 0, 0, 4, 2).overlap(mirrored), 1.0 / 3, 1e-12);
-  EXPECT_NEAR(mirrored.overlap(box(2, 0, 0, 4, -2)), 1.0 / 3, 1e-12);
-  EXPECT_NEAR(box(0, 0, 0, -4, -2).overlap(box(2, 0, 0, 4, 2)), 1.0 / 3, 1e-12);
+  EXPECT_NEAR(mirrored.overlap(box(2, 0, 0, 4, 2)), 1.0 / 3, EXACT_ARITHMETIC_TOLERANCE);
+  EXPECT_NEAR(box(2, 0, 0, 4, 2).overlap(mirrored), 1.0 / 3, EXACT_ARITHMETIC_TOLERANCE);
+  EXPECT_NEAR(mirrored.overlap(box(2, 0, 0, 4, -2)), 1.0 / 3, EXACT_ARITHMETIC_TOLERANCE);
+  EXPECT_NEAR(box(0, 0, 0, -4, -2).overlap(box(2, 0, 0, 4, 2)), 1.0 / 3,
+              EXACT_ARITHMETIC_TOLERANCE);
 }
 
 TEST(Overlap, UnionsOfAtMostTwoToTheMinus52GiveZero) {
   EXPECT_EQ(box(0, 0, 0, 4e-13f, 2e-13f).overlap(box(1e-13f, 0, 0.2f, 4e-13f, 2e-13f)), 0.0);
   // Just above the rule, a value again.
-  EXPECT_NEAR(box(0, 0, 0, 2e-7f, 2e-7f).overlap(box(1e-7f, 0, 0, 2e-7f, 2e-7f)), 1.0 / 3, 1e-6);
+  EXPECT_NEAR(box(0, 0, 0, 2e-7f, 2e-7f).overlap(box(1e-7f, 0, 0, 2e-7f, 2e-7f)), 1.0 / 3,
+              double{ROUNDING_TOLERANCE});
 }
 
 TEST(Overlap, HasNoSpanLimit) {
   for (const float scale : {1e-3f, 1e4f, 1e9f, 1e30f}) {
     EXPECT_NEAR(
         box(0, 0, 0, 4 * scale, 2 * scale).overlap(box(2 * scale, 0, 0, 4 * scale, 2 * scale)),
-        1.0 / 3, 1e-12)
+        1.0 / 3, EXACT_ARITHMETIC_TOLERANCE)
         << scale;
   }
   // Far apart needs no geometry at all.
@@ -508,11 +488,10 @@ TEST(Overlap, AllocatesNothing) {
                             {box(0, 0, 0, 4, 2), box(50, 0, 0, 4, 2)},
                             {box(0, 0, 0.3f, 4, 2), box(0, 0, 0.3f, 4, 2)}};
   double sum = 0;
-  g_allocations = 0;
-  g_counting = true;
+  const zelvane::testing::AllocationCounter counter;
   for (const auto& p : pairs) sum += p[0].overlap(p[1]) + p[0].distance(p[1]);
-  g_counting = false;
-  EXPECT_EQ(g_allocations.load(), 0);
+  const long allocations = counter.count();
+  EXPECT_EQ(allocations, 0);
   EXPECT_GT(sum, 1.0);
 }
 
@@ -551,10 +530,11 @@ TEST(Distance, IsTheSmallestCornerToFootprintDistance) {
   const Case cases[] = {
       {"identical", box(1, 1, 0.3f, 4, 2), box(1, 1, 0.3f, 4, 2), 0.0, 0.0},
       {"apart along x", box(0, 0, 0, 4, 2), box(10, 0, 0, 4, 2), 6.0, 0.0},
-      {"apart diagonally", box(0, 0, 0, 4, 2), box(10, 10, 0, 4, 2), 10.0, 1e-12},
+      {"apart diagonally", box(0, 0, 0, 4, 2), box(10, 10, 0, 4, 2), 10.0,
+       EXACT_ARITHMETIC_TOLERANCE},
       {"inside", box(0, 0, 0, 1, 1), box(0, 0, 0.5f, 4, 4), 0.0, 0.0},
-      {"crossing without a corner inside", box(0, 0, 0, 10, 1), box(0, 0, kPi / 2, 10, 1), 4.5,
-       1e-5},
+      {"crossing without a corner inside", box(0, 0, 0, 10, 1), box(0, 0, PI_F / 2, 10, 1), 4.5,
+       double{CHAIN_TOLERANCE}},
       {"points", point(0, 0), point(3, 4), 5.0, 0.0},
       {"point to box", point(5, 0), box(0, 0, 0, 4, 2), 3.0, 0.0},
   };

@@ -1,22 +1,21 @@
 #include <cmath>
 
-#include <boost/property_tree/exceptions.hpp>
 #include <gtest/gtest.h>
+#include <boost/property_tree/exceptions.hpp>
 
 #include "geometry/pose.h"
 #include "settings_manager.h"
 #include "support/log_capture.h"
+#include "support/tolerance.h"
 
 namespace {
 
 using zelvane::Pose;
 using zelvane::SettingsManager;
-using zelvane::testing::LogCapture;
+using namespace zelvane::testing;
 using Eigen::Quaternionf;
 using Eigen::Vector3f;
 namespace pt = boost::property_tree;
-
-constexpr float kDeg = static_cast<float>(M_PI / 180.0);
 
 void storePose(SettingsManager& s, const std::string& method) {
   s.set<float>("Position.x", 1);
@@ -57,11 +56,11 @@ TEST(PoseSettings, OrientationMethodIsCaseInsensitiveAndUnknownMeansIdentity) {
     const Pose pose = zelvane::getPose(s);
     EXPECT_EQ(pose.position, Vector3f(1, 2, 3)) << c.method;
     EXPECT_EQ(pose.timestamp, 0);
-    const Eigen::Vector4f expected =
-        c.identity ? Quaternionf::Identity().coeffs()
-                   : c.quaternion ? q.coeffs()
-                                  : Eigen::Vector4f(0, 0, 0.70710678f, 0.70710678f);
-    EXPECT_TRUE(pose.orientation.coeffs().isApprox(expected, 1e-6f))
+    const Eigen::Vector4f expected = c.identity ? Quaternionf::Identity().coeffs()
+                                     : c.quaternion
+                                         ? q.coeffs()
+                                         : Eigen::Vector4f(0, 0, 0.70710678f, 0.70710678f);
+    EXPECT_TRUE(pose.orientation.coeffs().isApprox(expected, ROUNDING_TOLERANCE))
         << c.method << ": " << pose.orientation.coeffs().transpose();
   }
 }
@@ -78,15 +77,17 @@ TEST(PoseSettings, UnitsTextSelectsRadiansOnlyWhenExact) {
     const char* units;
     float yaw_read;
   };
-  const Case cases[] = {{"degrees", 90 * kDeg}, {"Radians", 90 * kDeg}, {"", 90 * kDeg},
-                        {"radians", 90.0f}};
+  const Case cases[] = {
+      {"degrees", 90 * DEG_F}, {"Radians", 90 * DEG_F}, {"", 90 * DEG_F}, {"radians", 90.0f}};
   for (const Case& c : cases) {
     SettingsManager s;
     storeYpr(s, 90, 0, 0, c.units);
     s.pathPush("EulerYPR");
     const Quaternionf q = zelvane::getQuaternionFromYPR(s);
-    const Quaternionf expected = zelvane::rotationExtrinsicYPRToQuaternion(Vector3f(c.yaw_read, 0, 0));
-    EXPECT_TRUE(q.coeffs().isApprox(expected.coeffs(), 1e-6f)) << "units '" << c.units << "'";
+    const Quaternionf expected =
+        zelvane::rotationExtrinsicYPRToQuaternion(Vector3f(c.yaw_read, 0, 0));
+    EXPECT_TRUE(q.coeffs().isApprox(expected.coeffs(), ROUNDING_TOLERANCE))
+        << "units '" << c.units << "'";
   }
 }
 
@@ -95,7 +96,8 @@ TEST(PoseSettings, EulerAnglesAreExtrinsic) {
   storeYpr(s, 30, 20, 10, "degrees");
   s.pathPush("EulerYPR");
   const Quaternionf q = zelvane::getQuaternionFromYPR(s);
-  EXPECT_TRUE(q.coeffs().isApprox(Eigen::Vector4f(0.1277f, 0.1449f, 0.2685f, 0.9437f), 1e-3f))
+  EXPECT_TRUE(
+      q.coeffs().isApprox(Eigen::Vector4f(0.1277f, 0.1449f, 0.2685f, 0.9437f), COARSE_TOLERANCE))
       << q.coeffs().transpose();
 }
 
@@ -112,9 +114,9 @@ TEST(PoseSettings, SetPoseStoresBothFormsWithTheCanonicalSign) {
 
   EXPECT_EQ(s.currentPath(), "Sensor");
   EXPECT_EQ(s.get<std::string>("orientationMethod"), "quaternion");
-  EXPECT_NEAR(s.get<float>("Quaternion.z"), 0.70710678f, 1e-6f);
-  EXPECT_NEAR(s.get<float>("Quaternion.w"), 0.70710678f, 1e-6f);
-  EXPECT_NEAR(s.get<float>("EulerYPR.yaw"), 90 * kDeg, 1e-6f);
+  EXPECT_NEAR(s.get<float>("Quaternion.z"), 0.70710678f, ROUNDING_TOLERANCE);
+  EXPECT_NEAR(s.get<float>("Quaternion.w"), 0.70710678f, ROUNDING_TOLERANCE);
+  EXPECT_NEAR(s.get<float>("EulerYPR.yaw"), 90 * DEG_F, ROUNDING_TOLERANCE);
   EXPECT_EQ(s.get<std::string>("EulerYPR.units"), "radians");
   const auto debug = capture.messages(Logger::DEBUG_LEVEL);
   EXPECT_NE(std::find(debug.begin(), debug.end(), "set Sensor.orientationMethod to: quaternion"),
@@ -124,7 +126,7 @@ TEST(PoseSettings, SetPoseStoresBothFormsWithTheCanonicalSign) {
   EXPECT_EQ(back.position, pose.position);
   EXPECT_EQ(back.timestamp, 0);
   EXPECT_TRUE(back.orientation.coeffs().isApprox(Eigen::Vector4f(0, 0, 0.70710678f, 0.70710678f),
-                                                 1e-6f));
+                                                 ROUNDING_TOLERANCE));
 }
 
 TEST(PoseSettings, SetPoseNormalisesTheStoredQuaternion) {
@@ -133,7 +135,7 @@ TEST(PoseSettings, SetPoseNormalisesTheStoredQuaternion) {
   pose.orientation = Quaternionf(0.5f, 0, 0, 0.5f);  // 90 degrees, scaled by 1/sqrt(2)
   zelvane::setPose(s, pose);
   s.pathPush("Quaternion");
-  EXPECT_NEAR(zelvane::utils::getQuaternion(s).norm(), 1.0f, 1e-6f);
+  EXPECT_NEAR(zelvane::utils::getQuaternion(s).norm(), 1.0f, ROUNDING_TOLERANCE);
 }
 
 TEST(PoseSettings, ErrorsPropagateAndLeaveTheCallersPath) {

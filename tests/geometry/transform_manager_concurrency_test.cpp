@@ -11,6 +11,7 @@
 #include "geometry/transform_manager.h"
 #include "geometry/transform_manager_support.h"
 #include "settings_manager.h"
+#include "support/run_together.h"
 
 namespace {
 
@@ -21,78 +22,91 @@ using V = Eigen::Vector3f;
 
 constexpr int kIterations = 250;
 
-TEST(TransformManagerConcurrency, MixedOperationsFromSeveralThreadsStayConsistent) {
-  TransformManager manager;
-  const Pose s0_in_root = makePose(V(1, 2, 3), 0.5f), s1_in_s0 = makePose(V(0, 1, 0), -0.3f);
-  manager.setTransform("S0", "root", s0_in_root, 0);
-  manager.setTransform("S1", "S0", s1_in_s0, 0);
-  const Pose s1_in_root = poseOf(s0_in_root.toTransform() * s1_in_s0.toTransform());
-  const auto staticBranchHolds = [&s1_in_root](TransformManager& target, float tol) {
-    Pose pose;
-    return target.getTransform("S1", "root", pose) == TransformManager::Success &&
-           samePose(pose, s1_in_root, tol);
-  };
-
-  std::atomic<bool> go{false};
-  std::vector<std::thread> threads;
-  const auto spawn = [&](auto body) {
-    threads.emplace_back([&go, body] {
-      while (!go) std::this_thread::yield();
-      body();
-    });
-  };
-  for (int k = 0; k < 2; ++k) {  // registrars: each feeds its own frame and reads it back
-    spawn([&manager, k] {
-      const std::string frame = "M" + std::to_string(k);
-      for (long i = 1; i <= kIterations; ++i) {
-        manager.setTransform(frame, "root", makePose(V(i, 0, 0)), i * 1000);
-        Pose pose;  // halfway to the previous sample; before the first one
-        const TransformManager::TransformResult result = manager.getTransform(
-            frame, "root", i * 1000 - 500, TransformManager::Extrapolated, pose);
-        ASSERT_EQ(result, i == 1 ? TransformManager::OutOfRange : TransformManager::Success);
-        if (i > 1) {
-          EXPECT_FLOAT_EQ(pose.position.x(), i - 0.5f);
-        }
-      }
-    });
+// A manager with a static branch root <- S0 <- S1, and the workers that share it.
+class SharedManager {
+ public:
+  SharedManager() {
+    manager_.setTransform("S0", "root", s0_in_root_, 0);
+    manager_.setTransform("S1", "S0", s1_in_s0_, 0);
   }
-  spawn([&] {  // looker and lister
+
+  TransformManager& manager() { return manager_; }
+
+  // Feeds frame M<k> in root and reads each sample back, halfway to the one before.
+  void feedMovingFrame(int k) {
+    const std::string frame = "M" + std::to_string(k);
+    for (long i = 1; i <= kIterations; ++i) {
+      manager_.setTransform(frame, "root", makePose(V(i, 0, 0)), i * 1000);
+      Pose pose;  // before the first sample there is nothing to extrapolate from
+      const TransformManager::TransformResult result = manager_.getTransform(
+          frame, "root", i * 1000 - 500, TransformManager::Extrapolated, pose);
+      ASSERT_EQ(result, i == 1 ? TransformManager::OutOfRange : TransformManager::Success);
+      if (i > 1) {
+        EXPECT_FLOAT_EQ(pose.position.x(), i - 0.5f);
+      }
+    }
+  }
+
+  // Looks the static branch and a moving frame up, and lists the frames.
+  void lookUpAndList() {
     for (int i = 0; i < 2 * kIterations; ++i) {
-      EXPECT_TRUE(staticBranchHolds(manager, 1e-4f));
+      EXPECT_TRUE(staticBranchHolds(manager_, COMPOSED_TOLERANCE));
       Pose pose;
-      const TransformManager::TransformResult moving = manager.getTransform("S1", "M1", pose);
+      const TransformManager::TransformResult moving = manager_.getTransform("S1", "M1", pose);
       EXPECT_TRUE(moving == TransformManager::Success || moving == TransformManager::NotFound);
-      std::vector<std::string> frames = manager.getFrames();
+      std::vector<std::string> frames = manager_.getFrames();
       EXPECT_NE(std::find(frames.begin(), frames.end(), "S1"), frames.end());
       std::sort(frames.begin(), frames.end());
       EXPECT_EQ(std::adjacent_find(frames.begin(), frames.end()), frames.end());
     }
-  });
-  spawn([&] {  // storer: every snapshot loads into a private manager
+  }
+
+  // Stores snapshots, each loaded into a private manager that must hold the branch.
+  void storeAndLoad() {
     for (int i = 0; i < kIterations / 5; ++i) {
       zelvane::SettingsManager store;
-      ASSERT_EQ(manager.storeTransforms(store, true), TransformManager::Success);
+      ASSERT_EQ(manager_.storeTransforms(store, true), TransformManager::Success);
       TransformManager copy;
       ASSERT_EQ(copy.loadTransforms(store), TransformManager::Success);
-      EXPECT_TRUE(staticBranchHolds(copy, 1e-3f));
+      EXPECT_TRUE(staticBranchHolds(copy, COARSE_TOLERANCE));
     }
-  });
-  spawn([&] {  // remover: grows a branch, removes its middle, then its tip
+  }
+
+  // Grows a branch, removes its middle (the tip keeps its pose), then its tip.
+  void growAndRemove() {
     for (int i = 0; i < kIterations; ++i) {
       const std::string middle = "T" + std::to_string(i), tip = "U" + std::to_string(i);
-      manager.setTransform(middle, "root", makePose(V(1, 0, 0), 0.2f), 0);
-      manager.setTransform(tip, middle, makePose(V(0, 1, 0), 0.4f), 0);
+      manager_.setTransform(middle, "root", makePose(V(1, 0, 0), 0.2f), 0);
+      manager_.setTransform(tip, middle, makePose(V(0, 1, 0), 0.4f), 0);
       Pose before, after;
-      ASSERT_EQ(manager.getTransform(tip, "root", before), TransformManager::Success);
-      ASSERT_EQ(manager.removeFrame(middle), TransformManager::Success);
-      ASSERT_EQ(manager.getTransform(tip, "root", after), TransformManager::Success);
+      ASSERT_EQ(manager_.getTransform(tip, "root", before), TransformManager::Success);
+      ASSERT_EQ(manager_.removeFrame(middle), TransformManager::Success);
+      ASSERT_EQ(manager_.getTransform(tip, "root", after), TransformManager::Success);
       EXPECT_TRUE(samePose(after, before));
-      ASSERT_EQ(manager.removeFrame(tip), TransformManager::Success);
+      ASSERT_EQ(manager_.removeFrame(tip), TransformManager::Success);
     }
-  });
-  go = true;
-  for (std::thread& thread : threads) thread.join();
+  }
 
+ private:
+  bool staticBranchHolds(TransformManager& target, float tol) const {
+    Pose pose;
+    return target.getTransform("S1", "root", pose) == TransformManager::Success &&
+           samePose(pose, s1_in_root_, tol);
+  }
+
+  TransformManager manager_;
+  const Pose s0_in_root_ = makePose(V(1, 2, 3), 0.5f);
+  const Pose s1_in_s0_ = makePose(V(0, 1, 0), -0.3f);
+  const Pose s1_in_root_ = poseOf(s0_in_root_.toTransform() * s1_in_s0_.toTransform());
+};
+
+TEST(TransformManagerConcurrency, MixedOperationsFromSeveralThreadsStayConsistent) {
+  SharedManager shared;
+  runTogether({[&] { shared.feedMovingFrame(0); }, [&] { shared.feedMovingFrame(1); },
+               [&] { shared.lookUpAndList(); }, [&] { shared.storeAndLoad(); },
+               [&] { shared.growAndRemove(); }});
+
+  TransformManager& manager = shared.manager();
   EXPECT_EQ(manager.getFrames().size(), 5u);  // root, S0, S1, M0, M1
   Pose pose;
   EXPECT_EQ(

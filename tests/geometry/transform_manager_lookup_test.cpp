@@ -153,7 +153,8 @@ TEST(TransformManagerLookup, EqualsProductOfRegisteredTransformsAlongThePath) {
         }
         ++connected;
         ASSERT_EQ(manager.getTransform(a, b, pose), TransformManager::Success) << a << b;
-        EXPECT_TRUE(samePose(pose, poseOf(to_T_from), 2e-3f)) << seed << ": " << a << " " << b;
+        EXPECT_TRUE(samePose(pose, poseOf(to_T_from), INTERPOLATED_TOLERANCE))
+            << seed << ": " << a << " " << b;
       }
     }
     EXPECT_GT(connected, 100) << seed;  // the forest is not trivially split

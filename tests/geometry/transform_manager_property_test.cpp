@@ -23,8 +23,8 @@ using zelvane::Pose;
 using zelvane::TransformManager;
 using V = Eigen::Vector3f;
 
-constexpr long kStep = 1000;   // between the samples of one edge
-constexpr int kSamples = 3;    // per time-stamped edge, at kStep, 2 kStep, 3 kStep
+constexpr long kStep = 1000;  // between the samples of one edge
+constexpr int kSamples = 3;   // per time-stamped edge, at kStep, 2 kStep, 3 kStep
 
 // A random forest of `n` frames, some edges static and the rest time-stamped, and the
 // path between any two of its frames.
@@ -68,7 +68,8 @@ class StampedForest {
     }
     std::vector<int> frames;
     if (previous[to] < 0) return frames;
-    for (int frame = to; frame != from; frame = previous[frame]) frames.insert(frames.begin(), frame);
+    for (int frame = to; frame != from; frame = previous[frame])
+      frames.insert(frames.begin(), frame);
     frames.insert(frames.begin(), from);
     return frames;
   }
@@ -107,7 +108,8 @@ TEST(TransformManagerProperty, LookupAtASampleTimeIsTheProductOfTheRegisteredPos
                                          k * kStep, TransformManager::Interpolated, pose),
                     TransformManager::Success)
               << seed << ": " << from << " " << to;
-          EXPECT_TRUE(samePose(pose, poseOf(forest.registeredProduct(path, k * kStep)), 2e-3f))
+          EXPECT_TRUE(samePose(pose, poseOf(forest.registeredProduct(path, k * kStep)),
+                               INTERPOLATED_TOLERANCE))
               << seed << ": " << from << " -> " << to << " at " << k * kStep;
           ++checked;
         }
@@ -131,16 +133,17 @@ TEST(TransformManagerProperty, InterpolatedLookupIsTheProductOfItsEdgesSampledAt
         Eigen::Matrix4f product = Eigen::Matrix4f::Identity();
         for (size_t i = 0; i + 1 < path.size(); ++i) {
           Pose edge;
-          ASSERT_EQ(manager.getTransform(StampedForest::name(path[i]), StampedForest::name(path[i + 1]),
-                                         t, TransformManager::Interpolated, edge),
-                    TransformManager::Success);
+          ASSERT_EQ(
+              manager.getTransform(StampedForest::name(path[i]), StampedForest::name(path[i + 1]),
+                                   t, TransformManager::Interpolated, edge),
+              TransformManager::Success);
           product = edge.toTransform() * product;
         }
         Pose pose;
         ASSERT_EQ(manager.getTransform(StampedForest::name(from), StampedForest::name(to), t,
                                        TransformManager::Interpolated, pose),
                   TransformManager::Success);
-        EXPECT_TRUE(samePose(pose, poseOf(product), 2e-3f))
+        EXPECT_TRUE(samePose(pose, poseOf(product), INTERPOLATED_TOLERANCE))
             << seed << ": " << from << " -> " << to << " at " << t;
       }
     }
@@ -166,11 +169,12 @@ TEST(TransformManagerProperty, StoringThenLoadingKeepsEveryNewestSampleLookup) {
         const TransformManager::TransformResult result = original.getTransform(a, b, expected);
         ASSERT_EQ(loaded.getTransform(a, b, actual), result) << seed << ": " << a << " " << b;
         if (result == TransformManager::Success) {
-          EXPECT_TRUE(samePose(actual, expected, 1e-4f)) << seed << ": " << a << " -> " << b;
+          EXPECT_TRUE(samePose(actual, expected, COMPOSED_TOLERANCE))
+              << seed << ": " << a << " -> " << b;
           // Loaded transforms are static: any time gives the same answer.
           ASSERT_EQ(loaded.getTransform(a, b, 123456, TransformManager::Interpolated, actual),
                     TransformManager::Success);
-          EXPECT_TRUE(samePose(actual, expected, 1e-4f));
+          EXPECT_TRUE(samePose(actual, expected, COMPOSED_TOLERANCE));
         }
       }
     }

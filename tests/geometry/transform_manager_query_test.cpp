@@ -62,7 +62,7 @@ TEST(TransformManagerFixedFrame, PlacesWhatWasSeenAtOneTimeInAFrameOfAnotherTime
         manager.getTransformThroughFixedFrame("Lidar", t1, "Body", t2, "Global", kInter, pose),
         TransformManager::Success);
     const Eigen::Matrix4d expected = bodyInGlobal(t2).inverse() * bodyInGlobal(t1) * b_T_l;
-    EXPECT_TRUE(samePose(pose, poseOf(Eigen::Matrix4f(expected.cast<float>())), 1e-4f))
+    EXPECT_TRUE(samePose(pose, poseOf(Eigen::Matrix4f(expected.cast<float>())), COMPOSED_TOLERANCE))
         << t1 << " " << t2;
     EXPECT_EQ(pose.timestamp, t2);
   }

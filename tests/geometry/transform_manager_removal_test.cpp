@@ -1,10 +1,7 @@
 // Frame removal with re-attachment, origins, and the exception signal. This program
-// replaces the global allocation functions so that a test can make the n-th
-// allocation fail and see what `removeFrame` leaves behind.
-#include <atomic>
-#include <cstdlib>
+// links the allocation probe, so that a test can make the n-th allocation fail and see
+// what `removeFrame` leaves behind.
 #include <exception>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -12,32 +9,7 @@
 
 #include "geometry/transform_manager.h"
 #include "geometry/transform_manager_support.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
-
-namespace {
-
-// Allocations left before one fails; negative when no failure is armed.
-std::atomic<long> allocations_before_failure{-1};
-
-}  // namespace
-
-// GCC pairs new and delete expressions with these definitions and takes the free()
-// for a mismatch; it is the matching release of the malloc().
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-  if (allocations_before_failure.load() >= 0 && allocations_before_failure.fetch_sub(1) == 0) {
-    throw std::bad_alloc();
-  }
-  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
-  throw std::bad_alloc();
-}
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
-#pragma GCC diagnostic pop
+#include "support/allocation_probe.h"
 
 namespace {
 
@@ -46,24 +18,6 @@ using zelvane::Pose;
 using zelvane::TransformManager;
 using Texts = std::vector<std::string>;
 using V = Eigen::Vector3f;
-
-// Fails the n-th allocation from now while it lives. Boost's add_vertex for listed
-// vertices loses the record it has just allocated when linking it fails; that leak is
-// the library's, so the leak checker ignores what is allocated meanwhile.
-struct FailingAllocation {
-  explicit FailingAllocation(long n) {
-#if defined(__SANITIZE_ADDRESS__)
-    __lsan_disable();
-#endif
-    allocations_before_failure = n;
-  }
-  ~FailingAllocation() {
-    allocations_before_failure = -1;
-#if defined(__SANITIZE_ADDRESS__)
-    __lsan_enable();
-#endif
-  }
-};
 
 Pose lookup(TransformManager& manager, const std::string& from, const std::string& to,
             long time = 0,
@@ -209,6 +163,9 @@ TEST(TransformManagerRemovalFailure, FailedRemovalLeavesManagerAsItWasAndIsSigna
     LogCapture capture;
     TransformManager::TransformResult result;
     {
+      // Boost's add_vertex for listed vertices loses the record it has just allocated
+      // when linking it fails; that leak is Boost's, and the probe pauses the leak
+      // checker for it.
       FailingAllocation failing(n);
       result = manager.removeFrame("B");
     }

@@ -9,6 +9,7 @@
 
 #include "geometry/transform_manager.h"
 #include "support/log_capture.h"
+#include "support/tolerance.h"
 
 namespace zelvane::testing {
 
@@ -36,20 +37,6 @@ inline bool isIdentity(const Pose& pose) {
   return pose.position == Eigen::Vector3f::Zero() &&
          pose.orientation.coeffs() == Eigen::Quaternionf::Identity().coeffs() &&
          pose.timestamp == 0;
-}
-
-/// Same position and rotation (quaternions equal up to sign) within `tol`.
-inline ::testing::AssertionResult samePose(const Pose& actual, const Pose& expected,
-                                           float tol = 1e-4f) {
-  const Eigen::Vector4f a = actual.orientation.coeffs();
-  const Eigen::Vector4f e = expected.orientation.coeffs();
-  if ((actual.position - expected.position).cwiseAbs().maxCoeff() <= tol &&
-      std::min((a - e).cwiseAbs().maxCoeff(), (a + e).cwiseAbs().maxCoeff()) <= tol) {
-    return ::testing::AssertionSuccess();
-  }
-  return ::testing::AssertionFailure()
-         << "(" << actual.position.transpose() << " | " << a.transpose() << ") vs ("
-         << expected.position.transpose() << " | " << e.transpose() << ")";
 }
 
 /// What the manager's own logger wrote at `level`.

@@ -1,10 +1,8 @@
 #include "modules/main_application_module.h"
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -16,6 +14,8 @@
 #include "logging_manager.h"
 #include "modules/options_parser.h"
 #include "settings_manager.h"
+#include "support/log_capture.h"
+#include "support/run_program.h"
 
 namespace zelvane {
 namespace modules {
@@ -26,6 +26,10 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
+using zelvane::testing::LogCapture;
+using zelvane::testing::LogRecord;
+using zelvane::testing::readFile;
+using zelvane::testing::ScratchDir;
 
 // The help text of the five built-in options, as the parser lays it out.
 const std::string kOptions =
@@ -103,19 +107,6 @@ class PositionalOnly : public OptionsParser {
   po::positional_options_description positional_;
 };
 
-struct Record {
-  std::string logger;
-  int level;
-  std::string message;
-  bool operator==(const Record& other) const {
-    return logger == other.logger && level == other.level && message == other.message;
-  }
-};
-
-void PrintTo(const Record& record, std::ostream* os) {
-  *os << record.logger << "/" << record.level << ": " << record.message;
-}
-
 struct Outcome {
   bool result;
   std::string out;
@@ -126,36 +117,29 @@ class MainApplicationModuleTest : public ::testing::Test {
  protected:
   void SetUp() override {
     LoggingManager::getInstance().reset();
-    LoggingManager::getInstance().addSink(
-        [this](const std::string& logger, int level, const std::string& message) {
-          if (logger == "MainApplicationModule") {
-            records_.push_back({logger, level, message});
-          }
-        },
-        Logger::TRACE_LEVEL);
-    std::string pattern = ::testing::TempDir() + "zelvane_module_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    capture_.emplace();  // after the reset, which drops every sink
     module_.connectValidated([this] { ++validated_; });
     module_.connectSettings(
         [this](const std::shared_ptr<SettingsManager>& store) { delivered_.push_back(store); });
   }
   void TearDown() override {
+    capture_.reset();
     LoggingManager::getInstance().reset();
-    std::filesystem::remove_all(dir_);
   }
 
   std::string write(const std::string& name, const std::string& content) {
-    std::string path = (dir_ / name).string();
-    std::ofstream(path) << content;
-    return path;
+    return dir_.write(name, content);
   }
   std::string settingsFile(const std::string& name, const std::string& body) {
     return write(name, "<Settings>" + body + "</Settings>\n");
   }
-  static std::string read(const std::string& path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  // What the module's own logger wrote.
+  std::vector<LogRecord> records() const {
+    std::vector<LogRecord> own;
+    for (const LogRecord& record : capture_->records()) {
+      if (record.logger == "MainApplicationModule") own.push_back(record);
+    }
+    return own;
   }
 
   // Runs `configure` of `module` on "prog" followed by `args`, capturing both streams.
@@ -187,9 +171,9 @@ class MainApplicationModuleTest : public ::testing::Test {
   }
   Outcome runRaw(int argc, char** argv) { return runRaw(module_, argc, argv); }
 
-  std::filesystem::path dir_;
+  ScratchDir dir_;
+  std::optional<LogCapture> capture_;
   MainApplicationModule module_;
-  std::vector<Record> records_;
   int validated_ = 0;
   std::vector<std::shared_ptr<SettingsManager>> delivered_;
 };
@@ -205,6 +189,7 @@ TEST_F(MainApplicationModuleTest, HelpPrintsProgramNameAndOptionsAndStopsThere) 
     SCOPED_TRACE(args.front());
     const Outcome outcome = run(args);
     EXPECT_FALSE(outcome.result);
+    EXPECT_TRUE(module_.helpShown());
     EXPECT_EQ(outcome.out, help);
     EXPECT_EQ(outcome.err, "");
   }
@@ -212,6 +197,9 @@ TEST_F(MainApplicationModuleTest, HelpPrintsProgramNameAndOptionsAndStopsThere) 
   EXPECT_EQ(validated_, 0);
   EXPECT_THAT(delivered_, IsEmpty());
   EXPECT_FALSE(module_.getSettingsManager()->exists("Key"));
+
+  EXPECT_TRUE(run({"-c", config}).result);
+  EXPECT_FALSE(module_.helpShown());  // each configure tells about itself
 }
 
 TEST_F(MainApplicationModuleTest, ParseErrorsPrintTheParserMessageThenTheOptions) {
@@ -233,6 +221,7 @@ TEST_F(MainApplicationModuleTest, ParseErrorsPrintTheParserMessageThenTheOptions
     SCOPED_TRACE(c.message);
     const Outcome outcome = run(c.args);
     EXPECT_FALSE(outcome.result);
+    EXPECT_FALSE(module_.helpShown());  // also where the help was asked for
     EXPECT_EQ(outcome.out, "");
     EXPECT_EQ(outcome.err, "ERROR: " + c.message + "\n\n" + kOptions + "\n");
   }
@@ -323,11 +312,11 @@ TEST_F(MainApplicationModuleTest, ConfigurationAloneLoadsWithTheDefaultSettingsW
   const Outcome outcome = run({"--configuration-settings", config});
   EXPECT_TRUE(outcome.result);
   EXPECT_EQ(outcome.out + outcome.err, "");
-  EXPECT_THAT(records_,
-              ElementsAre(Record{"MainApplicationModule", Logger::WARN_LEVEL,
-                                 "No algorithm settings file specified; using default settings"},
-                          Record{"MainApplicationModule", Logger::INFO_LEVEL,
-                                 "Using configuration settings file: " + config}));
+  EXPECT_THAT(records(),
+              ElementsAre(LogRecord{"MainApplicationModule", Logger::WARN_LEVEL,
+                                    "No algorithm settings file specified; using default settings"},
+                          LogRecord{"MainApplicationModule", Logger::INFO_LEVEL,
+                                    "Using configuration settings file: " + config}));
   ASSERT_EQ(delivered_.size(), 1u);
   EXPECT_EQ(delivered_[0]->get<std::string>("Key"), "1");
   EXPECT_EQ(delivered_[0]->getLogger().name(), "SettingsManager");
@@ -341,16 +330,16 @@ TEST_F(MainApplicationModuleTest, ConfigurationFileWinsOverAlgorithmFile) {
   ASSERT_EQ(delivered_.size(), 1u);
   EXPECT_EQ(delivered_[0]->get<std::string>("Threshold"), "2");
   EXPECT_EQ(delivered_[0]->get<std::string>("Window"), "5");
-  EXPECT_THAT(records_, ElementsAre(Record{"MainApplicationModule", Logger::INFO_LEVEL,
-                                           "Using algorithm settings file: " + algorithm},
-                                    Record{"MainApplicationModule", Logger::INFO_LEVEL,
-                                           "Using configuration settings file: " + config}));
+  EXPECT_THAT(records(), ElementsAre(LogRecord{"MainApplicationModule", Logger::INFO_LEVEL,
+                                               "Using algorithm settings file: " + algorithm},
+                                     LogRecord{"MainApplicationModule", Logger::INFO_LEVEL,
+                                               "Using configuration settings file: " + config}));
 }
 
 TEST_F(MainApplicationModuleTest, UnreadableSettingsFileIsReportedWithTheReason) {
   const std::string good = settingsFile("good.xml", "<Key>1</Key>");
   const std::string malformed = write("malformed.xml", "<Settings><Key>");
-  const std::string missing = (dir_ / "missing.xml").string();
+  const std::string missing = dir_.path("missing.xml");
   struct Case {
     std::vector<std::string> args;
     std::string failing;
@@ -414,7 +403,7 @@ TEST_F(MainApplicationModuleTest, OverriddenSettingsReceivesTheStoreInsteadOfThe
 }
 
 TEST_F(MainApplicationModuleTest, LoggingPropertiesComeFromTheCommandLineElseFromTheSettings) {
-  const std::string log_a = (dir_ / "a.log").string(), log_b = (dir_ / "b.log").string();
+  const std::string log_a = dir_.path("a.log"), log_b = dir_.path("b.log");
   const std::string props_a = write("a.properties", "logFile=" + log_a + "\n");
   const std::string props_b = write("b.properties", "logFile=" + log_b + "\n");
   const std::string config =
@@ -422,26 +411,26 @@ TEST_F(MainApplicationModuleTest, LoggingPropertiesComeFromTheCommandLineElseFro
   const std::string plain = settingsFile("plain.xml", "<Key>1</Key>");
 
   ASSERT_TRUE(run({"-c", config, "--log-props", props_a}).result);
-  EXPECT_THAT(read(log_a), HasSubstr("Using logging properties file: " + props_a));
+  EXPECT_THAT(readFile(log_a), HasSubstr("Using logging properties file: " + props_a));
   EXPECT_FALSE(std::filesystem::exists(log_b));
 
   // A fresh module: option values from an earlier configure stay in their members.
   LoggingManager::getInstance().reset();
   MainApplicationModule second;
   ASSERT_TRUE(run(second, {"-c", config}).result);
-  EXPECT_THAT(read(log_b), HasSubstr("Using logging properties file: " + props_b));
+  EXPECT_THAT(readFile(log_b), HasSubstr("Using logging properties file: " + props_b));
 
   LoggingManager::getInstance().reset();
-  const std::size_t before = read(log_b).size();
+  const std::size_t before = readFile(log_b).size();
   MainApplicationModule third;
   ASSERT_TRUE(run(third, {"-c", plain}).result);  // neither source: no properties loaded
-  EXPECT_EQ(read(log_b).size(), before);
+  EXPECT_EQ(readFile(log_b).size(), before);
 }
 
 // A mistyped properties path must fail like a mistyped settings path, not escape
 // from configure as an exception.
 TEST_F(MainApplicationModuleTest, UnreadableLoggingPropertiesFileIsReported) {
-  const std::string missing = (dir_ / "missing.properties").string();
+  const std::string missing = dir_.path("missing.properties");
   const std::string config = settingsFile("config.xml", "<Key>1</Key>");
   std::string reason;
   try {

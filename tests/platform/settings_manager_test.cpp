@@ -257,6 +257,23 @@ TEST(SettingsPath, PushPopAndCurrentPath) {
   EXPECT_EQ(settings.currentPath(), "");
 }
 
+TEST(SettingsPath, ScopedPushPopsWhenItsScopeEndsAlsoByAnException) {
+  SettingsManager settings;
+  settings.pathPush("List");
+  EXPECT_THROW(
+      {
+        const SettingsManager::ScopedPush outer(settings, "Item", 0);
+        const SettingsManager::ScopedPush inner(settings, "Position");
+        EXPECT_EQ(settings.currentPath(), "List.Item.Position");
+        settings.get<int>("missing");
+      },
+      boost::property_tree::ptree_bad_path);
+  EXPECT_EQ(settings.currentPath(), "List");
+  EXPECT_TRUE(settings.exists("Item.Position"));
+  EXPECT_THROW(SettingsManager::ScopedPush(settings, "Item", 2), std::out_of_range);
+  EXPECT_EQ(settings.currentPath(), "List");  // a refused push pops nothing
+}
+
 TEST(SettingsPath, IndexedPushAppendsAtCountAndRefusesBeyond) {
   SettingsManager settings;
   settings.pathPush("List");

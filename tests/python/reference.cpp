@@ -12,14 +12,19 @@
 //   boxes B1(7) B2(7)                          -> overlap distance squared-distance
 //                                                 relative-heading centroid(3) corners(8)
 //   box_text B(7)                              -> the text form, then a line "END"
+//   overlap_pairs T N M A(7N) B(7M)            -> i j overlap, for each pair
+//   distance_pairs G N M A(7N) B(7M)           -> i j distance, for each pair
+//   overlap_matrix N M A(7N) B(7M)             -> the N x M overlaps, row by row
 //   seq N...                                   -> codes..., total, previous, discarded
 //   ip OPERATION TEXT                          -> the result, or "THROWS"
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "core/footprint_pairs.h"
 #include "core/sequence_check.h"
 #include "core/state.h"
 #include "geometry/pose.h"
@@ -56,15 +61,25 @@ Eigen::Quaternionf readQuaternion(std::istream& in) {
   return Eigen::Quaternionf(w, x, y, z);
 }
 
+// One number as C reads it, so that "nan" and "inf" are read too.
+float readFloat(std::istream& in) {
+  std::string token;
+  in >> token;
+  return std::strtof(token.c_str(), nullptr);
+}
+
 core::State readBox(std::istream& in) {
   float b[7];
-  for (float& value : b) in >> value;
-  core::State state;
-  state.position = Gaussian<float, 3>();
-  state.position->mean = Eigen::Vector3f(b[0], b[1], b[2]);
-  state.heading = Gaussian<float, 1>{b[3], 0.0f};
-  state.dimensions = core::Dimensions<float, frames::Trackable>(b[4], b[5], b[6]);
-  return state;
+  for (float& value : b) value = readFloat(in);
+  return core::State::box({b[0], b[1], b[2]}, b[3], b[4], b[5], b[6]);
+}
+
+// N and M, then N boxes and M boxes.
+void readBoxSets(std::istream& in, std::vector<core::State>& a, std::vector<core::State>& b) {
+  std::size_t n, m;
+  in >> n >> m;
+  for (std::size_t i = 0; i < n; ++i) a.push_back(readBox(in));
+  for (std::size_t j = 0; j < m; ++j) b.push_back(readBox(in));
 }
 
 std::string address(const std::string& operation, const std::string& text) {
@@ -131,6 +146,21 @@ void answer(const std::string& line) {
     put(a.relativeHeading(b));
     putAll(a.centroid());
     for (const auto& corner : a.getCorners2D()) putAll(corner);
+  } else if (command == "overlap_pairs" || command == "distance_pairs") {
+    std::string limitText;
+    in >> limitText;
+    const double limit = std::strtod(limitText.c_str(), nullptr);
+    std::vector<core::State> a, b;
+    readBoxSets(in, a, b);
+    for (const auto& pair : command == "overlap_pairs" ? core::overlapPairs(a, b, limit)
+                                                       : core::distancePairs(a, b, limit)) {
+      std::printf(" %zu %zu", pair.first, pair.second);
+      put(pair.value);
+    }
+  } else if (command == "overlap_matrix") {
+    std::vector<core::State> a, b;
+    readBoxSets(in, a, b);
+    putAll(core::overlapMatrix(a, b));
   } else if (command == "box_text") {
     std::cout << readBox(in) << "END" << std::flush;
   } else if (command == "seq") {

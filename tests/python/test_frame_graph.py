@@ -1,6 +1,11 @@
 """The frame graph from Python against zelvane_frames on the shipped examples, the
 exceptions and their codes, and the graph edits."""
 
+import math
+import pickle
+import re
+import sys
+
 import numpy as np
 import pytest
 
@@ -179,3 +184,93 @@ def test_settings_errors(drive, tmp_path):
     with pytest.raises(zelvane.FrameNotFoundError) as raised:
         zelvane.TransformManager().store_settings(tmp_path / "empty.xml")
     assert raised.value.code == Code.NOT_FOUND and not (tmp_path / "empty.xml").exists()
+
+
+def test_two_time_lookup_prints_the_numbers_of_zelvane_frames(drive, frames_app):
+    printed = frames_app("--poses", str(EXAMPLES / "navigation.csv"), "--from", "Sensor", "--to",
+                         "Body", "--time", "5000", "--to-time", "4000", "--fixed", "Global")
+    pose = drive.lookup_through_fixed_frame("Sensor", 5000, "Body", 4000, "Global")
+    assert str(pose).splitlines()[1:] == printed.stdout.splitlines()[1:]
+
+
+def test_out_of_range_carries_the_times_that_work(drive):
+    everything = (-2**63, 2**63 - 1)
+    assert drive.common_time_span("Sensor", "Global") == (0, 30000)
+    assert drive.common_time_span("Sensor", "Body") == everything
+    for lookup, half, message in [
+            (lambda: drive.lookup("Sensor", "Global", 31000), ("Sensor", "Global", 31000),
+             "(interpolated lookups of Sensor in Global succeed from time 0 to 30000)"),
+            (lambda: drive.lookup_through_fixed_frame("Sensor", -5, "Body", 4000, "Global"),
+             ("Sensor", "Global", -5), "(the half Sensor in Global at time -5; interpolated"),
+            (lambda: drive.lookup_through_fixed_frame("Sensor", 5000, "Body", 40000, "Global"),
+             ("Global", "Body", 40000), "(the half Global in Body at time 40000; interpolated")]:
+        with pytest.raises(zelvane.OutOfRangeError, match=re.escape(message)) as raised:
+            lookup()
+        error = raised.value
+        assert (error.from_frame, error.to_frame, error.time, error.available) == half + ((0, 30000),)
+        copy = pickle.loads(pickle.dumps(error))
+        assert (type(copy), str(copy), copy.available) == (type(error), str(error), error.available)
+
+    # Two edges sampled at times that do not overlap: no time works.
+    graph = zelvane.TransformManager()
+    for time in (10, 20):
+        graph.set_transform("A", "B", np.eye(4), time)
+        graph.set_transform("B", "C", np.eye(4), time + 20)
+    for call in (lambda: graph.common_time_span("A", "C"), lambda: graph.lookup("A", "C", 25)):
+        with pytest.raises(zelvane.OutOfRangeError, match="succeed at no time") as raised:
+            call()
+        assert raised.value.available is None
+    with pytest.raises(zelvane.FrameNotFoundError):
+        graph.common_time_span("A", "Nowhere")
+
+
+def test_edges_and_history_window(drive):
+    Edge = zelvane.FrameEdge
+    assert drive.edges == [Edge("Sensor", "Body", True, 1, 0, 0),
+                           Edge("Body", "Global", False, 301, 0, 30000)]
+    assert drive.history_window == 1e10
+    for bad in (-1.0, math.nan):
+        with pytest.raises(ValueError, match="history_window must be 0 or above"):
+            drive.history_window = bad
+    drive.history_window = 1000
+    # Lookups use the window at once; the history is pruned at the next registration.
+    with pytest.raises(zelvane.OutOfRangeError):
+        drive.lookup("Body", "Global", 31001, method="extrapolated")
+    drive.set_transform("Body", "Global", np.eye(4), time=30100)
+    assert drive.edges[1] == Edge("Body", "Global", False, 11, 29100, 30100)
+    drive.history_window = math.inf
+    assert drive.history_window == math.inf
+
+
+def test_registration_callbacks(drive, monkeypatch):
+    seen, after, unraisable = [], [], []
+    monkeypatch.setattr(sys, "unraisablehook", unraisable.append)
+
+    def record(from_frame, to_frame, time):  # sees the new sample
+        seen.append((from_frame, to_frame, time, drive.lookup(from_frame, to_frame, time).position[0]))
+
+    def register_in_callback(*_):
+        drive.set_transform("X", "Y", np.eye(4))
+
+    connection = drive.connect_transform_registered(record)
+    drive.set_transform("Body", "Global", zelvane.Pose([1, 2, 3]), time=40000)
+    drive.set_transform("Lidar", "Body", zelvane.Pose([5, 0, 0]))
+    with pytest.raises(zelvane.RefusedError):
+        drive.set_transform("Lidar", "Sensor", np.eye(4))  # refused: no call
+    drive.remove_frame("Lidar")
+    assert seen == [("Body", "Global", 40000, 1), ("Lidar", "Body", 0, 5)]
+
+    # A callback that fails (here by registering on its own manager) is reported through
+    # sys.unraisablehook; the registration stays and the later callbacks still run.
+    with drive.connect_transform_registered(register_in_callback) as failing, \
+            drive.connect_transform_registered(lambda *arguments: after.append(arguments)):
+        drive.set_transform("Body", "Global", np.eye(4), time=40100)
+    assert not failing.connected and connection.connected
+    assert [type(u.exc_value) for u in unraisable] == [RuntimeError]
+    assert "would deadlock" in str(unraisable[0].exc_value) and "X" not in drive
+    assert after == [("Body", "Global", 40100)] and seen[-1][:3] == ("Body", "Global", 40100)
+    connection.disconnect()
+    drive.set_transform("Body", "Global", np.eye(4), time=40200)
+    assert len(seen) == 3 and len(after) == 1
+    with pytest.raises(TypeError, match="callback must be callable"):
+        drive.connect_transform_registered(42)

@@ -55,6 +55,12 @@ def test_batch_calls_release_the_gil(short_switch_interval):
     graph.set_transform("Sensor", "Body", zelvane.Pose([1, 2, 3]))
     points = np.ones((2_000_000, 3), np.float32)
     assert ticks_during(lambda: graph.transform_points(points, "Sensor", "Body", 0)) > 0
+    rng = np.random.default_rng(3)
+    boxes = np.column_stack([rng.uniform(0, 1000, (50_000, 2)), np.zeros(50_000),
+                             rng.uniform(-3, 3, 50_000), np.full((50_000, 3), 2.0)])
+    assert ticks_during(lambda: zelvane.overlap_pairs(boxes, boxes[::-1])) > 0
+    assert ticks_during(lambda: zelvane.distance_pairs(boxes, boxes, 1.0)) > 0
+    assert ticks_during(lambda: zelvane.overlap_matrix(boxes[:1500], boxes[:1500])) > 0
 
 
 def test_one_manager_serves_several_threads():
@@ -102,3 +108,76 @@ def test_one_manager_serves_several_threads():
     assert not failures
     assert graph.history_size("Body", "Global") == samples + 1
     assert graph.lookup("Sensor", "Global", samples).position[0] == samples + 1
+
+
+def test_of_two_registrations_that_close_a_cycle_exactly_one_is_refused():
+    """Two threads join A-C and B-D, one with A-B, the other with C-D, both waiting for
+    the manager while a callback holds it. Exactly one registration must succeed and
+    the other raise RefusedError: the outcome is the manager's own, not a check made
+    before the registration (which both could pass)."""
+    for _ in range(20):
+        graph = zelvane.TransformManager()
+        graph.set_transform("A", "C", np.eye(4))
+        graph.set_transform("B", "D", np.eye(4))
+        hold = threading.Event()
+        graph.connect_transform_registered(lambda *_: hold.is_set() and time.sleep(0.02))
+        outcomes = {}
+
+        def join(a, b):
+            try:
+                graph.set_transform(a, b, np.eye(4))
+                outcomes[a + b] = True
+            except zelvane.RefusedError:
+                outcomes[a + b] = False
+
+        hold.set()
+        holder = threading.Thread(target=graph.set_transform, args=("E", "F", np.eye(4)))
+        holder.start()
+        time.sleep(0.005)  # the callback holds the manager
+        hold.clear()
+        threads = [threading.Thread(target=join, args=pair) for pair in ("AB", "CD")]
+        for thread in threads:
+            thread.start()
+        for thread in [holder] + threads:
+            thread.join()
+        edges = {"".join(sorted((e.from_frame, e.to_frame))) for e in graph.edges}
+        assert sorted(outcomes.values()) == [False, True]
+        assert all((pair in edges) == accepted for pair, accepted in outcomes.items())
+
+
+def test_registration_callbacks_beside_other_threads():
+    """A callback that looks up on its manager while other threads register, look up
+    and connect and disconnect callbacks: nothing waits for ever, no call is lost."""
+    graph = zelvane.TransformManager()
+    graph.set_transform("Sensor", "Body", zelvane.Pose([1, 0, 0]))
+    calls, failures = [], []
+
+    def record(from_frame, to_frame, time):
+        pose = graph.lookup("Sensor", "Global", time)
+        if pose.position[0] != time + 1:
+            failures.append((time, pose))
+        calls.append(time)
+
+    def register(first):
+        for t in range(first, 1001, 2):
+            graph.set_transform("Body", "Global", zelvane.Pose([t, 0, 0]), time=t)
+
+    def look_up():
+        for _ in range(1000):
+            graph.lookup("Sensor", "Body", 0)
+
+    def reconnect():
+        for _ in range(300):
+            graph.connect_transform_registered(lambda *_: None).disconnect()
+
+    graph.connect_transform_registered(record)
+    # Daemons, so that a deadlock fails the test instead of hanging the interpreter.
+    threads = [threading.Thread(target=work, args=args, daemon=True)
+               for work, args in [(register, (1,)), (register, (2,)), (look_up, ()),
+                                  (reconnect, ())]]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join(timeout=60)
+    assert not any(thread.is_alive() for thread in threads)
+    assert sorted(calls) == list(range(1, 1001)) and not failures

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,10 @@ struct LogRecord {
     return logger == other.logger && level == other.level && message == other.message;
   }
 };
+
+inline void PrintTo(const LogRecord& record, std::ostream* os) {
+  *os << record.logger << "/" << Logger::levelName(record.level) << ": " << record.message;
+}
 
 /// Records every message at or above `level` while it lives.
 class LogCapture {

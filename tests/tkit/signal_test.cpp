@@ -2,12 +2,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <exception>
 #include <functional>
 #include <future>
 #include <memory>
-#include <new>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -16,27 +14,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-// Counts every heap allocation of the process while `g_counting` is set, so that a
-// test can prove that delivery allocates nothing.
-namespace {
-std::atomic<bool> g_counting{false};
-std::atomic<long> g_allocations{0};
-
-// Out of line so that the compiler does not pair the replaced `new` with `free`.
-__attribute__((noinline)) void release(void* memory) noexcept { std::free(memory); }
-}  // namespace
-
-void* operator new(std::size_t size) {
-  if (g_counting.load()) {
-    ++g_allocations;
-  }
-  if (void* memory = std::malloc(size == 0 ? 1 : size)) {
-    return memory;
-  }
-  throw std::bad_alloc();
-}
-void operator delete(void* memory) noexcept { release(memory); }
-void operator delete(void* memory, std::size_t) noexcept { release(memory); }
+#include "support/allocation_probe.h"
 
 namespace zelvane {
 namespace tkit {
@@ -363,12 +341,11 @@ TEST(SignalTest, DeliveryAllocatesNothing) {
   signal.connect([](std::exception_ptr) {}).disconnect();
   const std::exception_ptr error = std::make_exception_ptr(std::runtime_error("x"));
 
-  g_allocations = 0;
-  g_counting = true;
+  const zelvane::testing::AllocationCounter counter;
   signal.emit(error);
   signal.emit(std::exception_ptr(error));
-  g_counting = false;
-  EXPECT_EQ(g_allocations.load(), 0);
+  const long allocations = counter.count();
+  EXPECT_EQ(allocations, 0);
 }
 
 TEST(SignalTest, DisconnectDoesNotWaitForADeliveryInProgress) {

@@ -1,0 +1,36 @@
+"""The named tuples that the package returns: pairs of boxes and edges of the frame
+graph. Both unpack like plain tuples."""
+
+from collections import namedtuple
+
+FootprintPairs = namedtuple("FootprintPairs", ["first", "second", "value"])
+FootprintPairs.__doc__ = """Pairs of boxes from two sets, as returned by ``overlap_pairs`` and
+``distance_pairs``: one entry per pair in each of the three arrays.
+
+Attributes
+----------
+first : numpy.ndarray of numpy.intp
+    Indices into the first set.
+second : numpy.ndarray of numpy.intp
+    Indices into the second set.
+value : numpy.ndarray of float64
+    The overlap or the distance of each pair.
+"""
+
+FrameEdge = namedtuple("FrameEdge",
+                       ["from_frame", "to_frame", "is_static", "samples", "oldest", "newest"])
+FrameEdge.__doc__ = """One pair of directly joined frames, as listed by
+``TransformManager.edges``.
+
+Attributes
+----------
+from_frame, to_frame : str
+    The frame described and the frame it is given in, as first registered between
+    the two.
+is_static : bool
+    A single static entry (registered with time 0), which answers every time.
+samples : int
+    Samples held (each direction holds as many).
+oldest, newest : int
+    Registration times of the oldest and the newest sample; 0 for a static pair.
+"""

@@ -1,0 +1,60 @@
+// The library's numeric constants and tolerances in one place, each with the reason
+// for its value. Internal: the public headers state what callers see of them.
+#pragma once
+
+#include <cstddef>
+#include <limits>
+
+namespace zelvane {
+namespace numeric {
+
+// --- pi ------------------------------------------------------------------------------
+
+/// pi to double precision, for angle arithmetic done in double.
+constexpr double PI = 3.141592653589793;
+/// A whole turn, for wrapping angles in double.
+constexpr double TWO_PI = 2.0 * PI;
+/// pi rounded to float: the degrees stored in settings files have always been converted
+/// to radians with it, so a stored pose reads back as it always has.
+constexpr float PI_F = 3.1415927f;
+
+// --- rotations -----------------------------------------------------------------------
+
+/// A quaternion whose squared norm is this close to 1 gives a rotation matrix that is
+/// orthogonal up to rounding, so its polar factor is the matrix itself up to rounding:
+/// a few roundings of the four squares and their sum.
+constexpr float UNIT_NORM_TOLERANCE = 8.0f * std::numeric_limits<float>::epsilon();
+/// |cos(pitch)| at or below which yaw and roll are no longer told apart (pitch within
+/// about 0.0057 degrees of +-90): below it the atan2 of yaw and roll divides rounding
+/// noise of the float matrix by a vanishing cosine. `Pose::ROTATION_AMBIGUITY_LIMIT`.
+constexpr float ROTATION_AMBIGUITY_LIMIT = 1.0e-4f;
+
+// --- footprints ----------------------------------------------------------------------
+
+/// Relative allowance for the rounding of the single-precision corner arithmetic (a
+/// handful of operations of 2^-24 each, many times over), by which the trig-free
+/// bounding squares are widened so that they surely hold the footprints.
+constexpr float CORNER_BOUND_SLACK = 1e-5f;
+/// Room for the clipped polygon: clipping a convex quadrilateral by four half-planes
+/// never gives more than eight vertices, but rounding may classify nearly collinear
+/// vertices unevenly, and each half-plane at most doubles the count.
+constexpr std::size_t CLIP_VERTEX_CAPACITY = 64;
+/// A union of footprints with at most this area (2^-52) has no overlap worth a ratio:
+/// below it the intersection is rounding noise of the same size.
+constexpr double MIN_UNION_AREA = std::numeric_limits<double>::epsilon();
+/// Relative widening of a distance gate for the grid of the batch operations: the
+/// corner distance is never below the gap between the bounding boxes, but its rounding
+/// may bring it a few units of the last place below; this allows far more, and pairs
+/// that only the wider gate lets through are measured and dropped.
+constexpr double GATE_WIDENING = 1e-8;
+/// Relative slack by which the batch operations' grid looks further for boxes listed
+/// once, by their lower-left corner: the reach (the largest such box) and the query's
+/// corner less that reach are each rounded once in double (2^-53 of their sizes); this
+/// allows far more, and boxes that only the slack lets in are tested and dropped.
+constexpr double GRID_REACH_SLACK = 1e-9;
+/// `approximatelyEqual`: two floats within one float epsilon (2^-23) of each other,
+/// absolutely or relative to the larger magnitude, are taken for equal.
+constexpr float APPROXIMATE_EQUALITY = std::numeric_limits<float>::epsilon();
+
+}  // namespace numeric
+}  // namespace zelvane
