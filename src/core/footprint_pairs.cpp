@@ -66,26 +66,22 @@ bool overlapWithArea(const Bounds& p, const Bounds& q) {
   return (p.lowX < q.highX) & (q.lowX < p.highX) & (p.lowY < q.highY) & (q.lowY < p.highY);
 }
 
-// The corners of every state, computed once, and which states have a footprint at all.
-struct Footprints {
-  explicit Footprints(const std::vector<State>& states)
-      : corners(states.size()), present(states.size(), 0) {
-    for (std::size_t i = 0; i < states.size(); ++i) {
-      if (!states[i].position) continue;
-      corners[i] = detail::cornersOf(states[i]);
-      present[i] = detail::allFinite(corners[i]) ? 1 : 0;
-    }
-  }
-  std::vector<detail::Corners> corners;
-  std::vector<char> present;
-};
-
 // Sets `corners` and returns true for a state that has a footprint.
 bool footprintOf(const State& state, detail::Corners& corners) {
   if (!state.position) return false;
   corners = detail::cornersOf(state);
   return detail::allFinite(corners);
 }
+
+// The corners of every state, computed once, and which states have a footprint at all.
+struct Footprints {
+  explicit Footprints(const std::vector<State>& states)
+      : corners(states.size()), present(states.size(), 0) {
+    for (std::size_t i = 0; i < states.size(); ++i) present[i] = footprintOf(states[i], corners[i]);
+  }
+  std::vector<detail::Corners> corners;
+  std::vector<char> present;
+};
 
 // Working memory of the sparse forms, kept by each thread from one call to the next.
 // A tracker asks every frame about sets of much the same size; buffers allocated

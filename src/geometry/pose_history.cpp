@@ -140,7 +140,7 @@ Result sampleHistory(const PoseHistory& history, long time, Method method, doubl
                      const Logger& logger, Pose& result) {
   result = Pose();
   if (history.empty()) return TransformManager::NotFound;
-  if (history.size() == 1 && history.begin()->first == 0.0) {  // static
+  if (isStatic(history)) {
     result = history.begin()->second;
     return TransformManager::Success;
   }
@@ -210,7 +210,7 @@ Result sampleHistory(const PoseHistory& history, long time, Method method, doubl
 bool interpolationSpan(const PoseHistory& history, double window, std::int64_t& oldest,
                        std::int64_t& newest) {
   if (history.empty()) return false;
-  if (history.size() == 1 && history.begin()->first == 0.0) {  // static
+  if (isStatic(history)) {
     oldest = INT64_MIN_VALUE;
     newest = INT64_MAX_VALUE;
     return true;

@@ -36,6 +36,11 @@ namespace detail {
 
 using PoseHistory = std::map<double, Pose>;
 
+/// Whether `history` is static (see above): one entry, at key 0.0.
+inline bool isStatic(const PoseHistory& history) {
+  return history.size() == 1 && history.begin()->first == 0.0;
+}
+
 /// Stores `pose` under the key `time` (replacing an entry with that key), stamped
 /// with `time` unless `time` is 0, then drops the oldest entries while more than two
 /// remain and `time` lies more than `window` after the oldest sample's registration

@@ -249,7 +249,7 @@ std::vector<TransformManager::EdgeSummary> TransformManager::getEdges() const {
     EdgeSummary edge;
     edge.from = store_->name(from);
     edge.to = store_->name(to);
-    edge.isStatic = to_T_from.size() == 1 && to_T_from.begin()->first == 0.0;
+    edge.isStatic = detail::isStatic(to_T_from);
     edge.samples = to_T_from.size();
     if (!edge.isStatic) {
       edge.oldest = detail::registrationTime(*to_T_from.begin());
