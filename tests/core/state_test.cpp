@@ -118,7 +118,7 @@ TEST(ConvertTo2D, AbsentStaysAbsent) {
   EXPECT_FALSE(s.acceleration2D());
 }
 
-TEST(ConvertTo2D, KeepsHorizontalMeanAndUpperLeftCovariance) {
+TEST(ConvertTo2D, KeepsHorizontalMeanAndUpperLeftCovarianceOfEachMember) {
   Gaussian<float, 3> g = gaussian3(1, 2, 3);
   for (int r = 0; r < 3; ++r) {
     for (int c = 0; c < 3; ++c) g.covariance(r, c) = static_cast<float>(10 * r + c);
@@ -127,9 +127,8 @@ TEST(ConvertTo2D, KeepsHorizontalMeanAndUpperLeftCovariance) {
   ASSERT_TRUE(flat);
   EXPECT_EQ(flat->mean, Vector2(1, 2));
   EXPECT_EQ(flat->covariance, (Eigen::Matrix2f() << 0, 1, 10, 11).finished());
-}
 
-TEST(ConvertTo2D, EachProjectionReadsItsOwnMember) {
+  // Each projection reads its own member.
   State s;
   s.position = gaussian3(1, 2, 3);
   s.velocity = gaussian3(4, 5, 6);
@@ -195,9 +194,8 @@ TEST(BoxCentre, IsThePositionMinusTheTurnedAnchor) {
   EXPECT_TRUE(near(box(5, 5, PI_F, 4, 2, 1, 0).centroid2D(), 6, 5));
   EXPECT_TRUE(near(box(5, 5, PI_F / 2, 4, 2, 1, 0).centroid2D(), 5, 4));
   EXPECT_EQ(point(3, 4).centroid2D(), Vector2(3, 4));
-}
 
-TEST(BoxCentre, VerticalAnchorIsNotTurned) {
+  // The vertical part of the anchor is not turned.
   State s = box(10, 0, PI_F / 2, 4, 2, 1, 0);
   s.position = gaussian3(10, 0, 1);
   s.dimensions->anchor.z = 0.5f;

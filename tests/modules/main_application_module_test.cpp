@@ -104,6 +104,12 @@ class PositionalOnly : public OptionsParser {
   po::positional_options_description positional_;
 };
 
+// Command-line arguments and the parser's message about them.
+struct ParseCase {
+  std::vector<std::string> args;
+  std::string message;
+};
+
 struct Outcome {
   bool result;
   std::string out;
@@ -197,11 +203,7 @@ TEST_F(MainApplicationModuleTest, HelpPrintsProgramNameAndOptionsAndStopsThere) 
 }
 
 TEST_F(MainApplicationModuleTest, ParseErrorsPrintTheParserMessageThenTheOptions) {
-  struct Case {
-    std::vector<std::string> args;
-    std::string message;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<ParseCase> cases = {
       {{"--bogus"}, "unrecognised option '--bogus'"},
       {{"-h", "--bogus"}, "unrecognised option '--bogus'"},
       {{"-c"}, "the required argument for option '--configuration-settings' is missing"},
@@ -211,7 +213,7 @@ TEST_F(MainApplicationModuleTest, ParseErrorsPrintTheParserMessageThenTheOptions
        "option '--configuration-settings' cannot be specified more than once"},
       {{"--help=yes"}, "option '--help' does not take any arguments"},
   };
-  for (const Case& c : cases) {
+  for (const ParseCase& c : cases) {
     SCOPED_TRACE(c.message);
     const Outcome outcome = run(c.args);
     EXPECT_FALSE(outcome.result);
@@ -227,11 +229,7 @@ TEST_F(MainApplicationModuleTest, ParseErrorsPrintTheParserMessageThenTheOptions
 TEST_F(MainApplicationModuleTest, PlaceholdersInGivenTextsAreReportedAsGiven) {
   std::vector<std::string> calls;
   module_.registerOptions(std::make_shared<FilterOptions>(&calls));
-  struct Case {
-    std::vector<std::string> args;
-    std::string message;
-  };
-  std::vector<Case> cases;
+  std::vector<ParseCase> cases;
   for (const std::string value :
        {"%value%", "%canonical_option%", "%option%", "%prefix%", "%original_token%",
         "a%value%b%value%", "%%value%%", "%", "%invalid_line%\x01\x7f\xff"}) {
@@ -242,7 +240,7 @@ TEST_F(MainApplicationModuleTest, PlaceholdersInGivenTextsAreReportedAsGiven) {
   cases.push_back({{"--x%canonical_option%"}, "unrecognised option '--x%canonical_option%'"});
   cases.push_back({{"--%original_token%"}, "unrecognised option '--%original_token%'"});
   cases.push_back({{"-%prefix%"}, "unrecognised option '-%prefix%'"});
-  for (const Case& c : cases) {
+  for (const ParseCase& c : cases) {
     SCOPED_TRACE(c.args.front());
     const Outcome outcome = run(c.args);
     EXPECT_FALSE(outcome.result);

@@ -183,17 +183,20 @@ TEST(SignalTest, ReferenceParameterReachesEverySlotAsTheCallersObject) {
   EXPECT_EQ(value, 20);
 }
 
-TEST(SignalTest, DisconnectedSlotIsRemovedByTheNextDeliveryOrConnect) {
+TEST(SignalTest, DisconnectedSlotKeepsItsCapturesUntilRemovedByTheNextDeliveryOrConnect) {
   Signal<> signal;
   std::vector<std::string> log;
-  Connection a = signal.connect(recorder(log, "A"));
+  auto captured = std::make_shared<int>(0);
+  Connection a = signal.connect([&log, captured] { log.push_back("A"); });
   signal.connect(recorder(log, "B"));
   a.disconnect();
   EXPECT_FALSE(a.connected());
   EXPECT_EQ(signal.size(), 2u);  // disconnect never touches the list
+  EXPECT_EQ(captured.use_count(), 2);
   signal.emit();
   EXPECT_THAT(log, ElementsAre("B"));
   EXPECT_EQ(signal.size(), 1u);
+  EXPECT_EQ(captured.use_count(), 1);
 
   Connection c = signal.connect(recorder(log, "C"));
   Connection d = signal.connect(recorder(log, "D"));
@@ -205,16 +208,6 @@ TEST(SignalTest, DisconnectedSlotIsRemovedByTheNextDeliveryOrConnect) {
   log.clear();
   signal.emit();
   EXPECT_THAT(log, ElementsAre("B", "E"));
-}
-
-TEST(SignalTest, DisconnectedSlotKeepsItsCapturesUntilRemoved) {
-  Signal<> signal;
-  auto captured = std::make_shared<int>(0);
-  Connection connection = signal.connect([captured] {});
-  connection.disconnect();
-  EXPECT_EQ(captured.use_count(), 2);
-  signal.emit();
-  EXPECT_EQ(captured.use_count(), 1);
 }
 
 TEST(SignalTest, DisconnectIsHarmlessWhenRepeatedOrWhenThereIsNothingToCut) {
