@@ -108,6 +108,23 @@ double referenceDistance(const State& a, const State& b) {
   return d;
 }
 
+// A pair of states and what a measure that does not depend on their order gives for it.
+struct PairCase {
+  const char* name;
+  State a;
+  State b;
+  double expected;
+  double tolerance;
+};
+
+template <std::size_t N>
+void expectBothWays(const PairCase (&cases)[N], double (State::*measure)(const State&) const) {
+  for (const PairCase& c : cases) {
+    EXPECT_NEAR((c.a.*measure)(c.b), c.expected, c.tolerance) << c.name;
+    EXPECT_NEAR((c.b.*measure)(c.a), c.expected, c.tolerance) << c.name << " (swapped)";
+  }
+}
+
 // --- data model --------------------------------------------------------------------
 
 TEST(ConvertTo2D, AbsentStaysAbsent) {
@@ -362,14 +379,7 @@ TEST(ConversionToStateValues, PositionOnlyGivesThePositionAsCentreAlsoByAssignme
 // --- overlap -----------------------------------------------------------------------
 
 TEST(Overlap, IsIntersectionOverUnionOfTheFootprints) {
-  struct Case {
-    const char* name;
-    State a;
-    State b;
-    double expected;
-    double tolerance;
-  };
-  const Case cases[] = {
+  const PairCase cases[] = {
       {"identical", box(1, 2, 0.3f, 4, 2), box(1, 2, 0.3f, 4, 2), 1.0, EXACT_ARITHMETIC_TOLERANCE},
       {"shifted by half", box(0, 0, 0, 4, 2), box(2, 0, 0, 4, 2), 1.0 / 3,
        EXACT_ARITHMETIC_TOLERANCE},
@@ -405,10 +415,7 @@ TEST(Overlap, IsIntersectionOverUnionOfTheFootprints) {
       {"identical, far out", box(1e6f, 1e6f, -2.9f, 4.5f, 1.8f), box(1e6f, 1e6f, -2.9f, 4.5f, 1.8f),
        1.0, 0.0},
   };
-  for (const Case& c : cases) {
-    EXPECT_NEAR(c.a.overlap(c.b), c.expected, c.tolerance) << c.name;
-    EXPECT_NEAR(c.b.overlap(c.a), c.expected, c.tolerance) << c.name << " (swapped)";
-  }
+  expectBothWays(cases, &State::overlap);
 }
 
 TEST(Overlap, IsNaNWhenEitherStateHasNoPosition) {
@@ -497,14 +504,7 @@ TEST(Overlap, HostileInputsGiveAFractionOrNaNAndNeverThrow) {
 // --- distance ----------------------------------------------------------------------
 
 TEST(Distance, IsTheSmallestCornerToFootprintDistance) {
-  struct Case {
-    const char* name;
-    State a;
-    State b;
-    double expected;
-    double tolerance;
-  };
-  const Case cases[] = {
+  const PairCase cases[] = {
       {"identical", box(1, 1, 0.3f, 4, 2), box(1, 1, 0.3f, 4, 2), 0.0, 0.0},
       {"apart along x", box(0, 0, 0, 4, 2), box(10, 0, 0, 4, 2), 6.0, 0.0},
       {"apart diagonally", box(0, 0, 0, 4, 2), box(10, 10, 0, 4, 2), 10.0,
@@ -515,10 +515,7 @@ TEST(Distance, IsTheSmallestCornerToFootprintDistance) {
       {"points", point(0, 0), point(3, 4), 5.0, 0.0},
       {"point to box", point(5, 0), box(0, 0, 0, 4, 2), 3.0, 0.0},
   };
-  for (const Case& c : cases) {
-    EXPECT_NEAR(c.a.distance(c.b), c.expected, c.tolerance) << c.name;
-    EXPECT_NEAR(c.b.distance(c.a), c.expected, c.tolerance) << c.name << " (swapped)";
-  }
+  expectBothWays(cases, &State::distance);
 }
 
 TEST(Distance, AgreesWithTheDistancesToThePublicPolygons) {
