@@ -110,15 +110,28 @@ std::vector<FootprintPair> everyPair(const std::vector<State>& a, const std::vec
   return pairs;
 }
 
+// What overlapPairs and distancePairs should give, by the single calls.
+std::vector<FootprintPair> overlapsAbove(const std::vector<State>& a, const std::vector<State>& b,
+                                         double threshold) {
+  return everyPair(a, b, [&](const State& s, const State& t, double& v) {
+    v = s.overlap(t);
+    return v > threshold;
+  });
+}
+
+std::vector<FootprintPair> distancesWithin(const std::vector<State>& a, const std::vector<State>& b,
+                                           double gate) {
+  return everyPair(a, b, [&](const State& s, const State& t, double& v) {
+    v = s.distance(t);
+    return v <= gate;
+  });
+}
+
 TEST(OverlapPairs, AreTheSingleCallsAboveTheThresholdInOrder) {
   for (const auto& [name, a] : layouts(1)) {
     for (const auto& [otherName, b] : layouts(2)) {
       for (const double threshold : {0.0, 0.25, 0.999, 1.0}) {
-        const auto want = everyPair(a, b, [&](const State& s, const State& t, double& v) {
-          v = s.overlap(t);
-          return v > threshold;
-        });
-        expectPairs(overlapPairs(a, b, threshold), want,
+        expectPairs(overlapPairs(a, b, threshold), overlapsAbove(a, b, threshold),
                     name + " x " + otherName + " above " + std::to_string(threshold));
       }
     }
@@ -130,11 +143,7 @@ TEST(DistancePairs, AreTheSingleCallsWithinTheGateInOrder) {
   for (const auto& [name, a] : layouts(3)) {
     for (const auto& [otherName, b] : layouts(4)) {
       for (const double gate : {0.0, 0.5, 2.0, 1e31, std::numeric_limits<double>::infinity()}) {
-        const auto want = everyPair(a, b, [&](const State& s, const State& t, double& v) {
-          v = s.distance(t);
-          return v <= gate;
-        });
-        expectPairs(distancePairs(a, b, gate), want,
+        expectPairs(distancePairs(a, b, gate), distancesWithin(a, b, gate),
                     name + " x " + otherName + " within " + std::to_string(gate));
       }
     }
@@ -181,18 +190,9 @@ TEST(FootprintPairs, CallsInTurnAndAtOnceDoNotShareState) {
   const std::vector<State> few = crowd(9, 40, 20);
   std::vector<State> many = crowd(10, 100000, 2500);
   many.insert(many.begin() + 12345, few.begin(), few.end());
-  const auto overlaps = [](const std::vector<State>& a, const std::vector<State>& b) {
-    return everyPair(a, b, [](const State& s, const State& t, double& v) {
-      v = s.overlap(t);
-      return v > 0.0;
-    });
-  };
-  const auto wantFew = overlaps(few, few);
-  const auto wantMany = overlaps(few, many);
-  const auto wantGate = everyPair(few, few, [](const State& s, const State& t, double& v) {
-    v = s.distance(t);
-    return v <= 1.5;
-  });
+  const auto wantFew = overlapsAbove(few, few, 0.0);
+  const auto wantMany = overlapsAbove(few, many, 0.0);
+  const auto wantGate = distancesWithin(few, few, 1.5);
   expectPairs(overlapPairs(few, few), wantFew, "few");
   expectPairs(overlapPairs(few, many), wantMany, "many");
   expectPairs(overlapPairs(few, few), wantFew, "few after many");

@@ -42,6 +42,10 @@ const std::string kOptions =
     "  --log-level arg                     Log level for console output\n"
     "  --log-props arg                     Logging properties file\n";
 
+// The same with the options of the FilterOptions contributor below.
+const std::string kFilterOptions =
+    kOptions + "\nFilter:\n  --gain arg" + std::string(26, ' ') + "Filter gain\n";
+
 const std::string kMissingConfiguration =
     "ERROR: the option '--configuration-settings' is required but missing\n\n" + kOptions + "\n";
 
@@ -62,17 +66,10 @@ class FilterOptions : public OptionsParser {
   const po::positional_options_description& getPositionalOptions() override { return positional_; }
   void processOptions(po::variables_map& options) override {
     calls_->push_back(name_);
-    if (options.count("gain") != 0) {
-      gain = options["gain"].as<double>();
-    }
-    if (options.count("secret") != 0) {
-      secret = options["secret"].as<std::string>();
-    }
-    if (options.count("input") != 0) {
-      input = options["input"].as<std::string>();
-    }
-    if (options.count("output") != 0) {
-      output = options["output"].as<std::string>();
+    if (options.count("gain") != 0) gain = options["gain"].as<double>();
+    for (auto [key, value] :
+         {std::pair{"secret", &secret}, {"input", &input}, {"output", &output}}) {
+      if (options.count(key) != 0) *value = options[key].as<std::string>();
     }
     if (gain < 0) {
       throw InvalidInputError("gain must not be negative");
@@ -107,6 +104,12 @@ class PositionalOnly : public OptionsParser {
   po::positional_options_description positional_;
 };
 
+// Command-line arguments and the parser's message about them.
+struct ParseCase {
+  std::vector<std::string> args;
+  std::string message;
+};
+
 struct Outcome {
   bool result;
   std::string out;
@@ -133,6 +136,7 @@ class MainApplicationModuleTest : public ::testing::Test {
   std::string settingsFile(const std::string& name, const std::string& body) {
     return write(name, "<Settings>" + body + "</Settings>\n");
   }
+  std::string plainConfig() { return settingsFile("config.xml", "<Key>1</Key>"); }
   // What the module's own logger wrote.
   std::vector<LogRecord> records() const {
     std::vector<LogRecord> own;
@@ -142,19 +146,7 @@ class MainApplicationModuleTest : public ::testing::Test {
     return own;
   }
 
-  // Runs `configure` of `module` on "prog" followed by `args`, capturing both streams.
-  static Outcome run(MainApplicationModule& module, const std::vector<std::string>& given,
-                     const std::shared_ptr<SettingsManager>& store = nullptr,
-                     const std::string& settingsPath = "") {
-    std::vector<std::string> args = given;
-    args.insert(args.begin(), "prog");
-    std::vector<char*> argv;
-    for (std::string& arg : args) {
-      argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-    return runRaw(module, static_cast<int>(args.size()), argv.data(), store, settingsPath);
-  }
+  // Runs `configure` of `module` on `argc` and `argv`, capturing both streams.
   static Outcome runRaw(MainApplicationModule& module, int argc, char** argv,
                         const std::shared_ptr<SettingsManager>& store = nullptr,
                         const std::string& settingsPath = "") {
@@ -164,12 +156,21 @@ class MainApplicationModuleTest : public ::testing::Test {
     std::string err = ::testing::internal::GetCapturedStderr();
     return {result, ::testing::internal::GetCapturedStdout(), err};
   }
+  // The same on "prog" followed by `given`.
+  static Outcome run(MainApplicationModule& module, std::vector<std::string> given,
+                     const std::shared_ptr<SettingsManager>& store = nullptr,
+                     const std::string& settingsPath = "") {
+    given.insert(given.begin(), "prog");
+    std::vector<char*> argv;
+    for (std::string& arg : given) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    return runRaw(module, static_cast<int>(given.size()), argv.data(), store, settingsPath);
+  }
   Outcome run(const std::vector<std::string>& args,
               const std::shared_ptr<SettingsManager>& store = nullptr,
               const std::string& settingsPath = "") {
     return run(module_, args, store, settingsPath);
   }
-  Outcome runRaw(int argc, char** argv) { return runRaw(module_, argc, argv); }
 
   ScratchDir dir_;
   std::optional<LogCapture> capture_;
@@ -181,9 +182,8 @@ class MainApplicationModuleTest : public ::testing::Test {
 TEST_F(MainApplicationModuleTest, HelpPrintsProgramNameAndOptionsAndStopsThere) {
   std::vector<std::string> calls;
   module_.registerOptions(std::make_shared<FilterOptions>(&calls));
-  const std::string help =
-      "prog\n" + kOptions + "\nFilter:\n  --gain arg" + std::string(26, ' ') + "Filter gain\n\n";
-  const std::string config = settingsFile("config.xml", "<Key>1</Key>");
+  const std::string help = "prog\n" + kFilterOptions + "\n";
+  const std::string config = plainConfig();
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {"-h"}, {"--help"}, {"-c", config, "--help", "--log-level", "debug", "in"}}) {
     SCOPED_TRACE(args.front());
@@ -203,11 +203,7 @@ TEST_F(MainApplicationModuleTest, HelpPrintsProgramNameAndOptionsAndStopsThere) 
 }
 
 TEST_F(MainApplicationModuleTest, ParseErrorsPrintTheParserMessageThenTheOptions) {
-  struct Case {
-    std::vector<std::string> args;
-    std::string message;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<ParseCase> cases = {
       {{"--bogus"}, "unrecognised option '--bogus'"},
       {{"-h", "--bogus"}, "unrecognised option '--bogus'"},
       {{"-c"}, "the required argument for option '--configuration-settings' is missing"},
@@ -217,7 +213,7 @@ TEST_F(MainApplicationModuleTest, ParseErrorsPrintTheParserMessageThenTheOptions
        "option '--configuration-settings' cannot be specified more than once"},
       {{"--help=yes"}, "option '--help' does not take any arguments"},
   };
-  for (const Case& c : cases) {
+  for (const ParseCase& c : cases) {
     SCOPED_TRACE(c.message);
     const Outcome outcome = run(c.args);
     EXPECT_FALSE(outcome.result);
@@ -233,13 +229,7 @@ TEST_F(MainApplicationModuleTest, ParseErrorsPrintTheParserMessageThenTheOptions
 TEST_F(MainApplicationModuleTest, PlaceholdersInGivenTextsAreReportedAsGiven) {
   std::vector<std::string> calls;
   module_.registerOptions(std::make_shared<FilterOptions>(&calls));
-  const std::string options =
-      kOptions + "\nFilter:\n  --gain arg" + std::string(26, ' ') + "Filter gain\n";
-  struct Case {
-    std::vector<std::string> args;
-    std::string message;
-  };
-  std::vector<Case> cases;
+  std::vector<ParseCase> cases;
   for (const std::string value :
        {"%value%", "%canonical_option%", "%option%", "%prefix%", "%original_token%",
         "a%value%b%value%", "%%value%%", "%", "%invalid_line%\x01\x7f\xff"}) {
@@ -250,11 +240,11 @@ TEST_F(MainApplicationModuleTest, PlaceholdersInGivenTextsAreReportedAsGiven) {
   cases.push_back({{"--x%canonical_option%"}, "unrecognised option '--x%canonical_option%'"});
   cases.push_back({{"--%original_token%"}, "unrecognised option '--%original_token%'"});
   cases.push_back({{"-%prefix%"}, "unrecognised option '-%prefix%'"});
-  for (const Case& c : cases) {
+  for (const ParseCase& c : cases) {
     SCOPED_TRACE(c.args.front());
     const Outcome outcome = run(c.args);
     EXPECT_FALSE(outcome.result);
-    EXPECT_EQ(outcome.err, "ERROR: " + c.message + "\n\n" + options + "\n");
+    EXPECT_EQ(outcome.err, "ERROR: " + c.message + "\n\n" + kFilterOptions + "\n");
   }
   EXPECT_THAT(calls, IsEmpty());
 }
@@ -262,22 +252,20 @@ TEST_F(MainApplicationModuleTest, PlaceholdersInGivenTextsAreReportedAsGiven) {
 TEST_F(MainApplicationModuleTest, MissingConfigurationFileIsReportedAfterContributorsRan) {
   std::vector<std::string> calls;
   module_.registerOptions(std::make_shared<FilterOptions>(&calls));
-  const std::string options =
-      kOptions + "\nFilter:\n  --gain arg" + std::string(26, ' ') + "Filter gain\n";
   for (const std::vector<std::string>& args :
        std::vector<std::vector<std::string>>{{}, {"-a", "algorithm.xml"}, {"-c", ""}}) {
     const Outcome outcome = run(args);
     EXPECT_FALSE(outcome.result);
     EXPECT_EQ(outcome.err,
-              "ERROR: the option '--configuration-settings' is required but missing\n\n" + options +
-                  "\n");
+              "ERROR: the option '--configuration-settings' is required but missing\n\n" +
+                  kFilterOptions + "\n");
   }
   EXPECT_THAT(calls, ElementsAre("filter", "filter", "filter"));
   EXPECT_EQ(validated_, 0);
 }
 
 TEST_F(MainApplicationModuleTest, UnknownLogLevelIsReportedAfterTheValidatedSignal) {
-  const std::string config = settingsFile("config.xml", "<Key>1</Key>");
+  const std::string config = plainConfig();
   const Outcome outcome = run({"-c", config, "--log-level", "chatty"});
   EXPECT_FALSE(outcome.result);
   EXPECT_EQ(outcome.err, "--log-level 'chatty' is not valid.\n");
@@ -287,7 +275,7 @@ TEST_F(MainApplicationModuleTest, UnknownLogLevelIsReportedAfterTheValidatedSign
 }
 
 TEST_F(MainApplicationModuleTest, LogLevelSwitchesConsoleOutputOnAtThatLevel) {
-  const std::string config = settingsFile("config.xml", "<Key>1</Key>");
+  const std::string config = plainConfig();
   const std::string warning = "No algorithm settings file specified; using default settings";
   const std::string info = "Using configuration settings file: " + config;
 
@@ -308,7 +296,7 @@ TEST_F(MainApplicationModuleTest, LogLevelSwitchesConsoleOutputOnAtThatLevel) {
 }
 
 TEST_F(MainApplicationModuleTest, ConfigurationAloneLoadsWithTheDefaultSettingsWarning) {
-  const std::string config = settingsFile("config.xml", "<Key>1</Key>");
+  const std::string config = plainConfig();
   const Outcome outcome = run({"--configuration-settings", config});
   EXPECT_TRUE(outcome.result);
   EXPECT_EQ(outcome.out + outcome.err, "");
@@ -364,7 +352,7 @@ TEST_F(MainApplicationModuleTest, UnreadableSettingsFileIsReportedWithTheReason)
 
 TEST_F(MainApplicationModuleTest, GivenStoreIsTheOneLoadedAndDelivered) {
   EXPECT_EQ(module_.getSettingsManager(), nullptr);
-  const std::string config = settingsFile("config.xml", "<Key>1</Key>");
+  const std::string config = plainConfig();
 
   ASSERT_TRUE(run({"-c", config}).result);
   const std::shared_ptr<SettingsManager> created = module_.getSettingsManager();
@@ -397,7 +385,7 @@ TEST_F(MainApplicationModuleTest, OverriddenSettingsReceivesTheStoreInsteadOfThe
   } derived;
   int signalled = 0;
   derived.connectSettings([&signalled](const std::shared_ptr<SettingsManager>&) { ++signalled; });
-  ASSERT_TRUE(run(derived, {"-c", settingsFile("config.xml", "<Key>1</Key>")}).result);
+  ASSERT_TRUE(run(derived, {"-c", plainConfig()}).result);
   EXPECT_EQ(derived.received, derived.getSettingsManager());
   EXPECT_EQ(signalled, 0);
 }
@@ -431,7 +419,7 @@ TEST_F(MainApplicationModuleTest, LoggingPropertiesComeFromTheCommandLineElseFro
 // from configure as an exception.
 TEST_F(MainApplicationModuleTest, UnreadableLoggingPropertiesFileIsReported) {
   const std::string missing = dir_.path("missing.properties");
-  const std::string config = settingsFile("config.xml", "<Key>1</Key>");
+  const std::string config = plainConfig();
   std::string reason;
   try {
     LoggingManager::getInstance().loadProperties(missing);
@@ -453,7 +441,7 @@ TEST_F(MainApplicationModuleTest, ContributorReceivesVisibleHiddenAndPositionalV
   auto second = std::make_shared<PositionalOnly>("extra", 1, &second_processed);
   module_.registerOptions(first);
   module_.registerOptions(second);
-  const std::string config = settingsFile("config.xml", "<Key>1</Key>");
+  const std::string config = plainConfig();
 
   const Outcome outcome =
       run({"in.dat", "-c", config, "--gain", "2.5", "out.dat", "--secret", "s", "more"});
@@ -473,7 +461,7 @@ TEST_F(MainApplicationModuleTest, FirstContributorRejectionStopsConfigure) {
   };
   std::vector<std::string> calls;
   bool second_processed = false;
-  const std::string config = settingsFile("config.xml", "<Key>1</Key>");
+  const std::string config = plainConfig();
   module_.registerOptions(std::make_shared<FilterOptions>(&calls));
   module_.registerOptions(std::make_shared<PositionalOnly>("extra", 0, &second_processed));
   Outcome outcome = run({"-c", config, "--gain", "-1"});
@@ -523,23 +511,23 @@ TEST_F(MainApplicationModuleTest, MalformedArgumentVectorsFailWithoutReadingPast
                                          {"negative argc", -2, program_only},
                                          {"null program name", 1, no_program}}) {
     SCOPED_TRACE(c.name);
-    const Outcome outcome = runRaw(c.argc, c.argv);
+    const Outcome outcome = runRaw(module_, c.argc, c.argv);
     EXPECT_FALSE(outcome.result);
     EXPECT_EQ(outcome.err, kMissingConfiguration);
   }
 
   char* null_inside[] = {program.data(), nullptr, help.data(), nullptr};
-  Outcome outcome = runRaw(3, null_inside);
+  Outcome outcome = runRaw(module_, 3, null_inside);
   EXPECT_FALSE(outcome.result);
   EXPECT_EQ(outcome.err, "ERROR: command-line argument 1 is a null pointer\n");
 
   char* unnamed_help[] = {nullptr, help.data(), nullptr};
-  outcome = runRaw(2, unnamed_help);
+  outcome = runRaw(module_, 2, unnamed_help);
   EXPECT_FALSE(outcome.result);
   EXPECT_EQ(outcome.out, "\n" + kOptions + "\n");
 
   module_.registerOptions(nullptr);  // ignored rather than dereferenced later
-  EXPECT_EQ(runRaw(1, program_only).err, kMissingConfiguration);
+  EXPECT_EQ(runRaw(module_, 1, program_only).err, kMissingConfiguration);
 }
 
 TEST_F(MainApplicationModuleTest, StartAndStopRelayToTheirSlotsAndDestructionDoesNotStop) {

@@ -105,7 +105,7 @@ TEST(SettingsXml, SavedFileLoadsBack) {
             std::string::npos);
 }
 
-TEST(SettingsXml, InnerWhitespaceSurvivesSaveAndLoad) {
+TEST(SettingsXml, WhitespaceInAndAroundAValueSurvivesSaveAndLoad) {
   ScratchDir dir;
   SettingsManager settings;
   settings.addXML(dir.write("in.xml",
@@ -113,16 +113,6 @@ TEST(SettingsXml, InnerWhitespaceSurvivesSaveAndLoad) {
                             "  <Mixed>value<Child>1</Child></Mixed>\n</Settings>"));
   EXPECT_EQ(settings.get<std::string>("Text"), "first line\n    second  line");
   EXPECT_EQ(settings.get<std::string>("Mixed"), "value");
-  settings.saveXML(dir.path("out.xml"));
-
-  SettingsManager again;
-  again.addXML(dir.path("out.xml"));
-  EXPECT_EQ(again.tree(), settings.tree());
-}
-
-TEST(SettingsXml, BlanksAroundAValueSurviveSaveAndLoad) {
-  ScratchDir dir;
-  SettingsManager settings;
   const std::vector<std::string> values = {" cam ", "cam ", "\tcam",   " ",        "   ",
                                            "\t",    "\n",   " a\n b ", "a & <b> ", ""};
   for (std::size_t i = 0; i < values.size(); ++i) {
