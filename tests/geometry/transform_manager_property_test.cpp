@@ -19,9 +19,6 @@
 namespace {
 
 using namespace zelvane::testing;
-using zelvane::Pose;
-using zelvane::TransformManager;
-using V = Eigen::Vector3f;
 
 constexpr long kStep = 1000;  // between the samples of one edge
 constexpr int kSamples = 3;   // per time-stamped edge, at kStep, 2 kStep, 3 kStep
@@ -105,7 +102,7 @@ TEST(TransformManagerProperty, LookupAtASampleTimeIsTheProductOfTheRegisteredPos
         for (long k = 1; k <= kSamples; ++k) {
           Pose pose;
           ASSERT_EQ(manager.getTransform(StampedForest::name(from), StampedForest::name(to),
-                                         k * kStep, TransformManager::Interpolated, pose),
+                                         k * kStep, kInter, pose),
                     TransformManager::Success)
               << seed << ": " << from << " " << to;
           EXPECT_TRUE(samePose(pose, poseOf(forest.registeredProduct(path, k * kStep)),
@@ -133,15 +130,14 @@ TEST(TransformManagerProperty, InterpolatedLookupIsTheProductOfItsEdgesSampledAt
         Eigen::Matrix4f product = Eigen::Matrix4f::Identity();
         for (size_t i = 0; i + 1 < path.size(); ++i) {
           Pose edge;
-          ASSERT_EQ(
-              manager.getTransform(StampedForest::name(path[i]), StampedForest::name(path[i + 1]),
-                                   t, TransformManager::Interpolated, edge),
-              TransformManager::Success);
+          ASSERT_EQ(manager.getTransform(StampedForest::name(path[i]),
+                                         StampedForest::name(path[i + 1]), t, kInter, edge),
+                    TransformManager::Success);
           product = edge.toTransform() * product;
         }
         Pose pose;
         ASSERT_EQ(manager.getTransform(StampedForest::name(from), StampedForest::name(to), t,
-                                       TransformManager::Interpolated, pose),
+                                       kInter, pose),
                   TransformManager::Success);
         EXPECT_TRUE(samePose(pose, poseOf(product), INTERPOLATED_TOLERANCE))
             << seed << ": " << from << " -> " << to << " at " << t;
@@ -172,8 +168,7 @@ TEST(TransformManagerProperty, StoringThenLoadingKeepsEveryNewestSampleLookup) {
           EXPECT_TRUE(samePose(actual, expected, COMPOSED_TOLERANCE))
               << seed << ": " << a << " -> " << b;
           // Loaded transforms are static: any time gives the same answer.
-          ASSERT_EQ(loaded.getTransform(a, b, 123456, TransformManager::Interpolated, actual),
-                    TransformManager::Success);
+          ASSERT_EQ(loaded.getTransform(a, b, 123456, kInter, actual), TransformManager::Success);
           EXPECT_TRUE(samePose(actual, expected, COMPOSED_TOLERANCE));
         }
       }

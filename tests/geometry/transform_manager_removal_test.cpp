@@ -14,10 +14,6 @@
 namespace {
 
 using namespace zelvane::testing;
-using zelvane::Pose;
-using zelvane::TransformManager;
-using Texts = std::vector<std::string>;
-using V = Eigen::Vector3f;
 
 Pose lookup(TransformManager& manager, const std::string& from, const std::string& to,
             long time = 0,
@@ -46,7 +42,7 @@ TEST(TransformManagerRemoval, MiddleOfChainLeavesOneStaticTransformBetweenItsNei
   EXPECT_EQ(manager.getFrames(), (Texts{"A", "C"}));
   EXPECT_FALSE(manager.indirectConnectionExists("A", "C"));
   for (const long time : {0L, 50L, 175L}) {  // static: answers every time
-    EXPECT_TRUE(samePose(lookup(manager, "A", "C", time, TransformManager::Interpolated), a_in_c));
+    EXPECT_TRUE(samePose(lookup(manager, "A", "C", time, kInter), a_in_c));
   }
   EXPECT_EQ(lookup(manager, "A", "C").timestamp, 200);  // stamped like the lookup
 }
@@ -87,7 +83,7 @@ TEST(TransformManagerRemoval, LeafGoesWithoutTouchingTheRestOfTheTree) {
   ASSERT_EQ(manager.removeFrame("A"), TransformManager::Success);
   ASSERT_EQ(manager.removeFrame("X"), TransformManager::Success);
   EXPECT_EQ(manager.getFrames(), (Texts{"B", "C", "Y"}));  // later frames moved down
-  EXPECT_FLOAT_EQ(lookup(manager, "B", "C", 150, TransformManager::Interpolated).position.y(), 15);
+  EXPECT_FLOAT_EQ(lookup(manager, "B", "C", 150, kInter).position.y(), 15);
   Pose pose;
   EXPECT_EQ(manager.getTransform("Y", "B", pose), TransformManager::NotFound);  // Y stays alone
   std::string frame;
@@ -120,7 +116,7 @@ struct Seen {
   explicit Seen(TransformManager& manager) : frames(manager.getFrames()) {
     for (const std::string& from : frames) {
       for (const std::string& to : frames) {
-        for (const auto method : {TransformManager::MostRecent, TransformManager::Interpolated}) {
+        for (const auto method : {TransformManager::MostRecent, kInter}) {
           poses.emplace_back();
           codes.push_back(manager.getTransform(from, to, 150, method, poses.back()));
         }
