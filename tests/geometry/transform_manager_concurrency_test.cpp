@@ -35,8 +35,8 @@ class SharedManager {
     for (long i = 1; i <= kIterations; ++i) {
       manager_.setTransform(frame, "root", makePose(V(i, 0, 0)), i * 1000);
       Pose pose;  // before the first sample there is nothing to extrapolate from
-      const TransformManager::TransformResult result = manager_.getTransform(
-          frame, "root", i * 1000 - 500, TransformManager::Extrapolated, pose);
+      const Result result = manager_.getTransform(frame, "root", i * 1000 - 500,
+                                                  TransformManager::Extrapolated, pose);
       ASSERT_EQ(result, i == 1 ? TransformManager::OutOfRange : TransformManager::Success);
       if (i > 1) {
         EXPECT_FLOAT_EQ(pose.position.x(), i - 0.5f);
@@ -49,7 +49,7 @@ class SharedManager {
     for (int i = 0; i < 2 * kIterations; ++i) {
       EXPECT_TRUE(staticBranchHolds(manager_, COMPOSED_TOLERANCE));
       Pose pose;
-      const TransformManager::TransformResult moving = manager_.getTransform("S1", "M1", pose);
+      const Result moving = manager_.getTransform("S1", "M1", pose);
       EXPECT_TRUE(moving == TransformManager::Success || moving == TransformManager::NotFound);
       std::vector<std::string> frames = manager_.getFrames();
       EXPECT_NE(std::find(frames.begin(), frames.end(), "S1"), frames.end());

@@ -148,7 +148,7 @@ TEST(TransformManagerProperty, StoringThenLoadingKeepsEveryNewestSampleLookup) {
           continue;
         }
         Pose expected, actual;
-        const TransformManager::TransformResult result = original.getTransform(a, b, expected);
+        const Result result = original.getTransform(a, b, expected);
         ASSERT_EQ(loaded.getTransform(a, b, actual), result) << seed << ": " << a << " " << b;
         if (result == TransformManager::Success) {
           EXPECT_TRUE(samePose(actual, expected, COMPOSED_TOLERANCE))

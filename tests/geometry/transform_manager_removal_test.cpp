@@ -16,8 +16,7 @@ namespace {
 using namespace zelvane::testing;
 
 Pose lookup(TransformManager& manager, const std::string& from, const std::string& to,
-            long time = 0,
-            TransformManager::InterpolationMethod method = TransformManager::MostRecent) {
+            long time = 0, Method method = TransformManager::MostRecent) {
   Pose pose;
   EXPECT_EQ(manager.getTransform(from, to, time, method, pose), TransformManager::Success)
       << from << " " << to;
@@ -110,7 +109,7 @@ TEST(TransformManagerOrigins, SecondSetReplacesAndUnknownLeavesOutputsAlone) {
 // interpolated, with its code.
 struct Seen {
   Texts frames;
-  std::vector<TransformManager::TransformResult> codes;
+  std::vector<Result> codes;
   std::vector<Pose> poses;
 
   explicit Seen(TransformManager& manager) : frames(manager.getFrames()) {
@@ -157,7 +156,7 @@ TEST(TransformManagerRemovalFailure, FailedRemovalLeavesManagerAsItWasAndIsSigna
   long n = 0;
   for (;; ++n) {
     LogCapture capture;
-    TransformManager::TransformResult result;
+    Result result;
     {
       // Boost's add_vertex for listed vertices loses the record it has just allocated
       // when linking it fails; that leak is Boost's, and the probe pauses the leak
