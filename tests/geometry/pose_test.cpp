@@ -30,53 +30,60 @@ Vector3f deg(float yaw, float pitch, float roll) { return Vector3f(yaw, pitch, r
 
 // --- yaw/pitch/roll and quaternions ------------------------------------------
 
-TEST(RotationConventions, IdentityBothWays) {
-  EXPECT_EQ(zelvane::quaternionToRotationIntrinsicYPR(Quaternionf::Identity()), Vector3f::Zero());
-  EXPECT_EQ(zelvane::quaternionToRotationExtrinsicYPR(Quaternionf::Identity()), Vector3f::Zero());
-  EXPECT_EQ(zelvane::rotationIntrinsicYPRToQuaternion(Vector3f::Zero()).coeffs(),
-            Quaternionf::Identity().coeffs());
-  EXPECT_EQ(zelvane::rotationExtrinsicYPRToQuaternion(Vector3f::Zero()).coeffs(),
-            Quaternionf::Identity().coeffs());
-}
+// Each convention with its two conversions and the order in which it composes the
+// turns about z, y and x.
+struct Convention {
+  const char* name;
+  Quaternionf (*toQuaternion)(const Vector3f&);
+  Vector3f (*toAngles)(Quaternionf);
+  bool zFirst;
+};
+const Convention kConventions[] = {
+    {"intrinsic", zelvane::rotationIntrinsicYPRToQuaternion,
+     zelvane::quaternionToRotationIntrinsicYPR, true},
+    {"extrinsic", zelvane::rotationExtrinsicYPRToQuaternion,
+     zelvane::quaternionToRotationExtrinsicYPR, false},
+};
 
 TEST(RotationConventions, KnownQuaternionsOfBothConventions) {
-  const Quaternionf intrinsic = zelvane::rotationIntrinsicYPRToQuaternion(deg(30, 20, 10));
-  const Quaternionf extrinsic = zelvane::rotationExtrinsicYPRToQuaternion(deg(30, 20, 10));
-  EXPECT_TRUE(near(intrinsic.coeffs(), Eigen::Vector4f(0.0381f, 0.1893f, 0.2393f, 0.9515f)));
-  EXPECT_TRUE(near(extrinsic.coeffs(), Eigen::Vector4f(0.1277f, 0.1449f, 0.2685f, 0.9437f)));
-  EXPECT_TRUE(near(zelvane::quaternionToRotationIntrinsicYPR(intrinsic), deg(30, 20, 10)));
-  EXPECT_TRUE(near(zelvane::quaternionToRotationExtrinsicYPR(extrinsic), deg(30, 20, 10)));
+  const Eigen::Vector4f known[] = {{0.0381f, 0.1893f, 0.2393f, 0.9515f},
+                                   {0.1277f, 0.1449f, 0.2685f, 0.9437f}};
+  for (const Convention& c : kConventions) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.toAngles(Quaternionf::Identity()), Vector3f::Zero());
+    EXPECT_EQ(c.toQuaternion(Vector3f::Zero()).coeffs(), Quaternionf::Identity().coeffs());
+    const Quaternionf q = c.toQuaternion(deg(30, 20, 10));
+    EXPECT_TRUE(near(q.coeffs(), known[&c - kConventions]));
+    EXPECT_TRUE(near(c.toAngles(q), deg(30, 20, 10)));
+  }
 }
 
 TEST(RotationConventions, MatrixRoundTripMakesWPositive) {
-  for (const Quaternionf& q : {zelvane::rotationIntrinsicYPRToQuaternion(deg(270, 0, 0)),
-                               zelvane::rotationExtrinsicYPRToQuaternion(deg(270, 0, 0))}) {
+  for (const Convention& from : kConventions) {
+    const Quaternionf q = from.toQuaternion(deg(270, 0, 0));
     EXPECT_TRUE(
         near(q.coeffs(), Eigen::Vector4f(0, 0, -0.70710678f, 0.70710678f), ROUNDING_TOLERANCE));
-    EXPECT_NEAR(zelvane::quaternionToRotationIntrinsicYPR(q)[0], -90 * DEG_F, ROUNDING_TOLERANCE);
-    EXPECT_NEAR(zelvane::quaternionToRotationExtrinsicYPR(q)[0], -90 * DEG_F, ROUNDING_TOLERANCE);
+    for (const Convention& to : kConventions) {
+      EXPECT_NEAR(to.toAngles(q)[0], -90 * DEG_F, ROUNDING_TOLERANCE) << from.name << to.name;
+    }
   }
 }
 
 TEST(RotationConventions, GimbalLockPutsTheVerticalTurnIntoRoll) {
   struct Case {
-    bool intrinsic;
+    const Convention& convention;
     Vector3f in, out;
   };
   const Case cases[] = {
-      {true, deg(30, 90, 10), deg(0, 90, -20)},
-      {true, deg(30, -90, 10), deg(0, -90, 40)},
-      {false, deg(30, 90, 10), deg(0, 90, 40)},
-      {false, deg(30, -90, 10), deg(0, -90, -20)},
+      {kConventions[0], deg(30, 90, 10), deg(0, 90, -20)},
+      {kConventions[0], deg(30, -90, 10), deg(0, -90, 40)},
+      {kConventions[1], deg(30, 90, 10), deg(0, 90, 40)},
+      {kConventions[1], deg(30, -90, 10), deg(0, -90, -20)},
   };
   for (const Case& c : cases) {
-    const Vector3f back = c.intrinsic ? zelvane::quaternionToRotationIntrinsicYPR(
-                                            zelvane::rotationIntrinsicYPRToQuaternion(c.in))
-                                      : zelvane::quaternionToRotationExtrinsicYPR(
-                                            zelvane::rotationExtrinsicYPRToQuaternion(c.in));
+    const Vector3f back = c.convention.toAngles(c.convention.toQuaternion(c.in));
     EXPECT_EQ(back[0], 0.0f);
-    EXPECT_TRUE(near(back, c.out, INTERPOLATED_TOLERANCE))
-        << (c.intrinsic ? "intrinsic" : "extrinsic");
+    EXPECT_TRUE(near(back, c.out, INTERPOLATED_TOLERANCE)) << c.convention.name;
   }
 }
 
@@ -131,19 +138,16 @@ TEST(RotationConventions, RoundTripsAwayFromTheAmbiguity) {
   std::uniform_real_distribution<float> pitch(-89.0f, 89.0f);
   for (int i = 0; i < 500; ++i) {
     const Vector3f ypr = deg(angle(rng), pitch(rng), angle(rng));
-    const Quaternionf qi = zelvane::rotationIntrinsicYPRToQuaternion(ypr);
-    const Quaternionf qe = zelvane::rotationExtrinsicYPRToQuaternion(ypr);
-    EXPECT_NEAR(qi.norm(), 1.0f, ROUNDING_TOLERANCE);
-    EXPECT_TRUE(near(zelvane::quaternionToRotationIntrinsicYPR(qi), ypr, INTERPOLATED_TOLERANCE))
-        << ypr.transpose();
-    EXPECT_TRUE(near(zelvane::quaternionToRotationExtrinsicYPR(qe), ypr, INTERPOLATED_TOLERANCE))
-        << ypr.transpose();
     // Both conventions name rotations composed in opposite orders.
     const Eigen::Matrix3f rz(Eigen::AngleAxisf(ypr[0], Vector3f::UnitZ()));
     const Eigen::Matrix3f ry(Eigen::AngleAxisf(ypr[1], Vector3f::UnitY()));
     const Eigen::Matrix3f rx(Eigen::AngleAxisf(ypr[2], Vector3f::UnitX()));
-    EXPECT_TRUE(near(qi.toRotationMatrix(), rz * ry * rx));
-    EXPECT_TRUE(near(qe.toRotationMatrix(), rx * ry * rz));
+    for (const Convention& c : kConventions) {
+      const Quaternionf q = c.toQuaternion(ypr);
+      EXPECT_NEAR(q.norm(), 1.0f, ROUNDING_TOLERANCE);
+      EXPECT_TRUE(near(c.toAngles(q), ypr, INTERPOLATED_TOLERANCE)) << c.name << ypr.transpose();
+      EXPECT_TRUE(near(q.toRotationMatrix(), c.zFirst ? rz * ry * rx : rx * ry * rz)) << c.name;
+    }
   }
 }
 
@@ -157,22 +161,15 @@ TEST(RotationConventions, RoundTripsCloseToButOutsideTheAmbiguity) {
   for (int i = 0; i < 500; ++i) {
     const Vector3f ypr = deg(angle(rng), (i % 2 ? 1.0f : -1.0f) * steep(rng), angle(rng));
     ASSERT_GT(std::abs(std::cos(ypr[1])), Pose::ROTATION_AMBIGUITY_LIMIT);
-    const Quaternionf qi = zelvane::rotationIntrinsicYPRToQuaternion(ypr);
-    const Quaternionf qe = zelvane::rotationExtrinsicYPRToQuaternion(ypr);
-    const Vector3f backI = zelvane::quaternionToRotationIntrinsicYPR(qi);
-    const Vector3f backE = zelvane::quaternionToRotationExtrinsicYPR(qe);
-    EXPECT_TRUE(
-        sameRotation(zelvane::rotationIntrinsicYPRToQuaternion(backI), qi, COMPOSED_TOLERANCE))
-        << ypr.transpose() << " -> " << backI.transpose();
-    EXPECT_TRUE(
-        sameRotation(zelvane::rotationExtrinsicYPRToQuaternion(backE), qe, COMPOSED_TOLERANCE))
-        << ypr.transpose() << " -> " << backE.transpose();
-    EXPECT_NEAR(backI[1], ypr[1], INTERPOLATED_TOLERANCE);
-    EXPECT_NEAR(backE[1], ypr[1], INTERPOLATED_TOLERANCE);
-    EXPECT_TRUE(near(backI, ypr, STEEP_ANGLE_TOLERANCE))
-        << ypr.transpose() << " -> " << backI.transpose();
-    EXPECT_TRUE(near(backE, ypr, STEEP_ANGLE_TOLERANCE))
-        << ypr.transpose() << " -> " << backE.transpose();
+    for (const Convention& c : kConventions) {
+      const Quaternionf q = c.toQuaternion(ypr);
+      const Vector3f back = c.toAngles(q);
+      SCOPED_TRACE(::testing::Message()
+                   << c.name << " " << ypr.transpose() << " -> " << back.transpose());
+      EXPECT_TRUE(sameRotation(c.toQuaternion(back), q, COMPOSED_TOLERANCE));
+      EXPECT_NEAR(back[1], ypr[1], INTERPOLATED_TOLERANCE);
+      EXPECT_TRUE(near(back, ypr, STEEP_ANGLE_TOLERANCE));
+    }
   }
 }
 

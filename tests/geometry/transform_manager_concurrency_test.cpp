@@ -16,9 +16,6 @@
 namespace {
 
 using namespace zelvane::testing;
-using zelvane::Pose;
-using zelvane::TransformManager;
-using V = Eigen::Vector3f;
 
 constexpr int kIterations = 250;
 
@@ -38,8 +35,8 @@ class SharedManager {
     for (long i = 1; i <= kIterations; ++i) {
       manager_.setTransform(frame, "root", makePose(V(i, 0, 0)), i * 1000);
       Pose pose;  // before the first sample there is nothing to extrapolate from
-      const TransformManager::TransformResult result = manager_.getTransform(
-          frame, "root", i * 1000 - 500, TransformManager::Extrapolated, pose);
+      const Result result = manager_.getTransform(frame, "root", i * 1000 - 500,
+                                                  TransformManager::Extrapolated, pose);
       ASSERT_EQ(result, i == 1 ? TransformManager::OutOfRange : TransformManager::Success);
       if (i > 1) {
         EXPECT_FLOAT_EQ(pose.position.x(), i - 0.5f);
@@ -52,7 +49,7 @@ class SharedManager {
     for (int i = 0; i < 2 * kIterations; ++i) {
       EXPECT_TRUE(staticBranchHolds(manager_, COMPOSED_TOLERANCE));
       Pose pose;
-      const TransformManager::TransformResult moving = manager_.getTransform("S1", "M1", pose);
+      const Result moving = manager_.getTransform("S1", "M1", pose);
       EXPECT_TRUE(moving == TransformManager::Success || moving == TransformManager::NotFound);
       std::vector<std::string> frames = manager_.getFrames();
       EXPECT_NE(std::find(frames.begin(), frames.end(), "S1"), frames.end());
@@ -109,9 +106,8 @@ TEST(TransformManagerConcurrency, MixedOperationsFromSeveralThreadsStayConsisten
   TransformManager& manager = shared.manager();
   EXPECT_EQ(manager.getFrames().size(), 5u);  // root, S0, S1, M0, M1
   Pose pose;
-  EXPECT_EQ(
-      manager.getTransform("M0", "M1", kIterations * 1000L, TransformManager::Interpolated, pose),
-      TransformManager::Success);
+  EXPECT_EQ(manager.getTransform("M0", "M1", kIterations * 1000L, kInter, pose),
+            TransformManager::Success);
 }
 
 TEST(TransformManagerConcurrency, QueriesAndNotificationsBesideAStream) {
@@ -122,7 +118,7 @@ TEST(TransformManagerConcurrency, QueriesAndNotificationsBesideAStream) {
   std::atomic<long> notified{0};  // the newest time the slot has seen and looked up
   manager.connectTransformRegistered([&](const std::string&, const std::string&, long time) {
     Pose pose;
-    EXPECT_EQ(manager.getTransform("Sensor", "Global", time, TransformManager::Interpolated, pose),
+    EXPECT_EQ(manager.getTransform("Sensor", "Global", time, kInter, pose),
               TransformManager::Success);
     notified = time;
   });
@@ -144,7 +140,7 @@ TEST(TransformManagerConcurrency, QueriesAndNotificationsBesideAStream) {
       last_newest = newest;
       Pose pose;
       EXPECT_EQ(manager.getTransformThroughFixedFrame("Sensor", newest, "Body", oldest, "Global",
-                                                      TransformManager::Interpolated, pose),
+                                                      kInter, pose),
                 TransformManager::Success);
       const std::vector<TransformManager::EdgeSummary> edges = manager.getEdges();
       ASSERT_EQ(edges.size(), 2u);

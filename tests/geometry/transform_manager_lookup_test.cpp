@@ -16,16 +16,9 @@
 namespace {
 
 using namespace zelvane::testing;
-using zelvane::Pose;
-using zelvane::TransformManager;
-using Method = TransformManager::InterpolationMethod;
-using Result = TransformManager::TransformResult;
-using Texts = std::vector<std::string>;
-using V = Eigen::Vector3f;
 
 constexpr Method kMost = TransformManager::MostRecent;
 constexpr Method kExtra = TransformManager::Extrapolated;
-constexpr Method kInter = TransformManager::Interpolated;
 
 const std::string kInterpolatedWarning =
     "Transform time out of range using Interpolated.  Likely sensor data has come in before INS "

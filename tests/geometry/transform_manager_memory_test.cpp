@@ -17,8 +17,6 @@
 namespace {
 
 using namespace zelvane::testing;
-using zelvane::Pose;
-using zelvane::TransformManager;
 
 TEST(TransformManagerMemory, MillionSampleStreamNeverHoldsMoreThanTheWindowPlusTwo) {
   // 10^6 poses at 1 kHz with nanosecond time stamps (about 17 minutes of a stream),
@@ -44,13 +42,11 @@ TEST(TransformManagerMemory, MillionSampleStreamNeverHoldsMoreThanTheWindowPlusT
   EXPECT_GE(largest, kBound - 2);
   const long newest = kStart + (kCount - 1) * kPeriod;
   Pose result;
-  EXPECT_EQ(manager.getTransform("Body", "Global", newest - kWindow + kPeriod / 2,
-                                 TransformManager::Interpolated, result),
+  EXPECT_EQ(manager.getTransform("Body", "Global", newest - kWindow + kPeriod / 2, kInter, result),
             TransformManager::Success);
-  EXPECT_EQ(manager.getTransform("Body", "Global", newest - kWindow - 2 * kPeriod,
-                                 TransformManager::Interpolated, result),
+  EXPECT_EQ(manager.getTransform("Body", "Global", newest - kWindow - 2 * kPeriod, kInter, result),
             TransformManager::OutOfRange);
-  EXPECT_EQ(manager.getTransform("Body", "Global", newest, TransformManager::Interpolated, result),
+  EXPECT_EQ(manager.getTransform("Body", "Global", newest, kInter, result),
             TransformManager::Success);
   EXPECT_EQ(result.position.x(), static_cast<float>((kCount - 1) % 1000));
   EXPECT_EQ(result.timestamp, newest);
@@ -88,11 +84,9 @@ TEST(TransformManagerMemory, MillisecondStreamStaysBoundedUnderASmallerWindow) {
   EXPECT_LT(heapInUse() - heap_before, 8L << 20);  // two histories of 10,001 samples
   const long newest = kStart + kCount - 1;
   Pose result;
-  EXPECT_EQ(manager.getTransform("Body", "Global", newest - kSmall, TransformManager::Interpolated,
-                                 result),
+  EXPECT_EQ(manager.getTransform("Body", "Global", newest - kSmall, kInter, result),
             TransformManager::Success);
-  EXPECT_EQ(manager.getTransform("Body", "Global", newest - kSmall - 1,
-                                 TransformManager::Interpolated, result),
+  EXPECT_EQ(manager.getTransform("Body", "Global", newest - kSmall - 1, kInter, result),
             TransformManager::OutOfRange);
   // The window is also the staleness limit, at once.
   EXPECT_EQ(manager.getTransform("Body", "Global", newest + kSmall, TransformManager::Extrapolated,

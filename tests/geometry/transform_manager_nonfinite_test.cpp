@@ -13,9 +13,6 @@
 namespace {
 
 using namespace zelvane::testing;
-using zelvane::Pose;
-using zelvane::TransformManager;
-using V = Eigen::Vector3f;
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
@@ -40,11 +37,9 @@ TEST(TransformManagerNonFinite, NaNTimeSamplesInterpolateToNaNWithoutFailing) {
   odd.orientation.coeffs() << kNaN, 0, 0, kNaN;
   manager.setTransform("A", "B", odd, 200);
   Pose pose;
-  ASSERT_EQ(manager.getTransform("A", "B", 150, TransformManager::Interpolated, pose),
-            TransformManager::Success);
+  ASSERT_EQ(manager.getTransform("A", "B", 150, kInter, pose), TransformManager::Success);
   EXPECT_FALSE(pose.orientation.coeffs().allFinite());
-  ASSERT_EQ(manager.getTransform("A", "B", 100, TransformManager::Interpolated, pose),
-            TransformManager::Success);
+  ASSERT_EQ(manager.getTransform("A", "B", 100, kInter, pose), TransformManager::Success);
   EXPECT_TRUE(isIdentity(makePose(pose.position)) && pose.orientation.w() == 1.0f);
 }
 

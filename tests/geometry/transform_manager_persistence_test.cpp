@@ -13,11 +13,7 @@
 namespace {
 
 using namespace zelvane::testing;
-using zelvane::Pose;
 using zelvane::SettingsManager;
-using zelvane::TransformManager;
-using Texts = std::vector<std::string>;
-using V = Eigen::Vector3f;
 
 // "from>to" of every stored pair under "Transforms", and their poses.
 Texts storedPairs(const SettingsManager& settings, std::vector<Pose>* poses = nullptr) {
@@ -97,8 +93,7 @@ TEST(TransformManagerLoad, RecreatesFramesInStoredOrderWithTheSameLookupsAllStat
     for (const std::string to : {"A", "B", "C"}) {
       Pose expected, actual;
       original.getTransform(from, to, expected);
-      ASSERT_EQ(loaded.getTransform(from, to, 5, TransformManager::Interpolated, actual),
-                TransformManager::Success);
+      ASSERT_EQ(loaded.getTransform(from, to, 5, kInter, actual), TransformManager::Success);
       EXPECT_TRUE(samePose(actual, expected)) << from << " " << to;
     }
   }
@@ -174,8 +169,7 @@ TEST(TransformManagerLoad, BadStoredPairThrowsAndLeavesTheManagerAsItWas) {
     EXPECT_THROW(manager.loadTransforms(settings), boost::property_tree::ptree_error);
     EXPECT_EQ(manager.getFrames(), (Texts{"A", "B"}));
     Pose pose;
-    ASSERT_EQ(manager.getTransform("A", "B", 150, TransformManager::Interpolated, pose),
-              TransformManager::Success);
+    ASSERT_EQ(manager.getTransform("A", "B", 150, kInter, pose), TransformManager::Success);
     EXPECT_FLOAT_EQ(pose.position.x(), 1.5f);
     std::string frame;
     EXPECT_TRUE(manager.getOrigin("home", frame, pose));

@@ -19,9 +19,6 @@
 namespace {
 
 using namespace zelvane::testing;
-using zelvane::Pose;
-using zelvane::TransformManager;
-using V = Eigen::Vector3f;
 
 constexpr long kStep = 1000;  // between the samples of one edge
 constexpr int kSamples = 3;   // per time-stamped edge, at kStep, 2 kStep, 3 kStep
@@ -93,7 +90,11 @@ class StampedForest {
 constexpr unsigned kSeeds[] = {11u, 4242u, 90210u};
 constexpr int kFrames = 24;
 
-TEST(TransformManagerProperty, LookupAtASampleTimeIsTheProductOfTheRegisteredPoses) {
+// At each sample time against the registered poses; between the samples against the
+// single-edge lookups at the same time, for paths of two or more edges.
+TEST(TransformManagerProperty, LookupIsTheProductOfTheRegisteredPosesOrOfItsEdgeLookups) {
+  std::mt19937 random(77);
+  std::uniform_int_distribution<long> time(kStep + 1, kSamples * kStep - 1);
   for (unsigned seed : kSeeds) {
     TransformManager manager;
     const StampedForest forest(manager, seed, kFrames);
@@ -102,51 +103,32 @@ TEST(TransformManagerProperty, LookupAtASampleTimeIsTheProductOfTheRegisteredPos
       for (int to = 0; to < kFrames; ++to) {
         const std::vector<int> path = forest.path(from, to);
         if (from == to || path.empty()) continue;
+        const std::string a = StampedForest::name(from), b = StampedForest::name(to);
+        Pose pose;
         for (long k = 1; k <= kSamples; ++k) {
-          Pose pose;
-          ASSERT_EQ(manager.getTransform(StampedForest::name(from), StampedForest::name(to),
-                                         k * kStep, TransformManager::Interpolated, pose),
-                    TransformManager::Success)
-              << seed << ": " << from << " " << to;
+          ASSERT_EQ(manager.getTransform(a, b, k * kStep, kInter, pose), TransformManager::Success)
+              << seed << ": " << a << " " << b;
           EXPECT_TRUE(samePose(pose, poseOf(forest.registeredProduct(path, k * kStep)),
                                INTERPOLATED_TOLERANCE))
-              << seed << ": " << from << " -> " << to << " at " << k * kStep;
+              << seed << ": " << a << " -> " << b << " at " << k * kStep;
           ++checked;
         }
-      }
-    }
-    EXPECT_GT(checked, 300) << seed;  // the forest is not trivially split
-  }
-}
-
-TEST(TransformManagerProperty, InterpolatedLookupIsTheProductOfItsEdgesSampledAtTheSameTime) {
-  std::mt19937 random(77);
-  std::uniform_int_distribution<long> time(kStep + 1, kSamples * kStep - 1);
-  for (unsigned seed : kSeeds) {
-    TransformManager manager;
-    const StampedForest forest(manager, seed, kFrames);
-    for (int from = 0; from < kFrames; ++from) {
-      for (int to = 0; to < kFrames; ++to) {
-        const std::vector<int> path = forest.path(from, to);
-        if (from == to || path.size() < 3) continue;
+        if (path.size() < 3) continue;
         const long t = time(random);
         Eigen::Matrix4f product = Eigen::Matrix4f::Identity();
         for (size_t i = 0; i + 1 < path.size(); ++i) {
           Pose edge;
-          ASSERT_EQ(
-              manager.getTransform(StampedForest::name(path[i]), StampedForest::name(path[i + 1]),
-                                   t, TransformManager::Interpolated, edge),
-              TransformManager::Success);
+          ASSERT_EQ(manager.getTransform(StampedForest::name(path[i]),
+                                         StampedForest::name(path[i + 1]), t, kInter, edge),
+                    TransformManager::Success);
           product = edge.toTransform() * product;
         }
-        Pose pose;
-        ASSERT_EQ(manager.getTransform(StampedForest::name(from), StampedForest::name(to), t,
-                                       TransformManager::Interpolated, pose),
-                  TransformManager::Success);
+        ASSERT_EQ(manager.getTransform(a, b, t, kInter, pose), TransformManager::Success);
         EXPECT_TRUE(samePose(pose, poseOf(product), INTERPOLATED_TOLERANCE))
-            << seed << ": " << from << " -> " << to << " at " << t;
+            << seed << ": " << a << " -> " << b << " at " << t;
       }
     }
+    EXPECT_GT(checked, 300) << seed;  // the forest is not trivially split
   }
 }
 
@@ -166,14 +148,13 @@ TEST(TransformManagerProperty, StoringThenLoadingKeepsEveryNewestSampleLookup) {
           continue;
         }
         Pose expected, actual;
-        const TransformManager::TransformResult result = original.getTransform(a, b, expected);
+        const Result result = original.getTransform(a, b, expected);
         ASSERT_EQ(loaded.getTransform(a, b, actual), result) << seed << ": " << a << " " << b;
         if (result == TransformManager::Success) {
           EXPECT_TRUE(samePose(actual, expected, COMPOSED_TOLERANCE))
               << seed << ": " << a << " -> " << b;
           // Loaded transforms are static: any time gives the same answer.
-          ASSERT_EQ(loaded.getTransform(a, b, 123456, TransformManager::Interpolated, actual),
-                    TransformManager::Success);
+          ASSERT_EQ(loaded.getTransform(a, b, 123456, kInter, actual), TransformManager::Success);
           EXPECT_TRUE(samePose(actual, expected, COMPOSED_TOLERANCE));
         }
       }

@@ -24,12 +24,7 @@ bool operator==(const TransformManager::EdgeSummary& a, const TransformManager::
 namespace {
 
 using namespace zelvane::testing;
-using zelvane::Pose;
-using zelvane::TransformManager;
-using Result = TransformManager::TransformResult;
-using V = Eigen::Vector3f;
 
-constexpr auto kInter = TransformManager::Interpolated;
 constexpr long kMin = std::numeric_limits<long>::min();
 constexpr long kMax = std::numeric_limits<long>::max();
 
@@ -80,21 +75,15 @@ TEST(TransformManagerFixedFrame, PlacesWhatWasSeenAtOneTimeInAFrameOfAnotherTime
     EXPECT_EQ(pose.timestamp, t2);
   }
   // A fixed frame equal to an end makes that half the identity.
-  Pose through, direct;
-  ASSERT_EQ(
-      manager.getTransformThroughFixedFrame("Lidar", 150, "Global", 999, "Global", kInter, through),
-      TransformManager::Success);
-  ASSERT_EQ(manager.getTransform("Lidar", "Global", 150, kInter, direct),
-            TransformManager::Success);
-  EXPECT_TRUE(samePose(through, direct, 0.0f));
-  EXPECT_EQ(through.timestamp, 999);
-  ASSERT_EQ(
-      manager.getTransformThroughFixedFrame("Global", 999, "Lidar", 150, "Global", kInter, through),
-      TransformManager::Success);
-  ASSERT_EQ(manager.getTransform("Global", "Lidar", 150, kInter, direct),
-            TransformManager::Success);
-  EXPECT_TRUE(samePose(through, direct, 0.0f));
-  EXPECT_EQ(through.timestamp, 150);
+  for (const auto& [from, t1, to, t2] :
+       {std::tuple{"Lidar", 150L, "Global", 999L}, std::tuple{"Global", 999L, "Lidar", 150L}}) {
+    Pose through, direct;
+    ASSERT_EQ(manager.getTransformThroughFixedFrame(from, t1, to, t2, "Global", kInter, through),
+              TransformManager::Success);
+    ASSERT_EQ(manager.getTransform(from, to, 150, kInter, direct), TransformManager::Success);
+    EXPECT_TRUE(samePose(through, direct, 0.0f)) << from;
+    EXPECT_EQ(through.timestamp, t2);
+  }
 }
 
 TEST(TransformManagerFixedFrame, FirstFailingHalfGivesItsCodeAndTheIdentity) {

@@ -11,10 +11,6 @@
 namespace {
 
 using namespace zelvane::testing;
-using zelvane::Pose;
-using zelvane::TransformManager;
-using Texts = std::vector<std::string>;
-using V = Eigen::Vector3f;
 
 TEST(TransformManagerFrames, FramesAreListedInOrderOfFirstRegistration) {
   TransformManager manager;
@@ -117,19 +113,13 @@ TEST(TransformManagerHistory, PruningKeepsTheSamplesOfTheWindowAndAtLeastTwo) {
     }
     Pose pose;
     for (const long t : c.kept) {
-      ASSERT_EQ(manager.getTransform("A", "B", t, TransformManager::Interpolated, pose),
-                TransformManager::Success)
-          << t;
+      ASSERT_EQ(manager.getTransform("A", "B", t, kInter, pose), TransformManager::Success) << t;
       EXPECT_TRUE(samePose(pose, registered[t])) << t;
-      ASSERT_EQ(manager.getTransform("B", "A", t, TransformManager::Interpolated, pose),
-                TransformManager::Success)
-          << t;
+      ASSERT_EQ(manager.getTransform("B", "A", t, kInter, pose), TransformManager::Success) << t;
       EXPECT_TRUE(samePose(pose, registered[t].toInversePose())) << t;
     }
     for (const long t : c.erased) {
-      EXPECT_EQ(manager.getTransform("A", "B", t, TransformManager::Interpolated, pose),
-                TransformManager::OutOfRange)
-          << t;
+      EXPECT_EQ(manager.getTransform("A", "B", t, kInter, pose), TransformManager::OutOfRange) << t;
     }
   }
 }

@@ -14,14 +14,9 @@
 namespace {
 
 using namespace zelvane::testing;
-using zelvane::Pose;
-using zelvane::TransformManager;
-using Texts = std::vector<std::string>;
-using V = Eigen::Vector3f;
 
 Pose lookup(TransformManager& manager, const std::string& from, const std::string& to,
-            long time = 0,
-            TransformManager::InterpolationMethod method = TransformManager::MostRecent) {
+            long time = 0, Method method = TransformManager::MostRecent) {
   Pose pose;
   EXPECT_EQ(manager.getTransform(from, to, time, method, pose), TransformManager::Success)
       << from << " " << to;
@@ -46,7 +41,7 @@ TEST(TransformManagerRemoval, MiddleOfChainLeavesOneStaticTransformBetweenItsNei
   EXPECT_EQ(manager.getFrames(), (Texts{"A", "C"}));
   EXPECT_FALSE(manager.indirectConnectionExists("A", "C"));
   for (const long time : {0L, 50L, 175L}) {  // static: answers every time
-    EXPECT_TRUE(samePose(lookup(manager, "A", "C", time, TransformManager::Interpolated), a_in_c));
+    EXPECT_TRUE(samePose(lookup(manager, "A", "C", time, kInter), a_in_c));
   }
   EXPECT_EQ(lookup(manager, "A", "C").timestamp, 200);  // stamped like the lookup
 }
@@ -87,7 +82,7 @@ TEST(TransformManagerRemoval, LeafGoesWithoutTouchingTheRestOfTheTree) {
   ASSERT_EQ(manager.removeFrame("A"), TransformManager::Success);
   ASSERT_EQ(manager.removeFrame("X"), TransformManager::Success);
   EXPECT_EQ(manager.getFrames(), (Texts{"B", "C", "Y"}));  // later frames moved down
-  EXPECT_FLOAT_EQ(lookup(manager, "B", "C", 150, TransformManager::Interpolated).position.y(), 15);
+  EXPECT_FLOAT_EQ(lookup(manager, "B", "C", 150, kInter).position.y(), 15);
   Pose pose;
   EXPECT_EQ(manager.getTransform("Y", "B", pose), TransformManager::NotFound);  // Y stays alone
   std::string frame;
@@ -114,13 +109,13 @@ TEST(TransformManagerOrigins, SecondSetReplacesAndUnknownLeavesOutputsAlone) {
 // interpolated, with its code.
 struct Seen {
   Texts frames;
-  std::vector<TransformManager::TransformResult> codes;
+  std::vector<Result> codes;
   std::vector<Pose> poses;
 
   explicit Seen(TransformManager& manager) : frames(manager.getFrames()) {
     for (const std::string& from : frames) {
       for (const std::string& to : frames) {
-        for (const auto method : {TransformManager::MostRecent, TransformManager::Interpolated}) {
+        for (const auto method : {TransformManager::MostRecent, kInter}) {
           poses.emplace_back();
           codes.push_back(manager.getTransform(from, to, 150, method, poses.back()));
         }
@@ -161,7 +156,7 @@ TEST(TransformManagerRemovalFailure, FailedRemovalLeavesManagerAsItWasAndIsSigna
   long n = 0;
   for (;; ++n) {
     LogCapture capture;
-    TransformManager::TransformResult result;
+    Result result;
     {
       // Boost's add_vertex for listed vertices loses the record it has just allocated
       // when linking it fails; that leak is Boost's, and the probe pauses the leak

@@ -13,6 +13,14 @@
 
 namespace zelvane::testing {
 
+using zelvane::Pose;
+using zelvane::TransformManager;
+using Method = TransformManager::InterpolationMethod;
+using Result = TransformManager::TransformResult;
+using Texts = std::vector<std::string>;
+using V = Eigen::Vector3f;
+
+constexpr Method kInter = TransformManager::Interpolated;
 constexpr long kWindow = static_cast<long>(TransformManager::TRANSFORM_HISTORY_WINDOW);
 
 /// A pose at `position` turned by `angle` radians about `axis`.

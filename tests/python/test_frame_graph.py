@@ -13,22 +13,21 @@ import zelvane
 from conftest import EXAMPLES
 from zelvane import TransformResult as Code
 
-APP_METHODS = {"interpolated": "interpolated", "extrapolated": "extrapolated",
-               "most_recent": "mostrecent"}
-
-
-@pytest.mark.parametrize("from_frame, to_frame, time, method", [
-    ("Sensor", "Global", 15000, "interpolated"),  # the README's first command
-    ("Body", "Global", 15050, "interpolated"),    # between two samples
-    ("Sensor", "Global", 31000, "extrapolated"),  # past the last sample
-    ("Global", "Sensor", 2000, "most_recent"),
+@pytest.mark.parametrize("arguments, lookup", [
+    ("--from Sensor --to Global --time 15000 --method interpolated",  # the README's first command
+     lambda g: g.lookup("Sensor", "Global", time=15000, method="interpolated")),
+    ("--from Body --to Global --time 15050 --method interpolated",  # between two samples
+     lambda g: g.lookup("Body", "Global", time=15050, method="interpolated")),
+    ("--from Sensor --to Global --time 31000 --method extrapolated",  # past the last sample
+     lambda g: g.lookup("Sensor", "Global", time=31000, method="extrapolated")),
+    ("--from Global --to Sensor --time 2000 --method mostrecent",
+     lambda g: g.lookup("Global", "Sensor", time=2000, method="most_recent")),
+    ("--from Sensor --to Body --time 5000 --to-time 4000 --fixed Global",
+     lambda g: g.lookup_through_fixed_frame("Sensor", 5000, "Body", 4000, "Global")),
 ])
-def test_lookup_prints_the_numbers_of_zelvane_frames(drive, frames_app, from_frame, to_frame,
-                                                     time, method):
-    printed = frames_app("--poses", str(EXAMPLES / "navigation.csv"), "--from", from_frame,
-                         "--to", to_frame, "--time", str(time), "--method", APP_METHODS[method])
-    pose = drive.lookup(from_frame, to_frame, time=time, method=method)
-    assert str(pose).splitlines()[1:] == printed.stdout.splitlines()[1:]
+def test_lookup_prints_the_numbers_of_zelvane_frames(drive, frames_app, arguments, lookup):
+    printed = frames_app("--poses", str(EXAMPLES / "navigation.csv"), *arguments.split())
+    assert str(lookup(drive)).splitlines()[1:] == printed.stdout.splitlines()[1:]
 
 
 def test_transform_points_equals_zelvane_frames(drive, frames_app):
@@ -184,13 +183,6 @@ def test_settings_errors(drive, tmp_path):
     with pytest.raises(zelvane.FrameNotFoundError) as raised:
         zelvane.TransformManager().store_settings(tmp_path / "empty.xml")
     assert raised.value.code == Code.NOT_FOUND and not (tmp_path / "empty.xml").exists()
-
-
-def test_two_time_lookup_prints_the_numbers_of_zelvane_frames(drive, frames_app):
-    printed = frames_app("--poses", str(EXAMPLES / "navigation.csv"), "--from", "Sensor", "--to",
-                         "Body", "--time", "5000", "--to-time", "4000", "--fixed", "Global")
-    pose = drive.lookup_through_fixed_frame("Sensor", 5000, "Body", 4000, "Global")
-    assert str(pose).splitlines()[1:] == printed.stdout.splitlines()[1:]
 
 
 def test_out_of_range_carries_the_times_that_work(drive):

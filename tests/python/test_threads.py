@@ -23,28 +23,23 @@ def ticks_during(call):
     in the middle half of the call. While a call holds the GIL no count can be made; a
     call that releases it may still see none on a busy machine, so up to three tries."""
     for _ in range(3):
-        ticks = _ticks_during(call)
-        if ticks:
-            return ticks
+        span, ticks = {}, []
+
+        def worker():
+            span["start"] = time.perf_counter()
+            call()
+            span["end"] = time.perf_counter()
+
+        thread = threading.Thread(target=worker)
+        thread.start()
+        while thread.is_alive():
+            ticks.append(time.perf_counter())
+        thread.join()
+        quarter = (span["end"] - span["start"]) / 4
+        counted = sum(span["start"] + quarter < t < span["end"] - quarter for t in ticks)
+        if counted:
+            return counted
     return 0
-
-
-def _ticks_during(call):
-    span = {}
-    ticks = []
-
-    def worker():
-        span["start"] = time.perf_counter()
-        call()
-        span["end"] = time.perf_counter()
-
-    thread = threading.Thread(target=worker)
-    thread.start()
-    while thread.is_alive():
-        ticks.append(time.perf_counter())
-    thread.join()
-    quarter = (span["end"] - span["start"]) / 4
-    return sum(span["start"] + quarter < t < span["end"] - quarter for t in ticks)
 
 
 def test_batch_calls_release_the_gil(short_switch_interval):

@@ -17,9 +17,6 @@
 namespace {
 
 using namespace zelvane::testing;
-using zelvane::Pose;
-using zelvane::TransformManager;
-using V = Eigen::Vector3f;
 
 constexpr long kPeriod = 1000000;  // 1 kHz in nanoseconds
 constexpr long kStart = 1700000000000000000L;
@@ -56,27 +53,27 @@ class StressedGraph {
     for (int round = 0; streaming_ || round < kRounds; ++round) {
       const int j = round % published_.load();
       Pose body, sensor;
-      ASSERT_EQ(manager_.getTransform("Body", "Global", kStart + j * kPeriod + kPeriod / 2,
-                                      TransformManager::Interpolated, body),
-                TransformManager::Success);
+      ASSERT_EQ(
+          manager_.getTransform("Body", "Global", kStart + j * kPeriod + kPeriod / 2, kInter, body),
+          TransformManager::Success);
       EXPECT_NEAR(body.position.x(), j + 0.5f, COARSE_TOLERANCE);
       ASSERT_EQ(manager_.getTransform("Sensor", "Global", kStart + j * kPeriod + kPeriod / 4,
-                                      TransformManager::Interpolated, sensor),
+                                      kInter, sensor),
                 TransformManager::Success);
       const Pose expected =
           poseOf(makePose(V(j + 0.25f, 0, 0)).toTransform() * sensor_in_body_.toTransform());
       EXPECT_TRUE(samePose(sensor, expected, COARSE_TOLERANCE)) << j;
       Pose ahead;
-      EXPECT_EQ(manager_.getTransform("Body", "Global", kStart + (kSamples + 5) * kPeriod,
-                                      TransformManager::Interpolated, ahead),
-                TransformManager::OutOfRange);
+      EXPECT_EQ(
+          manager_.getTransform("Body", "Global", kStart + (kSamples + 5) * kPeriod, kInter, ahead),
+          TransformManager::OutOfRange);
     }
   }
 
   // Frame listings: the three frames of the start in their order, the leaf after them.
   void list() {
     for (int round = 0; round < 4 * kRounds; ++round) {
-      std::vector<std::string> frames = manager_.getFrames();
+      const Texts frames = manager_.getFrames();
       ASSERT_GE(frames.size(), 3u);
       EXPECT_EQ(frames[0], "Sensor");
       EXPECT_EQ(frames[1], "Body");
@@ -142,7 +139,7 @@ TEST(FrameGraphStress, StreamLookupsListingsSnapshotsAndLeafChurnStayConsistent)
                [&] { graph.snapshot(); }, [&] { graph.churnLeaf(); }});
 
   TransformManager& manager = graph.manager();
-  EXPECT_EQ(manager.getFrames(), (std::vector<std::string>{"Sensor", "Body", "Global"}));
+  EXPECT_EQ(manager.getFrames(), (Texts{"Sensor", "Body", "Global"}));
   EXPECT_EQ(manager.historySize("Body", "Global"), static_cast<std::size_t>(kSamples));
   Pose newest;
   ASSERT_EQ(manager.getTransform("Body", "Global", newest), TransformManager::Success);
