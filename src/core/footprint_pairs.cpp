@@ -77,7 +77,9 @@ bool footprintOf(const State& state, detail::Corners& corners) {
 struct Footprints {
   explicit Footprints(const std::vector<State>& states)
       : corners(states.size()), present(states.size(), 0) {
-    for (std::size_t i = 0; i < states.size(); ++i) present[i] = footprintOf(states[i], corners[i]);
+    for (std::size_t i = 0; i < states.size(); ++i) {
+      present[i] = footprintOf(states[i], corners[i]) ? 1 : 0;
+    }
   }
   std::vector<detail::Corners> corners;
   std::vector<char> present;
