@@ -58,6 +58,19 @@ double twiceArea(const Vertex* polygon, int count) {
   return sum;
 }
 
+// Twice the signed area of the triangle o, p, q (counter-clockwise positive), each
+// product difference with one rounding: Kahan's algorithm, its error term from a fused
+// multiply-add.
+double cross(const Vertex& o, const Vertex& p, const Vertex& q) {
+  const double ax = p.x - o.x;
+  const double ay = p.y - o.y;
+  const double bx = q.x - o.x;
+  const double by = q.y - o.y;
+  const double product = ay * bx;
+  const double error = std::fma(ay, bx, -product);
+  return std::fma(ax, by, -product) - error;
+}
+
 // Keeps the part of `in` on the inner side of the line from `p` to `q`: the left side
 // for `side` +1, the right for -1. Each vertex is classified once, by the sign of its
 // cross product with the edge, and that one classification decides both edges that
@@ -147,7 +160,7 @@ bool boundingBoxesApart(const Corners& a, const Corners& b) {
   return false;
 }
 
-double intersectionOverUnion(const Corners& a, const Corners& b) {
+FootprintAreas footprintAreas(const Corners& a, const Corners& b, bool clip) {
   // Relative to a corner of `a`, the coordinates of two footprints that meet are
   // differences of nearby floats, exact in double, and small against the products
   // below wherever the footprints lie.
@@ -164,7 +177,9 @@ double intersectionOverUnion(const Corners& a, const Corners& b) {
   }
   const double twiceA = twiceArea(first);
   const double twiceB = twiceArea(clipper);
-  if (twiceA == 0.0 || twiceB == 0.0) return 0.0;
+  const double areaA = 0.5 * std::abs(twiceA);
+  const double areaB = 0.5 * std::abs(twiceB);
+  if (!clip || twiceA == 0.0 || twiceB == 0.0) return FootprintAreas{areaA, areaB, 0.0};
 
   // The inner side of each edge of `b` is to its left when `b` runs counter-clockwise.
   const double side = twiceB > 0.0 ? 1.0 : -1.0;
@@ -175,16 +190,85 @@ double intersectionOverUnion(const Corners& a, const Corners& b) {
     count = clipByHalfPlane(polygon, count, clipper[k], clipper[(k + 1) % 4], side, spare);
     std::swap(polygon, spare);
   }
-  const double areaA = 0.5 * std::abs(twiceA);
-  const double areaB = 0.5 * std::abs(twiceB);
   // Clipping keeps the orientation of `a`; a sliver that rounding turned over has no
   // area to count. The intersection never exceeds either footprint.
   const double signedIntersection =
       count >= 3 ? 0.5 * twiceArea(polygon, count) * (twiceA > 0.0 ? 1.0 : -1.0) : 0.0;
-  const double intersection = std::min(std::max(signedIntersection, 0.0), std::min(areaA, areaB));
-  const double unionArea = areaA + areaB - intersection;
+  return FootprintAreas{areaA, areaB,
+                        std::min(std::max(signedIntersection, 0.0), std::min(areaA, areaB))};
+}
+
+double intersectionOverUnion(const Corners& a, const Corners& b) {
+  const FootprintAreas areas = footprintAreas(a, b, true);
+  const double unionArea = areas.first + areas.second - areas.intersection;
   if (unionArea <= numeric::MIN_UNION_AREA) return 0.0;
-  return std::min(intersection / unionArea, 1.0);
+  return std::min(areas.intersection / unionArea, 1.0);
+}
+
+double hullArea(const Corners& a, const Corners& b) {
+  const double originX = a[0].x();
+  const double originY = a[0].y();
+  Vertex points[8];
+  for (std::size_t i = 0; i < 4; ++i) {
+    points[i] =
+        Vertex{static_cast<double>(a[i].x()) - originX, static_cast<double>(a[i].y()) - originY};
+    points[i + 4] =
+        Vertex{static_cast<double>(b[i].x()) - originX, static_cast<double>(b[i].y()) - originY};
+  }
+  std::sort(std::begin(points), std::end(points),
+            [](const Vertex& p, const Vertex& q) { return p.x < q.x || (p.x == q.x && p.y < q.y); });
+  const Vertex first = points[0];
+  // The monotone chain: the lower hull left to right, then the upper one back, each
+  // keeping only left turns. At most eight vertices and the first again.
+  Vertex hull[16];
+  int count = 0;
+  const auto push = [&](const Vertex& p, int floor) {
+    while (count >= floor && cross(hull[count - 2], hull[count - 1], p) <= 0.0) --count;
+    hull[count++] = p;
+  };
+  for (const Vertex& p : points) push(p, 2);
+  const int lower = count + 1;
+  for (int i = 6; i >= 0; --i) push(points[i], lower);
+  // The last vertex repeats the first. A fan from the first vertex: every triangle of a
+  // convex polygon turns left, so the terms are not negative.
+  double twice = 0.0;
+  for (int i = 1; i + 2 < count; ++i) twice += cross(first, hull[i], hull[i + 1]);
+  return 0.5 * twice;
+}
+
+double generalizedOverlapOfCorners(const Corners& a, const Corners& b) {
+  const FootprintAreas areas = footprintAreas(a, b, !boundingBoxesApart(a, b));
+  const double unionArea = areas.first + areas.second - areas.intersection;
+  // Footprints without area share nothing: the lowest value, whatever their hull.
+  if (unionArea <= numeric::MIN_UNION_AREA) return -1.0;
+  const double overlap = std::min(areas.intersection / unionArea, 1.0);
+  // The hull holds the union; rounding must not make its empty part negative.
+  const double hull = std::max(hullArea(a, b), unionArea);
+  return overlap - (hull - unionArea) / hull;
+}
+
+double overlap3dOfCorners(const Corners& a, const VerticalExtent& va, const Corners& b,
+                          const VerticalExtent& vb) {
+  if (!std::isfinite(va.centre) || !std::isfinite(va.halfHeight) || !std::isfinite(vb.centre) ||
+      !std::isfinite(vb.halfHeight)) {
+    return std::numeric_limits<double>::quiet_NaN();
+  }
+  const FootprintAreas areas = footprintAreas(a, b, !boundingBoxesApart(a, b));
+  const double unionArea = areas.first + areas.second - areas.intersection;
+  if (unionArea <= numeric::MIN_UNION_AREA) return 0.0;
+  // Relative to the centre of `a`: the offset of the other centre is rounded once, by
+  // at most 2^-53 of itself, which is no more than the two half heights where the
+  // extents meet.
+  const double offset = vb.centre - va.centre;
+  const double top = std::min(va.halfHeight, offset + vb.halfHeight);
+  const double bottom = std::max(-va.halfHeight, offset - vb.halfHeight);
+  const double commonHeight = top - bottom;
+  if (!(commonHeight > 0.0) || areas.intersection == 0.0) return 0.0;
+  const double common = areas.intersection * commonHeight;
+  const double unionVolume =
+      2.0 * (areas.first * va.halfHeight + areas.second * vb.halfHeight) - common;
+  if (!(unionVolume > 0.0)) return 0.0;
+  return std::min(common / unionVolume, 1.0);
 }
 
 double cornerDistance(const Corners& a, const Corners& b) {
