@@ -215,8 +215,9 @@ double hullArea(const Corners& a, const Corners& b) {
     points[i + 4] =
         Vertex{static_cast<double>(b[i].x()) - originX, static_cast<double>(b[i].y()) - originY};
   }
-  std::sort(std::begin(points), std::end(points),
-            [](const Vertex& p, const Vertex& q) { return p.x < q.x || (p.x == q.x && p.y < q.y); });
+  std::sort(std::begin(points), std::end(points), [](const Vertex& p, const Vertex& q) {
+    return p.x < q.x || (p.x == q.x && p.y < q.y);
+  });
   const Vertex first = points[0];
   // The monotone chain: the lower hull left to right, then the upper one back, each
   // keeping only left turns. At most eight vertices and the first again.

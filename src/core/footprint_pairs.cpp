@@ -451,8 +451,8 @@ const detail::VerticalExtent* verticalExtents(const std::vector<State>& states,
                                               std::vector<detail::VerticalExtent>& out) {
   detail::VerticalExtent* extents = room(out, states.size());
   for (std::size_t i = 0; i < states.size(); ++i) {
-    extents[i] = states[i].position ? detail::verticalExtentOf(states[i])
-                                    : detail::VerticalExtent{0.0, 0.0};
+    extents[i] =
+        states[i].position ? detail::verticalExtentOf(states[i]) : detail::VerticalExtent{0.0, 0.0};
   }
   return extents;
 }
@@ -489,8 +489,8 @@ std::vector<FootprintPair> overlapPairs(const std::vector<State>& a, const std::
                                 std::to_string(threshold));
   }
   return collectPairs(a, b, boundsOf, boundsOf, overlapWithArea,
-                      [&](const detail::Corners& query, const detail::Corners& listed,
-                          std::size_t, std::size_t, double& value) {
+                      [&](const detail::Corners& query, const detail::Corners& listed, std::size_t,
+                          std::size_t, double& value) {
                         value = detail::intersectionOverUnion(query, listed);
                         return value > threshold;
                       });
@@ -512,8 +512,8 @@ std::vector<FootprintPair> distancePairs(const std::vector<State>& a, const std:
     return widen(bounds, gate + numeric::GATE_WIDENING * (gate + far));
   };
   return collectPairs(a, b, boundsOf, widened, meet,
-                      [&](const detail::Corners& query, const detail::Corners& listed,
-                          std::size_t, std::size_t, double& value) {
+                      [&](const detail::Corners& query, const detail::Corners& listed, std::size_t,
+                          std::size_t, double& value) {
                         value = detail::cornerDistance(query, listed);
                         return value <= gate;
                       });
@@ -569,8 +569,7 @@ Eigen::MatrixXd overlapMatrix(const std::vector<State>& a, const std::vector<Sta
   });
 }
 
-Eigen::MatrixXd generalizedOverlapMatrix(const std::vector<State>& a,
-                                         const std::vector<State>& b) {
+Eigen::MatrixXd generalizedOverlapMatrix(const std::vector<State>& a, const std::vector<State>& b) {
   const Footprints fa(a);
   const Footprints fb(b);
   return matrixOf(fa, fb, [&](std::size_t i, std::size_t j) {

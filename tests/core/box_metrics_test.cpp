@@ -61,8 +61,8 @@ TEST(BoxMetricsExactness, HostilePairsAgreeWithExactArithmetic) {
   const State far(boxAt(1e6f, -1e6f, 1.1f, 4.5f, 1.8f));
   const FootprintCase cases[] = {
       {"identical", turned, turned},
-      {"one float step turned", turned, boxAt(2.8342968f, -0.71847479f, floatStepUp(-1.2305742f),
-                                              1.2172240f, 4.3384706f)},
+      {"one float step turned", turned,
+       boxAt(2.8342968f, -0.71847479f, floatStepUp(-1.2305742f), 1.2172240f, 4.3384706f)},
       {"one float step along x", far, boxAt(floatStepUp(1e6f), -1e6f, 1.1f, 4.5f, 1.8f)},
       {"contained, same centre", boxAt(1, 2, 0.4f, 2, 1), boxAt(1, 2, 0.4f, 4, 4)},
       {"contained, sharing an edge", boxAt(1, 0, 0, 2, 2), boxAt(0, 0, 0, 4, 2)},
@@ -122,8 +122,8 @@ TEST(BoxMetricsExactness, KnownValuesAndRules) {
   State infHeight = a;
   infHeight.dimensions->height = std::numeric_limits<float>::infinity();
   EXPECT_TRUE(std::isnan(a.generalizedOverlap(noPosition)));
-  EXPECT_TRUE(std::isnan(boxAt(0, 0, std::numeric_limits<float>::quiet_NaN(), 4, 2)
-                             .generalizedOverlap(a)));
+  EXPECT_TRUE(
+      std::isnan(boxAt(0, 0, std::numeric_limits<float>::quiet_NaN(), 4, 2).generalizedOverlap(a)));
   EXPECT_TRUE(std::isnan(noPosition.overlap3d(a)));
   EXPECT_TRUE(std::isnan(a.overlap3d(nanZ)));
   EXPECT_TRUE(std::isnan(infHeight.overlap3d(box3d(1e4f, 0, 0, 0, 4, 2, 1))));

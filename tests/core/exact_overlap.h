@@ -97,9 +97,8 @@ inline Rational exactHullArea(const ExactQuad& a, const ExactQuad& b) {
   std::vector<ExactPoint> points;
   for (const ExactQuad* quad : {&a, &b}) {
     for (const ExactPoint& p : *quad) {
-      const bool seen = std::any_of(points.begin(), points.end(), [&](const ExactPoint& q) {
-        return q.x == p.x && q.y == p.y;
-      });
+      const bool seen = std::any_of(points.begin(), points.end(),
+                                    [&](const ExactPoint& q) { return q.x == p.x && q.y == p.y; });
       if (!seen) points.push_back(p);
     }
   }

@@ -164,9 +164,8 @@ TEST(GeneralizedAnd3dOverlapPairs, AreTheSingleCallsAboveTheThresholdInOrder) {
         });
         expectPairs(generalizedOverlapPairs(a, b, threshold), want,
                     pair + " generalised above " + std::to_string(threshold));
-        apart += static_cast<int>(std::count_if(want.begin(), want.end(), [](const auto& p) {
-          return p.value < 0.0;
-        }));
+        apart += static_cast<int>(
+            std::count_if(want.begin(), want.end(), [](const auto& p) { return p.value < 0.0; }));
       }
       const std::vector<State> high = lifted(a);
       const std::vector<State> low = lifted(b);
@@ -275,10 +274,12 @@ TEST(FootprintPairs, RefuseThresholdsThatWouldSelectEveryPair) {
   EXPECT_THROW(generalizedOverlapPairs(some, some, std::nan("")), std::invalid_argument);
   // Just above -1 every pair of footprints with an area qualifies, wherever they are.
   const auto nearlyAll = generalizedOverlapPairs(some, some, -0.999999999);
-  expectPairs(nearlyAll, everyPair(some, some, [](const State& s, const State& t, double& v) {
-                v = s.generalizedOverlap(t);
-                return v > -0.999999999;
-              }),
+  expectPairs(nearlyAll,
+              everyPair(some, some,
+                        [](const State& s, const State& t, double& v) {
+                          v = s.generalizedOverlap(t);
+                          return v > -0.999999999;
+                        }),
               "just above -1");
   EXPECT_EQ(nearlyAll.size(), 14u * 14u - 4u);  // 5 states without a footprint, 2 without area
 }

@@ -10,8 +10,8 @@
 namespace {
 
 using zelvane::testing::exactCorners;
-using zelvane::testing::exactlyConvex;
 using zelvane::testing::exactGeneralizedOverlap;
+using zelvane::testing::exactlyConvex;
 using zelvane::testing::exactOverlap;
 using zelvane::testing::exactOverlap3d;
 
