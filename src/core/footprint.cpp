@@ -218,7 +218,6 @@ double hullArea(const Corners& a, const Corners& b) {
   std::sort(std::begin(points), std::end(points), [](const Vertex& p, const Vertex& q) {
     return p.x < q.x || (p.x == q.x && p.y < q.y);
   });
-  const Vertex first = points[0];
   // The monotone chain: the lower hull left to right, then the upper one back, each
   // keeping only left turns. At most eight vertices and the first again.
   Vertex hull[16];
@@ -230,10 +229,22 @@ double hullArea(const Corners& a, const Corners& b) {
   for (const Vertex& p : points) push(p, 2);
   const int lower = count + 1;
   for (int i = 6; i >= 0; --i) push(points[i], lower);
-  // The last vertex repeats the first. A fan from the first vertex: every triangle of a
-  // convex polygon turns left, so the terms are not negative.
+  // The last vertex repeats the first. A fan from the vertex nearest the origin: every
+  // triangle of a convex polygon turns left, so the terms are not negative, and the
+  // vertices near `a` keep their exact offsets from the apex (from a far apex, the
+  // shape of a small footprint would be lost in its distance).
+  const int vertices = count - 1;
+  int apex = 0;
+  for (int i = 1; i < vertices; ++i) {
+    if (std::abs(hull[i].x) + std::abs(hull[i].y) <
+        std::abs(hull[apex].x) + std::abs(hull[apex].y)) {
+      apex = i;
+    }
+  }
   double twice = 0.0;
-  for (int i = 1; i + 2 < count; ++i) twice += cross(first, hull[i], hull[i + 1]);
+  for (int i = 1; i + 1 < vertices; ++i) {
+    twice += cross(hull[apex], hull[(apex + i) % vertices], hull[(apex + i + 1) % vertices]);
+  }
   return 0.5 * twice;
 }
 
