@@ -50,6 +50,12 @@ double twiceArea(const Vertex* q) {
   return (q[2].x - q[0].x) * (q[3].y - q[1].y) - (q[2].y - q[0].y) * (q[3].x - q[1].x);
 }
 
+double twiceAreaOf(const Corners& c) {
+  const Vertex q[4] = {
+      {c[0].x(), c[0].y()}, {c[1].x(), c[1].y()}, {c[2].x(), c[2].y()}, {c[3].x(), c[3].y()}};
+  return twiceArea(q);
+}
+
 double twiceArea(const Vertex* polygon, int count) {
   double sum = 0.0;
   for (int i = 0, j = count - 1; i < count; j = i++) {
@@ -58,17 +64,28 @@ double twiceArea(const Vertex* polygon, int count) {
   return sum;
 }
 
-// Twice the signed area of the triangle o, p, q (counter-clockwise positive), each
-// product difference with one rounding: Kahan's algorithm, its error term from a fused
+// a x b with one rounding: Kahan's difference of products, its error term from a fused
 // multiply-add.
+double crossProduct(const Vertex& a, const Vertex& b) {
+  const double product = a.y * b.x;
+  const double error = std::fma(a.y, b.x, -product);
+  return std::fma(a.x, b.y, -product) - error;
+}
+
+// Twice the signed area of the triangle o, p, q (counter-clockwise positive), from the
+// two shorter of its edges: e1 x e2 = e2 x e3 = e3 x e1 for the edges e1 = p - o,
+// e2 = q - p, e3 = o - q. The difference of nearby points is exact, so a small triangle
+// far from the others, or a far vertex with two near ones, keeps its shape.
 double cross(const Vertex& o, const Vertex& p, const Vertex& q) {
-  const double ax = p.x - o.x;
-  const double ay = p.y - o.y;
-  const double bx = q.x - o.x;
-  const double by = q.y - o.y;
-  const double product = ay * bx;
-  const double error = std::fma(ay, bx, -product);
-  return std::fma(ax, by, -product) - error;
+  const Vertex e1{p.x - o.x, p.y - o.y};
+  const Vertex e2{q.x - p.x, q.y - p.y};
+  const Vertex e3{o.x - q.x, o.y - q.y};
+  const double n1 = std::abs(e1.x) + std::abs(e1.y);
+  const double n2 = std::abs(e2.x) + std::abs(e2.y);
+  const double n3 = std::abs(e3.x) + std::abs(e3.y);
+  if (n1 >= n2 && n1 >= n3) return crossProduct(e2, e3);
+  if (n2 >= n3) return crossProduct(e3, e1);
+  return crossProduct(e1, e2);
 }
 
 // Keeps the part of `in` on the inner side of the line from `p` to `q`: the left side
@@ -175,8 +192,10 @@ FootprintAreas footprintAreas(const Corners& a, const Corners& b, bool clip) {
     clipper[i] =
         Vertex{static_cast<double>(b[i].x()) - originX, static_cast<double>(b[i].y()) - originY};
   }
-  const double twiceA = twiceArea(first);
-  const double twiceB = twiceArea(clipper);
+  // Each area from its own corners' differences, exact for a footprint far from the
+  // other's origin too.
+  const double twiceA = twiceAreaOf(a);
+  const double twiceB = twiceAreaOf(b);
   const double areaA = 0.5 * std::abs(twiceA);
   const double areaB = 0.5 * std::abs(twiceB);
   if (!clip || twiceA == 0.0 || twiceB == 0.0) return FootprintAreas{areaA, areaB, 0.0};
@@ -206,14 +225,12 @@ double intersectionOverUnion(const Corners& a, const Corners& b) {
 }
 
 double hullArea(const Corners& a, const Corners& b) {
-  const double originX = a[0].x();
-  const double originY = a[0].y();
+  // The corners as they are: the difference of two corners near each other is exact
+  // (no rounding against a common origin that may be far from one footprint).
   Vertex points[8];
   for (std::size_t i = 0; i < 4; ++i) {
-    points[i] =
-        Vertex{static_cast<double>(a[i].x()) - originX, static_cast<double>(a[i].y()) - originY};
-    points[i + 4] =
-        Vertex{static_cast<double>(b[i].x()) - originX, static_cast<double>(b[i].y()) - originY};
+    points[i] = Vertex{a[i].x(), a[i].y()};
+    points[i + 4] = Vertex{b[i].x(), b[i].y()};
   }
   std::sort(std::begin(points), std::end(points), [](const Vertex& p, const Vertex& q) {
     return p.x < q.x || (p.x == q.x && p.y < q.y);
@@ -229,22 +246,11 @@ double hullArea(const Corners& a, const Corners& b) {
   for (const Vertex& p : points) push(p, 2);
   const int lower = count + 1;
   for (int i = 6; i >= 0; --i) push(points[i], lower);
-  // The last vertex repeats the first. A fan from the vertex nearest the origin: every
-  // triangle of a convex polygon turns left, so the terms are not negative, and the
-  // vertices near `a` keep their exact offsets from the apex (from a far apex, the
-  // shape of a small footprint would be lost in its distance).
-  const int vertices = count - 1;
-  int apex = 0;
-  for (int i = 1; i < vertices; ++i) {
-    if (std::abs(hull[i].x) + std::abs(hull[i].y) <
-        std::abs(hull[apex].x) + std::abs(hull[apex].y)) {
-      apex = i;
-    }
-  }
+  // The last vertex repeats the first. A fan from the first: every triangle of a convex
+  // polygon turns left, so the terms are not negative and their sum is as accurate as
+  // each.
   double twice = 0.0;
-  for (int i = 1; i + 1 < vertices; ++i) {
-    twice += cross(hull[apex], hull[(apex + i) % vertices], hull[(apex + i + 1) % vertices]);
-  }
+  for (int i = 1; i + 2 < count; ++i) twice += cross(hull[0], hull[i], hull[i + 1]);
   return 0.5 * twice;
 }
 

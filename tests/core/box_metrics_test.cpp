@@ -87,10 +87,13 @@ TEST(BoxMetricsExactness, HostilePairsAgreeWithExactArithmetic) {
       {"one float step up", box3d(3, 4, 1e3f, 0.2f, 4, 2, 1.5f),
        box3d(3, 4, floatStepUp(1e3f), 0.2f, 4, 2, 1.5f)},
       {"no height", box3d(0, 0, 0, 0, 4, 2, 0), box3d(1, 0, 0, 0, 4, 2, 1)},
-      // Found by fuzzing: a hull measured from the far point lost the small box's shape
-      // and gave 0 for what is nearly -1.
+      // Found by fuzzing: measured from a far point, the shape of a small box was lost
+      // (the hull's turns, its fan, or the box's own area), giving 0 for nearly -1.
       {"zero-area point far from a tiny box", boxAt(0, -2e-6f, 0.01f, 3.5e-4f, 2e-6f),
        boxAt(-3.38953159e+38f, -8.88443894e+26f, 0, 0, 0)},
+      {"zero-area point far from a tiny square",
+       boxAt(3.54e-4f, 3.54e-4f, 0.001f, 3.5e-4f, 3.5e-4f),
+       boxAt(-6.16722713e+35f, 1.15896214e+35f, 0, 0, 0)},
       {"zero-area point 1e6 from a box", boxAt(0, 0, 0.3f, 4, 2), boxAt(1e6f, 3e5f, 0, 0, 0)},
       {"far up", box3d(10, 10, -3e5f, 0.1f, 4.5f, 1.8f, 1.5f),
        box3d(10.5f, 10, -3e5f + 0.75f, 0.1f, 4.5f, 1.8f, 1.5f)},
