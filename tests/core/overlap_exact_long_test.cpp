@@ -38,7 +38,7 @@ TEST(OverlapExactnessLong, RandomPairsAgreeWithExactArithmetic) {
 
 TEST(OverlapExactnessLong, GeneralizedAnd3dOverlapsAgreeWithExactArithmetic) {
   // The hull in rationals is slow: fewer pairs than above, some seconds.
-  constexpr int kPairs = 20000;
+  constexpr int kPairs = 12000;
   double worst = 0.0;
   int n = 0;
   for (auto c : zelvane::testing::randomFootprintPairs(8, kPairs)) {
