@@ -106,9 +106,11 @@ Pose poseFromFlat(const py::handle& value, std::size_t offset) {
   const auto items = value.cast<py::tuple>();
   if (items.size() != offset + 8) throw py::cast_error();
   Pose pose;
-  for (std::size_t i = 0; i < 3; ++i) pose.position[i] = items[offset + i].cast<float>();
-  for (std::size_t i = 0; i < 4; ++i) {
-    pose.orientation.coeffs()[i] = items[offset + 3 + i].cast<float>();
+  for (Eigen::Index i = 0; i < 3; ++i) {
+    pose.position[i] = items[offset + static_cast<std::size_t>(i)].cast<float>();
+  }
+  for (Eigen::Index i = 0; i < 4; ++i) {
+    pose.orientation.coeffs()[i] = items[offset + 3 + static_cast<std::size_t>(i)].cast<float>();
   }
   pose.timestamp = items[offset + 7].cast<std::int64_t>();
   return pose;
@@ -137,9 +139,9 @@ Pose poseFromState(const py::object& state) {
 py::object vectorState(const boost::optional<Vector3>& value) {
   if (!value) return py::none();
   // Column-major, as Eigen stores it.
-  return py::make_tuple(tupleOf(value->mean),
-                        tupleOf(Eigen::Map<const Eigen::Matrix<float, 9, 1>>(
-                            value->covariance.data())));
+  return py::make_tuple(
+      tupleOf(value->mean),
+      tupleOf(Eigen::Map<const Eigen::Matrix<float, 9, 1>>(value->covariance.data())));
 }
 
 boost::optional<Vector3> vectorFromState(const py::handle& value) {
@@ -220,8 +222,8 @@ py::object managerState(const TransformManager& manager) {
   }
   py::list pairs;
   for (const auto& pair : snapshot.pairs) {
-    pairs.append(py::make_tuple(pair.from, pair.to, entriesState(pair.poses),
-                                entriesState(pair.inverses)));
+    pairs.append(
+        py::make_tuple(pair.from, pair.to, entriesState(pair.poses), entriesState(pair.inverses)));
   }
   py::list origins;
   for (const auto& [name, origin] : snapshot.origins) {
@@ -245,10 +247,9 @@ std::unique_ptr<TransformManager> managerFromState(const py::object& state) {
     for (const py::handle origin : body[3].cast<py::list>()) {
       const auto items = origin.cast<py::tuple>();
       if (items.size() != 3) throw py::cast_error();
-      read.origins.insert_or_assign(
-          items[0].cast<std::string>(),
-          TransformManager::TransformManagerOrigin{items[1].cast<std::string>(),
-                                                   poseFromFlat(items[2], 0)});
+      read.origins.insert_or_assign(items[0].cast<std::string>(),
+                                    TransformManager::TransformManagerOrigin{
+                                        items[1].cast<std::string>(), poseFromFlat(items[2], 0)});
     }
     return read;
   });
