@@ -205,13 +205,13 @@ TEST(TransformManagerSnapshot, RefusesWhatNoManagerCanHoldAndChangesNothing) {
       {"the pair A in B has no sample",
        [](Snapshot& s) { s.pairs[0].poses.clear(), s.pairs[0].inverses.clear(); }},
       {"the pair C in B has a key that is not a number",
-       [&](Snapshot& s) { s.pairs[1].poses = s.pairs[1].inverses = History{{nan, p}}; }},
+       [&](Snapshot& s) {
+         s.pairs[1].poses = s.pairs[1].inverses = History{{nan, p}};
+       }},
       {"the pair C in B holds different keys in its two directions",
        [&](Snapshot& s) { s.pairs[1].poses.emplace(5.0, p); }},
-      {"the history window -1 is not a span of time",
-       [](Snapshot& s) { s.historyWindow = -1.0; }},
-      {"the history window nan is not a span of time",
-       [&](Snapshot& s) { s.historyWindow = nan; }},
+      {"the history window -1 is not a span of time", [](Snapshot& s) { s.historyWindow = -1.0; }},
+      {"the history window nan is not a span of time", [&](Snapshot& s) { s.historyWindow = nan; }},
   };
   TransformManager manager;
   ASSERT_EQ(manager.restore(valid()), TransformManager::Success);

@@ -161,7 +161,8 @@ def test_a_state_that_is_no_frame_graph_is_refused_with_the_reason():
     cycle = pairs + [("Global", "Sensor", pairs[0][2], pairs[0][3])]
     for bad, reason in [
             ((form, frames + ["Body"], pairs, window, origins), "the frame Body is listed twice"),
-            ((form, frames, cycle, window, origins), "the pair Global in Sensor would close a cycle"),
+            ((form, frames, cycle, window, origins),
+             "the pair Global in Sensor would close a cycle"),
             ((form, frames, pairs, -1.0, origins), "the history window -1 is not a span of time"),
             ((form, frames, [pairs[0][:2] + ([], [])], window, origins),
              "the pair Sensor in Body has no sample")]:
