@@ -14,4 +14,5 @@ PYBIND11_MODULE(_zelvane, m) {
   zelvane::python::bindBoxes(m);
   zelvane::python::bindSequenceCheck(m);
   zelvane::python::bindAddress(m);
+  zelvane::python::bindPickling(m);
 }
