@@ -408,4 +408,115 @@ TransformManager::TransformResult TransformManager::storeTransforms(SettingsMana
   return Success;
 }
 
+// --- Lookups of one pair at many times -------------------------------------------
+
+namespace {
+
+// The lookups of `from` in `to` at each of `times`, in their order, each made as
+// `getTransform` makes it: `deliver(i, code, pose, reused)` receives the code and
+// the pose (the identity on failure) of time i; `reused` says that it is the pose
+// delivered just before, for a repeat of the time before. Returns the successes.
+template <class Deliver>
+std::size_t lookupMany(const FrameStore& store, const std::string& from, const std::string& to,
+                       const long* times, std::size_t count, Method method, double window,
+                       const Logger& logger, Deliver&& deliver) {
+  std::size_t from_frame = NONE;
+  std::size_t to_frame = NONE;
+  Result code = resolve(store, from, to, from_frame, to_frame);
+  std::vector<const PoseHistory*> path;
+  if (code == TransformManager::Success && from_frame != NONE) {
+    code = store.pathHistories(from_frame, to_frame, path);
+  }
+  if (code != TransformManager::Success || from_frame == NONE) {
+    // Equal names (the identity, timestamp 0) or the same failure at every time.
+    for (std::size_t i = 0; i < count; ++i) deliver(i, code, Pose(), i > 0);
+    return code == TransformManager::Success ? count : 0;
+  }
+
+  std::vector<detail::HistoryCursor> cursors;
+  cursors.reserve(path.size());
+  for (const PoseHistory* history : path) cursors.emplace_back(*history);
+  // A repeated time may reuse the pose before it only when its lookup would write no
+  // records: a success writes none but the trace records of a blend.
+  const bool may_reuse = !logger.isEnabled(Logger::TRACE_LEVEL);
+  std::size_t successes = 0;
+  Pose pose;
+  Pose sample;
+  Result previous = TransformManager::Error;
+  for (std::size_t i = 0; i < count; ++i) {
+    const long time = times[i];
+    if (may_reuse && previous == TransformManager::Success && time == times[i - 1]) {
+      deliver(i, previous, pose, true);
+      ++successes;
+      continue;
+    }
+    detail::PathProduct product(Eigen::Matrix4f::Identity(), time);
+    code = TransformManager::Success;
+    for (detail::HistoryCursor& cursor : cursors) {
+      code = cursor.sample(time, method, window, logger, sample);
+      if (code != TransformManager::Success) break;
+      product.append(sample);
+    }
+    pose = code == TransformManager::Success ? poseOf(product.matrix(), product.stamp()) : Pose();
+    if (code == TransformManager::Success) ++successes;
+    deliver(i, code, pose, false);
+    previous = code;
+  }
+  return successes;
+}
+
+}  // namespace
+
+std::size_t TransformManager::getTransforms(const std::string& from, const std::string& to,
+                                            const long* times, std::size_t count,
+                                            InterpolationMethod method, Pose* results,
+                                            TransformResult* codes) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return lookupMany(*store_, from, to, times, count, method, history_window_, getLogger(),
+                    [&](std::size_t i, Result code, const Pose& pose, bool) {
+                      results[i] = pose;
+                      codes[i] = code;
+                    });
+}
+
+std::size_t TransformManager::getTransformMatrices(const std::string& from, const std::string& to,
+                                                   const long* times, std::size_t count,
+                                                   InterpolationMethod method,
+                                                   Eigen::Matrix4f* matrices,
+                                                   TransformResult* codes) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return lookupMany(*store_, from, to, times, count, method, history_window_, getLogger(),
+                    [&](std::size_t i, Result code, const Pose& pose, bool reused) {
+                      matrices[i] = reused ? matrices[i - 1] : pose.toTransform();
+                      codes[i] = code;
+                    });
+}
+
+std::size_t TransformManager::transformPoints(const std::string& from, const std::string& to,
+                                              const float* points, const long* times,
+                                              std::size_t count, InterpolationMethod method,
+                                              float* placed, TransformResult* codes) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  Eigen::Matrix4f to_T_from = Eigen::Matrix4f::Identity();
+  return lookupMany(*store_, from, to, times, count, method, history_window_, getLogger(),
+                    [&](std::size_t i, Result code, const Pose& pose, bool reused) {
+                      codes[i] = code;
+                      float* out = placed + 3 * i;
+                      if (code != Success) {
+                        out[0] = out[1] = out[2] = std::numeric_limits<float>::quiet_NaN();
+                        return;
+                      }
+                      if (!reused) to_T_from = pose.toTransform();
+                      // In the order of Eigen's product with (x, y, z, 1); the last term, times 1,
+                      // is exact. Read before writing: `placed` may be `points`.
+                      const float x = points[3 * i];
+                      const float y = points[3 * i + 1];
+                      const float z = points[3 * i + 2];
+                      for (int row = 0; row < 3; ++row) {
+                        out[row] = to_T_from(row, 0) * x + to_T_from(row, 1) * y +
+                                   to_T_from(row, 2) * z + to_T_from(row, 3);
+                      }
+                    });
+}
+
 }  // namespace zelvane
