@@ -104,8 +104,8 @@ TEST(TransformManagerBatch, EqualsTheSingleLookupsBitForBit) {
       EXPECT_EQ(manager.getTransformMatrices(pair.from, pair.to, times.data(), n, method,
                                              matrices.data(), matrix_codes.data()),
                 ok);
-      EXPECT_EQ(manager.transformPoints(pair.from, pair.to, points.data(), times.data(), n,
-                                        method, placed.data(), point_codes.data()),
+      EXPECT_EQ(manager.transformPoints(pair.from, pair.to, points.data(), times.data(), n, method,
+                                        placed.data(), point_codes.data()),
                 ok);
       std::size_t expected_ok = 0;
       for (std::size_t i = 0; i < n; ++i) {
@@ -118,8 +118,8 @@ TEST(TransformManagerBatch, EqualsTheSingleLookupsBitForBit) {
         ASSERT_TRUE(sameBits(poses[i], single)) << "time " << times[i];
         ASSERT_TRUE(sameBits(matrices[i], single.toTransform())) << "time " << times[i];
         const Eigen::Vector4f expected =
-            single.toTransform() * Eigen::Vector4f(points[3 * i], points[3 * i + 1],
-                                                   points[3 * i + 2], 1.0f);
+            single.toTransform() *
+            Eigen::Vector4f(points[3 * i], points[3 * i + 1], points[3 * i + 2], 1.0f);
         for (int c = 0; c < 3; ++c) {
           if (code == TransformManager::Success) {
             ASSERT_EQ(std::memcmp(&placed[3 * i + c], &expected[c], sizeof(float)), 0)
