@@ -95,9 +95,8 @@ class MapScaleDrive : public ::testing::Test {
     manager.setTransform("Body", frame, body_at(end_), kEnd);
     std::vector<float> placed(points_.size());
     std::vector<Result> codes(times_.size());
-    EXPECT_EQ(manager.transformPoints("Sensor", frame, points_.data(), times_.data(),
-                                      times_.size(), TransformManager::Interpolated,
-                                      placed.data(), codes.data()),
+    EXPECT_EQ(manager.transformPoints("Sensor", frame, points_.data(), times_.data(), times_.size(),
+                                      TransformManager::Interpolated, placed.data(), codes.data()),
               times_.size());
     return placed;
   }
@@ -124,7 +123,8 @@ TEST_F(MapScaleDrive, LocalOriginBringsPlacedPointsWithinAMillimetre) {
   for (std::size_t i = 0; i < times_.size(); ++i) {
     const Eigen::Vector3d expected = reference(i);
     const Eigen::Vector3d back(shifted[3 * i], shifted[3 * i + 1], shifted[3 * i + 2]);
-    EXPECT_EQ(back, origin.toMap(Eigen::Vector3f(local[3 * i], local[3 * i + 1], local[3 * i + 2])));
+    EXPECT_EQ(back,
+              origin.toMap(Eigen::Vector3f(local[3 * i], local[3 * i + 1], local[3 * i + 2])));
     const Eigen::Vector3d in_map(direct[3 * i], direct[3 * i + 1], direct[3 * i + 2]);
     direct_error = std::max(direct_error, (in_map - expected).norm());
     local_error = std::max(local_error, (back - expected).norm());
