@@ -26,7 +26,8 @@ LocalOrigin makeOrigin(const py::handle& origin) {
   return LocalOrigin(Eigen::Vector3d(o[0], o[1], o[2]));
 }
 
-const char* kLocalOriginDoc = R"doc(A local origin, kept in double precision, for map-scale coordinates.
+const char* kLocalOriginDoc =
+    R"doc(A local origin, kept in double precision, for map-scale coordinates.
 
 Poses and points are single precision, whose spacing grows with the magnitude: a
 coordinate near 690,000 (an easting of a projected map) is stored to within 3.1 cm,
@@ -90,8 +91,8 @@ numpy.ndarray, float32, shape (3,) or (N, 3)
           "to_map",
           [](const LocalOrigin& origin, const py::handle& points) {
             const FloatRows rows = floatRows(points, "points", 3);
-            py::array_t<double> result(
-                rows.single ? std::vector<py::ssize_t>{3} : std::vector<py::ssize_t>{rows.count, 3});
+            py::array_t<double> result(rows.single ? std::vector<py::ssize_t>{3}
+                                                   : std::vector<py::ssize_t>{rows.count, 3});
             double* out = result.mutable_data();
             py::gil_scoped_release release;
             origin.toMap(rows.row(0), static_cast<std::size_t>(rows.count), out);
