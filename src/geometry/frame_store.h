@@ -122,18 +122,6 @@ class FrameStore {
   template <class Visit>
   TransformManager::TransformResult walkPath(std::size_t from, std::size_t to, Visit&& visit) const;
 
-  /// The histories of the path from `from` to `to` into `path` (emptied first), in the
-  /// order in which `walkPath` visits them. NotFound when the frames are in different
-  /// trees. For walking one path many times.
-  TransformManager::TransformResult pathHistories(std::size_t from, std::size_t to,
-                                                  std::vector<const PoseHistory*>& path) const {
-    path.clear();
-    return walkPath(from, to, [&](const PoseHistory& history) {
-      path.push_back(&history);
-      return TransformManager::Success;
-    });
-  }
-
   /// Calls `visit(neighbour)` for each frame joined directly to `frame`, in frame order.
   template <class Visit>
   void forEachNeighbour(std::size_t frame, Visit&& visit) const {

@@ -425,9 +425,13 @@ std::size_t lookupMany(const FrameStore& store, const std::string& from, const s
   std::size_t from_frame = NONE;
   std::size_t to_frame = NONE;
   Result code = resolve(store, from, to, from_frame, to_frame);
-  std::vector<const PoseHistory*> path;
+  // One cursor per edge of the path, in the order in which a lookup samples them.
+  std::vector<detail::HistoryCursor> cursors;
   if (code == TransformManager::Success && from_frame != NONE) {
-    code = store.pathHistories(from_frame, to_frame, path);
+    code = store.walkPath(from_frame, to_frame, [&](const PoseHistory& history) {
+      cursors.emplace_back(history);
+      return TransformManager::Success;
+    });
   }
   if (code != TransformManager::Success || from_frame == NONE) {
     // Equal names (the identity, timestamp 0) or the same failure at every time.
@@ -435,9 +439,6 @@ std::size_t lookupMany(const FrameStore& store, const std::string& from, const s
     return code == TransformManager::Success ? count : 0;
   }
 
-  std::vector<detail::HistoryCursor> cursors;
-  cursors.reserve(path.size());
-  for (const PoseHistory* history : path) cursors.emplace_back(*history);
   const bool may_share = !logger.isEnabled(Logger::TRACE_LEVEL);
   std::size_t successes = 0;
   Pose sample;
