@@ -32,7 +32,6 @@ GOALS = [
     ("py_overlap_pairs_300", "shapely", 0.01),
     ("py_overlap_pairs_300", "opencv", 0.05),
     ("lookup_many_10000", "single", 0.2),
-    ("py_lookup_many_10000", "single", 0.2),
     ("deskew_100k", "one_time", 3.0),
 ]
 # (larger case, smaller case, highest allowed ratio of their medians)
