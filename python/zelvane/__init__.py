@@ -10,7 +10,9 @@ Frame graph
     TransformManager (with read_pose_csv), TransformResult, FrameEdge, Connection,
     PoseArrays, MatrixArrays, PlacedPoints, LocalOrigin
 Tracked-object state and box matching
-    State, overlap_pairs, distance_pairs, overlap_matrix, FootprintPairs
+    State, overlap_pairs, generalized_overlap_pairs, overlap_3d_pairs, distance_pairs,
+    overlap_matrix, generalized_overlap_matrix, overlap_3d_matrix, box_corners,
+    FootprintPairs
 Utilities
     SequenceCheck, the module ``zelvane.address``
 Errors
@@ -38,7 +40,9 @@ Conventions:
 
 from . import address, errors
 from ._zelvane import (Connection, LocalOrigin, Pose, SequenceCheck, State, TransformManager,
-                       TransformResult, distance_pairs, extrinsic_yaw_from_quaternion,
+                       TransformResult, box_corners, distance_pairs,
+                       extrinsic_yaw_from_quaternion, generalized_overlap_matrix,
+                       generalized_overlap_pairs, overlap_3d_matrix, overlap_3d_pairs,
                        overlap_matrix, overlap_pairs, quaternion_from_ypr, transform_from_ypr,
                        ypr_from_quaternion)
 from .errors import (FrameGraphError, FrameNotFoundError, NoFramesError, OutOfRangeError,
@@ -52,6 +56,8 @@ __all__ = ["Connection", "FootprintPairs", "FrameEdge", "FrameGraphError", "Fram
            "LocalOrigin", "MatrixArrays", "NoFramesError", "OutOfRangeError", "PlacedPoints",
            "Pose", "PoseArrays", "RefusedError", "ResolutionError",
            "SequenceCheck", "SettingsError", "State", "TransformManager", "TransformResult",
-           "address", "distance_pairs", "errors", "extrinsic_yaw_from_quaternion",
+           "address", "box_corners", "distance_pairs", "errors",
+           "extrinsic_yaw_from_quaternion", "generalized_overlap_matrix",
+           "generalized_overlap_pairs", "overlap_3d_matrix", "overlap_3d_pairs",
            "overlap_matrix", "overlap_pairs", "quaternion_from_ypr", "transform_from_ypr",
            "ypr_from_quaternion"]
