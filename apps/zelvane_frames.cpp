@@ -18,6 +18,7 @@
 
 #include <boost/program_options.hpp>
 
+#include "geometry/local_origin.h"
 #include "geometry/pose.h"
 #include "geometry/transform_manager.h"
 #include "logging_manager.h"
@@ -303,7 +304,26 @@ class FrameGraphComponent : public LoggedComponent {
  private:
   bool readPoses(const std::string& file) {
     zelvane::apps::PoseFileSummary summary;
-    if (!zelvane::apps::readPoseFile(file, manager_, summary)) {
+    // The largest coordinate registered: every accepted pose is announced, and its
+    // sample is found at its own time.
+    double largest = 0.0;
+    zelvane::tkit::Connection watch = manager_.connectTransformRegistered(
+        [this, &largest](const std::string& from, const std::string& to, long time) {
+          zelvane::Pose pose;
+          if (manager_.getTransform(from, to, time, zelvane::TransformManager::Interpolated,
+                                    pose) == zelvane::TransformManager::Success) {
+            largest = std::max(largest, static_cast<double>(pose.position.cwiseAbs().maxCoeff()));
+          }
+        });
+    const bool read = zelvane::apps::readPoseFile(file, manager_, summary);
+    watch.disconnect();
+    if (zelvane::needsLocalOrigin(Eigen::Vector3f::Constant(static_cast<float>(largest)))) {
+      std::cerr << "warning: " << file << ": positions reach " << largest
+                << ", which single precision keeps only to within "
+                << zelvane::singlePrecisionError(largest)
+                << "; register them relative to a local origin near the data" << std::endl;
+    }
+    if (!read) {
       return false;
     }
     newest_time_ = summary.newest_time;

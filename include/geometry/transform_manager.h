@@ -397,6 +397,46 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   /// current path is unchanged.
   TransformResult storeTransforms(SettingsManager& settings, bool clear) const;
 
+  // --- Lookups of one pair at many times -------------------------------------------
+
+  /// `getTransform(from, to, times[i], method, results[i])` for every i below `count`,
+  /// with its code in `codes[i]`: the same poses, bit for bit, the same codes, and the
+  /// same log records in the same order as those lookups made one after the other in
+  /// the order of `times` (an `Interpolated` refusal writes its warning for each time
+  /// refused, as the single lookup does; `getCommonTimeSpan` tells beforehand which
+  /// times succeed). A failed time gets the identity pose and does not stop the others.
+  /// Returns the number of times that succeeded.
+  ///
+  /// Times may come in any order and repeat. Cost: one lock, one resolution of the
+  /// names and one walk of the path for the whole batch; then per time one sample per
+  /// edge and the product. For rising times each edge's history is walked once (a
+  /// time below the one before costs a search, O(log n)); a time equal to the one
+  /// before reuses its pose when that succeeded and no trace records are being
+  /// written. Allocates one small array, of the path's length.
+  std::size_t getTransforms(const std::string& from, const std::string& to, const long* times,
+                            std::size_t count, InterpolationMethod method, Pose* results,
+                            TransformResult* codes);
+
+  /// `getTransforms` delivering `results[i].toTransform()` (the identity for a failed
+  /// time) into `matrices[i]`: to_T_from, which maps points given in `from` into `to`.
+  std::size_t getTransformMatrices(const std::string& from, const std::string& to,
+                                   const long* times, std::size_t count, InterpolationMethod method,
+                                   Eigen::Matrix4f* matrices, TransformResult* codes);
+
+  /// Maps point i (`points[3i..3i+2]`, given in `from`) into `to` at `times[i]`, for
+  /// every i below `count`, into `placed[3i..3i+2]`: to_T_from * (x, y, z, 1) with
+  /// to_T_from the `toTransform()` of `getTransform(from, to, times[i], method, ...)`,
+  /// bit for bit as that product is formed by Eigen (((m0 x + m1 y) + m2 z) + m3 per
+  /// row). `codes[i]` is the lookup's code; a point whose lookup fails is placed at
+  /// NaN. Lookups and log records as `getTransforms` at `times`. `placed` may be
+  /// `points`. Returns the number of points placed.
+  ///
+  /// Cost: as `getTransforms`, plus one matrix per run of equal times (a spinning
+  /// sensor's points of one firing share one lookup) and 9 multiplications per point.
+  std::size_t transformPoints(const std::string& from, const std::string& to, const float* points,
+                              const long* times, std::size_t count, InterpolationMethod method,
+                              float* placed, TransformResult* codes);
+
  private:
   // The frames, their edges with histories, the name index and the rooted view, in
   // one owner. Held by pointer so that a store built aside (removal, loading) is put

@@ -7,7 +7,8 @@ Pose and rotation math
     quaternion_from_ypr, ypr_from_quaternion, extrinsic_yaw_from_quaternion,
     transform_from_ypr, Pose
 Frame graph
-    TransformManager (with read_pose_csv), TransformResult, FrameEdge, Connection
+    TransformManager (with read_pose_csv), TransformResult, FrameEdge, Connection,
+    PoseArrays, MatrixArrays, PlacedPoints, LocalOrigin
 Tracked-object state and box matching
     State, overlap_pairs, generalized_overlap_pairs, overlap_3d_pairs, distance_pairs,
     overlap_matrix, generalized_overlap_matrix, overlap_3d_matrix, box_corners,
@@ -38,7 +39,7 @@ Conventions:
 """
 
 from . import address, errors
-from ._zelvane import (Connection, Pose, SequenceCheck, State, TransformManager,
+from ._zelvane import (Connection, LocalOrigin, Pose, SequenceCheck, State, TransformManager,
                        TransformResult, box_corners, distance_pairs,
                        extrinsic_yaw_from_quaternion, generalized_overlap_matrix,
                        generalized_overlap_pairs, overlap_3d_matrix, overlap_3d_pairs,
@@ -47,12 +48,13 @@ from ._zelvane import (Connection, Pose, SequenceCheck, State, TransformManager,
 from .errors import (FrameGraphError, FrameNotFoundError, NoFramesError, OutOfRangeError,
                      RefusedError, ResolutionError, SettingsError)
 from .pose_file import read_pose_csv as _read_pose_csv
-from .records import FootprintPairs, FrameEdge
+from .records import FootprintPairs, FrameEdge, MatrixArrays, PlacedPoints, PoseArrays
 
 TransformManager.read_pose_csv = _read_pose_csv
 
 __all__ = ["Connection", "FootprintPairs", "FrameEdge", "FrameGraphError", "FrameNotFoundError",
-           "NoFramesError", "OutOfRangeError", "Pose", "RefusedError", "ResolutionError",
+           "LocalOrigin", "MatrixArrays", "NoFramesError", "OutOfRangeError", "PlacedPoints",
+           "Pose", "PoseArrays", "RefusedError", "ResolutionError",
            "SequenceCheck", "SettingsError", "State", "TransformManager", "TransformResult",
            "address", "box_corners", "distance_pairs", "errors",
            "extrinsic_yaw_from_quaternion", "generalized_overlap_matrix",

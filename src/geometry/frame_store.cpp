@@ -115,27 +115,19 @@ void FrameStore::join(std::size_t a, std::size_t b, const PoseHistory& b_T_a,
 
 Result FrameStore::compose(std::size_t from, std::size_t to, const Sampling& sampling,
                            Eigen::Matrix4f& accumulated, std::int64_t& stamp) const {
-  // The sample's `toTransform()`, written in place: only the upper rows change. The
-  // product and the stamp stay local (in registers) until the walk is done.
-  Eigen::Matrix4f edge_T = Eigen::Matrix4f::Identity();
-  Eigen::Matrix4f product = accumulated;
-  std::int64_t newest = stamp;
+  // The product and the stamp stay local (in registers) until the walk is done.
+  PathProduct product(accumulated, stamp);
   Pose sample;
   const long time = sampling.time;
   const TransformManager::InterpolationMethod method = sampling.method;
   const double window = sampling.window;
   const Result code = walkPath(from, to, [&](const PoseHistory& history) {
     const Result sampled = sampleHistory(history, time, method, window, sampling.logger, sample);
-    if (sampled == TransformManager::Success) {
-      edge_T.topLeftCorner<3, 3>() = sample.orientation.toRotationMatrix();
-      edge_T.topRightCorner<3, 1>() = sample.position;
-      product = product * edge_T;
-      newest = std::max(newest, sample.timestamp);
-    }
+    if (sampled == TransformManager::Success) product.append(sample);
     return sampled;
   });
-  accumulated = product;
-  stamp = newest;
+  accumulated = product.matrix();
+  stamp = product.stamp();
   return code;
 }
 

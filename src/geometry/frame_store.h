@@ -12,6 +12,7 @@
 // that callers see depends on it.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -31,6 +32,31 @@ namespace zelvane {
 namespace detail {
 
 using FrameGraph = TransformManager::FrameGraph;
+
+/// The product of the samples of a path's edges, in the order in which `walkPath`
+/// visits them: product = product * (the sample's `toTransform()`), and the largest
+/// timestamp seen. Every lookup composes through it, so that a pose composed here
+/// is the same, bit for bit, whichever lookup asks.
+class PathProduct {
+ public:
+  PathProduct(const Eigen::Matrix4f& start, std::int64_t stamp) : product_(start), newest_(stamp) {}
+
+  void append(const Pose& sample) {
+    // The sample's `toTransform()`, written in place: only the upper rows change.
+    edge_T_.topLeftCorner<3, 3>() = sample.orientation.toRotationMatrix();
+    edge_T_.topRightCorner<3, 1>() = sample.position;
+    product_ = product_ * edge_T_;
+    newest_ = std::max(newest_, sample.timestamp);
+  }
+
+  const Eigen::Matrix4f& matrix() const { return product_; }
+  std::int64_t stamp() const { return newest_; }
+
+ private:
+  Eigen::Matrix4f edge_T_ = Eigen::Matrix4f::Identity();
+  Eigen::Matrix4f product_;
+  std::int64_t newest_;
+};
 
 class FrameStore {
  public:
