@@ -31,10 +31,13 @@ GOALS = [
     ("py_transform_points_100k", "cpp", 1.5),
     ("py_overlap_pairs_300", "shapely", 0.01),
     ("py_overlap_pairs_300", "opencv", 0.05),
+    ("queue_release", "lookup", 2.0),
+    ("wait_ready", "lookup", 1.3),
 ]
 # (larger case, smaller case, highest allowed ratio of their medians)
 SCALING_GOALS = [("load_transforms_2000", "load_transforms_1000", 2.3),
-                 ("overlap_pairs_8000", "overlap_pairs_1000", 12.0)]
+                 ("overlap_pairs_8000", "overlap_pairs_1000", 12.0),
+                 ("queue_registration_10000_pending", "queue_registration_100_pending", 2.0)]
 
 CHAIN_POINTS = [(1, "plot_chain_interp_1"), (2, "plot_chain_interp_2"),
                 (3, "lookup_chain3_interp"), (5, "plot_chain_interp_5"),

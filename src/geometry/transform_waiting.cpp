@@ -101,8 +101,7 @@ TransformManager::TransformResult TransformManager::waitForTransform(
   std::unique_lock<std::recursive_mutex> lock(mutex_);
   result = Pose();
   if (callback_depth_ != 0) {
-    getLogger().warnStream() << "Attempting to wait for the transform from " << from << " to "
-                             << to
+    getLogger().warnStream() << "Attempting to wait for the transform from " << from << " to " << to
                              << " with the manager's lock held by the waiting thread. The wait "
                                 "is refused.";
     return Error;
@@ -167,8 +166,7 @@ void tellListeners(std::vector<TransformManager::Listener*>& listeners, std::siz
     bool& changed;
     ~Done() {
       if (--notifying == 0 && changed) {
-        listeners.erase(std::remove(listeners.begin(), listeners.end(), nullptr),
-                        listeners.end());
+        listeners.erase(std::remove(listeners.begin(), listeners.end(), nullptr), listeners.end());
         changed = false;
       }
     }
@@ -183,11 +181,10 @@ void tellListeners(std::vector<TransformManager::Listener*>& listeners, std::siz
 
 }  // namespace
 
-void TransformManager::notifyRegistered(const std::string& from, const std::string& to,
-                                        long time) {
+void TransformManager::notifyRegistered(const std::string& from, const std::string& to, long time) {
   for (Waiter* waiter : waiters_) {
-    if (decide(*store_, waiter->from, waiter->to, waiter->time, waiter->method,
-               history_window_) == Success) {
+    if (decide(*store_, waiter->from, waiter->to, waiter->time, waiter->method, history_window_) ==
+        Success) {
       waiter->condition.notify_one();
     }
   }
@@ -201,10 +198,9 @@ void TransformManager::flagWaitersThrough(std::size_t frame) {
   for (Waiter* waiter : waiters_) {
     const std::size_t from_frame = store_->find(waiter->from);
     const std::size_t to_frame = store_->find(waiter->to);
-    waiter->through_removed =
-        frame == from_frame || frame == to_frame ||
-        (from_frame != FrameStore::NONE && to_frame != FrameStore::NONE &&
-         store_->onPath(from_frame, to_frame, frame));
+    waiter->through_removed = frame == from_frame || frame == to_frame ||
+                              (from_frame != FrameStore::NONE && to_frame != FrameStore::NONE &&
+                               store_->onPath(from_frame, to_frame, frame));
   }
 }
 

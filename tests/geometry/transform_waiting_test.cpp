@@ -167,9 +167,8 @@ TEST(WaitForTransform, EndsWhenItsPathIsRemovedOrTheGraphLoaded) {
     Result result = TransformManager::Error;
     Pose pose;
     Clock::time_point start = Clock::now();
-    std::thread waiter([&] {
-      result = manager.waitForTransform("Lidar", "Global", 5000, kInter, 10s, pose);
-    });
+    std::thread waiter(
+        [&] { result = manager.waitForTransform("Lidar", "Global", 5000, kInter, 10s, pose); });
     std::this_thread::sleep_for(20ms);
     manager.removeFrame("Radar");  // not on the path: the wait goes on
     std::this_thread::sleep_for(20ms);
