@@ -54,6 +54,12 @@ struct Left {
   bool operator==(const Left& other) const { return id == other.id && reason == other.reason; }
 };
 
+struct Leaving {
+  int id;
+  bool released;
+  TransformDropReason reason;
+};
+
 class Model {
  public:
   Model(TransformManager& manager, std::size_t capacity, long max_lag)
@@ -62,47 +68,41 @@ class Model {
   void push(int id, const std::string& frame, long time) {
     if (held() >= capacity_) dropOldest();
     waiting_[frame].push_back({id, frame, time});
-    settle({frame});
+    settle(frame);
     std::deque<Item>& items = waiting_[frame];
-    std::vector<Item> overtaken;
-    while (!items.empty() && items.front().time < time &&
-           static_cast<unsigned long>(time) - static_cast<unsigned long>(items.front().time) >
-               static_cast<unsigned long>(max_lag_)) {
-      overtaken.push_back(items.front());
-      items.pop_front();
+    while (!items.empty() &&
+           items.front()
+               .time<time&& static_cast<unsigned long>(time) -
+                     static_cast<unsigned long>(
+                         items.front().time)> static_cast<unsigned long>(max_lag_)) {
+      leave(items, false, TransformDropReason::Overtaken);
     }
-    for (const Item& item : overtaken) dropped.push_back({item.id, TransformDropReason::Overtaken});
-    settle({frame});
+    settle(frame);
+    flush();
+  }
+
+  void registered() {
+    settleAll();
+    flush();
   }
 
   void removed(const std::string& frame) {
-    std::vector<Item> gone;
     for (auto& [name, items] : waiting_) {
       if (name != frame && frame != "A") continue;
-      gone.insert(gone.end(), items.begin(), items.end());
-      items.clear();
+      while (!items.empty()) leave(items, false, TransformDropReason::FrameRemoved);
     }
-    std::sort(gone.begin(), gone.end(), [](const Item& a, const Item& b) { return a.id < b.id; });
-    for (const Item& item : gone) dropped.push_back({item.id, TransformDropReason::FrameRemoved});
+    flush();
     settleAll();
+    flush();
   }
 
   void cleared() {
-    std::vector<int> gone;
     for (auto& [name, items] : waiting_) {
-      for (const Item& item : items) gone.push_back(item.id);
-      items.clear();
+      while (!items.empty()) leave(items, false, TransformDropReason::Cleared);
     }
-    gone.insert(gone.end(), ready.begin(), ready.end());
+    for (const int id : ready) batch_.push_back({id, false, TransformDropReason::Cleared});
     ready.clear();
-    std::sort(gone.begin(), gone.end());
-    for (const int id : gone) dropped.push_back({id, TransformDropReason::Cleared});
-  }
-
-  void settleAll() {
-    std::vector<std::string> frames;
-    for (const auto& [name, items] : waiting_) frames.push_back(name);
-    settle(frames);
+    flush();
   }
 
   std::size_t held() const {
@@ -115,49 +115,48 @@ class Model {
   std::vector<Left> dropped;
 
  private:
-  // Items leave their frame from the oldest on: released while the lookup succeeds,
-  // dropped while older than every time at which it could.
-  void settle(const std::vector<std::string>& frames) {
-    std::vector<Item> released;
-    std::vector<Item> too_old;
-    for (const std::string& frame : frames) {
-      std::deque<Item>& items = waiting_[frame];
-      while (!items.empty()) {
-        const long time = items.front().time;
-        if (manager_.canTransform(frame, "A", time, TransformManager::Interpolated) ==
-            TransformManager::Success) {
-          released.push_back(items.front());
-        } else if (olderThanEverySample(frame, time)) {
-          too_old.push_back(items.front());
-        } else {
-          break;
-        }
-        items.pop_front();
-      }
-    }
-    const auto by_id = [](const Item& a, const Item& b) { return a.id < b.id; };
-    std::sort(too_old.begin(), too_old.end(), by_id);
-    std::sort(released.begin(), released.end(), by_id);
-    // One call hands its items over in push order, drops and releases alike.
-    std::vector<Item> all = too_old;
-    all.insert(all.end(), released.begin(), released.end());
-    std::sort(all.begin(), all.end(), by_id);
-    for (const Item& item : all) {
-      if (std::find_if(too_old.begin(), too_old.end(),
-                       [&](const Item& old) { return old.id == item.id; }) != too_old.end()) {
-        dropped.push_back({item.id, TransformDropReason::TooOld});
-      } else {
-        ready.push_back(item.id);
-      }
-    }
+  void leave(std::deque<Item>& items, bool released, TransformDropReason reason) {
+    batch_.push_back({items.front().id, released, reason});
+    items.pop_front();
   }
 
-  // Older than the oldest time at which the path's lookup succeeds.
-  bool olderThanEverySample(const std::string& frame, long time) const {
-    long oldest = 0;
-    long newest = 0;
-    return manager_.getCommonTimeSpan(frame, "A", oldest, newest) == TransformManager::Success &&
-           time < oldest;
+  // What one call of the queue hands over leaves in push order.
+  void flush() {
+    std::sort(batch_.begin(), batch_.end(),
+              [](const Leaving& a, const Leaving& b) { return a.id < b.id; });
+    for (const Leaving& leaving : batch_) {
+      if (leaving.released) {
+        ready.push_back(leaving.id);
+      } else {
+        dropped.push_back({leaving.id, leaving.reason});
+      }
+    }
+    batch_.clear();
+  }
+
+  void settleAll() {
+    for (auto& [name, items] : waiting_) settle(name);
+  }
+
+  // A frame's items leave from the oldest on: released while the lookup succeeds,
+  // dropped while older than the oldest time at which it could.
+  void settle(const std::string& frame) {
+    std::deque<Item>& items = waiting_[frame];
+    while (!items.empty()) {
+      const long time = items.front().time;
+      long oldest = 0;
+      long newest = 0;
+      if (manager_.canTransform(frame, "A", time, TransformManager::Interpolated) ==
+          TransformManager::Success) {
+        leave(items, true, TransformDropReason::Full);
+      } else if (manager_.getCommonTimeSpan(frame, "A", oldest, newest) ==
+                     TransformManager::Success &&
+                 time < oldest) {
+        leave(items, false, TransformDropReason::TooOld);
+      } else {
+        break;
+      }
+    }
   }
 
   void dropOldest() {
@@ -170,11 +169,11 @@ class Model {
       }
     }
     if (!ready.empty() && ready.front() < oldest_waiting) {
-      dropped.push_back({ready.front(), TransformDropReason::Full});
+      batch_.push_back({ready.front(), false, TransformDropReason::Full});
       ready.pop_front();
     } else {
-      dropped.push_back({oldest_waiting, TransformDropReason::Full});
-      waiting_[frame].pop_front();
+      leave(waiting_[frame], false, TransformDropReason::Full);
+      settle(frame);
     }
   }
 
@@ -182,6 +181,7 @@ class Model {
   std::size_t capacity_;
   long max_lag_;
   std::map<std::string, std::deque<Item>> waiting_;
+  std::vector<Leaving> batch_;
 };
 
 }  // namespace
@@ -215,7 +215,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
         const auto& pair = kPairs[in.next() % 5];
         pose.position.x() = static_cast<float>(time);
         manager.setTransform(pair[0], pair[1], pose, in.next() % 4 == 0 ? 0 : time);
-        model.settleAll();
+        model.registered();
         break;
       }
       case 3: {

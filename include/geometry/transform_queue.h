@@ -128,8 +128,8 @@ class TransformQueue : private TransformManager::Listener {
   using ReleaseCallback =
       std::function<void(T item, const std::string& frame, long time, const Pose& pose)>;
   /// Called with an item dropped, its frame, its time and the reason.
-  using DropCallback = std::function<void(T item, const std::string& frame, long time,
-                                          TransformDropReason reason)>;
+  using DropCallback =
+      std::function<void(T item, const std::string& frame, long time, TransformDropReason reason)>;
 
   /// A released item as `poll` and `drain` return it.
   struct Released {
@@ -316,9 +316,9 @@ class TransformQueue : private TransformManager::Listener {
         continue;
       }
       Pose pose;
-      if (head.time > newest || manager_.getTransform(source.frame, target_, head.time,
-                                                      TransformManager::Interpolated,
-                                                      pose) != TransformManager::Success) {
+      if (head.time > newest ||
+          manager_.getTransform(source.frame, target_, head.time, TransformManager::Interpolated,
+                                pose) != TransformManager::Success) {
         return;
       }
       out.push_back(Leaving{std::move(head.item), &source.frame, head.time, head.sequence, true,
@@ -329,9 +329,11 @@ class TransformQueue : private TransformManager::Listener {
   }
 
   void dropOvertaken(Source& source, long time, Outgoing& out) {
-    while (!source.items.empty() && source.items.front().time < time &&
-           static_cast<unsigned long>(time) - static_cast<unsigned long>(source.items.front().time) >
-               static_cast<unsigned long>(options_.maxLag)) {
+    while (!source.items.empty() &&
+           source.items.front()
+               .time<time&& static_cast<unsigned long>(time) -
+                     static_cast<unsigned long>(
+                         source.items.front().time)> static_cast<unsigned long>(options_.maxLag)) {
       leave(source, TransformDropReason::Overtaken, out);
     }
   }
@@ -344,6 +346,7 @@ class TransformQueue : private TransformManager::Listener {
       Source& source = *by_sequence_.begin()->second;
       unindex(source);
       leave(source, TransformDropReason::Full, out);
+      settle(source, out);  // the item that waited behind it may be ready
       index(source);
     } else {
       dropReady(ready_.front(), TransformDropReason::Full, out);
@@ -372,9 +375,8 @@ class TransformQueue : private TransformManager::Listener {
   // Puts what leaves in push order; without a release callback the released items
   // go to the list that `poll` collects.
   void order(Outgoing& out) {
-    std::sort(out.begin(), out.end(), [](const Leaving& a, const Leaving& b) {
-      return a.sequence < b.sequence;
-    });
+    std::sort(out.begin(), out.end(),
+              [](const Leaving& a, const Leaving& b) { return a.sequence < b.sequence; });
     if (on_release_) {  // handed over after this call: counted released now
       counts_.released += static_cast<std::size_t>(
           std::count_if(out.begin(), out.end(), [](const Leaving& l) { return l.released; }));
@@ -383,9 +385,9 @@ class TransformQueue : private TransformManager::Listener {
     auto kept = out.begin();
     for (Leaving& leaving : out) {
       if (leaving.released) {
-        ready_.push_back(ReadyItem{
-            Released{std::move(leaving.item), *leaving.frame, leaving.time, leaving.pose},
-            leaving.sequence});
+        ready_.push_back(
+            ReadyItem{Released{std::move(leaving.item), *leaving.frame, leaving.time, leaving.pose},
+                      leaving.sequence});
       } else {
         *kept++ = std::move(leaving);
       }

@@ -10,6 +10,7 @@ PYBIND11_MODULE(_zelvane, m) {
   m.doc() = "C++ part of the zelvane package; import zelvane instead.";
   zelvane::python::bindPose(m);
   zelvane::python::bindFrameGraph(m);
+  zelvane::python::bindTransformWaiting(m);
   zelvane::python::bindState(m);
   zelvane::python::bindBoxes(m);
   zelvane::python::bindSequenceCheck(m);

@@ -7,7 +7,7 @@ Pose and rotation math
     quaternion_from_ypr, ypr_from_quaternion, extrinsic_yaw_from_quaternion,
     transform_from_ypr, Pose
 Frame graph
-    TransformManager (with read_pose_csv), TransformResult, FrameEdge, Connection
+    TransformManager (with read_pose_csv), TransformQueue, TransformResult, FrameEdge, Connection
 Tracked-object state and box matching
     State, overlap_pairs, distance_pairs, overlap_matrix, FootprintPairs
 Utilities
@@ -37,7 +37,7 @@ Conventions:
 
 from . import address, errors
 from ._zelvane import (Connection, Pose, SequenceCheck, State, TransformManager,
-                       TransformResult, distance_pairs, extrinsic_yaw_from_quaternion,
+                       TransformQueue, TransformResult, distance_pairs, extrinsic_yaw_from_quaternion,
                        overlap_matrix, overlap_pairs, quaternion_from_ypr, transform_from_ypr,
                        ypr_from_quaternion)
 from .errors import (FrameGraphError, FrameNotFoundError, NoFramesError, OutOfRangeError,
@@ -49,7 +49,8 @@ TransformManager.read_pose_csv = _read_pose_csv
 
 __all__ = ["Connection", "FootprintPairs", "FrameEdge", "FrameGraphError", "FrameNotFoundError",
            "NoFramesError", "OutOfRangeError", "Pose", "RefusedError", "ResolutionError",
-           "SequenceCheck", "SettingsError", "State", "TransformManager", "TransformResult",
+           "SequenceCheck", "SettingsError", "State", "TransformManager", "TransformQueue",
+           "TransformResult",
            "address", "distance_pairs", "errors", "extrinsic_yaw_from_quaternion",
            "overlap_matrix", "overlap_pairs", "quaternion_from_ypr", "transform_from_ypr",
            "ypr_from_quaternion"]

@@ -69,19 +69,28 @@ Result decideEdge(const PoseHistory& history, long time, Method method, double w
                                           : TransformManager::OutOfRange;
 }
 
-// The code of `getTransform(from, to, time, method, ...)` on `store`.
+// The code of `getTransform(from, to, time, method, ...)` on `store`, with the frames
+// found (NONE for equal names).
 Result decide(const FrameStore& store, const std::string& from, const std::string& to, long time,
-              Method method, double window) {
+              Method method, double window, std::size_t& from_frame, std::size_t& to_frame) {
+  from_frame = to_frame = FrameStore::NONE;
   if (from == to) return TransformManager::Success;
   if (store.size() == 0) return TransformManager::NoFrames;
-  const std::size_t from_frame = store.find(from);
-  const std::size_t to_frame = store.find(to);
+  from_frame = store.find(from);
+  to_frame = store.find(to);
   if (from_frame == FrameStore::NONE || to_frame == FrameStore::NONE) {
     return TransformManager::NotFound;
   }
   return store.walkPath(from_frame, to_frame, [&](const PoseHistory& history) {
     return decideEdge(history, time, method, window);
   });
+}
+
+Result decide(const FrameStore& store, const std::string& from, const std::string& to, long time,
+              Method method, double window) {
+  std::size_t from_frame = FrameStore::NONE;
+  std::size_t to_frame = FrameStore::NONE;
+  return decide(store, from, to, time, method, window, from_frame, to_frame);
 }
 
 }  // namespace
@@ -106,8 +115,23 @@ TransformManager::TransformResult TransformManager::waitForTransform(
                                 "is refused.";
     return Error;
   }
-  Result code = decide(*store_, from, to, time, method, history_window_);
-  if (code != Success && timeout > std::chrono::nanoseconds::zero()) {
+  std::size_t from_frame = FrameStore::NONE;
+  std::size_t to_frame = FrameStore::NONE;
+  Result code = decide(*store_, from, to, time, method, history_window_, from_frame, to_frame);
+  if (code == Success) {  // the common case: compose at once, on the frames found
+    if (from_frame == FrameStore::NONE) return Success;  // equal names: the identity
+    Eigen::Matrix4f to_T_from = Eigen::Matrix4f::Identity();
+    std::int64_t stamp = time;
+    code = store_->compose(from_frame, to_frame, {time, method, history_window_, getLogger()},
+                           to_T_from, stamp);
+    if (code == Success) {
+      result.position = to_T_from.topRightCorner<3, 1>();
+      result.orientation = Eigen::Quaternionf(Eigen::Matrix3f(to_T_from.topLeftCorner<3, 3>()));
+      result.timestamp = stamp;
+    }
+    return code;
+  }
+  if (timeout > std::chrono::nanoseconds::zero()) {
     const bool forever = timeout >= Clock::time_point::max() - start;
     const Clock::time_point deadline = forever ? Clock::time_point::max() : start + timeout;
     Waiter waiter(from, to, time, method);

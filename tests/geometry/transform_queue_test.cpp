@@ -39,10 +39,10 @@ class Recorder {
                     bool callback = true)
       : queue_(std::make_unique<Queue>(
             manager, "G", options,
-            callback ? Queue::ReleaseCallback([this](int item, const std::string& frame, long time,
-                                                     const Pose& pose) {
-              out.push_back({item, frame, time, pose, Reason::Full, true});
-            })
+            callback ? Queue::ReleaseCallback(
+                           [this](int item, const std::string& frame, long time, const Pose& pose) {
+                             out.push_back({item, frame, time, pose, Reason::Full, true});
+                           })
                      : nullptr,
             [this](int item, const std::string& frame, long time, Reason reason) {
               out.push_back({item, frame, time, Pose(), reason, false});
@@ -144,56 +144,72 @@ TEST(TransformQueue, DropsWithTheirReasons) {
     Reason reason;
   };
   const std::vector<Case> cases = {
-      {"full: the oldest goes", {3, std::numeric_limits<long>::max()},
+      {"full: the oldest goes",
+       {3, std::numeric_limits<long>::max()},
        [](TransformManager&, Recorder& r) {
          for (int i = 1; i <= 5; ++i) r.queue().push(i, i % 2 ? "Body" : "Other", 1000 + i);
        },
-       {1, 2}, Reason::Full},
-      {"older than the history", {},
+       {1, 2},
+       Reason::Full},
+      {"older than the history",
+       {},
        [](TransformManager& m, Recorder& r) {
          r.queue().push(1, "Body", 50);
          r.queue().push(2, "Body", 150);
          navigation(m, 200, 1);
        },
-       {1}, Reason::TooOld},
-      {"overtaken", {10, 60},
+       {1},
+       Reason::TooOld},
+      {"overtaken",
+       {10, 60},
        [](TransformManager&, Recorder& r) {
          for (int i = 1; i <= 4; ++i) r.queue().push(i, "Body", 1000 + 40 * i);
        },
-       {1, 2}, Reason::Overtaken},
-      {"frame removed", {},
+       {1, 2},
+       Reason::Overtaken},
+      {"frame removed",
+       {},
        [](TransformManager& m, Recorder& r) {
          m.setTransform("Lidar", "Body", makePose(V(0, 0, 1)), 0);
          r.queue().push(1, "Lidar", 1000);
          r.queue().push(2, "Body", 1000);
          m.removeFrame("Lidar");
        },
-       {1}, Reason::FrameRemoved},
-      {"target removed", {},
+       {1},
+       Reason::FrameRemoved},
+      {"target removed",
+       {},
        [](TransformManager& m, Recorder& r) {
          r.queue().push(1, "Body", 1000);
          m.removeFrame("G");
        },
-       {1}, Reason::FrameRemoved},
-      {"left out of a loading", {},
+       {1},
+       Reason::FrameRemoved},
+      {"left out of a loading",
+       {},
        [](TransformManager& m, Recorder& r) {
          r.queue().push(1, "Body", 1000);
          m.loadTransforms(zelvane::SettingsManager());
        },
-       {1}, Reason::FrameRemoved},
-      {"cleared", {},
+       {1},
+       Reason::FrameRemoved},
+      {"cleared",
+       {},
        [](TransformManager&, Recorder& r) {
          r.queue().push(1, "Body", 1000);
          r.queue().push(2, "Unknown", 5);
          r.queue().clear();
        },
-       {1, 2}, Reason::Cleared},
-      {"destroyed", {},
+       {1, 2},
+       Reason::Cleared},
+      {"destroyed",
+       {},
        [](TransformManager&, Recorder& r) {
          r.queue().push(1, "Body", 1000);
          r.destroy();
        },
-       {1}, Reason::Destroyed},
+       {1},
+       Reason::Destroyed},
   };
   for (const Case& c : cases) {
     TransformManager manager;
@@ -257,8 +273,8 @@ TEST(TransformQueue, CallbacksMayPushAndLookUpButNotWait) {
         Pose pose;
         EXPECT_EQ(manager.getTransform(frame, "G", time, kInter, pose), TransformManager::Success);
         if (item < 3) queue->push(item + 1, frame, time + 100);
-        waited = manager.waitForTransform(frame, "G", time + 1000, kInter, std::chrono::hours(1),
-                                          pose);
+        waited =
+            manager.waitForTransform(frame, "G", time + 1000, kInter, std::chrono::hours(1), pose);
       });
   queue->push(1, "Body", 150);
   navigation(manager, 400, 3);

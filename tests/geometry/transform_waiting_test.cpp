@@ -65,12 +65,13 @@ TEST(CanTransform, DecidesAsTheLookupDoes) {
 TEST(WaitForTransform, AnswersAtOnceWhenTheTransformIsThereOrNotWaiting) {
   TransformManager manager;
   manager.setTransform("S", "G", makePose(V(0, 0, 0)), 100);
-  manager.setTransform("S", "G", makePose(V(2, 0, 0)), 200);
+  manager.setTransform("S", "G", makePose(V(2, 0, 0), 0.5f), 200);
   Pose waited;
   Pose looked;
   EXPECT_EQ(manager.waitForTransform("S", "G", 150, kInter, 1h, waited), TransformManager::Success);
   EXPECT_EQ(manager.getTransform("S", "G", 150, kInter, looked), TransformManager::Success);
   EXPECT_EQ(waited.position, looked.position);
+  EXPECT_EQ(waited.orientation.coeffs(), looked.orientation.coeffs());
   EXPECT_EQ(waited.timestamp, looked.timestamp);
 
   LogCapture capture(Logger::DEBUG_LEVEL);

@@ -51,7 +51,8 @@ TEST(TransformQueueStress, CountsBalanceUnderConcurrentUse) {
     });
   }
   workers.emplace_back([&] {  // navigation, a little behind the data
-    for (long t = 3; pushing > 0; t += 7) manager.setTransform("Body", "G", makePose(V(0, 0, 0)), t);
+    for (long t = 3; pushing > 0; t += 7)
+      manager.setTransform("Body", "G", makePose(V(0, 0, 0)), t);
   });
   workers.emplace_back([&] {  // a sensor goes and comes back
     while (pushing > 0) {
