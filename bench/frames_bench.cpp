@@ -490,9 +490,13 @@ void queueRelease(benchmark::State& state, int pendingElsewhere) {
   zelvane::TransformQueue<int> queue(
       manager, frameName(0), {static_cast<std::size_t>(pendingElsewhere) + 16},
       [&released](int, const std::string&, long, const Pose&) { ++released; });
-  // Items of the branch frames at times the graph will not reach during the run.
+  // Items of four other frames below F1, at times the graph will not reach during the
+  // run.
+  for (int k = 0; k < 4; ++k) {
+    manager.setTransform("P" + std::to_string(k), frameName(1), samplePose(k, 0), 0);
+  }
   for (int k = 0; k < pendingElsewhere; ++k) {
-    queue.push(k, "B" + std::to_string(k % 4), sampleTime(i + 50000000 + k));
+    queue.push(k, "P" + std::to_string(k % 4), sampleTime(i + 50000000 + k));
   }
   std::vector<Pose> poses;
   for (long k = 0; k < 64; ++k) poses.push_back(samplePose(0, k));

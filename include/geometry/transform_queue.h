@@ -188,13 +188,21 @@ class TransformQueue : private TransformManager::Listener {
         auto found = sources_.find(frame);
         if (found == sources_.end()) found = sources_.emplace(frame, Source{frame, {}}).first;
         Source& source = found->second;
-        unindex(source);
+        // Behind a waiting item the new one waits too: only a new oldest item, or one
+        // that overtakes the oldest, changes what the frame can release.
+        const bool first = source.items.empty();
+        const bool overtakes = !first && overtaken(source.items.front().time, time);
+        if (first || overtakes) unindex(source);
         source.items.push_back(Waiting{std::move(item), time, next_sequence_++});
         ++waiting_;
-        settle(source, out);
-        dropOvertaken(source, time, out);
-        settle(source, out);
-        index(source);
+        if (first || overtakes) {
+          settle(source, out);
+          while (!source.items.empty() && overtaken(source.items.front().time, time)) {
+            leave(source, TransformDropReason::Overtaken, out);
+          }
+          settle(source, out);
+          index(source);
+        }
         order(out);
       }
       deliver(out);
@@ -328,14 +336,12 @@ class TransformQueue : private TransformManager::Listener {
     }
   }
 
-  void dropOvertaken(Source& source, long time, Outgoing& out) {
-    while (!source.items.empty() &&
-           source.items.front()
-               .time<time&& static_cast<unsigned long>(time) -
-                     static_cast<unsigned long>(
-                         source.items.front().time)> static_cast<unsigned long>(options_.maxLag)) {
-      leave(source, TransformDropReason::Overtaken, out);
-    }
+  // Whether an item at `waiting` is overtaken by one of its frame pushed at `pushed`.
+  bool overtaken(long waiting, long pushed) const {
+    if (waiting >= pushed) return false;
+    const unsigned long lag =
+        static_cast<unsigned long>(pushed) - static_cast<unsigned long>(waiting);
+    return lag > static_cast<unsigned long>(options_.maxLag);
   }
 
   void dropOldest(Outgoing& out) {

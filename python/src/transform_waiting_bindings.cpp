@@ -85,9 +85,9 @@ Pose waitForTransform(TransformManager& manager, const std::string& from, const 
     const Clock::time_point now = Clock::now();
     if (now >= deadline || now < slice_end) break;
   }
-  const FrameGraphRequest request{"wait for " + from + " in " + to + " at time " +
-                                      std::to_string(time) + " (" + method + ")",
-                                  from, to, time};
+  const FrameGraphRequest request{
+      "wait for " + from + " in " + to + " at time " + std::to_string(time) + " (" + method + ")",
+      from, to, time};
   TimeSpan span;
   if (code == TransformManager::OutOfRange) {
     long oldest = 0;
@@ -138,8 +138,8 @@ class PythonQueue {
     if (options.maxLag < 0) throw py::value_error("max_lag must be 0 or more");
     Queue::ReleaseCallback release;
     if (!onRelease.is_none()) {
-      release = [callback = callable(onRelease, "on_release")](
-                    Held item, const std::string& frame, long time, const Pose& pose) {
+      release = [callback = callable(onRelease, "on_release")](Held item, const std::string& frame,
+                                                               long time, const Pose& pose) {
         callPython(callback, *item, frame, time, pose);
       };
     }
@@ -151,8 +151,7 @@ class PythonQueue {
       };
     }
     py::gil_scoped_release unlocked;
-    queue_ = std::make_unique<Queue>(manager, target, options, std::move(release),
-                                     std::move(drop));
+    queue_ = std::make_unique<Queue>(manager, target, options, std::move(release), std::move(drop));
   }
 
   // The queue's destruction takes the manager's lock and calls the drop callback.
@@ -254,9 +253,10 @@ Returns
 -------
 bool
 )doc")
-      .def("wait_for_transform", &waitForTransform, py::arg("from_frame"), py::arg("to_frame"),
-           py::arg("time"), py::arg("timeout"), py::arg("method") = "interpolated",
-           R"doc(wait_for_transform(self, from_frame, to_frame, time, timeout, method='interpolated')
+      .def(
+          "wait_for_transform", &waitForTransform, py::arg("from_frame"), py::arg("to_frame"),
+          py::arg("time"), py::arg("timeout"), py::arg("method") = "interpolated",
+          R"doc(wait_for_transform(self, from_frame, to_frame, time, timeout, method='interpolated')
 --
 
 Waits until ``lookup(from_frame, to_frame, time, method)`` succeeds and returns its
