@@ -131,7 +131,8 @@ class TransformQueue : private TransformManager::Listener {
   using DropCallback =
       std::function<void(T item, const std::string& frame, long time, TransformDropReason reason)>;
 
-  /// A released item as `poll` and `drain` return it.
+  /// A released item as `poll` and `drain` return it (`poll` needs a
+  /// default-constructible `T`; everything else only a movable one).
   struct Released {
     T item;
     std::string frame;
