@@ -9,7 +9,9 @@ Pose and rotation math
 Frame graph
     TransformManager (with read_pose_csv), TransformQueue, TransformResult, FrameEdge, Connection
 Tracked-object state and box matching
-    State, overlap_pairs, distance_pairs, overlap_matrix, FootprintPairs
+    State, overlap_pairs, generalized_overlap_pairs, overlap_3d_pairs, distance_pairs,
+    overlap_matrix, generalized_overlap_matrix, overlap_3d_matrix, box_corners,
+    FootprintPairs
 Utilities
     SequenceCheck, the module ``zelvane.address``
 Errors
@@ -37,7 +39,9 @@ Conventions:
 
 from . import address, errors
 from ._zelvane import (Connection, Pose, SequenceCheck, State, TransformManager,
-                       TransformQueue, TransformResult, distance_pairs, extrinsic_yaw_from_quaternion,
+                       TransformQueue, TransformResult, box_corners, distance_pairs,
+                       extrinsic_yaw_from_quaternion, generalized_overlap_matrix,
+                       generalized_overlap_pairs, overlap_3d_matrix, overlap_3d_pairs,
                        overlap_matrix, overlap_pairs, quaternion_from_ypr, transform_from_ypr,
                        ypr_from_quaternion)
 from .errors import (FrameGraphError, FrameNotFoundError, NoFramesError, OutOfRangeError,
@@ -50,7 +54,8 @@ TransformManager.read_pose_csv = _read_pose_csv
 __all__ = ["Connection", "FootprintPairs", "FrameEdge", "FrameGraphError", "FrameNotFoundError",
            "NoFramesError", "OutOfRangeError", "Pose", "RefusedError", "ResolutionError",
            "SequenceCheck", "SettingsError", "State", "TransformManager", "TransformQueue",
-           "TransformResult",
-           "address", "distance_pairs", "errors", "extrinsic_yaw_from_quaternion",
+           "TransformResult", "address", "box_corners", "distance_pairs", "errors",
+           "extrinsic_yaw_from_quaternion", "generalized_overlap_matrix",
+           "generalized_overlap_pairs", "overlap_3d_matrix", "overlap_3d_pairs",
            "overlap_matrix", "overlap_pairs", "quaternion_from_ypr", "transform_from_ypr",
            "ypr_from_quaternion"]
