@@ -34,7 +34,7 @@ enum class TransformDropReason {
   /// An item of its frame more than the queue's `maxLag` newer was pushed while the
   /// item still waited: its transform lags too far behind the data.
   Overtaken = 2,
-  /// Its frame (or the target frame) was removed, or a loading left it out.
+  /// Its frame (or the target frame) was removed, or a loading or restore left it out.
   FrameRemoved = 3,
   /// `clear` was called.
   Cleared = 4,
@@ -100,7 +100,8 @@ struct TransformQueueOptions {
 /// - `Overtaken` (see `TransformQueueOptions::maxLag`; checked on each push of its
 ///   frame, from the frame's oldest waiting item on);
 /// - `FrameRemoved` when `removeFrame` removes its frame or the target frame, and on
-///   `loadTransforms` when the loaded graph lacks its frame or the target frame;
+///   `loadTransforms` or `restore` when the new graph lacks its frame or the target
+///   frame;
 /// - `Cleared` by `clear`, `Destroyed` by the destructor (also the released items not
 ///   yet collected).
 ///

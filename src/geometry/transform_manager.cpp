@@ -320,6 +320,7 @@ TransformManager::TransformResult TransformManager::restore(const Snapshot& snap
   store_.swap(restored);
   origins_.swap(origins);
   history_window_ = snapshot.historyWindow;
+  notifyLoaded();  // a new graph, as after loading: waits end, queues re-decide
   return Success;
 }
 

@@ -158,6 +158,8 @@ TEST(WaitForTransform, EndsWhenItsPathIsRemovedOrTheGraphLoaded) {
        TransformManager::Success},
       {"load", [](TransformManager& m) { m.loadTransforms(zelvane::SettingsManager()); },
        TransformManager::NoFrames},
+      {"restore", [](TransformManager& m) { m.restore(TransformManager().snapshot()); },
+       TransformManager::NoFrames},
   };
   for (const Case& c : cases) {
     TransformManager manager;
