@@ -13,6 +13,7 @@
 
 #include "bench_check.h"
 #include "geometry/transform_manager.h"
+#include "geometry/transform_queue.h"
 #include "settings_manager.h"
 
 #ifdef ZELVANE_BENCH_WITH_TF2
@@ -557,6 +558,97 @@ void memorySteadyState(benchmark::State& state) {
   state.counters["samples_stored"] = stored;
 }
 
+// --- waiting for transforms and the queue ------------------------------------------
+
+// The 3-edge chain with time-stamped samples, the edge F0 <- F1 fed on each iteration
+// at the next 10 ms, its history held at the size the 10 s window holds at 100 Hz.
+// Each iteration pushes an item of F3 at the new sample's time (it waits: the chain
+// has no sample there yet) and registers that sample, which releases it through the
+// callback with its pose in F0.
+// Returns the index of the next sample of F0 <- F1.
+long queueGraph(TransformManager& manager) {
+  const std::vector<Edge> edges = chain(3);
+  feed(manager, edges, kSamples);
+  feed(manager, branches(3, 4), 0);
+  long i = kSamples;
+  for (; i < kSteadySamples; ++i) {
+    for (const Edge& edge : edges) {
+      manager.setTransform(edge.child, edge.parent, samplePose(edge.id, i), sampleTime(i));
+    }
+  }
+  // The other edges run far ahead, so that only F0 <- F1 decides.
+  for (int e = 1; e < 3; ++e) {
+    manager.setTransform(edges[e].child, edges[e].parent, samplePose(e, i),
+                         sampleTime(i + 100000000));
+  }
+  return i;
+}
+
+void queueRelease(benchmark::State& state, int pendingElsewhere) {
+  TransformManager manager;
+  long i = queueGraph(manager);
+  const Edge edge = chain(3)[0];
+  std::size_t released = 0;
+  zelvane::TransformQueue<int> queue(
+      manager, frameName(0), {static_cast<std::size_t>(pendingElsewhere) + 16},
+      [&released](int, const std::string&, long, const Pose&) { ++released; });
+  // Items of four other frames below F1, at times the graph will not reach during the
+  // run.
+  for (int k = 0; k < 4; ++k) {
+    manager.setTransform("P" + std::to_string(k), frameName(1), samplePose(k, 0), 0);
+  }
+  for (int k = 0; k < pendingElsewhere; ++k) {
+    queue.push(k, "P" + std::to_string(k % 4), sampleTime(i + 50000000 + k));
+  }
+  std::vector<Pose> poses;
+  for (long k = 0; k < 64; ++k) poses.push_back(samplePose(0, k));
+  const std::string sensor = frameName(3);
+  for (auto _ : state) {
+    queue.push(1, sensor, sampleTime(i));
+    manager.setTransform(edge.child, edge.parent, poses[i & 63], sampleTime(i));
+    ++i;
+  }
+  if (released != static_cast<std::size_t>(state.iterations()) ||
+      queue.counts().pending != static_cast<std::size_t>(pendingElsewhere)) {
+    std::fprintf(stderr, "queue benchmark: %zu released of %lld\n", released,
+                 static_cast<long long>(state.iterations()));
+    std::exit(1);
+  }
+}
+
+// The same graph without the queue: one interpolated lookup of the path F3 -> F0
+// between the two newest samples.
+void queueReleaseLookup(benchmark::State& state) {
+  TransformManager manager;
+  const long time = sampleTime(queueGraph(manager) - 1) - kStep / 3;
+  const std::string from = frameName(3);
+  const std::string to = frameName(0);
+  Pose result;
+  for (auto _ : state) {
+    manager.getTransform(from, to, time, TransformManager::Interpolated, result);
+    benchmark::ClobberMemory();
+  }
+}
+
+// A wait whose transform is there, against the lookup itself.
+void waitReady(benchmark::State& state, bool wait) {
+  TransformManager manager;
+  feed(manager, chain(3), kSamples);
+  const std::string from = frameName(3);
+  const std::string to = frameName(0);
+  const long time = queryTime();
+  Pose result;
+  for (auto _ : state) {
+    if (wait) {
+      manager.waitForTransform(from, to, time, TransformManager::Interpolated,
+                               std::chrono::seconds(1), result);
+    } else {
+      manager.getTransform(from, to, time, TransformManager::Interpolated, result);
+    }
+    benchmark::ClobberMemory();
+  }
+}
+
 void registerAll() {
   registerLookup("lookup_chain3_interp", LookupCase{3, 0, true});
   registerLookup("lookup_chain10_interp", LookupCase{10, 0, true});
@@ -587,6 +679,12 @@ void registerAll() {
   benchmark::RegisterBenchmark("lookup_many_10000/single", lookupManySingle);
   benchmark::RegisterBenchmark("deskew_100k/zelvane", deskewZelvane);
   benchmark::RegisterBenchmark("deskew_100k/one_time", deskewOneTime);
+  benchmark::RegisterBenchmark("queue_release/zelvane", queueRelease, 0);
+  benchmark::RegisterBenchmark("queue_release/lookup", queueReleaseLookup);
+  benchmark::RegisterBenchmark("queue_registration_100_pending/zelvane", queueRelease, 100);
+  benchmark::RegisterBenchmark("queue_registration_10000_pending/zelvane", queueRelease, 10000);
+  benchmark::RegisterBenchmark("wait_ready/zelvane", waitReady, true);
+  benchmark::RegisterBenchmark("wait_ready/lookup", waitReady, false);
 }
 
 // Registered before Google Benchmark's main runs, as its own registration macros are,

@@ -33,10 +33,13 @@ GOALS = [
     ("py_overlap_pairs_300", "opencv", 0.05),
     ("lookup_many_10000", "single", 0.2),
     ("deskew_100k", "one_time", 3.0),
+    ("queue_release", "lookup", 2.0),
+    ("wait_ready", "lookup", 1.3),
 ]
 # (larger case, smaller case, highest allowed ratio of their medians)
 SCALING_GOALS = [("load_transforms_2000", "load_transforms_1000", 2.3),
-                 ("overlap_pairs_8000", "overlap_pairs_1000", 12.0)]
+                 ("overlap_pairs_8000", "overlap_pairs_1000", 12.0),
+                 ("queue_registration_10000_pending", "queue_registration_100_pending", 2.0)]
 
 CHAIN_POINTS = [(1, "plot_chain_interp_1"), (2, "plot_chain_interp_2"),
                 (3, "lookup_chain3_interp"), (5, "plot_chain_interp_5"),

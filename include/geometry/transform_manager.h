@@ -17,6 +17,7 @@
 ///   lock for its whole duration, so one manager may be shared between threads.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <exception>
 #include <functional>
@@ -310,10 +311,12 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   /// Connects `slot` to the notification sent after each registration that
   /// `setTransform` accepts, with its `from`, `to` and `time` (0 for a static
   /// transform). It is sent on the registering thread with the manager's lock held:
-  /// the slot sees the new sample and may look transforms up, but must not register
-  /// transforms on this manager nor connect to this notification (the signal's mutex
-  /// is not recursive). Refused registrations, `loadTransforms` and the
-  /// re-attachments made by `removeFrame` send nothing.
+  /// the slot sees the new sample and may look transforms up, but must not connect to
+  /// this notification (the signal's mutex is not recursive) nor wait
+  /// (`waitForTransform`, refused with `Error`). A registration on this manager from a
+  /// slot would need that mutex again: it is refused with a warning in the log.
+  /// Refused registrations, `loadTransforms` and the re-attachments made by
+  /// `removeFrame` send nothing.
   tkit::Connection connectTransformRegistered(
       const std::function<void(const std::string&, const std::string&, long)>& slot);
 
@@ -436,8 +439,118 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   std::size_t transformPoints(const std::string& from, const std::string& to, const float* points,
                               const long* times, std::size_t count, InterpolationMethod method,
                               float* placed, TransformResult* codes);
+  // --- Waiting for transforms ------------------------------------------------
+  //
+  // The manager must outlive every wait on it and every queue attached to it
+  // (`TransformQueue`): destroying it while a wait is under way or a queue is
+  // attached is undefined behaviour.
+
+  /// Whether `getTransform(from, to, time, method, ...)` would succeed now: the same
+  /// code, decided without composing the pose and without logging (no trace record,
+  /// no `Interpolated` warning). A program that polls for a transform not there yet
+  /// asks this, or waits with `waitForTransform`, instead of filling its log with
+  /// refused lookups. Cost: the path only, no allocation.
+  TransformResult canTransform(const std::string& from, const std::string& to, long time,
+                               InterpolationMethod method) const;
+
+  /// Waits until `getTransform(from, to, time, method, result)` would succeed, and
+  /// looks the transform up: returns its code and writes `result` as `getTransform`
+  /// does, so no second lookup is needed.
+  ///
+  /// The wait ends, with the lookup's code at that moment, when:
+  /// - the lookup succeeds (at once when it already does: then this costs one lookup
+  ///   and one `canTransform`);
+  /// - `timeout` has passed (0 or negative: no waiting at all), measured on the steady
+  ///   clock from the call;
+  /// - `removeFrame` removed `from`, `to` or a frame on the path between them, or
+  ///   `loadTransforms` replaced the graph.
+  /// The waiting thread sleeps on a condition of its own without the manager's lock:
+  /// it is woken only by a registration after which the lookup succeeds (and by the
+  /// ends above), so each registration checks every wait in progress, the path of
+  /// each (O(waits x path)). Any number of threads may wait and register at once.
+  /// Nothing is logged while the transform is not there yet.
+  ///
+  /// Must not be called with the manager's lock held by the calling thread (from a
+  /// slot of `connectTransformRegistered` or `connectionException`, or from a
+  /// callback of a queue attached to this manager): the wait could never be woken.
+  /// Such a call returns `Error` at once with a warning in the log. Throws
+  /// `std::system_error` if locking fails.
+  TransformResult waitForTransform(const std::string& from, const std::string& to, long time,
+                                   InterpolationMethod method, std::chrono::nanoseconds timeout,
+                                   Pose& result);
+
+  /// What a queue attached to a manager is told of the graph's changes
+  /// (`attachListener`). Every call is made on the thread that made the change, with
+  /// the manager's lock held: the listener may look transforms up and register
+  /// them, but must not wait (`waitForTransform`).
+  class Listener {
+   public:
+    virtual ~Listener() = default;
+    /// After each registration that `setTransform` accepts (after the slots of
+    /// `connectTransformRegistered`).
+    virtual void transformRegistered(const std::string& from, const std::string& to, long time) = 0;
+    /// After `removeFrame` removed `frame` and re-attached its neighbours.
+    virtual void frameRemoved(const std::string& frame) = 0;
+    /// After `loadTransforms` replaced the graph.
+    virtual void transformsLoaded() = 0;
+  };
+
+  /// Tells `listener` of every registration, removal and loading from now on, after
+  /// the listeners attached before it, until `detachListener`. May be called from a
+  /// listener (the new one hears the next change). O(1) amortised.
+  void attachListener(Listener& listener);
+
+  /// Stops telling `listener`; when this returns, no call to it is in progress on
+  /// another thread. May be called from a listener, also for itself. O(listeners).
+  void detachListener(Listener& listener);
+
+  /// Runs `work()` on the calling thread with the manager's lock held, marked as a
+  /// callback of this manager (a `waitForTransform` inside it is refused rather than
+  /// hanging). For composite operations that must see one graph, such as a queue's
+  /// push. Exceptions of `work` propagate; the lock is released.
+  template <class Work>
+  void runLocked(Work&& work) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    const CallbackScope scope(*this);
+    work();
+  }
 
  private:
+  // Marks the manager's lock as held on behalf of a caller's code (a slot, a
+  // listener, `runLocked`) for the rest of its scope. Entered and left with the lock
+  // held, so a non-zero depth seen under the lock belongs to the calling thread.
+  class CallbackScope {
+   public:
+    explicit CallbackScope(const TransformManager& manager) : manager_(manager) {
+      ++manager_.callback_depth_;
+    }
+    ~CallbackScope() { --manager_.callback_depth_; }
+    CallbackScope(const CallbackScope&) = delete;
+    CallbackScope& operator=(const CallbackScope&) = delete;
+
+   private:
+    const TransformManager& manager_;
+  };
+  struct Waiter;
+
+  // The hooks of the registration, removal and loading: wake the waits that can end
+  // and tell the listeners. Called with the lock held.
+  void notifyRegistered(const std::string& from, const std::string& to, long time);
+  // Before the removal, with the store still holding `frame`: flags the waits whose
+  // path runs through it.
+  void flagWaitersThrough(std::size_t frame);
+  void notifyRemoved(const std::string& frame);
+  void notifyLoaded();
+
+  std::vector<Waiter*> waiters_;
+  std::vector<Listener*> listeners_;
+  bool listeners_changed_ = false;
+  std::size_t notifying_ = 0;
+  mutable std::size_t callback_depth_ = 0;
+  // Set while the registration notification is delivered: its slots must not
+  // register (the signal's mutex is not recursive), and are refused.
+  bool delivering_registration_ = false;
+
   // The frames, their edges with histories, the name index and the rooted view, in
   // one owner. Held by pointer so that a store built aside (removal, loading) is put
   // in place by swapping one pointer, which cannot throw half-way.

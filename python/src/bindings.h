@@ -19,6 +19,8 @@ namespace py = pybind11;
 void bindPose(py::module_& m);
 void bindFrameGraph(py::module_& m);
 void bindLocalOrigin(py::module_& m);
+/// Adds the wait and the queue to the frame graph bound by `bindFrameGraph`.
+void bindTransformWaiting(py::module_& m);
 void bindState(py::module_& m);
 void bindBoxes(py::module_& m);
 void bindSequenceCheck(py::module_& m);

@@ -11,6 +11,7 @@ PYBIND11_MODULE(_zelvane, m) {
   zelvane::python::bindPose(m);
   zelvane::python::bindFrameGraph(m);
   zelvane::python::bindLocalOrigin(m);
+  zelvane::python::bindTransformWaiting(m);
   zelvane::python::bindState(m);
   zelvane::python::bindBoxes(m);
   zelvane::python::bindSequenceCheck(m);

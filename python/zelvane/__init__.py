@@ -7,8 +7,8 @@ Pose and rotation math
     quaternion_from_ypr, ypr_from_quaternion, extrinsic_yaw_from_quaternion,
     transform_from_ypr, Pose
 Frame graph
-    TransformManager (with read_pose_csv), TransformResult, FrameEdge, Connection,
-    PoseArrays, MatrixArrays, PlacedPoints, LocalOrigin
+    TransformManager (with read_pose_csv), TransformQueue, TransformResult, FrameEdge,
+    Connection, PoseArrays, MatrixArrays, PlacedPoints, LocalOrigin
 Tracked-object state and box matching
     State, overlap_pairs, generalized_overlap_pairs, overlap_3d_pairs, distance_pairs,
     overlap_matrix, generalized_overlap_matrix, overlap_3d_matrix, box_corners,
@@ -40,7 +40,7 @@ Conventions:
 
 from . import address, errors
 from ._zelvane import (Connection, LocalOrigin, Pose, SequenceCheck, State, TransformManager,
-                       TransformResult, box_corners, distance_pairs,
+                       TransformQueue, TransformResult, box_corners, distance_pairs,
                        extrinsic_yaw_from_quaternion, generalized_overlap_matrix,
                        generalized_overlap_pairs, overlap_3d_matrix, overlap_3d_pairs,
                        overlap_matrix, overlap_pairs, quaternion_from_ypr, transform_from_ypr,
@@ -55,8 +55,8 @@ TransformManager.read_pose_csv = _read_pose_csv
 __all__ = ["Connection", "FootprintPairs", "FrameEdge", "FrameGraphError", "FrameNotFoundError",
            "LocalOrigin", "MatrixArrays", "NoFramesError", "OutOfRangeError", "PlacedPoints",
            "Pose", "PoseArrays", "RefusedError", "ResolutionError",
-           "SequenceCheck", "SettingsError", "State", "TransformManager", "TransformResult",
-           "address", "box_corners", "distance_pairs", "errors",
+           "SequenceCheck", "SettingsError", "State", "TransformManager", "TransformQueue",
+           "TransformResult", "address", "box_corners", "distance_pairs", "errors",
            "extrinsic_yaw_from_quaternion", "generalized_overlap_matrix",
            "generalized_overlap_pairs", "overlap_3d_matrix", "overlap_3d_pairs",
            "overlap_matrix", "overlap_pairs", "quaternion_from_ypr", "transform_from_ypr",

@@ -113,6 +113,26 @@ void FrameStore::join(std::size_t a, std::size_t b, const PoseHistory& b_T_a,
   tree_size_[root_a] = total;
 }
 
+bool FrameStore::onPath(std::size_t from, std::size_t to, std::size_t frame) const {
+  if (root_[from] != root_[to] || root_[frame] != root_[from]) return false;
+  std::size_t a = from;
+  std::size_t b = to;
+  while (depth_[a] > depth_[b]) {
+    if (a == frame) return true;
+    a = parent_[a];
+  }
+  while (depth_[b] > depth_[a]) {
+    if (b == frame) return true;
+    b = parent_[b];
+  }
+  while (a != b) {
+    if (a == frame || b == frame) return true;
+    a = parent_[a];
+    b = parent_[b];
+  }
+  return a == frame;
+}
+
 Result FrameStore::compose(std::size_t from, std::size_t to, const Sampling& sampling,
                            Eigen::Matrix4f& accumulated, std::int64_t& stamp) const {
   // The product and the stamp stay local (in registers) until the walk is done.

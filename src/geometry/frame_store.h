@@ -101,6 +101,10 @@ class FrameStore {
 
   bool connected(std::size_t a, std::size_t b) const { return root_[a] == root_[b]; }
 
+  /// Whether `frame` lies on the path from `from` to `to`, either end included; false
+  /// for frames in different trees. O(path).
+  bool onPath(std::size_t from, std::size_t to, std::size_t frame) const;
+
   /// The history of the edge a->b (b_T_a) when a and b are joined directly, else null.
   const PoseHistory* directEdge(std::size_t a, std::size_t b) const;
 

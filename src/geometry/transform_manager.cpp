@@ -98,8 +98,26 @@ TransformManager::~TransformManager() = default;
 void TransformManager::setTransform(const std::string& from, const std::string& to,
                                     const Pose& pose, long time) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (delivering_registration_) {
+    getLogger().warnStream() << "Attempting to define transform between frames " << from << " and "
+                             << to
+                             << " from a slot of the registration notification. This new "
+                                "inputted transform will be ignored.";
+    return;
+  }
   if (registerTransform(*store_, getLogger(), from, to, pose, time, history_window_)) {
-    registered_signal_.emit(from, to, time);
+    {
+      const CallbackScope scope(*this);
+      delivering_registration_ = true;
+      try {
+        registered_signal_.emit(from, to, time);
+      } catch (...) {
+        delivering_registration_ = false;
+        throw;
+      }
+      delivering_registration_ = false;
+    }
+    notifyRegistered(from, to, time);
   }
 }
 
@@ -302,6 +320,7 @@ TransformManager::TransformResult TransformManager::restore(const Snapshot& snap
   store_.swap(restored);
   origins_.swap(origins);
   history_window_ = snapshot.historyWindow;
+  notifyLoaded();  // a new graph, as after loading: waits end, queues re-decide
   return Success;
 }
 
@@ -366,13 +385,16 @@ TransformManager::TransformResult TransformManager::removeFrame(const std::strin
       registerTransform(*rebuilt, getLogger(), anchor_name, neighbour, neighbour_T_anchor, 0,
                         history_window_);
     }
+    flagWaitersThrough(removed);
     store_.swap(rebuilt);
-    return Success;
   } catch (const std::exception& e) {
     getLogger().warnStream() << "Exception caught in TransformManager::removeFrame:" << e.what();
+    const CallbackScope scope(*this);
     exception_signal_.emit(std::current_exception());
     return Error;
   }
+  notifyRemoved(frame);
+  return Success;
 }
 
 tkit::Connection TransformManager::connectionException(
@@ -421,6 +443,7 @@ TransformManager::TransformResult TransformManager::loadTransforms(
 
   store_.swap(loaded);
   origins_.clear();
+  notifyLoaded();
   return Success;
 }
 

@@ -1,0 +1,502 @@
+/// @file
+/// `TransformQueue`: stamped data held until its transform into one target frame is
+/// there, then released with that pose; nothing leaves it without a word.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "geometry/pose.h"
+#include "geometry/transform_manager.h"
+
+namespace zelvane {
+
+/// Why an item left a `TransformQueue` without its pose.
+enum class TransformDropReason {
+  /// The queue held its capacity when another item was pushed: the oldest item held
+  /// (the first pushed) made room.
+  Full = 0,
+  /// The item is older than the oldest sample kept on its path: its lookup can never
+  /// succeed.
+  TooOld = 1,
+  /// An item of its frame more than the queue's `maxLag` newer was pushed while the
+  /// item still waited: its transform lags too far behind the data.
+  Overtaken = 2,
+  /// Its frame (or the target frame) was removed, or a loading or restore left it out.
+  FrameRemoved = 3,
+  /// `clear` was called.
+  Cleared = 4,
+  /// The queue was destroyed.
+  Destroyed = 5,
+};
+
+/// The number of `TransformDropReason` values.
+constexpr std::size_t TRANSFORM_DROP_REASONS = 6;
+
+/// A snapshot of a queue's counts, taken at one moment: pushed = released + dropped
+/// + pending always holds.
+struct TransformQueueCounts {
+  std::size_t pushed = 0;
+  /// Handed to the release callback, or collected by `poll` / `drain`.
+  std::size_t released = 0;
+  /// Per reason, indexed by the value of `TransformDropReason`.
+  std::array<std::size_t, TRANSFORM_DROP_REASONS> dropped{};
+  /// Waiting for their transform, or released but not yet collected.
+  std::size_t pending = 0;
+
+  std::size_t droppedTotal() const {
+    std::size_t total = 0;
+    for (const std::size_t count : dropped) total += count;
+    return total;
+  }
+  std::size_t droppedFor(TransformDropReason reason) const {
+    return dropped[static_cast<std::size_t>(reason)];
+  }
+};
+
+/// Limits of a `TransformQueue`.
+struct TransformQueueOptions {
+  /// Items held at most, waiting or released but not collected; at least 1 (0 is
+  /// taken as 1). A push into a full queue drops the oldest item held (`Full`).
+  std::size_t capacity = 1000;
+  /// In the graph's time unit: an item still waiting when an item of its frame more
+  /// than this newer is pushed is dropped (`Overtaken`). The default never drops.
+  long maxLag = std::numeric_limits<long>::max();
+};
+
+/// Items of type `T` (the points of one scan, a detection...), each stamped with its
+/// frame and time, held until the `Interpolated` lookup of their frame in one target
+/// frame succeeds and then released with that pose (target_T_frame at the item's
+/// time).
+///
+/// Release. As soon as an item's lookup succeeds (on the registration that makes it
+/// succeed, or on its push when it already does) it is released, on that thread:
+/// - to the release callback, when one was given, called on that thread;
+/// - otherwise into a list that `poll` and `drain` collect on the caller's thread.
+/// Items of one frame are released in the order they were pushed: an item waits for
+/// the items of its frame pushed before it. The items that one call hands over
+/// (released or dropped) are handed over in push order; items of different frames
+/// handed over by different calls come in the order of those calls.
+///
+/// Drops. An item that cannot be released leaves through the drop callback (when one
+/// was given) with its `TransformDropReason`, and is counted per reason:
+/// - `Full` on a push into a full queue (the oldest held item: the earliest pushed of
+///   the waiting ones, or the first of those released and not collected, whichever
+///   was pushed first);
+/// - `TooOld` when its frame's path keeps no sample as old as it (found when its turn
+///   in its frame comes, on a registration or push);
+/// - `Overtaken` (see `TransformQueueOptions::maxLag`; checked on each push of its
+///   frame, from the frame's oldest waiting item on);
+/// - `FrameRemoved` when `removeFrame` removes its frame or the target frame, and on
+///   `loadTransforms` or `restore` when the new graph lacks its frame or the target
+///   frame;
+/// - `Cleared` by `clear`, `Destroyed` by the destructor (also the released items not
+///   yet collected).
+///
+/// Threads. Push, poll, drain, clear and counts may be called from any threads,
+/// alongside registrations, removals and loadings on the manager. Callbacks run on
+/// the thread of the call that made the item leave, with the manager's lock held (so
+/// the callbacks of one manager's queues never run at the same time) and the queue's
+/// own lock not held: a callback may push to this queue (or another),
+/// look transforms up and register transforms. It must not wait on the manager
+/// (`waitForTransform` refuses with `Error`), must not throw (an exception is
+/// rethrown to the caller after the other items of the same call were handed over),
+/// and must not destroy this queue. The manager must outlive the queue.
+///
+/// Cost. A push costs O(log frames + path) plus what it releases; a registration
+/// O(log frames) plus, for each frame whose oldest waiting item is not newer than the
+/// registration, the path and the items released or dropped (all frames for a static
+/// registration or the first sample of a pair, removals and loadings): it does not
+/// grow with the items waiting on other frames. Frames that once held items keep a
+/// small entry until the queue is destroyed.
+template <class T>
+class TransformQueue : private TransformManager::Listener {
+ public:
+  /// Called with an item released, its frame, its time and its pose in the target
+  /// frame at that time.
+  using ReleaseCallback =
+      std::function<void(T item, const std::string& frame, long time, const Pose& pose)>;
+  /// Called with an item dropped, its frame, its time and the reason.
+  using DropCallback =
+      std::function<void(T item, const std::string& frame, long time, TransformDropReason reason)>;
+
+  /// A released item as `poll` and `drain` return it (`poll` needs a
+  /// default-constructible `T`; everything else only a movable one).
+  struct Released {
+    T item;
+    std::string frame;
+    long time = 0;
+    Pose pose;
+  };
+
+  /// Attaches a queue to `manager` for the target frame `target`. Without `onRelease`
+  /// released items are collected with `poll` / `drain`; without `onDrop` drops are
+  /// only counted. Locks the manager.
+  TransformQueue(TransformManager& manager, std::string target, TransformQueueOptions options = {},
+                 ReleaseCallback onRelease = nullptr, DropCallback onDrop = nullptr)
+      : manager_(manager),
+        target_(std::move(target)),
+        options_(options),
+        on_release_(std::move(onRelease)),
+        on_drop_(std::move(onDrop)) {
+    options_.capacity = std::max<std::size_t>(options_.capacity, 1);
+    manager_.attachListener(*this);
+  }
+
+  /// Detaches from the manager (waiting for a notification of it in progress on
+  /// another thread) and drops every item held with `Destroyed`.
+  ~TransformQueue() override {
+    manager_.runLocked([this] {
+      manager_.detachListener(*this);
+      Outgoing out;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        dropAll(TransformDropReason::Destroyed, out);
+      }
+      try {
+        deliver(out);
+      } catch (...) {  // NOLINT(bugprone-empty-catch): a destructor must not throw
+      }
+    });
+  }
+
+  TransformQueue(const TransformQueue&) = delete;
+  TransformQueue& operator=(const TransformQueue&) = delete;
+  TransformQueue(TransformQueue&&) = delete;
+  TransformQueue& operator=(TransformQueue&&) = delete;
+
+  /// Adds `item` of frame `frame` at `time` (graph time unit). It is released at once
+  /// when its frame has no item waiting before it and its lookup succeeds; a full
+  /// queue first drops its oldest item. Callbacks run before this returns.
+  void push(T item, const std::string& frame, long time) {
+    manager_.runLocked([&] {
+      Outgoing out;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++counts_.pushed;
+        while (held() >= options_.capacity) dropOldest(out);
+        auto found = sources_.find(frame);
+        if (found == sources_.end()) found = sources_.emplace(frame, Source{frame, {}}).first;
+        Source& source = found->second;
+        // Behind a waiting item the new one waits too: only a new oldest item, or one
+        // that overtakes the oldest, changes what the frame can release.
+        const bool first = source.items.empty();
+        const bool overtakes = !first && overtaken(source.items.front().time, time);
+        if (first || overtakes) unindex(source);
+        source.items.push_back(Waiting{std::move(item), time, next_sequence_++});
+        ++waiting_;
+        if (first || overtakes) {
+          settle(source, out);
+          while (!source.items.empty() && overtaken(source.items.front().time, time)) {
+            leave(source, TransformDropReason::Overtaken, out);
+          }
+          settle(source, out);
+          index(source);
+        }
+        order(out);
+      }
+      deliver(out);
+    });
+  }
+
+  /// Moves the first released item not yet collected into `released` and returns
+  /// true; returns false, leaving `released` alone, when there is none. With a release
+  /// callback there never is. O(1); does not lock the manager.
+  bool poll(Released& released) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (ready_.empty()) return false;
+    released = std::move(ready_.front().released);
+    ready_.pop_front();
+    ++counts_.released;
+    return true;
+  }
+
+  /// Every released item not yet collected, in release order. Does not lock the
+  /// manager.
+  std::vector<Released> drain() {
+    std::vector<Released> all;
+    std::lock_guard<std::mutex> lock(mutex_);
+    all.reserve(ready_.size());
+    for (ReadyItem& ready : ready_) all.push_back(std::move(ready.released));
+    counts_.released += ready_.size();
+    ready_.clear();
+    return all;
+  }
+
+  /// Drops every item held, waiting or released and not collected, with `Cleared`.
+  void clear() {
+    manager_.runLocked([this] {
+      Outgoing out;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        dropAll(TransformDropReason::Cleared, out);
+      }
+      deliver(out);
+    });
+  }
+
+  /// The counts at this moment. Does not lock the manager.
+  TransformQueueCounts counts() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    TransformQueueCounts counts = counts_;
+    counts.pending = held();
+    return counts;
+  }
+
+  /// The target frame.
+  const std::string& targetFrame() const { return target_; }
+
+ private:
+  struct Waiting {
+    T item;
+    long time;
+    std::uint64_t sequence;
+  };
+  // The waiting items of one frame, in push order.
+  struct Source {
+    std::string frame;
+    std::deque<Waiting> items;
+  };
+  struct ReadyItem {
+    Released released;
+    std::uint64_t sequence;
+  };
+  // An item leaving, to be handed over once the queue's lock is released.
+  struct Leaving {
+    T item;
+    const std::string* frame;
+    long time;
+    std::uint64_t sequence;
+    bool released;
+    Pose pose;
+    TransformDropReason reason;
+  };
+  using Outgoing = std::vector<Leaving>;
+
+  std::size_t held() const { return waiting_ + ready_.size(); }
+
+  // The heads' indexes: by time, for the registrations, and by push order, for the
+  // choice of the oldest item.
+  void index(Source& source) {
+    if (source.items.empty()) return;
+    by_time_.emplace(source.items.front().time, &source);
+    by_sequence_.emplace(source.items.front().sequence, &source);
+  }
+  void unindex(Source& source) {
+    if (source.items.empty()) return;
+    by_time_.erase({source.items.front().time, &source});
+    by_sequence_.erase({source.items.front().sequence, &source});
+  }
+
+  void leave(Source& source, TransformDropReason reason, Outgoing& out) {
+    Waiting& head = source.items.front();
+    out.push_back(Leaving{std::move(head.item), &source.frame, head.time, head.sequence, false,
+                          Pose(), reason});
+    source.items.pop_front();
+    --waiting_;
+    ++counts_.dropped[static_cast<std::size_t>(reason)];
+  }
+
+  // Releases the frame's items from its oldest on while their lookup succeeds; drops
+  // those older than the path's history. The frame is unindexed.
+  void settle(Source& source, Outgoing& out) {
+    if (source.items.empty()) return;
+    long oldest = 0;
+    long newest = 0;
+    if (manager_.getCommonTimeSpan(source.frame, target_, oldest, newest) !=
+        TransformManager::Success) {
+      return;
+    }
+    while (!source.items.empty()) {
+      Waiting& head = source.items.front();
+      if (head.time < oldest) {
+        leave(source, TransformDropReason::TooOld, out);
+        continue;
+      }
+      Pose pose;
+      if (head.time > newest ||
+          manager_.getTransform(source.frame, target_, head.time, TransformManager::Interpolated,
+                                pose) != TransformManager::Success) {
+        return;
+      }
+      out.push_back(Leaving{std::move(head.item), &source.frame, head.time, head.sequence, true,
+                            pose, TransformDropReason::Full});
+      source.items.pop_front();
+      --waiting_;
+    }
+  }
+
+  // Whether an item at `waiting` is overtaken by one of its frame pushed at `pushed`.
+  bool overtaken(long waiting, long pushed) const {
+    if (waiting >= pushed) return false;
+    const unsigned long lag =
+        static_cast<unsigned long>(pushed) - static_cast<unsigned long>(waiting);
+    return lag > static_cast<unsigned long>(options_.maxLag);
+  }
+
+  void dropOldest(Outgoing& out) {
+    const bool from_waiting =
+        !by_sequence_.empty() &&
+        (ready_.empty() || by_sequence_.begin()->first < ready_.front().sequence);
+    if (from_waiting) {
+      Source& source = *by_sequence_.begin()->second;
+      unindex(source);
+      leave(source, TransformDropReason::Full, out);
+      settle(source, out);  // the item that waited behind it may be ready
+      index(source);
+    } else {
+      dropReady(ready_.front(), TransformDropReason::Full, out);
+      ready_.pop_front();
+    }
+  }
+
+  void dropReady(ReadyItem& ready, TransformDropReason reason, Outgoing& out) {
+    // The frame's name outlives the call: sources are never erased.
+    const std::string* frame = &sources_.find(ready.released.frame)->second.frame;
+    out.push_back(Leaving{std::move(ready.released.item), frame, ready.released.time,
+                          ready.sequence, false, Pose(), reason});
+    ++counts_.dropped[static_cast<std::size_t>(reason)];
+  }
+
+  void dropAll(TransformDropReason reason, Outgoing& out) {
+    for (auto& [frame, source] : sources_) {
+      unindex(source);
+      while (!source.items.empty()) leave(source, reason, out);
+    }
+    for (ReadyItem& ready : ready_) dropReady(ready, reason, out);
+    ready_.clear();
+    order(out);
+  }
+
+  // Puts what leaves in push order; without a release callback the released items
+  // go to the list that `poll` collects.
+  void order(Outgoing& out) {
+    std::sort(out.begin(), out.end(),
+              [](const Leaving& a, const Leaving& b) { return a.sequence < b.sequence; });
+    if (on_release_) {  // handed over after this call: counted released now
+      counts_.released += static_cast<std::size_t>(
+          std::count_if(out.begin(), out.end(), [](const Leaving& l) { return l.released; }));
+      return;
+    }
+    auto kept = out.begin();
+    for (Leaving& leaving : out) {
+      if (leaving.released) {
+        ready_.push_back(
+            ReadyItem{Released{std::move(leaving.item), *leaving.frame, leaving.time, leaving.pose},
+                      leaving.sequence});
+      } else {
+        *kept++ = std::move(leaving);
+      }
+    }
+    out.erase(kept, out.end());
+  }
+
+  // Hands over what leaves, without the queue's lock; the first exception of a
+  // callback is rethrown once every item was handed over.
+  void deliver(Outgoing& out) {
+    std::exception_ptr failure;
+    for (Leaving& leaving : out) {
+      try {
+        if (leaving.released) {
+          on_release_(std::move(leaving.item), *leaving.frame, leaving.time, leaving.pose);
+        } else if (on_drop_) {
+          on_drop_(std::move(leaving.item), *leaving.frame, leaving.time, leaving.reason);
+        }
+      } catch (...) {
+        if (!failure) failure = std::current_exception();
+      }
+    }
+    if (failure) std::rethrow_exception(failure);
+  }
+
+  // Settles the frames whose oldest waiting item could have become ready: those not
+  // newer than `time`, or all.
+  void settleFrames(bool all, long time) {
+    Outgoing out;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      scratch_.clear();
+      if (all) {
+        for (auto& [frame, source] : sources_) scratch_.push_back(&source);
+      } else {
+        for (auto it = by_time_.begin(); it != by_time_.end() && it->first <= time; ++it) {
+          scratch_.push_back(it->second);
+        }
+      }
+      for (Source* source : scratch_) {
+        unindex(*source);
+        settle(*source, out);
+        index(*source);
+      }
+      order(out);
+    }
+    deliver(out);
+  }
+
+  void transformRegistered(const std::string& from, const std::string& to, long time) override {
+    // A sample at `time` can only make items up to `time` ready, unless it is static
+    // or the first of its pair, whose span reaches a history window further.
+    settleFrames(time == 0 || manager_.historySize(from, to) <= 1, time);
+  }
+
+  void frameRemoved(const std::string& frame) override {
+    Outgoing out;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      for (auto& [name, source] : sources_) {
+        if (name != frame && frame != target_) continue;
+        unindex(source);
+        while (!source.items.empty()) leave(source, TransformDropReason::FrameRemoved, out);
+      }
+      order(out);
+    }
+    deliver(out);
+    settleFrames(true, 0);  // paths through the frame now run through static re-links
+  }
+
+  void transformsLoaded() override {
+    Outgoing out;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      const bool target_kept = manager_.hasFrame(target_);
+      for (auto& [name, source] : sources_) {
+        if (target_kept && manager_.hasFrame(name)) continue;
+        unindex(source);
+        while (!source.items.empty()) leave(source, TransformDropReason::FrameRemoved, out);
+      }
+      order(out);
+    }
+    deliver(out);
+    settleFrames(true, 0);
+  }
+
+  TransformManager& manager_;
+  const std::string target_;
+  TransformQueueOptions options_;
+  const ReleaseCallback on_release_;
+  const DropCallback on_drop_;
+
+  mutable std::mutex mutex_;
+  std::map<std::string, Source> sources_;
+  std::set<std::pair<long, Source*>> by_time_;
+  std::set<std::pair<std::uint64_t, Source*>> by_sequence_;
+  std::deque<ReadyItem> ready_;
+  std::vector<Source*> scratch_;
+  std::size_t waiting_ = 0;
+  std::uint64_t next_sequence_ = 0;
+  TransformQueueCounts counts_;
+};
+
+}  // namespace zelvane

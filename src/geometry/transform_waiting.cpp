@@ -1,0 +1,255 @@
+// Waiting for transforms: the quiet decision of a lookup, the waits that sleep until
+// a registration makes their lookup succeed, and the listeners told of every change.
+//
+// A wait sleeps on a condition of its own, tied to the manager's lock: it registers
+// itself under the lock, and every registration (also under the lock) decides for
+// each wait in progress whether its lookup succeeds now and wakes only those. As the
+// decision and the wake-up happen under the lock that the wait re-checks under, no
+// wake-up is lost and none is needed for a registration that changes nothing for it.
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <cstdint>
+#include <limits>
+
+#include "geometry/frame_store.h"
+#include "geometry/pose_history.h"
+#include "geometry/transform_manager.h"
+
+namespace zelvane {
+
+struct TransformManager::Waiter {
+  Waiter(const std::string& from_frame, const std::string& to_frame, long at,
+         InterpolationMethod with)
+      : from(from_frame), to(to_frame), time(at), method(with) {}
+
+  std::string from;
+  std::string to;
+  long time;
+  InterpolationMethod method;
+  // A removal took a frame of the path, or a loading replaced the graph: the wait ends.
+  bool ended = false;
+  // Set before a removal for the waits whose path runs through the frame removed.
+  bool through_removed = false;
+  std::condition_variable_any condition;
+};
+
+namespace {
+
+using detail::FrameStore;
+using detail::PoseHistory;
+using Result = TransformManager::TransformResult;
+using Method = TransformManager::InterpolationMethod;
+
+// The newest time that a history whose newest sample is at `newest` extrapolates to:
+// `window` after it (a time more than `window` after it is stale), saturated.
+std::int64_t staleAfter(std::int64_t newest, double window) {
+  const long double limit =
+      static_cast<long double>(newest) + std::floor(static_cast<long double>(window));
+  if (limit >= 9223372036854775808.0L) return std::numeric_limits<std::int64_t>::max();
+  return static_cast<std::int64_t>(limit);
+}
+
+// The code that `detail::sampleHistory` returns for `time` and `method`, without
+// sampling and without its records.
+Result decideEdge(const PoseHistory& history, long time, Method method, double window) {
+  if (history.empty()) return TransformManager::NotFound;
+  if (detail::isStatic(history) || method == TransformManager::MostRecent) {
+    return TransformManager::Success;
+  }
+  std::int64_t oldest = 0;
+  std::int64_t newest = 0;
+  if (method == TransformManager::Interpolated) {
+    detail::interpolationSpan(history, window, oldest, newest);
+  } else {
+    oldest = detail::registrationTime(*history.begin());
+    newest = staleAfter(detail::registrationTime(*history.rbegin()), window);
+  }
+  return time >= oldest && time <= newest ? TransformManager::Success
+                                          : TransformManager::OutOfRange;
+}
+
+// The code of `getTransform(from, to, time, method, ...)` on `store`, with the frames
+// found (NONE for equal names).
+Result decide(const FrameStore& store, const std::string& from, const std::string& to, long time,
+              Method method, double window, std::size_t& from_frame, std::size_t& to_frame) {
+  from_frame = to_frame = FrameStore::NONE;
+  if (from == to) return TransformManager::Success;
+  if (store.size() == 0) return TransformManager::NoFrames;
+  from_frame = store.find(from);
+  to_frame = store.find(to);
+  if (from_frame == FrameStore::NONE || to_frame == FrameStore::NONE) {
+    return TransformManager::NotFound;
+  }
+  return store.walkPath(from_frame, to_frame, [&](const PoseHistory& history) {
+    return decideEdge(history, time, method, window);
+  });
+}
+
+Result decide(const FrameStore& store, const std::string& from, const std::string& to, long time,
+              Method method, double window) {
+  std::size_t from_frame = FrameStore::NONE;
+  std::size_t to_frame = FrameStore::NONE;
+  return decide(store, from, to, time, method, window, from_frame, to_frame);
+}
+
+}  // namespace
+
+TransformManager::TransformResult TransformManager::canTransform(const std::string& from,
+                                                                 const std::string& to, long time,
+                                                                 InterpolationMethod method) const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return decide(*store_, from, to, time, method, history_window_);
+}
+
+TransformManager::TransformResult TransformManager::waitForTransform(
+    const std::string& from, const std::string& to, long time, InterpolationMethod method,
+    std::chrono::nanoseconds timeout, Pose& result) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point start = Clock::now();
+  std::unique_lock<std::recursive_mutex> lock(mutex_);
+  result = Pose();
+  if (callback_depth_ != 0) {
+    getLogger().warnStream() << "Attempting to wait for the transform from " << from << " to " << to
+                             << " with the manager's lock held by the waiting thread. The wait "
+                                "is refused.";
+    return Error;
+  }
+  std::size_t from_frame = FrameStore::NONE;
+  std::size_t to_frame = FrameStore::NONE;
+  Result code = decide(*store_, from, to, time, method, history_window_, from_frame, to_frame);
+  if (code == Success) {  // the common case: compose at once, on the frames found
+    if (from_frame == FrameStore::NONE) return Success;  // equal names: the identity
+    Eigen::Matrix4f to_T_from = Eigen::Matrix4f::Identity();
+    std::int64_t stamp = time;
+    code = store_->compose(from_frame, to_frame, {time, method, history_window_, getLogger()},
+                           to_T_from, stamp);
+    if (code == Success) {
+      result.position = to_T_from.topRightCorner<3, 1>();
+      result.orientation = Eigen::Quaternionf(Eigen::Matrix3f(to_T_from.topLeftCorner<3, 3>()));
+      result.timestamp = stamp;
+    }
+    return code;
+  }
+  if (timeout > std::chrono::nanoseconds::zero()) {
+    const bool forever = timeout >= Clock::time_point::max() - start;
+    const Clock::time_point deadline = forever ? Clock::time_point::max() : start + timeout;
+    Waiter waiter(from, to, time, method);
+    waiters_.push_back(&waiter);
+    try {
+      // Woken by a registration after which the lookup succeeds, by the end of the
+      // wait, or spuriously: the decision is taken again under the lock each time.
+      while (true) {
+        if (forever) {
+          waiter.condition.wait(lock);
+        } else if (waiter.condition.wait_until(lock, deadline) == std::cv_status::timeout) {
+          code = decide(*store_, from, to, time, method, history_window_);
+          break;
+        }
+        code = decide(*store_, from, to, time, method, history_window_);
+        if (code == Success || waiter.ended) break;
+      }
+    } catch (...) {
+      waiters_.erase(std::find(waiters_.begin(), waiters_.end(), &waiter));
+      throw;
+    }
+    waiters_.erase(std::find(waiters_.begin(), waiters_.end(), &waiter));
+  }
+  if (code != Success) return code;
+  return getTransform(from, to, time, method, result);
+}
+
+void TransformManager::attachListener(Listener& listener) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  listeners_.push_back(&listener);
+}
+
+void TransformManager::detachListener(Listener& listener) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  const auto it = std::find(listeners_.begin(), listeners_.end(), &listener);
+  if (it == listeners_.end()) return;
+  if (notifying_ == 0) {
+    listeners_.erase(it);
+  } else {  // a notification walks the list: leave a gap, closed when it is done
+    *it = nullptr;
+    listeners_changed_ = true;
+  }
+}
+
+namespace {
+
+// Calls `tell(listener)` for the listeners attached when it starts, skipping those
+// detached on the way, and closes the gaps left by detachments once the outermost
+// notification is done (also when a listener throws).
+template <class Tell>
+void tellListeners(std::vector<TransformManager::Listener*>& listeners, std::size_t& notifying,
+                   bool& changed, Tell&& tell) {
+  struct Done {
+    std::vector<TransformManager::Listener*>& listeners;
+    std::size_t& notifying;
+    bool& changed;
+    ~Done() {
+      if (--notifying == 0 && changed) {
+        listeners.erase(std::remove(listeners.begin(), listeners.end(), nullptr), listeners.end());
+        changed = false;
+      }
+    }
+  };
+  ++notifying;
+  const Done done{listeners, notifying, changed};
+  const std::size_t count = listeners.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    if (listeners[i] != nullptr) tell(*listeners[i]);
+  }
+}
+
+}  // namespace
+
+void TransformManager::notifyRegistered(const std::string& from, const std::string& to, long time) {
+  for (Waiter* waiter : waiters_) {
+    if (decide(*store_, waiter->from, waiter->to, waiter->time, waiter->method, history_window_) ==
+        Success) {
+      waiter->condition.notify_one();
+    }
+  }
+  if (listeners_.empty()) return;
+  const CallbackScope scope(*this);
+  tellListeners(listeners_, notifying_, listeners_changed_,
+                [&](Listener& listener) { listener.transformRegistered(from, to, time); });
+}
+
+void TransformManager::flagWaitersThrough(std::size_t frame) {
+  for (Waiter* waiter : waiters_) {
+    const std::size_t from_frame = store_->find(waiter->from);
+    const std::size_t to_frame = store_->find(waiter->to);
+    waiter->through_removed = frame == from_frame || frame == to_frame ||
+                              (from_frame != FrameStore::NONE && to_frame != FrameStore::NONE &&
+                               store_->onPath(from_frame, to_frame, frame));
+  }
+}
+
+void TransformManager::notifyRemoved(const std::string& frame) {
+  for (Waiter* waiter : waiters_) {
+    if (waiter->through_removed) {
+      waiter->ended = true;
+      waiter->condition.notify_one();
+    }
+  }
+  if (listeners_.empty()) return;
+  const CallbackScope scope(*this);
+  tellListeners(listeners_, notifying_, listeners_changed_,
+                [&](Listener& listener) { listener.frameRemoved(frame); });
+}
+
+void TransformManager::notifyLoaded() {
+  for (Waiter* waiter : waiters_) {
+    waiter->ended = true;
+    waiter->condition.notify_one();
+  }
+  if (listeners_.empty()) return;
+  const CallbackScope scope(*this);
+  tellListeners(listeners_, notifying_, listeners_changed_,
+                [&](Listener& listener) { listener.transformsLoaded(); });
+}
+
+}  // namespace zelvane

@@ -1,0 +1,285 @@
+// `TransformQueue`: items released with their pose by the registration (or push) that
+// makes their lookup succeed, in push order per frame, and every other way out a
+// drop with its reason, counted.
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "geometry/transform_manager.h"
+#include "geometry/transform_manager_support.h"
+#include "geometry/transform_queue.h"
+#include "settings_manager.h"
+
+namespace {
+
+using namespace zelvane::testing;
+using zelvane::TransformDropReason;
+using zelvane::TransformQueueCounts;
+using zelvane::TransformQueueOptions;
+using Queue = zelvane::TransformQueue<int>;
+using Reason = TransformDropReason;
+
+struct Out {
+  int item;
+  std::string frame;
+  long time;
+  Pose pose;
+  Reason reason;
+  bool released;
+};
+
+// A queue of ints into "G" that records what leaves it, and checks the count
+// invariant at every step.
+class Recorder {
+ public:
+  explicit Recorder(TransformManager& manager, TransformQueueOptions options = {},
+                    bool callback = true)
+      : queue_(std::make_unique<Queue>(
+            manager, "G", options,
+            callback ? Queue::ReleaseCallback(
+                           [this](int item, const std::string& frame, long time, const Pose& pose) {
+                             out.push_back({item, frame, time, pose, Reason::Full, true});
+                           })
+                     : nullptr,
+            [this](int item, const std::string& frame, long time, Reason reason) {
+              out.push_back({item, frame, time, Pose(), reason, false});
+            })) {}
+
+  Queue& queue() { return *queue_; }
+  void destroy() { queue_.reset(); }
+
+  std::vector<int> released() const { return items(true); }
+  std::vector<int> dropped() const { return items(false); }
+
+  static void expectBalanced(const TransformQueueCounts& counts) {
+    EXPECT_EQ(counts.pushed, counts.released + counts.droppedTotal() + counts.pending);
+  }
+
+  std::vector<Out> out;
+
+ private:
+  std::vector<int> items(bool released) const {
+    std::vector<int> found;
+    for (const Out& o : out) {
+      if (o.released == released) found.push_back(o.item);
+    }
+    return found;
+  }
+  std::unique_ptr<Queue> queue_;
+};
+
+void navigation(TransformManager& manager, long time, float x) {
+  manager.setTransform("Body", "G", makePose(V(x, 0, 0)), time);
+}
+
+// Items wait for the navigation sample after their time and leave with the pose of
+// the lookup, on the registering thread, in push order per frame and across frames
+// within one registration; an item whose transform is there leaves on its push.
+TEST(TransformQueue, ReleasesOnTheRegistrationThatMakesItReady) {
+  TransformManager manager;
+  navigation(manager, 100, 0);
+  navigation(manager, 200, 1);
+  manager.setTransform("Lidar", "Body", makePose(V(0, 0, 1)), 0);
+  manager.setTransform("Radar", "Body", makePose(V(0, 0, 2)), 0);
+  Recorder recorder(manager);
+  Queue& queue = recorder.queue();
+
+  queue.push(1, "Lidar", 150);  // ready at once
+  ASSERT_EQ(recorder.released(), (std::vector<int>{1}));
+  queue.push(2, "Lidar", 250);
+  queue.push(3, "Radar", 220);
+  queue.push(4, "Lidar", 240);  // earlier time, later push: waits behind 2
+  queue.push(5, "Radar", 390);
+  EXPECT_EQ(recorder.released().size(), 1u);
+  std::thread registering([&] { navigation(manager, 300, 2); });
+  registering.join();
+  EXPECT_EQ(recorder.released(), (std::vector<int>{1, 2, 3, 4}));
+  for (const Out& o : recorder.out) {
+    Pose expected;
+    ASSERT_EQ(manager.getTransform(o.frame, "G", o.time, kInter, expected),
+              TransformManager::Success);
+    EXPECT_EQ(o.pose.position, expected.position);
+    EXPECT_EQ(o.pose.timestamp, expected.timestamp);
+  }
+  Recorder::expectBalanced(queue.counts());
+  EXPECT_EQ(queue.counts().pending, 1u);
+}
+
+TEST(TransformQueue, PollAndDrainCollectWithoutCallback) {
+  TransformManager manager;
+  navigation(manager, 0, 0);
+  navigation(manager, 100, 1);
+  Recorder recorder(manager, {}, false);
+  Queue& queue = recorder.queue();
+  queue.push(1, "Body", 100);
+  queue.push(2, "Body", 300);
+  queue.push(3, "Body", 400);
+  EXPECT_EQ(queue.counts().pending, 3u);
+  Queue::Released released;
+  ASSERT_TRUE(queue.poll(released));
+  EXPECT_EQ(released.item, 1);
+  EXPECT_EQ(released.frame, "Body");
+  EXPECT_FALSE(queue.poll(released));
+  navigation(manager, 500, 5);
+  std::vector<Queue::Released> drained = queue.drain();
+  ASSERT_EQ(drained.size(), 2u);
+  EXPECT_EQ(drained[0].item, 2);
+  EXPECT_FLOAT_EQ(drained[1].pose.position.x(), 4.0f);
+  const TransformQueueCounts counts = queue.counts();
+  EXPECT_EQ(counts.released, 3u);
+  EXPECT_EQ(counts.pending, 0u);
+  Recorder::expectBalanced(counts);
+}
+
+// Each way out without a pose, with its reason and count.
+TEST(TransformQueue, DropsWithTheirReasons) {
+  struct Case {
+    const char* name;
+    TransformQueueOptions options;
+    std::function<void(TransformManager&, Recorder&)> run;
+    std::vector<int> dropped;
+    Reason reason;
+  };
+  const std::vector<Case> cases = {
+      {"full: the oldest goes",
+       {3, std::numeric_limits<long>::max()},
+       [](TransformManager&, Recorder& r) {
+         for (int i = 1; i <= 5; ++i) r.queue().push(i, i % 2 ? "Body" : "Other", 1000 + i);
+       },
+       {1, 2},
+       Reason::Full},
+      {"older than the history",
+       {},
+       [](TransformManager& m, Recorder& r) {
+         r.queue().push(1, "Body", 50);
+         r.queue().push(2, "Body", 150);
+         navigation(m, 200, 1);
+       },
+       {1},
+       Reason::TooOld},
+      {"overtaken",
+       {10, 60},
+       [](TransformManager&, Recorder& r) {
+         for (int i = 1; i <= 4; ++i) r.queue().push(i, "Body", 1000 + 40 * i);
+       },
+       {1, 2},
+       Reason::Overtaken},
+      {"frame removed",
+       {},
+       [](TransformManager& m, Recorder& r) {
+         m.setTransform("Lidar", "Body", makePose(V(0, 0, 1)), 0);
+         r.queue().push(1, "Lidar", 1000);
+         r.queue().push(2, "Body", 1000);
+         m.removeFrame("Lidar");
+       },
+       {1},
+       Reason::FrameRemoved},
+      {"target removed",
+       {},
+       [](TransformManager& m, Recorder& r) {
+         r.queue().push(1, "Body", 1000);
+         m.removeFrame("G");
+       },
+       {1},
+       Reason::FrameRemoved},
+      {"left out of a loading",
+       {},
+       [](TransformManager& m, Recorder& r) {
+         r.queue().push(1, "Body", 1000);
+         m.loadTransforms(zelvane::SettingsManager());
+       },
+       {1},
+       Reason::FrameRemoved},
+      {"cleared",
+       {},
+       [](TransformManager&, Recorder& r) {
+         r.queue().push(1, "Body", 1000);
+         r.queue().push(2, "Unknown", 5);
+         r.queue().clear();
+       },
+       {1, 2},
+       Reason::Cleared},
+      {"destroyed",
+       {},
+       [](TransformManager&, Recorder& r) {
+         r.queue().push(1, "Body", 1000);
+         r.destroy();
+       },
+       {1},
+       Reason::Destroyed},
+  };
+  for (const Case& c : cases) {
+    TransformManager manager;
+    navigation(manager, 100, 0);
+    navigation(manager, 200, 1);
+    Recorder recorder(manager, c.options);
+    c.run(manager, recorder);
+    EXPECT_EQ(recorder.dropped(), c.dropped) << c.name;
+    for (const Out& o : recorder.out) {
+      if (!o.released) {
+        EXPECT_EQ(o.reason, c.reason) << c.name;
+      }
+    }
+    if (c.reason != Reason::Destroyed) {
+      const TransformQueueCounts counts = recorder.queue().counts();
+      EXPECT_EQ(counts.droppedFor(c.reason), c.dropped.size()) << c.name;
+      EXPECT_EQ(counts.droppedTotal(), c.dropped.size()) << c.name;
+      Recorder::expectBalanced(counts);
+    }
+  }
+}
+
+// Data at 1 kHz, navigation at 100 Hz arriving 50 ms after its time, a bound of 200:
+// items are released late but none is dropped (times in microseconds).
+TEST(TransformQueue, LaggingNavigationDropsNothingWithinTheBound) {
+  TransformManager manager;
+  navigation(manager, -10000, 0);
+  navigation(manager, 0, 0);
+  Recorder recorder(manager, {200, std::numeric_limits<long>::max()});
+  std::size_t most_pending = 0;
+  long next_navigation = 10000;
+  for (long now = 1000; now <= 2000000; now += 1000) {
+    while (next_navigation + 50000 <= now) {
+      navigation(manager, next_navigation, static_cast<float>(next_navigation) * 1e-6f);
+      next_navigation += 10000;
+    }
+    recorder.queue().push(static_cast<int>(now / 1000), "Body", now);
+    most_pending = std::max(most_pending, recorder.queue().counts().pending);
+  }
+  const TransformQueueCounts counts = recorder.queue().counts();
+  EXPECT_EQ(counts.droppedTotal(), 0u);
+  EXPECT_EQ(counts.released + counts.pending, 2000u);
+  EXPECT_GT(most_pending, 50u);
+  EXPECT_LE(most_pending, 200u);
+  const std::vector<int> released = recorder.released();
+  for (std::size_t i = 0; i < released.size(); ++i) EXPECT_EQ(released[i], static_cast<int>(i) + 1);
+}
+
+// A callback may push and look up; a wait from it is refused instead of hanging.
+TEST(TransformQueue, CallbacksMayPushAndLookUpButNotWait) {
+  TransformManager manager;
+  navigation(manager, 100, 0);
+  navigation(manager, 200, 1);
+  std::vector<int> released;
+  Result waited = TransformManager::Success;
+  std::unique_ptr<Queue> queue;
+  queue = std::make_unique<Queue>(
+      manager, "G", TransformQueueOptions{},
+      [&](int item, const std::string& frame, long time, const Pose&) {
+        released.push_back(item);
+        Pose pose;
+        EXPECT_EQ(manager.getTransform(frame, "G", time, kInter, pose), TransformManager::Success);
+        if (item < 3) queue->push(item + 1, frame, time + 100);
+        waited =
+            manager.waitForTransform(frame, "G", time + 1000, kInter, std::chrono::hours(1), pose);
+      });
+  queue->push(1, "Body", 150);
+  navigation(manager, 400, 3);
+  EXPECT_EQ(released, (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(waited, TransformManager::Error);
+}
+
+}  // namespace
