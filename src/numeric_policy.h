@@ -56,5 +56,14 @@ constexpr double GRID_REACH_SLACK = 1e-9;
 /// absolutely or relative to the larger magnitude, are taken for equal.
 constexpr float APPROXIMATE_EQUALITY = std::numeric_limits<float>::epsilon();
 
+// --- assignment ----------------------------------------------------------------------
+
+/// The largest magnitude of a finite cost (and of a finite cost limit) that the
+/// assignment solver accepts. Its prices are sums and differences of up to twice as
+/// many costs as there are rows; below 1e150 they stay far from the double range
+/// (1.8e308) for any problem that fits in memory, beyond it they could overflow to
+/// infinity and give a wrong assignment without a sign.
+constexpr double MAX_ASSIGNMENT_COST = 1e150;
+
 }  // namespace numeric
 }  // namespace zelvane
