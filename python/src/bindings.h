@@ -18,6 +18,7 @@ void bindPose(py::module_& m);
 void bindFrameGraph(py::module_& m);
 void bindState(py::module_& m);
 void bindBoxes(py::module_& m);
+void bindAssignment(py::module_& m);
 void bindSequenceCheck(py::module_& m);
 void bindAddress(py::module_& m);
 

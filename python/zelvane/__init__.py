@@ -10,6 +10,8 @@ Frame graph
     TransformManager (with read_pose_csv), TransformResult, FrameEdge, Connection
 Tracked-object state and box matching
     State, overlap_pairs, distance_pairs, overlap_matrix, FootprintPairs
+Association and assignment
+    associate, Association, linear_sum_assignment, sparse_assignment
 Utilities
     SequenceCheck, the module ``zelvane.address``
 Errors
@@ -37,19 +39,21 @@ Conventions:
 
 from . import address, errors
 from ._zelvane import (Connection, Pose, SequenceCheck, State, TransformManager,
-                       TransformResult, distance_pairs, extrinsic_yaw_from_quaternion,
-                       overlap_matrix, overlap_pairs, quaternion_from_ypr, transform_from_ypr,
-                       ypr_from_quaternion)
+                       TransformResult, associate, distance_pairs,
+                       extrinsic_yaw_from_quaternion, linear_sum_assignment, overlap_matrix,
+                       overlap_pairs, quaternion_from_ypr, sparse_assignment,
+                       transform_from_ypr, ypr_from_quaternion)
 from .errors import (FrameGraphError, FrameNotFoundError, NoFramesError, OutOfRangeError,
                      RefusedError, ResolutionError, SettingsError)
 from .pose_file import read_pose_csv as _read_pose_csv
-from .records import FootprintPairs, FrameEdge
+from .records import Association, FootprintPairs, FrameEdge
 
 TransformManager.read_pose_csv = _read_pose_csv
 
-__all__ = ["Connection", "FootprintPairs", "FrameEdge", "FrameGraphError", "FrameNotFoundError",
-           "NoFramesError", "OutOfRangeError", "Pose", "RefusedError", "ResolutionError",
-           "SequenceCheck", "SettingsError", "State", "TransformManager", "TransformResult",
-           "address", "distance_pairs", "errors", "extrinsic_yaw_from_quaternion",
-           "overlap_matrix", "overlap_pairs", "quaternion_from_ypr", "transform_from_ypr",
+__all__ = ["Association", "Connection", "FootprintPairs", "FrameEdge", "FrameGraphError",
+           "FrameNotFoundError", "NoFramesError", "OutOfRangeError", "Pose", "RefusedError",
+           "ResolutionError", "SequenceCheck", "SettingsError", "State", "TransformManager",
+           "TransformResult", "address", "associate", "distance_pairs", "errors",
+           "extrinsic_yaw_from_quaternion", "linear_sum_assignment", "overlap_matrix",
+           "overlap_pairs", "quaternion_from_ypr", "sparse_assignment", "transform_from_ypr",
            "ypr_from_quaternion"]
