@@ -31,10 +31,17 @@ GOALS = [
     ("py_transform_points_100k", "cpp", 1.5),
     ("py_overlap_pairs_300", "shapely", 0.01),
     ("py_overlap_pairs_300", "opencv", 0.05),
+    ("assign_dense_300", "scipy", 0.5),
+    ("assign_dense_1000", "scipy", 0.5),
+    ("assign_gated_4000", "scipy", 0.01),
+    ("assign_gated_4000", "scipy_sparse", 1.0),
+    ("associate_frame_300", "overlap_pairs", 1.5),
+    ("py_associate_300", "shapely_scipy", 0.002),
 ]
 # (larger case, smaller case, highest allowed ratio of their medians)
 SCALING_GOALS = [("load_transforms_2000", "load_transforms_1000", 2.3),
-                 ("overlap_pairs_8000", "overlap_pairs_1000", 12.0)]
+                 ("overlap_pairs_8000", "overlap_pairs_1000", 12.0),
+                 ("assign_gated_8000", "assign_gated_1000", 12.0)]
 
 CHAIN_POINTS = [(1, "plot_chain_interp_1"), (2, "plot_chain_interp_2"),
                 (3, "lookup_chain3_interp"), (5, "plot_chain_interp_5"),

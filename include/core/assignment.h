@@ -31,8 +31,10 @@
 /// much matched as not; either may be reported.
 ///
 /// Entries of +infinity are pairs that must not be matched (in the sparse form, every
-/// pair not listed). NaN or -infinity costs, a NaN or negative limit, and in the sparse
-/// form row or column indices out of range throw `std::invalid_argument`.
+/// pair not listed). NaN or -infinity costs, finite costs or a finite limit of magnitude
+/// beyond 1e150 (the prices, sums of many costs, could overflow), a NaN or negative
+/// limit, and in the sparse form row or column indices out of range throw
+/// `std::invalid_argument`.
 ///
 /// Memory: an `AssignmentSolver` keeps its working memory from one call to the next, so
 /// that a tracker calling it every frame with problems of about the same size allocates

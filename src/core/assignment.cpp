@@ -416,10 +416,32 @@ void orderByComponent(const SparseProblem& p, Workspace& ws) {
   for (std::size_t i = 0; i < p.rows; ++i) ws.rowOrder[start[findRoot(parent, i)]++] = i;
 }
 
+// The shortest path of one step: when the column of least reduced cost in the row of
+// `f` is free, the search would stop at its first column; take it without one. Most
+// rows of a gated tracker frame end here. Returns false when the search is needed.
+bool takeCheapestIfFree(const SparseProblem& p, Workspace& ws, std::size_t f) {
+  double least = INF;
+  std::size_t best = NONE;
+  for (std::size_t e = ws.rowStart[f]; e < ws.rowStart[f + 1]; ++e) {
+    const std::size_t j = ws.edges[e].column;
+    const double reduced = (ws.edges[e].cost - p.shift) - ws.rowPrice[f] - ws.columnPrice[j];
+    if (reduced < least) {
+      least = reduced;
+      best = j;
+    }
+  }
+  if (best == NONE || ws.rowOfColumn[best] != NONE) return false;
+  ws.rowPrice[f] += least;
+  ws.columnOfRow[f] = best;
+  ws.rowOfColumn[best] = f;
+  return true;
+}
+
 // One shortest augmenting path from the free row `f` over its component. Returns
 // false when no free column can be reached (only without a limit: with one, the
 // row's own column always can).
 bool augmentSparseFrom(const SparseProblem& p, Workspace& ws, std::size_t f) {
+  if (takeCheapestIfFree(p, ws, f)) return true;
   std::vector<double>& dist = ws.distance;
   std::vector<double>& u = ws.rowPrice;
   std::vector<double>& v = ws.columnPrice;
