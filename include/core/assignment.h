@@ -13,7 +13,8 @@
 /// 2D rectangular assignment algorithms", IEEE Trans. Aerospace and Electronic Systems
 /// 52 (2016) 1679-1696 describes. The sparse form runs the same augmenting paths with a
 /// binary heap over the listed pairs only, one connected component of the candidate
-/// graph at a time, so its work never reaches rows or columns that no path can.
+/// graph at a time, so its work never reaches rows or columns that no path can; a row
+/// whose cheapest column is still free takes it without a search.
 ///
 /// What is exact: the assignment is optimal for the costs as given, up to the rounding
 /// of the price updates (each a difference of sums of costs, rounded in double); the
