@@ -9,7 +9,9 @@ Pose and rotation math
 Frame graph
     TransformManager (with read_pose_csv), TransformResult, FrameEdge, Connection
 Tracked-object state and box matching
-    State, overlap_pairs, distance_pairs, overlap_matrix, FootprintPairs
+    State, overlap_pairs, generalized_overlap_pairs, overlap_3d_pairs, distance_pairs,
+    overlap_matrix, generalized_overlap_matrix, overlap_3d_matrix, box_corners,
+    FootprintPairs
 Association and assignment
     associate, Association, linear_sum_assignment, sparse_assignment
 Utilities
@@ -39,10 +41,11 @@ Conventions:
 
 from . import address, errors
 from ._zelvane import (Connection, Pose, SequenceCheck, State, TransformManager,
-                       TransformResult, associate, distance_pairs,
-                       extrinsic_yaw_from_quaternion, linear_sum_assignment, overlap_matrix,
-                       overlap_pairs, quaternion_from_ypr, sparse_assignment,
-                       transform_from_ypr, ypr_from_quaternion)
+                       TransformResult, associate, box_corners, distance_pairs,
+                       extrinsic_yaw_from_quaternion, generalized_overlap_matrix,
+                       generalized_overlap_pairs, linear_sum_assignment, overlap_3d_matrix,
+                       overlap_3d_pairs, overlap_matrix, overlap_pairs, quaternion_from_ypr,
+                       sparse_assignment, transform_from_ypr, ypr_from_quaternion)
 from .errors import (FrameGraphError, FrameNotFoundError, NoFramesError, OutOfRangeError,
                      RefusedError, ResolutionError, SettingsError)
 from .pose_file import read_pose_csv as _read_pose_csv
@@ -53,7 +56,9 @@ TransformManager.read_pose_csv = _read_pose_csv
 __all__ = ["Association", "Connection", "FootprintPairs", "FrameEdge", "FrameGraphError",
            "FrameNotFoundError", "NoFramesError", "OutOfRangeError", "Pose", "RefusedError",
            "ResolutionError", "SequenceCheck", "SettingsError", "State", "TransformManager",
-           "TransformResult", "address", "associate", "distance_pairs", "errors",
-           "extrinsic_yaw_from_quaternion", "linear_sum_assignment", "overlap_matrix",
-           "overlap_pairs", "quaternion_from_ypr", "sparse_assignment", "transform_from_ypr",
+           "TransformResult", "address", "associate", "box_corners", "distance_pairs", "errors",
+           "extrinsic_yaw_from_quaternion", "generalized_overlap_matrix",
+           "generalized_overlap_pairs", "linear_sum_assignment", "overlap_3d_matrix",
+           "overlap_3d_pairs", "overlap_matrix", "overlap_pairs", "quaternion_from_ypr",
+           "sparse_assignment", "transform_from_ypr",
            "ypr_from_quaternion"]
