@@ -13,6 +13,10 @@
 /// What is optimised, by metric (v the pair's value, t the threshold or gate):
 /// - `Overlap`: candidates are the pairs with v = `track.overlap(detection)` above t
 ///   (0 <= t); the optimal method maximises the sum of (v - t) over the matches;
+/// - `GeneralizedOverlap`: likewise with v = `track.generalizedOverlap(detection)`, in
+///   [-1, 1], and -1 < t (a negative t takes pairs apart as well, at a cost that grows
+///   as t nears -1: see `generalizedOverlapPairs`);
+/// - `Overlap3d`: likewise with v = `track.overlap3d(detection)` and 0 <= t;
 /// - `Distance`: candidates are the pairs with v = `track.distance(detection)` at most
 ///   t (t finite); the optimal method maximises the sum of (t - v) over the matches,
 ///   so a pair exactly at the gate gains nothing and may be left unmatched.
@@ -37,8 +41,10 @@ namespace core {
 
 /// The value that pairs a track with a detection.
 enum class AssociationMetric {
-  Overlap,   ///< footprint intersection over union, `State::overlap`, larger is better
-  Distance,  ///< footprint distance, `State::distance`, smaller is better
+  Overlap,             ///< footprint intersection over union, `State::overlap`
+  GeneralizedOverlap,  ///< generalised overlap (GIoU), `State::generalizedOverlap`
+  Overlap3d,           ///< overlap of the boxes as volumes, `State::overlap3d`
+  Distance,            ///< footprint distance, `State::distance`, smaller is better
 };
 
 /// How the matches are chosen among the candidates.
@@ -65,8 +71,9 @@ struct Association {
 
 /// Associates `tracks` with `detections` by `metric`, with `threshold` the least
 /// overlap (exclusive) or the largest distance (inclusive) of a candidate pair, by
-/// `method`, as the file comment states. Throws `std::invalid_argument` for a NaN or
-/// negative overlap threshold, or a NaN or infinite distance gate. Cost: that of the
+/// `method`, as the file comment states. Throws `std::invalid_argument` for a NaN
+/// threshold, a negative one for `Overlap` or `Overlap3d`, one at or below -1 for
+/// `GeneralizedOverlap`, or an infinite distance gate. Cost: that of the
 /// batch pairs (about N + M + the nearby pairs) plus the solver's on the candidates.
 ZELVANE_CORE_API Association associate(const std::vector<State>& tracks,
                                        const std::vector<State>& detections,

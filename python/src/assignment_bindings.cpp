@@ -123,8 +123,13 @@ py::tuple sparseAssignment(const py::handle& rowValues, const py::handle& column
 
 core::AssociationMetric metricArgument(const std::string& metric) {
   if (metric == "overlap") return core::AssociationMetric::Overlap;
+  if (metric == "generalized_overlap") return core::AssociationMetric::GeneralizedOverlap;
+  if (metric == "overlap_3d") return core::AssociationMetric::Overlap3d;
   if (metric == "distance") return core::AssociationMetric::Distance;
-  throw py::value_error("metric must be \"overlap\" or \"distance\", not \"" + metric + "\"");
+  throw py::value_error(
+      "metric must be \"overlap\", \"generalized_overlap\", \"overlap_3d\" or \"distance\", "
+      "not \"" +
+      metric + "\"");
 }
 
 py::object associate(const py::handle& trackValues, const py::handle& detectionValues,
@@ -245,7 +250,7 @@ ValueError
 --
 
 Associates a tracker frame: which detection continues which track. The candidate
-pairs come from ``overlap_pairs`` or ``distance_pairs`` (only boxes near each other
+pairs come from the sparse pair functions of the metric (only boxes near each other
 are compared) and are solved as a sparse assignment with the threshold as its cost
 limit, so that a pair is matched only where that pays. Runs without the GIL.
 
@@ -254,13 +259,15 @@ Parameters
 tracks, detections : array_like, shape (N, 7) and (M, 7), or sequences of State
     Boxes as rows (x, y, z, heading, length, width, height), as ``overlap_pairs``
     takes them.
-metric : {"overlap", "distance"}, default "overlap"
-    "overlap": candidates overlap by more than ``threshold``, and the sum of
-    (overlap - threshold) over the matches is maximised. "distance": candidates are
-    at most ``threshold`` apart (a gate), and the sum of (threshold - distance) is
-    maximised.
+metric : {"overlap", "generalized_overlap", "overlap_3d", "distance"}, default "overlap"
+    "overlap" (as ``overlap_pairs``), "generalized_overlap" (GIoU, as
+    ``generalized_overlap_pairs``) and "overlap_3d" (as ``overlap_3d_pairs``):
+    candidates score above ``threshold``, and the sum of (value - threshold) over the
+    matches is maximised. "distance": candidates are at most ``threshold`` apart (a
+    gate), and the sum of (threshold - distance) is maximised.
 threshold : float, default 0.0
-    The least overlap (exclusive) or the distance gate (inclusive, finite).
+    The least value (exclusive; above -1 for "generalized_overlap", 0 or more for the
+    other overlaps) or the distance gate (inclusive, finite).
 method : {"optimal", "greedy"}, default "optimal"
     "greedy": the best pair first, then the best left; cheap, not optimal.
 
@@ -268,15 +275,16 @@ Returns
 -------
 Association
     A named tuple: ``track``, ``detection`` (numpy.intp, ordered by track) and
-    ``value`` (float64, the overlap or distance of each match), then
+    ``value`` (float64, the metric's value of each match), then
     ``unmatched_tracks`` and ``unmatched_detections`` (numpy.intp, increasing).
     Boxes without a footprint are never matched.
 
 Raises
 ------
 ValueError
-    For an unknown metric or method, a negative or NaN overlap threshold, a NaN or
-    infinite distance gate, or boxes of the wrong shape.
+    For an unknown metric or method, a NaN threshold, a negative one for the
+    overlaps (at or below -1 for "generalized_overlap"), an infinite distance gate, or
+    boxes of the wrong shape.
 
 Examples
 --------

@@ -18,6 +18,7 @@ namespace zelvane::python {
 namespace {
 
 using core::FootprintPair;
+using core::State;
 
 // Pairs as `zelvane.records.FootprintPairs(first, second, value)`: two index arrays
 // and the values, one entry per pair; or, when `sparse`, as the N x M SciPy sparse

@@ -40,6 +40,13 @@ Candidates candidatesOf(const std::vector<State>& tracks, const std::vector<Stat
       // overlapPairs refuses a NaN or negative threshold; above 1 nothing qualifies.
       return {overlapPairs(tracks, detections, threshold), -1.0, 1.0,
               std::max(0.0, 1.0 - threshold)};
+    case AssociationMetric::GeneralizedOverlap:
+      // Values lie in [-1, 1]: costs in [0, 2]. The pairs refuse t <= -1 and NaN.
+      return {generalizedOverlapPairs(tracks, detections, threshold), -1.0, 1.0,
+              std::max(0.0, 1.0 - threshold)};
+    case AssociationMetric::Overlap3d:
+      return {overlap3dPairs(tracks, detections, threshold), -1.0, 1.0,
+              std::max(0.0, 1.0 - threshold)};
     case AssociationMetric::Distance:
       if (!std::isfinite(threshold)) {
         throw std::invalid_argument("associate: the distance gate must be finite, not " +

@@ -30,14 +30,19 @@ State boxAt(float x, float y, float heading = 0.0f, float length = 4.0f, float w
 
 // The value of a pair by the single-pair call.
 double valueOf(AssociationMetric metric, const State& track, const State& detection) {
-  return metric == AssociationMetric::Overlap ? track.overlap(detection)
-                                              : track.distance(detection);
+  switch (metric) {
+    case AssociationMetric::Overlap: return track.overlap(detection);
+    case AssociationMetric::GeneralizedOverlap: return track.generalizedOverlap(detection);
+    case AssociationMetric::Overlap3d: return track.overlap3d(detection);
+    case AssociationMetric::Distance: break;
+  }
+  return track.distance(detection);
 }
 
 // What a match gains: its margin over the threshold or under the gate, or nothing
 // when the pair is no candidate.
 std::function<double(double)> gainOf(AssociationMetric metric, double threshold) {
-  if (metric == AssociationMetric::Overlap) {
+  if (metric != AssociationMetric::Distance) {
     return [threshold](double v) { return v > threshold ? v - threshold : -kInf; };
   }
   return [threshold](double v) { return v <= threshold ? threshold - v : -kInf; };
@@ -65,7 +70,9 @@ std::vector<State> crowd(std::mt19937& rng, int count) {
   std::uniform_real_distribution<float> where(0, 9), turn(-3.2f, 3.2f), size(1, 5);
   std::vector<State> states;
   for (int i = 0; i < count; ++i) {
-    states.push_back(boxAt(where(rng), where(rng), turn(rng), size(rng), size(rng)));
+    // Varied heights and levels, so that the 3-D overlap differs from the overlap.
+    states.push_back(State::box({where(rng), where(rng), 0.4f * size(rng)}, turn(rng), size(rng),
+                                size(rng), size(rng)));
   }
   return states;
 }
@@ -80,9 +87,12 @@ TEST(Associate, OptimalMatchesHaveTheBestTotalByBruteForce) {
     const std::vector<State> detections = crowd(rng, count(rng));
     if (frame % 5 == 0) tracks.push_back(noFootprint);
     for (const AssociationMetric metric :
-         {AssociationMetric::Overlap, AssociationMetric::Distance}) {
-      const double threshold =
-          metric == AssociationMetric::Overlap ? 0.1 * (frame % 4) : 0.5 * (frame % 5);
+         {AssociationMetric::Overlap, AssociationMetric::GeneralizedOverlap,
+          AssociationMetric::Overlap3d, AssociationMetric::Distance}) {
+      const double threshold = metric == AssociationMetric::Distance ? 0.5 * (frame % 5)
+                               : metric == AssociationMetric::GeneralizedOverlap
+                                   ? -0.5 + 0.25 * (frame % 4)
+                                   : 0.1 * (frame % 4);
       const auto gain = gainOf(metric, threshold);
       std::vector<std::vector<double>> gains(tracks.size(), std::vector<double>(detections.size()));
       for (std::size_t i = 0; i < tracks.size(); ++i) {
@@ -145,6 +155,9 @@ TEST(Associate, RefusesBadThresholds) {
   EXPECT_THROW(associate(boxes, boxes, AssociationMetric::Overlap, -0.5), std::invalid_argument);
   EXPECT_THROW(associate(boxes, boxes, AssociationMetric::Distance, nan), std::invalid_argument);
   EXPECT_THROW(associate(boxes, boxes, AssociationMetric::Distance, kInf), std::invalid_argument);
+  EXPECT_THROW(associate(boxes, boxes, AssociationMetric::GeneralizedOverlap, -1.0),
+               std::invalid_argument);
+  EXPECT_THROW(associate(boxes, boxes, AssociationMetric::Overlap3d, -0.1), std::invalid_argument);
   // Thresholds that no pair passes leave everything unmatched.
   EXPECT_TRUE(associate(boxes, boxes, AssociationMetric::Overlap, 1.0).matches.empty());
   EXPECT_TRUE(associate(boxes, boxes, AssociationMetric::Distance, -1.0).matches.empty());

@@ -104,19 +104,26 @@ def test_sparse_matches_scipys_full_bipartite_matching():
 
 
 def boxes(count, side):
-    return np.column_stack([RNG.uniform(0, side, (count, 2)), np.zeros(count),
+    return np.column_stack([RNG.uniform(0, side, (count, 2)), RNG.uniform(0, 1, count),
                             RNG.uniform(-math.pi, math.pi, count), RNG.uniform(2, 5, count),
-                            RNG.uniform(1, 3, count), np.ones(count)]).astype(np.float32)
+                            RNG.uniform(1, 3, count), RNG.uniform(0.5, 2, count)]
+                           ).astype(np.float32)
 
 
-@pytest.mark.parametrize("metric, threshold", [("overlap", 0.0), ("overlap", 0.3),
-                                               ("distance", 1.5)])
+MATRICES = {"overlap": zelvane.overlap_matrix,
+            "generalized_overlap": zelvane.generalized_overlap_matrix,
+            "overlap_3d": zelvane.overlap_3d_matrix}
+
+
+@pytest.mark.parametrize("metric, threshold", [
+    ("overlap", 0.0), ("overlap", 0.3), ("generalized_overlap", -0.4),
+    ("generalized_overlap", 0.2), ("overlap_3d", 0.1), ("distance", 1.5)])
 def test_associate_has_the_total_scipy_finds_on_the_matrix(metric, threshold):
     for _ in range(30):
         tracks, detections = boxes(int(RNG.integers(0, 30)), 20), boxes(int(RNG.integers(0, 30)),
                                                                         20)
-        if metric == "overlap":
-            values = zelvane.overlap_matrix(tracks, detections)
+        if metric != "distance":
+            values = MATRICES[metric](tracks, detections)
             gain = np.where(values > threshold, values - threshold, 0.0)
         else:
             values = np.array([[zelvane.State.from_box(t).distance(zelvane.State.from_box(d))
