@@ -27,6 +27,7 @@
 #include "pose_file.h"
 #include "settings_manager.h"
 #include "text_fields.h"
+#include "tkit/connection.h"
 
 namespace po = boost::program_options;
 
@@ -458,16 +459,19 @@ int main(int argc, char** argv) {
   zelvane::modules::LaunchPipeline pipeline("FramesPipeline");
 
   application.registerOptions(options);
-  application.connectSettings(
-      [&pipeline](const std::shared_ptr<zelvane::SettingsManager>& settings) {
-        pipeline.settings(settings);
-      });
-  application.connectStart([&pipeline] { pipeline.start(); });
-  application.connectStop([&pipeline] { pipeline.stop(); });
-  pipeline.connectSettings([&graph](const std::shared_ptr<zelvane::SettingsManager>& settings) {
-    graph.onSettings(settings);
-  });
-  pipeline.connectStart([&graph] { graph.run(); });
+  // Declared after the pipeline, so cut before it is destroyed (and stops once more).
+  const zelvane::tkit::ScopedConnection connections[] = {
+      application.connectSettings(
+          [&pipeline](const std::shared_ptr<zelvane::SettingsManager>& settings) {
+            pipeline.settings(settings);
+          }),
+      application.connectStart([&pipeline] { pipeline.start(); }),
+      application.connectStop([&pipeline] { pipeline.stop(); }),
+      pipeline.connectSettings([&graph](const std::shared_ptr<zelvane::SettingsManager>& settings) {
+        graph.onSettings(settings);
+      }),
+      pipeline.connectStart([&graph] { graph.run(); }),
+  };
 
   try {
     if (!application.configure(argc, argv, nullptr, "")) {

@@ -124,6 +124,32 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
     Pose pose;
   };
 
+  /// The whole history of one pair of directly joined frames, both directions, as
+  /// `snapshot` reads it and `restore` puts it back.
+  struct PairHistory {
+    /// The pair as first registered (as in `EdgeSummary`).
+    std::string from;
+    std::string to;
+    /// The edge from->to: the pose of `from` in `to` under each key (the registration
+    /// time as `double`; 0.0 for a static entry), with its `timestamp` as stored.
+    std::map<double, Pose> poses;
+    /// The edge to->from: the inverse poses, under the same keys.
+    std::map<double, Pose> inverses;
+  };
+
+  /// Everything a manager holds but its logger and its connected slots: what
+  /// `snapshot` returns and `restore` takes.
+  struct Snapshot {
+    /// The frame names in registration order.
+    std::vector<std::string> frames;
+    /// Every pair of directly joined frames, once, in the order of `getEdges`.
+    std::vector<PairHistory> pairs;
+    /// The history window (`setHistoryWindow`).
+    double historyWindow = TRANSFORM_HISTORY_WINDOW;
+    /// The named origins.
+    std::map<std::string, TransformManagerOrigin> origins;
+  };
+
   /// Out-edges in an ordered set keyed by target (one edge per ordered pair),
   /// vertices in a vector (the index is the registration order), edge properties in
   /// a list, so that each edge's history stays where it is while the graph grows.
@@ -256,6 +282,30 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   /// oldest and newest samples. Listed in the order of `storeTransforms`: by the later
   /// frame of the pair, then by the earlier one. O(frames + edges).
   std::vector<EdgeSummary> getEdges() const;
+
+  /// The whole content of the manager, read under its lock: the frames in
+  /// registration order, every pair of directly joined frames with both directions'
+  /// histories (each entry's key and pose exactly as stored), the history window and
+  /// the origins. Not its logger nor its connected slots. A manager given the result
+  /// by `restore` answers every query and lookup as this one does, bit for bit.
+  /// Cost: a copy of every history, O(frames + entries).
+  Snapshot snapshot() const;
+
+  /// Replaces the whole content of the manager (frames, histories, history window,
+  /// origins) by `snapshot`, under the lock; connected slots stay connected, and no
+  /// registration notification is sent. The keys and poses are taken as they are, so
+  /// a history may hold keys that `setTransform` does not make (fractional ones).
+  ///
+  /// Returns `Error` with a warning in the log, changing nothing, when the snapshot is
+  /// not something a manager can hold: a frame listed twice; a pair naming a frame that
+  /// is not listed, one frame twice, or two frames already joined (a repeated pair, or
+  /// one that would close a cycle); a pair whose history is empty, has a NaN key, or
+  /// whose two directions do not hold the same keys; a negative or NaN history window.
+  /// Then `fault`, when given, receives the reason ("the frame A is listed twice"),
+  /// as the warning gives it. Else `Success`. Cost: O(frames + entries); the new
+  /// content is built aside and swapped in, so an allocation failure also leaves the
+  /// manager as it was.
+  TransformResult restore(const Snapshot& snapshot, std::string* fault = nullptr);
 
   /// Connects `slot` to the notification sent after each registration that
   /// `setTransform` accepts, with its `from`, `to` and `time` (0 for a static

@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include <pybind11/pybind11.h>
 
 #include "arrays.h"
 #include "geometry/pose.h"
+#include "geometry/transform_manager.h"
 
 namespace zelvane::python {
 
@@ -21,6 +23,12 @@ void bindBoxes(py::module_& m);
 void bindAssignment(py::module_& m);
 void bindSequenceCheck(py::module_& m);
 void bindAddress(py::module_& m);
+/// Pickling of `Pose`, `State` and `TransformManager`; after the classes are bound.
+void bindPickling(py::module_& m);
+
+/// A new, empty manager as the Python class makes them: with the registration slot
+/// that `set_transform` reads the outcome of its call from.
+std::unique_ptr<TransformManager> newManager();
 
 /// The pose whose transform is `matrix`: the translation column and the unit
 /// quaternion of the rotation block. Raises ValueError when the matrix is not a rigid

@@ -172,14 +172,6 @@ struct Acceptance {
   Acceptance& operator=(const Acceptance&) = delete;
 };
 
-std::unique_ptr<TransformManager> newManager() {
-  auto manager = std::make_unique<TransformManager>();
-  manager->connectTransformRegistered([](const std::string&, const std::string&, long) {
-    if (t_accepted != nullptr) *t_accepted = true;
-  });
-  return manager;
-}
-
 // From a registration callback, registering on its own manager or connecting to its
 // notification would wait for the notification's mutex, which this thread holds.
 void refuseInCallback(const TransformManager& manager, const char* operation) {
@@ -353,6 +345,14 @@ ValueError
 )doc";
 
 }  // namespace
+
+std::unique_ptr<TransformManager> newManager() {
+  auto manager = std::make_unique<TransformManager>();
+  manager->connectTransformRegistered([](const std::string&, const std::string&, long) {
+    if (t_accepted != nullptr) *t_accepted = true;
+  });
+  return manager;
+}
 
 void bindFrameGraph(py::module_& m) {
   py::enum_<Result>(m, "TransformResult",

@@ -15,4 +15,5 @@ PYBIND11_MODULE(_zelvane, m) {
   zelvane::python::bindAssignment(m);
   zelvane::python::bindSequenceCheck(m);
   zelvane::python::bindAddress(m);
+  zelvane::python::bindPickling(m);
 }

@@ -122,6 +122,13 @@ class FrameStore {
   /// registration between them, `from` = a and `to` = b), rather than its inverse.
   bool registeredAs(std::size_t a, std::size_t b) const { return given_.count({a, b}) != 0; }
 
+  /// A new store holding `snapshot.frames` in that order and `snapshot.pairs`, each
+  /// pair's histories as they are. Null, with `fault` saying why, when the snapshot is
+  /// not a forest of uniquely named frames with matching non-empty histories free of
+  /// NaN keys (see `TransformManager::restore`). O(frames + entries).
+  static std::unique_ptr<FrameStore> restored(const TransformManager::Snapshot& snapshot,
+                                              std::string& fault);
+
   /// A new store without `frame` and its edges: the other frames keep their order
   /// (those after it move down by one) and every other edge its history. This store
   /// is not touched. O(frames + edges + history entries).

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <sstream>
 #include <utility>
 
 #include "geometry/frame_store.h"
@@ -258,6 +259,50 @@ std::vector<TransformManager::EdgeSummary> TransformManager::getEdges() const {
     edges.push_back(std::move(edge));
   });
   return edges;
+}
+
+TransformManager::Snapshot TransformManager::snapshot() const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  Snapshot snapshot;
+  snapshot.frames.reserve(store_->size());
+  for (std::size_t frame = 0; frame < store_->size(); ++frame) {
+    snapshot.frames.push_back(store_->name(frame));
+  }
+  store_->forEachPair([&](std::size_t later, std::size_t earlier) {
+    const bool later_given = store_->registeredAs(later, earlier);
+    const std::size_t from = later_given ? later : earlier;
+    const std::size_t to = later_given ? earlier : later;
+    snapshot.pairs.push_back({store_->name(from), store_->name(to), *store_->directEdge(from, to),
+                              *store_->directEdge(to, from)});
+  });
+  snapshot.historyWindow = history_window_;
+  snapshot.origins = origins_;
+  return snapshot;
+}
+
+TransformManager::TransformResult TransformManager::restore(const Snapshot& snapshot,
+                                                            std::string* fault) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  std::string reason;
+  std::unique_ptr<FrameStore> restored;
+  if (snapshot.historyWindow >= 0.0) {
+    restored = FrameStore::restored(snapshot, reason);
+  } else {
+    std::ostringstream window;
+    window << snapshot.historyWindow;
+    reason = "the history window " + window.str() + " is not a span of time";
+  }
+  if (restored == nullptr) {
+    getLogger().warnStream() << "Attempting to restore a snapshot in which " << reason
+                             << ". The manager is unchanged.";
+    if (fault != nullptr) *fault = reason;
+    return Error;
+  }
+  std::map<std::string, TransformManagerOrigin> origins = snapshot.origins;
+  store_.swap(restored);
+  origins_.swap(origins);
+  history_window_ = snapshot.historyWindow;
+  return Success;
 }
 
 tkit::Connection TransformManager::connectTransformRegistered(
