@@ -3,7 +3,8 @@
 written in Google Benchmark's JSON layout so that bench/report.py merges them with
 the C++ results (named <case>/zelvane and <case>/<peer>).
 
-    python_bench.py --cpp BENCH_FRAMES_JSON --frame TRACKER_FRAME_JSON --out RESULT_JSON
+    python_bench.py --cpp BENCH_FRAMES_JSON --frame TRACKER_FRAME_JSON \
+                    --gated GATED_JSON --out RESULT_JSON
 
 - py_lookup_chain3_interp: an interpolated lookup along a 3-edge chain, against
   tf2_py's BufferCore from Python (Debian's python3-tf2);
@@ -18,6 +19,18 @@ the C++ results (named <case>/zelvane and <case>/<peer>).
   detections, written by `bench_tracker_frame` with its pairs), from the
   (N, 7) arrays, against the same frame scored pair by pair with Shapely polygons
   (python3-shapely) and with OpenCV's rotatedRectangleIntersection (python3-opencv).
+
+- assign_dense_300, assign_dense_1000: SciPy's linear_sum_assignment on the uniform
+  costs that the C++ cases solve (assignment_costs.h, reproduced here bit for bit);
+- assign_gated_4000: the gated candidates of the C++ case (written by
+  `bench_tracker_frame`), as a Python tracker hands them to SciPy today: a dense
+  4000 x 4000 matrix with a large cost where no pair was listed (`scipy`), and
+  min_weight_full_bipartite_matching on the candidates without a limit
+  (`scipy_sparse`, which needs a full matching);
+- py_associate_300: `zelvane.associate` on the frame of py_overlap_pairs_300, against
+  the usual pipeline of Python trackers: the overlap matrix filled pair by pair with
+  Shapely polygons, SciPy's solver, the matches below the threshold dropped, the
+  unmatched listed (`shapely_scipy`).
 
 Both sides get identical inputs and are checked for agreement before timing. Each
 case is timed in 5 repetitions of at least 0.2 s, as the C++ benchmarks are.
@@ -296,19 +309,131 @@ def overlap_case(frame_file):
             + timed("py_overlap_pairs_300/opencv", lambda: opencv_pairs(tracks, detections)))
 
 
+def uniform_costs(n):
+    """The costs of assign_dense_<n>, as tracker_bench::denseCosts makes them."""
+    k = np.arange(n * n, dtype=np.uint64)
+    with np.errstate(over="ignore"):
+        z = np.uint64(n) + (k + np.uint64(1)) * np.uint64(0x9E3779B97F4A7C15)
+        z = (z ^ (z >> np.uint64(30))) * np.uint64(0xBF58476D1CE4E5B9)
+        z = (z ^ (z >> np.uint64(27))) * np.uint64(0x94D049BB133111EB)
+        z ^= z >> np.uint64(31)
+    return ((z >> np.uint64(11)).astype(np.float64) * 2.0 ** -53).reshape(n, n)
+
+
+def dense_case():
+    from scipy.optimize import linear_sum_assignment
+
+    entries = []
+    for n in (300, 1000):
+        costs = uniform_costs(n)
+        r, c = linear_sum_assignment(costs)
+        ours = zelvane.linear_sum_assignment(costs)
+        check("assign_dense_%d total" % n, costs[ours].sum(), costs[r, c].sum(), 1e-9)
+        entries += timed("assign_dense_%d/scipy" % n, lambda: linear_sum_assignment(costs))
+    return entries
+
+
+def gated_case(gated_file):
+    from scipy.optimize import linear_sum_assignment
+    from scipy.sparse import csr_matrix
+    from scipy.sparse.csgraph import min_weight_full_bipartite_matching
+
+    warm_heap()
+    with open(gated_file) as f:
+        gated = json.load(f)
+    n = gated["count"]
+    row, col, cost = (np.array(v) for v in zip(*gated["candidates"]))
+    row, col = row.astype(np.intp), col.astype(np.intp)
+    limit = 1.0 - gated["min_overlap"]
+    unlisted = 1e6
+    dense = np.full((n, n), unlisted)
+    dense[row, col] = cost
+    graph = csr_matrix((cost, (row, col)), shape=(n, n))
+
+    def scipy_dense():
+        r, c = linear_sum_assignment(dense)
+        keep = dense[r, c] < limit
+        return r[keep], c[keep]
+
+    # Without a limit both find the same optimum; with it, the library's total is at
+    # most that of dropping SciPy's matches at or above the limit.
+    ours = zelvane.sparse_assignment(row, col, cost, (n, n))
+    r, c = min_weight_full_bipartite_matching(graph)
+    check("assign_gated_4000 total", dense[ours].sum(), dense[r, c].sum(), 1e-9)
+    limited = zelvane.sparse_assignment(row, col, cost, (n, n), cost_limit=limit)
+    kept = scipy_dense()
+    if (dense[limited].sum() + limit * (n - len(limited[0]))
+            > dense[kept].sum() + limit * (n - len(kept[0])) + 1e-9):
+        sys.exit("benchmark check failed: assign_gated_4000: worse than SciPy's")
+    return (timed("assign_gated_4000/scipy", scipy_dense)
+            + timed("assign_gated_4000/scipy_sparse",
+                    lambda: min_weight_full_bipartite_matching(graph)))
+
+
+def shapely_scipy_associate(tracks, detections, threshold):
+    """The usual Python pipeline for a frame: the overlap matrix filled pair by pair
+    with Shapely polygons, SciPy's solver on 1 - overlap, the matches at or below the
+    threshold dropped, the rest listed as unmatched."""
+    from scipy.optimize import linear_sum_assignment
+    from shapely.geometry import Polygon
+
+    polygons_a = [Polygon(corners) for corners in footprint_corners(tracks.astype(np.float64))]
+    polygons_b = [Polygon(corners)
+                  for corners in footprint_corners(detections.astype(np.float64))]
+    overlap = np.zeros((len(tracks), len(detections)))
+    for i, p in enumerate(polygons_a):
+        for j, q in enumerate(polygons_b):
+            common = p.intersection(q).area
+            if common > 0:
+                overlap[i, j] = common / (p.area + q.area - common)
+    r, c = linear_sum_assignment(1.0 - overlap)
+    keep = overlap[r, c] > threshold
+    r, c = r[keep], c[keep]
+    return (r, c, overlap[r, c], np.setdiff1d(np.arange(len(tracks)), r),
+            np.setdiff1d(np.arange(len(detections)), c))
+
+
+def associate_case(frame_file):
+    from scipy.optimize import linear_sum_assignment
+
+    warm_heap()
+    with open(frame_file) as f:
+        frame = json.load(f)
+    tracks = np.array(frame["tracks"], np.float32)
+    detections = np.array(frame["detections"], np.float32)
+    threshold = 0.1
+    ours = zelvane.associate(tracks, detections, threshold=threshold)
+    # The library's matches have the best total margin over the threshold.
+    overlap = zelvane.overlap_matrix(tracks, detections)
+    gain = np.where(overlap > threshold, overlap - threshold, 0.0)
+    r, c = linear_sum_assignment(-gain)
+    check("py_associate_300 total", gain[ours.track, ours.detection].sum(), gain[r, c].sum(),
+          1e-9)
+    theirs = shapely_scipy_associate(tracks, detections, threshold)
+    check("py_associate_300 matches", len(ours.track), len(theirs[0]))
+    return (timed("py_associate_300/zelvane",
+                  lambda: zelvane.associate(tracks, detections, threshold=threshold))
+            + timed("py_associate_300/shapely_scipy",
+                    lambda: shapely_scipy_associate(tracks, detections, threshold)))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--cpp", required=True, help="bench_frames' JSON output")
     parser.add_argument("--frame", required=True,
                         help="the tracker frame written by bench_tracker_frame")
+    parser.add_argument("--gated", required=True,
+                        help="the candidates of assign_gated_4000 by bench_tracker_frame")
     parser.add_argument("--out", required=True)
     args = parser.parse_args()
     with open(args.cpp) as f:
         cpp_results = json.load(f)
     benchmarks = (lookup_case() + points_case(cpp_results) + lookup_many_case()
-                  + overlap_case(args.frame))
+                  + overlap_case(args.frame) + dense_case() + gated_case(args.gated)
+                  + associate_case(args.frame))
     context = dict(cpp_results["context"], executable=__file__,
-                   python=sys.version.split()[0], numpy=np.__version__)
+                   python=sys.version.split()[0], numpy=np.__version__,
+                   scipy=__import__("scipy").__version__)
     with open(args.out, "w") as f:
         json.dump({"context": context, "benchmarks": benchmarks}, f, indent=2)
     return 0

@@ -35,11 +35,18 @@ GOALS = [
     ("deskew_100k", "one_time", 3.0),
     ("queue_release", "lookup", 2.0),
     ("wait_ready", "lookup", 1.3),
+    ("assign_dense_300", "scipy", 0.5),
+    ("assign_dense_1000", "scipy", 0.5),
+    ("assign_gated_4000", "scipy", 0.01),
+    ("assign_gated_4000", "scipy_sparse", 1.0),
+    ("associate_frame_300", "overlap_pairs", 1.5),
+    ("py_associate_300", "shapely_scipy", 0.002),
 ]
 # (larger case, smaller case, highest allowed ratio of their medians)
 SCALING_GOALS = [("load_transforms_2000", "load_transforms_1000", 2.3),
                  ("overlap_pairs_8000", "overlap_pairs_1000", 12.0),
-                 ("queue_registration_10000_pending", "queue_registration_100_pending", 2.0)]
+                 ("queue_registration_10000_pending", "queue_registration_100_pending", 2.0),
+                 ("assign_gated_8000", "assign_gated_1000", 12.0)]
 
 CHAIN_POINTS = [(1, "plot_chain_interp_1"), (2, "plot_chain_interp_2"),
                 (3, "lookup_chain3_interp"), (5, "plot_chain_interp_5"),

@@ -1,12 +1,15 @@
 // Writes the input of tracker_frame_300 as the rows that `stateOf` reads, (x, y, z,
 // heading, length, width, height) in single precision, and its overlap pairs, as JSON:
 // the Python benchmark py_overlap_pairs_300 scores the same frame and checks its pairs.
+// With a second file, also the candidates of assign_gated_4000 (row, column and cost
+// of each, the costs to the last bit), which SciPy solves in the Python benchmark.
 //
-//   bench_tracker_frame FILE
+//   bench_tracker_frame FILE [GATED_FILE]
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "assignment_costs.h"
 #include "core/footprint_pairs.h"
 #include "tracker_frame.h"
 
@@ -52,12 +55,31 @@ int writeTrackerFrame(const std::string& file) {
   return std::fclose(out) == 0 ? 0 : 1;
 }
 
+int writeGatedCandidates(const std::string& file) {
+  std::FILE* out = std::fopen(file.c_str(), "w");
+  if (out == nullptr) {
+    std::fprintf(stderr, "%s: cannot be written\n", file.c_str());
+    return 1;
+  }
+  constexpr int COUNT = 4000;
+  std::fprintf(out, "{\"count\": %d, \"min_overlap\": %.17g, \"candidates\": [", COUNT,
+               tracker_bench::GATED_MIN_OVERLAP);
+  const auto candidates = tracker_bench::gatedCandidates(COUNT);
+  for (std::size_t k = 0; k < candidates.size(); ++k) {
+    std::fprintf(out, "%s\n  [%zu, %zu, %.17g]", k > 0 ? "," : "", candidates[k].row,
+                 candidates[k].column, candidates[k].cost);
+  }
+  std::fprintf(out, "]}\n");
+  return std::fclose(out) == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s FILE\n", argv[0]);
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: %s FILE [GATED_FILE]\n", argv[0]);
     return 2;
   }
-  return writeTrackerFrame(argv[1]);
+  const int status = writeTrackerFrame(argv[1]);
+  return status != 0 || argc == 2 ? status : writeGatedCandidates(argv[2]);
 }

@@ -5,18 +5,17 @@
 // Each file is CSV with the header line x,y,z,heading,length,width,height: the box
 // centre, its heading in radians (counter-clockwise from x) and its extents. Prints
 // the overlap matrix (intersection over union of the footprints), the distance matrix
-// of the footprints, the pairs within 2 units of each other, and a greedy assignment:
-// the pair with the largest overlap first, then the largest among the boxes left, down
-// to overlap 0 (a pair that does not overlap is never assigned). The candidates of the
-// assignment and the gated pairs come from the batch operations, which look only at
-// boxes near each other, as a tracker does every frame.
-#include <algorithm>
+// of the footprints, the pairs within 2 units of each other, and the assignment of one
+// file's boxes to the other's with the largest total overlap (a pair that does not
+// overlap is never assigned), by the association call a tracker makes every frame: it
+// looks only at boxes near each other.
 #include <fstream>
 #include <iomanip>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "core/association.h"
 #include "core/footprint_pairs.h"
 #include "core/state.h"
 #include "text_fields.h"
@@ -108,35 +107,18 @@ int main(int argc, char** argv) {
     std::cout << "  " << pair.first << " - " << pair.second << "  distance " << pair.value << '\n';
   }
 
-  // Every overlapping pair, strongest first; ties go to the lower indices, so the
-  // assignment does not depend on the sort.
-  std::vector<zelvane::core::FootprintPair> pairs = zelvane::core::overlapPairs(first, second);
-  std::sort(pairs.begin(), pairs.end(), [](const auto& a, const auto& b) {
-    if (a.value != b.value) {
-      return a.value > b.value;
-    }
-    return a.first != b.first ? a.first < b.first : a.second < b.second;
-  });
-  std::vector<bool> first_taken(first.size(), false);
-  std::vector<bool> second_taken(second.size(), false);
+  const zelvane::core::Association association =
+      zelvane::core::associate(first, second, zelvane::core::AssociationMetric::Overlap, 0.0);
   std::cout << "\nassignment\n";
-  for (const auto& pair : pairs) {
-    if (!first_taken[pair.first] && !second_taken[pair.second]) {
-      first_taken[pair.first] = true;
-      second_taken[pair.second] = true;
-      std::cout << "  " << pair.first << " -> " << pair.second << "  overlap " << pair.value
-                << '\n';
-    }
+  for (const auto& match : association.matches) {
+    std::cout << "  " << match.track << " -> " << match.detection << "  overlap " << match.value
+              << '\n';
   }
-  for (std::size_t i = 0; i < first.size(); ++i) {
-    if (!first_taken[i]) {
-      std::cout << "  " << i << " unmatched (first file)\n";
-    }
+  for (const std::size_t i : association.unmatchedTracks) {
+    std::cout << "  " << i << " unmatched (first file)\n";
   }
-  for (std::size_t j = 0; j < second.size(); ++j) {
-    if (!second_taken[j]) {
-      std::cout << "  " << j << " unmatched (second file)\n";
-    }
+  for (const std::size_t j : association.unmatchedDetections) {
+    std::cout << "  " << j << " unmatched (second file)\n";
   }
   return 0;
 }

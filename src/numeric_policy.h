@@ -85,6 +85,14 @@ constexpr double smallestMagnitudeRoundedBeyond(double limit) {
 /// `needsLocalOrigin` and zelvane_frames' warning start here.
 constexpr double MAP_SCALE_COORDINATE = smallestMagnitudeRoundedBeyond(POSITION_ERROR_LIMIT);
 static_assert(MAP_SCALE_COORDINATE == 262144.0, "float spacing: 2^18 * 2^-24 = 1/64 > 1 cm");
+// --- assignment ----------------------------------------------------------------------
+
+/// The largest magnitude of a finite cost (and of a finite cost limit) that the
+/// assignment solver accepts. Its prices are sums and differences of up to twice as
+/// many costs as there are rows; below 1e150 they stay far from the double range
+/// (1.8e308) for any problem that fits in memory, beyond it they could overflow to
+/// infinity and give a wrong assignment without a sign.
+constexpr double MAX_ASSIGNMENT_COST = 1e150;
 
 }  // namespace numeric
 }  // namespace zelvane

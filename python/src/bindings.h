@@ -23,6 +23,7 @@ void bindLocalOrigin(py::module_& m);
 void bindTransformWaiting(py::module_& m);
 void bindState(py::module_& m);
 void bindBoxes(py::module_& m);
+void bindAssignment(py::module_& m);
 void bindSequenceCheck(py::module_& m);
 void bindAddress(py::module_& m);
 /// Pickling of `Pose`, `State` and `TransformManager`; after the classes are bound.

@@ -14,6 +14,7 @@ PYBIND11_MODULE(_zelvane, m) {
   zelvane::python::bindTransformWaiting(m);
   zelvane::python::bindState(m);
   zelvane::python::bindBoxes(m);
+  zelvane::python::bindAssignment(m);
   zelvane::python::bindSequenceCheck(m);
   zelvane::python::bindAddress(m);
   zelvane::python::bindPickling(m);

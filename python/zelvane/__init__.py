@@ -13,6 +13,8 @@ Tracked-object state and box matching
     State, overlap_pairs, generalized_overlap_pairs, overlap_3d_pairs, distance_pairs,
     overlap_matrix, generalized_overlap_matrix, overlap_3d_matrix, box_corners,
     FootprintPairs
+Association and assignment
+    associate, Association, linear_sum_assignment, sparse_assignment
 Utilities
     SequenceCheck, the module ``zelvane.address``
 Errors
@@ -40,24 +42,27 @@ Conventions:
 
 from . import address, errors
 from ._zelvane import (Connection, LocalOrigin, Pose, SequenceCheck, State, TransformManager,
-                       TransformQueue, TransformResult, box_corners, distance_pairs,
+                       TransformQueue, TransformResult, associate, box_corners, distance_pairs,
                        extrinsic_yaw_from_quaternion, generalized_overlap_matrix,
-                       generalized_overlap_pairs, overlap_3d_matrix, overlap_3d_pairs,
-                       overlap_matrix, overlap_pairs, quaternion_from_ypr, transform_from_ypr,
-                       ypr_from_quaternion)
+                       generalized_overlap_pairs, linear_sum_assignment, overlap_3d_matrix,
+                       overlap_3d_pairs, overlap_matrix, overlap_pairs, quaternion_from_ypr,
+                       sparse_assignment, transform_from_ypr, ypr_from_quaternion)
 from .errors import (FrameGraphError, FrameNotFoundError, NoFramesError, OutOfRangeError,
                      RefusedError, ResolutionError, SettingsError)
 from .pose_file import read_pose_csv as _read_pose_csv
-from .records import FootprintPairs, FrameEdge, MatrixArrays, PlacedPoints, PoseArrays
+from .records import (Association, FootprintPairs, FrameEdge, MatrixArrays, PlacedPoints,
+                      PoseArrays)
 
 TransformManager.read_pose_csv = _read_pose_csv
 
-__all__ = ["Connection", "FootprintPairs", "FrameEdge", "FrameGraphError", "FrameNotFoundError",
-           "LocalOrigin", "MatrixArrays", "NoFramesError", "OutOfRangeError", "PlacedPoints",
-           "Pose", "PoseArrays", "RefusedError", "ResolutionError",
-           "SequenceCheck", "SettingsError", "State", "TransformManager", "TransformQueue",
-           "TransformResult", "address", "box_corners", "distance_pairs", "errors",
+__all__ = ["Association", "Connection", "FootprintPairs", "FrameEdge", "FrameGraphError",
+           "FrameNotFoundError", "LocalOrigin", "MatrixArrays", "NoFramesError",
+           "OutOfRangeError", "PlacedPoints", "Pose", "PoseArrays", "RefusedError",
+           "ResolutionError", "SequenceCheck", "SettingsError", "State", "TransformManager",
+           "TransformQueue", "TransformResult", "address", "associate", "box_corners",
+           "distance_pairs", "errors",
            "extrinsic_yaw_from_quaternion", "generalized_overlap_matrix",
-           "generalized_overlap_pairs", "overlap_3d_matrix", "overlap_3d_pairs",
-           "overlap_matrix", "overlap_pairs", "quaternion_from_ypr", "transform_from_ypr",
+           "generalized_overlap_pairs", "linear_sum_assignment", "overlap_3d_matrix",
+           "overlap_3d_pairs", "overlap_matrix", "overlap_pairs", "quaternion_from_ypr",
+           "sparse_assignment", "transform_from_ypr",
            "ypr_from_quaternion"]

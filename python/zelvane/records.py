@@ -1,6 +1,6 @@
-"""The named tuples that the package returns: pairs of boxes, edges of the frame
-graph, and the results of lookups at many times. All unpack like plain tuples. Also the
-sparse-matrix form of pairs of boxes."""
+"""The named tuples that the package returns: pairs of boxes, the association of a
+frame, edges of the frame graph, and the results of lookups at many times. All unpack like
+plain tuples. Also the sparse-matrix form of pairs of boxes."""
 
 from collections import namedtuple
 
@@ -19,6 +19,20 @@ second : numpy.ndarray of numpy.intp
     Indices into the second set.
 value : numpy.ndarray of float64
     The overlap or the distance of each pair.
+"""
+
+Association = namedtuple(
+    "Association", ["track", "detection", "value", "unmatched_tracks", "unmatched_detections"])
+Association.__doc__ = """The association of a tracker frame, as returned by ``associate``.
+
+Attributes
+----------
+track, detection : numpy.ndarray of numpy.intp
+    The matched pairs, one entry each, ordered by track.
+value : numpy.ndarray of float64
+    The overlap or the distance of each match.
+unmatched_tracks, unmatched_detections : numpy.ndarray of numpy.intp
+    The tracks and the detections left unmatched, in increasing order.
 """
 
 

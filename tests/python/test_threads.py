@@ -56,6 +56,9 @@ def test_batch_calls_release_the_gil(short_switch_interval):
     assert ticks_during(lambda: zelvane.overlap_pairs(boxes, boxes[::-1])) > 0
     assert ticks_during(lambda: zelvane.distance_pairs(boxes, boxes, 1.0)) > 0
     assert ticks_during(lambda: zelvane.overlap_matrix(boxes[:1500], boxes[:1500])) > 0
+    assert ticks_during(lambda: zelvane.associate(boxes, boxes[::-1])) > 0
+    costs = rng.uniform(0, 1, (700, 700))
+    assert ticks_during(lambda: zelvane.linear_sum_assignment(costs)) > 0
 
 
 def test_one_manager_serves_several_threads():

@@ -1,0 +1,152 @@
+// The sparse assignment solver on arbitrary candidate lists: it never crashes, refuses
+// exactly the lists with an index out of range or a NaN or -infinity cost, and
+// otherwise agrees with the dense solver on the matrix of the same pairs (a pair
+// listed twice costs the lesser, a pair not listed is forbidden): both find a full
+// matching or both report that none exists, and their totals agree. The greedy form
+// returns a well-formed assignment of the same pairs.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+#include <vector>
+
+#include "core/assignment.h"
+
+namespace {
+
+using zelvane::core::Assignment;
+using zelvane::core::AssignmentCandidate;
+using zelvane::core::AssignmentSolver;
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+class Bytes {
+ public:
+  Bytes(const std::uint8_t* data, size_t size) : data_(data), size_(size) {}
+  bool empty() const { return size_ == 0; }
+  std::uint8_t next() {
+    if (size_ == 0) return 0;
+    --size_;
+    return *data_++;
+  }
+  double raw() {
+    double value = 0.0;
+    if (size_ >= sizeof value) {
+      std::memcpy(&value, data_, sizeof value);
+      data_ += sizeof value;
+      size_ -= sizeof value;
+    }
+    return value;
+  }
+
+ private:
+  const std::uint8_t* data_;
+  size_t size_;
+};
+
+// A cost: mostly small values with ties, sometimes infinities, NaN or any double.
+double costOf(Bytes& in) {
+  const std::uint8_t b = in.next();
+  switch (b) {
+    case 255: return kInf;
+    case 254: return -kInf;
+    case 253: return std::numeric_limits<double>::quiet_NaN();
+    case 252: return in.raw();
+    default: return b < 128 ? b % 8 : (b - 170) / 7.0;
+  }
+}
+
+double objective(const Assignment& a, double limit) {
+  double total = 0.0;
+  for (const auto& m : a.matches) total += m.cost;
+  if (limit != kInf) {
+    total += 0.5 * limit * static_cast<double>(a.unmatchedRows.size() + a.unmatchedColumns.size());
+  }
+  return total;
+}
+
+void check(bool condition) {
+  if (!condition) std::abort();
+}
+
+// Each row and column once, the reported costs those of the matrix.
+void checkWellFormed(const Assignment& a, const Eigen::MatrixXd& cost) {
+  std::vector<int> rows(static_cast<size_t>(cost.rows()), 0);
+  std::vector<int> cols(static_cast<size_t>(cost.cols()), 0);
+  for (const auto& m : a.matches) {
+    check(m.row < rows.size() && m.column < cols.size());
+    check(m.cost == cost(static_cast<Eigen::Index>(m.row), static_cast<Eigen::Index>(m.column)));
+    ++rows[m.row];
+    ++cols[m.column];
+  }
+  for (const size_t r : a.unmatchedRows) ++rows.at(r);
+  for (const size_t c : a.unmatchedColumns) ++cols.at(c);
+  check(std::all_of(rows.begin(), rows.end(), [](int n) { return n == 1; }));
+  check(std::all_of(cols.begin(), cols.end(), [](int n) { return n == 1; }));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
+  Bytes in(data, size);
+  const size_t rows = in.next() % 17;
+  const size_t cols = in.next() % 17;
+  const std::uint8_t limitByte = in.next();
+  const double limit = limitByte < 64 ? kInf : limitByte == 64 ? in.raw() : (limitByte - 64) / 16.0;
+  std::vector<AssignmentCandidate> candidates;
+  bool outOfRange = false;
+  bool badCost = false;
+  Eigen::MatrixXd dense = Eigen::MatrixXd::Constant(static_cast<Eigen::Index>(rows),
+                                                    static_cast<Eigen::Index>(cols), kInf);
+  while (!in.empty() && candidates.size() < 400) {
+    const size_t row = in.next() % (rows + 1);
+    const size_t col = in.next() % (cols + 1);
+    const double cost = costOf(in);
+    candidates.push_back({row, col, cost});
+    if (row == rows || col == cols) {
+      outOfRange = true;
+    } else if (std::isnan(cost) || cost == -kInf || (cost != kInf && std::abs(cost) > 1e150)) {
+      badCost = true;
+    } else {
+      double& entry = dense(static_cast<Eigen::Index>(row), static_cast<Eigen::Index>(col));
+      entry = std::min(entry, cost);
+    }
+  }
+
+  AssignmentSolver solver;
+  bool sparseRefused = false;
+  Assignment sparse;
+  try {
+    sparse = solver.solve(rows, cols, candidates, limit);
+  } catch (const std::invalid_argument&) {
+    sparseRefused = true;
+  }
+  bool greedyRefused = false;
+  try {
+    checkWellFormed(solver.solveGreedy(rows, cols, candidates, limit), dense);
+  } catch (const std::invalid_argument&) {
+    greedyRefused = true;
+  }
+  if (outOfRange || badCost) {
+    check(sparseRefused && greedyRefused);
+    return 0;
+  }
+  bool denseRefused = false;
+  Assignment full;
+  try {
+    full = solver.solve(dense, limit);
+  } catch (const std::invalid_argument&) {
+    denseRefused = true;
+  }
+  check(sparseRefused == denseRefused);
+  if (sparseRefused) return 0;
+  checkWellFormed(sparse, dense);
+  checkWellFormed(full, dense);
+  const double a = objective(sparse, limit);
+  const double b = objective(full, limit);
+  check(std::abs(a - b) <= 1e-9 * (1.0 + std::max(std::abs(a), std::abs(b))));
+  return 0;
+}

@@ -1,0 +1,146 @@
+/// @file
+/// The linear assignment problem for trackers: which rows (tracks) to pair with which
+/// columns (detections) so that the sum of the pairs' costs is least.
+///
+/// Method: shortest augmenting paths with dual prices (successive shortest paths), as
+/// described by R. Jonker and A. Volgenant, "A shortest augmenting path algorithm for
+/// dense and sparse linear assignment problems", Computing 38 (1987) 325-340. A square
+/// matrix whose entries are all finite is first reduced by their column reduction,
+/// reduction transfer and two passes of augmenting row reduction, which assign most
+/// rows cheaply; every row left is then assigned by one shortest augmenting path, a
+/// Dijkstra search over the columns on reduced costs. A rectangular matrix is solved
+/// on its shorter side by the augmenting paths alone, as D. F. Crouse, "On implementing
+/// 2D rectangular assignment algorithms", IEEE Trans. Aerospace and Electronic Systems
+/// 52 (2016) 1679-1696 describes. The sparse form runs the same augmenting paths with a
+/// binary heap over the listed pairs only, one connected component of the candidate
+/// graph at a time, so its work never reaches rows or columns that no path can; a row
+/// whose cheapest column is still free takes it without a search.
+///
+/// What is exact: the assignment is optimal for the costs as given, up to the rounding
+/// of the price updates (each a difference of sums of costs, rounded in double); the
+/// reported costs are the given entries, unchanged.
+///
+/// The cost limit. Without a limit (`NO_COST_LIMIT`), min(rows, columns) pairs are
+/// matched, the least total among all such matchings; if no such matching exists among
+/// the allowed pairs, the solver throws. With a limit L, the solver minimises the sum
+/// of the matched costs plus L / 2 for every row and every column left unmatched: a
+/// pair is matched only where that pays, that is where it costs less than L, given the
+/// rest of the assignment. This is not the same as solving without the limit and then
+/// dropping the pairs that cost L or more: the full solution may pair a row with a poor
+/// column to free a good one for another row, and once the poor pair is dropped, both
+/// rows are worse off than under the limit. A pair that costs exactly L is worth as
+/// much matched as not; either may be reported.
+///
+/// Entries of +infinity are pairs that must not be matched (in the sparse form, every
+/// pair not listed). NaN or -infinity costs, finite costs or a finite limit of magnitude
+/// beyond 1e150 (the prices, sums of many costs, could overflow), a NaN or negative
+/// limit, and in the sparse form row or column indices out of range throw
+/// `std::invalid_argument`.
+///
+/// Memory: an `AssignmentSolver` keeps its working memory from one call to the next, so
+/// that a tracker calling it every frame with problems of about the same size allocates
+/// only the result. The free functions build a solver per call.
+#pragma once
+
+#include <cstddef>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include <Eigen/Core>
+
+#include "zelvane_core_export.h"
+
+namespace zelvane {
+namespace core {
+
+/// No cost limit: every row of the shorter side must be matched.
+constexpr double NO_COST_LIMIT = std::numeric_limits<double>::infinity();
+
+/// One candidate pair of the sparse form: row, column and the cost of pairing them.
+struct AssignmentCandidate {
+  std::size_t row;
+  std::size_t column;
+  double cost;
+};
+
+/// One matched pair of a solution, with its cost as given.
+struct AssignedPair {
+  std::size_t row;
+  std::size_t column;
+  double cost;
+};
+
+/// A solution: the matched pairs ordered by row, the rows and the columns left
+/// unmatched, each in increasing order.
+struct Assignment {
+  std::vector<AssignedPair> matches;
+  std::vector<std::size_t> unmatchedRows;
+  std::vector<std::size_t> unmatchedColumns;
+};
+
+namespace detail {
+struct AssignmentWorkspace;
+}  // namespace detail
+
+/// An assignment solver that keeps its working memory between calls. Not safe to share
+/// between threads while one of them is solving; one solver per thread.
+class ZELVANE_CORE_API AssignmentSolver {
+ public:
+  AssignmentSolver();
+  ~AssignmentSolver();
+  AssignmentSolver(AssignmentSolver&&) noexcept;
+  AssignmentSolver& operator=(AssignmentSolver&&) noexcept;
+  AssignmentSolver(const AssignmentSolver&) = delete;
+  AssignmentSolver& operator=(const AssignmentSolver&) = delete;
+
+  /// The optimal assignment of the rows of `cost` to its columns (rows x columns, any
+  /// shape, +infinity forbidding a pair) under `costLimit`, as the file comment states.
+  /// Throws `std::invalid_argument` for a NaN or -infinity entry, a NaN or negative
+  /// limit, or, without a limit, when no pair of min(rows, columns) matches exists
+  /// among the allowed pairs. Cost: O(n^2 m) in the worst case for n = min(rows,
+  /// columns), m = max(rows, columns), far less on typical costs; with a finite limit,
+  /// that of the sparse form on the entries below the limit.
+  Assignment solve(const Eigen::MatrixXd& cost, double costLimit = NO_COST_LIMIT);
+
+  /// The optimal assignment of `rows` rows to `columns` columns where only the listed
+  /// pairs may be matched (a pair listed twice costs the lesser of its costs; +infinity
+  /// costs are ignored), under `costLimit`. Throws `std::invalid_argument` for an index
+  /// out of range, a NaN or -infinity cost, a NaN or negative limit, or, without a
+  /// limit, when the shorter side cannot be matched in full. Cost: linear in rows +
+  /// columns + pairs for the set-up; each augmenting path visits only its connected
+  /// component, at O(pairs log columns) of that component in the worst case.
+  Assignment solve(std::size_t rows, std::size_t columns,
+                   const std::vector<AssignmentCandidate>& candidates,
+                   double costLimit = NO_COST_LIMIT);
+
+  /// The greedy assignment, NOT optimal in general: the cheapest listed pair first (ties
+  /// to the lower row, then the lower column), then the cheapest among the rows and
+  /// columns still free, and so on; pairs that cost `costLimit` or more are never
+  /// matched. What trackers call "largest score first" with cost = -score. Same
+  /// failures as `solve`, except that it never throws for want of a full matching.
+  /// Cost: O(pairs log pairs).
+  Assignment solveGreedy(std::size_t rows, std::size_t columns,
+                         const std::vector<AssignmentCandidate>& candidates,
+                         double costLimit = NO_COST_LIMIT);
+
+ private:
+  std::unique_ptr<detail::AssignmentWorkspace> workspace_;
+};
+
+/// `AssignmentSolver().solve(cost, costLimit)`: see there.
+ZELVANE_CORE_API Assignment solveAssignment(const Eigen::MatrixXd& cost,
+                                            double costLimit = NO_COST_LIMIT);
+
+/// `AssignmentSolver().solve(rows, columns, candidates, costLimit)`: see there.
+ZELVANE_CORE_API Assignment solveAssignment(std::size_t rows, std::size_t columns,
+                                            const std::vector<AssignmentCandidate>& candidates,
+                                            double costLimit = NO_COST_LIMIT);
+
+/// `AssignmentSolver().solveGreedy(rows, columns, candidates, costLimit)`: see there.
+ZELVANE_CORE_API Assignment solveGreedyAssignment(
+    std::size_t rows, std::size_t columns, const std::vector<AssignmentCandidate>& candidates,
+    double costLimit = NO_COST_LIMIT);
+
+}  // namespace core
+}  // namespace zelvane

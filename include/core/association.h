@@ -1,0 +1,84 @@
+/// @file
+/// The association step of a tracker: which of this frame's detections continue which
+/// tracks, in one call.
+///
+/// The call finds the candidate pairs with the batch footprint operations (only pairs of
+/// boxes near each other are measured; see footprint_pairs.h), turns each pair's value
+/// into a cost, and hands them to the sparse assignment solver (see assignment.h), whose
+/// work grows with the tracks, the detections and the candidate pairs, never with their
+/// product. The threshold or gate becomes the solver's cost limit, so that a pair is
+/// matched only where that pays, instead of solving first and dropping weak matches
+/// afterwards (which gives different, worse matches).
+///
+/// What is optimised, by metric (v the pair's value, t the threshold or gate):
+/// - `Overlap`: candidates are the pairs with v = `track.overlap(detection)` above t
+///   (0 <= t); the optimal method maximises the sum of (v - t) over the matches;
+/// - `GeneralizedOverlap`: likewise with v = `track.generalizedOverlap(detection)`, in
+///   [-1, 1], and -1 < t (a negative t takes pairs apart as well, at a cost that grows
+///   as t nears -1: see `generalizedOverlapPairs`);
+/// - `Overlap3d`: likewise with v = `track.overlap3d(detection)` and 0 <= t;
+/// - `Distance`: candidates are the pairs with v = `track.distance(detection)` at most
+///   t (t finite); the optimal method maximises the sum of (t - v) over the matches,
+///   so a pair exactly at the gate gains nothing and may be left unmatched.
+/// The greedy method takes the best pair first (largest overlap, smallest distance;
+/// ties to the lower track, then the lower detection), then the best among the tracks
+/// and detections left, and so on: cheap, NOT optimal.
+///
+/// Tracks or detections without a footprint (see footprint_pairs.h) have no candidate
+/// and are reported unmatched. Each thread keeps the solver's working memory for its
+/// next call, so that a tracker calling this every frame allocates the candidate pairs
+/// and the result only.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "core/state.h"
+#include "zelvane_core_export.h"
+
+namespace zelvane {
+namespace core {
+
+/// The value that pairs a track with a detection.
+enum class AssociationMetric {
+  Overlap,             ///< footprint intersection over union, `State::overlap`
+  GeneralizedOverlap,  ///< generalised overlap (GIoU), `State::generalizedOverlap`
+  Overlap3d,           ///< overlap of the boxes as volumes, `State::overlap3d`
+  Distance,            ///< footprint distance, `State::distance`, smaller is better
+};
+
+/// How the matches are chosen among the candidates.
+enum class AssociationMethod {
+  Optimal,  ///< the best total, by the sparse assignment solver
+  Greedy,   ///< best pair first; not optimal
+};
+
+/// A track matched with a detection, and the value of the metric for the pair (bit for
+/// bit the single-pair call's).
+struct AssociatedPair {
+  std::size_t track;
+  std::size_t detection;
+  double value;
+};
+
+/// The association of one frame: the matches ordered by track, the tracks and the
+/// detections left unmatched, each in increasing order.
+struct Association {
+  std::vector<AssociatedPair> matches;
+  std::vector<std::size_t> unmatchedTracks;
+  std::vector<std::size_t> unmatchedDetections;
+};
+
+/// Associates `tracks` with `detections` by `metric`, with `threshold` the least
+/// overlap (exclusive) or the largest distance (inclusive) of a candidate pair, by
+/// `method`, as the file comment states. Throws `std::invalid_argument` for a NaN
+/// threshold, a negative one for `Overlap` or `Overlap3d`, one at or below -1 for
+/// `GeneralizedOverlap`, or an infinite distance gate. Cost: that of the
+/// batch pairs (about N + M + the nearby pairs) plus the solver's on the candidates.
+ZELVANE_CORE_API Association associate(const std::vector<State>& tracks,
+                                       const std::vector<State>& detections,
+                                       AssociationMetric metric, double threshold,
+                                       AssociationMethod method = AssociationMethod::Optimal);
+
+}  // namespace core
+}  // namespace zelvane

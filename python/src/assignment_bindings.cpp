@@ -1,0 +1,296 @@
+// The assignment solver on NumPy arrays (dense costs as SciPy's solver takes them, or
+// listed pairs) and the association of a tracker frame. The arrays are read with the
+// GIL, solved without it, and the results copied out with it.
+#include <algorithm>
+#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bindings.h"
+#include "boxes.h"
+#include "core/assignment.h"
+#include "core/association.h"
+
+namespace zelvane::python {
+
+namespace {
+
+using core::Assignment;
+using core::AssignmentCandidate;
+
+// An optional cost limit: None is no limit.
+double costLimitArgument(const py::object& value) {
+  if (value.is_none()) return core::NO_COST_LIMIT;
+  const double limit = value.cast<double>();
+  if (!(limit >= 0.0)) {
+    throw py::value_error("cost_limit must be None or 0 or above, not " +
+                          py::repr(value).cast<std::string>());
+  }
+  return limit;
+}
+
+// A float64 array of real numbers with `dimensions` axes (bool and integer arrays
+// are converted, as SciPy's solver converts them).
+py::array_t<double, py::array::c_style> realArray(const py::handle& value, const char* name,
+                                                  py::ssize_t dimensions) {
+  const py::array raw = py::array::ensure(value);
+  if (!raw) throw py::value_error(std::string(name) + " must be an array of real numbers");
+  const char kind = raw.dtype().kind();
+  if (kind != 'f' && kind != 'i' && kind != 'u' && kind != 'b') {
+    throw py::value_error(std::string(name) + " must hold real numbers, not dtype " +
+                          py::str(raw.dtype()).cast<std::string>());
+  }
+  if (raw.ndim() != dimensions) {
+    throw py::value_error(std::string(name) + " must have " + std::to_string(dimensions) +
+                          " dimension" + (dimensions == 1 ? "" : "s") + ", not " +
+                          std::to_string(raw.ndim()));
+  }
+  return py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(raw);
+}
+
+// The matched pairs as SciPy gives them: row indices in increasing order and the
+// column of each.
+py::tuple rowsAndColumns(const Assignment& assignment) {
+  const auto count = static_cast<py::ssize_t>(assignment.matches.size());
+  py::array_t<py::ssize_t> rows(count), columns(count);
+  py::ssize_t* r = rows.mutable_data();
+  py::ssize_t* c = columns.mutable_data();
+  for (const core::AssignedPair& match : assignment.matches) {
+    *r++ = static_cast<py::ssize_t>(match.row);
+    *c++ = static_cast<py::ssize_t>(match.column);
+  }
+  return py::make_tuple(rows, columns);
+}
+
+py::tuple linearSumAssignment(const py::handle& value, const py::object& limitValue) {
+  const auto cost = realArray(value, "cost", 2);
+  const double limit = costLimitArgument(limitValue);
+  Assignment assignment;
+  {
+    py::gil_scoped_release release;
+    // NumPy's rows are contiguous: read as the transpose, solved, turned back.
+    const Eigen::MatrixXd transposed =
+        Eigen::Map<const Eigen::MatrixXd>(cost.data(), cost.shape(1), cost.shape(0));
+    thread_local core::AssignmentSolver solver;
+    assignment = solver.solve(transposed, limit);
+    for (core::AssignedPair& match : assignment.matches) std::swap(match.row, match.column);
+    std::sort(
+        assignment.matches.begin(), assignment.matches.end(),
+        [](const core::AssignedPair& a, const core::AssignedPair& b) { return a.row < b.row; });
+  }
+  return rowsAndColumns(assignment);
+}
+
+py::tuple sparseAssignment(const py::handle& rowValues, const py::handle& columnValues,
+                           const py::handle& costValues, const py::handle& shapeValue,
+                           const py::object& limitValue, const std::string& method) {
+  const auto costs = realArray(costValues, "cost", 1);
+  const py::array_t<long long, py::array::c_style> rows =
+      py::array_t<long long, py::array::c_style | py::array::forcecast>::ensure(rowValues);
+  const py::array_t<long long, py::array::c_style> columns =
+      py::array_t<long long, py::array::c_style | py::array::forcecast>::ensure(columnValues);
+  if (!rows || !columns || rows.ndim() != 1 || columns.ndim() != 1 || rows.size() != costs.size() ||
+      columns.size() != costs.size()) {
+    throw py::value_error("row, col and cost must be arrays of one dimension and equal length");
+  }
+  const auto shape = shapeValue.cast<std::pair<long long, long long>>();
+  if (shape.first < 0 || shape.second < 0) throw py::value_error("shape must not be negative");
+  if (method != "optimal" && method != "greedy") {
+    throw py::value_error("method must be \"optimal\" or \"greedy\", not \"" + method + "\"");
+  }
+  const double limit = costLimitArgument(limitValue);
+  std::vector<AssignmentCandidate> candidates(static_cast<std::size_t>(costs.size()));
+  for (py::ssize_t k = 0; k < costs.size(); ++k) {
+    if (rows.data()[k] < 0 || columns.data()[k] < 0) {
+      throw py::value_error("pair " + std::to_string(k) + " has a negative index");
+    }
+    candidates[static_cast<std::size_t>(k)] = {static_cast<std::size_t>(rows.data()[k]),
+                                               static_cast<std::size_t>(columns.data()[k]),
+                                               costs.data()[k]};
+  }
+  Assignment assignment;
+  {
+    py::gil_scoped_release release;
+    thread_local core::AssignmentSolver solver;
+    const auto r = static_cast<std::size_t>(shape.first);
+    const auto c = static_cast<std::size_t>(shape.second);
+    assignment = method == "optimal" ? solver.solve(r, c, candidates, limit)
+                                     : solver.solveGreedy(r, c, candidates, limit);
+  }
+  return rowsAndColumns(assignment);
+}
+
+core::AssociationMetric metricArgument(const std::string& metric) {
+  if (metric == "overlap") return core::AssociationMetric::Overlap;
+  if (metric == "generalized_overlap") return core::AssociationMetric::GeneralizedOverlap;
+  if (metric == "overlap_3d") return core::AssociationMetric::Overlap3d;
+  if (metric == "distance") return core::AssociationMetric::Distance;
+  throw py::value_error(
+      "metric must be \"overlap\", \"generalized_overlap\", \"overlap_3d\" or \"distance\", "
+      "not \"" +
+      metric + "\"");
+}
+
+py::object associate(const py::handle& trackValues, const py::handle& detectionValues,
+                     const std::string& metricName, double threshold, const std::string& method) {
+  const core::AssociationMetric metric = metricArgument(metricName);
+  if (method != "optimal" && method != "greedy") {
+    throw py::value_error("method must be \"optimal\" or \"greedy\", not \"" + method + "\"");
+  }
+  Boxes tracks(trackValues, "tracks"), detections(detectionValues, "detections");
+  core::Association association;
+  {
+    py::gil_scoped_release release;
+    association = core::associate(
+        tracks.states(), detections.states(), metric, threshold,
+        method == "optimal" ? core::AssociationMethod::Optimal : core::AssociationMethod::Greedy);
+  }
+  const auto count = static_cast<py::ssize_t>(association.matches.size());
+  py::array_t<py::ssize_t> track(count), detection(count);
+  py::array_t<double> value(count);
+  for (py::ssize_t k = 0; k < count; ++k) {
+    const core::AssociatedPair& m = association.matches[static_cast<std::size_t>(k)];
+    track.mutable_data()[k] = static_cast<py::ssize_t>(m.track);
+    detection.mutable_data()[k] = static_cast<py::ssize_t>(m.detection);
+    value.mutable_data()[k] = m.value;
+  }
+  const auto indices = [](const std::vector<std::size_t>& list) {
+    py::array_t<py::ssize_t> result(static_cast<py::ssize_t>(list.size()));
+    for (std::size_t k = 0; k < list.size(); ++k) {
+      result.mutable_data()[k] = static_cast<py::ssize_t>(list[k]);
+    }
+    return result;
+  };
+  return py::module_::import("zelvane.records")
+      .attr("Association")(track, detection, value, indices(association.unmatchedTracks),
+                           indices(association.unmatchedDetections));
+}
+
+}  // namespace
+
+void bindAssignment(py::module_& m) {
+  m.def("linear_sum_assignment", &linearSumAssignment, py::arg("cost"),
+        py::arg("cost_limit") = py::none(),
+        R"doc(linear_sum_assignment(cost, cost_limit=None)
+--
+
+Solves the linear assignment problem: the rows and columns to pair so that the sum
+of their costs is least. Called as ``scipy.optimize.linear_sum_assignment`` is, with
+the same result, and runs without the GIL.
+
+Parameters
+----------
+cost : array_like, shape (N, M)
+    The cost of pairing row i with column j; any real dtype. ``numpy.inf`` forbids
+    a pair.
+cost_limit : float or None, default None
+    None: min(N, M) pairs are matched, as SciPy does. A limit L: the sum of the
+    matched costs plus L / 2 for every row and column left unmatched is minimised,
+    so a pair is matched only where that pays (where it costs less than L). Not the
+    same as solving without the limit and dropping the pairs that cost more.
+
+Returns
+-------
+row_ind, col_ind : numpy.ndarray of numpy.intp
+    The matched pairs, ``row_ind`` in increasing order;
+    ``cost[row_ind, col_ind].sum()`` is the least total.
+
+Raises
+------
+ValueError
+    For an array that is not two-dimensional or not real, a NaN or -inf cost, a
+    finite cost beyond 1e150, a negative or NaN limit, or, without a limit, when no
+    pairing of min(N, M) allowed pairs exists.
+
+Examples
+--------
+>>> row, col = zelvane.linear_sum_assignment(1 - iou, cost_limit=0.7)
+)doc");
+  m.def("sparse_assignment", &sparseAssignment, py::arg("row"), py::arg("col"), py::arg("cost"),
+        py::arg("shape"), py::arg("cost_limit") = py::none(), py::arg("method") = "optimal",
+        R"doc(sparse_assignment(row, col, cost, shape, cost_limit=None, method="optimal")
+--
+
+The assignment problem on listed pairs: only the pairs (row[k], col[k]) may be
+matched, at cost[k] (a pair listed twice costs the lesser). The work grows with the
+rows, columns and pairs, never with N x M: each connected component of the pairs is
+solved on its own. Runs without the GIL.
+
+Parameters
+----------
+row, col : array_like of int, shape (K,)
+    The indices of the listed pairs.
+cost : array_like, shape (K,)
+    Their costs; ``numpy.inf`` is ignored.
+shape : (int, int)
+    The number of rows N and columns M.
+cost_limit : float or None, default None
+    As in ``linear_sum_assignment``; without one, every row of the shorter side must
+    be matched.
+method : {"optimal", "greedy"}, default "optimal"
+    "greedy": the cheapest pair first, then the cheapest left, and so on (never a pair
+    at or above the limit); cheap, not optimal.
+
+Returns
+-------
+row_ind, col_ind : numpy.ndarray of numpy.intp
+    The matched pairs, ``row_ind`` in increasing order.
+
+Raises
+------
+ValueError
+    For arrays of other shapes or lengths, an index outside ``shape``, a NaN or -inf
+    cost, a bad limit or method, or, without a limit, when the shorter side cannot be
+    matched in full.
+)doc");
+  m.def("associate", &associate, py::arg("tracks"), py::arg("detections"),
+        py::arg("metric") = "overlap", py::arg("threshold") = 0.0, py::arg("method") = "optimal",
+        R"doc(associate(tracks, detections, metric="overlap", threshold=0.0, method="optimal")
+--
+
+Associates a tracker frame: which detection continues which track. The candidate
+pairs come from the sparse pair functions of the metric (only boxes near each other
+are compared) and are solved as a sparse assignment with the threshold as its cost
+limit, so that a pair is matched only where that pays. Runs without the GIL.
+
+Parameters
+----------
+tracks, detections : array_like, shape (N, 7) and (M, 7), or sequences of State
+    Boxes as rows (x, y, z, heading, length, width, height), as ``overlap_pairs``
+    takes them.
+metric : {"overlap", "generalized_overlap", "overlap_3d", "distance"}, default "overlap"
+    "overlap" (as ``overlap_pairs``), "generalized_overlap" (GIoU, as
+    ``generalized_overlap_pairs``) and "overlap_3d" (as ``overlap_3d_pairs``):
+    candidates score above ``threshold``, and the sum of (value - threshold) over the
+    matches is maximised. "distance": candidates are at most ``threshold`` apart (a
+    gate), and the sum of (threshold - distance) is maximised.
+threshold : float, default 0.0
+    The least value (exclusive; above -1 for "generalized_overlap", 0 or more for the
+    other overlaps) or the distance gate (inclusive, finite).
+method : {"optimal", "greedy"}, default "optimal"
+    "greedy": the best pair first, then the best left; cheap, not optimal.
+
+Returns
+-------
+Association
+    A named tuple: ``track``, ``detection`` (numpy.intp, ordered by track) and
+    ``value`` (float64, the metric's value of each match), then
+    ``unmatched_tracks`` and ``unmatched_detections`` (numpy.intp, increasing).
+    Boxes without a footprint are never matched.
+
+Raises
+------
+ValueError
+    For an unknown metric or method, a NaN threshold, a negative one for the
+    overlaps (at or below -1 for "generalized_overlap"), an infinite distance gate, or
+    boxes of the wrong shape.
+
+Examples
+--------
+>>> frame = zelvane.associate(tracks, detections, threshold=0.1)
+>>> for i, j, iou in zip(frame.track, frame.detection, frame.value): ...
+)doc");
+}
+
+}  // namespace zelvane::python

@@ -1,0 +1,398 @@
+#include "core/assignment.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <functional>
+#include <limits>
+#include <optional>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/allocation_probe.h"
+
+namespace {
+
+using zelvane::core::Assignment;
+using zelvane::core::AssignmentCandidate;
+using zelvane::core::AssignmentSolver;
+using zelvane::core::NO_COST_LIMIT;
+using zelvane::core::solveAssignment;
+using zelvane::core::solveGreedyAssignment;
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kRelative = 1e-9;
+
+// The objective the solver minimises: the matched costs plus half the limit for every
+// row and column left unmatched.
+double objective(const Assignment& a, double limit) {
+  double total = 0.0;
+  for (const auto& m : a.matches) total += m.cost;
+  if (limit != kInf) {
+    total += 0.5 * limit * static_cast<double>(a.unmatchedRows.size() + a.unmatchedColumns.size());
+  }
+  return total;
+}
+
+// Checks that `a` is a well-formed assignment of `cost`: rows in order, each row and
+// column once, the reported costs the entries, no forbidden pair, the unmatched lists
+// complete, and without a limit min(rows, columns) pairs.
+void expectWellFormed(const Assignment& a, const Eigen::MatrixXd& cost, double limit) {
+  const auto rows = static_cast<std::size_t>(cost.rows());
+  const auto cols = static_cast<std::size_t>(cost.cols());
+  std::vector<int> rowSeen(rows, 0);
+  std::vector<int> colSeen(cols, 0);
+  for (std::size_t k = 0; k < a.matches.size(); ++k) {
+    const auto& m = a.matches[k];
+    ASSERT_LT(m.row, rows);
+    ASSERT_LT(m.column, cols);
+    if (k > 0) {
+      EXPECT_LT(a.matches[k - 1].row, m.row);
+    }
+    EXPECT_EQ(m.cost, cost(static_cast<Eigen::Index>(m.row), static_cast<Eigen::Index>(m.column)));
+    EXPECT_NE(m.cost, kInf);
+    ++rowSeen[m.row];
+    ++colSeen[m.column];
+  }
+  for (const std::size_t r : a.unmatchedRows) ++rowSeen.at(r);
+  for (const std::size_t c : a.unmatchedColumns) ++colSeen.at(c);
+  EXPECT_TRUE(std::is_sorted(a.unmatchedRows.begin(), a.unmatchedRows.end()));
+  EXPECT_TRUE(std::is_sorted(a.unmatchedColumns.begin(), a.unmatchedColumns.end()));
+  EXPECT_EQ(std::count(rowSeen.begin(), rowSeen.end(), 1), static_cast<long>(rows));
+  EXPECT_EQ(std::count(colSeen.begin(), colSeen.end(), 1), static_cast<long>(cols));
+  if (limit == kInf) {
+    EXPECT_EQ(a.matches.size(), std::min(rows, cols));
+  }
+}
+
+// The least objective over every assignment (every row matched to a free allowed
+// column or left unmatched), or nothing when none is allowed without a limit.
+std::optional<double> bruteForce(const Eigen::MatrixXd& cost, double limit) {
+  const auto rows = static_cast<int>(cost.rows());
+  const auto cols = static_cast<int>(cost.cols());
+  const auto full = static_cast<std::size_t>(std::min(rows, cols));
+  std::vector<bool> used(static_cast<std::size_t>(cols), false);
+  std::optional<double> best;
+  std::function<void(int, std::size_t, double)> visit = [&](int row, std::size_t matched,
+                                                            double sum) {
+    if (row == rows) {
+      if (limit == kInf && matched != full) return;
+      const double total =
+          limit == kInf
+              ? sum
+              : sum +
+                    0.5 * limit * static_cast<double>(rows + cols - 2 * static_cast<int>(matched));
+      if (!best || total < *best) best = total;
+      return;
+    }
+    visit(row + 1, matched, sum);
+    for (int col = 0; col < cols; ++col) {
+      if (used[static_cast<std::size_t>(col)] || cost(row, col) == kInf) continue;
+      used[static_cast<std::size_t>(col)] = true;
+      visit(row + 1, matched + 1, sum + cost(row, col));
+      used[static_cast<std::size_t>(col)] = false;
+    }
+  };
+  visit(0, 0, 0.0);
+  return best;
+}
+
+std::vector<AssignmentCandidate> candidatesOf(const Eigen::MatrixXd& cost) {
+  std::vector<AssignmentCandidate> candidates;
+  for (Eigen::Index i = 0; i < cost.rows(); ++i) {
+    for (Eigen::Index j = 0; j < cost.cols(); ++j) {
+      if (cost(i, j) != kInf) {
+        candidates.push_back(
+            {static_cast<std::size_t>(i), static_cast<std::size_t>(j), cost(i, j)});
+      }
+    }
+  }
+  return candidates;
+}
+
+// Random costs of one of three kinds: uniform reals, small integers (many ties), or
+// small integers with about a third of the pairs forbidden.
+Eigen::MatrixXd randomCosts(std::mt19937& rng, int rows, int cols, int kind) {
+  std::uniform_real_distribution<double> real(-5.0, 100.0);
+  std::uniform_int_distribution<int> small(0, 4);
+  std::uniform_int_distribution<int> third(0, 2);
+  Eigen::MatrixXd cost(rows, cols);
+  for (int i = 0; i < rows; ++i) {
+    for (int j = 0; j < cols; ++j) {
+      cost(i, j) = kind == 0 ? real(rng) : small(rng);
+      if (kind == 2 && third(rng) == 0) cost(i, j) = kInf;
+    }
+  }
+  return cost;
+}
+
+// The optimum of `cost` by the dense and the sparse form, both checked for form;
+// nothing when the solver reports that no full matching exists.
+std::optional<double> solveBothWays(AssignmentSolver& solver, const Eigen::MatrixXd& cost,
+                                    double limit) {
+  std::optional<double> dense;
+  try {
+    const Assignment a = solver.solve(cost, limit);
+    expectWellFormed(a, cost, limit);
+    dense = objective(a, limit);
+  } catch (const std::invalid_argument&) {
+  }
+  std::optional<double> sparse;
+  try {
+    const Assignment a =
+        solver.solve(static_cast<std::size_t>(cost.rows()), static_cast<std::size_t>(cost.cols()),
+                     candidatesOf(cost), limit);
+    expectWellFormed(a, cost, limit);
+    sparse = objective(a, limit);
+  } catch (const std::invalid_argument&) {
+  }
+  EXPECT_EQ(dense.has_value(), sparse.has_value());
+  if (dense && sparse) {
+    EXPECT_NEAR(*dense, *sparse, kRelative * (1.0 + std::abs(*dense)));
+  }
+  return dense;
+}
+
+TEST(Assignment, MatchesBruteForceOnEverySmallShape) {
+  std::mt19937 rng(20);
+  AssignmentSolver solver;
+  const double limits[] = {NO_COST_LIMIT, 0.0, 2.0, 3.0, 60.0};
+  for (int rows = 0; rows <= 7; ++rows) {
+    for (int cols = 0; cols <= 7; ++cols) {
+      for (int kind = 0; kind < 3; ++kind) {
+        for (const double limit : limits) {
+          const Eigen::MatrixXd cost = randomCosts(rng, rows, cols, kind);
+          const std::optional<double> expected = bruteForce(cost, limit);
+          const std::optional<double> got = solveBothWays(solver, cost, limit);
+          SCOPED_TRACE(std::to_string(rows) + "x" + std::to_string(cols) + " kind " +
+                       std::to_string(kind) + " limit " + std::to_string(limit));
+          ASSERT_EQ(got.has_value(), expected.has_value());
+          if (got) {
+            EXPECT_NEAR(*got, *expected, kRelative * (1.0 + std::abs(*expected)));
+          }
+        }
+      }
+    }
+  }
+}
+
+// An independent reference: the classic O(n^3) Hungarian method with row and column
+// potentials on a square matrix (1-based, row 0 and column 0 as the search's start).
+void hungarianSquare(const std::vector<std::vector<double>>& a, std::vector<int>& rowOf) {
+  const int n = static_cast<int>(a.size());
+  std::vector<double> u(n + 1, 0.0), v(n + 1, 0.0);
+  std::vector<int> p(n + 1, 0), way(n + 1, 0);
+  for (int i = 1; i <= n; ++i) {
+    p[0] = i;
+    int j0 = 0;
+    std::vector<double> minv(n + 1, kInf);
+    std::vector<char> used(n + 1, 0);
+    do {
+      used[j0] = 1;
+      const int i0 = p[j0];
+      double delta = kInf;
+      int j1 = 0;
+      for (int j = 1; j <= n; ++j) {
+        if (used[j]) continue;
+        const double cur = a[i0 - 1][j - 1] - u[i0] - v[j];
+        if (cur < minv[j]) {
+          minv[j] = cur;
+          way[j] = j0;
+        }
+        if (minv[j] < delta) {
+          delta = minv[j];
+          j1 = j;
+        }
+      }
+      for (int j = 0; j <= n; ++j) {
+        if (used[j]) {
+          u[p[j]] += delta;
+          v[j] -= delta;
+        } else {
+          minv[j] -= delta;
+        }
+      }
+      j0 = j1;
+    } while (p[j0] != 0);
+    do {
+      const int j1 = way[j0];
+      p[j0] = p[j1];
+      j0 = j1;
+    } while (j0 != 0);
+  }
+  rowOf.assign(n, -1);
+  for (int j = 1; j <= n; ++j) rowOf[j - 1] = p[j] - 1;
+}
+
+// The optimum by the reference: padded to a square of zeros; with a limit L every pair
+// costs min(c - L, 0) (matching at 0 is leaving both unmatched) and the total gains
+// (rows + columns) L / 2; without one, forbidden pairs cost far more than any
+// assignment and using one means that none exists.
+std::optional<double> reference(const Eigen::MatrixXd& cost, double limit) {
+  const auto rows = static_cast<int>(cost.rows());
+  const auto cols = static_cast<int>(cost.cols());
+  const int n = std::max(rows, cols);
+  constexpr double FORBIDDEN = 1e7;  // beyond any total here, small for rounding
+  std::vector<std::vector<double>> a(n, std::vector<double>(n, 0.0));
+  for (int i = 0; i < rows; ++i) {
+    for (int j = 0; j < cols; ++j) {
+      const double c = cost(i, j);
+      a[i][j] = limit != kInf ? (c == kInf ? 0.0 : std::min(c - limit, 0.0))
+                              : (c == kInf ? FORBIDDEN : c);
+    }
+  }
+  std::vector<int> rowOf;
+  hungarianSquare(a, rowOf);
+  double total = limit != kInf ? 0.5 * limit * (rows + cols) : 0.0;
+  for (int j = 0; j < cols; ++j) {
+    const int i = rowOf[j];
+    if (i >= rows) continue;
+    const double c = cost(i, j);
+    if (limit == kInf) {
+      if (c == kInf) return std::nullopt;
+      total += c;
+    } else if (c < limit) {
+      total += c - limit;
+    }
+  }
+  return total;
+}
+
+TEST(Assignment, MatchesReferenceOnTenThousandRandomProblems) {
+  std::mt19937 rng(2020);
+  std::uniform_int_distribution<int> size(1, 60);
+  std::uniform_int_distribution<int> kind(0, 2);
+  std::uniform_real_distribution<double> limit(0.0, 80.0);
+  AssignmentSolver solver;
+  for (int problem = 0; problem < 10000; ++problem) {
+    // Mostly small problems, some up to 60 x 60.
+    const int rows = problem % 4 == 0 ? size(rng) : 1 + size(rng) % 12;
+    const int cols = problem % 4 == 0 ? size(rng) : 1 + size(rng) % 12;
+    const Eigen::MatrixXd cost = randomCosts(rng, rows, cols, kind(rng));
+    const double l = problem % 2 == 0 ? NO_COST_LIMIT : limit(rng);
+    const std::optional<double> expected = reference(cost, l);
+    const std::optional<double> got = solveBothWays(solver, cost, l);
+    ASSERT_EQ(got.has_value(), expected.has_value()) << "problem " << problem;
+    if (got) {
+      ASSERT_NEAR(*got, *expected, kRelative * (1.0 + std::abs(*expected)))
+          << "problem " << problem << ": " << rows << "x" << cols;
+    }
+  }
+}
+
+TEST(Assignment, SolvingWithTheLimitDiffersFromDroppingPairsAfterSolving) {
+  // Without a limit row 0 takes column 1 (5) so that row 1 gets column 0 (1); dropping
+  // the pair above the limit 4 leaves row 0 and column 1 unmatched: 1 + 4 = 5. With the
+  // limit, row 0 takes column 0 alone: 0.5 + 4 = 4.5.
+  Eigen::MatrixXd cost(2, 2);
+  cost << 0.5, 5.0, 1.0, 100.0;
+  const Assignment full = solveAssignment(cost);
+  ASSERT_EQ(full.matches.size(), 2u);
+  EXPECT_EQ(full.matches[0].column, 1u);
+  EXPECT_EQ(full.matches[1].column, 0u);
+  const Assignment limited = solveAssignment(cost, 4.0);
+  ASSERT_EQ(limited.matches.size(), 1u);
+  EXPECT_EQ(limited.matches[0].row, 0u);
+  EXPECT_EQ(limited.matches[0].column, 0u);
+  EXPECT_EQ(limited.unmatchedRows, std::vector<std::size_t>{1});
+  EXPECT_EQ(limited.unmatchedColumns, std::vector<std::size_t>{1});
+  EXPECT_DOUBLE_EQ(objective(limited, 4.0), 4.5);
+}
+
+TEST(Assignment, GreedyTakesTheCheapestFirstAndIsNotOptimal) {
+  Eigen::MatrixXd cost(2, 2);
+  cost << 1.0, 2.0, 2.0, 100.0;
+  const std::vector<AssignmentCandidate> candidates = candidatesOf(cost);
+  const Assignment greedy = solveGreedyAssignment(2, 2, candidates);
+  ASSERT_EQ(greedy.matches.size(), 2u);
+  EXPECT_EQ(objective(greedy, kInf), 101.0);
+  EXPECT_EQ(objective(solveAssignment(cost), kInf), 4.0);
+  // Under a limit of 10 the pair of 100 is never taken.
+  const Assignment limited = solveGreedyAssignment(2, 2, candidates, 10.0);
+  ASSERT_EQ(limited.matches.size(), 1u);
+  EXPECT_EQ(limited.matches[0].column, 0u);
+  EXPECT_EQ(limited.unmatchedRows, std::vector<std::size_t>{1});
+  EXPECT_EQ(limited.unmatchedColumns, std::vector<std::size_t>{1});
+}
+
+TEST(Assignment, RefusesBadInput) {
+  Eigen::MatrixXd good(2, 2);
+  good << 1, 2, 3, 4;
+  Eigen::MatrixXd withNaN = good;
+  withNaN(1, 0) = kNaN;
+  Eigen::MatrixXd withMinusInf = good;
+  withMinusInf(0, 1) = -kInf;
+  Eigen::MatrixXd huge = good;
+  huge(0, 0) = 1e200;
+  Eigen::MatrixXd infeasible = good;
+  infeasible.col(0).setConstant(kInf);
+  struct Case {
+    const char* what;
+    std::function<void()> call;
+  };
+  const Case cases[] = {
+      {"NaN entry", [&] { solveAssignment(withNaN); }},
+      {"NaN entry above the limit", [&] { solveAssignment(withNaN, 0.5); }},
+      {"-inf entry", [&] { solveAssignment(withMinusInf); }},
+      {"entry beyond 1e150", [&] { solveAssignment(huge); }},
+      {"NaN limit", [&] { solveAssignment(good, kNaN); }},
+      {"negative limit", [&] { solveAssignment(good, -1.0); }},
+      {"finite limit beyond 1e150", [&] { solveAssignment(good, 1e200); }},
+      {"no full matching", [&] { solveAssignment(infeasible); }},
+      {"sparse row out of range",
+       [&] {
+         solveAssignment(2, 3, {{2, 0, 1.0}});
+       }},
+      {"sparse column out of range",
+       [&] {
+         solveAssignment(2, 3, {{0, 3, 1.0}});
+       }},
+      {"sparse NaN cost",
+       [&] {
+         solveAssignment(2, 3, {{0, 0, kNaN}}, 1.0);
+       }},
+      {"sparse -inf cost",
+       [&] {
+         solveGreedyAssignment(2, 3, {{0, 0, -kInf}});
+       }},
+      {"sparse, no full matching",
+       [&] {
+         solveAssignment(2, 3, {{0, 0, 1.0}, {1, 0, 1.0}});
+       }},
+      {"greedy, negative limit",
+       [&] {
+         solveGreedyAssignment(1, 1, {{0, 0, 1.0}}, -2.0);
+       }},
+  };
+  for (const Case& c : cases) {
+    EXPECT_THROW(c.call(), std::invalid_argument) << c.what;
+  }
+  // With a limit, a row or column that cannot be matched stays unmatched instead.
+  EXPECT_EQ(solveAssignment(infeasible, 10.0).unmatchedColumns, std::vector<std::size_t>{0});
+}
+
+TEST(Assignment, KeptSolverAllocatesOnlyTheResult) {
+  std::mt19937 rng(7);
+  const Eigen::MatrixXd dense = randomCosts(rng, 40, 40, 0);
+  const Eigen::MatrixXd wide = randomCosts(rng, 20, 40, 2);
+  const std::vector<AssignmentCandidate> sparse = candidatesOf(randomCosts(rng, 40, 30, 2));
+  AssignmentSolver solver;
+  const auto everyForm = [&] {
+    solver.solve(dense);
+    solver.solve(wide, 50.0);
+    solver.solve(40, 30, sparse, 3.0);
+    solver.solveGreedy(40, 30, sparse, 3.0);
+  };
+  everyForm();
+  zelvane::testing::AllocationCounter counter;
+  everyForm();
+  // The result's matches, unmatched rows and unmatched columns, for each of four calls.
+  EXPECT_LE(counter.count(), 4 * 3);
+}
+
+}  // namespace
