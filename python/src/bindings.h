@@ -9,6 +9,7 @@
 
 #include "arrays.h"
 #include "geometry/pose.h"
+#include "numeric_policy.h"
 
 namespace zelvane::python {
 
@@ -32,9 +33,9 @@ Pose poseArgument(const py::handle& value, const char* name);
 
 /// Radians from degrees exactly as the settings layer converts stored degrees, so
 /// that a pose built from degrees here equals the pose read from a settings file.
-inline float radiansFromDegrees(float degrees) { return (3.1415927f * degrees) / 180.0f; }
+using numeric::radiansFromDegrees;
 /// Degrees from radians as `zelvane_frames` prints them.
-inline float degreesFromRadians(float radians) { return radians * 57.29577951308232f; }
+using numeric::degreesFromRadians;
 
 /// Maps every row of `points` through `transform` as a homogeneous column, exactly as
 /// the library's users and `zelvane_frames` do (transform * (x, y, z, 1)), into `out`

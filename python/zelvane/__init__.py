@@ -7,7 +7,7 @@ Pose and rotation math
     quaternion_from_ypr, ypr_from_quaternion, extrinsic_yaw_from_quaternion,
     transform_from_ypr, Pose
 Frame graph
-    TransformManager (with read_pose_csv), TransformResult, FrameEdge, Connection
+    TransformManager, TransformResult, FrameEdge, Connection
 Tracked-object state and box matching
     State, overlap_pairs, distance_pairs, overlap_matrix, FootprintPairs
 Utilities
@@ -42,10 +42,7 @@ from ._zelvane import (Connection, Pose, SequenceCheck, State, TransformManager,
                        ypr_from_quaternion)
 from .errors import (FrameGraphError, FrameNotFoundError, NoFramesError, OutOfRangeError,
                      RefusedError, ResolutionError, SettingsError)
-from .pose_file import read_pose_csv as _read_pose_csv
 from .records import FootprintPairs, FrameEdge
-
-TransformManager.read_pose_csv = _read_pose_csv
 
 __all__ = ["Connection", "FootprintPairs", "FrameEdge", "FrameGraphError", "FrameNotFoundError",
            "NoFramesError", "OutOfRangeError", "Pose", "RefusedError", "ResolutionError",

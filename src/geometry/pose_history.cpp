@@ -153,6 +153,12 @@ Result sampleHistory(const PoseHistory& history, long time, Method method, doubl
   // sample registered after it, and then it is the one after `time`. Each entry's
   // registration time is read once.
   auto after = history.upper_bound(static_cast<double>(time));
+  // A fractional key above `time` may still be registered at `time` (its key
+  // truncated): that entry is the exact hit.
+  if (after != history.end() && registrationTime(*after) == time) {
+    result = after->second;
+    return TransformManager::Success;
+  }
   if (after == history.begin()) return TransformManager::OutOfRange;  // before the oldest
   auto before = std::prev(after);
   std::int64_t before_time = registrationTime(*before);
