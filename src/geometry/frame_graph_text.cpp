@@ -192,15 +192,15 @@ std::string prunedText(const TransformManager& manager, const std::string& from,
 std::string frameTreeText(const std::vector<std::string>& frames, const std::vector<Edge>& edges) {
   std::ostringstream out;
   FrameTree(frames, edges)
-      .walk([&out](int depth, const std::string& frame, const std::string& parent,
-                   const Edge* edge) {
-        out << std::string(2 * static_cast<std::size_t>(depth), ' ') << frame;
-        if (edge != nullptr) {
-          out << ": " << describe(*edge, ", ");
-          if (edge->from != frame) out << ", given as " << parent << " in " << frame;
-        }
-        out << '\n';
-      });
+      .walk(
+          [&out](int depth, const std::string& frame, const std::string& parent, const Edge* edge) {
+            out << std::string(2 * static_cast<std::size_t>(depth), ' ') << frame;
+            if (edge != nullptr) {
+              out << ": " << describe(*edge, ", ");
+              if (edge->from != frame) out << ", given as " << parent << " in " << frame;
+            }
+            out << '\n';
+          });
   return out.str();
 }
 

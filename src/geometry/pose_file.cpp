@@ -1,6 +1,7 @@
 #include "geometry/pose_file.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <string_view>
@@ -19,19 +20,26 @@ constexpr std::size_t POSE_NUMBERS = 7;
 constexpr std::string_view UTF8_BOM = "\xEF\xBB\xBF";
 constexpr unsigned long PROGRESS_EVERY = 0x3ff;
 
-using text::trim;
-
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// `text` without the blanks at either end, without copying.
+std::string_view trimmed(std::string_view text) {
+  while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
 // Skips the digits from `at`; returns how many there were.
-std::size_t skipDigits(const std::string& text, std::size_t& at) {
+std::size_t skipDigits(std::string_view text, std::size_t& at) {
   const std::size_t start = at;
   while (at < text.size() && isDigit(text[at])) ++at;
   return at - start;
 }
 
 // Whether the whole of `text` is a decimal number of the grammar (no blanks).
-bool isDecimal(const std::string& text) {
+bool isDecimal(std::string_view text) {
   std::size_t at = 0;
   if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
   std::size_t digits = skipDigits(text, at);
@@ -49,21 +57,33 @@ bool isDecimal(const std::string& text) {
 }
 
 // A field as a finite float, rounded once from its decimal text.
-bool parseDecimal(const std::string& field, float& value) {
-  const std::string text = trim(field);
+bool parseDecimal(std::string_view field, float& value) {
+  const std::string_view text = trimmed(field);
   if (!isDecimal(text)) return false;
-  const float parsed = std::strtof(text.c_str(), nullptr);
+  const std::string_view number = text.front() == '+' ? text.substr(1) : text;
+  float parsed = 0.0f;
+  const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), parsed);
+  if (error == std::errc::result_out_of_range) {
+    // Beyond the float range either way: strtof tells an underflow (0 or a
+    // subnormal, taken) from an overflow (infinite, refused).
+    parsed = std::strtof(std::string(number).c_str(), nullptr);
+  } else if (error != std::errc() || end != number.data() + number.size()) {
+    return false;
+  }
   if (!std::isfinite(parsed)) return false;
   value = parsed;
   return true;
 }
 
 // A field as a signed 64-bit decimal integer.
-bool parseTime(const std::string& field, long& value) {
-  const std::string text = trim(field);
-  std::size_t at = text.empty() || (text[0] != '+' && text[0] != '-') ? 0 : 1;
+bool parseTime(std::string_view field, long& value) {
+  std::string_view text = trimmed(field);
+  if (!text.empty() && text.front() == '+' && text.size() > 1 && isDigit(text[1])) {
+    text.remove_prefix(1);
+  }
+  std::size_t at = text.empty() || text.front() != '-' ? 0 : 1;
   if (skipDigits(text, at) == 0 || at != text.size()) return false;
-  return text::parseNumber(text, value);
+  return std::from_chars(text.data(), text.data() + text.size(), value).ec == std::errc();
 }
 
 }  // namespace
@@ -71,21 +91,32 @@ bool parseTime(const std::string& field, long& value) {
 bool isPoseFileHeader(const std::string& line) {
   std::string header;
   for (const std::string& field : text::split(line, ',')) {
-    header += (header.empty() ? "" : ",") + trim(field);
+    header += (header.empty() ? "" : ",") + text::trim(field);
   }
   return header == POSE_FILE_HEADER;
 }
 
 std::string parsePoseLine(const std::string& line, PoseLine& parsed) {
-  const std::vector<std::string> fields = text::split(line, ',');
-  if (fields.size() != POSE_FIELDS) {
-    return "expected 10 fields, found " + std::to_string(fields.size());
+  // The fields as views into `line`; more than ten are only counted.
+  std::string_view fields[POSE_FIELDS];
+  std::size_t count = 0;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = line.find(',', start);
+    const std::size_t stop = end == std::string::npos ? line.size() : end;
+    if (count < POSE_FIELDS) fields[count] = std::string_view(line).substr(start, stop - start);
+    ++count;
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  if (count != POSE_FIELDS) {
+    return "expected 10 fields, found " + std::to_string(count);
   }
   if (!parseTime(fields[0], parsed.time)) {
-    return "time '" + trim(fields[0]) + "' is not an integer";
+    return "time '" + std::string(trimmed(fields[0])) + "' is not an integer";
   }
-  parsed.from = trim(fields[1]);
-  parsed.to = trim(fields[2]);
+  parsed.from.assign(trimmed(fields[1]));
+  parsed.to.assign(trimmed(fields[2]));
   if (parsed.from.empty() || parsed.to.empty()) {
     return "empty frame name";
   }
@@ -95,7 +126,7 @@ std::string parsePoseLine(const std::string& line, PoseLine& parsed) {
   float values[POSE_NUMBERS];
   for (std::size_t i = 0; i < POSE_NUMBERS; ++i) {
     if (!parseDecimal(fields[3 + i], values[i])) {
-      return "field " + std::to_string(4 + i) + " '" + trim(fields[3 + i]) +
+      return "field " + std::to_string(4 + i) + " '" + std::string(trimmed(fields[3 + i])) +
              "' is not a finite number";
     }
   }
@@ -134,7 +165,8 @@ std::string readPoseFile(std::istream& input, const std::string& name, Transform
     // The manager refuses such a pose with only a warning; here it is an input error.
     if (manager.registerTransform(parsed.from, parsed.to, parsed.pose, parsed.time) !=
         TransformManager::Registered) {
-      return failure(parsed.from + " and " + parsed.to + " are already joined through other frames");
+      return failure(parsed.from + " and " + parsed.to +
+                     " are already joined through other frames");
     }
     summary.newest_time =
         summary.count == 0 ? parsed.time : std::max(summary.newest_time, parsed.time);

@@ -74,17 +74,17 @@ TEST(FrameGraphText, ExplainsFailedLookupsAndRefusals) {
   // Pruned away: samples at 0 .. 10000 with a window of 1000 keep 9000 .. 10000.
   ASSERT_EQ(manager.setHistoryWindow(1000), TransformManager::Success);
   for (long t = 0; t <= 10000; t += 500) manager.setTransform("Body", "World", Pose(), t);
-  EXPECT_EQ(zelvane::lookupFailureReason(manager, "Sensor", "World", 100,
-                                         TransformManager::OutOfRange),
-            "interpolated lookups of Sensor in World succeed from time 9000 to 10000; the history "
-            "window (1000) keeps Body in World from time 9000 on and dropped the older samples; "
-            "widen it before registering (--history-window, history_window, setHistoryWindow) to "
-            "keep them");
-  EXPECT_THAT(zelvane::fixedFrameFailureReason(manager, "Sensor", 100, "Body", 100, "World",
-                                               TransformManager::OutOfRange,
-                                               TransformManager::FromInFixed),
-              HasSubstr("the half Sensor in World at time 100; interpolated lookups of Sensor in "
-                        "World succeed from time 9000 to 10000; the history window"));
+  EXPECT_EQ(
+      zelvane::lookupFailureReason(manager, "Sensor", "World", 100, TransformManager::OutOfRange),
+      "interpolated lookups of Sensor in World succeed from time 9000 to 10000; the history "
+      "window (1000) keeps Body in World from time 9000 on and dropped the older samples; "
+      "widen it before registering (--history-window, history_window, setHistoryWindow) to "
+      "keep them");
+  EXPECT_THAT(
+      zelvane::fixedFrameFailureReason(manager, "Sensor", 100, "Body", 100, "World",
+                                       TransformManager::OutOfRange, TransformManager::FromInFixed),
+      HasSubstr("the half Sensor in World at time 100; interpolated lookups of Sensor in "
+                "World succeed from time 9000 to 10000; the history window"));
 }
 
 }  // namespace
