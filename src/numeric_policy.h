@@ -65,6 +65,11 @@ constexpr double GATE_WIDENING = 1e-8;
 /// corner less that reach are each rounded once in double (2^-53 of their sizes); this
 /// allows far more, and boxes that only the slack lets in are tested and dropped.
 constexpr double GRID_REACH_SLACK = 1e-9;
+/// Relative slack of the reach within which `generalizedOverlapPairs` looks for pairs
+/// apart under a negative threshold: the reach comes from a bound on exact areas, and
+/// the computed value differs from the exact one by about 1e-12 at most; this allows
+/// far more, and pairs that only the slack lets in are measured and dropped.
+constexpr double GENERALIZED_REACH_SLACK = 1e-9;
 /// `approximatelyEqual`: two floats within one float epsilon (2^-23) of each other,
 /// absolutely or relative to the larger magnitude, are taken for equal.
 constexpr float APPROXIMATE_EQUALITY = std::numeric_limits<float>::epsilon();

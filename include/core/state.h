@@ -124,6 +124,40 @@ struct ZELVANE_CORE_API State {
   /// cost one clip of at most eight vertices. Allocates nothing and never throws. For
   /// many pairs at once see `core/footprint_pairs.h`.
   double overlap(const State& other) const;
+  /// Generalised intersection over union of the two footprints, in [-1, 1]: `overlap`
+  /// minus the share of the convex hull of both footprints that neither covers,
+  /// (hull area - union area) / hull area. It equals `overlap` where one footprint
+  /// holds the other's hull, is at most 0 for footprints apart, and falls towards -1
+  /// as they move apart, so that it ranks pairs that do not overlap. The hull is taken
+  /// on the same float corners widened to double, its area as a fan of triangles with
+  /// each cross product rounded once; the result agrees with exact arithmetic on the
+  /// same corners within 1e-12 wherever `overlap` does.
+  ///
+  /// -1 when the union's area is at most 2^-52 (e.g. both states without
+  /// `dimensions`): footprints without area share nothing, and no threshold above -1
+  /// takes them. A footprint without area inside or beside one with area is measured
+  /// as any other (0 inside it). NaN as for `overlap`: either state without a
+  /// position, or a footprint corner not finite.
+  ///
+  /// Cost: one `overlap` and the hull of eight points; no early exit for footprints
+  /// apart (the hull is needed). Allocates nothing and never throws.
+  double generalizedOverlap(const State& other) const;
+  /// Intersection over union of the two boxes in three dimensions: the footprints'
+  /// intersection area times the common part of the vertical extents, over the union
+  /// of the two volumes (area x height each, less the common volume), in [0, 1]. The
+  /// vertical extent of a box is its height centred on the z of `centroid()` (the
+  /// position's z less the anchor's z); a negative height spans as a positive one, as
+  /// a negative length or width mirrors the footprint. The footprint areas come from
+  /// the same clip as `overlap`, the heights are offset from this box's centre, and the
+  /// result agrees with exact arithmetic on the float corners, centres and heights
+  /// within 1e-12 wherever `overlap` does.
+  ///
+  /// 0 when the union of the footprints has at most 2^-52 area (as for `overlap`), when
+  /// the volumes' union is 0 (both heights 0), or when the boxes share no volume (one
+  /// height 0 included). NaN as for `overlap`, and also when the centre's z or the
+  /// height is not finite. Cost: one `overlap`, with the same early exits. Allocates
+  /// nothing and never throws.
+  double overlap3d(const State& other) const;
   /// Smallest distance from a corner of either footprint to the other footprint (0
   /// when a corner lies in or on the other). Only corners are tested, so two boxes that
   /// cross without a corner inside the other give a positive result. Symmetric. NaN

@@ -151,8 +151,9 @@ counter-clockwise from x) and ``heading_rate`` with their variances, and the box
 offset from the box centre to the point that ``position`` describes, in the box's
 own axes. Values are float32, as in the C++ library.
 
-The footprint is the box seen from above. ``overlap`` and ``distance`` compare two
-footprints; both give NaN when either state has no position.
+The footprint is the box seen from above. ``overlap``, ``generalized_overlap`` and
+``distance`` compare two footprints, ``overlap_3d`` two boxes; all give NaN when
+either state has no position.
 
 Parameters
 ----------
@@ -267,6 +268,36 @@ Returns
 float
     In [0, 1]; 0 when the union has no area (e.g. a state without dimensions); NaN
     when either state has no position or a footprint coordinate is not finite.
+)doc");
+  cls.def("generalized_overlap", &State::generalizedOverlap, py::arg("other"),
+          R"doc(generalized_overlap(self, other)
+--
+
+Generalised intersection over union (GIoU) of the two footprints: ``overlap`` minus
+the share of the convex hull of both footprints that neither covers.
+
+Returns
+-------
+float
+    In [-1, 1]: ``overlap`` where one footprint holds the other's hull, at most 0 for
+    footprints apart, towards -1 as they move apart; -1 when the union has no area
+    (e.g. neither state has dimensions); NaN when either state has no position or a
+    footprint coordinate is not finite.
+)doc");
+  cls.def("overlap_3d", &State::overlap3d, py::arg("other"),
+          R"doc(overlap_3d(self, other)
+--
+
+Intersection over union of the two boxes as volumes: the footprints' common area
+times the common part of the heights, over the union of the two volumes. Each box's
+height is centred on the z of its centre (the position's z less the anchor's z).
+
+Returns
+-------
+float
+    In [0, 1]; 0 when the boxes share no volume or the union has no area or volume;
+    NaN when either state has no position, or a footprint coordinate, the centre's z
+    or the height is not finite.
 )doc");
   cls.def("distance", &State::distance, py::arg("other"),
           R"doc(distance(self, other)

@@ -9,7 +9,9 @@ Pose and rotation math
 Frame graph
     TransformManager, TransformResult, FrameEdge, Connection
 Tracked-object state and box matching
-    State, overlap_pairs, distance_pairs, overlap_matrix, FootprintPairs
+    State, overlap_pairs, generalized_overlap_pairs, overlap_3d_pairs, distance_pairs,
+    overlap_matrix, generalized_overlap_matrix, overlap_3d_matrix, box_corners,
+    FootprintPairs
 Utilities
     SequenceCheck, the module ``zelvane.address``
 Errors
@@ -37,7 +39,9 @@ Conventions:
 
 from . import address, errors
 from ._zelvane import (Connection, Pose, SequenceCheck, State, TransformManager,
-                       TransformResult, distance_pairs, extrinsic_yaw_from_quaternion,
+                       TransformResult, box_corners, distance_pairs,
+                       extrinsic_yaw_from_quaternion, generalized_overlap_matrix,
+                       generalized_overlap_pairs, overlap_3d_matrix, overlap_3d_pairs,
                        overlap_matrix, overlap_pairs, quaternion_from_ypr, transform_from_ypr,
                        ypr_from_quaternion)
 from .errors import (FrameGraphError, FrameNotFoundError, NoFramesError, OutOfRangeError,
@@ -47,6 +51,8 @@ from .records import FootprintPairs, FrameEdge
 __all__ = ["Connection", "FootprintPairs", "FrameEdge", "FrameGraphError", "FrameNotFoundError",
            "NoFramesError", "OutOfRangeError", "Pose", "RefusedError", "ResolutionError",
            "SequenceCheck", "SettingsError", "State", "TransformManager", "TransformResult",
-           "address", "distance_pairs", "errors", "extrinsic_yaw_from_quaternion",
+           "address", "box_corners", "distance_pairs", "errors",
+           "extrinsic_yaw_from_quaternion", "generalized_overlap_matrix",
+           "generalized_overlap_pairs", "overlap_3d_matrix", "overlap_3d_pairs",
            "overlap_matrix", "overlap_pairs", "quaternion_from_ypr", "transform_from_ypr",
            "ypr_from_quaternion"]

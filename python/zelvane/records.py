@@ -1,11 +1,14 @@
 """The named tuples that the package returns: pairs of boxes and edges of the frame
-graph. Both unpack like plain tuples."""
+graph. Both unpack like plain tuples. Also the sparse-matrix form of pairs of boxes."""
 
 from collections import namedtuple
 
+import numpy as np
+
 FootprintPairs = namedtuple("FootprintPairs", ["first", "second", "value"])
-FootprintPairs.__doc__ = """Pairs of boxes from two sets, as returned by ``overlap_pairs`` and
-``distance_pairs``: one entry per pair in each of the three arrays.
+FootprintPairs.__doc__ = """Pairs of boxes from two sets, as returned by ``overlap_pairs``,
+``generalized_overlap_pairs``, ``overlap_3d_pairs`` and ``distance_pairs``: one entry
+per pair in each of the three arrays.
 
 Attributes
 ----------
@@ -16,6 +19,21 @@ second : numpy.ndarray of numpy.intp
 value : numpy.ndarray of float64
     The overlap or the distance of each pair.
 """
+
+
+def sparse_pairs(pairs, shape):
+    """``pairs`` (ordered by ``first``, then ``second``) as a ``scipy.sparse.csr_matrix``
+    of ``shape``, each value at row ``first``, column ``second``, zeros kept."""
+    try:
+        from scipy import sparse
+    except ImportError as error:
+        raise ImportError("sparse=True needs SciPy (scipy.sparse), which is not installed") \
+            from error
+    first, second, value = pairs
+    # The pairs come ordered by row and column: the row pointers are the running counts.
+    indptr = np.zeros(shape[0] + 1, dtype=np.intp)
+    np.cumsum(np.bincount(first, minlength=shape[0]), out=indptr[1:])
+    return sparse.csr_matrix((value, second, indptr), shape=shape)
 
 FrameEdge = namedtuple("FrameEdge",
                        ["from_frame", "to_frame", "is_static", "samples", "oldest", "newest"])

@@ -50,12 +50,42 @@ double twiceArea(const Vertex* q) {
   return (q[2].x - q[0].x) * (q[3].y - q[1].y) - (q[2].y - q[0].y) * (q[3].x - q[1].x);
 }
 
+double twiceAreaOf(const Corners& c) {
+  const Vertex q[4] = {
+      {c[0].x(), c[0].y()}, {c[1].x(), c[1].y()}, {c[2].x(), c[2].y()}, {c[3].x(), c[3].y()}};
+  return twiceArea(q);
+}
+
 double twiceArea(const Vertex* polygon, int count) {
   double sum = 0.0;
   for (int i = 0, j = count - 1; i < count; j = i++) {
     sum += polygon[j].x * polygon[i].y - polygon[i].x * polygon[j].y;
   }
   return sum;
+}
+
+// a x b with one rounding: Kahan's difference of products, its error term from a fused
+// multiply-add.
+double crossProduct(const Vertex& a, const Vertex& b) {
+  const double product = a.y * b.x;
+  const double error = std::fma(a.y, b.x, -product);
+  return std::fma(a.x, b.y, -product) - error;
+}
+
+// Twice the signed area of the triangle o, p, q (counter-clockwise positive), from the
+// two shorter of its edges: e1 x e2 = e2 x e3 = e3 x e1 for the edges e1 = p - o,
+// e2 = q - p, e3 = o - q. The difference of nearby points is exact, so a small triangle
+// far from the others, or a far vertex with two near ones, keeps its shape.
+double cross(const Vertex& o, const Vertex& p, const Vertex& q) {
+  const Vertex e1{p.x - o.x, p.y - o.y};
+  const Vertex e2{q.x - p.x, q.y - p.y};
+  const Vertex e3{o.x - q.x, o.y - q.y};
+  const double n1 = std::abs(e1.x) + std::abs(e1.y);
+  const double n2 = std::abs(e2.x) + std::abs(e2.y);
+  const double n3 = std::abs(e3.x) + std::abs(e3.y);
+  if (n1 >= n2 && n1 >= n3) return crossProduct(e2, e3);
+  if (n2 >= n3) return crossProduct(e3, e1);
+  return crossProduct(e1, e2);
 }
 
 // Keeps the part of `in` on the inner side of the line from `p` to `q`: the left side
@@ -147,7 +177,7 @@ bool boundingBoxesApart(const Corners& a, const Corners& b) {
   return false;
 }
 
-double intersectionOverUnion(const Corners& a, const Corners& b) {
+FootprintAreas footprintAreas(const Corners& a, const Corners& b, bool clip) {
   // Relative to a corner of `a`, the coordinates of two footprints that meet are
   // differences of nearby floats, exact in double, and small against the products
   // below wherever the footprints lie.
@@ -162,9 +192,13 @@ double intersectionOverUnion(const Corners& a, const Corners& b) {
     clipper[i] =
         Vertex{static_cast<double>(b[i].x()) - originX, static_cast<double>(b[i].y()) - originY};
   }
-  const double twiceA = twiceArea(first);
-  const double twiceB = twiceArea(clipper);
-  if (twiceA == 0.0 || twiceB == 0.0) return 0.0;
+  // Each area from its own corners' differences, exact for a footprint far from the
+  // other's origin too.
+  const double twiceA = twiceAreaOf(a);
+  const double twiceB = twiceAreaOf(b);
+  const double areaA = 0.5 * std::abs(twiceA);
+  const double areaB = 0.5 * std::abs(twiceB);
+  if (!clip || twiceA == 0.0 || twiceB == 0.0) return FootprintAreas{areaA, areaB, 0.0};
 
   // The inner side of each edge of `b` is to its left when `b` runs counter-clockwise.
   const double side = twiceB > 0.0 ? 1.0 : -1.0;
@@ -175,16 +209,84 @@ double intersectionOverUnion(const Corners& a, const Corners& b) {
     count = clipByHalfPlane(polygon, count, clipper[k], clipper[(k + 1) % 4], side, spare);
     std::swap(polygon, spare);
   }
-  const double areaA = 0.5 * std::abs(twiceA);
-  const double areaB = 0.5 * std::abs(twiceB);
   // Clipping keeps the orientation of `a`; a sliver that rounding turned over has no
   // area to count. The intersection never exceeds either footprint.
   const double signedIntersection =
       count >= 3 ? 0.5 * twiceArea(polygon, count) * (twiceA > 0.0 ? 1.0 : -1.0) : 0.0;
-  const double intersection = std::min(std::max(signedIntersection, 0.0), std::min(areaA, areaB));
-  const double unionArea = areaA + areaB - intersection;
+  return FootprintAreas{areaA, areaB,
+                        std::min(std::max(signedIntersection, 0.0), std::min(areaA, areaB))};
+}
+
+double intersectionOverUnion(const Corners& a, const Corners& b) {
+  const FootprintAreas areas = footprintAreas(a, b, true);
+  const double unionArea = areas.first + areas.second - areas.intersection;
   if (unionArea <= numeric::MIN_UNION_AREA) return 0.0;
-  return std::min(intersection / unionArea, 1.0);
+  return std::min(areas.intersection / unionArea, 1.0);
+}
+
+double hullArea(const Corners& a, const Corners& b) {
+  // The corners as they are: the difference of two corners near each other is exact
+  // (no rounding against a common origin that may be far from one footprint).
+  Vertex points[8];
+  for (std::size_t i = 0; i < 4; ++i) {
+    points[i] = Vertex{a[i].x(), a[i].y()};
+    points[i + 4] = Vertex{b[i].x(), b[i].y()};
+  }
+  std::sort(std::begin(points), std::end(points), [](const Vertex& p, const Vertex& q) {
+    return p.x < q.x || (p.x == q.x && p.y < q.y);
+  });
+  // The monotone chain: the lower hull left to right, then the upper one back, each
+  // keeping only left turns. At most eight vertices and the first again.
+  Vertex hull[16];
+  int count = 0;
+  const auto push = [&](const Vertex& p, int floor) {
+    while (count >= floor && cross(hull[count - 2], hull[count - 1], p) <= 0.0) --count;
+    hull[count++] = p;
+  };
+  for (const Vertex& p : points) push(p, 2);
+  const int lower = count + 1;
+  for (int i = 6; i >= 0; --i) push(points[i], lower);
+  // The last vertex repeats the first. A fan from the first: every triangle of a convex
+  // polygon turns left, so the terms are not negative and their sum is as accurate as
+  // each.
+  double twice = 0.0;
+  for (int i = 1; i + 2 < count; ++i) twice += cross(hull[0], hull[i], hull[i + 1]);
+  return 0.5 * twice;
+}
+
+double generalizedOverlapOfCorners(const Corners& a, const Corners& b) {
+  const FootprintAreas areas = footprintAreas(a, b, !boundingBoxesApart(a, b));
+  const double unionArea = areas.first + areas.second - areas.intersection;
+  // Footprints without area share nothing: the lowest value, whatever their hull.
+  if (unionArea <= numeric::MIN_UNION_AREA) return -1.0;
+  const double overlap = std::min(areas.intersection / unionArea, 1.0);
+  // The hull holds the union; rounding must not make its empty part negative.
+  const double hull = std::max(hullArea(a, b), unionArea);
+  return overlap - (hull - unionArea) / hull;
+}
+
+double overlap3dOfCorners(const Corners& a, const VerticalExtent& va, const Corners& b,
+                          const VerticalExtent& vb) {
+  if (!std::isfinite(va.centre) || !std::isfinite(va.halfHeight) || !std::isfinite(vb.centre) ||
+      !std::isfinite(vb.halfHeight)) {
+    return std::numeric_limits<double>::quiet_NaN();
+  }
+  const FootprintAreas areas = footprintAreas(a, b, !boundingBoxesApart(a, b));
+  const double unionArea = areas.first + areas.second - areas.intersection;
+  if (unionArea <= numeric::MIN_UNION_AREA) return 0.0;
+  // Relative to the centre of `a`: the offset of the other centre is rounded once, by
+  // at most 2^-53 of itself, which is no more than the two half heights where the
+  // extents meet.
+  const double offset = vb.centre - va.centre;
+  const double top = std::min(va.halfHeight, offset + vb.halfHeight);
+  const double bottom = std::max(-va.halfHeight, offset - vb.halfHeight);
+  const double commonHeight = top - bottom;
+  if (!(commonHeight > 0.0) || areas.intersection == 0.0) return 0.0;
+  const double common = areas.intersection * commonHeight;
+  const double unionVolume =
+      2.0 * (areas.first * va.halfHeight + areas.second * vb.halfHeight) - common;
+  if (!(unionVolume > 0.0)) return 0.0;
+  return std::min(common / unionVolume, 1.0);
 }
 
 double cornerDistance(const Corners& a, const Corners& b) {

@@ -2,8 +2,9 @@
 /// Footprint geometry on the stack, shared by `State`, `StateValues` and the batch
 /// operations of `core/footprint_pairs.h`: the box centre, the four corners, the
 /// polygon built from them, the cheap tests that let overlap answer 0 for footprints
-/// that are apart, the intersection over union of two footprints and their corner
-/// distance. Everything here is internal to the library.
+/// that are apart, the intersection over union of two footprints, its generalised and
+/// three-dimensional forms, and their corner distance. Everything here is internal to
+/// the library.
 #pragma once
 
 #include <algorithm>
@@ -83,6 +84,31 @@ inline bool boundingSquaresApart(const FootprintInputs& a, const FootprintInputs
 /// True when the axis-aligned bounding boxes of the corners are apart or only touch.
 bool boundingBoxesApart(const Corners& a, const Corners& b);
 
+/// The vertical extent of a box: its centre's z (`State::centroid`) and half its
+/// height (the magnitude: a negative height spans as a positive one, as a negative
+/// length or width mirrors the footprint). A half height of 0 without `dimensions`.
+struct VerticalExtent {
+  double centre;
+  double halfHeight;
+};
+
+/// The vertical extent of `state`, as `State::centroid` places the box centre.
+VerticalExtent verticalExtentOf(const State& state);
+
+/// The areas of two quadrilaterals and of their common part, from the same double
+/// arithmetic as `intersectionOverUnion`: each area is the magnitude of the shoelace
+/// area, the intersection lies in [0, min(first, second)].
+struct FootprintAreas {
+  double first;
+  double second;
+  double intersection;
+};
+
+/// The areas of `a` and `b` and of their intersection, `a` clipped by the half-planes
+/// of `b` when `clip` (else the intersection is taken as 0: the caller knows they do
+/// not overlap with an area). Expects finite corners; allocates nothing.
+FootprintAreas footprintAreas(const Corners& a, const Corners& b, bool clip);
+
 /// Intersection area over union area of the two quadrilaterals, in [0, 1]: one clipped
 /// by the other's four half-planes in double precision, with the origin moved to a
 /// corner of `a`; areas by the shoelace formula, union = area a + area b - intersection.
@@ -97,6 +123,26 @@ double intersectionOverUnion(const Corners& a, const Corners& b);
 inline double overlapOfCorners(const Corners& a, const Corners& b) {
   return boundingBoxesApart(a, b) ? 0.0 : intersectionOverUnion(a, b);
 }
+
+/// The area of the convex hull of the eight corners, relative to a corner of `a`: the
+/// hull by the monotone chain, its area as a fan of triangles from one hull vertex,
+/// each cross product with one rounding (Kahan's difference of products), so that the
+/// sum of non-negative terms carries a few roundings whatever the hull's shape.
+/// Expects finite corners; allocates nothing.
+double hullArea(const Corners& a, const Corners& b);
+
+/// `State::generalizedOverlap` once both footprints are known to be finite: overlap
+/// minus the part of the hull that neither footprint covers, (hull - union) / hull;
+/// -1 when the union's area is at most 2^-52. The intersection is taken as 0 for
+/// bounding boxes that are apart or only touch, as in `overlapOfCorners`.
+double generalizedOverlapOfCorners(const Corners& a, const Corners& b);
+
+/// `State::overlap3d` once both footprints are known to be finite: intersection area
+/// times the common height, over the union of the volumes; NaN when a vertical extent
+/// is not finite; 0 when the union of the footprints has at most 2^-52 area or the
+/// union of the volumes none.
+double overlap3dOfCorners(const Corners& a, const VerticalExtent& va, const Corners& b,
+                          const VerticalExtent& vb);
 
 /// Smallest Boost.Geometry point-to-polygon distance from a corner of either footprint
 /// (the closing repeat included) to the other footprint. Allocates nothing.

@@ -53,6 +53,12 @@ float floatBelow(double value) {
 
 float floatAbove(double value) { return -floatBelow(-value); }
 
+// `bounds` grown by `widening` on every side, rounded outwards to floats.
+Bounds widen(const Bounds& bounds, double widening) {
+  return Bounds{floatBelow(bounds.lowX - widening), floatBelow(bounds.lowY - widening),
+                floatAbove(bounds.highX + widening), floatAbove(bounds.highY + widening)};
+}
+
 // Closed intervals meet on both axes. Without short-circuits, as the test below: a
 // query runs them over a few boxes each, with outcomes that no branch predictor
 // could learn in a large set.
@@ -100,6 +106,8 @@ struct Scratch {
   std::vector<std::uint32_t> slots;
   std::vector<FootprintPair> pairs;
   std::vector<double> sides;
+  std::vector<detail::VerticalExtent> verticalA;  // of the states of each list, by index
+  std::vector<detail::VerticalExtent> verticalB;
 
   // Memory held for the next call is bounded: after a call that needed more, all of
   // it is given back.
@@ -107,7 +115,8 @@ struct Scratch {
     constexpr std::size_t KEPT_BYTES = std::size_t{4} << 20;
     const std::size_t bytes = bytesOf(corners) + bytesOf(home) + bytesOf(start) + bytesOf(boxes) +
                               bytesOf(index) + bytesOf(largeStart) + bytesOf(largeListed) +
-                              bytesOf(slots) + bytesOf(pairs) + bytesOf(sides);
+                              bytesOf(slots) + bytesOf(pairs) + bytesOf(sides) +
+                              bytesOf(verticalA) + bytesOf(verticalB);
     if (bytes > KEPT_BYTES) *this = Scratch();
   }
 
@@ -381,11 +390,13 @@ class BoxGrid {
 };
 
 // For every footprint of `a`, in order, the footprints of `b` listed under `boxOf`
-// whose boxes `accept` its box; collects the pairs whose `evaluate(query, listed,
-// value)` is true (it sets the value), ordered by i, then j.
-template <class BoxOf, class Accept, class Evaluate>
+// whose boxes `accept` its box under `queryOf`; collects the pairs whose
+// `evaluate(query, listed, i, j, value)` is true (it sets the value), ordered by i,
+// then j.
+template <class QueryOf, class BoxOf, class Accept, class Evaluate>
 std::vector<FootprintPair> collectPairs(const std::vector<State>& a, const std::vector<State>& b,
-                                        BoxOf boxOf, Accept accept, Evaluate evaluate) {
+                                        QueryOf queryOf, BoxOf boxOf, Accept accept,
+                                        Evaluate evaluate) {
   Scratch& scratch = threadScratch();
   const BoxGrid grid(b, boxOf, scratch);
   if (grid.empty()) {
@@ -408,15 +419,15 @@ std::vector<FootprintPair> collectPairs(const std::vector<State>& a, const std::
     const std::size_t i = next++;
     const detail::Corners& query = footprints[turn];
     more = read(footprints[1 - turn]);
-    if (more) grid.prefetch(boundsOf(footprints[1 - turn]));
-    const std::size_t n = grid.candidates(boundsOf(query), accept, scratch.slots);
+    if (more) grid.prefetch(queryOf(footprints[1 - turn]));
+    const std::size_t n = grid.candidates(queryOf(query), accept, scratch.slots);
     FootprintPair* pairs = room(scratch.pairs, count + n);
     const std::size_t begin = count;
     for (std::size_t k = 0; k < n; ++k) {
       FootprintPair& pair = pairs[count];
       pair.first = i;
       pair.second = scratch.slots[k];
-      count += evaluate(query, grid.corners(scratch.slots[k]), pair.value);
+      count += evaluate(query, grid.corners(pair.second), i, pair.second, pair.value);
     }
     std::sort(pairs + begin, pairs + count,
               [](const FootprintPair& p, const FootprintPair& q) { return p.second < q.second; });
@@ -435,6 +446,39 @@ void checkSizes(const std::vector<State>& a, const std::vector<State>& b, const 
   }
 }
 
+// The vertical extents of `states`, by index, in `out` (grown as needed).
+const detail::VerticalExtent* verticalExtents(const std::vector<State>& states,
+                                              std::vector<detail::VerticalExtent>& out) {
+  detail::VerticalExtent* extents = room(out, states.size());
+  for (std::size_t i = 0; i < states.size(); ++i) {
+    extents[i] =
+        states[i].position ? detail::verticalExtentOf(states[i]) : detail::VerticalExtent{0.0, 0.0};
+  }
+  return extents;
+}
+
+// Throws unless `threshold` is at least `lowest` (above it when not `inclusive`).
+void checkThreshold(double threshold, double lowest, bool inclusive, const char* operation) {
+  if (inclusive ? threshold >= lowest : threshold > lowest) return;
+  throw std::invalid_argument(std::string(operation) + ": the threshold must be " +
+                              (inclusive ? "0 or above" : "above -1") + ", not " +
+                              std::to_string(threshold));
+}
+
+// The N x M matrix of `value(i, j)` where both states have a footprint, NaN elsewhere.
+template <class Value>
+Eigen::MatrixXd matrixOf(const Footprints& fa, const Footprints& fb, Value value) {
+  Eigen::MatrixXd matrix(static_cast<Eigen::Index>(fa.present.size()),
+                         static_cast<Eigen::Index>(fb.present.size()));
+  for (std::size_t j = 0; j < fb.present.size(); ++j) {
+    for (std::size_t i = 0; i < fa.present.size(); ++i) {
+      matrix(static_cast<Eigen::Index>(i), static_cast<Eigen::Index>(j)) =
+          fa.present[i] && fb.present[j] ? value(i, j) : std::numeric_limits<double>::quiet_NaN();
+    }
+  }
+  return matrix;
+}
+
 }  // namespace
 
 std::vector<FootprintPair> overlapPairs(const std::vector<State>& a, const std::vector<State>& b,
@@ -444,12 +488,12 @@ std::vector<FootprintPair> overlapPairs(const std::vector<State>& a, const std::
     throw std::invalid_argument("overlapPairs: the threshold must be 0 or above, not " +
                                 std::to_string(threshold));
   }
-  return collectPairs(
-      a, b, boundsOf, overlapWithArea,
-      [&](const detail::Corners& query, const detail::Corners& listed, double& value) {
-        value = detail::intersectionOverUnion(query, listed);
-        return value > threshold;
-      });
+  return collectPairs(a, b, boundsOf, boundsOf, overlapWithArea,
+                      [&](const detail::Corners& query, const detail::Corners& listed, std::size_t,
+                          std::size_t, double& value) {
+                        value = detail::intersectionOverUnion(query, listed);
+                        return value > threshold;
+                      });
 }
 
 std::vector<FootprintPair> distancePairs(const std::vector<State>& a, const std::vector<State>& b,
@@ -462,36 +506,87 @@ std::vector<FootprintPair> distancePairs(const std::vector<State>& a, const std:
   // point projected onto a segment, in the footprints' own coordinates) may bring it a
   // few units of the last place below; the widening allows far more.
   const auto widened = [gate](const detail::Corners& corners) {
-    Bounds bounds = boundsOf(corners);
+    const Bounds bounds = boundsOf(corners);
     const double far = std::max({std::abs(bounds.lowX), std::abs(bounds.lowY),
                                  std::abs(bounds.highX), std::abs(bounds.highY)});
-    const double widening = gate + numeric::GATE_WIDENING * (gate + far);
-    bounds.lowX = floatBelow(bounds.lowX - widening);
-    bounds.lowY = floatBelow(bounds.lowY - widening);
-    bounds.highX = floatAbove(bounds.highX + widening);
-    bounds.highY = floatAbove(bounds.highY + widening);
-    return bounds;
+    return widen(bounds, gate + numeric::GATE_WIDENING * (gate + far));
   };
-  return collectPairs(
-      a, b, widened, meet,
-      [&](const detail::Corners& query, const detail::Corners& listed, double& value) {
-        value = detail::cornerDistance(query, listed);
-        return value <= gate;
-      });
+  return collectPairs(a, b, boundsOf, widened, meet,
+                      [&](const detail::Corners& query, const detail::Corners& listed, std::size_t,
+                          std::size_t, double& value) {
+                        value = detail::cornerDistance(query, listed);
+                        return value <= gate;
+                      });
+}
+
+std::vector<FootprintPair> generalizedOverlapPairs(const std::vector<State>& a,
+                                                   const std::vector<State>& b, double threshold) {
+  checkSizes(a, b, "generalizedOverlapPairs");
+  checkThreshold(threshold, -1.0, false, "generalizedOverlapPairs");
+  const auto evaluate = [threshold](const detail::Corners& query, const detail::Corners& listed,
+                                    std::size_t, std::size_t, double& value) {
+    value = detail::generalizedOverlapOfCorners(query, listed);
+    return value > threshold;
+  };
+  // Above 0 only footprints that overlap with an area qualify.
+  if (threshold >= 0.0) return collectPairs(a, b, boundsOf, boundsOf, overlapWithArea, evaluate);
+  // Below 0, pairs apart qualify while the empty share of their hull stays below
+  // -threshold. The hull's area is at least half its diameter times its width, its
+  // width at least either footprint's area over its diameter, so a pair with a value
+  // above t lies within a diameter of 2 (dA + dB) / (1 + t), dA and dB the footprints'
+  // diameters: a box widened by 2 / (1 + t) times its diagonal meets the other's.
+  const double room = (1.0 + threshold) - numeric::GENERALIZED_REACH_SLACK;
+  const double factor = 2.0 * (1.0 + numeric::GENERALIZED_REACH_SLACK) / room;
+  const auto reach = [room, factor](const detail::Corners& corners) {
+    const Bounds bounds = boundsOf(corners);
+    const double diagonal = std::hypot(static_cast<double>(bounds.highX) - bounds.lowX,
+                                       static_cast<double>(bounds.highY) - bounds.lowY);
+    return widen(bounds, room > 0.0 ? factor * diagonal : std::numeric_limits<double>::infinity());
+  };
+  return collectPairs(a, b, reach, reach, meet, evaluate);
+}
+
+std::vector<FootprintPair> overlap3dPairs(const std::vector<State>& a, const std::vector<State>& b,
+                                          double threshold) {
+  checkSizes(a, b, "overlap3dPairs");
+  checkThreshold(threshold, 0.0, true, "overlap3dPairs");
+  Scratch& scratch = threadScratch();
+  const detail::VerticalExtent* va = verticalExtents(a, scratch.verticalA);
+  const detail::VerticalExtent* vb = verticalExtents(b, scratch.verticalB);
+  return collectPairs(a, b, boundsOf, boundsOf, overlapWithArea,
+                      [&](const detail::Corners& query, const detail::Corners& listed,
+                          std::size_t i, std::size_t j, double& value) {
+                        value = detail::overlap3dOfCorners(query, va[i], listed, vb[j]);
+                        return value > threshold;
+                      });
 }
 
 Eigen::MatrixXd overlapMatrix(const std::vector<State>& a, const std::vector<State>& b) {
   const Footprints fa(a);
   const Footprints fb(b);
-  Eigen::MatrixXd matrix(static_cast<Eigen::Index>(a.size()), static_cast<Eigen::Index>(b.size()));
-  for (std::size_t j = 0; j < b.size(); ++j) {
-    for (std::size_t i = 0; i < a.size(); ++i) {
-      matrix(static_cast<Eigen::Index>(i), static_cast<Eigen::Index>(j)) =
-          fa.present[i] && fb.present[j] ? detail::overlapOfCorners(fa.corners[i], fb.corners[j])
-                                         : std::numeric_limits<double>::quiet_NaN();
-    }
-  }
-  return matrix;
+  return matrixOf(fa, fb, [&](std::size_t i, std::size_t j) {
+    return detail::overlapOfCorners(fa.corners[i], fb.corners[j]);
+  });
+}
+
+Eigen::MatrixXd generalizedOverlapMatrix(const std::vector<State>& a, const std::vector<State>& b) {
+  const Footprints fa(a);
+  const Footprints fb(b);
+  return matrixOf(fa, fb, [&](std::size_t i, std::size_t j) {
+    return detail::generalizedOverlapOfCorners(fa.corners[i], fb.corners[j]);
+  });
+}
+
+Eigen::MatrixXd overlap3dMatrix(const std::vector<State>& a, const std::vector<State>& b) {
+  const Footprints fa(a);
+  const Footprints fb(b);
+  std::vector<detail::VerticalExtent> va;
+  std::vector<detail::VerticalExtent> vb;
+  verticalExtents(a, va);
+  verticalExtents(b, vb);
+  return matrixOf(fa, fb, [&](std::size_t i, std::size_t j) {
+    return detail::overlap3dOfCorners(fa.corners[i], va[i], fb.corners[j], vb[j]);
+  });
 }
 
 }  // namespace core

@@ -105,6 +105,11 @@ detail::Corners detail::cornersOf(const State& state) {
   return detail::boxCorners(r, centre2D(state, r), halfLengthOf(state), halfWidthOf(state));
 }
 
+detail::VerticalExtent detail::verticalExtentOf(const State& state) {
+  const double height = state.dimensions ? std::abs(state.dimensions->height) : 0.0;
+  return detail::VerticalExtent{state.centroid().z(), 0.5 * height};
+}
+
 // --- State: construction -----------------------------------------------------------
 
 State State::box(const Eigen::Vector3f& position, float heading, float length, float width,
@@ -189,6 +194,32 @@ double State::overlap(const State& other) const {
     return std::numeric_limits<double>::quiet_NaN();
   }
   return detail::overlapOfCorners(a, b);
+}
+
+double State::generalizedOverlap(const State& other) const {
+  if (!position || !other.position) return std::numeric_limits<double>::quiet_NaN();
+  const detail::Corners a = detail::cornersOf(*this);
+  const detail::Corners b = detail::cornersOf(other);
+  if (!detail::allFinite(a) || !detail::allFinite(b)) {
+    return std::numeric_limits<double>::quiet_NaN();
+  }
+  return detail::generalizedOverlapOfCorners(a, b);
+}
+
+double State::overlap3d(const State& other) const {
+  if (!position || !other.position) return std::numeric_limits<double>::quiet_NaN();
+  const detail::VerticalExtent va = detail::verticalExtentOf(*this);
+  const detail::VerticalExtent vb = detail::verticalExtentOf(other);
+  const bool finite = std::isfinite(va.centre) && std::isfinite(va.halfHeight) &&
+                      std::isfinite(vb.centre) && std::isfinite(vb.halfHeight);
+  // Footprints apart share no volume; settled before any sine, as for `overlap`.
+  if (finite && detail::boundingSquaresApart(inputsOf(*this), inputsOf(other))) return 0.0;
+  const detail::Corners a = detail::cornersOf(*this);
+  const detail::Corners b = detail::cornersOf(other);
+  if (!detail::allFinite(a) || !detail::allFinite(b)) {
+    return std::numeric_limits<double>::quiet_NaN();
+  }
+  return detail::overlap3dOfCorners(a, va, b, vb);
 }
 
 double State::distance(const State& other) const {

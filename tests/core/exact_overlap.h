@@ -1,9 +1,11 @@
 // Exact references for footprint overlap in the tests: the intersection over union of
-// the same double-precision corners that the library sees, in rational arithmetic
+// the same double-precision corners that the library sees, its generalised (hull) and
+// three-dimensional forms, in rational arithmetic
 // (every sign test and every area exact, rounded once at the end), and the hostile and
 // random footprint pairs that the agreement tests run over.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
@@ -64,14 +66,10 @@ inline bool exactlyConvex(const ExactQuad& quad) {
   return (positive == 0) != (negative == 0);
 }
 
-/// Exact intersection over union of two convex quadrilaterals (either orientation),
-/// with the library's zero-area rule (a union of at most 2^-52 gives 0), rounded to
-/// double once.
-inline double exactOverlap(const ExactQuad& a, const ExactQuad& b) {
+/// Exact area of the intersection of two convex quadrilaterals (either orientation).
+inline Rational exactIntersectionArea(const ExactQuad& a, const ExactQuad& b) {
   std::vector<ExactPoint> polygon(a.begin(), a.end());
-  const Rational twiceA = exactTwiceArea(polygon);
-  const Rational twiceB = exactTwiceArea(std::vector<ExactPoint>(b.begin(), b.end()));
-  const int side = twiceB.sign();
+  const int side = exactTwiceArea(std::vector<ExactPoint>(b.begin(), b.end())).sign();
   for (std::size_t k = 0; k < 4 && side != 0 && polygon.size() >= 3; ++k) {
     std::vector<ExactPoint> kept;
     std::vector<Rational> d;
@@ -87,15 +85,101 @@ inline double exactOverlap(const ExactQuad& a, const ExactQuad& b) {
     }
     polygon.swap(kept);
   }
-  const Rational intersection =
-      side != 0 && polygon.size() >= 3 ? abs(exactTwiceArea(polygon)) / 2 : Rational(0);
-  const Rational unionArea = abs(twiceA) / 2 + abs(twiceB) / 2 - intersection;
+  return side != 0 && polygon.size() >= 3 ? abs(exactTwiceArea(polygon)) / 2 : Rational(0);
+}
+
+inline Rational exactArea(const ExactQuad& q) {
+  return abs(exactTwiceArea(std::vector<ExactPoint>(q.begin(), q.end()))) / 2;
+}
+
+/// Exact area of the convex hull of the eight corners (gift wrapping with exact turns).
+inline Rational exactHullArea(const ExactQuad& a, const ExactQuad& b) {
+  std::vector<ExactPoint> points;
+  for (const ExactQuad* quad : {&a, &b}) {
+    for (const ExactPoint& p : *quad) {
+      const bool seen = std::any_of(points.begin(), points.end(),
+                                    [&](const ExactPoint& q) { return q.x == p.x && q.y == p.y; });
+      if (!seen) points.push_back(p);
+    }
+  }
+  if (points.size() < 3) return Rational(0);
+  std::size_t start = 0;
+  for (std::size_t i = 1; i < points.size(); ++i) {
+    if (points[i].x < points[start].x ||
+        (points[i].x == points[start].x && points[i].y < points[start].y)) {
+      start = i;
+    }
+  }
+  std::vector<ExactPoint> hull;
+  std::size_t current = start;
+  do {
+    hull.push_back(points[current]);
+    std::size_t next = current == 0 ? 1 : 0;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+      const Rational turn = exactCross(points[current], points[next], points[i]);
+      // Take the point most clockwise, the farther one of collinear points.
+      const auto far = [&](const ExactPoint& p) {
+        return (p.x - points[current].x) * (p.x - points[current].x) +
+               (p.y - points[current].y) * (p.y - points[current].y);
+      };
+      if (turn < 0 || (turn == 0 && far(points[i]) > far(points[next]))) next = i;
+    }
+    current = next;
+  } while (current != start && hull.size() <= points.size());
+  return hull.size() >= 3 ? abs(exactTwiceArea(hull)) / 2 : Rational(0);
+}
+
+/// Exact intersection over union of two convex quadrilaterals (either orientation),
+/// with the library's zero-area rule (a union of at most 2^-52 gives 0), rounded to
+/// double once.
+inline double exactOverlap(const ExactQuad& a, const ExactQuad& b) {
+  const Rational intersection = exactIntersectionArea(a, b);
+  const Rational unionArea = exactArea(a) + exactArea(b) - intersection;
   if (unionArea <= Rational(std::numeric_limits<double>::epsilon())) return 0.0;
   return static_cast<double>(intersection / unionArea);
 }
 
+/// Exact generalised intersection over union: overlap - (hull - union) / hull, with
+/// the library's rule for a union without area (-1), rounded to double once.
+inline double exactGeneralizedOverlap(const ExactQuad& a, const ExactQuad& b) {
+  const Rational intersection = exactIntersectionArea(a, b);
+  const Rational unionArea = exactArea(a) + exactArea(b) - intersection;
+  if (unionArea <= Rational(std::numeric_limits<double>::epsilon())) return -1.0;
+  const Rational hull = exactHullArea(a, b);
+  return static_cast<double>(intersection / unionArea - (hull - unionArea) / hull);
+}
+
+/// Exact three-dimensional intersection over union of two boxes: the footprints as
+/// above, each vertical extent the height (its magnitude) centred on the float z of
+/// `State::centroid`, with the library's rules for unions without area or volume.
+inline double exactOverlap3d(const core::State& a, const core::State& b) {
+  const ExactQuad qa = exactCorners(a);
+  const ExactQuad qb = exactCorners(b);
+  const Rational intersection = exactIntersectionArea(qa, qb);
+  const Rational areaA = exactArea(qa);
+  const Rational areaB = exactArea(qb);
+  if (areaA + areaB - intersection <= Rational(std::numeric_limits<double>::epsilon())) return 0.0;
+  const auto height = [](const core::State& s) {
+    return Rational(s.dimensions ? std::abs(static_cast<double>(s.dimensions->height)) : 0.0);
+  };
+  const Rational za(static_cast<double>(a.centroid().z()));
+  const Rational zb(static_cast<double>(b.centroid().z()));
+  const Rational ha = height(a);
+  const Rational hb = height(b);
+  const Rational top = std::min<Rational>(za + ha / 2, zb + hb / 2);
+  const Rational bottom = std::max<Rational>(za - ha / 2, zb - hb / 2);
+  const Rational common = top > bottom ? intersection * (top - bottom) : Rational(0);
+  const Rational unionVolume = areaA * ha + areaB * hb - common;
+  if (common == 0 || unionVolume <= 0) return 0.0;
+  return static_cast<double>(common / unionVolume);
+}
+
 inline double exactOverlap(const core::State& a, const core::State& b) {
   return exactOverlap(exactCorners(a), exactCorners(b));
+}
+
+inline double exactGeneralizedOverlap(const core::State& a, const core::State& b) {
+  return exactGeneralizedOverlap(exactCorners(a), exactCorners(b));
 }
 
 /// A pair of footprints with a name for failure messages.

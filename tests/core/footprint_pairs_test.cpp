@@ -16,6 +16,10 @@ namespace {
 
 using zelvane::core::distancePairs;
 using zelvane::core::FootprintPair;
+using zelvane::core::generalizedOverlapMatrix;
+using zelvane::core::generalizedOverlapPairs;
+using zelvane::core::overlap3dMatrix;
+using zelvane::core::overlap3dPairs;
 using zelvane::core::overlapMatrix;
 using zelvane::core::overlapPairs;
 using zelvane::core::State;
@@ -139,6 +143,45 @@ TEST(OverlapPairs, AreTheSingleCallsAboveTheThresholdInOrder) {
   EXPECT_FALSE(overlapPairs(layouts(1)[0].second, layouts(2)[0].second).empty());
 }
 
+// The layouts lifted to different heights and vertical centres, for the 3-D overlap.
+std::vector<State> lifted(std::vector<State> states) {
+  for (std::size_t i = 0; i < states.size(); ++i) {
+    if (states[i].position) states[i].position->mean.z() = 0.4f * static_cast<float>(i % 5);
+    if (states[i].dimensions) states[i].dimensions->height = 0.5f + static_cast<float>(i % 3);
+  }
+  return states;
+}
+
+TEST(GeneralizedAnd3dOverlapPairs, AreTheSingleCallsAboveTheThresholdInOrder) {
+  int apart = 0;
+  for (const auto& [name, a] : layouts(11)) {
+    for (const auto& [otherName, b] : layouts(12)) {
+      const std::string pair = name + " x " + otherName;
+      for (const double threshold : {0.0, 0.3, -0.2, -0.6, -0.95}) {
+        const auto want = everyPair(a, b, [&](const State& s, const State& t, double& v) {
+          v = s.generalizedOverlap(t);
+          return v > threshold;
+        });
+        expectPairs(generalizedOverlapPairs(a, b, threshold), want,
+                    pair + " generalised above " + std::to_string(threshold));
+        apart += static_cast<int>(
+            std::count_if(want.begin(), want.end(), [](const auto& p) { return p.value < 0.0; }));
+      }
+      const std::vector<State> high = lifted(a);
+      const std::vector<State> low = lifted(b);
+      for (const double threshold : {0.0, 0.25, 1.0}) {
+        const auto want = everyPair(high, low, [&](const State& s, const State& t, double& v) {
+          v = s.overlap3d(t);
+          return v > threshold;
+        });
+        expectPairs(overlap3dPairs(high, low, threshold), want,
+                    pair + " 3-D above " + std::to_string(threshold));
+      }
+    }
+  }
+  EXPECT_GT(apart, 1000);
+}
+
 TEST(DistancePairs, AreTheSingleCallsWithinTheGateInOrder) {
   for (const auto& [name, a] : layouts(3)) {
     for (const auto& [otherName, b] : layouts(4)) {
@@ -151,23 +194,31 @@ TEST(DistancePairs, AreTheSingleCallsWithinTheGateInOrder) {
   EXPECT_TRUE(distancePairs(layouts(3)[0].second, layouts(4)[0].second, -1.0).empty());
 }
 
-TEST(OverlapMatrix, IsTheSingleCallsBitForBitWithNaNWithoutFootprint) {
-  const std::vector<State> a = crowd(5, 60, 30);
-  const std::vector<State> b = crowd(6, 50, 30);
-  const Eigen::MatrixXd m = overlapMatrix(a, b);
-  ASSERT_EQ(m.rows(), static_cast<Eigen::Index>(a.size()));
-  ASSERT_EQ(m.cols(), static_cast<Eigen::Index>(b.size()));
-  int nan = 0;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    for (std::size_t j = 0; j < b.size(); ++j) {
-      const double want = a[i].overlap(b[j]);
-      const double got = m(static_cast<Eigen::Index>(i), static_cast<Eigen::Index>(j));
-      nan += std::isnan(want);
-      EXPECT_TRUE(sameBits(got, want) || (std::isnan(got) && std::isnan(want)))
-          << i << ", " << j << ": " << got << " vs " << want;
+TEST(Matrices, AreTheSingleCallsBitForBitWithNaNWithoutFootprint) {
+  using Matrix = Eigen::MatrixXd (*)(const std::vector<State>&, const std::vector<State>&);
+  using Single = double (State::*)(const State&) const;
+  const std::pair<Matrix, Single> forms[] = {{overlapMatrix, &State::overlap},
+                                             {generalizedOverlapMatrix, &State::generalizedOverlap},
+                                             {overlap3dMatrix, &State::overlap3d}};
+  std::vector<State> a = lifted(crowd(5, 60, 30));
+  const std::vector<State> b = lifted(crowd(6, 50, 30));
+  a[3].position->mean.z() = kNaN;  // a footprint without a vertical extent
+  for (const auto& [matrixOf, single] : forms) {
+    const Eigen::MatrixXd m = matrixOf(a, b);
+    ASSERT_EQ(m.rows(), static_cast<Eigen::Index>(a.size()));
+    ASSERT_EQ(m.cols(), static_cast<Eigen::Index>(b.size()));
+    int nan = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      for (std::size_t j = 0; j < b.size(); ++j) {
+        const double want = (a[i].*single)(b[j]);
+        const double got = m(static_cast<Eigen::Index>(i), static_cast<Eigen::Index>(j));
+        nan += std::isnan(want);
+        EXPECT_TRUE(sameBits(got, want) || (std::isnan(got) && std::isnan(want)))
+            << i << ", " << j << ": " << got << " vs " << want;
+      }
     }
+    EXPECT_GT(nan, 0);
   }
-  EXPECT_GT(nan, 0);
 }
 
 TEST(FootprintPairs, EmptySetsGiveNothing) {
@@ -217,6 +268,20 @@ TEST(FootprintPairs, RefuseThresholdsThatWouldSelectEveryPair) {
   EXPECT_THROW(overlapPairs(some, some, -0.1), std::invalid_argument);
   EXPECT_THROW(overlapPairs(some, some, std::nan("")), std::invalid_argument);
   EXPECT_THROW(distancePairs(some, some, std::nan("")), std::invalid_argument);
+  EXPECT_THROW(overlap3dPairs(some, some, -0.1), std::invalid_argument);
+  EXPECT_THROW(overlap3dPairs(some, some, std::nan("")), std::invalid_argument);
+  EXPECT_THROW(generalizedOverlapPairs(some, some, -1.0), std::invalid_argument);
+  EXPECT_THROW(generalizedOverlapPairs(some, some, std::nan("")), std::invalid_argument);
+  // Just above -1 every pair of footprints with an area qualifies, wherever they are.
+  const auto nearlyAll = generalizedOverlapPairs(some, some, -0.999999999);
+  expectPairs(nearlyAll,
+              everyPair(some, some,
+                        [](const State& s, const State& t, double& v) {
+                          v = s.generalizedOverlap(t);
+                          return v > -0.999999999;
+                        }),
+              "just above -1");
+  EXPECT_EQ(nearlyAll.size(), 14u * 14u - 4u);  // 5 states without a footprint, 2 without area
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// The long run of the exact-arithmetic agreement of `State::overlap`: many more random
-// pairs than `overlap_accuracy_test`, under the CTest label "long" (left out of the
+// The long run of the exact-arithmetic agreement of `State::overlap`, and of its
+// generalised and 3-D forms: many more random pairs than `overlap_accuracy_test` and
+// `box_metrics_test`, under the CTest label "long" (left out of the
 // sanitizer builds, where rational arithmetic is several times slower).
 #include <gtest/gtest.h>
 
@@ -9,8 +10,10 @@
 namespace {
 
 using zelvane::testing::exactCorners;
+using zelvane::testing::exactGeneralizedOverlap;
 using zelvane::testing::exactlyConvex;
 using zelvane::testing::exactOverlap;
+using zelvane::testing::exactOverlap3d;
 
 TEST(OverlapExactnessLong, RandomPairsAgreeWithExactArithmetic) {
   constexpr int kPairs = 300000;
@@ -30,6 +33,30 @@ TEST(OverlapExactnessLong, RandomPairsAgreeWithExactArithmetic) {
     ++compared;
   }
   EXPECT_GT(compared, kPairs - kPairs / 200);
+  RecordProperty("worst_difference", std::to_string(worst));
+}
+
+TEST(OverlapExactnessLong, GeneralizedAnd3dOverlapsAgreeWithExactArithmetic) {
+  // The hull in rationals is slow: fewer pairs than above, some seconds.
+  constexpr int kPairs = 12000;
+  double worst = 0.0;
+  int n = 0;
+  for (auto c : zelvane::testing::randomFootprintPairs(8, kPairs)) {
+    if (!exactlyConvex(exactCorners(c.a)) || !exactlyConvex(exactCorners(c.b))) continue;
+    c.b.position->mean.z() = 0.1f * static_cast<float>(n % 11) - 0.5f;
+    c.b.dimensions->height = 0.2f + 0.4f * static_cast<float>(n++ % 4);
+    const double giou = exactGeneralizedOverlap(c.a, c.b);
+    const double iou3d = exactOverlap3d(c.a, c.b);
+    ASSERT_NEAR(c.a.generalizedOverlap(c.b), giou, zelvane::testing::EXACT_ARITHMETIC_TOLERANCE)
+        << c.name;
+    ASSERT_NEAR(c.b.generalizedOverlap(c.a), giou, zelvane::testing::EXACT_ARITHMETIC_TOLERANCE)
+        << c.name;
+    ASSERT_NEAR(c.a.overlap3d(c.b), iou3d, zelvane::testing::EXACT_ARITHMETIC_TOLERANCE) << c.name;
+    ASSERT_NEAR(c.b.overlap3d(c.a), iou3d, zelvane::testing::EXACT_ARITHMETIC_TOLERANCE) << c.name;
+    worst = std::max({worst, std::abs(c.a.generalizedOverlap(c.b) - giou),
+                      std::abs(c.a.overlap3d(c.b) - iou3d)});
+  }
+  EXPECT_GT(n, kPairs - kPairs / 100);
   RecordProperty("worst_difference", std::to_string(worst));
 }
 

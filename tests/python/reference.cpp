@@ -13,8 +13,11 @@
 //                                                 relative-heading centroid(3) corners(8)
 //   box_text B(7)                              -> the text form, then a line "END"
 //   overlap_pairs T N M A(7N) B(7M)            -> i j overlap, for each pair
+//   generalized_overlap_pairs, overlap_3d_pairs: the same with their metric
 //   distance_pairs G N M A(7N) B(7M)           -> i j distance, for each pair
 //   overlap_matrix N M A(7N) B(7M)             -> the N x M overlaps, row by row
+//   generalized_overlap_matrix, overlap_3d_matrix: the same with their metric
+//   corners N A(7N)                            -> the corners (8) of each box
 //   seq N...                                   -> codes..., total, previous, discarded
 //   ip OPERATION TEXT                          -> the result, or "THROWS"
 #include <cstdio>
@@ -146,21 +149,34 @@ void answer(const std::string& line) {
     put(a.relativeHeading(b));
     putAll(a.centroid());
     for (const auto& corner : a.getCorners2D()) putAll(corner);
-  } else if (command == "overlap_pairs" || command == "distance_pairs") {
+  } else if (command.size() > 6 && command.compare(command.size() - 6, 6, "_pairs") == 0) {
     std::string limitText;
     in >> limitText;
     const double limit = std::strtod(limitText.c_str(), nullptr);
     std::vector<core::State> a, b;
     readBoxSets(in, a, b);
-    for (const auto& pair : command == "overlap_pairs" ? core::overlapPairs(a, b, limit)
-                                                       : core::distancePairs(a, b, limit)) {
+    const auto pairs = command == "overlap_pairs" ? core::overlapPairs(a, b, limit)
+                       : command == "generalized_overlap_pairs"
+                           ? core::generalizedOverlapPairs(a, b, limit)
+                       : command == "overlap_3d_pairs" ? core::overlap3dPairs(a, b, limit)
+                                                       : core::distancePairs(a, b, limit);
+    for (const auto& pair : pairs) {
       std::printf(" %zu %zu", pair.first, pair.second);
       put(pair.value);
     }
-  } else if (command == "overlap_matrix") {
+  } else if (command == "overlap_matrix" || command == "generalized_overlap_matrix" ||
+             command == "overlap_3d_matrix") {
     std::vector<core::State> a, b;
     readBoxSets(in, a, b);
-    putAll(core::overlapMatrix(a, b));
+    putAll(command == "overlap_matrix"               ? core::overlapMatrix(a, b)
+           : command == "generalized_overlap_matrix" ? core::generalizedOverlapMatrix(a, b)
+                                                     : core::overlap3dMatrix(a, b));
+  } else if (command == "corners") {
+    std::size_t n = 0;
+    in >> n;
+    for (std::size_t i = 0; i < n; ++i) {
+      for (const auto& corner : readBox(in).getCorners2D()) putAll(corner);
+    }
   } else if (command == "box_text") {
     std::cout << readBox(in) << "END" << std::flush;
   } else if (command == "seq") {

@@ -1,7 +1,9 @@
-"""Box matching on arrays: the sparse overlap pairs, the distance gate and the dense
-overlap matrix against the C++ library bit for bit, and their argument errors."""
+"""Box matching on arrays: the sparse pairs and dense matrices of the three overlaps,
+the distance gate and the corners against the C++ library bit for bit, the pairs as a
+SciPy sparse matrix, and the argument errors."""
 
 import math
+import sys
 
 import numpy as np
 import pytest
@@ -46,20 +48,31 @@ def request(command, a, b, limit=None):
                     ["%d %d" % (len(a), len(b)), f32(a), f32(b)])
 
 
+METRICS = [("overlap", (0.0, 0.5)), ("generalized_overlap", (0.0, 0.5, -0.3, -0.9)),
+           ("overlap_3d", (0.0, 0.5))]
+
+
 @pytest.mark.parametrize("a, b", SETS)
 def test_batch_calls_equal_the_library_bit_for_bit(reference, a, b):
-    for threshold in (0.0, 0.5):
-        pairs = zelvane.overlap_pairs(a, b, threshold=threshold)
-        assert pairs.first.dtype == np.intp and pairs.value.dtype == np.float64
-        np.testing.assert_array_equal(np.column_stack(pairs).ravel(),
-                                      reference.floats(request("overlap_pairs", a, b, threshold)))
+    for metric, thresholds in METRICS:
+        for threshold in thresholds:
+            pairs = getattr(zelvane, metric + "_pairs")(a, b, threshold=threshold)
+            assert pairs.first.dtype == np.intp and pairs.value.dtype == np.float64
+            np.testing.assert_array_equal(
+                np.column_stack(pairs).ravel(),
+                reference.floats(request(metric + "_pairs", a, b, threshold)))
+        matrix = getattr(zelvane, metric + "_matrix")(a, b)
+        assert matrix.shape == (len(np.atleast_2d(a)), len(b)) and matrix.dtype == np.float64
+        np.testing.assert_array_equal(matrix.ravel(),
+                                      reference.floats(request(metric + "_matrix", a, b)))
     for gate in (0.0, 2.0, math.inf, -1.0):
         i, j, distance = zelvane.distance_pairs(a, b, gate)
         np.testing.assert_array_equal(np.column_stack([i, j, distance]).ravel(),
                                       reference.floats(request("distance_pairs", a, b, gate)))
-    matrix = zelvane.overlap_matrix(a, b)
-    assert matrix.shape == (len(np.atleast_2d(a)), len(b)) and matrix.dtype == np.float64
-    np.testing.assert_array_equal(matrix.ravel(), reference.floats(request("overlap_matrix", a, b)))
+    corners = zelvane.box_corners(b)
+    assert corners.shape == (len(b), 4, 2) and corners.dtype == np.float32
+    expected = reference.floats("corners %d %s" % (len(b), f32(b))).astype(np.float32)
+    np.testing.assert_array_equal(corners.ravel(), expected)
 
 
 def test_sequences_of_states_compare_as_they_are():
@@ -79,7 +92,36 @@ def test_sequences_of_states_compare_as_they_are():
                                   zelvane.overlap_matrix(whole.astype(np.float32), b))
 
 
+def test_state_methods_give_the_matrix_values():
+    a, b = tracker_frame(30, 20)
+    tracks = [zelvane.State.from_box(row) for row in a]
+    detections = [zelvane.State.from_box(row) for row in b]
+    for metric, _ in METRICS:
+        np.testing.assert_array_equal(getattr(zelvane, metric + "_matrix")(a, b),
+                                      [[getattr(s, metric)(t) for t in detections] for s in tracks])
+    assert zelvane.box_corners(HOSTILE[0]).shape == (4, 2)
+
+
+def test_pairs_as_sparse_matrices(monkeypatch):
+    pytest.importorskip("scipy")
+    a, b = tracker_frame(30, 20)
+    for metric, threshold in (("overlap", 0.0), ("generalized_overlap", -0.5),
+                              ("overlap_3d", 0.0), ("distance", 0.0)):
+        pairs = getattr(zelvane, metric + "_pairs")(a, b, threshold)
+        sparse = getattr(zelvane, metric + "_pairs")(a, b, threshold, sparse=True)
+        assert sparse.shape == (len(a), len(b)) and sparse.nnz == len(pairs.value) > 0
+        # Zero values (distance 0) are stored entries, not dropped.
+        np.testing.assert_array_equal(sparse[pairs.first, pairs.second].A1, pairs.value)
+    monkeypatch.setitem(sys.modules, "scipy", None)
+    with pytest.raises(ImportError, match="sparse=True needs SciPy"):
+        zelvane.overlap_pairs(a, b, sparse=True)
+
+
 @pytest.mark.parametrize("call, message", [
+    (lambda: zelvane.generalized_overlap_pairs(HOSTILE, HOSTILE, threshold=-1.0),
+     "threshold must be above -1, not -1.0"),
+    (lambda: zelvane.overlap_3d_pairs(HOSTILE, HOSTILE, -0.5), "threshold must be 0 or above"),
+    (lambda: zelvane.box_corners(np.zeros((2, 6))), r"boxes must have shape \(7,\) or \(N, 7\)"),
     (lambda: zelvane.overlap_pairs(np.zeros((3, 6)), HOSTILE),
      r"a must have shape \(7,\) or \(N, 7\), not \(3, 6\)"),
     (lambda: zelvane.overlap_matrix(HOSTILE, np.zeros((2, 7, 1))), r"b must have shape .*\(2, 7, 1\)"),
