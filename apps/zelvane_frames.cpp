@@ -5,6 +5,7 @@
 // files), 2 an input file that cannot be read or has a bad line, 3 a failed lookup.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <iomanip>
@@ -16,6 +17,7 @@
 #include <boost/program_options.hpp>
 
 #include "geometry/frame_graph_text.h"
+#include "geometry/local_origin.h"
 #include "geometry/pose.h"
 #include "geometry/pose_file.h"
 #include "geometry/transform_manager.h"
@@ -26,6 +28,7 @@
 #include "numeric_policy.h"
 #include "settings_manager.h"
 #include "text_fields.h"
+#include "tkit/connection.h"
 
 namespace po = boost::program_options;
 
@@ -214,10 +217,28 @@ class FrameGraphComponent : public LoggedComponent {
     Progress progress(file, input.tellg());
     input.seekg(0, std::ios::beg);
     zelvane::PoseFileSummary summary;
+    // The largest coordinate registered: every accepted pose is announced, and its
+    // sample is found at its own time.
+    double largest = 0.0;
+    zelvane::tkit::Connection watch = manager_.connectTransformRegistered(
+        [this, &largest](const std::string& from, const std::string& to, long time) {
+          zelvane::Pose pose;
+          if (manager_.getTransform(from, to, time, TransformManager::Interpolated, pose) ==
+              TransformManager::Success) {
+            largest = std::max(largest, static_cast<double>(pose.position.cwiseAbs().maxCoeff()));
+          }
+        });
     const std::string failure = zelvane::readPoseFile(
         input, file, manager_, summary, [&progress](std::streamoff position, unsigned long line) {
           progress.update(position, line);
         });
+    watch.disconnect();
+    if (zelvane::needsLocalOrigin(Eigen::Vector3f::Constant(static_cast<float>(largest)))) {
+      std::cerr << "warning: " << file << ": positions reach " << largest
+                << ", which single precision keeps only to within "
+                << zelvane::singlePrecisionError(largest)
+                << "; register them relative to a local origin near the data" << std::endl;
+    }
     if (!failure.empty()) {
       std::cerr << failure << std::endl;
       return false;
@@ -358,16 +379,19 @@ int main(int argc, char** argv) {
   zelvane::modules::LaunchPipeline pipeline("FramesPipeline");
 
   application.registerOptions(options);
-  application.connectSettings(
-      [&pipeline](const std::shared_ptr<zelvane::SettingsManager>& settings) {
-        pipeline.settings(settings);
-      });
-  application.connectStart([&pipeline] { pipeline.start(); });
-  application.connectStop([&pipeline] { pipeline.stop(); });
-  pipeline.connectSettings([&graph](const std::shared_ptr<zelvane::SettingsManager>& settings) {
-    graph.onSettings(settings);
-  });
-  pipeline.connectStart([&graph] { graph.run(); });
+  // Declared after the pipeline, so cut before it is destroyed (and stops once more).
+  const zelvane::tkit::ScopedConnection connections[] = {
+      application.connectSettings(
+          [&pipeline](const std::shared_ptr<zelvane::SettingsManager>& settings) {
+            pipeline.settings(settings);
+          }),
+      application.connectStart([&pipeline] { pipeline.start(); }),
+      application.connectStop([&pipeline] { pipeline.stop(); }),
+      pipeline.connectSettings([&graph](const std::shared_ptr<zelvane::SettingsManager>& settings) {
+        graph.onSettings(settings);
+      }),
+      pipeline.connectStart([&graph] { graph.run(); }),
+  };
 
   try {
     if (!application.configure(argc, argv, nullptr, "")) {

@@ -421,6 +421,108 @@ void transformPointsCpp(benchmark::State& state) {
   state.counters["sum"] = last.cast<double>().sum();
 }
 
+// --- many times at once -----------------------------------------------------------
+
+// F3 in F0 on the timed 3-edge chain at 10,000 rising times across its history, none
+// on a sample: in one call, and as 10,000 single lookups.
+constexpr std::size_t kManyTimes = 10000;
+
+std::vector<long> manyTimes() {
+  std::vector<long> times(kManyTimes);
+  const long span = sampleTime(kSamples - 1) - sampleTime(0);
+  for (std::size_t i = 0; i < kManyTimes; ++i) {
+    times[i] = sampleTime(0) + 7 + span * static_cast<long>(i) / static_cast<long>(kManyTimes);
+  }
+  return times;
+}
+
+void lookupManyZelvane(benchmark::State& state) {
+  TransformManager manager;
+  feed(manager, chain(3), kSamples);
+  const std::vector<long> times = manyTimes();
+  std::vector<Pose> poses(kManyTimes);
+  std::vector<TransformManager::TransformResult> codes(kManyTimes);
+  std::size_t placed = 0;
+  for (auto _ : state) {
+    placed = manager.getTransforms(frameName(3), frameName(0), times.data(), kManyTimes,
+                                   TransformManager::Interpolated, poses.data(), codes.data());
+    benchmark::ClobberMemory();
+  }
+  if (placed != kManyTimes) state.SkipWithError("lookups failed");
+}
+
+void lookupManySingle(benchmark::State& state) {
+  TransformManager manager;
+  feed(manager, chain(3), kSamples);
+  const std::vector<long> times = manyTimes();
+  std::vector<Pose> poses(kManyTimes);
+  const std::string from = frameName(3);
+  const std::string to = frameName(0);
+  for (auto _ : state) {
+    for (std::size_t i = 0; i < kManyTimes; ++i) {
+      manager.getTransform(from, to, times[i], TransformManager::Interpolated, poses[i]);
+    }
+    benchmark::ClobberMemory();
+  }
+}
+
+// The graph and points of py_transform_points_100k, seen by a spinning sensor: a
+// 100 ms scan in 1,000 firings, the 100 points of a firing sharing its time. Placed
+// each at its own time, against all of them at the scan's first time.
+std::vector<long> deskewTimes() {
+  constexpr long kFirings = 1000;
+  constexpr long kFiringStep = 100000;  // 100 us: 1,000 firings in 100 ms
+  std::vector<long> times(kPoints);
+  for (long k = 0; k < kPoints; ++k) {
+    times[k] = sampleTime(kSamples / 4) + (k / (kPoints / kFirings)) * kFiringStep;
+  }
+  return times;
+}
+
+void feedPointsChain(TransformManager& manager) {
+  for (const Edge& edge : chain(3)) {
+    for (long i = 0; i < kSamples; ++i) {
+      manager.setTransform(edge.child, edge.parent, pointsChainPose(edge.id, i), sampleTime(i));
+    }
+  }
+}
+
+void deskewZelvane(benchmark::State& state) {
+  TransformManager manager;
+  feedPointsChain(manager);
+  const Eigen::Matrix3Xf points = pointsInput();
+  const std::vector<long> times = deskewTimes();
+  Eigen::Matrix3Xf placed(3, kPoints);
+  std::vector<TransformManager::TransformResult> codes(kPoints);
+  for (auto _ : state) {
+    manager.transformPoints(frameName(3), frameName(0), points.data(), times.data(), kPoints,
+                            TransformManager::Interpolated, placed.data(), codes.data());
+    benchmark::ClobberMemory();
+  }
+  // The last point, placed by a single lookup at its time.
+  Pose f0_T_f3;
+  manager.getTransform(frameName(3), frameName(0), times.back(), TransformManager::Interpolated,
+                       f0_T_f3);
+  const Eigen::Vector3f expected = zelvane::poseToAffine3f(f0_T_f3) * points.col(kPoints - 1);
+  for (int c = 0; c < 3; ++c) {
+    zelvane::bench::checkEqual("deskew_100k last point", placed(c, kPoints - 1), expected(c), 1e-6);
+  }
+}
+
+void deskewOneTime(benchmark::State& state) {
+  TransformManager manager;
+  feedPointsChain(manager);
+  const Eigen::Matrix3Xf points = pointsInput();
+  const long time = deskewTimes().front();
+  Eigen::Matrix3Xf placed(3, kPoints);
+  for (auto _ : state) {
+    Pose f0_T_f3;
+    manager.getTransform(frameName(3), frameName(0), time, TransformManager::Interpolated, f0_T_f3);
+    placed.noalias() = zelvane::poseToAffine3f(f0_T_f3) * points;
+    benchmark::ClobberMemory();
+  }
+}
+
 // --- memory ----------------------------------------------------------------------
 
 // Heap bytes in use: unlike the resident set, it does not depend on what earlier
@@ -481,6 +583,10 @@ void registerAll() {
   benchmark::RegisterBenchmark("load_transforms_2000/zelvane", loadTransforms, 2000);
   benchmark::RegisterBenchmark("memory_steady_state/zelvane", memorySteadyState)->Iterations(1);
   benchmark::RegisterBenchmark("py_transform_points_100k/cpp", transformPointsCpp);
+  benchmark::RegisterBenchmark("lookup_many_10000/zelvane", lookupManyZelvane);
+  benchmark::RegisterBenchmark("lookup_many_10000/single", lookupManySingle);
+  benchmark::RegisterBenchmark("deskew_100k/zelvane", deskewZelvane);
+  benchmark::RegisterBenchmark("deskew_100k/one_time", deskewOneTime);
 }
 
 // Registered before Google Benchmark's main runs, as its own registration macros are,

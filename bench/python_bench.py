@@ -10,6 +10,9 @@ the C++ results (named <case>/zelvane and <case>/<peer>).
 - py_transform_points_100k: placing 100,000 points between two frames at one time,
   against the C++ library doing the same with Eigen (the case
   py_transform_points_100k/cpp of bench_frames, whose output it checks first);
+- py_lookup_many_10000: the chain's transforms at 10,000 times as (4, 4) matrices in
+  one call, against a lookup and an ``as_matrix`` per time in a Python loop (whose
+  matrices it checks first to be the same, bit for bit);
 - py_overlap_pairs_300: the overlapping pairs of the tracker frame of the C++ case
   tracker_frame_300 (300 tracks, their 300 moved and turned copies and 30 clutter
   detections, written by `bench_tracker_frame` with its pairs), from the
@@ -173,6 +176,22 @@ def points_case(cpp_results):
                  lambda: graph.transform_points(points, "F3", "F0", QUERY_TIME))
 
 
+def lookup_many_case():
+    """10,000 rising times across the chain's history as matrices: in one call, and as
+    a Python user without it writes them (a lookup and a matrix per time)."""
+    graph = zelvane_graph()
+    span = sample_time(SAMPLES - 1) - sample_time(0)
+    times = sample_time(0) + 7 + span * np.arange(10000, dtype=np.int64) // 10000
+    many = graph.lookup_many_matrices("F3", "F0", times)
+    single = [graph.lookup("F3", "F0", int(t)).as_matrix() for t in times]
+    if not many.ok.all() or many.matrices.tobytes() != np.array(single).tobytes():
+        sys.exit("benchmark check failed: py_lookup_many_10000: batch and single lookups differ")
+    return (timed("py_lookup_many_10000/zelvane",
+                  lambda: graph.lookup_many_matrices("F3", "F0", times))
+            + timed("py_lookup_many_10000/single",
+                    lambda: [graph.lookup("F3", "F0", t).as_matrix() for t in times.tolist()]))
+
+
 def bounding_circles_meet(a, b):
     """The candidate pairs (i, j) whose circles around the footprints meet, with NumPy:
     what a Python user computes before any per-pair polygon work."""
@@ -286,7 +305,8 @@ def main():
     args = parser.parse_args()
     with open(args.cpp) as f:
         cpp_results = json.load(f)
-    benchmarks = lookup_case() + points_case(cpp_results) + overlap_case(args.frame)
+    benchmarks = (lookup_case() + points_case(cpp_results) + lookup_many_case()
+                  + overlap_case(args.frame))
     context = dict(cpp_results["context"], executable=__file__,
                    python=sys.version.split()[0], numpy=np.__version__)
     with open(args.out, "w") as f:

@@ -31,6 +31,8 @@ GOALS = [
     ("py_transform_points_100k", "cpp", 1.5),
     ("py_overlap_pairs_300", "shapely", 0.01),
     ("py_overlap_pairs_300", "opencv", 0.05),
+    ("lookup_many_10000", "single", 0.2),
+    ("deskew_100k", "one_time", 3.0),
 ]
 # (larger case, smaller case, highest allowed ratio of their medians)
 SCALING_GOALS = [("load_transforms_2000", "load_transforms_1000", 2.3),

@@ -74,5 +74,30 @@ constexpr double GENERALIZED_REACH_SLACK = 1e-9;
 /// absolutely or relative to the larger magnitude, are taken for equal.
 constexpr float APPROXIMATE_EQUALITY = std::numeric_limits<float>::epsilon();
 
+// --- map-scale coordinates -----------------------------------------------------------
+
+/// Significant bits of a float (23 stored, 1 implied): a value x with
+/// 2^e <= |x| < 2^(e+1) is rounded to within 2^(e-24), half the spacing there.
+constexpr int FLOAT_SIGNIFICAND_BITS = std::numeric_limits<float>::digits;
+/// Metres a position may lose to its single-precision storage before a program
+/// should hear of it: a centimetre, an order above what lidar ranging resolves.
+constexpr double POSITION_ERROR_LIMIT = 0.01;
+
+/// The smallest power of two 2^e whose coordinates can be stored with an error above
+/// `limit`: the first e with 2^(e-24) > limit.
+constexpr double smallestMagnitudeRoundedBeyond(double limit) {
+  double magnitude = 1.0;
+  while (magnitude / static_cast<double>(1L << FLOAT_SIGNIFICAND_BITS) <= limit) {
+    magnitude *= 2.0;
+  }
+  return magnitude;
+}
+
+/// Coordinates from this magnitude on (2^18 = 262,144) are stored in a `Pose` with
+/// errors above `POSITION_ERROR_LIMIT` (up to 1.6 cm, 0.25 m near 5,330,000):
+/// `needsLocalOrigin` and zelvane_frames' warning start here.
+constexpr double MAP_SCALE_COORDINATE = smallestMagnitudeRoundedBeyond(POSITION_ERROR_LIMIT);
+static_assert(MAP_SCALE_COORDINATE == 262144.0, "float spacing: 2^18 * 2^-24 = 1/64 > 1 cm");
+
 }  // namespace numeric
 }  // namespace zelvane

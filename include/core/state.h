@@ -239,6 +239,12 @@ ZELVANE_CORE_API bool approximatelyEqual(float a, float b);
 /// `values == state`, with the operands in the other order.
 ZELVANE_CORE_API bool operator==(const State& state, const StateValues& values);
 
+/// Two states have no equality: without this, `a == b` would convert `b` to
+/// `StateValues` and compare through the overload above, which is false for any
+/// state with an absent member (the conversion fills those with NaN). Compare the
+/// members that matter, or both states' `StateValues`, instead.
+bool operator==(const State& a, const State& b) = delete;
+
 /// Writes the six-section text form of `state` (position, velocity, acceleration,
 /// heading, heading rate, dimensions), each a title line and its body, or
 /// "(not available)" for an absent member. Numbers use the stream's current

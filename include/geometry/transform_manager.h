@@ -145,6 +145,32 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
     Pose pose;
   };
 
+  /// The whole history of one pair of directly joined frames, both directions, as
+  /// `snapshot` reads it and `restore` puts it back.
+  struct PairHistory {
+    /// The pair as first registered (as in `EdgeSummary`).
+    std::string from;
+    std::string to;
+    /// The edge from->to: the pose of `from` in `to` under each key (the registration
+    /// time as `double`; 0.0 for a static entry), with its `timestamp` as stored.
+    std::map<double, Pose> poses;
+    /// The edge to->from: the inverse poses, under the same keys.
+    std::map<double, Pose> inverses;
+  };
+
+  /// Everything a manager holds but its logger and its connected slots: what
+  /// `snapshot` returns and `restore` takes.
+  struct Snapshot {
+    /// The frame names in registration order.
+    std::vector<std::string> frames;
+    /// Every pair of directly joined frames, once, in the order of `getEdges`.
+    std::vector<PairHistory> pairs;
+    /// The history window (`setHistoryWindow`).
+    double historyWindow = TRANSFORM_HISTORY_WINDOW;
+    /// The named origins.
+    std::map<std::string, TransformManagerOrigin> origins;
+  };
+
   /// Out-edges in an ordered set keyed by target (one edge per ordered pair),
   /// vertices in a vector (the index is the registration order), edge properties in
   /// a list, so that each edge's history stays where it is while the graph grows.
@@ -314,6 +340,30 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   /// frame of the pair, then by the earlier one. O(frames + edges).
   std::vector<EdgeSummary> getEdges() const;
 
+  /// The whole content of the manager, read under its lock: the frames in
+  /// registration order, every pair of directly joined frames with both directions'
+  /// histories (each entry's key and pose exactly as stored), the history window and
+  /// the origins. Not its logger nor its connected slots. A manager given the result
+  /// by `restore` answers every query and lookup as this one does, bit for bit.
+  /// Cost: a copy of every history, O(frames + entries).
+  Snapshot snapshot() const;
+
+  /// Replaces the whole content of the manager (frames, histories, history window,
+  /// origins) by `snapshot`, under the lock; connected slots stay connected, and no
+  /// registration notification is sent. The keys and poses are taken as they are, so
+  /// a history may hold keys that `setTransform` does not make (fractional ones).
+  ///
+  /// Returns `Error` with a warning in the log, changing nothing, when the snapshot is
+  /// not something a manager can hold: a frame listed twice; a pair naming a frame that
+  /// is not listed, one frame twice, or two frames already joined (a repeated pair, or
+  /// one that would close a cycle); a pair whose history is empty, has a NaN key, or
+  /// whose two directions do not hold the same keys; a negative or NaN history window.
+  /// Then `fault`, when given, receives the reason ("the frame A is listed twice"),
+  /// as the warning gives it. Else `Success`. Cost: O(frames + entries); the new
+  /// content is built aside and swapped in, so an allocation failure also leaves the
+  /// manager as it was.
+  TransformResult restore(const Snapshot& snapshot, std::string* fault = nullptr);
+
   /// Connects `slot` to the notification sent after each registration that
   /// `setTransform` accepts, with its `from`, `to` and `time` (0 for a static
   /// transform). It is sent on the registering thread with the manager's lock held:
@@ -403,6 +453,46 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   /// frames, else `Success`. Store errors propagate (what was written stays); the
   /// current path is unchanged.
   TransformResult storeTransforms(SettingsManager& settings, bool clear) const;
+
+  // --- Lookups of one pair at many times -------------------------------------------
+
+  /// `getTransform(from, to, times[i], method, results[i])` for every i below `count`,
+  /// with its code in `codes[i]`: the same poses, bit for bit, the same codes, and the
+  /// same log records in the same order as those lookups made one after the other in
+  /// the order of `times` (an `Interpolated` refusal writes its warning for each time
+  /// refused, as the single lookup does; `getCommonTimeSpan` tells beforehand which
+  /// times succeed). A failed time gets the identity pose and does not stop the others.
+  /// Returns the number of times that succeeded.
+  ///
+  /// Times may come in any order and repeat. Cost: one lock, one resolution of the
+  /// names and one walk of the path for the whole batch; then per time one sample per
+  /// edge and the product. For rising times each edge's history is walked once (a
+  /// time below the one before costs a search, O(log n)); a time equal to the one
+  /// before reuses its pose when that succeeded and no trace records are being
+  /// written. Allocates one small array, of the path's length.
+  std::size_t getTransforms(const std::string& from, const std::string& to, const long* times,
+                            std::size_t count, InterpolationMethod method, Pose* results,
+                            TransformResult* codes);
+
+  /// `getTransforms` delivering `results[i].toTransform()` (the identity for a failed
+  /// time) into `matrices[i]`: to_T_from, which maps points given in `from` into `to`.
+  std::size_t getTransformMatrices(const std::string& from, const std::string& to,
+                                   const long* times, std::size_t count, InterpolationMethod method,
+                                   Eigen::Matrix4f* matrices, TransformResult* codes);
+
+  /// Maps point i (`points[3i..3i+2]`, given in `from`) into `to` at `times[i]`, for
+  /// every i below `count`, into `placed[3i..3i+2]`: to_T_from * (x, y, z, 1) with
+  /// to_T_from the `toTransform()` of `getTransform(from, to, times[i], method, ...)`,
+  /// bit for bit as that product is formed by Eigen (((m0 x + m1 y) + m2 z) + m3 per
+  /// row). `codes[i]` is the lookup's code; a point whose lookup fails is placed at
+  /// NaN. Lookups and log records as `getTransforms` at `times`. `placed` may be
+  /// `points`. Returns the number of points placed.
+  ///
+  /// Cost: as `getTransforms`, plus one matrix per run of equal times (a spinning
+  /// sensor's points of one firing share one lookup) and 9 multiplications per point.
+  std::size_t transformPoints(const std::string& from, const std::string& to, const float* points,
+                              const long* times, std::size_t count, InterpolationMethod method,
+                              float* placed, TransformResult* codes);
 
  private:
   // The frames, their edges with histories, the name index and the rooted view, in

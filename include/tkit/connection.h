@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <memory>
+#include <utility>
 
 namespace zelvane {
 namespace tkit {
@@ -64,6 +65,54 @@ class Connection {
 
  private:
   std::weak_ptr<Status> status_;
+};
+
+/// Owns one connection: disconnects its slot when destroyed, when assigned another
+/// connection, or on `disconnect`. For a component whose slots capture the component
+/// itself: held as a member, it cuts them before the component is gone, so a signal
+/// that outlives the component (a pipeline that stops again when it is destroyed)
+/// never calls into a destroyed object. Movable (the moved-from one observes nothing),
+/// not copyable; `release` hands the connection back without cutting it.
+///
+/// Cutting is `Connection::disconnect`: it does not wait for a delivery already under
+/// way on another thread, which may still call the slot once. State that such a slot
+/// captures must outlive that delivery, or the two threads must be joined first.
+class ScopedConnection {
+ public:
+  /// Owns nothing.
+  ScopedConnection() = default;
+  /// Owns `connection` (implicit, so `ScopedConnection c = signal.connect(...)` reads
+  /// as plain assignment).
+  ScopedConnection(Connection connection) noexcept  // NOLINT(google-explicit-constructor)
+      : connection_(std::move(connection)) {}
+  /// Disconnects the owned slot.
+  ~ScopedConnection() { connection_.disconnect(); }
+
+  ScopedConnection(ScopedConnection&& other) noexcept : connection_(other.release()) {}
+  /// Disconnects the slot owned so far, then takes over `other`'s.
+  ScopedConnection& operator=(ScopedConnection&& other) noexcept {
+    if (this != &other) {
+      connection_.disconnect();
+      connection_ = other.release();
+    }
+    return *this;
+  }
+  ScopedConnection(const ScopedConnection&) = delete;
+  ScopedConnection& operator=(const ScopedConnection&) = delete;
+
+  /// Gives up ownership without disconnecting: the slot stays connected and this
+  /// object observes nothing afterwards.
+  Connection release() noexcept { return std::exchange(connection_, Connection()); }
+  /// Disconnects the owned slot now (see `Connection::disconnect`).
+  void disconnect() noexcept { connection_.disconnect(); }
+  /// The owned connection, for copying it into a list that is cut elsewhere (a
+  /// pipeline's stop lists) or for blocking it.
+  const Connection& connection() const noexcept { return connection_; }
+  /// True while the owned slot exists and has not been disconnected.
+  bool connected() const noexcept { return connection_.connected(); }
+
+ private:
+  Connection connection_;
 };
 
 }  // namespace tkit

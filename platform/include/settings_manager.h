@@ -17,6 +17,7 @@
 
 #include <Eigen/Core>
 #include <Eigen/Geometry>
+#include <boost/optional.hpp>
 #include <boost/property_tree/ptree.hpp>
 
 #include "logging_manager.h"
@@ -104,6 +105,12 @@ class ZELVANE_SETTINGS_API SettingsManager : public LoggedComponent {
   /// does not convert (for numbers: the whole text must be the number). Floating-point
   /// reads also take "inf", "-inf", "nan" and "-nan", the texts that `set` writes for
   /// non-finite values, so every value set reads back.
+  ///
+  /// Both errors say where: the full key path from the root, with the position of
+  /// every child entered by index (`pathPush(name, index, node)`) on the way, for
+  /// example "No such node (Transforms.Transform[2].Position.z)" and
+  /// "Bad value (Transforms.Transform[2].Position.x): 'abc' is not a number". The
+  /// missing-path error's `path()` is that full path.
   template <class T>
   T get(const std::string& key) const;
 
@@ -121,7 +128,14 @@ class ZELVANE_SETTINGS_API SettingsManager : public LoggedComponent {
   struct Step {
     std::string name;
     int index;
+    bool indexed;  // entered by `pathPush(name, index, node)`
   };
+
+  // The full path of `key` from the root, indexed steps with their index.
+  std::string located(const std::string& key) const;
+  [[noreturn]] void throwMissing(const std::string& key) const;
+  [[noreturn]] void throwBadValue(const std::string& key, const std::string& text,
+                                  const char* expected) const;
 
   Tree& mutableCurrentNode();
   // The index-th child `name` of the current node, or null with `count` set to the
@@ -189,21 +203,38 @@ bool nonFiniteValue(const std::string& text, T& value) {
   }
   return false;
 }
+
+/// What a settings text of type T must be, for the error when it is not.
+template <class T>
+constexpr const char* settingsKind() {
+  if constexpr (std::is_same_v<T, bool>) {
+    return "true or false";
+  } else if constexpr (std::is_floating_point_v<T>) {
+    return "a number";
+  } else if constexpr (std::is_integral_v<T>) {
+    return "an integer";
+  } else {
+    return "a value of the requested type";
+  }
+}
 }  // namespace detail
 
 template <class T>
 T SettingsManager::get(const std::string& key) const {
-  const Tree& child = currentNode().get_child(Tree::path_type(key, '.'));
+  const boost::optional<const Tree&> child =
+      currentNode().get_child_optional(Tree::path_type(key, '.'));
+  if (!child) throwMissing(key);
   if constexpr (std::is_floating_point_v<T>) {
     T special;
-    if (detail::nonFiniteValue(child.data(), special)) {
-      logGot(key, child.data());
+    if (detail::nonFiniteValue(child->data(), special)) {
+      logGot(key, child->data());
       return special;
     }
   }
-  T value = child.get_value<T>();
-  logGot(key, child.data());
-  return value;
+  const boost::optional<T> value = child->template get_value_optional<T>();
+  if (!value) throwBadValue(key, child->data(), detail::settingsKind<T>());
+  logGot(key, child->data());
+  return *value;
 }
 
 template <class T>
@@ -215,9 +246,11 @@ void SettingsManager::set(const std::string& key, const T& value) {
 
 template <>
 inline std::string SettingsManager::get<std::string>(const std::string& key) const {
-  const Tree& child = currentNode().get_child(Tree::path_type(key, '.'));
-  logGot(key, child.data());
-  return child.data();
+  const boost::optional<const Tree&> child =
+      currentNode().get_child_optional(Tree::path_type(key, '.'));
+  if (!child) throwMissing(key);
+  logGot(key, child->data());
+  return child->data();
 }
 
 namespace utils {

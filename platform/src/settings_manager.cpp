@@ -183,6 +183,27 @@ void SettingsManager::updateCurrentPath() {
   }
 }
 
+std::string SettingsManager::located(const std::string& key) const {
+  std::string path;
+  for (const Step& step : steps_) {
+    path += step.name;
+    if (step.indexed) path += "[" + std::to_string(step.index) + "]";
+    path += '.';
+  }
+  return path + key;
+}
+
+void SettingsManager::throwMissing(const std::string& key) const {
+  // The exception writes its path in parentheses after the text.
+  throw boost::property_tree::ptree_bad_path("No such node", Tree::path_type(located(key), '.'));
+}
+
+void SettingsManager::throwBadValue(const std::string& key, const std::string& text,
+                                    const char* expected) const {
+  throw boost::property_tree::ptree_bad_data(
+      "Bad value (" + located(key) + "): '" + text + "' is not " + expected, text);
+}
+
 void SettingsManager::addXML(const std::string& file) {
   Tree document;
   try {
@@ -231,7 +252,7 @@ void SettingsManager::pathPush(const std::string& name) {
   if (child == nullptr) {
     child = &mutableCurrentNode().push_back(Tree::value_type(name, Tree()))->second;
   }
-  steps_.push_back(Step{name, 0});
+  steps_.push_back(Step{name, 0, false});
   nodes_.push_back(child);
   updateCurrentPath();
 }
@@ -251,7 +272,7 @@ void SettingsManager::pathPush(const std::string& name, int index, Tree* /*node*
     cursor_ = ChildCursor{&parent, name, index, appended, generation_};
     child = &appended->second;
   }
-  steps_.push_back(Step{name, index});
+  steps_.push_back(Step{name, index, true});
   nodes_.push_back(child);
   updateCurrentPath();
 }

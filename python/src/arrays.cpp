@@ -1,5 +1,7 @@
 #include "arrays.h"
 
+#include <cstdint>
+#include <limits>
 #include <sstream>
 #include <string>
 
@@ -56,6 +58,48 @@ FloatRows floatRows(const py::handle& value, const char* name, py::ssize_t width
   rows.width = width;
   rows.single = single;
   return rows;
+}
+
+DoubleRows doubleRows(const py::handle& value, const char* name, py::ssize_t width) {
+  const py::array array = realArray(value, name);
+  const bool single = array.ndim() == 1 && array.shape(0) == width;
+  if (!single && !(array.ndim() == 2 && array.shape(1) == width)) {
+    const std::string w = std::to_string(width);
+    throw py::value_error(std::string(name) + " must have shape (" + w + ",) or (N, " + w +
+                          "), not " + shapeText(array));
+  }
+  DoubleRows rows;
+  rows.array = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(array);
+  if (!rows.array) throw py::error_already_set();
+  rows.count = single ? 1 : array.shape(0);
+  rows.single = single;
+  return rows;
+}
+
+py::array_t<long, py::array::c_style> timesArgument(const py::handle& value, const char* name) {
+  py::array array = py::array::ensure(value);
+  if (!array) throw py::value_error(std::string(name) + " must be an array of integers");
+  const char kind = array.dtype().kind();
+  // An empty list comes as float64: it holds no time to truncate.
+  if (kind != 'i' && kind != 'u' && array.size() != 0) {
+    throw py::value_error(std::string(name) + " must hold integers, not dtype " +
+                          py::str(array.dtype()).cast<std::string>());
+  }
+  if (array.ndim() != 1) {
+    throw py::value_error(std::string(name) + " must have shape (N,), not " + shapeText(array));
+  }
+  if (kind == 'u' && array.itemsize() == 8) {
+    // Unsigned times beyond int64 would wrap to negative ones in the conversion.
+    const auto wide = py::array_t<std::uint64_t, py::array::c_style>::ensure(array);
+    for (py::ssize_t i = 0; i < wide.size(); ++i) {
+      if (wide.data()[i] > static_cast<std::uint64_t>(std::numeric_limits<long>::max())) {
+        throw py::value_error(std::string(name) + " must fit in a signed 64-bit integer");
+      }
+    }
+  }
+  auto times = py::array_t<long, py::array::c_style | py::array::forcecast>::ensure(array);
+  if (!times) throw py::error_already_set();
+  return times;
 }
 
 py::array_t<float> newRows(py::ssize_t count, std::initializer_list<py::ssize_t> rowShape,

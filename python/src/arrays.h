@@ -24,6 +24,22 @@ struct FloatRows {
   const float* row(py::ssize_t i) const { return array.data() + i * width; }
 };
 
+/// A float64, C-contiguous view of rows of `width` numbers, as `FloatRows`.
+struct DoubleRows {
+  py::array_t<double, py::array::c_style> array;
+  py::ssize_t count = 0;
+  bool single = false;
+};
+
+/// Reads `value` as rows of `width` real numbers in double precision; raises ValueError
+/// as `floatRows` does.
+DoubleRows doubleRows(const py::handle& value, const char* name, py::ssize_t width);
+
+/// Reads `value` as a 1-D array of integer times (any integer dtype, converted to
+/// int64). Raises ValueError for another shape or a non-integer dtype (floating-point
+/// times would be truncated silently).
+py::array_t<long, py::array::c_style> timesArgument(const py::handle& value, const char* name);
+
 /// Reads `value` (an array or anything NumPy turns into one) as rows of `width` real
 /// numbers. Integers and floating-point numbers of any size are accepted and rounded
 /// to float32, the precision of the library. Raises ValueError for any other dtype

@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include <pybind11/pybind11.h>
 
 #include "arrays.h"
 #include "geometry/pose.h"
+#include "geometry/transform_manager.h"
 #include "numeric_policy.h"
 
 namespace zelvane::python {
@@ -17,10 +19,16 @@ namespace py = pybind11;
 
 void bindPose(py::module_& m);
 void bindFrameGraph(py::module_& m);
+void bindLocalOrigin(py::module_& m);
 void bindState(py::module_& m);
 void bindBoxes(py::module_& m);
 void bindSequenceCheck(py::module_& m);
 void bindAddress(py::module_& m);
+/// Pickling of `Pose`, `State` and `TransformManager`; after the classes are bound.
+void bindPickling(py::module_& m);
+
+/// A new, empty manager as the Python class makes them.
+std::unique_ptr<TransformManager> newManager();
 
 /// The pose whose transform is `matrix`: the translation column and the unit
 /// quaternion of the rotation block. Raises ValueError when the matrix is not a rigid

@@ -10,8 +10,10 @@ PYBIND11_MODULE(_zelvane, m) {
   m.doc() = "C++ part of the zelvane package; import zelvane instead.";
   zelvane::python::bindPose(m);
   zelvane::python::bindFrameGraph(m);
+  zelvane::python::bindLocalOrigin(m);
   zelvane::python::bindState(m);
   zelvane::python::bindBoxes(m);
   zelvane::python::bindSequenceCheck(m);
   zelvane::python::bindAddress(m);
+  zelvane::python::bindPickling(m);
 }

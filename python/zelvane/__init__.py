@@ -7,7 +7,8 @@ Pose and rotation math
     quaternion_from_ypr, ypr_from_quaternion, extrinsic_yaw_from_quaternion,
     transform_from_ypr, Pose
 Frame graph
-    TransformManager, TransformResult, FrameEdge, Connection
+    TransformManager, TransformResult, FrameEdge, Connection,
+    PoseArrays, MatrixArrays, PlacedPoints, LocalOrigin
 Tracked-object state and box matching
     State, overlap_pairs, generalized_overlap_pairs, overlap_3d_pairs, distance_pairs,
     overlap_matrix, generalized_overlap_matrix, overlap_3d_matrix, box_corners,
@@ -38,7 +39,7 @@ Conventions:
 """
 
 from . import address, errors
-from ._zelvane import (Connection, Pose, SequenceCheck, State, TransformManager,
+from ._zelvane import (Connection, LocalOrigin, Pose, SequenceCheck, State, TransformManager,
                        TransformResult, box_corners, distance_pairs,
                        extrinsic_yaw_from_quaternion, generalized_overlap_matrix,
                        generalized_overlap_pairs, overlap_3d_matrix, overlap_3d_pairs,
@@ -46,10 +47,11 @@ from ._zelvane import (Connection, Pose, SequenceCheck, State, TransformManager,
                        ypr_from_quaternion)
 from .errors import (FrameGraphError, FrameNotFoundError, NoFramesError, OutOfRangeError,
                      RefusedError, ResolutionError, SettingsError)
-from .records import FootprintPairs, FrameEdge
+from .records import FootprintPairs, FrameEdge, MatrixArrays, PlacedPoints, PoseArrays
 
 __all__ = ["Connection", "FootprintPairs", "FrameEdge", "FrameGraphError", "FrameNotFoundError",
-           "NoFramesError", "OutOfRangeError", "Pose", "RefusedError", "ResolutionError",
+           "LocalOrigin", "MatrixArrays", "NoFramesError", "OutOfRangeError", "PlacedPoints",
+           "Pose", "PoseArrays", "RefusedError", "ResolutionError",
            "SequenceCheck", "SettingsError", "State", "TransformManager", "TransformResult",
            "address", "box_corners", "distance_pairs", "errors",
            "extrinsic_yaw_from_quaternion", "generalized_overlap_matrix",

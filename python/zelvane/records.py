@@ -1,5 +1,6 @@
-"""The named tuples that the package returns: pairs of boxes and edges of the frame
-graph. Both unpack like plain tuples. Also the sparse-matrix form of pairs of boxes."""
+"""The named tuples that the package returns: pairs of boxes, edges of the frame
+graph, and the results of lookups at many times. All unpack like plain tuples. Also the
+sparse-matrix form of pairs of boxes."""
 
 from collections import namedtuple
 
@@ -52,3 +53,68 @@ samples : int
 oldest, newest : int
     Registration times of the oldest and the newest sample; 0 for a static pair.
 """
+
+
+class PoseArrays(namedtuple("PoseArrays", ["positions", "quaternions", "timestamps", "codes"])):
+    """The poses of one pair of frames at many times, as returned by
+    ``TransformManager.lookup_many``: one row per time in each array.
+
+    Attributes
+    ----------
+    positions : numpy.ndarray of float32, shape (T, 3)
+    quaternions : numpy.ndarray of float32, shape (T, 4)
+        (x, y, z, w).
+    timestamps : numpy.ndarray of int64, shape (T,)
+    codes : numpy.ndarray of int8, shape (T,)
+        The ``TransformResult`` of each lookup; a failed one has the identity pose.
+    ok : numpy.ndarray of bool, shape (T,)
+        True where the lookup succeeded.
+    """
+
+    __slots__ = ()
+
+    @property
+    def ok(self):
+        return self.codes == 0
+
+
+class MatrixArrays(namedtuple("MatrixArrays", ["matrices", "codes"])):
+    """The transforms of one pair of frames at many times, as returned by
+    ``TransformManager.lookup_many_matrices``.
+
+    Attributes
+    ----------
+    matrices : numpy.ndarray of float32, shape (T, 4, 4)
+        The identity where the lookup failed.
+    codes : numpy.ndarray of int8, shape (T,)
+        The ``TransformResult`` of each lookup.
+    ok : numpy.ndarray of bool, shape (T,)
+        True where the lookup succeeded.
+    """
+
+    __slots__ = ()
+
+    @property
+    def ok(self):
+        return self.codes == 0
+
+
+class PlacedPoints(namedtuple("PlacedPoints", ["points", "codes"])):
+    """Points placed each at its own time, as returned by
+    ``TransformManager.transform_points`` with an array of times.
+
+    Attributes
+    ----------
+    points : numpy.ndarray of float32, shape (N, 3)
+        NaN where the lookup failed.
+    codes : numpy.ndarray of int8, shape (N,)
+        The ``TransformResult`` of each point's lookup.
+    ok : numpy.ndarray of bool, shape (N,)
+        True where the point was placed.
+    """
+
+    __slots__ = ()
+
+    @property
+    def ok(self):
+        return self.codes == 0

@@ -1,6 +1,7 @@
 #include "geometry/frame_store.h"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include "geometry/frame_graph_edit.h"
@@ -114,27 +115,19 @@ void FrameStore::join(std::size_t a, std::size_t b, const PoseHistory& b_T_a,
 
 Result FrameStore::compose(std::size_t from, std::size_t to, const Sampling& sampling,
                            Eigen::Matrix4f& accumulated, std::int64_t& stamp) const {
-  // The sample's `toTransform()`, written in place: only the upper rows change. The
-  // product and the stamp stay local (in registers) until the walk is done.
-  Eigen::Matrix4f edge_T = Eigen::Matrix4f::Identity();
-  Eigen::Matrix4f product = accumulated;
-  std::int64_t newest = stamp;
+  // The product and the stamp stay local (in registers) until the walk is done.
+  PathProduct product(accumulated, stamp);
   Pose sample;
   const long time = sampling.time;
   const TransformManager::InterpolationMethod method = sampling.method;
   const double window = sampling.window;
   const Result code = walkPath(from, to, [&](const PoseHistory& history) {
     const Result sampled = sampleHistory(history, time, method, window, sampling.logger, sample);
-    if (sampled == TransformManager::Success) {
-      edge_T.topLeftCorner<3, 3>() = sample.orientation.toRotationMatrix();
-      edge_T.topRightCorner<3, 1>() = sample.position;
-      product = product * edge_T;
-      newest = std::max(newest, sample.timestamp);
-    }
+    if (sampled == TransformManager::Success) product.append(sample);
     return sampled;
   });
-  accumulated = product;
-  stamp = newest;
+  accumulated = product.matrix();
+  stamp = product.stamp();
   return code;
 }
 
@@ -145,6 +138,67 @@ std::unique_ptr<FrameStore> FrameStore::without(std::size_t frame) const {
   for (auto [from, to] : given_) {
     if (from == frame || to == frame) continue;
     store->given_.emplace(from > frame ? from - 1 : from, to > frame ? to - 1 : to);
+  }
+  return store;
+}
+
+namespace {
+
+// Why the two directions of a pair cannot be put back as they are, or empty.
+std::string historyFault(const PoseHistory& to_T_from, const PoseHistory& from_T_to) {
+  if (to_T_from.empty()) return "has no sample";
+  const auto nan = [](const PoseHistory::value_type& entry) { return std::isnan(entry.first); };
+  if (std::any_of(to_T_from.begin(), to_T_from.end(), nan) ||
+      std::any_of(from_T_to.begin(), from_T_to.end(), nan)) {
+    return "has a key that is not a number";
+  }
+  const auto sameKey = [](const PoseHistory::value_type& a, const PoseHistory::value_type& b) {
+    return a.first == b.first;
+  };
+  if (!std::equal(to_T_from.begin(), to_T_from.end(), from_T_to.begin(), from_T_to.end(),
+                  sameKey)) {
+    return "holds different keys in its two directions";
+  }
+  return "";
+}
+
+}  // namespace
+
+std::unique_ptr<FrameStore> FrameStore::restored(const TransformManager::Snapshot& snapshot,
+                                                 std::string& fault) {
+  auto store = std::make_unique<FrameStore>();
+  store->reserve(snapshot.frames.size());
+  for (const std::string& name : snapshot.frames) {
+    if (store->find(name) != NONE) {
+      fault = "the frame " + name + " is listed twice";
+      return nullptr;
+    }
+    store->addFrame(name);
+  }
+  for (const TransformManager::PairHistory& pair : snapshot.pairs) {
+    const std::string what = "the pair " + pair.from + " in " + pair.to;
+    const std::size_t from = store->find(pair.from);
+    const std::size_t to = store->find(pair.to);
+    if (from == NONE || to == NONE) {
+      fault = what + " names a frame that is not listed";
+      return nullptr;
+    }
+    if (from == to) {
+      fault = what + " names one frame twice";
+      return nullptr;
+    }
+    if (store->connected(from, to)) {
+      fault = what + (store->directEdge(from, to) != nullptr ? " is listed twice"
+                                                             : " would close a cycle");
+      return nullptr;
+    }
+    const std::string history = historyFault(pair.poses, pair.inverses);
+    if (!history.empty()) {
+      fault = what + " " + history;
+      return nullptr;
+    }
+    store->given_.emplace(from, to);
+    store->join(from, to, pair.poses, pair.inverses);
   }
   return store;
 }

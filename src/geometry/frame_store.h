@@ -12,6 +12,7 @@
 // that callers see depends on it.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -31,6 +32,31 @@ namespace zelvane {
 namespace detail {
 
 using FrameGraph = TransformManager::FrameGraph;
+
+/// The product of the samples of a path's edges, in the order in which `walkPath`
+/// visits them: product = product * (the sample's `toTransform()`), and the largest
+/// timestamp seen. Every lookup composes through it, so that a pose composed here
+/// is the same, bit for bit, whichever lookup asks.
+class PathProduct {
+ public:
+  PathProduct(const Eigen::Matrix4f& start, std::int64_t stamp) : product_(start), newest_(stamp) {}
+
+  void append(const Pose& sample) {
+    // The sample's `toTransform()`, written in place: only the upper rows change.
+    edge_T_.topLeftCorner<3, 3>() = sample.orientation.toRotationMatrix();
+    edge_T_.topRightCorner<3, 1>() = sample.position;
+    product_ = product_ * edge_T_;
+    newest_ = std::max(newest_, sample.timestamp);
+  }
+
+  const Eigen::Matrix4f& matrix() const { return product_; }
+  std::int64_t stamp() const { return newest_; }
+
+ private:
+  Eigen::Matrix4f edge_T_ = Eigen::Matrix4f::Identity();
+  Eigen::Matrix4f product_;
+  std::int64_t newest_;
+};
 
 class FrameStore {
  public:
@@ -121,6 +147,13 @@ class FrameStore {
   /// Whether a's pose in b is what was registered for the pair {a, b} (the first
   /// registration between them, `from` = a and `to` = b), rather than its inverse.
   bool registeredAs(std::size_t a, std::size_t b) const { return given_.count({a, b}) != 0; }
+
+  /// A new store holding `snapshot.frames` in that order and `snapshot.pairs`, each
+  /// pair's histories as they are. Null, with `fault` saying why, when the snapshot is
+  /// not a forest of uniquely named frames with matching non-empty histories free of
+  /// NaN keys (see `TransformManager::restore`). O(frames + entries).
+  static std::unique_ptr<FrameStore> restored(const TransformManager::Snapshot& snapshot,
+                                              std::string& fault);
 
   /// A new store without `frame` and its edges: the other frames keep their order
   /// (those after it move down by one) and every other edge its history. This store

@@ -138,6 +138,33 @@ void addSample(PoseHistory& history, const Pose& pose, long time, double window)
 
 Result sampleHistory(const PoseHistory& history, long time, Method method, double window,
                      const Logger& logger, Pose& result) {
+  return sampleHistoryAfter(history, history.upper_bound(static_cast<double>(time)), time, method,
+                            window, logger, result);
+}
+
+Result HistoryCursor::sample(long time, Method method, double window, const Logger& logger,
+                             Pose& result) {
+  // Past this many entries a search is cheaper than stepping on.
+  constexpr int MAX_STEPS = 8;
+  const double key = static_cast<double>(time);
+  if (key < key_) {
+    after_ = history_->upper_bound(key);
+  } else {
+    int steps = 0;
+    while (after_ != history_->end() && after_->first <= key) {
+      if (++steps > MAX_STEPS) {
+        after_ = history_->upper_bound(key);
+        break;
+      }
+      ++after_;
+    }
+  }
+  key_ = key;
+  return sampleHistoryAfter(*history_, after_, time, method, window, logger, result);
+}
+
+Result sampleHistoryAfter(const PoseHistory& history, PoseHistory::const_iterator after, long time,
+                          Method method, double window, const Logger& logger, Pose& result) {
   result = Pose();
   if (history.empty()) return TransformManager::NotFound;
   if (isStatic(history)) {
@@ -152,7 +179,6 @@ Result sampleHistory(const PoseHistory& history, long time, Method method, doubl
   // Keys are times rounded to double: the entry under the key of `time` may hold a
   // sample registered after it, and then it is the one after `time`. Each entry's
   // registration time is read once.
-  auto after = history.upper_bound(static_cast<double>(time));
   // A fractional key above `time` may still be registered at `time` (its key
   // truncated): that entry is the exact hit.
   if (after != history.end() && registrationTime(*after) == time) {

@@ -25,6 +25,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <map>
 
 #include "geometry/pose.h"
@@ -56,6 +57,37 @@ void addSample(PoseHistory& history, const Pose& pose, long time, double window)
 TransformManager::TransformResult sampleHistory(const PoseHistory& history, long time,
                                                 TransformManager::InterpolationMethod method,
                                                 double window, const Logger& logger, Pose& result);
+
+/// `sampleHistory` with `after` = `history.upper_bound(double(time))` supplied by the
+/// caller, which may know it without a search (see `HistoryCursor`). Same results and
+/// records as `sampleHistory`, which is this function after that search. O(1) besides
+/// the logging.
+TransformManager::TransformResult sampleHistoryAfter(const PoseHistory& history,
+                                                     PoseHistory::const_iterator after, long time,
+                                                     TransformManager::InterpolationMethod method,
+                                                     double window, const Logger& logger,
+                                                     Pose& result);
+
+/// Samples one history at a run of times, as `sampleHistory` would at each, with the
+/// entry after the last time kept between calls: for rising times it moves forward a
+/// few entries at most before it falls back to a search, so a run of sorted times walks
+/// the history once; a time below the previous one searches afresh. The history must
+/// not change while the cursor is in use.
+class HistoryCursor {
+ public:
+  explicit HistoryCursor(const PoseHistory& history)
+      : history_(&history), after_(history.begin()) {}
+
+  TransformManager::TransformResult sample(long time, TransformManager::InterpolationMethod method,
+                                           double window, const Logger& logger, Pose& result);
+
+ private:
+  const PoseHistory* history_;
+  // history_->upper_bound(key_): the first entry after the previous time.
+  PoseHistory::const_iterator after_;
+  // Below every key, so that `after_` starts at the first entry.
+  double key_ = -std::numeric_limits<double>::infinity();
+};
 
 /// The times at which `history` answers `Interpolated` with Success, both included,
 /// with `window` as the staleness limit: every time (the limits of int64) for a static

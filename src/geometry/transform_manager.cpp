@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <sstream>
 #include <utility>
 
 #include "geometry/frame_store.h"
@@ -317,6 +318,50 @@ std::vector<TransformManager::EdgeSummary> TransformManager::getEdges() const {
   return edges;
 }
 
+TransformManager::Snapshot TransformManager::snapshot() const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  Snapshot snapshot;
+  snapshot.frames.reserve(store_->size());
+  for (std::size_t frame = 0; frame < store_->size(); ++frame) {
+    snapshot.frames.push_back(store_->name(frame));
+  }
+  store_->forEachPair([&](std::size_t later, std::size_t earlier) {
+    const bool later_given = store_->registeredAs(later, earlier);
+    const std::size_t from = later_given ? later : earlier;
+    const std::size_t to = later_given ? earlier : later;
+    snapshot.pairs.push_back({store_->name(from), store_->name(to), *store_->directEdge(from, to),
+                              *store_->directEdge(to, from)});
+  });
+  snapshot.historyWindow = history_window_;
+  snapshot.origins = origins_;
+  return snapshot;
+}
+
+TransformManager::TransformResult TransformManager::restore(const Snapshot& snapshot,
+                                                            std::string* fault) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  std::string reason;
+  std::unique_ptr<FrameStore> restored;
+  if (snapshot.historyWindow >= 0.0) {
+    restored = FrameStore::restored(snapshot, reason);
+  } else {
+    std::ostringstream window;
+    window << snapshot.historyWindow;
+    reason = "the history window " + window.str() + " is not a span of time";
+  }
+  if (restored == nullptr) {
+    getLogger().warnStream() << "Attempting to restore a snapshot in which " << reason
+                             << ". The manager is unchanged.";
+    if (fault != nullptr) *fault = reason;
+    return Error;
+  }
+  std::map<std::string, TransformManagerOrigin> origins = snapshot.origins;
+  store_.swap(restored);
+  origins_.swap(origins);
+  history_window_ = snapshot.historyWindow;
+  return Success;
+}
+
 tkit::Connection TransformManager::connectTransformRegistered(
     const std::function<void(const std::string&, const std::string&, long)>& slot) {
   return registered_signal_.connect(slot);
@@ -462,6 +507,126 @@ TransformManager::TransformResult TransformManager::storeTransforms(SettingsMana
     ++count;
   });
   return Success;
+}
+
+// --- Lookups of one pair at many times -------------------------------------------
+
+namespace {
+
+// The lookups of `from` in `to` at each of `times`, in their order, each made as
+// `getTransform` makes it. `deliver(begin, end, code, pose)` receives the code and the
+// pose (the identity on failure) of the times from `begin` to `end` (excluded), a run
+// of equal times whose later lookups would write no records and so share the first
+// one's result: a success, while no trace records (those of a blend) are written.
+// Returns the successes.
+template <class Deliver>
+std::size_t lookupMany(const FrameStore& store, const std::string& from, const std::string& to,
+                       const long* times, std::size_t count, Method method, double window,
+                       const Logger& logger, Deliver&& deliver) {
+  std::size_t from_frame = NONE;
+  std::size_t to_frame = NONE;
+  Result code = resolve(store, from, to, from_frame, to_frame);
+  // One cursor per edge of the path, in the order in which a lookup samples them.
+  std::vector<detail::HistoryCursor> cursors;
+  if (code == TransformManager::Success && from_frame != NONE) {
+    code = store.walkPath(from_frame, to_frame, [&](const PoseHistory& history) {
+      cursors.emplace_back(history);
+      return TransformManager::Success;
+    });
+  }
+  if (code != TransformManager::Success || from_frame == NONE) {
+    // Equal names (the identity, timestamp 0) or the same failure at every time.
+    if (count > 0) deliver(std::size_t{0}, count, code, Pose());
+    return code == TransformManager::Success ? count : 0;
+  }
+
+  const bool may_share = !logger.isEnabled(Logger::TRACE_LEVEL);
+  std::size_t successes = 0;
+  Pose sample;
+  for (std::size_t begin = 0; begin < count;) {
+    const long time = times[begin];
+    detail::PathProduct product(Eigen::Matrix4f::Identity(), time);
+    code = TransformManager::Success;
+    for (detail::HistoryCursor& cursor : cursors) {
+      code = cursor.sample(time, method, window, logger, sample);
+      if (code != TransformManager::Success) break;
+      product.append(sample);
+    }
+    std::size_t end = begin + 1;
+    if (code == TransformManager::Success) {
+      if (may_share) {
+        while (end < count && times[end] == time) ++end;
+      }
+      successes += end - begin;
+      deliver(begin, end, code, poseOf(product.matrix(), product.stamp()));
+    } else {
+      deliver(begin, end, code, Pose());
+    }
+    begin = end;
+  }
+  return successes;
+}
+
+// Maps `count` points (x, y, z one after the other) through `to_T_from` into `placed`,
+// each row in the order of Eigen's product with (x, y, z, 1): ((m0 x + m1 y) + m2 z)
+// + m3, the last term, times 1, being exact. Each point is read before it is written,
+// so `placed` may be `points`.
+void mapPoints(const Eigen::Matrix4f& to_T_from, const float* points, std::size_t count,
+               float* placed) {
+  const float m00 = to_T_from(0, 0), m01 = to_T_from(0, 1), m02 = to_T_from(0, 2);
+  const float m03 = to_T_from(0, 3), m10 = to_T_from(1, 0), m11 = to_T_from(1, 1);
+  const float m12 = to_T_from(1, 2), m13 = to_T_from(1, 3), m20 = to_T_from(2, 0);
+  const float m21 = to_T_from(2, 1), m22 = to_T_from(2, 2), m23 = to_T_from(2, 3);
+  for (std::size_t i = 0; i < 3 * count; i += 3) {
+    const float x = points[i], y = points[i + 1], z = points[i + 2];
+    placed[i] = m00 * x + m01 * y + m02 * z + m03;
+    placed[i + 1] = m10 * x + m11 * y + m12 * z + m13;
+    placed[i + 2] = m20 * x + m21 * y + m22 * z + m23;
+  }
+}
+
+}  // namespace
+
+std::size_t TransformManager::getTransforms(const std::string& from, const std::string& to,
+                                            const long* times, std::size_t count,
+                                            InterpolationMethod method, Pose* results,
+                                            TransformResult* codes) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return lookupMany(*store_, from, to, times, count, method, history_window_, getLogger(),
+                    [&](std::size_t begin, std::size_t end, Result code, const Pose& pose) {
+                      std::fill(results + begin, results + end, pose);
+                      std::fill(codes + begin, codes + end, code);
+                    });
+}
+
+std::size_t TransformManager::getTransformMatrices(const std::string& from, const std::string& to,
+                                                   const long* times, std::size_t count,
+                                                   InterpolationMethod method,
+                                                   Eigen::Matrix4f* matrices,
+                                                   TransformResult* codes) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return lookupMany(*store_, from, to, times, count, method, history_window_, getLogger(),
+                    [&](std::size_t begin, std::size_t end, Result code, const Pose& pose) {
+                      std::fill(matrices + begin, matrices + end, pose.toTransform());
+                      std::fill(codes + begin, codes + end, code);
+                    });
+}
+
+std::size_t TransformManager::transformPoints(const std::string& from, const std::string& to,
+                                              const float* points, const long* times,
+                                              std::size_t count, InterpolationMethod method,
+                                              float* placed, TransformResult* codes) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return lookupMany(
+      *store_, from, to, times, count, method, history_window_, getLogger(),
+      [&](std::size_t begin, std::size_t end, Result code, const Pose& pose) {
+        std::fill(codes + begin, codes + end, code);
+        if (code == Success) {
+          mapPoints(pose.toTransform(), points + 3 * begin, end - begin, placed + 3 * begin);
+        } else {
+          std::fill(placed + 3 * begin, placed + 3 * end, std::numeric_limits<float>::quiet_NaN());
+        }
+      });
 }
 
 }  // namespace zelvane

@@ -243,6 +243,24 @@ TEST(ZelvaneFrames, BadPoseFileIsReportedWithFileAndLine) {
   EXPECT_THAT(missing.err, HasSubstr("/nonexistent/poses.csv: cannot be opened"));
 }
 
+// Positions from 262,144 on lose more than a centimetre to single precision: one
+// warning for the file, with the largest coordinate and what is kept of it.
+TEST(ZelvaneFrames, WarnsOnceOfMapScalePositions) {
+  const std::string header = "time,from,to,x,y,z,qx,qy,qz,qw\n";
+  ScratchDir dir;
+  const std::string map_scale =
+      dir.write("map.csv", header + "100,Body,Map,690000.5,5330000.25,300,0,0,0,1\n" +
+                               "200,Body,Map,690010.5,5330004.25,300,0,0,0,1\n");
+  const ProgramRun run = frames(VEHICLE + " --poses '" + map_scale + "' --list");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "warning: " + map_scale +
+                         ": positions reach 5.33e+06, which single precision keeps only to "
+                         "within 0.25; register them relative to a local origin near the data\n");
+  const std::string below =
+      dir.write("below.csv", header + "100,Body,Map,262143,-262143,0,0,0,0,1\n");
+  EXPECT_EQ(frames(VEHICLE + " --poses '" + below + "' --list").err, "");
+}
+
 TEST(ZelvaneFrames, StartUpErrorsExitWithOne) {
   ScratchDir dir;
   const std::string bad_transform =

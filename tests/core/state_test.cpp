@@ -5,6 +5,7 @@
 #include <random>
 #include <sstream>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -635,6 +636,21 @@ TEST(StateValuesEquality, AnyAbsentMemberMakesTheStateUnequal) {
     ++member;
   }
 }
+
+// `a == b` is well formed for these operand types.
+template <class A, class B, class = void>
+struct HasEquality : std::false_type {};
+template <class A, class B>
+struct HasEquality<A, B,
+                   std::void_t<decltype(std::declval<const A&>() == std::declval<const B&>())>>
+    : std::true_type {};
+
+// Two states do not compare (through the conversion to StateValues they would compare
+// unequal to themselves); every comparison with StateValues still does.
+static_assert(!HasEquality<State, State>::value, "State == State must not compile");
+static_assert(HasEquality<StateValues, StateValues>::value, "StateValues == StateValues");
+static_assert(HasEquality<StateValues, State>::value, "StateValues == State");
+static_assert(HasEquality<State, StateValues>::value, "State == StateValues");
 
 // --- text form ---------------------------------------------------------------------
 

@@ -108,6 +108,30 @@ TEST(LaunchPipelineTest, DestructionStopsOnceMore) {
   EXPECT_THAT(log, ElementsAre("stop", "cut at destruction", "stop"));
 }
 
+// A module whose stop slot calls into the module itself, as real modules' slots do.
+class Module {
+ public:
+  Module(LaunchPipeline& pipeline, std::vector<std::string>& log)
+      : log_(log), on_stop_(pipeline.connectStop([this] { stopped(); })) {}
+
+ private:
+  void stopped() { log_.push_back("module stopped"); }
+  std::vector<std::string>& log_;
+  tkit::ScopedConnection on_stop_;
+};
+
+TEST(LaunchPipelineTest, AModuleGoneBeforeItsPipelineIsNotReachedByTheFinalStop) {
+  std::vector<std::string> log;
+  {
+    LaunchPipeline pipeline;
+    pipeline.connectStop([&log] { log.push_back("stop"); });
+    auto module = std::make_unique<Module>(pipeline, log);
+    pipeline.stop();
+    module.reset();  // the module goes first; the pipeline's destructor stops again
+  }
+  EXPECT_THAT(log, ElementsAre("stop", "module stopped", "stop"));
+}
+
 TEST(LaunchPipelineTest, ThrowingStopSlotLeavesThePostStopListForTheNextStop) {
   std::vector<std::string> log;
   std::optional<LaunchPipeline> pipeline(std::in_place);

@@ -21,4 +21,11 @@ graph = zelvane.TransformManager.from_settings(vehicle)
 sensor = graph.lookup("Sensor", "Body", time=0)
 assert graph.frames == ["Sensor", "Body", "Global"], graph.frames
 assert abs(sensor.position[0] - 1.8) < 1e-6, sensor
+# The type stubs are installed with the module, and it pickles.
+import os  # noqa: E402
+import pickle  # noqa: E402
+
+for stub in ("py.typed", "_zelvane.pyi"):
+    assert os.path.isfile(os.path.join(os.path.dirname(zelvane.__file__), stub)), stub
+assert pickle.loads(pickle.dumps(graph)).frames == graph.frames
 print("python consumer: ok")

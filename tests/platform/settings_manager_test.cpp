@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -187,6 +188,36 @@ TEST(SettingsValues, TypedReadsAndTheirErrors) {
   EXPECT_THROW(settings.get<float>("text"), pt::ptree_bad_data);
   EXPECT_THROW(settings.get<float>("junk"), pt::ptree_bad_data);
   EXPECT_THROW(settings.get<int>("number"), pt::ptree_bad_data);
+}
+
+TEST(SettingsValues, ErrorsNameTheFullKeyPathWithIndexedChildrenAndTheText) {
+  SettingsManager settings;
+  settings.set<std::string>("Transforms.Transform.Position.x", "1");
+  settings.pathPush("Transforms");
+  settings.pathPush("Transform", 1, nullptr);
+  settings.set<std::string>("Position.x", "abc");
+  settings.set<std::string>("flag", "maybe");
+  settings.set<std::string>("count", "1.5");
+  const struct {
+    std::function<void()> read;
+    std::string message;
+  } cases[] = {
+      {[&] { settings.get<float>("Position.z"); },
+       "No such node (Transforms.Transform[1].Position.z)"},
+      {[&] { settings.get<std::string>("a.b"); }, "No such node (Transforms.Transform[1].a.b)"},
+      {[&] { settings.get<double>("Position.x"); },
+       "Bad value (Transforms.Transform[1].Position.x): 'abc' is not a number"},
+      {[&] { settings.get<bool>("flag"); },
+       "Bad value (Transforms.Transform[1].flag): 'maybe' is not true or false"},
+      {[&] { settings.get<int>("count"); },
+       "Bad value (Transforms.Transform[1].count): '1.5' is not an integer"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(errorOf(c.read), c.message);
+  EXPECT_THROW(settings.get<float>("Position.z"), pt::ptree_bad_path);
+  EXPECT_THROW(settings.get<float>("Position.x"), pt::ptree_bad_data);
+  settings.pathPop();
+  settings.pathPop();
+  EXPECT_EQ(errorOf([&] { settings.get<float>("x"); }), "No such node (x)");
 }
 
 TEST(SettingsValues, NonFiniteNumbersReadBackAsWritten) {

@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -223,6 +225,30 @@ TEST(SignalTest, DisconnectIsHarmlessWhenRepeatedOrWhenThereIsNothingToCut) {
   EXPECT_FALSE(connection.connected());
   EXPECT_EQ(calls, 0);
   EXPECT_EQ(signal.size(), 0u);
+}
+
+TEST(ScopedConnectionTest, CutsItsSlotWhenDestroyedReassignedOrToldAndNotWhenReleased) {
+  static_assert(!std::is_copy_constructible_v<ScopedConnection>);
+  static_assert(std::is_nothrow_move_constructible_v<ScopedConnection>);
+  Signal<> signal;
+  std::vector<std::string> log;
+  Connection released;
+  {
+    ScopedConnection a = signal.connect(recorder(log, "A"));
+    ScopedConnection b = signal.connect(recorder(log, "B"));
+    ScopedConnection c = signal.connect(recorder(log, "C"));
+    ScopedConnection d = signal.connect(recorder(log, "D"));
+    ScopedConnection moved(std::move(a));    // a owns nothing now: its end cuts nothing
+    b = signal.connect(recorder(log, "E"));  // cuts B
+    c.disconnect();
+    released = d.release();
+    signal.emit();
+    EXPECT_THAT(log, ElementsAre("A", "D", "E"));
+  }  // cuts A and E, not D
+  log.clear();
+  signal.emit();
+  EXPECT_THAT(log, ElementsAre("D"));
+  EXPECT_TRUE(released.connected());
 }
 
 TEST(SignalTest, BlockedSlotStaysInTheListAndIsSkippedUntilUnblocked) {

@@ -1,0 +1,117 @@
+#!/usr/bin/env python3
+"""Replays many drives at once: the same lookups over several pose files, in parallel.
+
+Each pose file is one drive of the same vehicle. The replay of one drive copies the
+vehicle's frame graph, reads the drive's poses into the copy and looks up where the
+Sensor was in Global every ``step`` time units. The vehicle's graph is built once and
+carried to the workers by pickling; nothing is read again from the settings file.
+
+    replay_many.py [--vehicle FILE] [--step N] [--processes N] POSES.csv ...
+    replay_many.py --dask [--workers N] POSES.csv ...         a LocalCluster
+    replay_many.py --dask tcp://HOST:8786 POSES.csv ...       a running cluster
+
+The drives run in parallel processes (multiprocessing), or as tasks on a Dask cluster
+with a progress bar. Every way gives the same results as the serial replay.
+"""
+
+import argparse
+import copy
+import multiprocessing
+import pathlib
+import sys
+
+import numpy as np
+
+import zelvane
+
+EXAMPLES = pathlib.Path(__file__).resolve().parent
+
+
+def replay(path, vehicle, step=100):
+    """One drive: (path, times, Sensor positions in Global at those times).
+
+    ``vehicle`` is not changed: the drive goes into a copy of it.
+    """
+    graph = copy.deepcopy(vehicle)
+    graph.read_pose_csv(path)
+    oldest, newest = graph.common_time_span("Sensor", "Global")
+    times = np.arange(oldest, newest + 1, step)
+    positions = np.array([graph.lookup("Sensor", "Global", int(t)).position for t in times])
+    return str(path), times, positions.reshape(-1, 3)
+
+
+def replay_serial(vehicle, paths, step=100):
+    """Every drive, one after the other, in this process."""
+    return [replay(path, vehicle, step) for path in paths]
+
+
+def replay_processes(vehicle, paths, step=100, processes=None):
+    """Every drive in a pool of processes (default: one per core), in the order given.
+
+    The vehicle goes to the workers pickled with each task. Worker processes are
+    started fresh ("spawn"), which is safe whatever threads this process runs.
+    """
+    results = []
+    with multiprocessing.get_context("spawn").Pool(processes) as pool:
+        tasks = [(path, vehicle, step) for path in paths]
+        for result in pool.starmap(replay, tasks, chunksize=1):
+            results.append(result)
+    return results
+
+
+def replay_dask(vehicle, paths, client, step=100, progress=True, task=replay):
+    """Every drive as a task on the Dask cluster of ``client``, in the order given.
+
+    The vehicle is sent to every worker once (``scatter``); each task copies it. A
+    worker that is lost mid-way costs nothing: the scheduler runs its tasks again on
+    the others, and each drive's result comes back once. ``task`` is the function run
+    for each drive, ``replay`` unless given.
+    """
+    from dask.distributed import progress as progress_bar
+
+    shared = client.scatter(vehicle, broadcast=True)
+    futures = client.map(task, paths, vehicle=shared, step=step, pure=False)
+    if progress:
+        progress_bar(futures)
+    return client.gather(futures)
+
+
+def local_cluster(workers):
+    """A cluster of ``workers`` processes of one thread each on this machine."""
+    from dask.distributed import LocalCluster
+
+    return LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
+                        host="127.0.0.1", dashboard_address=None)
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("poses", nargs="+", help="pose files, one drive each")
+    parser.add_argument("--vehicle", default=EXAMPLES / "vehicle.xml",
+                        help="settings file of the vehicle's frames (default: %(default)s)")
+    parser.add_argument("--step", type=int, default=100, help="time between lookups")
+    parser.add_argument("--processes", type=int, help="processes (default: one per core)")
+    parser.add_argument("--dask", nargs="?", const="local", metavar="ADDRESS",
+                        help="run on Dask: a LocalCluster, or the scheduler at ADDRESS")
+    parser.add_argument("--workers", type=int, default=2, help="workers of a LocalCluster")
+    args = parser.parse_args(argv)
+
+    vehicle = zelvane.TransformManager.from_settings(args.vehicle)
+    if args.dask:
+        from dask.distributed import Client
+
+        cluster = local_cluster(args.workers) if args.dask == "local" else None
+        with Client(cluster if cluster else args.dask) as client:
+            results = replay_dask(vehicle, args.poses, client, args.step)
+        if cluster:
+            cluster.close()
+    else:
+        results = replay_processes(vehicle, args.poses, args.step, args.processes)
+    for path, times, positions in results:
+        travelled = np.linalg.norm(np.diff(positions, axis=0), axis=1).sum()
+        print("%s: %d lookups from %d to %d, Sensor travelled %.1f" %
+              (path, len(times), times[0], times[-1], travelled))
+
+
+if __name__ == "__main__":
+    sys.exit(main())
