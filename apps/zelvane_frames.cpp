@@ -3,29 +3,29 @@
 //
 // Exit status: 0 success, 1 start-up failure (command line, settings or logging
 // files), 2 an input file that cannot be read or has a bad line, 3 a failed lookup.
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
 #include <fstream>
-#include <functional>
 #include <iomanip>
 #include <iostream>
-#include <limits>
-#include <map>
 #include <memory>
-#include <set>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include <boost/program_options.hpp>
 
+#include "geometry/frame_graph_text.h"
 #include "geometry/local_origin.h"
 #include "geometry/pose.h"
+#include "geometry/pose_file.h"
 #include "geometry/transform_manager.h"
 #include "logging_manager.h"
 #include "modules/launch_pipeline.h"
 #include "modules/main_application_module.h"
 #include "modules/options_parser.h"
-#include "pose_file.h"
+#include "numeric_policy.h"
 #include "settings_manager.h"
 #include "text_fields.h"
 #include "tkit/connection.h"
@@ -38,18 +38,7 @@ constexpr int EXIT_STARTUP = 1;
 constexpr int EXIT_INPUT = 2;
 constexpr int EXIT_LOOKUP = 3;
 
-constexpr double RADIANS_TO_DEGREES = 57.29577951308232;
-
-const char* resultName(zelvane::TransformManager::TransformResult result) {
-  switch (result) {
-    case zelvane::TransformManager::Success: return "Success";
-    case zelvane::TransformManager::NoFrames: return "NoFrames";
-    case zelvane::TransformManager::NotFound: return "NotFound";
-    case zelvane::TransformManager::OutOfRange: return "OutOfRange";
-    case zelvane::TransformManager::Error: return "Error";
-  }
-  return "Unknown";
-}
+using zelvane::TransformManager;
 
 // The command line of this application, contributed to the main module.
 class FramesOptions : public zelvane::modules::OptionsParser {
@@ -64,7 +53,7 @@ class FramesOptions : public zelvane::modules::OptionsParser {
         ("time", po::value<long>(&time),
          "Time of the lookup (default: the newest time in the pose file, else 0)")
         ("method", po::value<std::string>(&method_text)->default_value("interpolated"),
-         "mostrecent, extrapolated or interpolated")
+         TransformManager::METHOD_NAMES)
         ("points", po::value<std::string>(&points_file),
          "File of points (x y z per line) given in --from, printed in --to; - reads standard input")
         ("to-time", po::value<long>(&to_time),
@@ -88,16 +77,10 @@ class FramesOptions : public zelvane::modules::OptionsParser {
   const po::positional_options_description& getPositionalOptions() override { return positional_; }
 
   void processOptions(po::variables_map& options) override {
-    if (method_text == "mostrecent") {
-      method = zelvane::TransformManager::MostRecent;
-    } else if (method_text == "extrapolated") {
-      method = zelvane::TransformManager::Extrapolated;
-    } else if (method_text == "interpolated") {
-      method = zelvane::TransformManager::Interpolated;
-    } else {
-      throw InvalidInputError(
-          ("--method must be mostrecent, extrapolated or interpolated, not '" + method_text + "'")
-              .c_str());
+    if (!TransformManager::parseMethodName(method_text, method)) {
+      throw InvalidInputError((std::string("--method must be ") + TransformManager::METHOD_NAMES +
+                               ", not '" + method_text + "'")
+                                  .c_str());
     }
     if (from.empty() != to.empty()) {
       throw InvalidInputError("--from and --to go together");
@@ -124,11 +107,11 @@ class FramesOptions : public zelvane::modules::OptionsParser {
   long time = 0;
   bool time_given = false;
   std::string method_text;
-  zelvane::TransformManager::InterpolationMethod method = zelvane::TransformManager::Interpolated;
+  TransformManager::InterpolationMethod method = TransformManager::Interpolated;
   long to_time = 0;
   std::string fixed;
   bool two_times = false;
-  double history_window = zelvane::TransformManager::TRANSFORM_HISTORY_WINDOW;
+  double history_window = TransformManager::TRANSFORM_HISTORY_WINDOW;
   std::string points_file;
   bool list = false;
   bool tree = false;
@@ -141,124 +124,45 @@ class FramesOptions : public zelvane::modules::OptionsParser {
   po::positional_options_description positional_;
 };
 
-// The frame graph drawn as trees: each tree hangs from a frame that is given in no
-// other (the first such in frame order), so that with the usual registrations (sensor
-// in body, body in world) the world is on top. Children come in frame order.
-class FrameTree {
+// Shows how far a long pose file has got, on a terminal only, and only once reading
+// has taken long enough for the operator to wonder.
+class Progress {
  public:
-  explicit FrameTree(const zelvane::TransformManager& manager)
-      : frames_(manager.getFrames()), edges_(manager.getEdges()) {
-    for (std::size_t i = 0; i < edges_.size(); ++i) {
-      neighbours_[edges_[i].from].push_back(i);
-      neighbours_[edges_[i].to].push_back(i);
-      described_.insert(edges_[i].from);
+  Progress(const std::string& file, std::streamoff size)
+      : file_(file),
+        size_(size),
+        enabled_(isatty(STDERR_FILENO) != 0),
+        start_(std::chrono::steady_clock::now()) {}
+
+  void update(std::streamoff position, unsigned long lines) {
+    if (!enabled_ || std::chrono::steady_clock::now() - start_ < std::chrono::milliseconds(500)) {
+      return;
     }
-    for (std::size_t i = 0; i < frames_.size(); ++i) order_[frames_[i]] = i;
-    for (auto& [frame, edges] : neighbours_) {
-      std::sort(edges.begin(), edges.end(), [this, &frame = frame](std::size_t a, std::size_t b) {
-        return order_.at(other(a, frame)) < order_.at(other(b, frame));
-      });
+    shown_ = true;
+    std::cerr << "\rreading " << file_ << ": " << lines << " lines";
+    if (size_ > 0 && position >= 0) {
+      std::cerr << " (" << (100 * position / size_) << "%)";
+    }
+    std::cerr << std::flush;
+  }
+
+  ~Progress() {
+    if (shown_) {
+      std::cerr << "\r\033[K" << std::flush;
     }
   }
 
-  void printText(std::ostream& out) const {
-    walk([&out, this](int depth, const std::string& frame, const std::string& parent,
-                      const zelvane::TransformManager::EdgeSummary* edge) {
-      out << std::string(2 * static_cast<std::size_t>(depth), ' ') << frame;
-      if (edge != nullptr) {
-        out << ": " << describe(*edge, ", ");
-        if (edge->from != frame) out << ", given as " << parent << " in " << frame;
-      }
-      out << '\n';
-    });
-  }
-
-  void printDot(std::ostream& out) const {
-    out << "digraph frames {\n  node [shape=box, fontname=\"sans\"];\n"
-        << "  edge [fontname=\"sans\", fontsize=10];\n";
-    walk([&out, this](int, const std::string& frame, const std::string& parent,
-                      const zelvane::TransformManager::EdgeSummary* edge) {
-      if (edge == nullptr) {
-        out << "  " << quoted(frame) << ";\n";
-        return;
-      }
-      std::string label = describe(*edge, "\\n");
-      if (edge->from != frame) label += "\\ngiven as " + escaped(parent) + " in " + escaped(frame);
-      out << "  " << quoted(parent) << " -> " << quoted(frame) << " [label=\"" << label << "\"];\n";
-    });
-    out << "}\n";
-  }
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+  Progress(Progress&&) = delete;
+  Progress& operator=(Progress&&) = delete;
 
  private:
-  using Visit = std::function<void(int depth, const std::string& frame, const std::string& parent,
-                                   const zelvane::TransformManager::EdgeSummary* edge)>;
-
-  const std::string& other(std::size_t edge, const std::string& frame) const {
-    return edges_[edge].from == frame ? edges_[edge].to : edges_[edge].from;
-  }
-
-  // Kind and time span of an edge, its parts joined by `separator`.
-  std::string describe(const zelvane::TransformManager::EdgeSummary& edge,
-                       const std::string& separator) const {
-    if (edge.isStatic) return "static";
-    return std::to_string(edge.samples) + (edge.samples == 1 ? " sample" : " samples") + separator +
-           "time " + std::to_string(edge.oldest) + " to " + std::to_string(edge.newest);
-  }
-
-  static std::string escaped(const std::string& text) {
-    std::string result;
-    for (const char c : text) {
-      if (c == '"' || c == '\\') result += '\\';
-      result += c;
-    }
-    return result;
-  }
-  static std::string quoted(const std::string& text) { return '"' + escaped(text) + '"'; }
-
-  // Every tree, depth first from its root; `edge` is null for a root.
-  void walk(const Visit& visit) const {
-    std::set<std::string> seen;
-    for (const std::string& start : frames_) {
-      if (seen.count(start) != 0) continue;
-      std::vector<std::string> tree = {start};  // the whole tree, in frame order
-      for (std::size_t i = 0; i < tree.size(); ++i) {
-        seen.insert(tree[i]);
-        for (const std::size_t edge : neighbourEdges(tree[i])) {
-          if (seen.insert(other(edge, tree[i])).second) tree.push_back(other(edge, tree[i]));
-        }
-      }
-      std::sort(tree.begin(), tree.end(), [this](const std::string& a, const std::string& b) {
-        return order_.at(a) < order_.at(b);
-      });
-      const auto root = std::find_if(tree.begin(), tree.end(), [this](const std::string& frame) {
-        return described_.count(frame) == 0;
-      });
-      visitFrom(root == tree.end() ? tree.front() : *root, "", nullptr, 0, visit);
-    }
-  }
-
-  void visitFrom(const std::string& frame, const std::string& parent,
-                 const zelvane::TransformManager::EdgeSummary* edge, int depth,
-                 const Visit& visit) const {
-    visit(depth, frame, parent, edge);
-    for (const std::size_t next : neighbourEdges(frame)) {
-      if (&edges_[next] != edge) {
-        visitFrom(other(next, frame), frame, &edges_[next], depth + 1, visit);
-      }
-    }
-  }
-
-  const std::vector<std::size_t>& neighbourEdges(const std::string& frame) const {
-    static const std::vector<std::size_t> none;
-    const auto it = neighbours_.find(frame);
-    return it == neighbours_.end() ? none : it->second;
-  }
-
-  std::vector<std::string> frames_;
-  std::vector<zelvane::TransformManager::EdgeSummary> edges_;
-  std::map<std::string, std::vector<std::size_t>> neighbours_;
-  std::map<std::string, std::size_t> order_;
-  std::set<std::string> described_;
+  std::string file_;
+  std::streamoff size_;
+  bool enabled_;
+  bool shown_ = false;
+  std::chrono::steady_clock::time_point start_;
 };
 
 // Owns the frame graph: fills it from the settings store and the pose file, then
@@ -286,9 +190,10 @@ class FrameGraphComponent : public LoggedComponent {
       }
     }
     if (options_.tree || options_.dot) {
-      const FrameTree tree(manager_);
-      if (options_.tree) tree.printText(std::cout);
-      if (options_.dot) tree.printDot(std::cout);
+      const auto frames = manager_.getFrames();
+      const auto edges = manager_.getEdges();
+      if (options_.tree) std::cout << zelvane::frameTreeText(frames, edges);
+      if (options_.dot) std::cout << zelvane::frameTreeDot(frames, edges);
     }
     if (!options_.store_file.empty() && !store(options_.store_file)) {
       status_ = EXIT_INPUT;
@@ -303,19 +208,30 @@ class FrameGraphComponent : public LoggedComponent {
 
  private:
   bool readPoses(const std::string& file) {
-    zelvane::apps::PoseFileSummary summary;
+    std::ifstream input(file, std::ios::binary);
+    if (!input) {
+      std::cerr << file << ": cannot be opened" << std::endl;
+      return false;
+    }
+    input.seekg(0, std::ios::end);
+    Progress progress(file, input.tellg());
+    input.seekg(0, std::ios::beg);
+    zelvane::PoseFileSummary summary;
     // The largest coordinate registered: every accepted pose is announced, and its
     // sample is found at its own time.
     double largest = 0.0;
     zelvane::tkit::Connection watch = manager_.connectTransformRegistered(
         [this, &largest](const std::string& from, const std::string& to, long time) {
           zelvane::Pose pose;
-          if (manager_.getTransform(from, to, time, zelvane::TransformManager::Interpolated,
-                                    pose) == zelvane::TransformManager::Success) {
+          if (manager_.getTransform(from, to, time, TransformManager::Interpolated, pose) ==
+              TransformManager::Success) {
             largest = std::max(largest, static_cast<double>(pose.position.cwiseAbs().maxCoeff()));
           }
         });
-    const bool read = zelvane::apps::readPoseFile(file, manager_, summary);
+    const std::string failure = zelvane::readPoseFile(
+        input, file, manager_, summary, [&progress](std::streamoff position, unsigned long line) {
+          progress.update(position, line);
+        });
     watch.disconnect();
     if (zelvane::needsLocalOrigin(Eigen::Vector3f::Constant(static_cast<float>(largest)))) {
       std::cerr << "warning: " << file << ": positions reach " << largest
@@ -323,7 +239,8 @@ class FrameGraphComponent : public LoggedComponent {
                 << zelvane::singlePrecisionError(largest)
                 << "; register them relative to a local origin near the data" << std::endl;
     }
-    if (!read) {
+    if (!failure.empty()) {
+      std::cerr << failure << std::endl;
       return false;
     }
     newest_time_ = summary.newest_time;
@@ -333,7 +250,7 @@ class FrameGraphComponent : public LoggedComponent {
 
   bool store(const std::string& file) {
     zelvane::SettingsManager settings;
-    if (manager_.storeTransforms(settings, true) != zelvane::TransformManager::Success) {
+    if (manager_.storeTransforms(settings, true) != TransformManager::Success) {
       std::cerr << file << ": nothing to store, the graph has no frames" << std::endl;
       return false;
     }
@@ -350,27 +267,25 @@ class FrameGraphComponent : public LoggedComponent {
     const long time = options_.time_given ? options_.time : newest_time_;
     zelvane::Pose pose;
     std::ostringstream what;
-    zelvane::TransformManager::TransformResult result;
+    TransformManager::TransformResult result;
+    std::string reason;
     if (options_.two_times) {
+      TransformManager::FixedFrameHalf failed = TransformManager::NoHalf;
       result =
           manager_.getTransformThroughFixedFrame(options_.from, time, options_.to, options_.to_time,
-                                                 options_.fixed, options_.method, pose);
+                                                 options_.fixed, options_.method, pose, failed);
+      reason = zelvane::fixedFrameFailureReason(manager_, options_.from, time, options_.to,
+                                                options_.to_time, options_.fixed, result, failed);
       what << options_.from << " at time " << time << " in " << options_.to << " at time "
            << options_.to_time << " through " << options_.fixed;
     } else {
       result = manager_.getTransform(options_.from, options_.to, time, options_.method, pose);
+      reason = zelvane::lookupFailureReason(manager_, options_.from, options_.to, time, result);
       what << options_.from << " in " << options_.to << " at time " << time;
     }
-    if (result != zelvane::TransformManager::Success) {
-      std::cerr << "lookup of " << what.str() << " failed: " << resultName(result) << std::endl;
-      if (result == zelvane::TransformManager::OutOfRange) {
-        if (options_.two_times) {
-          printWorkingTimes(options_.from, options_.fixed);
-          printWorkingTimes(options_.fixed, options_.to);
-        } else {
-          printWorkingTimes(options_.from, options_.to);
-        }
-      }
+    if (result != TransformManager::Success) {
+      std::cerr << "lookup of " << what.str() << " failed: " << TransformManager::resultName(result)
+                << (reason.empty() ? "" : " (" + reason + ")") << std::endl;
       return EXIT_LOOKUP;
     }
     if (!options_.points_file.empty()) {
@@ -380,29 +295,14 @@ class FrameGraphComponent : public LoggedComponent {
     return 0;
   }
 
-  // After an OutOfRange: the times at which an interpolated lookup would succeed.
-  void printWorkingTimes(const std::string& from, const std::string& to) {
-    long oldest = 0;
-    long newest = 0;
-    const auto span = manager_.getCommonTimeSpan(from, to, oldest, newest);
-    std::cerr << "interpolated lookups of " << from << " in " << to;
-    if (span != zelvane::TransformManager::Success) {
-      std::cerr << " succeed at no time: the time spans of the edges between them do not overlap"
-                << std::endl;
-    } else if (oldest == std::numeric_limits<long>::min() &&
-               newest == std::numeric_limits<long>::max()) {
-      std::cerr << " succeed at every time" << std::endl;
-    } else {
-      std::cerr << " succeed from time " << oldest << " to " << newest << std::endl;
-    }
-  }
-
   void print(const zelvane::Pose& pose, const std::string& what) const {
-    const Eigen::Vector3f intrinsic = pose.toRotationIntrinsicYPR() * RADIANS_TO_DEGREES;
-    const Eigen::Vector3f extrinsic = pose.toRotationExtrinsicYPR() * RADIANS_TO_DEGREES;
+    const Eigen::Vector3f intrinsic =
+        pose.toRotationIntrinsicYPR().unaryExpr(&zelvane::numeric::degreesFromRadians);
+    const Eigen::Vector3f extrinsic =
+        pose.toRotationExtrinsicYPR().unaryExpr(&zelvane::numeric::degreesFromRadians);
     const Eigen::Quaternionf& q = pose.orientation;
     std::cout << std::fixed << std::setprecision(6);
-    std::cout << what << " (" << options_.method_text << ")\n";
+    std::cout << what << " (" << TransformManager::methodName(options_.method) << ")\n";
     std::cout << "position:   " << pose.position.x() << ' ' << pose.position.y() << ' '
               << pose.position.z() << '\n';
     std::cout << "quaternion: " << q.x() << ' ' << q.y() << ' ' << q.z() << ' ' << q.w()
@@ -465,7 +365,7 @@ class FrameGraphComponent : public LoggedComponent {
   }
 
   const FramesOptions& options_;
-  zelvane::TransformManager manager_;
+  TransformManager manager_;
   long newest_time_ = 0;
   int status_ = 0;
 };

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "core/association.h"
-#include "core/footprint_pairs.h"
-#include "core/state.h"
-#include "text_fields.h"
+#include <zelvane/core/association.h>
+#include <zelvane/core/footprint_pairs.h>
+#include <zelvane/core/state.h>
+#include <zelvane/text_fields.h>
 
 namespace {
 

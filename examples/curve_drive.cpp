@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "geometry/pose.h"
+#include <zelvane/geometry/pose.h>
 
 namespace {
 

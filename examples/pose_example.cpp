@@ -6,8 +6,8 @@
 #include <exception>
 #include <iostream>
 
-#include "geometry/pose.h"
-#include "settings_manager.h"
+#include <zelvane/geometry/pose.h>
+#include <zelvane/settings_manager.h>
 
 namespace {
 

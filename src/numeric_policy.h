@@ -18,6 +18,19 @@ constexpr double TWO_PI = 2.0 * PI;
 /// to radians with it, so a stored pose reads back as it always has.
 constexpr float PI_F = 3.1415927f;
 
+// --- degrees -------------------------------------------------------------------------
+
+/// Degrees in a radian, 180 / pi in double.
+constexpr double RADIANS_TO_DEGREES = 180.0 / PI;
+/// Radians from degrees exactly as the settings layer has always converted stored
+/// degrees, (pi_f * degrees) / 180 in float, so that a pose built from degrees anywhere
+/// equals the pose read from a settings file.
+constexpr float radiansFromDegrees(float degrees) { return (PI_F * degrees) / 180.0f; }
+/// Degrees from radians as the command line prints them: one float product.
+constexpr float degreesFromRadians(float radians) {
+  return radians * static_cast<float>(RADIANS_TO_DEGREES);
+}
+
 // --- rotations -----------------------------------------------------------------------
 
 /// A quaternion whose squared norm is this close to 1 gives a rotation matrix that is

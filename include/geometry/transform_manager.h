@@ -93,6 +93,30 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
     Error = 5,
   };
 
+  /// What `registerTransform` did with one registration.
+  enum Registration {
+    /// Stored, as `setTransform` stores it.
+    Registered = 0,
+    /// Refused: a transform from a frame to itself.
+    SelfTransform = 1,
+    /// Refused: the two frames are already joined through other frames, so the
+    /// transform would close a cycle.
+    WouldCloseCycle = 2,
+    /// Refused: made from a slot of the registration notification, where the
+    /// notification could not be sent without deadlocking its signal.
+    FromRegistrationSlot = 3,
+  };
+
+  /// The half of `getTransformThroughFixedFrame` that failed.
+  enum FixedFrameHalf {
+    /// Neither: the lookup succeeded.
+    NoHalf = 0,
+    /// `from` at `fromTime` in `fixed`.
+    FromInFixed = 1,
+    /// `fixed` in `to` at `toTime`.
+    FixedInTo = 2,
+  };
+
   /// One frame of the graph.
   struct Vertex {
     std::string name;
@@ -189,6 +213,33 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   /// O(size of the smaller tree).
   void setTransform(const std::string& from, const std::string& to, const Pose& pose, long time);
 
+  /// Registers exactly as `setTransform` does (same storage, same warning in the log
+  /// for a refusal, same notification after an accepted registration) and says what
+  /// happened: `Registered`, or the refusal (`SelfTransform`, `WouldCloseCycle`,
+  /// `FromRegistrationSlot`), in which case nothing changed. The outcome is decided under the manager's lock, so
+  /// no other thread's registration comes in between. Cost: as `setTransform`.
+  Registration registerTransform(const std::string& from, const std::string& to, const Pose& pose,
+                                 long time);
+
+  /// The name of a result code, as the command line, the Python module and the log
+  /// print it: "Success", "NoFrames", "NotFound", "OutOfRange", "Error"; "Unknown"
+  /// for a value outside the enumeration. A static string; O(1).
+  static const char* resultName(TransformResult result);
+
+  /// The name of a sampling method, as the command line and the Python module take
+  /// it: "most_recent", "extrapolated", "interpolated"; "unknown" for a value outside
+  /// the enumeration. A static string; O(1).
+  static const char* methodName(InterpolationMethod method);
+
+  /// Reads a method name (`methodName`), or the alias "mostrecent" of "most_recent"
+  /// (the command line's earlier spelling), exactly, lower case. Returns false and
+  /// leaves `method` alone for any other text. O(1).
+  static bool parseMethodName(const std::string& name, InterpolationMethod& method);
+
+  /// The accepted method names for messages: "most_recent, extrapolated or
+  /// interpolated (mostrecent: an alias of most_recent)".
+  static const char* const METHOD_NAMES;
+
   /// Sets the history window, in the time unit of the graph: each edge keeps the
   /// samples of the last `window` units before its newest one (and never fewer than
   /// two), and a lookup more than `window` after an edge's newest sample is
@@ -264,6 +315,15 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
                                                 const std::string& to, long toTime,
                                                 const std::string& fixed,
                                                 InterpolationMethod method, Pose& result);
+
+  /// `getTransformThroughFixedFrame`, which also says in `failed` which half failed:
+  /// `NoHalf` on success, else `FromInFixed` or `FixedInTo` (always written). The
+  /// failing half is known from the one lookup; nothing is looked up again.
+  TransformResult getTransformThroughFixedFrame(const std::string& from, long fromTime,
+                                                const std::string& to, long toTime,
+                                                const std::string& fixed,
+                                                InterpolationMethod method, Pose& result,
+                                                FixedFrameHalf& failed);
 
   /// The times T at which `getTransform(from, to, T, Interpolated, ...)` succeeds:
   /// from `oldest` to `newest`, both included, the intersection of the spans of the

@@ -11,6 +11,7 @@
 #include "arrays.h"
 #include "geometry/pose.h"
 #include "geometry/transform_manager.h"
+#include "numeric_policy.h"
 
 namespace zelvane::python {
 
@@ -29,8 +30,7 @@ void bindAddress(py::module_& m);
 /// Pickling of `Pose`, `State` and `TransformManager`; after the classes are bound.
 void bindPickling(py::module_& m);
 
-/// A new, empty manager as the Python class makes them: with the registration slot
-/// that `set_transform` reads the outcome of its call from.
+/// A new, empty manager as the Python class makes them.
 std::unique_ptr<TransformManager> newManager();
 
 /// The pose whose transform is `matrix`: the translation column and the unit
@@ -44,9 +44,9 @@ Pose poseArgument(const py::handle& value, const char* name);
 
 /// Radians from degrees exactly as the settings layer converts stored degrees, so
 /// that a pose built from degrees here equals the pose read from a settings file.
-inline float radiansFromDegrees(float degrees) { return (3.1415927f * degrees) / 180.0f; }
+using numeric::radiansFromDegrees;
 /// Degrees from radians as `zelvane_frames` prints them.
-inline float degreesFromRadians(float radians) { return radians * 57.29577951308232f; }
+using numeric::degreesFromRadians;
 
 /// Maps every row of `points` through `transform` as a homogeneous column, exactly as
 /// the library's users and `zelvane_frames` do (transform * (x, y, z, 1)), into `out`

@@ -6,17 +6,6 @@ namespace zelvane::python {
 
 namespace {
 
-const char* resultName(TransformManager::TransformResult code) {
-  switch (code) {
-    case TransformManager::Success: return "Success";
-    case TransformManager::NoFrames: return "NoFrames";
-    case TransformManager::NotFound: return "NotFound";
-    case TransformManager::OutOfRange: return "OutOfRange";
-    case TransformManager::Error: return "Error";
-  }
-  return "Unknown";
-}
-
 const char* errorClass(TransformManager::TransformResult code) {
   switch (code) {
     case TransformManager::NoFrames: return "NoFramesError";
@@ -36,7 +25,7 @@ const char* errorClass(TransformManager::TransformResult code) {
 void raiseFrameGraphError(TransformManager::TransformResult code, const FrameGraphRequest& request,
                           const std::string& reason, const TimeSpan& available) {
   const py::object type = py::module_::import("zelvane.errors").attr(errorClass(code));
-  const std::string message = request.operation + " failed: " + resultName(code) +
+  const std::string message = request.operation + " failed: " + TransformManager::resultName(code) +
                               (reason.empty() ? "" : " (" + reason + ")");
   py::dict attributes;
   attributes["code"] = code;

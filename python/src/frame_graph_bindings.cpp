@@ -7,7 +7,8 @@
 // GIL, so the registration callbacks, which run under both and take the GIL, cannot
 // deadlock with another Python thread.
 #include <algorithm>
-#include <limits>
+#include <cerrno>
+#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -17,6 +18,8 @@
 
 #include "bindings.h"
 #include "errors.h"
+#include "geometry/frame_graph_text.h"
+#include "geometry/pose_file.h"
 #include "geometry/transform_manager.h"
 #include "settings_manager.h"
 
@@ -27,12 +30,14 @@ namespace {
 using Result = TransformManager::TransformResult;
 
 TransformManager::InterpolationMethod methodArgument(const std::string& method) {
-  if (method == "interpolated") return TransformManager::Interpolated;
-  if (method == "extrapolated") return TransformManager::Extrapolated;
-  if (method == "most_recent") return TransformManager::MostRecent;
-  throw py::value_error(
-      "method must be \"interpolated\", \"extrapolated\" or \"most_recent\", not \"" + method +
-      "\"");
+  TransformManager::InterpolationMethod sampling = TransformManager::Interpolated;
+  if (!TransformManager::parseMethodName(method, sampling)) {
+    throw py::value_error(
+        "method must be \"interpolated\", \"extrapolated\" or \"most_recent\" (\"mostrecent\": "
+        "an alias of \"most_recent\"), not \"" +
+        method + "\"");
+  }
+  return sampling;
 }
 
 FrameGraphRequest lookupRequest(const std::string& from, const std::string& to, long time,
@@ -57,30 +62,23 @@ Result commonTimeSpan(const TransformManager& manager, const std::string& from,
   return code;
 }
 
-std::string spanText(const std::string& from, const std::string& to, const TimeSpan& span) {
-  const std::string lookups = "interpolated lookups of " + from + " in " + to + " succeed ";
-  if (!span) return lookups + "at no time";
-  if (span->first == std::numeric_limits<long>::min() &&
-      span->second == std::numeric_limits<long>::max()) {
-    return lookups + "at every time";
+// Raises the failure of a lookup between the request's frames, with the library's
+// explanation (`reason`); an OutOfRangeError carries the times that work, read just
+// after the failure.
+[[noreturn]] void raiseLookupError(const TransformManager& manager, Result code,
+                                   const FrameGraphRequest& request, const std::string& reason) {
+  TimeSpan span;
+  if (code == TransformManager::OutOfRange) {
+    commonTimeSpan(manager, *request.fromFrame, *request.toFrame, span);
   }
-  return lookups + "from time " + std::to_string(span->first) + " to " +
-         std::to_string(span->second);
+  raiseFrameGraphError(code, request, reason, span);
 }
 
-// Raises the failure of a lookup between the request's frames; an OutOfRangeError
-// carries the times that work, read just after the failure.
-[[noreturn]] void raiseLookupError(const TransformManager& manager, Result code,
-                                   const FrameGraphRequest& request,
-                                   const std::string& context = "") {
-  const std::string prefix = context.empty() ? "" : context + "; ";
-  if (code != TransformManager::OutOfRange) {
-    raiseFrameGraphError(code, request, context);
-  }
-  TimeSpan span;
-  commonTimeSpan(manager, *request.fromFrame, *request.toFrame, span);
-  raiseFrameGraphError(code, request, prefix + spanText(*request.fromFrame, *request.toFrame, span),
-                       span);
+// The library's explanation of a failed lookup, without the GIL.
+std::string lookupReason(const TransformManager& manager, const std::string& from,
+                         const std::string& to, long time, Result code) {
+  py::gil_scoped_release release;
+  return lookupFailureReason(manager, from, to, time, code);
 }
 
 Pose lookup(TransformManager& manager, const std::string& from, const std::string& to, long time,
@@ -93,40 +91,35 @@ Pose lookup(TransformManager& manager, const std::string& from, const std::strin
     code = manager.getTransform(from, to, time, sampling, result);
   }
   if (code != TransformManager::Success) {
-    raiseLookupError(manager, code, lookupRequest(from, to, time, method));
+    raiseLookupError(manager, code, lookupRequest(from, to, time, method),
+                     lookupReason(manager, from, to, time, code));
   }
   return result;
 }
 
-// The exception names the half that failed: `from` in `fixed` at `fromTime` when
-// that lookup, made again after the failure, fails the same way; else `fixed` in
-// `to` at `toTime`.
+// The exception names the half that failed, as the manager reports it.
 Pose lookupThroughFixedFrame(TransformManager& manager, const std::string& from, long fromTime,
                              const std::string& to, long toTime, const std::string& fixed,
                              const std::string& method) {
   const auto sampling = methodArgument(method);
   Pose result;
   Result code;
-  bool firstHalf = false;
+  TransformManager::FixedFrameHalf failed = TransformManager::NoHalf;
+  std::string reason;
   {
     py::gil_scoped_release release;
-    code =
-        manager.getTransformThroughFixedFrame(from, fromTime, to, toTime, fixed, sampling, result);
-    if (code != TransformManager::Success) {
-      Pose half;
-      firstHalf = manager.getTransform(from, fixed, fromTime, sampling, half) == code;
-    }
+    code = manager.getTransformThroughFixedFrame(from, fromTime, to, toTime, fixed, sampling,
+                                                 result, failed);
+    reason = fixedFrameFailureReason(manager, from, fromTime, to, toTime, fixed, code, failed);
   }
   if (code != TransformManager::Success) {
     const std::string operation = "lookup of " + from + " at time " + std::to_string(fromTime) +
                                   " in " + to + " at time " + std::to_string(toTime) + " through " +
                                   fixed + " (" + method + ")";
-    const FrameGraphRequest request = firstHalf
+    const FrameGraphRequest request = failed == TransformManager::FromInFixed
                                           ? FrameGraphRequest{operation, from, fixed, fromTime}
                                           : FrameGraphRequest{operation, fixed, to, toTime};
-    raiseLookupError(manager, code, request,
-                     "the half " + *request.fromFrame + " in " + *request.toFrame + " at time " +
-                         std::to_string(*request.time));
+    raiseLookupError(manager, code, request, reason);
   }
   return result;
 }
@@ -251,31 +244,14 @@ py::object transformPoints(TransformManager& manager, const py::handle& points,
     if (code == TransformManager::Success) mapPoints(to_T_from.toTransform(), rows, out);
   }
   if (code != TransformManager::Success) {
-    raiseLookupError(manager, code, lookupRequest(from, to, time, method));
+    raiseLookupError(manager, code, lookupRequest(from, to, time, method),
+                     lookupReason(manager, from, to, time, code));
   }
   return result;
 }
 
-// Registration bookkeeping of the calling thread. Every manager made here has, as its
-// first registration slot, one that sets `t_accepted`: the notification is sent on the
-// registering thread, with the manager's lock held, only for a registration that the
-// manager accepted, so the flag tells `setTransform` the outcome of its own call
-// without a second look at the graph. A registration callback may register on another
-// manager, so the pointer is saved and restored around each call.
-thread_local bool* t_accepted = nullptr;
 // The managers whose registration callbacks run on this thread, innermost last.
 thread_local std::vector<const TransformManager*> t_delivering;
-
-// The acceptance flag of one registration on this thread.
-struct Acceptance {
-  bool accepted = false;
-  bool* const outer = t_accepted;
-
-  Acceptance() { t_accepted = &accepted; }
-  ~Acceptance() { t_accepted = outer; }
-  Acceptance(const Acceptance&) = delete;
-  Acceptance& operator=(const Acceptance&) = delete;
-};
 
 // From a registration callback, registering on its own manager or connecting to its
 // notification would wait for the notification's mutex, which this thread holds.
@@ -288,26 +264,48 @@ void refuseInCallback(const TransformManager& manager, const char* operation) {
 }
 
 // The manager refuses a transform of a frame in itself, or one that would close a
-// cycle, with only a warning in the log; here it is an exception. Whether the call was
-// refused is read from the acceptance flag (see `t_accepted`), which the manager sets
-// under the same lock as the registration: another thread cannot come in between.
+// cycle, with only a warning in the log; here it is an exception. The outcome is the
+// manager's own, decided under its lock: another thread cannot come in between.
 void setTransform(TransformManager& manager, const std::string& from, const std::string& to,
                   const py::handle& pose, long time) {
   const Pose from_in_to = poseArgument(pose, "pose");
-  const FrameGraphRequest request{"registration of " + from + " in " + to, from, to, time};
-  if (from == to) {
-    raiseFrameGraphError(TransformManager::Error, request, "a frame cannot be given in itself");
-  }
   refuseInCallback(manager, "set_transform");
-  Acceptance acceptance;
+  TransformManager::Registration outcome;
   {
     py::gil_scoped_release release;
-    manager.setTransform(from, to, from_in_to, time);
+    outcome = manager.registerTransform(from, to, from_in_to, time);
   }
-  if (!acceptance.accepted) {
-    raiseFrameGraphError(TransformManager::Error, request,
-                         "the frames are already joined through other frames");
+  if (outcome != TransformManager::Registered) {
+    raiseFrameGraphError(TransformManager::Error,
+                         {"registration of " + from + " in " + to, from, to, time},
+                         registrationRefusal(outcome, from, to));
   }
+}
+
+// Registers the poses of a pose file with the library's reader; the first bad line
+// raises ValueError("file:line: reason").
+std::size_t readPoseCsv(TransformManager& manager, const py::handle& file) {
+  const std::string path = pathArgument(file);
+  refuseInCallback(manager, "read_pose_csv");
+  PoseFileSummary summary;
+  std::string failure;
+  int open_error = 0;
+  {
+    py::gil_scoped_release release;
+    std::ifstream input(path, std::ios::binary);
+    if (input) {
+      failure = readPoseFile(input, path, manager, summary);
+    } else {
+      open_error = errno == 0 ? ENOENT : errno;
+    }
+  }
+  if (open_error != 0) {
+    errno = open_error;
+    PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
+    throw py::error_already_set();
+  }
+  if (!failure.empty()) throw py::value_error(failure);
+  return summary.count;
 }
 
 // A Python callable held by a registration slot. The slot is copied and destroyed by
@@ -427,7 +425,8 @@ from_frame, to_frame : str
 time : int
     In the unit of the registrations.
 method : {"interpolated", "extrapolated", "most_recent"}, default "interpolated"
-    How each edge's samples are read at ``time``. "interpolated" blends the samples
+    ("mostrecent" is an alias of "most_recent".) How each edge's samples are read at
+    ``time``. "interpolated" blends the samples
     around ``time`` (positions linearly, orientations spherically) and refuses a
     time past the newest sample; "extrapolated" continues the line through the two
     newest samples; "most_recent" takes the newest sample whatever the time.
@@ -451,13 +450,7 @@ ValueError
 
 }  // namespace
 
-std::unique_ptr<TransformManager> newManager() {
-  auto manager = std::make_unique<TransformManager>();
-  manager->connectTransformRegistered([](const std::string&, const std::string&, long) {
-    if (t_accepted != nullptr) *t_accepted = true;
-  });
-  return manager;
-}
+std::unique_ptr<TransformManager> newManager() { return std::make_unique<TransformManager>(); }
 
 void bindFrameGraph(py::module_& m) {
   py::enum_<Result>(m, "TransformResult",
@@ -586,6 +579,76 @@ ValueError
 RuntimeError
     Called from a registration callback of this manager.
 )doc")
+      .def("read_pose_csv", &readPoseCsv, py::arg("path"),
+           R"doc(read_pose_csv(self, path)
+--
+
+Registers every time-stamped pose of a pose file, with the library's reader (the one
+of ``zelvane_frames --poses``).
+
+Each line registers the pose of ``from`` in ``to`` at ``time`` (0 for a static
+transform), its quaternion normalised, in file order. Blank lines and a UTF-8
+byte-order mark are skipped. Numbers are decimal (hexadecimal floats, "inf" and
+"nan" are refused); each is rounded once to float32.
+
+Parameters
+----------
+path : str or os.PathLike
+    A CSV file with the header line ``time,from,to,x,y,z,qx,qy,qz,qw``.
+
+Returns
+-------
+int
+    The number of poses registered.
+
+Raises
+------
+ValueError
+    At the first bad line, with its file name and line number ("file:line:
+    reason"): a wrong header, a field count other than 10, a time that is not an
+    integer, an empty frame name, a frame given in itself, a number that is not a
+    finite decimal, a quaternion far from unit length (norm outside 0.5 to 1.5), or
+    a pose between two frames already joined through others. The poses of the
+    lines before it stay registered.
+OSError
+    The file cannot be opened.
+RuntimeError
+    Called from a registration callback of this manager.
+)doc")
+      .def(
+          "tree",
+          [](const TransformManager& manager) {
+            py::gil_scoped_release release;
+            return frameTreeText(manager.getFrames(), manager.getEdges());
+          },
+          R"doc(tree(self)
+--
+
+The frame graph drawn as trees, as ``zelvane_frames --tree`` prints it.
+
+One line a frame, indented two spaces a level; each tree hangs from a frame that
+is given in no other, and each child's line carries its edge ("static", or the
+sample count and time span).
+
+Returns
+-------
+str
+)doc")
+      .def(
+          "dot",
+          [](const TransformManager& manager) {
+            py::gil_scoped_release release;
+            return frameTreeDot(manager.getFrames(), manager.getEdges());
+          },
+          R"doc(dot(self)
+--
+
+The frame tree as a Graphviz digraph, as ``zelvane_frames --dot`` prints it.
+
+Returns
+-------
+str
+)doc")
       .def("lookup", &lookup, py::arg("from_frame"), py::arg("to_frame"), py::arg("time"),
            py::arg("method") = "interpolated", kLookupDoc)
       .def(
@@ -635,7 +698,10 @@ ValueError
             if (code != TransformManager::Success) {
               raiseFrameGraphError(
                   code, {"time span of " + from + " in " + to, from, to, {}},
-                  code == TransformManager::OutOfRange ? spanText(from, to, span) : "", span);
+                  code == TransformManager::OutOfRange
+                      ? "interpolated lookups of " + from + " in " + to + " succeed at no time"
+                      : "",
+                  span);
             }
             return *span;
           },

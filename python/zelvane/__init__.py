@@ -7,8 +7,8 @@ Pose and rotation math
     quaternion_from_ypr, ypr_from_quaternion, extrinsic_yaw_from_quaternion,
     transform_from_ypr, Pose
 Frame graph
-    TransformManager (with read_pose_csv), TransformQueue, TransformResult, FrameEdge,
-    Connection, PoseArrays, MatrixArrays, PlacedPoints, LocalOrigin
+    TransformManager, TransformQueue, TransformResult, FrameEdge, Connection,
+    PoseArrays, MatrixArrays, PlacedPoints, LocalOrigin
 Tracked-object state and box matching
     State, overlap_pairs, generalized_overlap_pairs, overlap_3d_pairs, distance_pairs,
     overlap_matrix, generalized_overlap_matrix, overlap_3d_matrix, box_corners,
@@ -49,11 +49,8 @@ from ._zelvane import (Connection, LocalOrigin, Pose, SequenceCheck, State, Tran
                        sparse_assignment, transform_from_ypr, ypr_from_quaternion)
 from .errors import (FrameGraphError, FrameNotFoundError, NoFramesError, OutOfRangeError,
                      RefusedError, ResolutionError, SettingsError)
-from .pose_file import read_pose_csv as _read_pose_csv
 from .records import (Association, FootprintPairs, FrameEdge, MatrixArrays, PlacedPoints,
                       PoseArrays)
-
-TransformManager.read_pose_csv = _read_pose_csv
 
 __all__ = ["Association", "Connection", "FootprintPairs", "FrameEdge", "FrameGraphError",
            "FrameNotFoundError", "LocalOrigin", "MatrixArrays", "NoFramesError",

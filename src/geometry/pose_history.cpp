@@ -179,6 +179,12 @@ Result sampleHistoryAfter(const PoseHistory& history, PoseHistory::const_iterato
   // Keys are times rounded to double: the entry under the key of `time` may hold a
   // sample registered after it, and then it is the one after `time`. Each entry's
   // registration time is read once.
+  // A fractional key above `time` may still be registered at `time` (its key
+  // truncated): that entry is the exact hit.
+  if (after != history.end() && registrationTime(*after) == time) {
+    result = after->second;
+    return TransformManager::Success;
+  }
   if (after == history.begin()) return TransformManager::OutOfRange;  // before the oldest
   auto before = std::prev(after);
   std::int64_t before_time = registrationTime(*before);

@@ -29,7 +29,7 @@ Eigen::Quaternionf getQuaternionFromYPR(const SettingsManager& settings) {
   ypr[2] = settings.get<float>("roll");
   const std::string units = settings.get<std::string>("units");
   if (units != "radians") {
-    for (int i = 0; i < 3; ++i) ypr[i] = (numeric::PI_F * ypr[i]) / 180.0f;
+    for (int i = 0; i < 3; ++i) ypr[i] = numeric::radiansFromDegrees(ypr[i]);
   }
   return rotationExtrinsicYPRToQuaternion(ypr);
 }

@@ -30,17 +30,20 @@ void warnCycle(const Logger& logger, const std::string& from, const std::string&
 
 // Registration into `store`: the live one, or one being built aside by `removeFrame`
 // and `loadTransforms`. A refusal is logged.
-bool registerTransform(FrameStore& store, const Logger& logger, const std::string& from,
-                       const std::string& to, const Pose& to_T_from, long time, double window) {
+TransformManager::Registration addToStore(FrameStore& store, const Logger& logger,
+                                          const std::string& from, const std::string& to,
+                                          const Pose& to_T_from, long time, double window) {
   switch (store.add(from, to, to_T_from, time, window)) {
-    case FrameStore::Registration::Stored: return true;
+    case FrameStore::Registration::Stored: return TransformManager::Registered;
     case FrameStore::Registration::SelfTransform:
       logger.warnStream() << "Attempting to define transform from frame " << from
                           << " to itself. This new inputted transform will be ignored.";
-      return false;
-    case FrameStore::Registration::WouldCloseCycle: warnCycle(logger, from, to); return false;
+      return TransformManager::SelfTransform;
+    case FrameStore::Registration::WouldCloseCycle:
+      warnCycle(logger, from, to);
+      return TransformManager::WouldCloseCycle;
   }
-  return false;
+  return TransformManager::WouldCloseCycle;
 }
 
 Pose poseOf(const Eigen::Matrix4f& to_T_from, std::int64_t stamp) {
@@ -97,15 +100,23 @@ TransformManager::~TransformManager() = default;
 
 void TransformManager::setTransform(const std::string& from, const std::string& to,
                                     const Pose& pose, long time) {
+  registerTransform(from, to, pose, time);
+}
+
+TransformManager::Registration TransformManager::registerTransform(const std::string& from,
+                                                                   const std::string& to,
+                                                                   const Pose& pose, long time) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (delivering_registration_) {
     getLogger().warnStream() << "Attempting to define transform between frames " << from << " and "
                              << to
                              << " from a slot of the registration notification. This new "
                                 "inputted transform will be ignored.";
-    return;
+    return FromRegistrationSlot;
   }
-  if (registerTransform(*store_, getLogger(), from, to, pose, time, history_window_)) {
+  const Registration outcome =
+      addToStore(*store_, getLogger(), from, to, pose, time, history_window_);
+  if (outcome == Registered) {
     {
       const CallbackScope scope(*this);
       delivering_registration_ = true;
@@ -119,6 +130,44 @@ void TransformManager::setTransform(const std::string& from, const std::string& 
     }
     notifyRegistered(from, to, time);
   }
+  return outcome;
+}
+
+const char* TransformManager::resultName(TransformResult result) {
+  switch (result) {
+    case Success: return "Success";
+    case NoFrames: return "NoFrames";
+    case NotFound: return "NotFound";
+    case OutOfRange: return "OutOfRange";
+    case Error: return "Error";
+  }
+  return "Unknown";
+}
+
+const char* TransformManager::methodName(InterpolationMethod method) {
+  switch (method) {
+    case MostRecent: return "most_recent";
+    case Extrapolated: return "extrapolated";
+    case Interpolated: return "interpolated";
+  }
+  return "unknown";
+}
+
+const char* const TransformManager::METHOD_NAMES =
+    "most_recent, extrapolated or interpolated (mostrecent: an alias of most_recent)";
+
+bool TransformManager::parseMethodName(const std::string& name, InterpolationMethod& method) {
+  for (const InterpolationMethod known : {MostRecent, Extrapolated, Interpolated}) {
+    if (name == methodName(known)) {
+      method = known;
+      return true;
+    }
+  }
+  if (name == "mostrecent") {
+    method = MostRecent;
+    return true;
+  }
+  return false;
 }
 
 TransformManager::TransformResult TransformManager::setHistoryWindow(double window) {
@@ -211,18 +260,28 @@ TransformManager::TransformResult TransformManager::getTransform(const std::stri
 TransformManager::TransformResult TransformManager::getTransformThroughFixedFrame(
     const std::string& from, long fromTime, const std::string& to, long toTime,
     const std::string& fixed, InterpolationMethod method, Pose& result) {
+  FixedFrameHalf failed = NoHalf;
+  return getTransformThroughFixedFrame(from, fromTime, to, toTime, fixed, method, result, failed);
+}
+
+TransformManager::TransformResult TransformManager::getTransformThroughFixedFrame(
+    const std::string& from, long fromTime, const std::string& to, long toTime,
+    const std::string& fixed, InterpolationMethod method, Pose& result, FixedFrameHalf& failed) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   result = Pose();
+  failed = FromInFixed;
   Eigen::Matrix4f fixed_T_from = Eigen::Matrix4f::Identity();
   std::int64_t from_stamp = fromTime;
   Result code = composeNamed(*store_, from, fixed, {fromTime, method, history_window_, getLogger()},
                              fixed_T_from, from_stamp);
   if (code != Success) return code;
+  failed = FixedInTo;
   Eigen::Matrix4f to_T_fixed = Eigen::Matrix4f::Identity();
   std::int64_t to_stamp = toTime;
   code = composeNamed(*store_, fixed, to, {toTime, method, history_window_, getLogger()},
                       to_T_fixed, to_stamp);
   if (code != Success) return code;
+  failed = NoHalf;
   result = poseOf(to_T_fixed * fixed_T_from, to_stamp);
   return Success;
 }
@@ -382,8 +441,8 @@ TransformManager::TransformResult TransformManager::removeFrame(const std::strin
     std::unique_ptr<FrameStore> rebuilt = store_->without(removed);
     const std::string anchor_name = anchor == NONE ? std::string() : store_->name(anchor);
     for (const auto& [neighbour, neighbour_T_anchor] : relinks) {
-      registerTransform(*rebuilt, getLogger(), anchor_name, neighbour, neighbour_T_anchor, 0,
-                        history_window_);
+      addToStore(*rebuilt, getLogger(), anchor_name, neighbour, neighbour_T_anchor, 0,
+                 history_window_);
     }
     flagWaitersThrough(removed);
     store_.swap(rebuilt);
@@ -436,8 +495,7 @@ TransformManager::TransformResult TransformManager::loadTransforms(
   auto loaded = std::make_unique<FrameStore>();
   const Logger& logger = getLogger();
   for (const StoredTransform& transform : stored) {
-    registerTransform(*loaded, logger, transform.from, transform.to, transform.pose, 0,
-                      history_window_);
+    addToStore(*loaded, logger, transform.from, transform.to, transform.pose, 0, history_window_);
     logger.debugStream() << "Loaded transform from " << transform.from << " to " << transform.to;
   }
 

@@ -318,6 +318,30 @@ TEST(TransformManagerPoseMap, SamplesOneHistoryAtATime) {
   }
 }
 
+// A key with a fraction is registered at its truncated time (its stamp being another
+// time): a lookup at that time is its exact hit, neither refused nor blended.
+TEST(TransformManagerPoseMap, EntryRegisteredAtTheTimeAskedForIsAnExactHit) {
+  constexpr std::int64_t kLate = std::int64_t{1} << 62;
+  const Pose early = makePose(V(1, 0, 0), 0.0f, V::UnitZ(), 7);
+  const Pose late = makePose(V(3, 0, 0), 0.0f, V::UnitZ(), kLate);
+  const std::map<double, Pose> poses = {{100.5, early}, {200.5, late}};
+  TransformManager manager;
+  for (const Method method : {kExtra, kInter}) {
+    Pose pose;
+    ASSERT_EQ(manager.getTransformFromPoseMap(poses, 200, method, pose), TransformManager::Success);
+    EXPECT_EQ(pose.timestamp, 4611686018427387904);
+    EXPECT_EQ(pose.position, late.position);
+    ASSERT_EQ(manager.getTransformFromPoseMap(poses, 100, method, pose), TransformManager::Success);
+    EXPECT_EQ(pose.timestamp, 7);
+    EXPECT_EQ(manager.getTransformFromPoseMap(poses, 99, method, pose),
+              TransformManager::OutOfRange);
+  }
+  Pose between;  // 150: still the blend of the two
+  ASSERT_EQ(manager.getTransformFromPoseMap(poses, 150, kExtra, between),
+            TransformManager::Success);
+  EXPECT_FLOAT_EQ(between.position.x(), 2.0f);
+}
+
 TEST(TransformManagerInterpolate, OrientationTakesTheShorterArc) {
   TransformManager manager;
   Pose second = makePose(V(4, 0, 0), 1.2f);

@@ -46,6 +46,35 @@ void drive(TransformManager& manager) {
   }
 }
 
+TEST(TransformManagerFixedFrame, SaysWhichHalfFailed) {
+  TransformManager manager;
+  drive(manager);
+  const struct {
+    long t1, t2;
+    Result code;
+    TransformManager::FixedFrameHalf half;
+  } cases[] = {
+      {100, 300, TransformManager::Success, TransformManager::NoHalf},
+      {50, 300, TransformManager::OutOfRange, TransformManager::FromInFixed},
+      {50, 50, TransformManager::OutOfRange, TransformManager::FromInFixed},
+      {100, 50, TransformManager::OutOfRange, TransformManager::FixedInTo},
+  };
+  for (const auto& c : cases) {
+    Pose pose;
+    auto half = TransformManager::FixedInTo;
+    EXPECT_EQ(manager.getTransformThroughFixedFrame("Lidar", c.t1, "Body", c.t2, "Global", kInter,
+                                                    pose, half),
+              c.code);
+    EXPECT_EQ(half, c.half) << c.t1 << " " << c.t2;
+  }
+  Pose pose;
+  auto half = TransformManager::NoHalf;
+  EXPECT_EQ(manager.getTransformThroughFixedFrame("Lidar", 100, "Nowhere", 100, "Global", kInter,
+                                                  pose, half),
+            TransformManager::NotFound);
+  EXPECT_EQ(half, TransformManager::FixedInTo);
+}
+
 TEST(TransformManagerFixedFrame, PlacesWhatWasSeenAtOneTimeInAFrameOfAnotherTime) {
   TransformManager manager;
   drive(manager);

@@ -81,6 +81,30 @@ TEST(TransformManagerRegistration, RefusesSelfTransformOfUnknownFrameWithoutCrea
   EXPECT_TRUE(manager.getFrames().empty());
 }
 
+TEST(TransformManagerRegistration, RegisterTransformSaysWhatHappenedAndLogsAsSetTransform) {
+  TransformManager manager;
+  std::vector<std::string> notified;
+  manager.connectTransformRegistered([&notified](const std::string& from, const std::string& to,
+                                                 long) { notified.push_back(from + to); });
+  LogCapture capture;
+  EXPECT_EQ(manager.registerTransform("A", "B", makePose(V(1, 0, 0)), 0),
+            TransformManager::Registered);
+  EXPECT_EQ(manager.registerTransform("B", "C", makePose(V(0, 1, 0)), 5),
+            TransformManager::Registered);
+  EXPECT_EQ(manager.registerTransform("C", "A", makePose(V(9, 9, 9)), 0),
+            TransformManager::WouldCloseCycle);
+  EXPECT_EQ(manager.registerTransform("B", "B", makePose(V(9, 9, 9)), 0),
+            TransformManager::WouldCloseCycle);  // an existing frame: the cycle warning
+  EXPECT_EQ(manager.registerTransform("X", "X", makePose(V(9, 9, 9)), 0),
+            TransformManager::SelfTransform);
+  EXPECT_EQ(managerMessages(capture, Logger::WARN_LEVEL),
+            (Texts{cycleWarning("C", "A"), cycleWarning("B", "B"),
+                   "Attempting to define transform from frame X to itself. This new inputted "
+                   "transform will be ignored."}));
+  EXPECT_EQ(notified, (std::vector<std::string>{"AB", "BC"}));
+  EXPECT_EQ(manager.getFrames(), (std::vector<std::string>{"A", "B", "C"}));
+}
+
 TEST(TransformManagerHistory, PruningKeepsTheSamplesOfTheWindowAndAtLeastTwo) {
   struct Case {
     const char* what;

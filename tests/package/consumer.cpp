@@ -1,10 +1,16 @@
 // A consumer of the installed package: includes the public headers by their
-// installed paths, links zelvane::core and checks documented results.
+// installed paths, as <zelvane/...> or (built with CONSUMER_SHORT_INCLUDES) in the
+// earlier form without the prefix, links zelvane::core and checks documented results.
 #include <cmath>
 #include <cstdio>
 
+#ifdef CONSUMER_SHORT_INCLUDES
 #include "geometry/pose.h"
 #include "settings_manager.h"
+#else
+#include <zelvane/geometry/pose.h>
+#include <zelvane/settings_manager.h>
+#endif
 
 int main() {
   zelvane::Pose pose;

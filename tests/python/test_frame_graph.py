@@ -10,7 +10,7 @@ import numpy as np
 import pytest
 
 import zelvane
-from conftest import EXAMPLES
+from conftest import EXAMPLES, ROOT
 from zelvane import TransformResult as Code
 
 @pytest.mark.parametrize("arguments, lookup", [
@@ -92,16 +92,42 @@ def test_failures_raise_their_exception_with_code_frames_and_time(drive, operati
     assert repr(drive.lookup("Sensor", "Global", 15000)) == repr(before)
 
 
-def test_lookup_codes_agree_with_zelvane_frames(drive, frames_app):
-    for to_frame, time, code in [("Global", 31000, Code.OUT_OF_RANGE),
-                                 ("Nowhere", 100, Code.NOT_FOUND)]:
-        printed = frames_app("--poses", str(EXAMPLES / "navigation.csv"), "--from", "Sensor",
-                             "--to", to_frame, "--time", str(time), check=False)
-        assert printed.returncode == 3
-        with pytest.raises(zelvane.FrameGraphError) as raised:
-            drive.lookup("Sensor", to_frame, time)
-        assert raised.value.code == code
-        assert printed.stderr.split("failed: ")[1].splitlines()[0].strip() in str(raised.value)
+@pytest.mark.parametrize("from_frame, to_frame, time, code, reason", [
+    ("Sensor", "Global", 31000, Code.OUT_OF_RANGE, "(interpolated lookups of Sensor in Global "
+     "succeed from time 0 to 30000)"),
+    ("sensor", "Global", 100, Code.NOT_FOUND,
+     "(there is no frame 'sensor' (the closest known frame is 'Sensor'))"),
+    ("Sensor", "Nowhere", 100, Code.NOT_FOUND, "(there is no frame 'Nowhere'"),
+])
+def test_lookup_failures_say_the_same_as_zelvane_frames(drive, frames_app, from_frame, to_frame,
+                                                        time, code, reason):
+    printed = frames_app("--poses", str(EXAMPLES / "navigation.csv"), "--from", from_frame,
+                         "--to", to_frame, "--time", str(time), check=False)
+    assert printed.returncode == 3
+    with pytest.raises(zelvane.FrameGraphError) as raised:
+        drive.lookup(from_frame, to_frame, time)
+    assert raised.value.code == code and reason in str(raised.value)
+    assert str(raised.value).split("failed: ")[1] == printed.stderr.split("failed: ")[1].strip()
+
+
+def test_out_of_range_after_pruning_says_how_to_keep_the_samples(drive):
+    # Before the first sample, within the window: nothing was dropped, no such words.
+    with pytest.raises(zelvane.OutOfRangeError) as raised:
+        drive.lookup("Sensor", "Global", -5)
+    assert "history window" not in str(raised.value)
+    drive.history_window = 1000
+    drive.set_transform("Body", "Global", np.eye(4), time=30100)
+    with pytest.raises(zelvane.OutOfRangeError, match=re.escape(
+            "the history window (1000) keeps Body in Global from time 29100 on and dropped the "
+            "older samples; widen it before registering (--history-window, history_window")):
+        drive.lookup("Sensor", "Global", 15000)
+
+
+def test_method_names_and_the_old_spelling(drive):
+    newest = repr(drive.lookup("Body", "Global", 1, method="most_recent"))
+    assert repr(drive.lookup("Body", "Global", 1, method="mostrecent")) == newest
+    with pytest.raises(ValueError, match="\"mostrecent\": an alias"):
+        drive.lookup("Body", "Global", 1, method="MostRecent")
 
 
 def test_edits_rename_remove_and_origins(drive):
@@ -142,31 +168,41 @@ def test_registration_from_a_matrix_equals_registration_from_its_pose():
         graph.set_transform("E", "F", 2 * np.eye(4))
 
 
-BAD_POSE_FILES = [
-    "",
-    "time,from,to,x,y,z\n",
-    "time,from,to,x,y,z,qx,qy,qz,qw\n1,Body,Global,0,0,0,0,0,0\n",
-    "time,from,to,x,y,z,qx,qy,qz,qw\n1.5,Body,Global,0,0,0,0,0,0,1\n",
-    "time,from,to,x,y,z,qx,qy,qz,qw\n\n1,Body, ,0,0,0,0,0,0,1\n",
-    "time,from,to,x,y,z,qx,qy,qz,qw\n1,Body,Body,0,0,0,0,0,0,1\n",
-    "time,from,to,x,y,z,qx,qy,qz,qw\n1,Body,Global,1.5abc,0,0,0,0,0,1\n",
-    "time,from,to,x,y,z,qx,qy,qz,qw\n1,Body,Global,0,0,0,0,0,0,inf\n",
-    "time,from,to,x,y,z,qx,qy,qz,qw\n1,Body,Global,0,0,0,0,0,0,1e40\n",
-    "time,from,to,x,y,z,qx,qy,qz,qw\n1,Body,Global,0,0,0,0,0,0,3\n",
-    "time,from,to,x,y,z,qx,qy,qz,qw\n1,Sensor,Global,0,0,0,0,0,0,1\n",
-]
+def bad_pose_files():
+    """The shared table of bad pose files: (content, message after "<file>:")."""
+    for row in (ROOT / "tests" / "data" / "bad_pose_files.txt").read_text().splitlines():
+        if row and not row.startswith("#"):
+            expected, content = row.split("\t", 1)
+            yield content.replace("\\n", "\n"), expected
 
 
-@pytest.mark.parametrize("content", BAD_POSE_FILES)
-def test_bad_pose_files_fail_as_in_zelvane_frames(frames_app, tmp_path, content):
+@pytest.mark.parametrize("content, expected", list(bad_pose_files()))
+def test_bad_pose_files_fail_as_in_zelvane_frames(frames_app, tmp_path, content, expected):
     path = tmp_path / "poses.csv"
     path.write_text(content)
     printed = frames_app("--poses", str(path), check=False)
     assert printed.returncode == 2
+    assert printed.stderr == "%s:%s\n" % (path, expected)
     graph = zelvane.TransformManager.from_settings(EXAMPLES / "vehicle.xml")
     with pytest.raises(ValueError) as raised:
-        graph.read_pose_csv(str(path))
-    assert str(raised.value) == printed.stderr.strip()
+        graph.read_pose_csv(path)
+    assert str(raised.value) == "%s:%s" % (path, expected)
+
+
+def test_pose_file_with_byte_order_mark_reads_as_without(tmp_path, drive):
+    path = tmp_path / "poses.csv"
+    path.write_bytes(b"\xef\xbb\xbf" + (EXAMPLES / "navigation.csv").read_bytes())
+    graph = zelvane.TransformManager.from_settings(EXAMPLES / "vehicle.xml")
+    assert graph.read_pose_csv(path) == 301
+    assert graph.edges == drive.edges
+    with pytest.raises(FileNotFoundError):
+        graph.read_pose_csv(tmp_path / "missing.csv")
+
+
+def test_tree_and_dot_print_what_zelvane_frames_prints(drive, frames_app):
+    printed = frames_app("--poses", str(EXAMPLES / "navigation.csv"), "--tree", "--dot")
+    assert drive.tree() + drive.dot() == printed.stdout
+    assert drive.tree().startswith("Global\n  Body: 301 samples, time 0 to 30000\n")
 
 
 def test_settings_errors(drive, tmp_path):
