@@ -216,8 +216,8 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   /// Registers exactly as `setTransform` does (same storage, same warning in the log
   /// for a refusal, same notification after an accepted registration) and says what
   /// happened: `Registered`, or the refusal (`SelfTransform`, `WouldCloseCycle`,
-  /// `FromRegistrationSlot`), in which case nothing changed. The outcome is decided under the manager's lock, so
-  /// no other thread's registration comes in between. Cost: as `setTransform`.
+  /// `FromRegistrationSlot`), in which case nothing changed. The outcome is decided under the
+  /// manager's lock, so no other thread's registration comes in between. Cost: as `setTransform`.
   Registration registerTransform(const std::string& from, const std::string& to, const Pose& pose,
                                  long time);
 

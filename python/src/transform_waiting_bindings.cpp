@@ -138,14 +138,14 @@ class PythonQueue {
     if (options.maxLag < 0) throw py::value_error("max_lag must be 0 or more");
     Queue::ReleaseCallback release;
     if (!onRelease.is_none()) {
-      release = [callback = callable(onRelease, "on_release")](Held item, const std::string& frame,
-                                                               long time, const Pose& pose) {
+      release = [callback = callable(onRelease, "on_release")](
+                    const Held& item, const std::string& frame, long time, const Pose& pose) {
         callPython(callback, *item, frame, time, pose);
       };
     }
     Queue::DropCallback drop;
     if (!onDrop.is_none()) {
-      drop = [callback = callable(onDrop, "on_drop")](Held item, const std::string& frame,
+      drop = [callback = callable(onDrop, "on_drop")](const Held& item, const std::string& frame,
                                                       long time, TransformDropReason reason) {
         callPython(callback, *item, frame, time, dropReasonName(reason));
       };
@@ -154,8 +154,10 @@ class PythonQueue {
     queue_ = std::make_unique<Queue>(manager, target, options, std::move(release), std::move(drop));
   }
 
-  // The queue's destruction takes the manager's lock and calls the drop callback.
-  ~PythonQueue() {
+  // The queue's destruction takes the manager's lock and calls the drop callback, whose
+  // Python errors are reported as unraisable; only a failure to lock could escape, and
+  // that ends the program as any destructor's would.
+  ~PythonQueue() {  // NOLINT(bugprone-exception-escape)
     py::gil_scoped_release release;
     queue_.reset();
   }
