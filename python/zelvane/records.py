@@ -69,7 +69,18 @@ oldest, newest : int
 """
 
 
-class PoseArrays(namedtuple("PoseArrays", ["positions", "quaternions", "timestamps", "codes"])):
+class _Codes:
+    """The ``ok`` mask of a result that carries a ``TransformResult`` code per row."""
+
+    __slots__ = ()
+
+    @property
+    def ok(self):
+        return self.codes == 0
+
+
+class PoseArrays(_Codes,
+                 namedtuple("PoseArrays", ["positions", "quaternions", "timestamps", "codes"])):
     """The poses of one pair of frames at many times, as returned by
     ``TransformManager.lookup_many``: one row per time in each array.
 
@@ -87,12 +98,8 @@ class PoseArrays(namedtuple("PoseArrays", ["positions", "quaternions", "timestam
 
     __slots__ = ()
 
-    @property
-    def ok(self):
-        return self.codes == 0
 
-
-class MatrixArrays(namedtuple("MatrixArrays", ["matrices", "codes"])):
+class MatrixArrays(_Codes, namedtuple("MatrixArrays", ["matrices", "codes"])):
     """The transforms of one pair of frames at many times, as returned by
     ``TransformManager.lookup_many_matrices``.
 
@@ -108,12 +115,8 @@ class MatrixArrays(namedtuple("MatrixArrays", ["matrices", "codes"])):
 
     __slots__ = ()
 
-    @property
-    def ok(self):
-        return self.codes == 0
 
-
-class PlacedPoints(namedtuple("PlacedPoints", ["points", "codes"])):
+class PlacedPoints(_Codes, namedtuple("PlacedPoints", ["points", "codes"])):
     """Points placed each at its own time, as returned by
     ``TransformManager.transform_points`` with an array of times.
 
@@ -128,7 +131,3 @@ class PlacedPoints(namedtuple("PlacedPoints", ["points", "codes"])):
     """
 
     __slots__ = ()
-
-    @property
-    def ok(self):
-        return self.codes == 0
