@@ -117,7 +117,8 @@ struct TransformQueueOptions {
 ///
 /// Cost. A push costs O(log frames + path) plus what it releases; a registration
 /// O(log frames) plus, for each frame whose oldest waiting item is not newer than the
-/// registration, the path and the items released or dropped (all frames for a static
+/// registration (than its pair's newest sample, for a sample older than the others
+/// of its pair), the path and the items released or dropped (all frames for a static
 /// registration or the first sample of a pair, removals and loadings): it does not
 /// grow with the items waiting on other frames. Frames that once held items keep a
 /// small entry until the queue is destroyed.
@@ -446,9 +447,18 @@ class TransformQueue : private TransformManager::Listener {
   }
 
   void transformRegistered(const std::string& from, const std::string& to, long time) override {
-    // A sample at `time` can only make items up to `time` ready, unless it is static
-    // or the first of its pair, whose span reaches a history window further.
-    settleFrames(time == 0 || manager_.historySize(from, to) <= 1, time);
+    // A static sample, or the first of its pair, may make any time ready. Otherwise
+    // the pair's span grew by at most the stretch between `time` and its neighbour:
+    // up to `time` for a new newest sample (which may also have pushed old ones
+    // out), up to the pair's newest for a new oldest one.
+    long oldest = 0;
+    long newest = 0;
+    if (time == 0 || manager_.historySize(from, to) <= 1 ||
+        manager_.getCommonTimeSpan(from, to, oldest, newest) != TransformManager::Success) {
+      settleFrames(true, 0);
+      return;
+    }
+    settleFrames(false, time <= oldest ? newest : time);
   }
 
   void frameRemoved(const std::string& frame) override {

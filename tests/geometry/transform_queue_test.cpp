@@ -108,6 +108,21 @@ TEST(TransformQueue, ReleasesOnTheRegistrationThatMakesItReady) {
   EXPECT_EQ(queue.counts().pending, 1u);
 }
 
+// A sample older than the others of its pair extends the span up to its neighbour:
+// items between the two are released, however much newer than the sample.
+TEST(TransformQueue, AnOutOfOrderOldestSampleReleasesUpToItsNeighbour) {
+  TransformManager manager;
+  manager.setTransform("Lidar", "Body", makePose(V(0, 0, 0)), 200);
+  manager.setTransform("Lidar", "Body", makePose(V(0, 0, 0)), 280);
+  navigation(manager, 300, 3);  // no time common to both pairs yet
+  Recorder recorder(manager);
+  recorder.queue().push(1, "Lidar", 250);
+  recorder.queue().push(2, "Lidar", 260);
+  navigation(manager, 100, 1);  // Body's span is now [100, 300]
+  EXPECT_EQ(recorder.released(), (std::vector<int>{1, 2}));
+  EXPECT_FLOAT_EQ(recorder.out.back().pose.position.x(), 2.6f);
+}
+
 TEST(TransformQueue, PollAndDrainCollectWithoutCallback) {
   TransformManager manager;
   navigation(manager, 0, 0);
