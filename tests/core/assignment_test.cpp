@@ -323,56 +323,52 @@ TEST(Assignment, GreedyTakesTheCheapestFirstAndIsNotOptimal) {
 TEST(Assignment, RefusesBadInput) {
   Eigen::MatrixXd good(2, 2);
   good << 1, 2, 3, 4;
-  Eigen::MatrixXd withNaN = good;
-  withNaN(1, 0) = kNaN;
-  Eigen::MatrixXd withMinusInf = good;
-  withMinusInf(0, 1) = -kInf;
-  Eigen::MatrixXd huge = good;
-  huge(0, 0) = 1e200;
+  const auto spoilt = [&](Eigen::Index row, Eigen::Index column, double value) {
+    Eigen::MatrixXd cost = good;
+    cost(row, column) = value;
+    return cost;
+  };
   Eigen::MatrixXd infeasible = good;
   infeasible.col(0).setConstant(kInf);
-  struct Case {
+  const struct {
     const char* what;
-    std::function<void()> call;
+    Eigen::MatrixXd cost;
+    double limit;
+  } dense[] = {
+      {"NaN entry", spoilt(1, 0, kNaN), NO_COST_LIMIT},
+      {"NaN entry above the limit", spoilt(1, 0, kNaN), 0.5},
+      {"-inf entry", spoilt(0, 1, -kInf), NO_COST_LIMIT},
+      {"entry beyond 1e150", spoilt(0, 0, 1e200), NO_COST_LIMIT},
+      {"NaN limit", good, kNaN},
+      {"negative limit", good, -1.0},
+      {"finite limit beyond 1e150", good, 1e200},
+      {"no full matching", infeasible, NO_COST_LIMIT},
   };
-  const Case cases[] = {
-      {"NaN entry", [&] { solveAssignment(withNaN); }},
-      {"NaN entry above the limit", [&] { solveAssignment(withNaN, 0.5); }},
-      {"-inf entry", [&] { solveAssignment(withMinusInf); }},
-      {"entry beyond 1e150", [&] { solveAssignment(huge); }},
-      {"NaN limit", [&] { solveAssignment(good, kNaN); }},
-      {"negative limit", [&] { solveAssignment(good, -1.0); }},
-      {"finite limit beyond 1e150", [&] { solveAssignment(good, 1e200); }},
-      {"no full matching", [&] { solveAssignment(infeasible); }},
-      {"sparse row out of range",
-       [&] {
-         solveAssignment(2, 3, {{2, 0, 1.0}});
-       }},
-      {"sparse column out of range",
-       [&] {
-         solveAssignment(2, 3, {{0, 3, 1.0}});
-       }},
-      {"sparse NaN cost",
-       [&] {
-         solveAssignment(2, 3, {{0, 0, kNaN}}, 1.0);
-       }},
-      {"sparse -inf cost",
-       [&] {
-         solveGreedyAssignment(2, 3, {{0, 0, -kInf}});
-       }},
-      {"sparse, no full matching",
-       [&] {
-         solveAssignment(2, 3, {{0, 0, 1.0}, {1, 0, 1.0}});
-       }},
-      {"greedy, negative limit",
-       [&] {
-         solveGreedyAssignment(1, 1, {{0, 0, 1.0}}, -2.0);
-       }},
-  };
-  for (const Case& c : cases) {
-    EXPECT_THROW(c.call(), std::invalid_argument) << c.what;
+  for (const auto& c : dense) {
+    EXPECT_THROW(solveAssignment(c.cost, c.limit), std::invalid_argument) << c.what;
   }
-  // With a limit, a row or column that cannot be matched stays unmatched instead.
+  // The sparse forms on 2 x 3, the optimal and the greedy alike.
+  const struct {
+    const char* what;
+    std::vector<AssignmentCandidate> candidates;
+    double limit;
+  } sparse[] = {
+      {"row out of range", {{2, 0, 1.0}}, NO_COST_LIMIT},
+      {"column out of range", {{0, 3, 1.0}}, NO_COST_LIMIT},
+      {"NaN cost", {{0, 0, kNaN}}, 1.0},
+      {"-inf cost", {{0, 0, -kInf}}, NO_COST_LIMIT},
+      {"negative limit", {{0, 0, 1.0}}, -2.0},
+  };
+  for (const auto& c : sparse) {
+    EXPECT_THROW(solveAssignment(2, 3, c.candidates, c.limit), std::invalid_argument) << c.what;
+    EXPECT_THROW(solveGreedyAssignment(2, 3, c.candidates, c.limit), std::invalid_argument)
+        << c.what;
+  }
+  // Without a full matching only the optimal form throws; with a limit, a row or
+  // column that cannot be matched stays unmatched instead.
+  const std::vector<AssignmentCandidate> oneColumn = {{0, 0, 1.0}, {1, 0, 1.0}};
+  EXPECT_THROW(solveAssignment(2, 3, oneColumn), std::invalid_argument);
+  EXPECT_EQ(solveGreedyAssignment(2, 3, oneColumn).unmatchedRows, std::vector<std::size_t>{1});
   EXPECT_EQ(solveAssignment(infeasible, 10.0).unmatchedColumns, std::vector<std::size_t>{0});
 }
 
