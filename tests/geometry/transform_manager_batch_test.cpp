@@ -20,12 +20,7 @@ constexpr long kStep = 10000000L;                   // 10 ms
 constexpr long kMin = std::numeric_limits<long>::min();
 constexpr long kMax = std::numeric_limits<long>::max();
 
-bool sameBits(const Pose& a, const Pose& b) {
-  return std::memcmp(a.position.data(), b.position.data(), sizeof(float) * 3) == 0 &&
-         std::memcmp(a.orientation.coeffs().data(), b.orientation.coeffs().data(),
-                     sizeof(float) * 4) == 0 &&
-         a.timestamp == b.timestamp;
-}
+using zelvane::testing::sameBits;  // the pose form, beside this one
 
 bool sameBits(const Eigen::Matrix4f& a, const Eigen::Matrix4f& b) {
   return std::memcmp(a.data(), b.data(), sizeof(float) * 16) == 0;

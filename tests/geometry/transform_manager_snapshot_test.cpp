@@ -21,13 +21,7 @@ namespace {
 using namespace zelvane::testing;
 using Snapshot = TransformManager::Snapshot;
 using History = std::map<double, Pose>;
-
-bool sameBits(const Pose& a, const Pose& b) {
-  return std::memcmp(a.position.data(), b.position.data(), 3 * sizeof(float)) == 0 &&
-         std::memcmp(a.orientation.coeffs().data(), b.orientation.coeffs().data(),
-                     4 * sizeof(float)) == 0 &&
-         a.timestamp == b.timestamp;
-}
+using zelvane::testing::sameBits;
 
 bool sameBits(const History& a, const History& b) {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& x, const auto& y) {

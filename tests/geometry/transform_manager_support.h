@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,14 @@ inline bool isIdentity(const Pose& pose) {
   return pose.position == Eigen::Vector3f::Zero() &&
          pose.orientation.coeffs() == Eigen::Quaternionf::Identity().coeffs() &&
          pose.timestamp == 0;
+}
+
+/// The same pose to the bit: position, orientation and stamp.
+inline bool sameBits(const Pose& a, const Pose& b) {
+  return std::memcmp(a.position.data(), b.position.data(), 3 * sizeof(float)) == 0 &&
+         std::memcmp(a.orientation.coeffs().data(), b.orientation.coeffs().data(),
+                     4 * sizeof(float)) == 0 &&
+         a.timestamp == b.timestamp;
 }
 
 /// What the manager's own logger wrote at `level`.

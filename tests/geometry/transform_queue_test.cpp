@@ -101,8 +101,7 @@ TEST(TransformQueue, ReleasesOnTheRegistrationThatMakesItReady) {
     Pose expected;
     ASSERT_EQ(manager.getTransform(o.frame, "G", o.time, kInter, expected),
               TransformManager::Success);
-    EXPECT_EQ(o.pose.position, expected.position);
-    EXPECT_EQ(o.pose.timestamp, expected.timestamp);
+    EXPECT_TRUE(sameBits(o.pose, expected)) << o.item;
   }
   Recorder::expectBalanced(queue.counts());
   EXPECT_EQ(queue.counts().pending, 1u);

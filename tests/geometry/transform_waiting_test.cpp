@@ -70,9 +70,7 @@ TEST(WaitForTransform, AnswersAtOnceWhenTheTransformIsThereOrNotWaiting) {
   Pose looked;
   EXPECT_EQ(manager.waitForTransform("S", "G", 150, kInter, 1h, waited), TransformManager::Success);
   EXPECT_EQ(manager.getTransform("S", "G", 150, kInter, looked), TransformManager::Success);
-  EXPECT_EQ(waited.position, looked.position);
-  EXPECT_EQ(waited.orientation.coeffs(), looked.orientation.coeffs());
-  EXPECT_EQ(waited.timestamp, looked.timestamp);
+  EXPECT_TRUE(sameBits(waited, looked));
 
   LogCapture capture(Logger::DEBUG_LEVEL);
   waited = makePose(V(1, 1, 1));
