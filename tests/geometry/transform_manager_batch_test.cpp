@@ -76,8 +76,9 @@ const Method kMethods[] = {TransformManager::MostRecent, TransformManager::Extra
                            TransformManager::Interpolated};
 
 TEST(TransformManagerBatch, EqualsTheSingleLookupsBitForBit) {
-  TransformManager manager;
-  fill(manager);
+  TransformManager filled;
+  fill(filled);
+  TransformManager empty;  // NoFrames everywhere but from a frame into itself
   const std::vector<long> times = timesUnderTest();
   const std::size_t n = times.size();
   std::vector<float> points(3 * n);
@@ -87,44 +88,48 @@ TEST(TransformManagerBatch, EqualsTheSingleLookupsBitForBit) {
 
   for (const Pair& pair : kPairs) {
     for (const Method method : kMethods) {
-      SCOPED_TRACE(pair.from + " in " + pair.to + ", method " + std::to_string(method));
-      std::vector<Pose> poses(n);
-      std::vector<Result> pose_codes(n);
-      std::vector<Eigen::Matrix4f> matrices(n);
-      std::vector<Result> matrix_codes(n);
-      std::vector<float> placed(3 * n);
-      std::vector<Result> point_codes(n);
-      const std::size_t ok = manager.getTransforms(pair.from, pair.to, times.data(), n, method,
-                                                   poses.data(), pose_codes.data());
-      EXPECT_EQ(manager.getTransformMatrices(pair.from, pair.to, times.data(), n, method,
-                                             matrices.data(), matrix_codes.data()),
-                ok);
-      EXPECT_EQ(manager.transformPoints(pair.from, pair.to, points.data(), times.data(), n, method,
-                                        placed.data(), point_codes.data()),
-                ok);
-      std::size_t expected_ok = 0;
-      for (std::size_t i = 0; i < n; ++i) {
-        Pose single;
-        const Result code = manager.getTransform(pair.from, pair.to, times[i], method, single);
-        expected_ok += code == TransformManager::Success ? 1 : 0;
-        ASSERT_EQ(pose_codes[i], code) << "time " << times[i];
-        ASSERT_EQ(matrix_codes[i], code);
-        ASSERT_EQ(point_codes[i], code);
-        ASSERT_TRUE(sameBits(poses[i], single)) << "time " << times[i];
-        ASSERT_TRUE(sameBits(matrices[i], single.toTransform())) << "time " << times[i];
-        const Eigen::Vector4f expected =
-            single.toTransform() *
-            Eigen::Vector4f(points[3 * i], points[3 * i + 1], points[3 * i + 2], 1.0f);
-        for (int c = 0; c < 3; ++c) {
-          if (code == TransformManager::Success) {
-            ASSERT_EQ(std::memcmp(&placed[3 * i + c], &expected[c], sizeof(float)), 0)
-                << "time " << times[i];
-          } else {
-            ASSERT_TRUE(std::isnan(placed[3 * i + c]));
+      for (TransformManager* manager : {&filled, &empty}) {
+        SCOPED_TRACE(pair.from + " in " + pair.to + ", method " + std::to_string(method) +
+                     (manager == &empty ? ", empty" : ""));
+        // Outputs filled beforehand: every entry must be written, failures too.
+        std::vector<Pose> poses(n, makePose(V(9, 9, 9), 2.0f, V::UnitZ(), 99));
+        std::vector<Result> pose_codes(n);
+        std::vector<Eigen::Matrix4f> matrices(n, Eigen::Matrix4f::Constant(9.0f));
+        std::vector<Result> matrix_codes(n);
+        std::vector<float> placed(3 * n);
+        std::vector<Result> point_codes(n);
+        const std::size_t ok = manager->getTransforms(pair.from, pair.to, times.data(), n, method,
+                                                      poses.data(), pose_codes.data());
+        EXPECT_EQ(manager->getTransformMatrices(pair.from, pair.to, times.data(), n, method,
+                                                matrices.data(), matrix_codes.data()),
+                  ok);
+        EXPECT_EQ(manager->transformPoints(pair.from, pair.to, points.data(), times.data(), n,
+                                           method, placed.data(), point_codes.data()),
+                  ok);
+        std::size_t expected_ok = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+          Pose single;
+          const Result code = manager->getTransform(pair.from, pair.to, times[i], method, single);
+          expected_ok += code == TransformManager::Success ? 1 : 0;
+          ASSERT_EQ(pose_codes[i], code) << "time " << times[i];
+          ASSERT_EQ(matrix_codes[i], code);
+          ASSERT_EQ(point_codes[i], code);
+          ASSERT_TRUE(sameBits(poses[i], single)) << "time " << times[i];
+          ASSERT_TRUE(sameBits(matrices[i], single.toTransform())) << "time " << times[i];
+          const Eigen::Vector4f expected =
+              single.toTransform() *
+              Eigen::Vector4f(points[3 * i], points[3 * i + 1], points[3 * i + 2], 1.0f);
+          for (int c = 0; c < 3; ++c) {
+            if (code == TransformManager::Success) {
+              ASSERT_EQ(std::memcmp(&placed[3 * i + c], &expected[c], sizeof(float)), 0)
+                  << "time " << times[i];
+            } else {
+              ASSERT_TRUE(std::isnan(placed[3 * i + c]));
+            }
           }
         }
+        EXPECT_EQ(ok, expected_ok);
       }
-      EXPECT_EQ(ok, expected_ok);
     }
   }
 }
@@ -153,20 +158,6 @@ TEST(TransformManagerBatch, WritesTheRecordsOfTheSingleLookups) {
       EXPECT_FALSE(managerMessages(batch_capture, Logger::WARN_LEVEL).empty());
     }
   }
-}
-
-TEST(TransformManagerBatch, ReportsNoFramesAtEveryTimeOfAnEmptyManager) {
-  TransformManager manager;
-  const long times[] = {0, 5, 5};
-  Pose poses[3];
-  Result codes[3];
-  EXPECT_EQ(manager.getTransforms("A", "B", times, 3, kInter, poses, codes), 0u);
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(codes[i], TransformManager::NoFrames);
-    EXPECT_TRUE(isIdentity(poses[i]));
-  }
-  EXPECT_EQ(manager.getTransforms("A", "A", times, 3, kInter, poses, codes), 3u);
-  EXPECT_EQ(codes[2], TransformManager::Success);
 }
 
 TEST(TransformManagerBatch, PlacesPointsInPlace) {
