@@ -63,7 +63,6 @@ def test_pose_and_state_come_back_bit_for_bit(value):
     for back in round_trips(value):
         assert type(back) is type(value)
         assert bits(back) == bits(value)
-        assert repr(back) == repr(value)
 
 
 def test_pair_results_and_codes_come_back_equal(drive):
