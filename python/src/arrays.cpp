@@ -35,16 +35,20 @@ py::array realArray(const py::handle& value, const char* name) {
   return array;
 }
 
-// A float32, C-contiguous view of `array` (the array itself when it already is one).
-py::array_t<float, py::array::c_style> floatArray(const py::array& array) {
-  auto values = py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(array);
+// A C-contiguous view of `array` as `Scalar` (the array itself when it already is one).
+template <class Scalar>
+py::array_t<Scalar, py::array::c_style> castArray(const py::array& array) {
+  auto values = py::array_t<Scalar, py::array::c_style | py::array::forcecast>::ensure(array);
   if (!values) throw py::error_already_set();
   return values;
 }
 
-}  // namespace
+py::array_t<float, py::array::c_style> floatArray(const py::array& array) {
+  return castArray<float>(array);
+}
 
-FloatRows floatRows(const py::handle& value, const char* name, py::ssize_t width) {
+template <class Scalar>
+Rows<Scalar> readRows(const py::handle& value, const char* name, py::ssize_t width) {
   const py::array array = realArray(value, name);
   const bool single = array.ndim() == 1 && array.shape(0) == width;
   if (!single && !(array.ndim() == 2 && array.shape(1) == width)) {
@@ -52,28 +56,22 @@ FloatRows floatRows(const py::handle& value, const char* name, py::ssize_t width
     throw py::value_error(std::string(name) + " must have shape (" + w + ",) or (N, " + w +
                           "), not " + shapeText(array));
   }
-  FloatRows rows;
-  rows.array = floatArray(array);
+  Rows<Scalar> rows;
+  rows.array = castArray<Scalar>(array);
   rows.count = single ? 1 : array.shape(0);
   rows.width = width;
   rows.single = single;
   return rows;
 }
 
+}  // namespace
+
+FloatRows floatRows(const py::handle& value, const char* name, py::ssize_t width) {
+  return readRows<float>(value, name, width);
+}
+
 DoubleRows doubleRows(const py::handle& value, const char* name, py::ssize_t width) {
-  const py::array array = realArray(value, name);
-  const bool single = array.ndim() == 1 && array.shape(0) == width;
-  if (!single && !(array.ndim() == 2 && array.shape(1) == width)) {
-    const std::string w = std::to_string(width);
-    throw py::value_error(std::string(name) + " must have shape (" + w + ",) or (N, " + w +
-                          "), not " + shapeText(array));
-  }
-  DoubleRows rows;
-  rows.array = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(array);
-  if (!rows.array) throw py::error_already_set();
-  rows.count = single ? 1 : array.shape(0);
-  rows.single = single;
-  return rows;
+  return readRows<double>(value, name, width);
 }
 
 py::array_t<long, py::array::c_style> timesArgument(const py::handle& value, const char* name) {

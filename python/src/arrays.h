@@ -12,24 +12,23 @@ namespace zelvane::python {
 
 namespace py = pybind11;
 
-/// A float32, C-contiguous view of rows of `width` numbers: one row, or N rows of a
-/// (N, width) array. `single` records that the caller passed one row (shape
+/// A C-contiguous view of rows of `width` numbers of type `Scalar`: one row, or N rows
+/// of a (N, width) array. `single` records that the caller passed one row (shape
 /// (width,)), so that the result can be given back without the leading axis.
-struct FloatRows {
-  py::array_t<float, py::array::c_style> array;
+template <class Scalar>
+struct Rows {
+  py::array_t<Scalar, py::array::c_style> array;
   py::ssize_t count = 0;
   py::ssize_t width = 0;
   bool single = false;
 
-  const float* row(py::ssize_t i) const { return array.data() + i * width; }
+  const Scalar* row(py::ssize_t i) const { return array.data() + i * width; }
 };
 
-/// A float64, C-contiguous view of rows of `width` numbers, as `FloatRows`.
-struct DoubleRows {
-  py::array_t<double, py::array::c_style> array;
-  py::ssize_t count = 0;
-  bool single = false;
-};
+/// Rows in the library's precision, float32.
+using FloatRows = Rows<float>;
+/// Rows in double precision.
+using DoubleRows = Rows<double>;
 
 /// Reads `value` as rows of `width` real numbers in double precision; raises ValueError
 /// as `floatRows` does.
