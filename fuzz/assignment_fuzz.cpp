@@ -8,53 +8,30 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <vector>
 
 #include "core/assignment.h"
+#include "fuzz_input.h"
 
 namespace {
 
 using zelvane::core::Assignment;
 using zelvane::core::AssignmentCandidate;
 using zelvane::core::AssignmentSolver;
+using zelvane::fuzz::Input;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-class Bytes {
- public:
-  Bytes(const std::uint8_t* data, size_t size) : data_(data), size_(size) {}
-  bool empty() const { return size_ == 0; }
-  std::uint8_t next() {
-    if (size_ == 0) return 0;
-    --size_;
-    return *data_++;
-  }
-  double raw() {
-    double value = 0.0;
-    if (size_ >= sizeof value) {
-      std::memcpy(&value, data_, sizeof value);
-      data_ += sizeof value;
-      size_ -= sizeof value;
-    }
-    return value;
-  }
-
- private:
-  const std::uint8_t* data_;
-  size_t size_;
-};
-
 // A cost: mostly small values with ties, sometimes infinities, NaN or any double.
-double costOf(Bytes& in) {
+double costOf(Input& in) {
   const std::uint8_t b = in.next();
   switch (b) {
     case 255: return kInf;
     case 254: return -kInf;
     case 253: return std::numeric_limits<double>::quiet_NaN();
-    case 252: return in.raw();
+    case 252: return in.raw<double>();
     default: return b < 128 ? b % 8 : (b - 170) / 7.0;
   }
 }
@@ -91,11 +68,13 @@ void checkWellFormed(const Assignment& a, const Eigen::MatrixXd& cost) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
-  Bytes in(data, size);
+  Input in(data, size);
   const size_t rows = in.next() % 17;
   const size_t cols = in.next() % 17;
   const std::uint8_t limitByte = in.next();
-  const double limit = limitByte < 64 ? kInf : limitByte == 64 ? in.raw() : (limitByte - 64) / 16.0;
+  const double limit = limitByte < 64    ? kInf
+                       : limitByte == 64 ? in.raw<double>()
+                                         : (limitByte - 64) / 16.0;
   std::vector<AssignmentCandidate> candidates;
   bool outOfRange = false;
   bool badCost = false;

@@ -11,6 +11,7 @@
 #include <limits>
 #include <string>
 
+#include "fuzz_input.h"
 #include "geometry/pose.h"
 #include "geometry/transform_manager.h"
 
@@ -18,22 +19,7 @@ namespace {
 
 using zelvane::Pose;
 using zelvane::TransformManager;
-
-class Bytes {
- public:
-  Bytes(const unsigned char* data, size_t size) : data_(data), size_(size) {}
-  bool empty() const { return size_ == 0; }
-  unsigned char next() {
-    if (size_ == 0) return 0;
-    --size_;
-    return *data_++;
-  }
-  long delta() { return static_cast<std::int16_t>(next() << 8 | next()); }
-
- private:
-  const unsigned char* data_;
-  size_t size_;
-};
+using zelvane::fuzz::Input;
 
 constexpr long kMin = std::numeric_limits<long>::min();
 constexpr long kMax = std::numeric_limits<long>::max();
@@ -45,11 +31,18 @@ const double kWindows[] = {1e10, 0, 1, 255, 1e3, std::numeric_limits<double>::in
 const char* const kPairs[][2] = {{"A", "B"}, {"B", "C"}, {"C", "B"}, {"D", "C"}, {"A", "C"}};
 const char* const kFrames[] = {"A", "B", "C", "D"};
 
-long timeFrom(Bytes& in) {
+// A signed 16-bit step, high byte first.
+long delta(Input& in) {
+  const int high = in.next();
+  const int low = in.next();
+  return static_cast<std::int16_t>(high << 8 | low);
+}
+
+long timeFrom(Input& in) {
   const long base = kBases[in.next() % 6];
   const long scale = kScales[in.next() % 3];
   long time = 0;
-  if (__builtin_add_overflow(base, in.delta() * scale, &time)) return base;
+  if (__builtin_add_overflow(base, delta(in) * scale, &time)) return base;
   return time;
 }
 
@@ -88,7 +81,7 @@ void check(TransformManager& manager, long time) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
-  Bytes in(data, size);
+  Input in(data, size);
   TransformManager manager;
   for (int step = 0; step < 64 && !in.empty(); ++step) {
     const unsigned char op = in.next();

@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <exception>
 #include <sstream>
 #include <vector>
@@ -17,54 +16,33 @@
 #include "core/exact_overlap.h"
 #include "core/footprint_pairs.h"
 #include "core/state.h"
+#include "fuzz_input.h"
 
 namespace {
 
 using zelvane::core::State;
 using zelvane::core::StateValues;
+using zelvane::fuzz::Input;
 
-// Reads the input as raw floats (every bit pattern, so NaN and infinities come up on
-// their own), then zeros once it runs out.
-class Floats {
- public:
-  Floats(const unsigned char* data, size_t size) : data_(data), size_(size) {}
-  float next() {
-    float value = 0.0f;
-    if (size_ >= sizeof value) {
-      std::memcpy(&value, data_, sizeof value);
-      data_ += sizeof value;
-      size_ -= sizeof value;
-    }
-    return value;
-  }
-  unsigned char byte() {
-    if (size_ == 0) return 0;
-    --size_;
-    return *data_++;
-  }
-
- private:
-  const unsigned char* data_;
-  size_t size_;
-};
-
-zelvane::Gaussian<float, 3> vector3(Floats& in) {
+// The state's parts are read as raw floats: every bit pattern, NaN and infinities
+// included.
+zelvane::Gaussian<float, 3> vector3(Input& in) {
   zelvane::Gaussian<float, 3> value;
-  for (int i = 0; i < 3; ++i) value.mean[i] = in.next();
-  for (int i = 0; i < 9; ++i) value.covariance(i) = in.next();
+  for (int i = 0; i < 3; ++i) value.mean[i] = in.raw<float>();
+  for (int i = 0; i < 9; ++i) value.covariance(i) = in.raw<float>();
   return value;
 }
 
-zelvane::Gaussian<float, 1> scalar(Floats& in) {
+zelvane::Gaussian<float, 1> scalar(Input& in) {
   zelvane::Gaussian<float, 1> value;
-  value.mean = in.next();
-  value.covariance = in.next();
+  value.mean = in.raw<float>();
+  value.covariance = in.raw<float>();
   return value;
 }
 
 // One bit of `present` per member says whether it is there.
-State makeState(Floats& in) {
-  const unsigned char present = in.byte();
+State makeState(Input& in) {
+  const unsigned char present = in.next();
   State state;
   if (present & 1u) state.position = vector3(in);
   if (present & 2u) state.velocity = vector3(in);
@@ -72,8 +50,8 @@ State makeState(Floats& in) {
   if (present & 8u) state.heading = scalar(in);
   if (present & 16u) state.headingRate = scalar(in);
   if (present & 32u) {
-    const float length = in.next(), width = in.next(), height = in.next();
-    const float x = in.next(), y = in.next(), z = in.next();
+    const float length = in.raw<float>(), width = in.raw<float>(), height = in.raw<float>();
+    const float x = in.raw<float>(), y = in.raw<float>(), z = in.raw<float>();
     state.dimensions = zelvane::core::Dimensions<float, zelvane::frames::Trackable>(
         length, width, height, {x, y, z});
   }
@@ -303,7 +281,7 @@ void checkDistance(const State& a, const State& b) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
-  Floats in(data, size);
+  Input in(data, size);
   const State a = makeState(in);
   const State b = makeState(in);
 
@@ -338,7 +316,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
   (void)values.centroid2D();
 
   std::ostringstream text;
-  text.precision(in.byte() % 20);
+  text.precision(in.next() % 20);
   text << a << b;
   if (text.bad()) std::abort();
   return 0;

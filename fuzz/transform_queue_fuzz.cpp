@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_input.h"
 #include "geometry/pose.h"
 #include "geometry/transform_manager.h"
 #include "geometry/transform_queue.h"
@@ -22,22 +23,8 @@ namespace {
 using zelvane::Pose;
 using zelvane::TransformDropReason;
 using zelvane::TransformManager;
+using zelvane::fuzz::Input;
 using Queue = zelvane::TransformQueue<int>;
-
-class Bytes {
- public:
-  Bytes(const unsigned char* data, size_t size) : data_(data), size_(size) {}
-  bool empty() const { return size_ == 0; }
-  unsigned char next() {
-    if (size_ == 0) return 0;
-    --size_;
-    return *data_++;
-  }
-
- private:
-  const unsigned char* data_;
-  size_t size_;
-};
 
 const char* const kFrames[] = {"A", "B", "C", "D", "E"};  // E is never registered
 const char* const kPairs[][2] = {{"B", "A"}, {"C", "B"}, {"D", "A"}, {"A", "C"}, {"D", "B"}};
@@ -187,7 +174,7 @@ class Model {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
-  Bytes in(data, size);
+  Input in(data, size);
   TransformManager manager;
   const std::size_t capacity = 1 + in.next() % 12;
   const long max_lag = in.next() % 2 == 0 ? std::numeric_limits<long>::max() : in.next();

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_input.h"
 #include "geometry/pose.h"
 #include "geometry/transform_manager.h"
 #include "settings_manager.h"
@@ -21,35 +22,17 @@ namespace {
 using zelvane::Pose;
 using zelvane::SettingsManager;
 using zelvane::TransformManager;
-
-class Bytes {
- public:
-  Bytes(const unsigned char* data, size_t size) : data_(data), size_(size) {}
-  unsigned char next() {
-    if (size_ == 0) return 0;
-    --size_;
-    return *data_++;
-  }
-  std::string text() {  // up to 15 arbitrary bytes
-    std::string value;
-    for (int n = next() % 16; n > 0 && size_ > 0; --n) value.push_back(static_cast<char>(next()));
-    return value;
-  }
-
- private:
-  const unsigned char* data_;
-  size_t size_;
-};
+using zelvane::fuzz::Input;
 
 const char* const kNames[] = {"A", "B", "C", "D", "E", "", "Global"};
 
-std::string frameName(Bytes& in) {
+std::string frameName(Input& in) {
   const unsigned char choice = in.next();
   if (choice < 240) return kNames[choice % 7];
   return in.text();
 }
 
-std::string number(Bytes& in) {
+std::string number(Input& in) {
   const unsigned char choice = in.next();
   if (choice < 200) return std::to_string((static_cast<int>(in.next()) - 128) / 16.0);
   static const char* const kSpecial[] = {"nan", "inf", "-inf", "1e39", "1e-46", "0x1p3", " 1", ""};
@@ -58,21 +41,21 @@ std::string number(Bytes& in) {
 }
 
 // Writes `key` unless the input says it is missing (or garbles it).
-void put(SettingsManager& store, const std::string& key, const std::string& value, Bytes& in) {
+void put(SettingsManager& store, const std::string& key, const std::string& value, Input& in) {
   const unsigned char choice = in.next();
   if (choice < 8) return;
   store.set<std::string>(choice < 12 ? key + "x" : key, value);
 }
 
 void putNode(SettingsManager& store, const std::string& node,
-             std::initializer_list<const char*> keys, Bytes& in) {
+             std::initializer_list<const char*> keys, Input& in) {
   if (in.next() < 6) return;
   store.pathPush(node);
   for (const char* key : keys) put(store, key, number(in), in);
   store.pathPop();
 }
 
-void buildStore(SettingsManager& store, Bytes& in) {
+void buildStore(SettingsManager& store, Input& in) {
   if (in.next() < 10) return;  // no "Transforms": the load empties the manager
   store.pathPush(TRANSFORMS_TAG);
   const int count = in.next() % 7;
@@ -202,7 +185,7 @@ void roundTrip(TransformManager& source, TransformManager& target) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
-  Bytes in(data, size);
+  Input in(data, size);
   TransformManager manager;
   // A graph to lose: two frames of the pool and one of its own.
   if (in.next() % 2 == 0) {
