@@ -29,7 +29,11 @@
 /// dropping the pairs that cost L or more: the full solution may pair a row with a poor
 /// column to free a good one for another row, and once the poor pair is dropped, both
 /// rows are worse off than under the limit. A pair that costs exactly L is worth as
-/// much matched as not; either may be reported.
+/// much matched as not; either may be reported. A limit far above the costs (beyond
+/// 2 (min(rows, columns) + 1) times the largest magnitude among them) ranks the
+/// matchings as any such limit does, by the number of pairs and then by the least
+/// total, and is worked with at that bound, so that the costs are not rounded away
+/// beside it.
 ///
 /// Entries of +infinity are pairs that must not be matched (in the sparse form, every
 /// pair not listed). NaN or -infinity costs, finite costs or a finite limit of magnitude

@@ -361,7 +361,7 @@ struct SparseProblem {
   std::size_t rows;     // of the search (the shorter side without a limit)
   std::size_t columns;  // real columns; with a limit, row i also has column columns + i
   bool transposed;
-  double shift;  // the limit, subtracted from every cost; 0 without a limit
+  double shift;  // subtracted from every cost: the limit (capped), 0 without one
   bool limited;
 };
 
@@ -595,12 +595,25 @@ void checkSize(std::size_t rows, std::size_t columns) {
   }
 }
 
+// The shift of a limited search: the limit, capped where a larger one no longer
+// changes the answer. Matching one pair more gains (limit - its cost) in the objective,
+// and the totals of two matchings differ by at most 2 n max|cost| (n = min(rows,
+// columns) pairs each): any limit beyond that ranks matchings alike, by the number of
+// pairs, then the least total. Capped, costs far below a huge limit are not rounded
+// away in (cost - limit) (costs near 1 with a limit of 1e100 would all look equal).
+double limitedShift(std::size_t rows, std::size_t columns, double costLimit, const Workspace& ws) {
+  double largest = 0.0;
+  for (const AssignmentCandidate& c : ws.candidates) largest = std::max(largest, std::abs(c.cost));
+  const double pairs = static_cast<double>(std::min(rows, columns));
+  return std::min(costLimit, 2.0 * (pairs + 1.0) * largest + 1.0);
+}
+
 Assignment solveCandidates(std::size_t rows, std::size_t columns, double costLimit, Workspace& ws) {
   // The candidates in `ws` are checked, below the limit, and by rows of the search.
   const bool limited = costLimit != INF;
   const bool transposed = !limited && rows > columns;
   SparseProblem p{transposed ? columns : rows, transposed ? rows : columns, transposed,
-                  limited ? costLimit : 0.0, limited};
+                  limited ? limitedShift(rows, columns, costLimit, ws) : 0.0, limited};
   solveSparse(p, ws);
   return collect(rows, columns, transposed, ws,
                  [&](std::size_t i, std::size_t j) { return listedCost(ws, i, j); });

@@ -181,6 +181,29 @@ TEST(Assignment, MatchesBruteForceOnEverySmallShape) {
   }
 }
 
+// A limit far above the costs ranks matchings as no limit does (the most pairs, then
+// the least total): costs near 1 are not rounded away beside a limit of 1e100.
+TEST(Assignment, AHugeLimitLosesNoCostBesideIt) {
+  std::mt19937 rng(21);
+  AssignmentSolver solver;
+  for (const double limit : {1e20, 1e100, 1e150}) {
+    for (int rows = 1; rows <= 6; ++rows) {
+      for (int cols = 1; cols <= 6; ++cols) {
+        const Eigen::MatrixXd cost = randomCosts(rng, rows, cols, rows % 2);
+        const double expected = *bruteForce(cost, kInf);
+        const auto r = static_cast<std::size_t>(rows);
+        const auto c = static_cast<std::size_t>(cols);
+        for (const Assignment& a :
+             {solver.solve(cost, limit), solver.solve(r, c, candidatesOf(cost), limit)}) {
+          expectWellFormed(a, cost, limit);
+          EXPECT_EQ(a.matches.size(), std::min(r, c));
+          EXPECT_NEAR(objective(a, kInf), expected, kRelative * (1.0 + std::abs(expected)));
+        }
+      }
+    }
+  }
+}
+
 // An independent reference: the classic O(n^3) Hungarian method with row and column
 // potentials on a square matrix (1-based, row 0 and column 0 as the search's start).
 void hungarianSquare(const std::vector<std::vector<double>>& a, std::vector<int>& rowOf) {
