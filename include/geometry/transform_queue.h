@@ -451,14 +451,28 @@ class TransformQueue : private TransformManager::Listener {
     // the pair's span grew by at most the stretch between `time` and its neighbour:
     // up to `time` for a new newest sample (which may also have pushed old ones
     // out), up to the pair's newest for a new oldest one.
-    long oldest = 0;
-    long newest = 0;
-    if (time == 0 || manager_.historySize(from, to) <= 1 ||
-        manager_.getCommonTimeSpan(from, to, oldest, newest) != TransformManager::Success) {
+    if (time == 0 || manager_.historySize(from, to) <= 1) {
       settleFrames(true, 0);
       return;
     }
-    settleFrames(false, time <= oldest ? newest : time);
+    long bound = time;
+    if (newestHead() > time) {  // only then does the pair's span matter
+      long oldest = 0;
+      long newest = 0;
+      if (manager_.getCommonTimeSpan(from, to, oldest, newest) != TransformManager::Success) {
+        settleFrames(true, 0);
+        return;
+      }
+      if (time <= oldest) bound = newest;
+    }
+    settleFrames(false, bound);
+  }
+
+  // The time of the newest of the frames' oldest waiting items; the least long when
+  // nothing waits.
+  long newestHead() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return by_time_.empty() ? std::numeric_limits<long>::min() : by_time_.rbegin()->first;
   }
 
   void frameRemoved(const std::string& frame) override {
