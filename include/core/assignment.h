@@ -17,8 +17,10 @@
 /// whose cheapest column is still free takes it without a search.
 ///
 /// What is exact: the assignment is optimal for the costs as given, up to the rounding
-/// of the price updates (each a difference of sums of costs, rounded in double); the
-/// reported costs are the given entries, unchanged.
+/// of the price updates (each a difference of sums of costs, rounded in double): beside
+/// a cost of far larger magnitude than the others, even one in a pair that no full
+/// matching can use, differences among the small costs may be lost. The reported costs
+/// are the given entries, unchanged.
 ///
 /// The cost limit. Without a limit (`NO_COST_LIMIT`), min(rows, columns) pairs are
 /// matched, the least total among all such matchings; if no such matching exists among
