@@ -25,7 +25,7 @@ GOALS = [
     ("iou_matrix_200x200", "opencv", 0.05),
     ("tracker_frame_300", "opencv", 0.3),
     ("gate_distance_300", "loop", 0.05),
-    ("emit_1_slot", "signals2", 0.2),
+    ("emit_1_slot", "signals2", 0.15),
     ("emit_10_slots", "signals2", 0.3),
     ("py_lookup_chain3_interp", "tf2", 0.5),
     ("py_transform_points_100k", "cpp", 1.5),
