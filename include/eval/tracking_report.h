@@ -42,21 +42,25 @@ struct OverallScores {
 /// The overall row of `evaluations`; all zero for none.
 ZELVANE_CORE_API OverallScores overallScores(const std::vector<ClassEvaluation>& evaluations);
 
-/// The benchmark's table: a header naming the measure and threshold, one row per class
-/// (sAMOTA, MOTA, MOTP, IDS, FRAG, FP, FN, HOTA, IDF1; ratios in percent with two
-/// decimals, MOTP of the centre distance in metres) and, for two classes or more, the
-/// overall row. Every line ends with "\n".
+/// The benchmark's table, one block for each run of consecutive evaluations with the
+/// same measure and threshold (blocks apart by a blank line): a title naming the
+/// measure and threshold, a header, one row per class (sAMOTA, MOTA, MOTP, IDS, FRAG,
+/// FP, FN, HOTA, IDF1; ratios in percent with two decimals, MOTP of the centre distance
+/// in metres) and, for two classes or more, the overall row. Every line ends with
+/// "\n".
 ZELVANE_CORE_API std::string formatTrackingTable(const std::vector<ClassEvaluation>& evaluations);
 
-/// Writes every figure of `evaluations` as one JSON document: per class its options,
-/// the whole-run CLEAR MOT figures, sAMOTA, AMOTA, AMOTP, the recall levels (the
-/// curve), identity and HOTA figures, and the same per sequence; then the overall row.
-/// Numbers are written so that they read back as the same doubles.
+/// Writes every figure of `evaluations` as one JSON document: "classes", per class its
+/// options, the whole-run CLEAR MOT figures, sAMOTA, AMOTA, AMOTP, the recall levels
+/// (the curve), identity and HOTA figures, and the same per sequence; then "overall",
+/// the overall row of each block of the table. Numbers are written so that they read
+/// back as the same doubles.
 ZELVANE_CORE_API void writeTrackingJson(std::ostream& output,
                                         const std::vector<ClassEvaluation>& evaluations);
 
 /// A gnuplot script, data included, that draws the sMOTA-over-recall curve of each
-/// class (recall on x, sMOTA on y, both 0 to 1) into the PNG file `pngPath`.
+/// evaluation (recall on x, sMOTA on y, both 0 to 1; titled by class, and by measure
+/// when there are several) into the PNG file `pngPath`.
 ZELVANE_CORE_API std::string recallCurveScript(const std::vector<ClassEvaluation>& evaluations,
                                                const std::string& pngPath);
 

@@ -212,6 +212,29 @@ void writeClass(std::ostream& output, const ClassEvaluation& evaluation) {
              });
 }
 
+// The runs of consecutive evaluations with one measure and threshold, as [begin, end).
+std::vector<std::pair<std::size_t, std::size_t>> measureGroups(
+    const std::vector<ClassEvaluation>& evaluations) {
+  std::vector<std::pair<std::size_t, std::size_t>> groups;
+  for (std::size_t i = 0; i < evaluations.size(); ++i) {
+    const EvaluationOptions& options = evaluations[i].options;
+    if (i == 0 || options.measure != evaluations[i - 1].options.measure ||
+        options.threshold != evaluations[i - 1].options.threshold) {
+      groups.emplace_back(i, i);
+    }
+    groups.back().second = i + 1;
+  }
+  return groups;
+}
+
+std::string measureTitle(const EvaluationOptions& options) {
+  static const char* const titles[] = {"3-D overlap", "bird's-eye overlap", "image-box overlap",
+                                       "centre distance"};
+  return std::string(titles[static_cast<int>(options.measure)]) + " at " +
+         thresholdText(options.threshold) +
+         (options.measure == Measure::CentreDistance ? " m" : "");
+}
+
 // A text in gnuplot's single quotes, in which a quote is written twice.
 std::string gnuplotQuoted(const std::string& text) {
   std::string quoted = "'";
@@ -268,27 +291,28 @@ OverallScores overallScores(const std::vector<ClassEvaluation>& evaluations) {
 
 std::string formatTrackingTable(const std::vector<ClassEvaluation>& evaluations) {
   std::ostringstream table;
-  if (!evaluations.empty()) {
-    const EvaluationOptions& options = evaluations.front().options;
-    table << "measure " << measureName(options.measure) << " at "
-          << thresholdText(options.threshold)
-          << (options.measure == Measure::CentreDistance ? " m" : "") << '\n';
-  }
-  table << std::left << std::setw(12) << "class" << std::right << std::setw(8) << "sAMOTA"
-        << std::setw(8) << "MOTA" << std::setw(9) << "MOTP" << std::setw(6) << "IDS" << std::setw(6)
-        << "FRAG" << std::setw(8) << "FP" << std::setw(8) << "FN" << std::setw(8) << "HOTA"
-        << std::setw(8) << "IDF1" << '\n';
-  for (const ClassEvaluation& e : evaluations) {
-    writeRow(table, e.options.objectClass, percent(e.samota), percent(e.clear.mota),
-             motpText(e, e.clear.motp), e.clear.idSwitches, e.clear.fragmentations,
-             e.clear.falsePositives, e.clear.falseNegatives, percent(e.hota.hota),
-             percent(e.identity.idf1));
-  }
-  if (evaluations.size() > 1) {
-    const OverallScores o = overallScores(evaluations);
-    writeRow(table, "overall", percent(o.samota), percent(o.mota),
-             motpText(evaluations.front(), o.motp), o.idSwitches, o.fragmentations,
-             o.falsePositives, o.falseNegatives, percent(o.hota), percent(o.idf1));
+  for (const auto& [begin, end] : measureGroups(evaluations)) {
+    if (begin > 0) table << '\n';
+    const EvaluationOptions& options = evaluations[begin].options;
+    table << measureTitle(options) << '\n';
+    table << std::left << std::setw(12) << "class" << std::right << std::setw(8) << "sAMOTA"
+          << std::setw(8) << "MOTA" << std::setw(9) << "MOTP" << std::setw(6) << "IDS"
+          << std::setw(6) << "FRAG" << std::setw(8) << "FP" << std::setw(8) << "FN"
+          << std::setw(8) << "HOTA" << std::setw(8) << "IDF1" << '\n';
+    for (std::size_t i = begin; i < end; ++i) {
+      const ClassEvaluation& e = evaluations[i];
+      writeRow(table, e.options.objectClass, percent(e.samota), percent(e.clear.mota),
+               motpText(e, e.clear.motp), e.clear.idSwitches, e.clear.fragmentations,
+               e.clear.falsePositives, e.clear.falseNegatives, percent(e.hota.hota),
+               percent(e.identity.idf1));
+    }
+    if (end - begin > 1) {
+      const OverallScores o = overallScores(
+          std::vector<ClassEvaluation>(evaluations.begin() + begin, evaluations.begin() + end));
+      writeRow(table, "overall", percent(o.samota), percent(o.mota),
+               motpText(evaluations[begin], o.motp), o.idSwitches, o.fragmentations,
+               o.falsePositives, o.falseNegatives, percent(o.hota), percent(o.idf1));
+    }
   }
   return table.str();
 }
@@ -298,17 +322,24 @@ void writeTrackingJson(std::ostream& output, const std::vector<ClassEvaluation>&
     JsonObject document(output);
     writeArray(document.key("classes"), evaluations,
                [&output](const ClassEvaluation& evaluation) { writeClass(output, evaluation); });
-    const OverallScores o = overallScores(evaluations);
-    JsonObject overall(document.key("overall"));
-    overall.number("samota", o.samota);
-    overall.number("mota", o.mota);
-    overall.number("motp", o.motp);
-    overall.number("hota", o.hota);
-    overall.number("idf1", o.idf1);
-    overall.integer("id_switches", o.idSwitches);
-    overall.integer("fragmentations", o.fragmentations);
-    overall.integer("false_positives", o.falsePositives);
-    overall.integer("false_negatives", o.falseNegatives);
+    writeArray(document.key("overall"), measureGroups(evaluations),
+               [&output, &evaluations](const std::pair<std::size_t, std::size_t>& group) {
+                 const EvaluationOptions& options = evaluations[group.first].options;
+                 const OverallScores o = overallScores(std::vector<ClassEvaluation>(
+                     evaluations.begin() + group.first, evaluations.begin() + group.second));
+                 JsonObject overall(output);
+                 writeString(overall.key("measure"), measureName(options.measure));
+                 overall.number("threshold", options.threshold);
+                 overall.number("samota", o.samota);
+                 overall.number("mota", o.mota);
+                 overall.number("motp", o.motp);
+                 overall.number("hota", o.hota);
+                 overall.number("idf1", o.idf1);
+                 overall.integer("id_switches", o.idSwitches);
+                 overall.integer("fragmentations", o.fragmentations);
+                 overall.integer("false_positives", o.falsePositives);
+                 overall.integer("false_negatives", o.falseNegatives);
+               });
   }
   output << '\n';
 }
@@ -331,11 +362,14 @@ std::string recallCurveScript(const std::vector<ClassEvaluation>& evaluations,
     }
     script << "EOD\n";
   }
+  const bool oneMeasure = measureGroups(evaluations).size() <= 1;
   script << "plot";
   for (std::size_t i = 0; i < evaluations.size(); ++i) {
     const ClassEvaluation& e = evaluations[i];
+    const std::string name =
+        oneMeasure ? e.options.objectClass : e.options.objectClass + ", " + measureTitle(e.options);
     script << (i == 0 ? " " : ", ") << "$class" << i << " using 1:2 with linespoints title "
-           << gnuplotQuoted(e.options.objectClass + " (sAMOTA " + percent(e.samota) + " %)");
+           << gnuplotQuoted(name + " (sAMOTA " + percent(e.samota) + " %)");
   }
   if (evaluations.empty()) script << " NaN notitle";
   script << '\n';
