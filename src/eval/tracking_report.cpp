@@ -351,7 +351,7 @@ std::string recallCurveScript(const std::vector<ClassEvaluation>& evaluations,
          << "set output " << gnuplotQuoted(pngPath) << '\n'
          << "set title 'sMOTA over recall'\n"
          << "set xlabel 'recall'\nset ylabel 'sMOTA'\n"
-         << "set xrange [0:1]\nset yrange [0:1.05]\nset grid\nset key bottom left\n";
+         << "set xrange [0:1]\nset yrange [0:1.05]\nset grid\nset key below\n";
   for (std::size_t i = 0; i < evaluations.size(); ++i) {
     script << "$class" << i << " << EOD\n";
     for (const RecallLevel& level : evaluations[i].levels) {
