@@ -46,7 +46,8 @@ auto withFiles(Work work) {
 // One column of a table: N numbers (`width` 0) or N rows of `width` numbers, as
 // float64; an empty array when the table lacks an optional column.
 py::array_t<double, py::array::c_style> columnOf(const py::handle& table, const std::string& name,
-                                                 const char* key, py::ssize_t width, bool required) {
+                                                 const char* key, py::ssize_t width,
+                                                 bool required) {
   if (!table.attr("__contains__")(key).cast<bool>()) {
     if (required) throw py::value_error(name + " has no column \"" + key + "\"");
     return {};
@@ -59,8 +60,9 @@ py::array_t<double, py::array::c_style> columnOf(const py::handle& table, const 
   }
   if ((width == 0 && raw.ndim() != 1) ||
       (width > 0 && (raw.ndim() != 2 || raw.shape(1) != width))) {
-    throw py::value_error(what + " must have shape " +
-                          (width == 0 ? std::string("(N,)") : "(N, " + std::to_string(width) + ")"));
+    throw py::value_error(
+        what + " must have shape " +
+        (width == 0 ? std::string("(N,)") : "(N, " + std::to_string(width) + ")"));
   }
   return py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(raw);
 }
@@ -85,8 +87,8 @@ std::vector<ObjectRecord> recordsFromColumns(const py::handle& table, const std:
   }
   const py::list types(table["type"]);
   const py::ssize_t n = frame.shape(0);
-  for (const auto* column : {&trackId, &bbox, &dimensions, &location, &yaw, &truncated,
-                             &occluded, &alpha, &score}) {
+  for (const auto* column :
+       {&trackId, &bbox, &dimensions, &location, &yaw, &truncated, &occluded, &alpha, &score}) {
     if (*column && column->shape(0) != n) {
       throw py::value_error(name + ": every column must have as many rows as \"frame\"");
     }
@@ -177,8 +179,8 @@ std::vector<eval::TrackingSequence> sequencesArgument(const py::handle& groundTr
   std::vector<eval::SequenceEntry> entries;
   if (!frameCounts.is_none()) {
     for (const auto& item : py::dict(frameCounts.attr("items")().cast<py::iterable>())) {
-      entries.push_back(eval::SequenceEntry{py::str(item.first).cast<std::string>(),
-                                            item.second.cast<long>()});
+      entries.push_back(
+          eval::SequenceEntry{py::str(item.first).cast<std::string>(), item.second.cast<long>()});
     }
   }
   if (isPath(groundTruth) != isPath(results)) {
@@ -197,8 +199,10 @@ std::vector<eval::TrackingSequence> sequencesArgument(const py::handle& groundTr
     if (!results.attr("__contains__")(item.first).cast<bool>()) {
       throw py::value_error("results has no sequence \"" + sequence.name + "\"");
     }
-    sequence.groundTruth = recordsFromColumns(item.second, "ground_truth[\"" + sequence.name + "\"]");
-    sequence.results = recordsFromColumns(results[item.first], "results[\"" + sequence.name + "\"]");
+    sequence.groundTruth =
+        recordsFromColumns(item.second, "ground_truth[\"" + sequence.name + "\"]");
+    sequence.results =
+        recordsFromColumns(results[item.first], "results[\"" + sequence.name + "\"]");
     for (const eval::SequenceEntry& entry : entries) {
       if (entry.name == sequence.name) sequence.frameCount = entry.frameCount;
     }

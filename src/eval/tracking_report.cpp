@@ -297,8 +297,8 @@ std::string formatTrackingTable(const std::vector<ClassEvaluation>& evaluations)
     table << measureTitle(options) << '\n';
     table << std::left << std::setw(12) << "class" << std::right << std::setw(8) << "sAMOTA"
           << std::setw(8) << "MOTA" << std::setw(9) << "MOTP" << std::setw(6) << "IDS"
-          << std::setw(6) << "FRAG" << std::setw(8) << "FP" << std::setw(8) << "FN"
-          << std::setw(8) << "HOTA" << std::setw(8) << "IDF1" << '\n';
+          << std::setw(6) << "FRAG" << std::setw(8) << "FP" << std::setw(8) << "FN" << std::setw(8)
+          << "HOTA" << std::setw(8) << "IDF1" << '\n';
     for (std::size_t i = begin; i < end; ++i) {
       const ClassEvaluation& e = evaluations[i];
       writeRow(table, e.options.objectClass, percent(e.samota), percent(e.clear.mota),
