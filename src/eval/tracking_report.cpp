@@ -347,11 +347,11 @@ void writeTrackingJson(std::ostream& output, const std::vector<ClassEvaluation>&
 std::string recallCurveScript(const std::vector<ClassEvaluation>& evaluations,
                               const std::string& pngPath) {
   std::ostringstream script;
-  script << "set terminal pngcairo size 800,600 font 'sans,11'\n"
+  script << "set terminal pngcairo size 960,540 font 'sans,11'\n"
          << "set output " << gnuplotQuoted(pngPath) << '\n'
          << "set title 'sMOTA over recall'\n"
          << "set xlabel 'recall'\nset ylabel 'sMOTA'\n"
-         << "set xrange [0:1]\nset yrange [0:1.05]\nset grid\nset key below\n";
+         << "set xrange [0:1]\nset yrange [0:1.05]\nset grid\nset key outside right top\n";
   for (std::size_t i = 0; i < evaluations.size(); ++i) {
     script << "$class" << i << " << EOD\n";
     for (const RecallLevel& level : evaluations[i].levels) {
