@@ -47,9 +47,8 @@ std::string fixed4(double value) {
 
 // Reading, evaluating and formatting, as zelvane_track_eval does them.
 std::string evaluateReference(std::vector<ClassEvaluation>& evaluations) {
-  const auto sequences = loadTrackingSequences((DATA / "label_02").string(),
-                                               (DATA / "reference" / "results").string(),
-                                               REFERENCE_SEQUENCES);
+  const auto sequences = loadTrackingSequences(
+      (DATA / "label_02").string(), (DATA / "reference" / "results").string(), REFERENCE_SEQUENCES);
   EvaluationOptions options;
   options.threshold = 0.25;
   evaluations = evaluateTrackingClasses(sequences, CLASSES, options);
@@ -92,9 +91,9 @@ TrackingSequence repeated(const TrackingSequence& sequence, int copies) {
 
 void trackEvalSequence(benchmark::State& state, int copies) {
   if (dataMissing(state)) return;
-  const auto loaded = loadTrackingSequences((DATA / "label_02").string(),
-                                            (DATA / "reference" / "results").string(),
-                                            {REFERENCE_SEQUENCES.front()});
+  const auto loaded =
+      loadTrackingSequences((DATA / "label_02").string(), (DATA / "reference" / "results").string(),
+                            {REFERENCE_SEQUENCES.front()});
   const std::vector<TrackingSequence> sequences = {repeated(loaded.front(), copies)};
   EvaluationOptions options;
   ClassEvaluation evaluation = evaluateTracking(sequences, options);

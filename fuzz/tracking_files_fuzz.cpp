@@ -24,9 +24,9 @@ void check(bool condition) {
 }
 
 bool finite(const ObjectRecord& r) {
-  const double values[] = {r.alpha, r.image.left, r.image.top, r.image.right, r.image.bottom,
-                           r.box.x, r.box.y,      r.box.z,     r.box.height,  r.box.width,
-                           r.box.length, r.box.yaw, r.score};
+  const double values[] = {r.alpha,      r.image.left, r.image.top, r.image.right, r.image.bottom,
+                           r.box.x,      r.box.y,      r.box.z,     r.box.height,  r.box.width,
+                           r.box.length, r.box.yaw,    r.score};
   for (const double value : values) {
     if (!std::isfinite(value)) return false;
   }
@@ -96,7 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Written as results and read back: the same records, so the same text again.
   const std::string written = resultText(records);
   std::istringstream again(written);
-  const std::vector<ObjectRecord> back = readTrackingRecords(again, "written", TrackingFormat::Results);
+  const std::vector<ObjectRecord> back =
+      readTrackingRecords(again, "written", TrackingFormat::Results);
   check(back.size() == records.size() && resultText(back) == written);
 
   if (format != TrackingFormat::Detections && records.size() <= 64) {

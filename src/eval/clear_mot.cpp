@@ -293,7 +293,8 @@ PassOutcome ClearMotPasses::run(bool applyThreshold, double threshold, bool coll
     const PreparedSequence& sequence = prepared_.sequences[s];
     // Step 1: whole tracks below the threshold are left out.
     for (std::size_t track = 0; track < trackKept_[s].size(); ++track) {
-      trackKept_[s][track] = !applyThreshold || !(trackScore_[s][track] < threshold);
+      const bool kept = !applyThreshold || !(trackScore_[s][track] < threshold);
+      trackKept_[s][track] = kept ? 1 : 0;
     }
     SequencePass& pass = outcome.sequences[s];
     pass.truthMatch.assign(sequence.truths.size(), -1);

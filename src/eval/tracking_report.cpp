@@ -227,6 +227,13 @@ std::vector<std::pair<std::size_t, std::size_t>> measureGroups(
   return groups;
 }
 
+// The evaluations [begin, end).
+std::vector<ClassEvaluation> slice(const std::vector<ClassEvaluation>& evaluations,
+                                   std::size_t begin, std::size_t end) {
+  return std::vector<ClassEvaluation>(evaluations.begin() + static_cast<std::ptrdiff_t>(begin),
+                                      evaluations.begin() + static_cast<std::ptrdiff_t>(end));
+}
+
 std::string measureTitle(const EvaluationOptions& options) {
   static const char* const titles[] = {"3-D overlap", "bird's-eye overlap", "image-box overlap",
                                        "centre distance"};
@@ -307,8 +314,7 @@ std::string formatTrackingTable(const std::vector<ClassEvaluation>& evaluations)
                percent(e.identity.idf1));
     }
     if (end - begin > 1) {
-      const OverallScores o = overallScores(
-          std::vector<ClassEvaluation>(evaluations.begin() + begin, evaluations.begin() + end));
+      const OverallScores o = overallScores(slice(evaluations, begin, end));
       writeRow(table, "overall", percent(o.samota), percent(o.mota),
                motpText(evaluations[begin], o.motp), o.idSwitches, o.fragmentations,
                o.falsePositives, o.falseNegatives, percent(o.hota), percent(o.idf1));
@@ -325,8 +331,8 @@ void writeTrackingJson(std::ostream& output, const std::vector<ClassEvaluation>&
     writeArray(document.key("overall"), measureGroups(evaluations),
                [&output, &evaluations](const std::pair<std::size_t, std::size_t>& group) {
                  const EvaluationOptions& options = evaluations[group.first].options;
-                 const OverallScores o = overallScores(std::vector<ClassEvaluation>(
-                     evaluations.begin() + group.first, evaluations.begin() + group.second));
+                 const OverallScores o =
+                     overallScores(slice(evaluations, group.first, group.second));
                  JsonObject overall(output);
                  writeString(overall.key("measure"), measureName(options.measure));
                  overall.number("threshold", options.threshold);
