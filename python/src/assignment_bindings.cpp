@@ -125,16 +125,40 @@ core::AssociationMetric metricArgument(const std::string& metric) {
   if (metric == "overlap") return core::AssociationMetric::Overlap;
   if (metric == "generalized_overlap") return core::AssociationMetric::GeneralizedOverlap;
   if (metric == "overlap_3d") return core::AssociationMetric::Overlap3d;
+  if (metric == "centroid_distance") return core::AssociationMetric::CentroidDistance;
+  if (metric == "centroid_distance_3d") return core::AssociationMetric::CentroidDistance3d;
   if (metric == "distance") return core::AssociationMetric::Distance;
   throw py::value_error(
-      "metric must be \"overlap\", \"generalized_overlap\", \"overlap_3d\" or \"distance\", "
-      "not \"" +
+      "metric must be \"overlap\", \"generalized_overlap\", \"overlap_3d\", "
+      "\"centroid_distance\", \"centroid_distance_3d\" or \"distance\", not \"" +
       metric + "\"");
 }
 
+// The threshold of `metric`: None is 0 for the overlaps; the distance metrics need a
+// gate, for which no default could serve.
+double thresholdArgument(const py::object& value, core::AssociationMetric metric,
+                         const std::string& metricName) {
+  const bool distance = metric == core::AssociationMetric::Distance ||
+                        metric == core::AssociationMetric::CentroidDistance ||
+                        metric == core::AssociationMetric::CentroidDistance3d;
+  if (!value.is_none()) {
+    try {
+      return value.cast<double>();
+    } catch (const py::cast_error&) {
+      throw py::type_error("threshold must be a number or None, not " +
+                           py::repr(value).cast<std::string>());
+    }
+  }
+  if (!distance) return 0.0;
+  throw py::value_error("metric \"" + metricName +
+                        "\" needs a gate: give threshold, the largest distance of a match");
+}
+
 py::object associate(const py::handle& trackValues, const py::handle& detectionValues,
-                     const std::string& metricName, double threshold, const std::string& method) {
+                     const std::string& metricName, const py::object& thresholdValue,
+                     const std::string& method) {
   const core::AssociationMetric metric = metricArgument(metricName);
+  const double threshold = thresholdArgument(thresholdValue, metric, metricName);
   if (method != "optimal" && method != "greedy") {
     throw py::value_error("method must be \"optimal\" or \"greedy\", not \"" + method + "\"");
   }
@@ -245,8 +269,9 @@ ValueError
     matched in full.
 )doc");
   m.def("associate", &associate, py::arg("tracks"), py::arg("detections"),
-        py::arg("metric") = "overlap", py::arg("threshold") = 0.0, py::arg("method") = "optimal",
-        R"doc(associate(tracks, detections, metric="overlap", threshold=0.0, method="optimal")
+        py::arg("metric") = "overlap", py::arg("threshold") = py::none(),
+        py::arg("method") = "optimal",
+        R"doc(associate(tracks, detections, metric="overlap", threshold=None, method="optimal")
 --
 
 Associates a tracker frame: which detection continues which track. The candidate
@@ -259,15 +284,22 @@ Parameters
 tracks, detections : array_like, shape (N, 7) and (M, 7), or sequences of State
     Boxes as rows (x, y, z, heading, length, width, height), as ``overlap_pairs``
     takes them.
-metric : {"overlap", "generalized_overlap", "overlap_3d", "distance"}, default "overlap"
+metric : str, default "overlap"
     "overlap" (as ``overlap_pairs``), "generalized_overlap" (GIoU, as
     ``generalized_overlap_pairs``) and "overlap_3d" (as ``overlap_3d_pairs``):
     candidates score above ``threshold``, and the sum of (value - threshold) over the
-    matches is maximised. "distance": candidates are at most ``threshold`` apart (a
-    gate), and the sum of (threshold - distance) is maximised.
-threshold : float, default 0.0
+    matches is maximised. "centroid_distance" (the box centres seen from above, as
+    ``centroid_distance_pairs``), "centroid_distance_3d" (the centres in space) and
+    "distance" (the footprints' corner distance, as ``distance_pairs``): candidates
+    are at most ``threshold`` apart (a gate), and the sum of (threshold - distance) is
+    maximised. A tracker usually wants "overlap", or "centroid_distance" with a gate
+    of about the distance an object moves between frames where boxes may miss their
+    track; "distance" is 0 whenever a corner of one box lies in the other, however far
+    apart the centres, and gates poorly.
+threshold : float or None, default None
     The least value (exclusive; above -1 for "generalized_overlap", 0 or more for the
-    other overlaps) or the distance gate (inclusive, finite).
+    other overlaps; None is 0) or the distance gate (inclusive, above 0 and finite;
+    required: no default gate would do).
 method : {"optimal", "greedy"}, default "optimal"
     "greedy": the best pair first, then the best left; cheap, not optimal.
 
@@ -283,8 +315,8 @@ Raises
 ------
 ValueError
     For an unknown metric or method, a NaN threshold, a negative one for the
-    overlaps (at or below -1 for "generalized_overlap"), an infinite distance gate, or
-    boxes of the wrong shape.
+    overlaps (at or below -1 for "generalized_overlap"), a distance metric without a
+    gate or with one not above 0 or not finite, or boxes of the wrong shape.
 
 Examples
 --------

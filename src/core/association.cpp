@@ -33,6 +33,16 @@ struct Candidates {
   double limit;
 };
 
+// A distance gate of 0 or less could match nothing (a pair at the gate gains nothing).
+void checkGate(double gate) {
+  if (!(gate > 0.0) || !std::isfinite(gate)) {
+    throw std::invalid_argument(
+        "associate: a distance metric needs a gate above 0 and finite (the largest distance "
+        "of a match), not " +
+        std::to_string(gate));
+  }
+}
+
 Candidates candidatesOf(const std::vector<State>& tracks, const std::vector<State>& detections,
                         AssociationMetric metric, double threshold) {
   switch (metric) {
@@ -48,11 +58,14 @@ Candidates candidatesOf(const std::vector<State>& tracks, const std::vector<Stat
       return {overlap3dPairs(tracks, detections, threshold), -1.0, 1.0,
               std::max(0.0, 1.0 - threshold)};
     case AssociationMetric::Distance:
-      if (!std::isfinite(threshold)) {
-        throw std::invalid_argument("associate: the distance gate must be finite, not " +
-                                    std::to_string(threshold));
-      }
-      return {distancePairs(tracks, detections, threshold), 1.0, 0.0, std::max(0.0, threshold)};
+      checkGate(threshold);
+      return {distancePairs(tracks, detections, threshold), 1.0, 0.0, threshold};
+    case AssociationMetric::CentroidDistance:
+      checkGate(threshold);
+      return {centroidDistancePairs(tracks, detections, threshold), 1.0, 0.0, threshold};
+    case AssociationMetric::CentroidDistance3d:
+      checkGate(threshold);
+      return {centroidDistance3dPairs(tracks, detections, threshold), 1.0, 0.0, threshold};
   }
   throw std::invalid_argument("associate: unknown metric");
 }

@@ -117,16 +117,18 @@ MATRICES = {"overlap": zelvane.overlap_matrix,
 
 @pytest.mark.parametrize("metric, threshold", [
     ("overlap", 0.0), ("overlap", 0.3), ("generalized_overlap", -0.4),
-    ("generalized_overlap", 0.2), ("overlap_3d", 0.1), ("distance", 1.5)])
+    ("generalized_overlap", 0.2), ("overlap_3d", 0.1), ("distance", 1.5),
+    ("centroid_distance", 3.0), ("centroid_distance_3d", 3.0)])
 def test_associate_has_the_total_scipy_finds_on_the_matrix(metric, threshold):
     for _ in range(30):
         tracks, detections = boxes(int(RNG.integers(0, 30)), 20), boxes(int(RNG.integers(0, 30)),
                                                                         20)
-        if metric != "distance":
+        if metric in MATRICES:
             values = MATRICES[metric](tracks, detections)
             gain = np.where(values > threshold, values - threshold, 0.0)
         else:
-            values = np.array([[zelvane.State.from_box(t).distance(zelvane.State.from_box(d))
+            distance = getattr(zelvane.State, metric)
+            values = np.array([[distance(zelvane.State.from_box(t), zelvane.State.from_box(d))
                                 for d in detections] for t in tracks]).reshape(len(tracks),
                                                                                len(detections))
             gain = np.where(values <= threshold, threshold - values, 0.0)
@@ -160,6 +162,10 @@ def test_associate_has_the_total_scipy_finds_on_the_matrix(metric, threshold):
     (lambda: zelvane.associate(boxes(2, 5), boxes(2, 5), threshold=-0.1), "threshold"),
     (lambda: zelvane.associate(boxes(2, 5), boxes(2, 5), metric="distance",
                                threshold=math.inf), "gate"),
+    (lambda: zelvane.associate(boxes(2, 5), boxes(2, 5), metric="centroid_distance"),
+     "needs a gate"),
+    (lambda: zelvane.associate(boxes(2, 5), boxes(2, 5), metric="centroid_distance_3d",
+                               threshold=0.0), "gate above 0"),
     (lambda: zelvane.associate(np.ones((2, 6)), boxes(2, 5)), "tracks"),
 ])
 def test_bad_arguments_raise_value_error(call, message):
