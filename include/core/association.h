@@ -3,12 +3,13 @@
 /// tracks, in one call.
 ///
 /// The call finds the candidate pairs with the batch footprint operations (only pairs of
-/// boxes near each other are measured; see footprint_pairs.h), turns each pair's value
-/// into a cost, and hands them to the sparse assignment solver (see assignment.h), whose
-/// work grows with the tracks, the detections and the candidate pairs, never with their
-/// product. The threshold or gate becomes the solver's cost limit, so that a pair is
-/// matched only where that pays, instead of solving first and dropping weak matches
-/// afterwards (which gives different, worse matches).
+/// boxes near each other are measured; see footprint_pairs.h) and hands their values
+/// as they are to the sparse assignment solver (see assignment.h), maximising the
+/// overlaps and minimising the distances; its work grows with the tracks, the
+/// detections and the candidate pairs, never with their product. The threshold or gate
+/// becomes the solver's limit, so that a pair is matched only where that pays, instead
+/// of solving first and dropping weak matches afterwards (which gives different, worse
+/// matches).
 ///
 /// What is optimised, by metric (v the pair's value, t the threshold or gate):
 /// - `Overlap`: candidates are the pairs with v = `track.overlap(detection)` above t
