@@ -12,9 +12,19 @@
 /// on its shorter side by the augmenting paths alone, as D. F. Crouse, "On implementing
 /// 2D rectangular assignment algorithms", IEEE Trans. Aerospace and Electronic Systems
 /// 52 (2016) 1679-1696 describes. The sparse form runs the same augmenting paths with a
-/// binary heap over the listed pairs only, one connected component of the candidate
-/// graph at a time, so its work never reaches rows or columns that no path can; a row
-/// whose cheapest column is still free takes it without a search.
+/// binary heap over the listed pairs only: a path from a row reaches only the rows and
+/// columns of its connected component of the candidate graph, and a row whose cheapest
+/// column is still free (in a tracker's frame, most rows: their components hold one to
+/// three tracks) takes it without a search. Candidates listed by row are solved as they
+/// are read, in one pass; others are placed by row first. Either way the rows are taken
+/// in increasing order, and within a row the candidates in their order: between equally
+/// cheap columns, the earlier listed wins.
+///
+/// Vectorised: the least and second least reduced cost of a row in the row reduction,
+/// the dense form's inner minimum over the columns, runs over eight columns at a time
+/// with AVX-512 and four with AVX2 (chosen at run time); each lane keeps its own two
+/// least, merged at the end by (cost, column), so the answer is the sequential one, bit
+/// for bit, on any processor.
 ///
 /// What is exact: the assignment is optimal for the costs as given, up to the rounding
 /// of the price updates (each a difference of sums of costs, rounded in double): beside
@@ -51,9 +61,9 @@
 /// unmatched is maximised), any finite L, or `NO_COST_LIMIT` for none.
 ///
 /// Ties: where several assignments reach the best total, which one is reported is not
-/// specified, except that a row takes a free column rather than another row's among
-/// equally good ones, so that a matrix whose entries are all equal gives row i the
-/// column i.
+/// specified beyond the orders above, except that in the dense form a row takes a free
+/// column rather than another row's among equally good ones, so that a matrix whose
+/// entries are all equal gives row i the column i.
 ///
 /// Memory: an `AssignmentSolver` keeps its working memory from one call to the next, so
 /// that a tracker calling it every frame with problems of about the same size allocates
@@ -67,6 +77,7 @@
 
 #include <Eigen/Core>
 
+#include "core/index_pair.h"
 #include "zelvane_core_export.h"
 
 namespace zelvane {
@@ -81,18 +92,17 @@ enum class AssignmentGoal {
   Maximize,  ///< entries are values (scores, overlaps); -infinity forbids a pair
 };
 
-/// One candidate pair of the sparse form: row, column and the cost of pairing them.
-struct AssignmentCandidate {
-  std::size_t row;
-  std::size_t column;
-  double cost;
-};
+/// One candidate pair of the sparse form: row, column and, as `value`, the cost of
+/// pairing them (or the value, when maximising).
+using AssignmentCandidate = IndexPair;
 
-/// One matched pair of a solution, with its cost as given.
-struct AssignedPair {
-  std::size_t row;
-  std::size_t column;
-  double cost;
+/// One matched pair of a solution: row, column, its entry as given (`value`: the cost,
+/// or the value when maximising) and `candidate`, where the pair came from: its index
+/// in the candidate list of the sparse forms (of a pair listed twice, the one whose
+/// entry was used, the first listed among equals), or in the dense form the entry's
+/// index in the matrix's column-major storage, row + column x rows.
+struct AssignedPair : IndexPair {
+  std::size_t candidate;
 };
 
 /// A solution: the matched pairs ordered by row, the rows and the columns left

@@ -50,6 +50,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "core/index_pair.h"
 #include "core/state.h"
 #include "zelvane_core_export.h"
 
@@ -72,13 +73,9 @@ enum class AssociationMethod {
   Greedy,   ///< best pair first; not optimal
 };
 
-/// A track matched with a detection, and the value of the metric for the pair (bit for
-/// bit the single-pair call's).
-struct AssociatedPair {
-  std::size_t track;
-  std::size_t detection;
-  double value;
-};
+/// A track (`row`) matched with a detection (`column`), and the value of the metric
+/// for the pair (bit for bit the single-pair call's).
+using AssociatedPair = IndexPair;
 
 /// The association of one frame: the matches ordered by track, the tracks and the
 /// detections left unmatched, each in increasing order.

@@ -5,9 +5,9 @@
 /// small sets.
 ///
 /// Every value reported is bit for bit the one the single-pair call gives:
-/// `a[first].overlap(b[second])`, `a[first].generalizedOverlap(b[second])`,
-/// `a[first].overlap3d(b[second])`, `a[first].distance(b[second])`,
-/// `a[first].centroidDistance(b[second])` or `a[first].centroidDistance3d(b[second])`.
+/// `a[row].overlap(b[column])`, `a[row].generalizedOverlap(b[column])`,
+/// `a[row].overlap3d(b[column])`, `a[row].distance(b[column])`,
+/// `a[row].centroidDistance(b[column])` or `a[row].centroidDistance3d(b[column])`.
 /// The sparse forms do not visit all N x M pairs: they bucket the footprints' bounding
 /// boxes of `b` (or their centres) in a uniform grid and test only the pairs whose
 /// bounding boxes meet (for the distance gates, once widened by the gate), so their cost grows with
@@ -29,19 +29,17 @@
 
 #include <Eigen/Core>
 
+#include "core/index_pair.h"
 #include "core/state.h"
 #include "zelvane_core_export.h"
 
 namespace zelvane {
 namespace core {
 
-/// One pair of states from two lists, `a[first]` and `b[second]`, with the value that
-/// selected it (an overlap or a distance).
-struct FootprintPair {
-  std::size_t first;
-  std::size_t second;
-  double value;
-};
+/// One pair of states from two lists, `a[row]` and `b[column]`, with the value that
+/// selected it (an overlap or a distance): the entry (row, column) of the matrix that
+/// the dense forms give.
+using FootprintPair = IndexPair;
 
 /// The pairs (i, j) whose `a[i].overlap(b[j])` is above `threshold`, with that value,
 /// ordered by i, then j. The default threshold 0 gives every pair whose footprints

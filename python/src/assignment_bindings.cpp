@@ -192,8 +192,8 @@ py::object associate(const py::handle& trackValues, const py::handle& detectionV
   py::array_t<double> value(count);
   for (py::ssize_t k = 0; k < count; ++k) {
     const core::AssociatedPair& m = association.matches[static_cast<std::size_t>(k)];
-    track.mutable_data()[k] = static_cast<py::ssize_t>(m.track);
-    detection.mutable_data()[k] = static_cast<py::ssize_t>(m.detection);
+    track.mutable_data()[k] = static_cast<py::ssize_t>(m.row);
+    detection.mutable_data()[k] = static_cast<py::ssize_t>(m.column);
     value.mutable_data()[k] = m.value;
   }
   const auto indices = [](const std::vector<std::size_t>& list) {

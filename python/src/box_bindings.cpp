@@ -39,8 +39,8 @@ py::object pairsOf(Boxes& a, Boxes& b, bool sparse, Find find) {
   {
     py::gil_scoped_release release;
     for (const FootprintPair& pair : pairs) {
-      *i++ = static_cast<py::ssize_t>(pair.first);
-      *j++ = static_cast<py::ssize_t>(pair.second);
+      *i++ = static_cast<py::ssize_t>(pair.row);
+      *j++ = static_cast<py::ssize_t>(pair.column);
       *v++ = pair.value;
     }
   }

@@ -13,15 +13,10 @@ namespace zelvane {
 namespace core {
 namespace {
 
-// The solver and the candidates, kept by each thread from one frame to the next.
-struct Scratch {
-  AssignmentSolver solver;
-  std::vector<AssignmentCandidate> candidates;
-};
-
-Scratch& threadScratch() {
-  thread_local Scratch scratch;
-  return scratch;
+// The solver, kept by each thread from one frame to the next.
+AssignmentSolver& threadSolver() {
+  thread_local AssignmentSolver solver;
+  return solver;
 }
 
 // The candidate pairs of `metric`, their values handed to the solver as they are: the
@@ -79,22 +74,18 @@ Candidates candidatesOf(const std::vector<State>& tracks, const std::vector<Stat
 Association associate(const std::vector<State>& tracks, const std::vector<State>& detections,
                       AssociationMetric metric, double threshold, AssociationMethod method) {
   const Candidates found = candidatesOf(tracks, detections, metric, threshold);
-  Scratch& scratch = threadScratch();
-  scratch.candidates.clear();
-  for (const FootprintPair& pair : found.pairs) {
-    scratch.candidates.push_back({pair.first, pair.second, pair.value});
-  }
+  AssignmentSolver& solver = threadSolver();
+  // The footprint pairs are the solver's candidates as they are: each match names its
+  // pair.
   Assignment assignment =
       method == AssociationMethod::Optimal
-          ? scratch.solver.solve(tracks.size(), detections.size(), scratch.candidates, found.limit,
-                                 found.goal)
-          : scratch.solver.solveGreedy(tracks.size(), detections.size(), scratch.candidates,
-                                       found.limit, found.goal);
+          ? solver.solve(tracks.size(), detections.size(), found.pairs, found.limit, found.goal)
+          : solver.solveGreedy(tracks.size(), detections.size(), found.pairs, found.limit,
+                               found.goal);
   Association result;
   result.matches.reserve(assignment.matches.size());
-  // The solver reports each match's entry as given: the pair's value.
   for (const AssignedPair& match : assignment.matches) {
-    result.matches.push_back({match.row, match.column, match.cost});
+    result.matches.push_back(found.pairs[match.candidate]);
   }
   result.unmatchedTracks = std::move(assignment.unmatchedRows);
   result.unmatchedDetections = std::move(assignment.unmatchedColumns);

@@ -430,12 +430,12 @@ std::vector<FootprintPair> collectPairs(const std::vector<State>& a, const std::
     const std::size_t begin = count;
     for (std::size_t k = 0; k < n; ++k) {
       FootprintPair& pair = pairs[count];
-      pair.first = i;
-      pair.second = scratch.slots[k];
-      count += evaluate(query, grid.shape(pair.second), i, pair.second, pair.value);
+      pair.row = i;
+      pair.column = scratch.slots[k];
+      count += evaluate(query, grid.shape(pair.column), i, pair.column, pair.value);
     }
     std::sort(pairs + begin, pairs + count,
-              [](const FootprintPair& p, const FootprintPair& q) { return p.second < q.second; });
+              [](const FootprintPair& p, const FootprintPair& q) { return p.column < q.column; });
   }
   std::vector<FootprintPair> result(scratch.pairs.begin(),
                                     scratch.pairs.begin() + static_cast<std::ptrdiff_t>(count));

@@ -112,10 +112,10 @@ TEST(Associate, OptimalMatchesHaveTheBestTotalByBruteForce) {
       double total = 0.0;
       std::vector<int> trackSeen(tracks.size(), 0), detectionSeen(detections.size(), 0);
       for (const auto& m : result.matches) {
-        EXPECT_EQ(m.value, valueOf(metric, tracks[m.track], detections[m.detection]));
+        EXPECT_EQ(m.value, valueOf(metric, tracks[m.row], detections[m.column]));
         total += gain(m.value);
-        ++trackSeen[m.track];
-        ++detectionSeen[m.detection];
+        ++trackSeen[m.row];
+        ++detectionSeen[m.column];
       }
       for (const std::size_t i : result.unmatchedTracks) ++trackSeen[i];
       for (const std::size_t j : result.unmatchedDetections) ++detectionSeen[j];
@@ -151,7 +151,7 @@ TEST(Associate, GreedyTakesTheBestPairFirstWhereOptimalTakesTheBestTotal) {
     const Association result =
         associate(tracks, detections, AssociationMetric::Overlap, row.threshold, row.method);
     std::vector<std::pair<std::size_t, std::size_t>> matches;
-    for (const auto& m : result.matches) matches.emplace_back(m.track, m.detection);
+    for (const auto& m : result.matches) matches.emplace_back(m.row, m.column);
     EXPECT_EQ(matches, row.matches) << "threshold " << row.threshold;
   }
 }

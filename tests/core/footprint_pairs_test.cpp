@@ -87,8 +87,7 @@ std::vector<std::pair<std::string, std::vector<State>>> layouts(unsigned seed) {
 bool samePairs(const std::vector<FootprintPair>& got, const std::vector<FootprintPair>& want) {
   return std::equal(got.begin(), got.end(), want.begin(), want.end(),
                     [](const FootprintPair& p, const FootprintPair& q) {
-                      return p.first == q.first && p.second == q.second &&
-                             sameBits(p.value, q.value);
+                      return p.row == q.row && p.column == q.column && sameBits(p.value, q.value);
                     });
 }
 
@@ -96,8 +95,8 @@ void expectPairs(const std::vector<FootprintPair>& got, const std::vector<Footpr
                  const std::string& what) {
   ASSERT_EQ(got.size(), want.size()) << what;
   for (std::size_t k = 0; k < got.size(); ++k) {
-    EXPECT_EQ(got[k].first, want[k].first) << what << " #" << k;
-    EXPECT_EQ(got[k].second, want[k].second) << what << " #" << k;
+    EXPECT_EQ(got[k].row, want[k].row) << what << " #" << k;
+    EXPECT_EQ(got[k].column, want[k].column) << what << " #" << k;
     EXPECT_TRUE(sameBits(got[k].value, want[k].value))
         << what << " #" << k << ": " << got[k].value << " vs " << want[k].value;
   }

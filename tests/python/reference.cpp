@@ -167,7 +167,7 @@ void answer(const std::string& line) {
         : command == "centroid_distance_3d_pairs" ? core::centroidDistance3dPairs(a, b, limit)
                                                   : core::distancePairs(a, b, limit);
     for (const auto& pair : pairs) {
-      std::printf(" %zu %zu", pair.first, pair.second);
+      std::printf(" %zu %zu", pair.row, pair.column);
       put(pair.value);
     }
   } else if (command == "overlap_matrix" || command == "generalized_overlap_matrix" ||
