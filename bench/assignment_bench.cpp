@@ -40,7 +40,7 @@ void assignDense(benchmark::State& state, int n) {
     benchmark::ClobberMemory();
   }
   double total = 0.0;
-  for (const auto& m : result.matches) total += m.cost;
+  for (const auto& m : result.matches) total += m.value;
   state.counters["total"] = total;
 }
 

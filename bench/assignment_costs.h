@@ -49,7 +49,7 @@ inline std::vector<zelvane::core::AssignmentCandidate> gatedCandidates(int n) {
   std::vector<zelvane::core::AssignmentCandidate> candidates;
   for (const auto& pair :
        zelvane::core::overlapPairs(statesOf(frame.tracks), statesOf(frame.detections))) {
-    candidates.push_back({pair.first, pair.second, 1.0 - pair.value});
+    candidates.push_back({pair.row, pair.column, 1.0 - pair.value});
   }
   return candidates;
 }

@@ -36,9 +36,9 @@ GOALS = [
     ("queue_release", "lookup", 2.0),
     ("wait_ready", "lookup", 1.3),
     ("assign_dense_300", "scipy", 0.5),
-    ("assign_dense_1000", "scipy", 0.5),
+    ("assign_dense_1000", "scipy", 0.35),
     ("assign_gated_4000", "scipy", 0.01),
-    ("assign_gated_4000", "scipy_sparse", 1.0),
+    ("assign_gated_4000", "scipy_sparse", 0.5),
     ("associate_frame_300", "overlap_pairs", 1.5),
     ("py_associate_300", "shapely_scipy", 0.002),
 ]

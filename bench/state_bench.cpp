@@ -155,10 +155,10 @@ void checkSamePairs(const std::string& what, const std::vector<FootprintPair>& o
                              static_cast<double>(loop.size()), 0.0);
   for (std::size_t k = 0; k < ours.size(); ++k) {
     const std::string where = what + " pair " + std::to_string(k);
-    zelvane::bench::checkEqual(where + " first", static_cast<double>(ours[k].first),
-                               static_cast<double>(loop[k].first), 0.0);
-    zelvane::bench::checkEqual(where + " second", static_cast<double>(ours[k].second),
-                               static_cast<double>(loop[k].second), 0.0);
+    zelvane::bench::checkEqual(where + " first", static_cast<double>(ours[k].row),
+                               static_cast<double>(loop[k].row), 0.0);
+    zelvane::bench::checkEqual(where + " second", static_cast<double>(ours[k].column),
+                               static_cast<double>(loop[k].column), 0.0);
     zelvane::bench::checkEqual(where, ours[k].value, loop[k].value, 0.0);
   }
 }
@@ -308,8 +308,8 @@ void checkPairsAgainstOpencv(const std::string& what, const std::vector<Footprin
   const std::size_t columns = b.size();
   std::vector<double> mine(a.size() * columns, 0.0);
   std::vector<double> peer(a.size() * columns, 0.0);
-  for (const auto& p : ours) mine[p.first * columns + p.second] = p.value;
-  for (const auto& p : theirs) peer[p.first * columns + p.second] = p.value;
+  for (const auto& p : ours) mine[p.row * columns + p.column] = p.value;
+  for (const auto& p : theirs) peer[p.row * columns + p.column] = p.value;
   for (std::size_t k = 0; k < mine.size(); ++k) {
     const std::string where = what + " pair " + std::to_string(k);
     if (std::abs(mine[k] - peer[k]) <= kOpencvTolerance) continue;

@@ -48,7 +48,7 @@ int writeTrackerFrame(const std::string& file) {
   const auto pairs =
       zelvane::core::overlapPairs(statesOf(frame300().tracks), statesOf(frame300().detections));
   for (std::size_t k = 0; k < pairs.size(); ++k) {
-    std::fprintf(out, "%s\n  [%zu, %zu, %.17g]", k > 0 ? "," : "", pairs[k].first, pairs[k].second,
+    std::fprintf(out, "%s\n  [%zu, %zu, %.17g]", k > 0 ? "," : "", pairs[k].row, pairs[k].column,
                  pairs[k].value);
   }
   std::fprintf(out, "]}\n");
@@ -67,7 +67,7 @@ int writeGatedCandidates(const std::string& file) {
   const auto candidates = tracker_bench::gatedCandidates(COUNT);
   for (std::size_t k = 0; k < candidates.size(); ++k) {
     std::fprintf(out, "%s\n  [%zu, %zu, %.17g]", k > 0 ? "," : "", candidates[k].row,
-                 candidates[k].column, candidates[k].cost);
+                 candidates[k].column, candidates[k].value);
   }
   std::fprintf(out, "]}\n");
   return std::fclose(out) == 0 ? 0 : 1;

@@ -104,15 +104,14 @@ int main(int argc, char** argv) {
 
   std::cout << "\nwithin " << kGate << '\n';
   for (const auto& pair : zelvane::core::distancePairs(first, second, kGate)) {
-    std::cout << "  " << pair.first << " - " << pair.second << "  distance " << pair.value << '\n';
+    std::cout << "  " << pair.row << " - " << pair.column << "  distance " << pair.value << '\n';
   }
 
   const zelvane::core::Association association =
       zelvane::core::associate(first, second, zelvane::core::AssociationMetric::Overlap, 0.0);
   std::cout << "\nassignment\n";
   for (const auto& match : association.matches) {
-    std::cout << "  " << match.track << " -> " << match.detection << "  overlap " << match.value
-              << '\n';
+    std::cout << "  " << match.row << " -> " << match.column << "  overlap " << match.value << '\n';
   }
   for (const std::size_t i : association.unmatchedTracks) {
     std::cout << "  " << i << " unmatched (first file)\n";

@@ -12,9 +12,19 @@
 /// on its shorter side by the augmenting paths alone, as D. F. Crouse, "On implementing
 /// 2D rectangular assignment algorithms", IEEE Trans. Aerospace and Electronic Systems
 /// 52 (2016) 1679-1696 describes. The sparse form runs the same augmenting paths with a
-/// binary heap over the listed pairs only, one connected component of the candidate
-/// graph at a time, so its work never reaches rows or columns that no path can; a row
-/// whose cheapest column is still free takes it without a search.
+/// binary heap over the listed pairs only: a path from a row reaches only the rows and
+/// columns of its connected component of the candidate graph, and a row whose cheapest
+/// column is still free (in a tracker's frame, most rows: their components hold one to
+/// three tracks) takes it without a search. Candidates listed by row are solved as they
+/// are read, in one pass; others are placed by row first. Either way the rows are taken
+/// in increasing order, and within a row the candidates in their order: between equally
+/// cheap columns, the earlier listed wins.
+///
+/// Vectorised: the least and second least reduced cost of a row in the row reduction,
+/// the dense form's inner minimum over the columns, runs over eight columns at a time
+/// with AVX-512 and four with AVX2 (chosen at run time); each lane keeps its own two
+/// least, merged at the end by (cost, column), so the answer is the sequential one, bit
+/// for bit, on any processor.
 ///
 /// What is exact: the assignment is optimal for the costs as given, up to the rounding
 /// of the price updates (each a difference of sums of costs, rounded in double): beside
@@ -43,6 +53,18 @@
 /// limit, and in the sparse form row or column indices out of range throw
 /// `std::invalid_argument`.
 ///
+/// Maximising (`AssignmentGoal::Maximize`): the entries are values and the largest
+/// total is sought, as if every entry were negated (exactly: the same matches as the
+/// negated problem, with the reported entries as given). -infinity then forbids a pair
+/// and +infinity is refused; the limit L is the value a pair must exceed to be worth
+/// matching (the sum of the matched values plus L / 2 for every row and column left
+/// unmatched is maximised), any finite L, or `NO_COST_LIMIT` for none.
+///
+/// Ties: where several assignments reach the best total, which one is reported is not
+/// specified beyond the orders above, except that in the dense form a row takes a free
+/// column rather than another row's among equally good ones, so that a matrix whose
+/// entries are all equal gives row i the column i.
+///
 /// Memory: an `AssignmentSolver` keeps its working memory from one call to the next, so
 /// that a tracker calling it every frame with problems of about the same size allocates
 /// only the result. The free functions build a solver per call.
@@ -55,6 +77,7 @@
 
 #include <Eigen/Core>
 
+#include <zelvane/core/index_pair.h>
 #include <zelvane/zelvane_core_export.h>
 
 namespace zelvane {
@@ -63,18 +86,23 @@ namespace core {
 /// No cost limit: every row of the shorter side must be matched.
 constexpr double NO_COST_LIMIT = std::numeric_limits<double>::infinity();
 
-/// One candidate pair of the sparse form: row, column and the cost of pairing them.
-struct AssignmentCandidate {
-  std::size_t row;
-  std::size_t column;
-  double cost;
+/// Which total the solver seeks: the least sum of costs, or the largest sum of values.
+enum class AssignmentGoal {
+  Minimize,  ///< entries are costs; +infinity forbids a pair
+  Maximize,  ///< entries are values (scores, overlaps); -infinity forbids a pair
 };
 
-/// One matched pair of a solution, with its cost as given.
-struct AssignedPair {
-  std::size_t row;
-  std::size_t column;
-  double cost;
+/// One candidate pair of the sparse form: row, column and, as `value`, the cost of
+/// pairing them (or the value, when maximising).
+using AssignmentCandidate = IndexPair;
+
+/// One matched pair of a solution: row, column, its entry as given (`value`: the cost,
+/// or the value when maximising) and `candidate`, where the pair came from: its index
+/// in the candidate list of the sparse forms (of a pair listed twice, the one whose
+/// entry was used, the first listed among equals), or in the dense form the entry's
+/// index in the matrix's column-major storage, row + column x rows.
+struct AssignedPair : IndexPair {
+  std::size_t candidate;
 };
 
 /// A solution: the matched pairs ordered by row, the rows and the columns left
@@ -101,52 +129,61 @@ class ZELVANE_CORE_API AssignmentSolver {
   AssignmentSolver& operator=(const AssignmentSolver&) = delete;
 
   /// The optimal assignment of the rows of `cost` to its columns (rows x columns, any
-  /// shape, +infinity forbidding a pair) under `costLimit`, as the file comment states.
-  /// Throws `std::invalid_argument` for a NaN or -infinity entry, a NaN or negative
-  /// limit, or, without a limit, when no pair of min(rows, columns) matches exists
-  /// among the allowed pairs. Cost: O(n^2 m) in the worst case for n = min(rows,
-  /// columns), m = max(rows, columns), far less on typical costs; with a finite limit,
-  /// that of the sparse form on the entries below the limit.
-  Assignment solve(const Eigen::MatrixXd& cost, double costLimit = NO_COST_LIMIT);
+  /// shape, +infinity forbidding a pair) under `costLimit`, towards `goal`, as the file
+  /// comment states. Throws `std::invalid_argument` for a NaN or -infinity entry (NaN
+  /// or +infinity when maximising), a NaN or negative limit (NaN or -infinity when
+  /// maximising), or, without a limit, when no pair of min(rows, columns) matches
+  /// exists among the allowed pairs. Cost: O(n^2 m) in the worst case for n =
+  /// min(rows, columns), m = max(rows, columns), far less on typical costs; with a
+  /// finite limit, that of the sparse form on the entries that pass the limit.
+  Assignment solve(const Eigen::MatrixXd& cost, double costLimit = NO_COST_LIMIT,
+                   AssignmentGoal goal = AssignmentGoal::Minimize);
 
   /// The optimal assignment of `rows` rows to `columns` columns where only the listed
-  /// pairs may be matched (a pair listed twice costs the lesser of its costs; +infinity
-  /// costs are ignored), under `costLimit`. Throws `std::invalid_argument` for an index
-  /// out of range, a NaN or -infinity cost, a NaN or negative limit, or, without a
-  /// limit, when the shorter side cannot be matched in full. Cost: linear in rows +
-  /// columns + pairs for the set-up; each augmenting path visits only its connected
-  /// component, at O(pairs log columns) of that component in the worst case.
+  /// pairs may be matched (a pair listed twice costs the lesser of its costs, or is
+  /// worth the greater when maximising; +infinity costs, -infinity values are ignored),
+  /// under `costLimit`, towards `goal`. Throws `std::invalid_argument` for an index out
+  /// of range, a cost or limit refused as for the dense form, or, without a limit, when
+  /// the shorter side cannot be matched in full. Cost: linear in rows + columns + pairs
+  /// for the set-up; each augmenting path visits only its connected component, at
+  /// O(pairs log columns) of that component in the worst case.
   Assignment solve(std::size_t rows, std::size_t columns,
                    const std::vector<AssignmentCandidate>& candidates,
-                   double costLimit = NO_COST_LIMIT);
+                   double costLimit = NO_COST_LIMIT,
+                   AssignmentGoal goal = AssignmentGoal::Minimize);
 
   /// The greedy assignment, NOT optimal in general: the cheapest listed pair first (ties
   /// to the lower row, then the lower column), then the cheapest among the rows and
   /// columns still free, and so on; pairs that cost `costLimit` or more are never
-  /// matched. What trackers call "largest score first" with cost = -score. Same
+  /// matched. Maximising, the pair of largest value first, and pairs worth `costLimit`
+  /// or less are never matched: what trackers call "largest score first". Same
   /// failures as `solve`, except that it never throws for want of a full matching.
   /// Cost: O(pairs log pairs).
   Assignment solveGreedy(std::size_t rows, std::size_t columns,
                          const std::vector<AssignmentCandidate>& candidates,
-                         double costLimit = NO_COST_LIMIT);
+                         double costLimit = NO_COST_LIMIT,
+                         AssignmentGoal goal = AssignmentGoal::Minimize);
 
  private:
   std::unique_ptr<detail::AssignmentWorkspace> workspace_;
 };
 
-/// `AssignmentSolver().solve(cost, costLimit)`: see there.
+/// `AssignmentSolver().solve(cost, costLimit, goal)`: see there.
 ZELVANE_CORE_API Assignment solveAssignment(const Eigen::MatrixXd& cost,
-                                            double costLimit = NO_COST_LIMIT);
+                                            double costLimit = NO_COST_LIMIT,
+                                            AssignmentGoal goal = AssignmentGoal::Minimize);
 
-/// `AssignmentSolver().solve(rows, columns, candidates, costLimit)`: see there.
+/// `AssignmentSolver().solve(rows, columns, candidates, costLimit, goal)`: see there.
 ZELVANE_CORE_API Assignment solveAssignment(std::size_t rows, std::size_t columns,
                                             const std::vector<AssignmentCandidate>& candidates,
-                                            double costLimit = NO_COST_LIMIT);
+                                            double costLimit = NO_COST_LIMIT,
+                                            AssignmentGoal goal = AssignmentGoal::Minimize);
 
-/// `AssignmentSolver().solveGreedy(rows, columns, candidates, costLimit)`: see there.
+/// `AssignmentSolver().solveGreedy(rows, columns, candidates, costLimit, goal)`: see
+/// there.
 ZELVANE_CORE_API Assignment solveGreedyAssignment(
     std::size_t rows, std::size_t columns, const std::vector<AssignmentCandidate>& candidates,
-    double costLimit = NO_COST_LIMIT);
+    double costLimit = NO_COST_LIMIT, AssignmentGoal goal = AssignmentGoal::Minimize);
 
 }  // namespace core
 }  // namespace zelvane

@@ -15,8 +15,9 @@ _Codes8 = npt.NDArray[np.int8]
 
 class FootprintPairs(NamedTuple):
     """Pairs of boxes from two sets, as returned by ``overlap_pairs``,
-    ``generalized_overlap_pairs``, ``overlap_3d_pairs`` and ``distance_pairs``: one entry
-    per pair in each of the three arrays.
+    ``generalized_overlap_pairs``, ``overlap_3d_pairs``, ``distance_pairs``,
+    ``centroid_distance_pairs`` and ``centroid_distance_3d_pairs``: one entry per pair in
+    each of the three arrays.
 
     Attributes
     ----------

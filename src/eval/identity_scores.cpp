@@ -40,7 +40,7 @@ IdentityCounts identityCounts(const PreparedSequence& sequence, const SequencePa
   const core::Assignment assignment =
       solver.solve(sequence.trajectories.size(), sequence.trackScores.size(), candidates, 0.0);
   for (const core::AssignedPair& match : assignment.matches) {
-    counts.idTruePositives += static_cast<long>(-match.cost);
+    counts.idTruePositives += static_cast<long>(-match.value);
   }
   return counts;
 }
