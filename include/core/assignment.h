@@ -55,7 +55,7 @@
 
 #include <Eigen/Core>
 
-#include "zelvane_core_export.h"
+#include <zelvane/zelvane_core_export.h>
 
 namespace zelvane {
 namespace core {

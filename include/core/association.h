@@ -33,8 +33,8 @@
 #include <cstddef>
 #include <vector>
 
-#include "core/state.h"
-#include "zelvane_core_export.h"
+#include <zelvane/core/state.h>
+#include <zelvane/zelvane_core_export.h>
 
 namespace zelvane {
 namespace core {

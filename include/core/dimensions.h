@@ -2,8 +2,8 @@
 /// `core::Dimensions`: the box of a tracked object.
 #pragma once
 
-#include "tkit/cart.h"
-#include "zelvane_core_export.h"
+#include <zelvane/tkit/cart.h>
+#include <zelvane/zelvane_core_export.h>
 
 namespace zelvane {
 namespace core {

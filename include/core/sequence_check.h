@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-#include "zelvane_core_export.h"
+#include <zelvane/zelvane_core_export.h>
 
 namespace zelvane {
 namespace core {

@@ -22,10 +22,10 @@
 #include <boost/geometry/geometries/polygon.hpp>
 #include <boost/optional.hpp>
 
-#include "core/dimensions.h"
-#include "core/gaussian.h"
-#include "tkit/cart.h"
-#include "zelvane_core_export.h"
+#include <zelvane/core/dimensions.h>
+#include <zelvane/core/gaussian.h>
+#include <zelvane/tkit/cart.h>
+#include <zelvane/zelvane_core_export.h>
 
 namespace zelvane {
 namespace core {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "geometry/transform_manager.h"
-#include "zelvane_core_export.h"
+#include <zelvane/geometry/transform_manager.h>
+#include <zelvane/zelvane_core_export.h>
 
 namespace zelvane {
 

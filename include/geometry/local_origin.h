@@ -26,8 +26,8 @@
 #include <Eigen/Core>
 #include <Eigen/Geometry>
 
-#include "geometry/pose.h"
-#include "zelvane_core_export.h"
+#include <zelvane/geometry/pose.h>
+#include <zelvane/zelvane_core_export.h>
 
 namespace zelvane {
 

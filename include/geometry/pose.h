@@ -23,7 +23,7 @@
 #include <Eigen/Core>
 #include <Eigen/Geometry>
 
-#include "zelvane_core_export.h"
+#include <zelvane/zelvane_core_export.h>
 
 namespace zelvane {
 

@@ -26,9 +26,9 @@
 #include <istream>
 #include <string>
 
-#include "geometry/pose.h"
-#include "geometry/transform_manager.h"
-#include "zelvane_core_export.h"
+#include <zelvane/geometry/pose.h>
+#include <zelvane/geometry/transform_manager.h>
+#include <zelvane/zelvane_core_export.h>
 
 namespace zelvane {
 

@@ -29,10 +29,10 @@
 
 #include <boost/graph/adjacency_list.hpp>
 
-#include "geometry/pose.h"
-#include "logging_manager.h"
-#include "tkit/signal.h"
-#include "zelvane_core_export.h"
+#include <zelvane/geometry/pose.h>
+#include <zelvane/logging_manager.h>
+#include <zelvane/tkit/signal.h>
+#include <zelvane/zelvane_core_export.h>
 
 /// Settings node that holds the stored transforms.
 const std::string TRANSFORMS_TAG = "Transforms";

@@ -18,8 +18,8 @@
 #include <utility>
 #include <vector>
 
-#include "geometry/pose.h"
-#include "geometry/transform_manager.h"
+#include <zelvane/geometry/pose.h>
+#include <zelvane/geometry/transform_manager.h>
 
 namespace zelvane {
 

@@ -12,7 +12,7 @@
 
 #include <boost/asio/ip/address.hpp>
 
-#include "zelvane_core_export.h"
+#include <zelvane/zelvane_core_export.h>
 
 namespace zelvane {
 namespace ip_format {

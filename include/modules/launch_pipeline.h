@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "logging_manager.h"
-#include "modules/lifecycle_signals.h"
-#include "settings_manager.h"
-#include "tkit/connection.h"
-#include "zelvane_core_export.h"
+#include <zelvane/logging_manager.h>
+#include <zelvane/modules/lifecycle_signals.h>
+#include <zelvane/settings_manager.h>
+#include <zelvane/tkit/connection.h>
+#include <zelvane/zelvane_core_export.h>
 
 namespace zelvane {
 namespace modules {

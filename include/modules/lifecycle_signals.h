@@ -7,9 +7,9 @@
 #include <functional>
 #include <memory>
 
-#include "settings_manager.h"
-#include "tkit/signal.h"
-#include "zelvane_core_export.h"
+#include <zelvane/settings_manager.h>
+#include <zelvane/tkit/signal.h>
+#include <zelvane/zelvane_core_export.h>
 
 namespace zelvane {
 namespace modules {

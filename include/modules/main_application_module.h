@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "logging_manager.h"
-#include "modules/lifecycle_signals.h"
-#include "modules/options_parser.h"
-#include "settings_manager.h"
-#include "tkit/connection.h"
-#include "tkit/signal.h"
-#include "zelvane_core_export.h"
+#include <zelvane/logging_manager.h>
+#include <zelvane/modules/lifecycle_signals.h>
+#include <zelvane/modules/options_parser.h>
+#include <zelvane/settings_manager.h>
+#include <zelvane/tkit/connection.h>
+#include <zelvane/tkit/signal.h>
+#include <zelvane/zelvane_core_export.h>
 
 namespace zelvane {
 namespace modules {

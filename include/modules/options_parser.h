@@ -10,7 +10,7 @@
 #include <boost/program_options/positional_options.hpp>
 #include <boost/program_options/variables_map.hpp>
 
-#include "zelvane_core_export.h"
+#include <zelvane/zelvane_core_export.h>
 
 namespace zelvane {
 namespace modules {

@@ -3,7 +3,7 @@
 /// the frame tags of tracked-object state.
 #pragma once
 
-#include "zelvane_core_export.h"
+#include <zelvane/zelvane_core_export.h>
 
 namespace zelvane {
 namespace frames {

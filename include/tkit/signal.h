@@ -9,7 +9,7 @@
 #include <mutex>
 #include <utility>
 
-#include "tkit/connection.h"
+#include <zelvane/tkit/connection.h>
 
 namespace zelvane {
 namespace tkit {

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "zelvane_platform_export.h"
+#include <zelvane/zelvane_platform_export.h>
 
 class Logger;
 

@@ -20,8 +20,8 @@
 #include <boost/optional.hpp>
 #include <boost/property_tree/ptree.hpp>
 
-#include "logging_manager.h"
-#include "zelvane_platform_export.h"
+#include <zelvane/logging_manager.h>
+#include <zelvane/zelvane_platform_export.h>
 
 namespace zelvane {
 
