@@ -23,11 +23,11 @@
 #include <string>
 #include <vector>
 
-#include "core/state.h"
-#include "geometry/pose.h"
-#include "geometry/transform_manager.h"
-#include "track/tracker.h"
-#include "zelvane_core_export.h"
+#include <zelvane/core/state.h>
+#include <zelvane/geometry/pose.h>
+#include <zelvane/geometry/transform_manager.h>
+#include <zelvane/track/tracker.h>
+#include <zelvane/zelvane_core_export.h>
 
 namespace zelvane {
 namespace track {

@@ -15,7 +15,7 @@
 /// `headingInnovation`.
 #pragma once
 
-#include "zelvane_core_export.h"
+#include <zelvane/zelvane_core_export.h>
 
 namespace zelvane {
 namespace track {

@@ -46,8 +46,8 @@
 
 #include <Eigen/Core>
 
-#include "core/state.h"
-#include "zelvane_core_export.h"
+#include <zelvane/core/state.h>
+#include <zelvane/zelvane_core_export.h>
 
 namespace zelvane {
 namespace track {

@@ -38,10 +38,10 @@
 #include <string>
 #include <vector>
 
-#include "core/association.h"
-#include "core/state.h"
-#include "track/motion_model.h"
-#include "zelvane_core_export.h"
+#include <zelvane/core/association.h>
+#include <zelvane/core/state.h>
+#include <zelvane/track/motion_model.h>
+#include <zelvane/zelvane_core_export.h>
 
 namespace zelvane {
 namespace track {

@@ -32,9 +32,9 @@
 #include <string>
 #include <vector>
 
-#include "core/association.h"
-#include "track/tracker.h"
-#include "zelvane_core_export.h"
+#include <zelvane/core/association.h>
+#include <zelvane/track/tracker.h>
+#include <zelvane/zelvane_core_export.h>
 
 namespace zelvane {
 
