@@ -27,6 +27,8 @@ void bindBoxes(py::module_& m);
 void bindAssignment(py::module_& m);
 void bindSequenceCheck(py::module_& m);
 void bindAddress(py::module_& m);
+/// `read_tracking_file` and the evaluation behind `zelvane.evaluate_tracking`.
+void bindTracking(py::module_& m);
 /// Pickling of `Pose`, `State` and `TransformManager`; after the classes are bound.
 void bindPickling(py::module_& m);
 

@@ -17,5 +17,6 @@ PYBIND11_MODULE(_zelvane, m) {
   zelvane::python::bindAssignment(m);
   zelvane::python::bindSequenceCheck(m);
   zelvane::python::bindAddress(m);
+  zelvane::python::bindTracking(m);
   zelvane::python::bindPickling(m);
 }

@@ -15,6 +15,8 @@ Tracked-object state and box matching
     FootprintPairs
 Association and assignment
     associate, Association, linear_sum_assignment, sparse_assignment
+Tracking evaluation
+    evaluate_tracking, TrackingEvaluation, read_tracking_file
 Utilities
     SequenceCheck, the module ``zelvane.address``
 Errors
@@ -46,20 +48,22 @@ from ._zelvane import (Connection, LocalOrigin, Pose, SequenceCheck, State, Tran
                        extrinsic_yaw_from_quaternion, generalized_overlap_matrix,
                        generalized_overlap_pairs, linear_sum_assignment, overlap_3d_matrix,
                        overlap_3d_pairs, overlap_matrix, overlap_pairs, quaternion_from_ypr,
-                       sparse_assignment, transform_from_ypr, ypr_from_quaternion)
+                       read_tracking_file, sparse_assignment, transform_from_ypr,
+                       ypr_from_quaternion)
 from .errors import (FrameGraphError, FrameNotFoundError, NoFramesError, OutOfRangeError,
                      RefusedError, ResolutionError, SettingsError)
 from .records import (Association, FootprintPairs, FrameEdge, MatrixArrays, PlacedPoints,
                       PoseArrays)
+from .tracking import TrackingEvaluation, evaluate_tracking
 
 __all__ = ["Association", "Connection", "FootprintPairs", "FrameEdge", "FrameGraphError",
            "FrameNotFoundError", "LocalOrigin", "MatrixArrays", "NoFramesError",
            "OutOfRangeError", "PlacedPoints", "Pose", "PoseArrays", "RefusedError",
-           "ResolutionError", "SequenceCheck", "SettingsError", "State", "TransformManager",
+           "ResolutionError", "SequenceCheck", "SettingsError", "State", "TrackingEvaluation", "TransformManager",
            "TransformQueue", "TransformResult", "address", "associate", "box_corners",
-           "distance_pairs", "errors",
+           "distance_pairs", "errors", "evaluate_tracking",
            "extrinsic_yaw_from_quaternion", "generalized_overlap_matrix",
            "generalized_overlap_pairs", "linear_sum_assignment", "overlap_3d_matrix",
            "overlap_3d_pairs", "overlap_matrix", "overlap_pairs", "quaternion_from_ypr",
-           "sparse_assignment", "transform_from_ypr",
+           "read_tracking_file", "sparse_assignment", "transform_from_ypr",
            "ypr_from_quaternion"]

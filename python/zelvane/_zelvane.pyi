@@ -257,6 +257,15 @@ def associate(
     method: str = ...
 ) -> Association: ...
 
+# --- Tracking evaluation -------------------------------------------------------
+
+def read_tracking_file(path: _Path, format: str = ...) -> dict[str, npt.NDArray[Any]]: ...
+def _evaluate_tracking(
+    ground_truth: Any, results: Any, classes: list[str], measure: str, threshold: float | None,
+    frame_counts: Any, max_truncation: int, max_occlusion: int, min_height: float,
+    recall_levels: int
+) -> tuple[str, str]: ...
+
 # --- Utilities -----------------------------------------------------------------
 
 class SequenceCheck:

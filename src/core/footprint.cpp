@@ -50,7 +50,8 @@ double twiceArea(const Vertex* q) {
   return (q[2].x - q[0].x) * (q[3].y - q[1].y) - (q[2].y - q[0].y) * (q[3].x - q[1].x);
 }
 
-double twiceAreaOf(const Corners& c) {
+template <class Scalar>
+double twiceAreaOf(const CornersOf<Scalar>& c) {
   const Vertex q[4] = {
       {c[0].x(), c[0].y()}, {c[1].x(), c[1].y()}, {c[2].x(), c[2].y()}, {c[3].x(), c[3].y()}};
   return twiceArea(q);
@@ -163,9 +164,12 @@ bool allFinite(const Corners& corners) {
                      [](const Eigen::Matrix<float, 2, 1>& c) { return c.allFinite(); });
 }
 
-bool boundingBoxesApart(const Corners& a, const Corners& b) {
+namespace {
+
+template <class Scalar>
+bool boundingBoxesApartOf(const CornersOf<Scalar>& a, const CornersOf<Scalar>& b) {
   for (int axis = 0; axis < 2; ++axis) {
-    float lowA = a[0][axis], highA = a[0][axis], lowB = b[0][axis], highB = b[0][axis];
+    Scalar lowA = a[0][axis], highA = a[0][axis], lowB = b[0][axis], highB = b[0][axis];
     for (std::size_t i = 1; i < 4; ++i) {
       lowA = std::min(lowA, a[i][axis]);
       highA = std::max(highA, a[i][axis]);
@@ -177,10 +181,11 @@ bool boundingBoxesApart(const Corners& a, const Corners& b) {
   return false;
 }
 
-FootprintAreas footprintAreas(const Corners& a, const Corners& b, bool clip) {
+template <class Scalar>
+FootprintAreas footprintAreasOf(const CornersOf<Scalar>& a, const CornersOf<Scalar>& b, bool clip) {
   // Relative to a corner of `a`, the coordinates of two footprints that meet are
-  // differences of nearby floats, exact in double, and small against the products
-  // below wherever the footprints lie.
+  // differences of nearby floats, exact in double (of double corners, rounded once),
+  // and small against the products below wherever the footprints lie.
   const double originX = a[0].x();
   const double originY = a[0].y();
   Vertex first[numeric::CLIP_VERTEX_CAPACITY];
@@ -217,11 +222,34 @@ FootprintAreas footprintAreas(const Corners& a, const Corners& b, bool clip) {
                         std::min(std::max(signedIntersection, 0.0), std::min(areaA, areaB))};
 }
 
-double intersectionOverUnion(const Corners& a, const Corners& b) {
-  const FootprintAreas areas = footprintAreas(a, b, true);
+template <class Scalar>
+double intersectionOverUnionOf(const CornersOf<Scalar>& a, const CornersOf<Scalar>& b) {
+  const FootprintAreas areas = footprintAreasOf(a, b, true);
   const double unionArea = areas.first + areas.second - areas.intersection;
   if (unionArea <= numeric::MIN_UNION_AREA) return 0.0;
   return std::min(areas.intersection / unionArea, 1.0);
+}
+
+}  // namespace
+
+bool boundingBoxesApart(const Corners& a, const Corners& b) { return boundingBoxesApartOf(a, b); }
+
+bool boundingBoxesApart(const CornersD& a, const CornersD& b) { return boundingBoxesApartOf(a, b); }
+
+FootprintAreas footprintAreas(const Corners& a, const Corners& b, bool clip) {
+  return footprintAreasOf(a, b, clip);
+}
+
+FootprintAreas footprintAreas(const CornersD& a, const CornersD& b, bool clip) {
+  return footprintAreasOf(a, b, clip);
+}
+
+double intersectionOverUnion(const Corners& a, const Corners& b) {
+  return intersectionOverUnionOf(a, b);
+}
+
+double intersectionOverUnion(const CornersD& a, const CornersD& b) {
+  return intersectionOverUnionOf(a, b);
 }
 
 double hullArea(const Corners& a, const Corners& b) {
@@ -265,13 +293,16 @@ double generalizedOverlapOfCorners(const Corners& a, const Corners& b) {
   return overlap - (hull - unionArea) / hull;
 }
 
-double overlap3dOfCorners(const Corners& a, const VerticalExtent& va, const Corners& b,
-                          const VerticalExtent& vb) {
+namespace {
+
+template <class Scalar>
+double overlap3dOf(const CornersOf<Scalar>& a, const VerticalExtent& va, const CornersOf<Scalar>& b,
+                   const VerticalExtent& vb) {
   if (!std::isfinite(va.centre) || !std::isfinite(va.halfHeight) || !std::isfinite(vb.centre) ||
       !std::isfinite(vb.halfHeight)) {
     return std::numeric_limits<double>::quiet_NaN();
   }
-  const FootprintAreas areas = footprintAreas(a, b, !boundingBoxesApart(a, b));
+  const FootprintAreas areas = footprintAreasOf(a, b, !boundingBoxesApartOf(a, b));
   const double unionArea = areas.first + areas.second - areas.intersection;
   if (unionArea <= numeric::MIN_UNION_AREA) return 0.0;
   // Relative to the centre of `a`: the offset of the other centre is rounded once, by
@@ -287,6 +318,18 @@ double overlap3dOfCorners(const Corners& a, const VerticalExtent& va, const Corn
       2.0 * (areas.first * va.halfHeight + areas.second * vb.halfHeight) - common;
   if (!(unionVolume > 0.0)) return 0.0;
   return std::min(common / unionVolume, 1.0);
+}
+
+}  // namespace
+
+double overlap3dOfCorners(const Corners& a, const VerticalExtent& va, const Corners& b,
+                          const VerticalExtent& vb) {
+  return overlap3dOf(a, va, b, vb);
+}
+
+double overlap3dOfCorners(const CornersD& a, const VerticalExtent& va, const CornersD& b,
+                          const VerticalExtent& vb) {
+  return overlap3dOf(a, va, b, vb);
 }
 
 double cornerDistance(const Corners& a, const Corners& b) {

@@ -20,9 +20,18 @@ namespace zelvane {
 namespace core {
 namespace detail {
 
-/// The four corners in single precision: front-left, front-right, rear-right,
+/// Four footprint corners of either precision: front-left, front-right, rear-right,
 /// rear-left.
-using Corners = std::array<Eigen::Matrix<float, 2, 1>, 4>;
+template <class Scalar>
+using CornersOf = std::array<Eigen::Matrix<Scalar, 2, 1>, 4>;
+
+/// The four corners in single precision, as a `State` gives them.
+using Corners = CornersOf<float>;
+
+/// The four corners in double precision, for callers whose boxes are given in double
+/// (the tracking evaluation reads them from text): the overlaps below take them as
+/// they are, without a detour through float.
+using CornersD = CornersOf<double>;
 
 /// What a footprint's extent depends on, read before any trigonometry: the tracked
 /// point, the anchor and the half extents, and the heading (0 without one).
@@ -83,6 +92,7 @@ inline bool boundingSquaresApart(const FootprintInputs& a, const FootprintInputs
 
 /// True when the axis-aligned bounding boxes of the corners are apart or only touch.
 bool boundingBoxesApart(const Corners& a, const Corners& b);
+bool boundingBoxesApart(const CornersD& a, const CornersD& b);
 
 /// The vertical extent of a box: its centre's z (`State::centroid`) and half its
 /// height (the magnitude: a negative height spans as a positive one, as a negative
@@ -106,8 +116,12 @@ struct FootprintAreas {
 
 /// The areas of `a` and `b` and of their intersection, `a` clipped by the half-planes
 /// of `b` when `clip` (else the intersection is taken as 0: the caller knows they do
-/// not overlap with an area). Expects finite corners; allocates nothing.
+/// not overlap with an area). Expects finite corners; allocates nothing. Float corners
+/// are widened exactly; of double corners, each coordinate relative to the origin of
+/// the clip is rounded once (2^-53 of it), so the double form agrees with exact
+/// arithmetic on its corners within a few units of 2^-52 of the areas.
 FootprintAreas footprintAreas(const Corners& a, const Corners& b, bool clip);
+FootprintAreas footprintAreas(const CornersD& a, const CornersD& b, bool clip);
 
 /// Intersection area over union area of the two quadrilaterals, in [0, 1]: one clipped
 /// by the other's four half-planes in double precision, with the origin moved to a
@@ -116,11 +130,17 @@ FootprintAreas footprintAreas(const Corners& a, const Corners& b, bool clip);
 /// area). Either corner order (clockwise or counter-clockwise) is accepted. Expects
 /// finite corners; allocates nothing.
 double intersectionOverUnion(const Corners& a, const Corners& b);
+double intersectionOverUnion(const CornersD& a, const CornersD& b);
 
 /// `State::overlap` once both footprints are known to be finite: 0 for bounding boxes
 /// that are apart or only touch, else `intersectionOverUnion`. Every overlap value the
 /// library reports comes from here, so batch results equal single-pair ones bit for bit.
 inline double overlapOfCorners(const Corners& a, const Corners& b) {
+  return boundingBoxesApart(a, b) ? 0.0 : intersectionOverUnion(a, b);
+}
+
+/// `overlapOfCorners` for double corners.
+inline double overlapOfCorners(const CornersD& a, const CornersD& b) {
   return boundingBoxesApart(a, b) ? 0.0 : intersectionOverUnion(a, b);
 }
 
@@ -142,6 +162,8 @@ double generalizedOverlapOfCorners(const Corners& a, const Corners& b);
 /// is not finite; 0 when the union of the footprints has at most 2^-52 area or the
 /// union of the volumes none.
 double overlap3dOfCorners(const Corners& a, const VerticalExtent& va, const Corners& b,
+                          const VerticalExtent& vb);
+double overlap3dOfCorners(const CornersD& a, const VerticalExtent& va, const CornersD& b,
                           const VerticalExtent& vb);
 
 /// Smallest Boost.Geometry point-to-polygon distance from a corner of either footprint

@@ -1,0 +1,188 @@
+#include "hota.h"
+
+#include <cmath>
+#include <unordered_map>
+
+namespace zelvane {
+namespace eval {
+namespace detail {
+namespace {
+
+constexpr int ALPHA_COUNT = 19;
+// The weight of the similarity beside the alignment score in the per-frame matching:
+// it only orders matchings whose sums of A_max tie.
+constexpr double SIMILARITY_WEIGHT = 1e-6;
+// Far above every cost (at most 1 + SIMILARITY_WEIGHT): the solver takes the most pairs
+// first.
+constexpr double MATCH_COST_LIMIT = 1e9;
+
+std::uint64_t pairKey(std::uint32_t trajectory, std::uint32_t track) {
+  return (static_cast<std::uint64_t>(trajectory) << 32) | track;
+}
+
+double ratio(double numerator, double denominator) {
+  return denominator != 0.0 ? numerator / denominator : 0.0;
+}
+
+}  // namespace
+
+std::vector<double> hotaAlphas() {
+  std::vector<double> alphas;
+  for (int k = 1; k <= ALPHA_COUNT; ++k) alphas.push_back(k / 20.0);
+  return alphas;
+}
+
+HotaSums emptyHotaSums() {
+  HotaSums sums;
+  sums.truePositives.assign(ALPHA_COUNT, 0);
+  sums.falseNegatives.assign(ALPHA_COUNT, 0);
+  sums.falsePositives.assign(ALPHA_COUNT, 0);
+  sums.association.assign(ALPHA_COUNT, 0.0);
+  sums.associationRecall.assign(ALPHA_COUNT, 0.0);
+  sums.associationPrecision.assign(ALPHA_COUNT, 0.0);
+  sums.localisation.assign(ALPHA_COUNT, 0.0);
+  return sums;
+}
+
+HotaSums hotaSums(const PreparedSequence& sequence, const SequencePass& pass,
+                  core::AssignmentSolver& solver) {
+  HotaSums sums = emptyHotaSums();
+  // The sizes of the trajectories and tracks, in counted objects.
+  std::vector<long> trajectorySize(sequence.trajectories.size(), 0);
+  std::vector<long> trackSize(sequence.trackScores.size(), 0);
+  long truths = 0;
+  long results = 0;
+  for (const TruthObject& truth : sequence.truths) {
+    if (truth.ignored) continue;
+    ++trajectorySize[truth.trajectory];
+    ++truths;
+  }
+  for (std::size_t r = 0; r < sequence.results.size(); ++r) {
+    if (!pass.resultCounted[r]) continue;
+    ++trackSize[sequence.results[r].track];
+    ++results;
+  }
+  const auto counted = [&](const CandidatePair& pair) {
+    return !sequence.truths[pair.truth].ignored && pass.resultCounted[pair.result] != 0;
+  };
+  const std::vector<double> alphas = hotaAlphas();
+  std::unordered_map<std::uint64_t, long> potential;
+  std::unordered_map<std::uint64_t, long> matches;
+  std::vector<core::AssignmentCandidate> candidates;
+  std::vector<std::uint32_t> candidatePairs;
+  for (int a = 0; a < ALPHA_COUNT; ++a) {
+    const double alpha = alphas[static_cast<std::size_t>(a)];
+    // A_max = P / (|i| + |j| - P): P the frames in which trajectory i and track j could
+    // match at this alpha, |i| and |j| their objects.
+    potential.clear();
+    for (const CandidatePair& pair : sequence.pairs) {
+      if (pair.similarity >= alpha && counted(pair)) {
+        ++potential[pairKey(sequence.truths[pair.truth].trajectory,
+                            sequence.results[pair.result].track)];
+      }
+    }
+    matches.clear();
+    for (std::size_t f = 0; f < static_cast<std::size_t>(sequence.frameCount); ++f) {
+      candidates.clear();
+      candidatePairs.clear();
+      const std::uint32_t truthBegin = sequence.truthStart[f];
+      const std::uint32_t resultBegin = sequence.resultStart[f];
+      for (std::uint32_t p = sequence.pairStart[f]; p < sequence.pairStart[f + 1]; ++p) {
+        const CandidatePair& pair = sequence.pairs[p];
+        if (!(pair.similarity >= alpha) || !counted(pair)) continue;
+        const std::uint32_t trajectory = sequence.truths[pair.truth].trajectory;
+        const std::uint32_t track = sequence.results[pair.result].track;
+        const auto shared = static_cast<double>(potential[pairKey(trajectory, track)]);
+        const double alignment =
+            shared / (static_cast<double>(trajectorySize[trajectory] + trackSize[track]) - shared);
+        candidates.push_back(core::AssignmentCandidate{
+            pair.truth - truthBegin, pair.result - resultBegin,
+            (1.0 + SIMILARITY_WEIGHT) - (alignment + SIMILARITY_WEIGHT * pair.similarity)});
+        candidatePairs.push_back(p);
+      }
+      if (candidates.empty()) continue;
+      const core::Assignment assignment =
+          solver.solve(sequence.truthStart[f + 1] - truthBegin,
+                       sequence.resultStart[f + 1] - resultBegin, candidates, MATCH_COST_LIMIT);
+      for (const core::AssignedPair& match : assignment.matches) {
+        std::size_t k = 0;
+        while (candidates[k].row != match.row || candidates[k].column != match.column) ++k;
+        const CandidatePair& pair = sequence.pairs[candidatePairs[k]];
+        ++matches[pairKey(sequence.truths[pair.truth].trajectory,
+                          sequence.results[pair.result].track)];
+        ++sums.truePositives[static_cast<std::size_t>(a)];
+        sums.localisation[static_cast<std::size_t>(a)] += pair.similarity;
+      }
+    }
+    const auto i = static_cast<std::size_t>(a);
+    sums.falseNegatives[i] = truths - sums.truePositives[i];
+    sums.falsePositives[i] = results - sums.truePositives[i];
+    // Every TP of a trajectory and track has the same A(c) = TPA / (TPA + FNA + FPA),
+    // TPA the pair's matches, FNA and FPA the rest of the trajectory and of the track.
+    for (const auto& [key, count] : matches) {
+      const auto tpa = static_cast<double>(count);
+      const auto trajectory = static_cast<double>(trajectorySize[key >> 32]);
+      const auto track = static_cast<double>(trackSize[key & 0xffffffffu]);
+      sums.association[i] += tpa * tpa / (trajectory + track - tpa);
+      sums.associationRecall[i] += tpa * tpa / trajectory;
+      sums.associationPrecision[i] += tpa * tpa / track;
+    }
+  }
+  return sums;
+}
+
+void addHotaSums(HotaSums& total, const HotaSums& part) {
+  for (std::size_t i = 0; i < total.truePositives.size(); ++i) {
+    total.truePositives[i] += part.truePositives[i];
+    total.falseNegatives[i] += part.falseNegatives[i];
+    total.falsePositives[i] += part.falsePositives[i];
+    total.association[i] += part.association[i];
+    total.associationRecall[i] += part.associationRecall[i];
+    total.associationPrecision[i] += part.associationPrecision[i];
+    total.localisation[i] += part.localisation[i];
+  }
+}
+
+HotaScores hotaScores(const HotaSums& sums) {
+  HotaScores scores;
+  scores.alphas = hotaAlphas();
+  scores.truePositivesAtAlpha = sums.truePositives;
+  scores.falseNegativesAtAlpha = sums.falseNegatives;
+  scores.falsePositivesAtAlpha = sums.falsePositives;
+  const std::size_t n = scores.alphas.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto tp = static_cast<double>(sums.truePositives[i]);
+    const auto fn = static_cast<double>(sums.falseNegatives[i]);
+    const auto fp = static_cast<double>(sums.falsePositives[i]);
+    const double detA = ratio(tp, tp + fn + fp);
+    const double assA = ratio(sums.association[i], tp);
+    const double locA = ratio(sums.localisation[i], tp);
+    const double hota = std::sqrt(detA * assA);
+    scores.hotaAtAlpha.push_back(hota);
+    scores.detAAtAlpha.push_back(detA);
+    scores.assAAtAlpha.push_back(assA);
+    scores.locAAtAlpha.push_back(locA);
+    scores.hota += hota;
+    scores.detA += detA;
+    scores.assA += assA;
+    scores.locA += locA;
+    scores.detRe += ratio(tp, tp + fn);
+    scores.detPr += ratio(tp, tp + fp);
+    scores.assRe += ratio(sums.associationRecall[i], tp);
+    scores.assPr += ratio(sums.associationPrecision[i], tp);
+  }
+  const auto count = static_cast<double>(n);
+  scores.hota /= count;
+  scores.detA /= count;
+  scores.assA /= count;
+  scores.locA /= count;
+  scores.detRe /= count;
+  scores.detPr /= count;
+  scores.assRe /= count;
+  scores.assPr /= count;
+  return scores;
+}
+
+}  // namespace detail
+}  // namespace eval
+}  // namespace zelvane

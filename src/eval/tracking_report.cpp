@@ -1,0 +1,419 @@
+#include "eval/tracking_report.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iomanip>
+#include <ostream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace zelvane {
+namespace eval {
+namespace {
+
+// Exit status of a shell or spawn that could not find the program.
+constexpr int COMMAND_NOT_FOUND = 127;
+
+std::string percent(double ratio) {
+  std::ostringstream text;
+  text << std::fixed << std::setprecision(2) << 100.0 * ratio;
+  return text.str();
+}
+
+std::string motpText(const ClassEvaluation& evaluation, double motp) {
+  if (evaluation.options.measure != Measure::CentreDistance) return percent(motp);
+  std::ostringstream text;
+  text << std::fixed << std::setprecision(3) << motp << "m";
+  return text.str();
+}
+
+std::string thresholdText(double threshold) {
+  std::ostringstream text;
+  text << threshold;
+  return text.str();
+}
+
+// One row of the table, the columns right-aligned under the header.
+void writeRow(std::ostream& table, const std::string& name, const std::string& samota,
+              const std::string& mota, const std::string& motp, long ids, long frag, long fp,
+              long fn, const std::string& hota, const std::string& idf1) {
+  table << std::left << std::setw(12) << name << std::right << std::setw(8) << samota
+        << std::setw(8) << mota << std::setw(9) << motp << std::setw(6) << ids << std::setw(6)
+        << frag << std::setw(8) << fp << std::setw(8) << fn << std::setw(8) << hota << std::setw(8)
+        << idf1 << '\n';
+}
+
+void writeNumber(std::ostream& output, double value) {
+  if (!std::isfinite(value)) {
+    output << "null";
+    return;
+  }
+  char buffer[32];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  output.write(buffer, result.ptr - buffer);
+}
+
+void writeString(std::ostream& output, const std::string& text) {
+  output << '"';
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      output << '\\' << c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      output << escaped;
+    } else {
+      output << c;
+    }
+  }
+  output << '"';
+}
+
+// Writes `"key": ` with the separator before it, for the members of one object.
+class JsonObject {
+ public:
+  explicit JsonObject(std::ostream& output) : output_(output) { output_ << '{'; }
+  ~JsonObject() { output_ << '}'; }
+  JsonObject(const JsonObject&) = delete;
+  JsonObject& operator=(const JsonObject&) = delete;
+
+  std::ostream& key(const char* name) {
+    if (!first_) output_ << ',';
+    first_ = false;
+    writeString(output_, name);
+    output_ << ':';
+    return output_;
+  }
+  void number(const char* name, double value) { writeNumber(key(name), value); }
+  void integer(const char* name, long value) { key(name) << value; }
+
+ private:
+  std::ostream& output_;
+  bool first_ = true;
+};
+
+template <class T, class Write>
+void writeArray(std::ostream& output, const std::vector<T>& values, Write write) {
+  output << '[';
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (i > 0) output << ',';
+    write(values[i]);
+  }
+  output << ']';
+}
+
+void writeClearMot(std::ostream& output, const ClearMot& c) {
+  JsonObject object(output);
+  object.number("mota", c.mota);
+  object.number("motp", c.motp);
+  object.number("moda", c.moda);
+  object.number("modp", c.modp);
+  object.number("motal", c.motal);
+  object.number("recall", c.recall);
+  object.number("precision", c.precision);
+  object.number("f1", c.f1);
+  object.number("false_alarm_rate", c.falseAlarmRate);
+  object.number("mostly_tracked", c.mostlyTrackedRatio);
+  object.number("partly_tracked", c.partlyTrackedRatio);
+  object.number("mostly_lost", c.mostlyLostRatio);
+  object.integer("true_positives", c.truePositives);
+  object.integer("ignored_true_positives", c.ignoredTruePositives);
+  object.integer("false_positives", c.falsePositives);
+  object.integer("false_negatives", c.falseNegatives);
+  object.integer("ignored_false_negatives", c.ignoredFalseNegatives);
+  object.integer("id_switches", c.idSwitches);
+  object.integer("fragmentations", c.fragmentations);
+  object.integer("ground_truth_objects", c.groundTruthObjects);
+  object.integer("ignored_ground_truth_objects", c.ignoredGroundTruthObjects);
+  object.integer("counted_ground_truth_objects", c.countedGroundTruthObjects);
+  object.integer("ground_truth_trajectories", c.groundTruthTrajectories);
+  object.integer("ignored_ground_truth_trajectories", c.ignoredGroundTruthTrajectories);
+  object.integer("result_objects", c.resultObjects);
+  object.integer("ignored_result_objects", c.ignoredResultObjects);
+  object.integer("result_trajectories", c.resultTrajectories);
+  object.integer("mostly_tracked_count", c.mostlyTracked);
+  object.integer("partly_tracked_count", c.partlyTracked);
+  object.integer("mostly_lost_count", c.mostlyLost);
+  object.integer("frames", c.frames);
+}
+
+void writeIdentity(std::ostream& output, const IdentityScores& s) {
+  JsonObject object(output);
+  object.number("idf1", s.idf1);
+  object.number("idp", s.idPrecision);
+  object.number("idr", s.idRecall);
+  object.integer("idtp", s.idTruePositives);
+  object.integer("idfp", s.idFalsePositives);
+  object.integer("idfn", s.idFalseNegatives);
+}
+
+void writeHota(std::ostream& output, const HotaScores& s) {
+  JsonObject object(output);
+  object.number("hota", s.hota);
+  object.number("deta", s.detA);
+  object.number("assa", s.assA);
+  object.number("loca", s.locA);
+  object.number("detre", s.detRe);
+  object.number("detpr", s.detPr);
+  object.number("assre", s.assRe);
+  object.number("asspr", s.assPr);
+  const auto numbers = [&output](double value) { writeNumber(output, value); };
+  const auto integers = [&output](long value) { output << value; };
+  writeArray(object.key("alphas"), s.alphas, numbers);
+  writeArray(object.key("hota_at_alpha"), s.hotaAtAlpha, numbers);
+  writeArray(object.key("deta_at_alpha"), s.detAAtAlpha, numbers);
+  writeArray(object.key("assa_at_alpha"), s.assAAtAlpha, numbers);
+  writeArray(object.key("loca_at_alpha"), s.locAAtAlpha, numbers);
+  writeArray(object.key("tp_at_alpha"), s.truePositivesAtAlpha, integers);
+  writeArray(object.key("fn_at_alpha"), s.falseNegativesAtAlpha, integers);
+  writeArray(object.key("fp_at_alpha"), s.falsePositivesAtAlpha, integers);
+}
+
+void writeClass(std::ostream& output, const ClassEvaluation& evaluation) {
+  JsonObject object(output);
+  writeString(object.key("class"), evaluation.options.objectClass);
+  writeString(object.key("measure"), measureName(evaluation.options.measure));
+  object.number("threshold", evaluation.options.threshold);
+  object.number("samota", evaluation.samota);
+  object.number("amota", evaluation.amota);
+  object.number("amotp", evaluation.amotp);
+  if (evaluation.thresholdApplied) {
+    object.number("score_threshold", evaluation.threshold);
+  } else {
+    object.key("score_threshold") << "null";
+  }
+  writeClearMot(object.key("clear"), evaluation.clear);
+  writeIdentity(object.key("identity"), evaluation.identity);
+  writeHota(object.key("hota"), evaluation.hota);
+  writeArray(object.key("levels"), evaluation.levels, [&output](const RecallLevel& level) {
+    JsonObject entry(output);
+    entry.number("recall", level.recall);
+    entry.number("score_threshold", level.threshold);
+    entry.number("smota", level.smota);
+    writeClearMot(entry.key("clear"), level.clear);
+  });
+  writeArray(object.key("sequences"), evaluation.sequences,
+             [&output](const SequenceScores& sequence) {
+               JsonObject entry(output);
+               writeString(entry.key("name"), sequence.name);
+               writeClearMot(entry.key("clear"), sequence.clear);
+               writeIdentity(entry.key("identity"), sequence.identity);
+               writeHota(entry.key("hota"), sequence.hota);
+             });
+}
+
+// The runs of consecutive evaluations with one measure and threshold, as [begin, end).
+std::vector<std::pair<std::size_t, std::size_t>> measureGroups(
+    const std::vector<ClassEvaluation>& evaluations) {
+  std::vector<std::pair<std::size_t, std::size_t>> groups;
+  for (std::size_t i = 0; i < evaluations.size(); ++i) {
+    const EvaluationOptions& options = evaluations[i].options;
+    if (i == 0 || options.measure != evaluations[i - 1].options.measure ||
+        options.threshold != evaluations[i - 1].options.threshold) {
+      groups.emplace_back(i, i);
+    }
+    groups.back().second = i + 1;
+  }
+  return groups;
+}
+
+std::string measureTitle(const EvaluationOptions& options) {
+  static const char* const titles[] = {"3-D overlap", "bird's-eye overlap", "image-box overlap",
+                                       "centre distance"};
+  return std::string(titles[static_cast<int>(options.measure)]) + " at " +
+         thresholdText(options.threshold) +
+         (options.measure == Measure::CentreDistance ? " m" : "");
+}
+
+// A text in gnuplot's single quotes, in which a quote is written twice.
+std::string gnuplotQuoted(const std::string& text) {
+  std::string quoted = "'";
+  for (const char c : text) {
+    quoted += c;
+    if (c == '\'') quoted += '\'';
+  }
+  return quoted + "'";
+}
+
+}  // namespace
+
+std::vector<ClassEvaluation> evaluateTrackingClasses(
+    const std::vector<TrackingSequence>& sequences, const std::vector<std::string>& classes,
+    const EvaluationOptions& options,
+    const std::function<void(std::size_t, std::size_t, std::size_t)>& progress) {
+  std::vector<ClassEvaluation> evaluations;
+  for (std::size_t i = 0; i < classes.size(); ++i) {
+    EvaluationOptions classOptions = options;
+    classOptions.objectClass = classes[i];
+    EvaluationProgress classProgress;
+    if (progress) {
+      classProgress = [&progress, i](std::size_t done, std::size_t total) {
+        progress(i, done, total);
+      };
+    }
+    evaluations.push_back(evaluateTracking(sequences, classOptions, classProgress));
+  }
+  return evaluations;
+}
+
+OverallScores overallScores(const std::vector<ClassEvaluation>& evaluations) {
+  OverallScores overall;
+  if (evaluations.empty()) return overall;
+  for (const ClassEvaluation& evaluation : evaluations) {
+    overall.samota += evaluation.samota;
+    overall.mota += evaluation.clear.mota;
+    overall.motp += evaluation.clear.motp;
+    overall.hota += evaluation.hota.hota;
+    overall.idf1 += evaluation.identity.idf1;
+    overall.idSwitches += evaluation.clear.idSwitches;
+    overall.fragmentations += evaluation.clear.fragmentations;
+    overall.falsePositives += evaluation.clear.falsePositives;
+    overall.falseNegatives += evaluation.clear.falseNegatives;
+  }
+  const auto count = static_cast<double>(evaluations.size());
+  overall.samota /= count;
+  overall.mota /= count;
+  overall.motp /= count;
+  overall.hota /= count;
+  overall.idf1 /= count;
+  return overall;
+}
+
+std::string formatTrackingTable(const std::vector<ClassEvaluation>& evaluations) {
+  std::ostringstream table;
+  for (const auto& [begin, end] : measureGroups(evaluations)) {
+    if (begin > 0) table << '\n';
+    const EvaluationOptions& options = evaluations[begin].options;
+    table << measureTitle(options) << '\n';
+    table << std::left << std::setw(12) << "class" << std::right << std::setw(8) << "sAMOTA"
+          << std::setw(8) << "MOTA" << std::setw(9) << "MOTP" << std::setw(6) << "IDS"
+          << std::setw(6) << "FRAG" << std::setw(8) << "FP" << std::setw(8) << "FN"
+          << std::setw(8) << "HOTA" << std::setw(8) << "IDF1" << '\n';
+    for (std::size_t i = begin; i < end; ++i) {
+      const ClassEvaluation& e = evaluations[i];
+      writeRow(table, e.options.objectClass, percent(e.samota), percent(e.clear.mota),
+               motpText(e, e.clear.motp), e.clear.idSwitches, e.clear.fragmentations,
+               e.clear.falsePositives, e.clear.falseNegatives, percent(e.hota.hota),
+               percent(e.identity.idf1));
+    }
+    if (end - begin > 1) {
+      const OverallScores o = overallScores(
+          std::vector<ClassEvaluation>(evaluations.begin() + begin, evaluations.begin() + end));
+      writeRow(table, "overall", percent(o.samota), percent(o.mota),
+               motpText(evaluations[begin], o.motp), o.idSwitches, o.fragmentations,
+               o.falsePositives, o.falseNegatives, percent(o.hota), percent(o.idf1));
+    }
+  }
+  return table.str();
+}
+
+void writeTrackingJson(std::ostream& output, const std::vector<ClassEvaluation>& evaluations) {
+  {
+    JsonObject document(output);
+    writeArray(document.key("classes"), evaluations,
+               [&output](const ClassEvaluation& evaluation) { writeClass(output, evaluation); });
+    writeArray(document.key("overall"), measureGroups(evaluations),
+               [&output, &evaluations](const std::pair<std::size_t, std::size_t>& group) {
+                 const EvaluationOptions& options = evaluations[group.first].options;
+                 const OverallScores o = overallScores(std::vector<ClassEvaluation>(
+                     evaluations.begin() + group.first, evaluations.begin() + group.second));
+                 JsonObject overall(output);
+                 writeString(overall.key("measure"), measureName(options.measure));
+                 overall.number("threshold", options.threshold);
+                 overall.number("samota", o.samota);
+                 overall.number("mota", o.mota);
+                 overall.number("motp", o.motp);
+                 overall.number("hota", o.hota);
+                 overall.number("idf1", o.idf1);
+                 overall.integer("id_switches", o.idSwitches);
+                 overall.integer("fragmentations", o.fragmentations);
+                 overall.integer("false_positives", o.falsePositives);
+                 overall.integer("false_negatives", o.falseNegatives);
+               });
+  }
+  output << '\n';
+}
+
+std::string recallCurveScript(const std::vector<ClassEvaluation>& evaluations,
+                              const std::string& pngPath) {
+  std::ostringstream script;
+  script << "set terminal pngcairo size 800,600 font 'sans,11'\n"
+         << "set output " << gnuplotQuoted(pngPath) << '\n'
+         << "set title 'sMOTA over recall'\n"
+         << "set xlabel 'recall'\nset ylabel 'sMOTA'\n"
+         << "set xrange [0:1]\nset yrange [0:1.05]\nset grid\nset key below\n";
+  for (std::size_t i = 0; i < evaluations.size(); ++i) {
+    script << "$class" << i << " << EOD\n";
+    for (const RecallLevel& level : evaluations[i].levels) {
+      writeNumber(script, level.recall);
+      script << ' ';
+      writeNumber(script, level.smota);
+      script << '\n';
+    }
+    script << "EOD\n";
+  }
+  const bool oneMeasure = measureGroups(evaluations).size() <= 1;
+  script << "plot";
+  for (std::size_t i = 0; i < evaluations.size(); ++i) {
+    const ClassEvaluation& e = evaluations[i];
+    const std::string name =
+        oneMeasure ? e.options.objectClass : e.options.objectClass + ", " + measureTitle(e.options);
+    script << (i == 0 ? " " : ", ") << "$class" << i << " using 1:2 with linespoints title "
+           << gnuplotQuoted(name + " (sAMOTA " + percent(e.samota) + " %)");
+  }
+  if (evaluations.empty()) script << " NaN notitle";
+  script << '\n';
+  return script.str();
+}
+
+void plotRecallCurve(const std::vector<ClassEvaluation>& evaluations, const std::string& pngPath) {
+  char scriptPath[] = "/tmp/zelvane_curve_XXXXXX";
+  const int descriptor = ::mkstemp(scriptPath);
+  if (descriptor < 0) {
+    throw std::runtime_error(std::string("cannot write the gnuplot script: ") +
+                             std::strerror(errno));
+  }
+  ::close(descriptor);
+  {
+    std::ofstream script(scriptPath);
+    script << recallCurveScript(evaluations, pngPath);
+    if (!script) {
+      ::unlink(scriptPath);
+      throw std::runtime_error(std::string("cannot write the gnuplot script ") + scriptPath);
+    }
+  }
+  char program[] = "gnuplot";
+  char* arguments[] = {program, scriptPath, nullptr};
+  pid_t child = 0;
+  const int spawned = ::posix_spawnp(&child, program, nullptr, nullptr, arguments, environ);
+  int status = 0;
+  if (spawned == 0) ::waitpid(child, &status, 0);
+  ::unlink(scriptPath);
+  const bool missing = spawned == ENOENT || (spawned == 0 && WIFEXITED(status) &&
+                                             WEXITSTATUS(status) == COMMAND_NOT_FOUND);
+  if (missing) {
+    throw std::runtime_error(
+        "gnuplot is not installed; install it (Debian: gnuplot-nox) to draw the curve");
+  }
+  if (spawned != 0) {
+    throw std::runtime_error(std::string("cannot run gnuplot: ") + std::strerror(spawned));
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    throw std::runtime_error("gnuplot failed (exit status " +
+                             std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) +
+                             ") drawing " + pngPath);
+  }
+}
+
+}  // namespace eval
+}  // namespace zelvane
