@@ -3,7 +3,8 @@
 // otherwise agrees with the dense solver on the matrix of the same pairs (a pair
 // listed twice costs the lesser, a pair not listed is forbidden): both find a full
 // matching or both report that none exists, and their totals agree. The greedy form
-// returns a well-formed assignment of the same pairs.
+// returns a well-formed assignment of the same pairs. Maximising the negated costs
+// (above the negated limit) gives every form's answer again, bit for bit.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -19,6 +20,7 @@ namespace {
 
 using zelvane::core::Assignment;
 using zelvane::core::AssignmentCandidate;
+using zelvane::core::AssignmentGoal;
 using zelvane::core::AssignmentSolver;
 using zelvane::fuzz::Input;
 
@@ -65,6 +67,31 @@ void checkWellFormed(const Assignment& a, const Eigen::MatrixXd& cost) {
   check(std::all_of(cols.begin(), cols.end(), [](int n) { return n == 1; }));
 }
 
+// The same matches, unmatched rows and columns, with the reported entries negated.
+bool sameNegated(const Assignment& a, const Assignment& b) {
+  if (a.matches.size() != b.matches.size() || a.unmatchedRows != b.unmatchedRows ||
+      a.unmatchedColumns != b.unmatchedColumns) {
+    return false;
+  }
+  for (size_t k = 0; k < a.matches.size(); ++k) {
+    const auto& p = a.matches[k];
+    const auto& q = b.matches[k];
+    if (p.row != q.row || p.column != q.column || p.cost != -q.cost) return false;
+  }
+  return true;
+}
+
+// `solve()` maximising the negated problem agrees with `expected` (nothing: refused).
+template <class Solve>
+void checkMaximizing(Solve solve, const Assignment* expected) {
+  try {
+    const Assignment got = solve();
+    check(expected != nullptr && sameNegated(got, *expected));
+  } catch (const std::invalid_argument&) {
+    check(expected == nullptr);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
@@ -104,10 +131,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     sparseRefused = true;
   }
   bool greedyRefused = false;
+  Assignment greedy;
   try {
-    checkWellFormed(solver.solveGreedy(rows, cols, candidates, limit), dense);
+    greedy = solver.solveGreedy(rows, cols, candidates, limit);
+    checkWellFormed(greedy, dense);
   } catch (const std::invalid_argument&) {
     greedyRefused = true;
+  }
+  // A limit that minimising accepts is a floor that maximising accepts once negated.
+  const bool limitAccepted = limit >= 0.0 && (limit == kInf || limit <= 1e150);
+  std::vector<AssignmentCandidate> values = candidates;
+  for (AssignmentCandidate& c : values) c.cost = -c.cost;
+  const double floor = limit == kInf ? limit : -limit;
+  constexpr AssignmentGoal MAXIMIZE = AssignmentGoal::Maximize;
+  if (limitAccepted) {
+    checkMaximizing([&] { return solver.solve(rows, cols, values, floor, MAXIMIZE); },
+                    sparseRefused ? nullptr : &sparse);
+    checkMaximizing([&] { return solver.solveGreedy(rows, cols, values, floor, MAXIMIZE); },
+                    greedyRefused ? nullptr : &greedy);
   }
   if (outOfRange || badCost) {
     check(sparseRefused && greedyRefused);
@@ -121,6 +162,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     denseRefused = true;
   }
   check(sparseRefused == denseRefused);
+  if (limitAccepted) {
+    const Eigen::MatrixXd negated = -dense;
+    checkMaximizing([&] { return solver.solve(negated, floor, MAXIMIZE); },
+                    denseRefused ? nullptr : &full);
+  }
   if (sparseRefused) return 0;
   checkWellFormed(sparse, dense);
   checkWellFormed(full, dense);

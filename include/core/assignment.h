@@ -43,6 +43,18 @@
 /// limit, and in the sparse form row or column indices out of range throw
 /// `std::invalid_argument`.
 ///
+/// Maximising (`AssignmentGoal::Maximize`): the entries are values and the largest
+/// total is sought, as if every entry were negated (exactly: the same matches as the
+/// negated problem, with the reported entries as given). -infinity then forbids a pair
+/// and +infinity is refused; the limit L is the value a pair must exceed to be worth
+/// matching (the sum of the matched values plus L / 2 for every row and column left
+/// unmatched is maximised), any finite L, or `NO_COST_LIMIT` for none.
+///
+/// Ties: where several assignments reach the best total, which one is reported is not
+/// specified, except that a row takes a free column rather than another row's among
+/// equally good ones, so that a matrix whose entries are all equal gives row i the
+/// column i.
+///
 /// Memory: an `AssignmentSolver` keeps its working memory from one call to the next, so
 /// that a tracker calling it every frame with problems of about the same size allocates
 /// only the result. The free functions build a solver per call.
@@ -62,6 +74,12 @@ namespace core {
 
 /// No cost limit: every row of the shorter side must be matched.
 constexpr double NO_COST_LIMIT = std::numeric_limits<double>::infinity();
+
+/// Which total the solver seeks: the least sum of costs, or the largest sum of values.
+enum class AssignmentGoal {
+  Minimize,  ///< entries are costs; +infinity forbids a pair
+  Maximize,  ///< entries are values (scores, overlaps); -infinity forbids a pair
+};
 
 /// One candidate pair of the sparse form: row, column and the cost of pairing them.
 struct AssignmentCandidate {
@@ -101,52 +119,61 @@ class ZELVANE_CORE_API AssignmentSolver {
   AssignmentSolver& operator=(const AssignmentSolver&) = delete;
 
   /// The optimal assignment of the rows of `cost` to its columns (rows x columns, any
-  /// shape, +infinity forbidding a pair) under `costLimit`, as the file comment states.
-  /// Throws `std::invalid_argument` for a NaN or -infinity entry, a NaN or negative
-  /// limit, or, without a limit, when no pair of min(rows, columns) matches exists
-  /// among the allowed pairs. Cost: O(n^2 m) in the worst case for n = min(rows,
-  /// columns), m = max(rows, columns), far less on typical costs; with a finite limit,
-  /// that of the sparse form on the entries below the limit.
-  Assignment solve(const Eigen::MatrixXd& cost, double costLimit = NO_COST_LIMIT);
+  /// shape, +infinity forbidding a pair) under `costLimit`, towards `goal`, as the file
+  /// comment states. Throws `std::invalid_argument` for a NaN or -infinity entry (NaN
+  /// or +infinity when maximising), a NaN or negative limit (NaN or -infinity when
+  /// maximising), or, without a limit, when no pair of min(rows, columns) matches
+  /// exists among the allowed pairs. Cost: O(n^2 m) in the worst case for n =
+  /// min(rows, columns), m = max(rows, columns), far less on typical costs; with a
+  /// finite limit, that of the sparse form on the entries that pass the limit.
+  Assignment solve(const Eigen::MatrixXd& cost, double costLimit = NO_COST_LIMIT,
+                   AssignmentGoal goal = AssignmentGoal::Minimize);
 
   /// The optimal assignment of `rows` rows to `columns` columns where only the listed
-  /// pairs may be matched (a pair listed twice costs the lesser of its costs; +infinity
-  /// costs are ignored), under `costLimit`. Throws `std::invalid_argument` for an index
-  /// out of range, a NaN or -infinity cost, a NaN or negative limit, or, without a
-  /// limit, when the shorter side cannot be matched in full. Cost: linear in rows +
-  /// columns + pairs for the set-up; each augmenting path visits only its connected
-  /// component, at O(pairs log columns) of that component in the worst case.
+  /// pairs may be matched (a pair listed twice costs the lesser of its costs, or is
+  /// worth the greater when maximising; +infinity costs, -infinity values are ignored),
+  /// under `costLimit`, towards `goal`. Throws `std::invalid_argument` for an index out
+  /// of range, a cost or limit refused as for the dense form, or, without a limit, when
+  /// the shorter side cannot be matched in full. Cost: linear in rows + columns + pairs
+  /// for the set-up; each augmenting path visits only its connected component, at
+  /// O(pairs log columns) of that component in the worst case.
   Assignment solve(std::size_t rows, std::size_t columns,
                    const std::vector<AssignmentCandidate>& candidates,
-                   double costLimit = NO_COST_LIMIT);
+                   double costLimit = NO_COST_LIMIT,
+                   AssignmentGoal goal = AssignmentGoal::Minimize);
 
   /// The greedy assignment, NOT optimal in general: the cheapest listed pair first (ties
   /// to the lower row, then the lower column), then the cheapest among the rows and
   /// columns still free, and so on; pairs that cost `costLimit` or more are never
-  /// matched. What trackers call "largest score first" with cost = -score. Same
+  /// matched. Maximising, the pair of largest value first, and pairs worth `costLimit`
+  /// or less are never matched: what trackers call "largest score first". Same
   /// failures as `solve`, except that it never throws for want of a full matching.
   /// Cost: O(pairs log pairs).
   Assignment solveGreedy(std::size_t rows, std::size_t columns,
                          const std::vector<AssignmentCandidate>& candidates,
-                         double costLimit = NO_COST_LIMIT);
+                         double costLimit = NO_COST_LIMIT,
+                         AssignmentGoal goal = AssignmentGoal::Minimize);
 
  private:
   std::unique_ptr<detail::AssignmentWorkspace> workspace_;
 };
 
-/// `AssignmentSolver().solve(cost, costLimit)`: see there.
+/// `AssignmentSolver().solve(cost, costLimit, goal)`: see there.
 ZELVANE_CORE_API Assignment solveAssignment(const Eigen::MatrixXd& cost,
-                                            double costLimit = NO_COST_LIMIT);
+                                            double costLimit = NO_COST_LIMIT,
+                                            AssignmentGoal goal = AssignmentGoal::Minimize);
 
-/// `AssignmentSolver().solve(rows, columns, candidates, costLimit)`: see there.
+/// `AssignmentSolver().solve(rows, columns, candidates, costLimit, goal)`: see there.
 ZELVANE_CORE_API Assignment solveAssignment(std::size_t rows, std::size_t columns,
                                             const std::vector<AssignmentCandidate>& candidates,
-                                            double costLimit = NO_COST_LIMIT);
+                                            double costLimit = NO_COST_LIMIT,
+                                            AssignmentGoal goal = AssignmentGoal::Minimize);
 
-/// `AssignmentSolver().solveGreedy(rows, columns, candidates, costLimit)`: see there.
+/// `AssignmentSolver().solveGreedy(rows, columns, candidates, costLimit, goal)`: see
+/// there.
 ZELVANE_CORE_API Assignment solveGreedyAssignment(
     std::size_t rows, std::size_t columns, const std::vector<AssignmentCandidate>& candidates,
-    double costLimit = NO_COST_LIMIT);
+    double costLimit = NO_COST_LIMIT, AssignmentGoal goal = AssignmentGoal::Minimize);
 
 }  // namespace core
 }  // namespace zelvane

@@ -1,18 +1,20 @@
 /// @file
 /// Batch footprint comparisons for trackers: which tracks and detections overlap (by
-/// `overlap`, `generalizedOverlap` or `overlap3d`), which lie within a distance gate,
-/// and the dense matrices of two small sets.
+/// `overlap`, `generalizedOverlap` or `overlap3d`), which lie within a distance gate
+/// (of their footprints' corners or of their centres), and the dense matrices of two
+/// small sets.
 ///
 /// Every value reported is bit for bit the one the single-pair call gives:
 /// `a[first].overlap(b[second])`, `a[first].generalizedOverlap(b[second])`,
-/// `a[first].overlap3d(b[second])` or `a[first].distance(b[second])`. The sparse forms
-/// do not visit all N x M pairs: they bucket the footprints' bounding boxes of `b` in a
-/// uniform grid and test only the pairs whose bounding boxes meet (for the distance
-/// gate, once widened by the gate), so their cost grows with N + M plus the number of
-/// such pairs, as long as the boxes are of similar size (a box far larger than the
-/// typical one is visited from every grid cell it covers). Their working memory is kept
-/// by each thread for its next call (up to about 4 MiB), so that a tracker calling
-/// them every frame allocates only the result.
+/// `a[first].overlap3d(b[second])`, `a[first].distance(b[second])`,
+/// `a[first].centroidDistance(b[second])` or `a[first].centroidDistance3d(b[second])`.
+/// The sparse forms do not visit all N x M pairs: they bucket the footprints' bounding
+/// boxes of `b` (or their centres) in a uniform grid and test only the pairs whose
+/// bounding boxes meet (for the distance gates, once widened by the gate), so their cost grows with
+/// N + M plus the number of such pairs, as long as the boxes are of similar size (a box far larger
+/// than the typical one is visited from every grid cell it covers). Their working memory is kept by
+/// each thread for its next call (up to about 4 MiB), so that a tracker calling them every frame
+/// allocates only the result.
 ///
 /// States without a position, and states whose footprint is not finite (a NaN or
 /// infinite position, heading, extent or anchor, or corners beyond the float range),
@@ -59,6 +61,25 @@ ZELVANE_CORE_API std::vector<FootprintPair> overlapPairs(const std::vector<State
 /// each such pair one `distance` computation.
 ZELVANE_CORE_API std::vector<FootprintPair> distancePairs(const std::vector<State>& a,
                                                           const std::vector<State>& b, double gate);
+
+/// The pairs (i, j) whose `a[i].centroidDistance(b[j])` is at most `gate`, with that
+/// distance between the box centres seen from above, ordered by i, then j. States
+/// without a position or with a centre that is not finite take part in no pair (their
+/// footprint need not be finite: the extents do not move the centre). A negative gate
+/// gives no pair, an infinite one every pair of states with a centre. Throws
+/// `std::invalid_argument` for a NaN gate. Cost: about N + M + the pairs whose centres
+/// lie within a square of half side the gate; each such pair one distance.
+ZELVANE_CORE_API std::vector<FootprintPair> centroidDistancePairs(const std::vector<State>& a,
+                                                                  const std::vector<State>& b,
+                                                                  double gate);
+
+/// As `centroidDistancePairs`, by `a[i].centroidDistance3d(b[j])`, the distance between
+/// the box centres in three dimensions; a state takes part when its three-dimensional
+/// centre is finite. Same failures and cost (the search is on the horizontal centres,
+/// which are never farther apart than the centres in space).
+ZELVANE_CORE_API std::vector<FootprintPair> centroidDistance3dPairs(const std::vector<State>& a,
+                                                                    const std::vector<State>& b,
+                                                                    double gate);
 
 /// The pairs (i, j) whose `a[i].generalizedOverlap(b[j])` is above `threshold`, with
 /// that value, ordered by i, then j. From 0 up, only footprints that overlap with an

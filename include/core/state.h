@@ -164,6 +164,21 @@ struct ZELVANE_CORE_API State {
   /// when either state has no position or a footprint coordinate is not finite.
   /// Ten point-to-polygon queries; allocates nothing.
   double distance(const State& other) const;
+  /// Distance between the two box centres seen from above: the Euclidean distance of
+  /// the `centroid2D()` of both, the float coordinates widened to double and the
+  /// distance computed in double (a few units of the last place of the exact value on
+  /// the float centres). It grows steadily as two boxes move apart, which is what a
+  /// tracker's gate wants; `distance` does not: it is 0 once a corner of either box
+  /// lies in the other, whatever the offset, and positive for two boxes that overlap
+  /// almost wholly without that (the same box turned a little about its centre).
+  /// Symmetric. NaN when either state has no position or a centre coordinate is not
+  /// finite. Allocates nothing.
+  double centroidDistance(const State& other) const;
+  /// Distance between the two box centres in three dimensions: as `centroidDistance`,
+  /// on `centroid()` (the z of each centre is the position's z less the anchor's z).
+  /// NaN when either state has no position or a centre coordinate is not finite.
+  /// Allocates nothing.
+  double centroidDistance3d(const State& other) const;
   /// Squared three-dimensional distance of the two position means, in single
   /// precision. NaN when either state has no position. Allocates nothing.
   static float getSquaredDistance(const State& a, const State& b);

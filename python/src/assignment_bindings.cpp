@@ -19,32 +19,45 @@ namespace {
 using core::Assignment;
 using core::AssignmentCandidate;
 
-// An optional cost limit: None is no limit.
+// An optional cost limit: None is no limit. The library checks the value.
 double costLimitArgument(const py::object& value) {
   if (value.is_none()) return core::NO_COST_LIMIT;
-  const double limit = value.cast<double>();
-  if (!(limit >= 0.0)) {
-    throw py::value_error("cost_limit must be None or 0 or above, not " +
-                          py::repr(value).cast<std::string>());
+  try {
+    return value.cast<double>();
+  } catch (const py::cast_error&) {
+    throw py::type_error("cost_limit must be a number or None, not " +
+                         py::repr(value).cast<std::string>());
   }
-  return limit;
 }
 
-// A float64 array of real numbers with `dimensions` axes (bool and integer arrays
-// are converted, as SciPy's solver converts them).
-py::array_t<double, py::array::c_style> realArray(const py::handle& value, const char* name,
-                                                  py::ssize_t dimensions) {
-  const py::array raw = py::array::ensure(value);
-  if (!raw) throw py::value_error(std::string(name) + " must be an array of real numbers");
-  const char kind = raw.dtype().kind();
-  if (kind != 'f' && kind != 'i' && kind != 'u' && kind != 'b') {
-    throw py::value_error(std::string(name) + " must hold real numbers, not dtype " +
-                          py::str(raw.dtype()).cast<std::string>());
+// `maximize` as SciPy reads it, by its truth; a float there is refused, as it is most
+// likely a cost limit given where this function took one before it took `maximize`.
+core::AssignmentGoal goalArgument(const py::object& maximize) {
+  if (py::isinstance<py::float_>(maximize) ||
+      py::isinstance(maximize, py::module_::import("numpy").attr("floating"))) {
+    throw py::type_error("maximize must be a bool, not " + py::repr(maximize).cast<std::string>() +
+                         " (a cost limit is given as cost_limit=...)");
   }
+  return py::bool_(maximize) ? core::AssignmentGoal::Maximize : core::AssignmentGoal::Minimize;
+}
+
+// `value` as a float64 array of `dimensions` axes (a matrix or a vector), read as
+// SciPy's solver reads its matrix, with its errors: the array's type must cast to
+// float64 safely (bool, integers, floats up to double).
+py::array_t<double, py::array::c_style> floatArray(const py::handle& value, const char* name,
+                                                   py::ssize_t dimensions) {
+  const py::array raw = py::array::ensure(value);
+  if (!raw) throw py::value_error(std::string(name) + " must be an array of numbers");
   if (raw.ndim() != dimensions) {
-    throw py::value_error(std::string(name) + " must have " + std::to_string(dimensions) +
-                          " dimension" + (dimensions == 1 ? "" : "s") + ", not " +
-                          std::to_string(raw.ndim()));
+    throw py::value_error(std::string("expected ") + (dimensions == 2 ? "a matrix" : "a vector") +
+                          " (" + std::to_string(dimensions) + "-D array) for " + name + ", got a " +
+                          std::to_string(raw.ndim()) + "-D array");
+  }
+  const py::module_ numpy = py::module_::import("numpy");
+  if (!numpy.attr("can_cast")(raw.dtype(), "float64", "safe").cast<bool>()) {
+    throw py::type_error("Cannot cast array data from " +
+                         py::repr(raw.dtype()).cast<std::string>() +
+                         " to dtype('float64') according to the rule 'safe'");
   }
   return py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(raw);
 }
@@ -63,8 +76,10 @@ py::tuple rowsAndColumns(const Assignment& assignment) {
   return py::make_tuple(rows, columns);
 }
 
-py::tuple linearSumAssignment(const py::handle& value, const py::object& limitValue) {
-  const auto cost = realArray(value, "cost", 2);
+py::tuple linearSumAssignment(const py::handle& value, const py::object& maximize,
+                              const py::object& limitValue) {
+  const auto cost = floatArray(value, "cost_matrix", 2);
+  const core::AssignmentGoal goal = goalArgument(maximize);
   const double limit = costLimitArgument(limitValue);
   Assignment assignment;
   {
@@ -73,7 +88,7 @@ py::tuple linearSumAssignment(const py::handle& value, const py::object& limitVa
     const Eigen::MatrixXd transposed =
         Eigen::Map<const Eigen::MatrixXd>(cost.data(), cost.shape(1), cost.shape(0));
     thread_local core::AssignmentSolver solver;
-    assignment = solver.solve(transposed, limit);
+    assignment = solver.solve(transposed, limit, goal);
     for (core::AssignedPair& match : assignment.matches) std::swap(match.row, match.column);
     std::sort(
         assignment.matches.begin(), assignment.matches.end(),
@@ -84,8 +99,9 @@ py::tuple linearSumAssignment(const py::handle& value, const py::object& limitVa
 
 py::tuple sparseAssignment(const py::handle& rowValues, const py::handle& columnValues,
                            const py::handle& costValues, const py::handle& shapeValue,
-                           const py::object& limitValue, const std::string& method) {
-  const auto costs = realArray(costValues, "cost", 1);
+                           const py::object& limitValue, const std::string& method,
+                           const py::object& maximize) {
+  const auto costs = floatArray(costValues, "cost", 1);
   const py::array_t<long long, py::array::c_style> rows =
       py::array_t<long long, py::array::c_style | py::array::forcecast>::ensure(rowValues);
   const py::array_t<long long, py::array::c_style> columns =
@@ -99,6 +115,7 @@ py::tuple sparseAssignment(const py::handle& rowValues, const py::handle& column
   if (method != "optimal" && method != "greedy") {
     throw py::value_error("method must be \"optimal\" or \"greedy\", not \"" + method + "\"");
   }
+  const core::AssignmentGoal goal = goalArgument(maximize);
   const double limit = costLimitArgument(limitValue);
   std::vector<AssignmentCandidate> candidates(static_cast<std::size_t>(costs.size()));
   for (py::ssize_t k = 0; k < costs.size(); ++k) {
@@ -115,8 +132,8 @@ py::tuple sparseAssignment(const py::handle& rowValues, const py::handle& column
     thread_local core::AssignmentSolver solver;
     const auto r = static_cast<std::size_t>(shape.first);
     const auto c = static_cast<std::size_t>(shape.second);
-    assignment = method == "optimal" ? solver.solve(r, c, candidates, limit)
-                                     : solver.solveGreedy(r, c, candidates, limit);
+    assignment = method == "optimal" ? solver.solve(r, c, candidates, limit, goal)
+                                     : solver.solveGreedy(r, c, candidates, limit, goal);
   }
   return rowsAndColumns(assignment);
 }
@@ -125,16 +142,40 @@ core::AssociationMetric metricArgument(const std::string& metric) {
   if (metric == "overlap") return core::AssociationMetric::Overlap;
   if (metric == "generalized_overlap") return core::AssociationMetric::GeneralizedOverlap;
   if (metric == "overlap_3d") return core::AssociationMetric::Overlap3d;
+  if (metric == "centroid_distance") return core::AssociationMetric::CentroidDistance;
+  if (metric == "centroid_distance_3d") return core::AssociationMetric::CentroidDistance3d;
   if (metric == "distance") return core::AssociationMetric::Distance;
   throw py::value_error(
-      "metric must be \"overlap\", \"generalized_overlap\", \"overlap_3d\" or \"distance\", "
-      "not \"" +
+      "metric must be \"overlap\", \"generalized_overlap\", \"overlap_3d\", "
+      "\"centroid_distance\", \"centroid_distance_3d\" or \"distance\", not \"" +
       metric + "\"");
 }
 
+// The threshold of `metric`: None is 0 for the overlaps; the distance metrics need a
+// gate, for which no default could serve.
+double thresholdArgument(const py::object& value, core::AssociationMetric metric,
+                         const std::string& metricName) {
+  const bool distance = metric == core::AssociationMetric::Distance ||
+                        metric == core::AssociationMetric::CentroidDistance ||
+                        metric == core::AssociationMetric::CentroidDistance3d;
+  if (!value.is_none()) {
+    try {
+      return value.cast<double>();
+    } catch (const py::cast_error&) {
+      throw py::type_error("threshold must be a number or None, not " +
+                           py::repr(value).cast<std::string>());
+    }
+  }
+  if (!distance) return 0.0;
+  throw py::value_error("metric \"" + metricName +
+                        "\" needs a gate: give threshold, the largest distance of a match");
+}
+
 py::object associate(const py::handle& trackValues, const py::handle& detectionValues,
-                     const std::string& metricName, double threshold, const std::string& method) {
+                     const std::string& metricName, const py::object& thresholdValue,
+                     const std::string& method) {
   const core::AssociationMetric metric = metricArgument(metricName);
+  const double threshold = thresholdArgument(thresholdValue, metric, metricName);
   if (method != "optimal" && method != "greedy") {
     throw py::value_error("method must be \"optimal\" or \"greedy\", not \"" + method + "\"");
   }
@@ -170,67 +211,94 @@ py::object associate(const py::handle& trackValues, const py::handle& detectionV
 }  // namespace
 
 void bindAssignment(py::module_& m) {
-  m.def("linear_sum_assignment", &linearSumAssignment, py::arg("cost"),
-        py::arg("cost_limit") = py::none(),
-        R"doc(linear_sum_assignment(cost, cost_limit=None)
+  m.def("linear_sum_assignment", &linearSumAssignment, py::arg("cost_matrix"),
+        py::arg("maximize") = false, py::arg("cost_limit") = py::none(),
+        R"doc(linear_sum_assignment(cost_matrix, maximize=False, cost_limit=None)
 --
 
 Solves the linear assignment problem: the rows and columns to pair so that the sum
-of their costs is least. Called as ``scipy.optimize.linear_sum_assignment`` is, with
-the same result, and runs without the GIL.
+of their costs is least (or largest). A drop-in for
+``scipy.optimize.linear_sum_assignment``: called as it is, with results of the same
+types, the same optimal total, the same exceptions and messages, and row i paired
+with column i where all entries are equal. Runs without the GIL.
 
 Parameters
 ----------
-cost : array_like, shape (N, M)
-    The cost of pairing row i with column j; any real dtype. ``numpy.inf`` forbids
-    a pair.
+cost_matrix : array_like, shape (N, M)
+    The cost of pairing row i with column j: any array whose type casts to float64
+    safely (bool, integers, floats). ``numpy.inf`` forbids a pair (``-numpy.inf``
+    when maximising).
+maximize : bool, default False
+    Seek the largest total instead. Read by its truth, as SciPy reads it; a float is
+    refused (a cost limit is ``cost_limit=``).
 cost_limit : float or None, default None
     None: min(N, M) pairs are matched, as SciPy does. A limit L: the sum of the
     matched costs plus L / 2 for every row and column left unmatched is minimised,
-    so a pair is matched only where that pays (where it costs less than L). Not the
-    same as solving without the limit and dropping the pairs that cost more.
+    so a pair is matched only where that pays (where it costs less than L; when
+    maximising, where its value exceeds L, and the sum is maximised). Not the same as
+    solving without the limit and dropping the pairs that cost more.
 
 Returns
 -------
 row_ind, col_ind : numpy.ndarray of numpy.intp
     The matched pairs, ``row_ind`` in increasing order;
-    ``cost[row_ind, col_ind].sum()`` is the least total.
+    ``cost_matrix[row_ind, col_ind].sum()`` is the least (largest) total. Among
+    several best assignments the one returned may differ from SciPy's.
 
 Raises
 ------
 ValueError
-    For an array that is not two-dimensional or not real, a NaN or -inf cost, a
-    finite cost beyond 1e150, a negative or NaN limit, or, without a limit, when no
-    pairing of min(N, M) allowed pairs exists.
+    "expected a matrix" for an array that is not two-dimensional, "contains invalid
+    numeric entries" for a NaN or -inf cost (NaN or +inf when maximising), "cost
+    matrix is infeasible" when, without a limit, no pairing of min(N, M) allowed
+    pairs exists; also for a finite cost beyond 1e150 and a limit below 0 (when
+    maximising, -inf) or NaN.
+TypeError
+    "Cannot cast array data" for an array of another type (strings, complex,
+    objects), or a float given as ``maximize``.
+
+Notes
+-----
+Costs that SciPy accepts and this solver refuses: finite entries of magnitude beyond
+1e150. The solver's dual prices are sums and differences of many costs; beyond that
+bound they could overflow to infinity and the result would be wrong without a
+sign, so such a matrix raises ValueError instead. Scale the costs down first.
 
 Examples
 --------
->>> row, col = zelvane.linear_sum_assignment(1 - iou, cost_limit=0.7)
+>>> row, col = zelvane.linear_sum_assignment(iou, maximize=True, cost_limit=0.3)
 )doc");
-  m.def("sparse_assignment", &sparseAssignment, py::arg("row"), py::arg("col"), py::arg("cost"),
-        py::arg("shape"), py::arg("cost_limit") = py::none(), py::arg("method") = "optimal",
-        R"doc(sparse_assignment(row, col, cost, shape, cost_limit=None, method="optimal")
+  m.def(
+      "sparse_assignment", &sparseAssignment, py::arg("row"), py::arg("col"), py::arg("cost"),
+      py::arg("shape"), py::arg("cost_limit") = py::none(), py::arg("method") = "optimal",
+      py::arg("maximize") = false,
+      R"doc(sparse_assignment(row, col, cost, shape, cost_limit=None, method="optimal", maximize=False)
 --
 
 The assignment problem on listed pairs: only the pairs (row[k], col[k]) may be
-matched, at cost[k] (a pair listed twice costs the lesser). The work grows with the
-rows, columns and pairs, never with N x M: each connected component of the pairs is
-solved on its own. Runs without the GIL.
+matched, at cost[k] (a pair listed twice costs the lesser, or is worth the greater
+when maximising). The work grows with the rows, columns and pairs, never with
+N x M: each connected component of the pairs is solved on its own. Runs without the
+GIL.
 
 Parameters
 ----------
 row, col : array_like of int, shape (K,)
     The indices of the listed pairs.
 cost : array_like, shape (K,)
-    Their costs; ``numpy.inf`` is ignored.
+    Their costs, of a type that casts to float64 safely; ``numpy.inf`` is ignored
+    (``-numpy.inf`` when maximising).
 shape : (int, int)
     The number of rows N and columns M.
 cost_limit : float or None, default None
     As in ``linear_sum_assignment``; without one, every row of the shorter side must
     be matched.
 method : {"optimal", "greedy"}, default "optimal"
-    "greedy": the cheapest pair first, then the cheapest left, and so on (never a pair
-    at or above the limit); cheap, not optimal.
+    "greedy": the cheapest pair first (the largest when maximising), then the
+    cheapest left, and so on (never a pair that does not pass the limit); cheap, not
+    optimal.
+maximize : bool, default False
+    Seek the largest total instead, as in ``linear_sum_assignment``.
 
 Returns
 -------
@@ -241,12 +309,16 @@ Raises
 ------
 ValueError
     For arrays of other shapes or lengths, an index outside ``shape``, a NaN or -inf
-    cost, a bad limit or method, or, without a limit, when the shorter side cannot be
-    matched in full.
+    cost (NaN or +inf when maximising), a bad limit or method, or, without a limit,
+    when the shorter side cannot be matched in full.
+TypeError
+    For costs of a type that does not cast to float64 safely, or a float given as
+    ``maximize``.
 )doc");
   m.def("associate", &associate, py::arg("tracks"), py::arg("detections"),
-        py::arg("metric") = "overlap", py::arg("threshold") = 0.0, py::arg("method") = "optimal",
-        R"doc(associate(tracks, detections, metric="overlap", threshold=0.0, method="optimal")
+        py::arg("metric") = "overlap", py::arg("threshold") = py::none(),
+        py::arg("method") = "optimal",
+        R"doc(associate(tracks, detections, metric="overlap", threshold=None, method="optimal")
 --
 
 Associates a tracker frame: which detection continues which track. The candidate
@@ -259,15 +331,22 @@ Parameters
 tracks, detections : array_like, shape (N, 7) and (M, 7), or sequences of State
     Boxes as rows (x, y, z, heading, length, width, height), as ``overlap_pairs``
     takes them.
-metric : {"overlap", "generalized_overlap", "overlap_3d", "distance"}, default "overlap"
+metric : str, default "overlap"
     "overlap" (as ``overlap_pairs``), "generalized_overlap" (GIoU, as
     ``generalized_overlap_pairs``) and "overlap_3d" (as ``overlap_3d_pairs``):
     candidates score above ``threshold``, and the sum of (value - threshold) over the
-    matches is maximised. "distance": candidates are at most ``threshold`` apart (a
-    gate), and the sum of (threshold - distance) is maximised.
-threshold : float, default 0.0
+    matches is maximised. "centroid_distance" (the box centres seen from above, as
+    ``centroid_distance_pairs``), "centroid_distance_3d" (the centres in space) and
+    "distance" (the footprints' corner distance, as ``distance_pairs``): candidates
+    are at most ``threshold`` apart (a gate), and the sum of (threshold - distance) is
+    maximised. A tracker usually wants "overlap", or "centroid_distance" with a gate
+    of about the distance an object moves between frames where boxes may miss their
+    track; "distance" is 0 whenever a corner of one box lies in the other, however far
+    apart the centres, and gates poorly.
+threshold : float or None, default None
     The least value (exclusive; above -1 for "generalized_overlap", 0 or more for the
-    other overlaps) or the distance gate (inclusive, finite).
+    other overlaps; None is 0) or the distance gate (inclusive, above 0 and finite;
+    required: no default gate would do).
 method : {"optimal", "greedy"}, default "optimal"
     "greedy": the best pair first, then the best left; cheap, not optimal.
 
@@ -283,8 +362,8 @@ Raises
 ------
 ValueError
     For an unknown metric or method, a NaN threshold, a negative one for the
-    overlaps (at or below -1 for "generalized_overlap"), an infinite distance gate, or
-    boxes of the wrong shape.
+    overlaps (at or below -1 for "generalized_overlap"), a distance metric without a
+    gate or with one not above 0 or not finite, or boxes of the wrong shape.
 
 Examples
 --------

@@ -72,11 +72,21 @@ py::object metricPairs(const py::handle& a, const py::handle& b, double threshol
   });
 }
 
-py::object distancePairs(const py::handle& a, const py::handle& b, double gate, bool sparse) {
-  if (std::isnan(gate)) throw py::value_error("gate must be a number, not nan");
+// The distances that gate pairs: of the footprints' corners, or of the box centres
+// seen from above or in space.
+enum class Gate { Corners, Centres, Centres3d };
+
+template <Gate gate>
+py::object distancePairs(const py::handle& a, const py::handle& b, double limit, bool sparse) {
+  if (std::isnan(limit)) throw py::value_error("gate must be a number, not nan");
   Boxes first(a, "a"), second(b, "b");
-  return pairsOf(first, second, sparse,
-                 [gate](const auto& x, const auto& y) { return core::distancePairs(x, y, gate); });
+  return pairsOf(first, second, sparse, [limit](const auto& x, const auto& y) {
+    switch (gate) {
+      case Gate::Centres: return core::centroidDistancePairs(x, y, limit);
+      case Gate::Centres3d: return core::centroidDistance3dPairs(x, y, limit);
+      default: return core::distancePairs(x, y, limit);
+    }
+  });
 }
 
 template <Metric metric>
@@ -235,8 +245,8 @@ other are compared, as for ``overlap_pairs``. Runs without the GIL.)doc",
 )doc",
                   "a negative or NaN threshold"))
             .c_str());
-  m.def("distance_pairs", &distancePairs, py::arg("a"), py::arg("b"), py::arg("gate"),
-        py::kw_only(), py::arg("sparse") = false,
+  m.def("distance_pairs", &distancePairs<Gate::Corners>, py::arg("a"), py::arg("b"),
+        py::arg("gate"), py::kw_only(), py::arg("sparse") = false,
         (pairsDoc("distance_pairs(a, b, gate, *, sparse=False)",
                   R"doc(The pairs of boxes whose footprints are at most ``gate`` apart.
 
@@ -245,10 +255,43 @@ the other (0 when a corner lies in or on the other), each value bit for bit
 ``State.from_box(a[i]).distance(State.from_box(b[j]))``. Only corners are tested:
 two boxes crossing like a plus sign without a corner inside the other are apart by
 a positive distance. Only boxes whose bounding boxes come within the gate are
-compared. Runs without the GIL.)doc",
+compared. Runs without the GIL. To gate a tracker's pairs, ``centroid_distance_pairs``
+is usually what is wanted: the corner distance is 0 whenever a corner of one box lies
+in the other, however far apart the centres.)doc",
                   R"doc(gate : float
     The largest distance reported. A negative gate gives no pair, ``math.inf`` every
     pair of boxes with a footprint.
+)doc",
+                  "a NaN gate"))
+            .c_str());
+  m.def(
+      "centroid_distance_pairs", &distancePairs<Gate::Centres>, py::arg("a"), py::arg("b"),
+      py::arg("gate"), py::kw_only(), py::arg("sparse") = false,
+      (pairsDoc("centroid_distance_pairs(a, b, gate, *, sparse=False)",
+                R"doc(The pairs of boxes whose centres, seen from above, are at most ``gate`` apart.
+
+Each value is bit for bit ``State.from_box(a[i]).centroid_distance(
+State.from_box(b[j]))``: the distance of the box centres (x, y), in double precision.
+This is the gate a tracker usually wants: it grows steadily as two boxes move apart.
+Only centres within a square of half side the gate are compared. Runs without the
+GIL.)doc",
+                R"doc(gate : float
+    The largest distance reported. A negative gate gives no pair, ``math.inf`` every
+    pair of boxes with a finite centre.
+)doc",
+                "a NaN gate"))
+          .c_str());
+  m.def("centroid_distance_3d_pairs", &distancePairs<Gate::Centres3d>, py::arg("a"), py::arg("b"),
+        py::arg("gate"), py::kw_only(), py::arg("sparse") = false,
+        (pairsDoc("centroid_distance_3d_pairs(a, b, gate, *, sparse=False)",
+                  R"doc(The pairs of boxes whose centres, in space, are at most ``gate`` apart.
+
+As ``centroid_distance_pairs``, by the distance of the box centres (x, y, z): each
+value is bit for bit ``State.from_box(a[i]).centroid_distance_3d(
+State.from_box(b[j]))``. Runs without the GIL.)doc",
+                  R"doc(gate : float
+    The largest distance reported. A negative gate gives no pair, ``math.inf`` every
+    pair of boxes with a finite centre.
 )doc",
                   "a NaN gate"))
             .c_str());

@@ -312,6 +312,30 @@ float
     boxes crossing like a plus sign without a corner inside the other give a positive
     distance. NaN when either state has no position.
 )doc");
+  cls.def("centroid_distance", &State::centroidDistance, py::arg("other"),
+          R"doc(centroid_distance(self, other)
+--
+
+Distance between the two box centres seen from above (x and y of ``centroid``), in
+double precision. Unlike ``distance`` it grows steadily as the boxes move apart: the gate a
+tracker usually wants.
+
+Returns
+-------
+float
+    NaN when either state has no position or a centre coordinate is not finite.
+)doc");
+  cls.def("centroid_distance_3d", &State::centroidDistance3d, py::arg("other"),
+          R"doc(centroid_distance_3d(self, other)
+--
+
+Distance between the two box centres in space (``centroid``), in double precision.
+
+Returns
+-------
+float
+    NaN when either state has no position or a centre coordinate is not finite.
+)doc");
   cls.def("squared_distance", &State::getSquaredDistance, py::arg("other"),
           "squared_distance(self, other)\n--\n\n"
           "Squared three-dimensional distance of the two positions (float32 arithmetic); NaN "

@@ -44,7 +44,8 @@ Conventions:
 
 from . import address, errors
 from ._zelvane import (Connection, LocalOrigin, Pose, SequenceCheck, State, TransformManager,
-                       TransformQueue, TransformResult, associate, box_corners, distance_pairs,
+                       TransformQueue, TransformResult, associate, box_corners,
+                       centroid_distance_3d_pairs, centroid_distance_pairs, distance_pairs,
                        extrinsic_yaw_from_quaternion, generalized_overlap_matrix,
                        generalized_overlap_pairs, linear_sum_assignment, overlap_3d_matrix,
                        overlap_3d_pairs, overlap_matrix, overlap_pairs, quaternion_from_ypr,
@@ -61,7 +62,8 @@ __all__ = ["Association", "Connection", "FootprintPairs", "FrameEdge", "FrameGra
            "OutOfRangeError", "PlacedPoints", "Pose", "PoseArrays", "RefusedError",
            "ResolutionError", "SequenceCheck", "SettingsError", "State", "TrackingEvaluation", "TransformManager",
            "TransformQueue", "TransformResult", "address", "associate", "box_corners",
-           "distance_pairs", "errors", "evaluate_tracking",
+           "centroid_distance_3d_pairs", "centroid_distance_pairs", "distance_pairs", "errors",
+           "evaluate_tracking",
            "extrinsic_yaw_from_quaternion", "generalized_overlap_matrix",
            "generalized_overlap_pairs", "linear_sum_assignment", "overlap_3d_matrix",
            "overlap_3d_pairs", "overlap_matrix", "overlap_pairs", "quaternion_from_ypr",

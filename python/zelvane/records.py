@@ -8,7 +8,8 @@ import numpy as np
 
 FootprintPairs = namedtuple("FootprintPairs", ["first", "second", "value"])
 FootprintPairs.__doc__ = """Pairs of boxes from two sets, as returned by ``overlap_pairs``,
-``generalized_overlap_pairs``, ``overlap_3d_pairs`` and ``distance_pairs``: one entry
+``generalized_overlap_pairs``, ``overlap_3d_pairs``, ``distance_pairs``,
+``centroid_distance_pairs`` and ``centroid_distance_3d_pairs``: one entry
 per pair in each of the three arrays.
 
 Attributes

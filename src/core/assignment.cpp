@@ -23,24 +23,39 @@ constexpr double INF = std::numeric_limits<double>::infinity();
 // rows still free then go to the augmenting paths, which need no such bound.
 constexpr std::size_t ROW_REDUCTION_STEPS_PER_ROW = 8;
 
-void checkLimit(double costLimit) {
-  if (std::isnan(costLimit) || costLimit < 0.0) {
-    throw std::invalid_argument("assignment: the cost limit must be 0 or more, not " +
-                                std::to_string(costLimit));
+// Maximising is minimising the negated entries: negation is exact, so both goals run
+// the same search, and a reported entry negated back is the entry as given.
+double searchCost(double entry, bool maximize) { return maximize ? -entry : entry; }
+
+// The limit of the search (a cost limit, or the negated floor of the values when
+// maximising), after checking the limit as given.
+double searchLimit(double costLimit, bool maximize) {
+  if (costLimit == NO_COST_LIMIT) return INF;
+  if (maximize ? !(costLimit > -INF) : !(costLimit >= 0.0)) {
+    throw std::invalid_argument(
+        std::string("assignment: the cost limit must be ") +
+        (maximize ? "finite or NO_COST_LIMIT when maximising" : "0 or more") + ", not " +
+        std::to_string(costLimit));
   }
-  if (std::isfinite(costLimit) && costLimit > numeric::MAX_ASSIGNMENT_COST) {
-    throw std::invalid_argument("assignment: a finite cost limit must not exceed 1e150");
+  if (std::abs(costLimit) > numeric::MAX_ASSIGNMENT_COST) {
+    throw std::invalid_argument("assignment: a finite cost limit must lie within +-1e150");
   }
+  return searchCost(costLimit, maximize);
 }
 
-// Throws for a cost that no assignment can be computed with; true for +infinity, a
-// forbidden pair.
-bool isForbidden(double cost) {
-  if (std::isnan(cost) || cost == -INF) {
-    throw std::invalid_argument("assignment: a cost must not be NaN or -infinity");
+// Throws for an entry that no assignment can be computed with; true for a forbidden
+// pair (+infinity, or -infinity when maximising).
+bool isForbidden(double entry, bool maximize) {
+  const double forbidden = maximize ? -INF : INF;
+  if (std::isnan(entry) || entry == -forbidden) {
+    throw std::invalid_argument(
+        maximize ? "assignment: the input contains invalid numeric entries (a NaN or "
+                   "+infinity value to maximise)"
+                 : "assignment: the input contains invalid numeric entries (a NaN or "
+                   "-infinity cost)");
   }
-  if (cost == INF) return true;
-  if (std::abs(cost) > numeric::MAX_ASSIGNMENT_COST) {
+  if (entry == forbidden) return true;
+  if (std::abs(entry) > numeric::MAX_ASSIGNMENT_COST) {
     throw std::invalid_argument("assignment: a finite cost must lie within +-1e150");
   }
   return false;
@@ -48,8 +63,9 @@ bool isForbidden(double cost) {
 
 [[noreturn]] void throwInfeasible() {
   throw std::invalid_argument(
-      "assignment: no full matching of the shorter side exists among the allowed pairs "
-      "(give a cost limit to leave rows or columns unmatched)");
+      "assignment: the cost matrix is infeasible: no full matching of the shorter side "
+      "exists among the allowed pairs (give a cost limit to leave rows or columns "
+      "unmatched)");
 }
 
 // One listed pair in the rows of the sparse form: the column and the cost as given.
@@ -103,10 +119,10 @@ struct DenseProblem {
   const double* row(std::size_t i) const { return costs + i * columns; }
 };
 
-// Copies `cost` into the workspace row-major, shorter side as rows, checking every
-// entry. Returns whether every entry is finite. Blocked, so that the transposing
-// copy reads and writes whole cache lines.
-bool copyDense(const Eigen::MatrixXd& cost, bool transposed, Workspace& ws) {
+// Copies `cost` into the workspace row-major, shorter side as rows, as costs of the
+// search, checking every entry. Returns whether every entry is finite. Blocked, so
+// that the transposing copy reads and writes whole cache lines.
+bool copyDense(const Eigen::MatrixXd& cost, bool transposed, bool maximize, Workspace& ws) {
   const auto rows = static_cast<std::size_t>(cost.rows());
   const auto columns = static_cast<std::size_t>(cost.cols());
   ws.costs.resize(rows * columns);
@@ -116,8 +132,8 @@ bool copyDense(const Eigen::MatrixXd& cost, bool transposed, Workspace& ws) {
   if (transposed) {
     // Rows of the problem are the matrix's columns: contiguous already.
     for (std::size_t k = 0; k < rows * columns; ++k) {
-      allFinite &= !isForbidden(source[k]);
-      target[k] = source[k];
+      allFinite &= !isForbidden(source[k], maximize);
+      target[k] = searchCost(source[k], maximize);
     }
     return allFinite;
   }
@@ -129,8 +145,8 @@ bool copyDense(const Eigen::MatrixXd& cost, bool transposed, Workspace& ws) {
       for (std::size_t j = j0; j < j1; ++j) {
         for (std::size_t i = i0; i < i1; ++i) {
           const double value = source[j * rows + i];
-          allFinite &= !isForbidden(value);
-          target[i * columns + j] = value;
+          allFinite &= !isForbidden(value, maximize);
+          target[i * columns + j] = searchCost(value, maximize);
         }
       }
     }
@@ -141,7 +157,9 @@ bool copyDense(const Eigen::MatrixXd& cost, bool transposed, Workspace& ws) {
 // Column reduction: each column's price is its least entry, and each column is given
 // to the row holding that entry if the row has no column yet (taken from the last
 // column down, as the method states). `matchCount` counts, per row, the columns whose
-// least entry it holds.
+// least entry it holds. A tie goes to the later row: the last column, taken first,
+// then goes to the last of the rows that share its least entry, and where all rows
+// do, the free rows left take the free columns in order (see below), row i column i.
 void reduceColumns(const DenseProblem& p, Workspace& ws) {
   std::vector<double>& v = ws.columnPrice;
   std::vector<std::size_t>& rowOfMin = ws.predecessor;
@@ -150,7 +168,7 @@ void reduceColumns(const DenseProblem& p, Workspace& ws) {
   for (std::size_t i = 1; i < p.rows; ++i) {
     const double* row = p.row(i);
     for (std::size_t j = 0; j < p.columns; ++j) {
-      if (row[j] < v[j]) {
+      if (row[j] <= v[j]) {
         v[j] = row[j];
         rowOfMin[j] = i;
       }
@@ -215,9 +233,20 @@ TwoBest twoBest(const double* row, const std::vector<double>& v, std::size_t col
   return best;
 }
 
+// The first free column whose reduced cost in `row` is `least`, or NONE.
+std::size_t freeColumnAt(const double* row, double least, const Workspace& ws,
+                         std::size_t columns) {
+  for (std::size_t j = 0; j < columns; ++j) {
+    if (ws.rowOfColumn[j] == NONE && row[j] - ws.columnPrice[j] == least) return j;
+  }
+  return NONE;
+}
+
 // Augmenting row reduction: each free row takes its best column, lowering that
 // column's price by the row's margin to its second best, and the row it displaces
-// tries again at once (if the price fell) or in the next pass (if it did not).
+// tries again at once (if the price fell) or in the next pass (if it did not). A row
+// whose best columns tie takes a free one among them if there is one, displacing no
+// row, else the second of them.
 void augmentRowReduction(const DenseProblem& p, Workspace& ws) {
   std::vector<std::size_t>& free = ws.freeRows;
   const std::size_t stepLimit = ROW_REDUCTION_STEPS_PER_ROW * p.rows;
@@ -239,7 +268,8 @@ void augmentRowReduction(const DenseProblem& p, Workspace& ws) {
       if (priceFalls) {
         ws.columnPrice[j1] -= best.second - best.first;
       } else if (i0 != NONE) {
-        j1 = best.secondColumn;
+        const std::size_t freeColumn = freeColumnAt(p.row(i), best.first, ws, p.columns);
+        j1 = freeColumn != NONE ? freeColumn : best.secondColumn;
         i0 = ws.rowOfColumn[j1];
       }
       ws.columnOfRow[i] = j1;
@@ -569,12 +599,12 @@ Assignment collect(std::size_t rows, std::size_t columns, bool transposed, const
   return result;
 }
 
-// The listed pairs of a sparse problem, checked, in the workspace: those that may be
-// matched (finite, and below a finite limit), with row and column swapped when
-// `transposed`.
+// The listed pairs of a sparse problem, checked, in the workspace as costs of the
+// search: those that may be matched (finite, and below a finite limit of the search),
+// with row and column swapped when `transposed`.
 void gatherCandidates(std::size_t rows, std::size_t columns,
-                      const std::vector<AssignmentCandidate>& candidates, double costLimit,
-                      bool transposed, Workspace& ws) {
+                      const std::vector<AssignmentCandidate>& candidates, double limit,
+                      bool maximize, bool transposed, Workspace& ws) {
   ws.candidates.clear();
   for (const AssignmentCandidate& c : candidates) {
     if (c.row >= rows || c.column >= columns) {
@@ -583,8 +613,11 @@ void gatherCandidates(std::size_t rows, std::size_t columns,
                                   std::to_string(rows) + " rows x " + std::to_string(columns) +
                                   " columns");
     }
-    if (isForbidden(c.cost) || c.cost >= costLimit) continue;
-    ws.candidates.push_back(transposed ? AssignmentCandidate{c.column, c.row, c.cost} : c);
+    if (isForbidden(c.cost, maximize)) continue;
+    const double cost = searchCost(c.cost, maximize);
+    if (cost >= limit) continue;
+    ws.candidates.push_back(transposed ? AssignmentCandidate{c.column, c.row, cost}
+                                       : AssignmentCandidate{c.row, c.column, cost});
   }
 }
 
@@ -608,15 +641,17 @@ double limitedShift(std::size_t rows, std::size_t columns, double costLimit, con
   return std::min(costLimit, 2.0 * (pairs + 1.0) * largest + 1.0);
 }
 
-Assignment solveCandidates(std::size_t rows, std::size_t columns, double costLimit, Workspace& ws) {
+Assignment solveCandidates(std::size_t rows, std::size_t columns, double limit, bool maximize,
+                           Workspace& ws) {
   // The candidates in `ws` are checked, below the limit, and by rows of the search.
-  const bool limited = costLimit != INF;
+  const bool limited = limit != INF;
   const bool transposed = !limited && rows > columns;
   SparseProblem p{transposed ? columns : rows, transposed ? rows : columns, transposed,
-                  limited ? limitedShift(rows, columns, costLimit, ws) : 0.0, limited};
+                  limited ? limitedShift(rows, columns, limit, ws) : 0.0, limited};
   solveSparse(p, ws);
-  return collect(rows, columns, transposed, ws,
-                 [&](std::size_t i, std::size_t j) { return listedCost(ws, i, j); });
+  return collect(rows, columns, transposed, ws, [&](std::size_t i, std::size_t j) {
+    return searchCost(listedCost(ws, i, j), maximize);
+  });
 }
 
 }  // namespace
@@ -626,25 +661,29 @@ AssignmentSolver::~AssignmentSolver() = default;
 AssignmentSolver::AssignmentSolver(AssignmentSolver&&) noexcept = default;
 AssignmentSolver& AssignmentSolver::operator=(AssignmentSolver&&) noexcept = default;
 
-Assignment AssignmentSolver::solve(const Eigen::MatrixXd& cost, double costLimit) {
-  checkLimit(costLimit);
+Assignment AssignmentSolver::solve(const Eigen::MatrixXd& cost, double costLimit,
+                                   AssignmentGoal goal) {
+  const bool maximize = goal == AssignmentGoal::Maximize;
+  const double limit = searchLimit(costLimit, maximize);
   Workspace& ws = *workspace_;
   const auto rows = static_cast<std::size_t>(cost.rows());
   const auto columns = static_cast<std::size_t>(cost.cols());
   checkSize(rows, columns);
-  if (costLimit != INF) {
-    // With a limit only the entries below it can be matched: the sparse form.
+  if (limit != INF) {
+    // With a limit only the entries that pass it can be matched: the sparse form.
     ws.candidates.clear();
     for (std::size_t j = 0; j < columns; ++j) {
       for (std::size_t i = 0; i < rows; ++i) {
         const double c = cost(static_cast<Eigen::Index>(i), static_cast<Eigen::Index>(j));
-        if (!isForbidden(c) && c < costLimit) ws.candidates.push_back({i, j, c});
+        if (isForbidden(c, maximize)) continue;
+        const double searched = searchCost(c, maximize);
+        if (searched < limit) ws.candidates.push_back({i, j, searched});
       }
     }
-    return solveCandidates(rows, columns, costLimit, ws);
+    return solveCandidates(rows, columns, limit, maximize, ws);
   }
   const bool transposed = rows > columns;
-  const bool allFinite = copyDense(cost, transposed, ws);
+  const bool allFinite = copyDense(cost, transposed, maximize, ws);
   const DenseProblem p{ws.costs.data(), transposed ? columns : rows, transposed ? rows : columns};
   if (p.rows > 0) {
     solveDense(p, allFinite, ws);
@@ -652,28 +691,31 @@ Assignment AssignmentSolver::solve(const Eigen::MatrixXd& cost, double costLimit
     ws.columnOfRow.clear();
     ws.rowOfColumn.assign(p.columns, NONE);
   }
-  return collect(rows, columns, transposed, ws,
-                 [&](std::size_t i, std::size_t j) { return ws.costs[i * p.columns + j]; });
+  return collect(rows, columns, transposed, ws, [&](std::size_t i, std::size_t j) {
+    return searchCost(ws.costs[i * p.columns + j], maximize);
+  });
 }
 
 Assignment AssignmentSolver::solve(std::size_t rows, std::size_t columns,
                                    const std::vector<AssignmentCandidate>& candidates,
-                                   double costLimit) {
-  checkLimit(costLimit);
+                                   double costLimit, AssignmentGoal goal) {
+  const bool maximize = goal == AssignmentGoal::Maximize;
+  const double limit = searchLimit(costLimit, maximize);
   checkSize(rows, columns);
   Workspace& ws = *workspace_;
-  const bool transposed = costLimit == INF && rows > columns;
-  gatherCandidates(rows, columns, candidates, costLimit, transposed, ws);
-  return solveCandidates(rows, columns, costLimit, ws);
+  const bool transposed = limit == INF && rows > columns;
+  gatherCandidates(rows, columns, candidates, limit, maximize, transposed, ws);
+  return solveCandidates(rows, columns, limit, maximize, ws);
 }
 
 Assignment AssignmentSolver::solveGreedy(std::size_t rows, std::size_t columns,
                                          const std::vector<AssignmentCandidate>& candidates,
-                                         double costLimit) {
-  checkLimit(costLimit);
+                                         double costLimit, AssignmentGoal goal) {
+  const bool maximize = goal == AssignmentGoal::Maximize;
+  const double limit = searchLimit(costLimit, maximize);
   checkSize(rows, columns);
   Workspace& ws = *workspace_;
-  gatherCandidates(rows, columns, candidates, costLimit, false, ws);
+  gatherCandidates(rows, columns, candidates, limit, maximize, false, ws);
   std::sort(ws.candidates.begin(), ws.candidates.end(),
             [](const AssignmentCandidate& a, const AssignmentCandidate& b) {
               if (a.cost != b.cost) return a.cost < b.cost;
@@ -690,23 +732,25 @@ Assignment AssignmentSolver::solveGreedy(std::size_t rows, std::size_t columns,
       matchedCost[c.row] = c.cost;
     }
   }
-  return collect(rows, columns, false, ws,
-                 [&](std::size_t i, std::size_t /*j*/) { return matchedCost[i]; });
+  return collect(rows, columns, false, ws, [&](std::size_t i, std::size_t /*j*/) {
+    return searchCost(matchedCost[i], maximize);
+  });
 }
 
-Assignment solveAssignment(const Eigen::MatrixXd& cost, double costLimit) {
-  return AssignmentSolver().solve(cost, costLimit);
+Assignment solveAssignment(const Eigen::MatrixXd& cost, double costLimit, AssignmentGoal goal) {
+  return AssignmentSolver().solve(cost, costLimit, goal);
 }
 
 Assignment solveAssignment(std::size_t rows, std::size_t columns,
-                           const std::vector<AssignmentCandidate>& candidates, double costLimit) {
-  return AssignmentSolver().solve(rows, columns, candidates, costLimit);
+                           const std::vector<AssignmentCandidate>& candidates, double costLimit,
+                           AssignmentGoal goal) {
+  return AssignmentSolver().solve(rows, columns, candidates, costLimit, goal);
 }
 
 Assignment solveGreedyAssignment(std::size_t rows, std::size_t columns,
                                  const std::vector<AssignmentCandidate>& candidates,
-                                 double costLimit) {
-  return AssignmentSolver().solveGreedy(rows, columns, candidates, costLimit);
+                                 double costLimit, AssignmentGoal goal) {
+  return AssignmentSolver().solveGreedy(rows, columns, candidates, costLimit, goal);
 }
 
 }  // namespace core

@@ -24,48 +24,54 @@ Scratch& threadScratch() {
   return scratch;
 }
 
-// The candidate pairs of `metric` and how their values become costs: cost = value *
-// `sign` + `offset`, the limit being the threshold's cost.
+// The candidate pairs of `metric`, their values handed to the solver as they are: the
+// overlaps maximised above their threshold, the distances minimised within their gate.
 struct Candidates {
   std::vector<FootprintPair> pairs;
-  double sign;
-  double offset;
+  AssignmentGoal goal;
   double limit;
 };
 
-Candidates candidatesOf(const std::vector<State>& tracks, const std::vector<State>& detections,
-                        AssociationMetric metric, double threshold) {
-  switch (metric) {
-    case AssociationMetric::Overlap:
-      // overlapPairs refuses a NaN or negative threshold; above 1 nothing qualifies.
-      return {overlapPairs(tracks, detections, threshold), -1.0, 1.0,
-              std::max(0.0, 1.0 - threshold)};
-    case AssociationMetric::GeneralizedOverlap:
-      // Values lie in [-1, 1]: costs in [0, 2]. The pairs refuse t <= -1 and NaN.
-      return {generalizedOverlapPairs(tracks, detections, threshold), -1.0, 1.0,
-              std::max(0.0, 1.0 - threshold)};
-    case AssociationMetric::Overlap3d:
-      return {overlap3dPairs(tracks, detections, threshold), -1.0, 1.0,
-              std::max(0.0, 1.0 - threshold)};
-    case AssociationMetric::Distance:
-      if (!std::isfinite(threshold)) {
-        throw std::invalid_argument("associate: the distance gate must be finite, not " +
-                                    std::to_string(threshold));
-      }
-      return {distancePairs(tracks, detections, threshold), 1.0, 0.0, std::max(0.0, threshold)};
+// A distance gate of 0 or less could match nothing (a pair at the gate gains nothing).
+void checkGate(double gate) {
+  if (!(gate > 0.0) || !std::isfinite(gate)) {
+    throw std::invalid_argument(
+        "associate: a distance metric needs a gate above 0 and finite (the largest distance "
+        "of a match), not " +
+        std::to_string(gate));
   }
-  throw std::invalid_argument("associate: unknown metric");
 }
 
-// The value of the candidate pair (track, detection): the pairs are ordered by track,
-// then detection.
-double valueOf(const std::vector<FootprintPair>& pairs, std::size_t track, std::size_t detection) {
-  const auto at =
-      std::lower_bound(pairs.begin(), pairs.end(), FootprintPair{track, detection, 0.0},
-                       [](const FootprintPair& a, const FootprintPair& b) {
-                         return a.first != b.first ? a.first < b.first : a.second < b.second;
-                       });
-  return at->value;
+// The solver's floor for an overlap threshold: the threshold itself, so that a match
+// gains its value less the threshold. Overlaps are at most 1: above it no pair is a
+// candidate and the floor is only kept finite.
+double overlapFloor(double threshold) { return std::min(threshold, 1.0); }
+
+Candidates candidatesOf(const std::vector<State>& tracks, const std::vector<State>& detections,
+                        AssociationMetric metric, double threshold) {
+  constexpr AssignmentGoal MAXIMIZE = AssignmentGoal::Maximize;
+  constexpr AssignmentGoal MINIMIZE = AssignmentGoal::Minimize;
+  switch (metric) {
+    case AssociationMetric::Overlap:
+      // overlapPairs refuses a NaN or negative threshold.
+      return {overlapPairs(tracks, detections, threshold), MAXIMIZE, overlapFloor(threshold)};
+    case AssociationMetric::GeneralizedOverlap:
+      // Values lie in [-1, 1]. The pairs refuse t <= -1 and NaN.
+      return {generalizedOverlapPairs(tracks, detections, threshold), MAXIMIZE,
+              overlapFloor(threshold)};
+    case AssociationMetric::Overlap3d:
+      return {overlap3dPairs(tracks, detections, threshold), MAXIMIZE, overlapFloor(threshold)};
+    case AssociationMetric::Distance:
+      checkGate(threshold);
+      return {distancePairs(tracks, detections, threshold), MINIMIZE, threshold};
+    case AssociationMetric::CentroidDistance:
+      checkGate(threshold);
+      return {centroidDistancePairs(tracks, detections, threshold), MINIMIZE, threshold};
+    case AssociationMetric::CentroidDistance3d:
+      checkGate(threshold);
+      return {centroidDistance3dPairs(tracks, detections, threshold), MINIMIZE, threshold};
+  }
+  throw std::invalid_argument("associate: unknown metric");
 }
 
 }  // namespace
@@ -76,18 +82,19 @@ Association associate(const std::vector<State>& tracks, const std::vector<State>
   Scratch& scratch = threadScratch();
   scratch.candidates.clear();
   for (const FootprintPair& pair : found.pairs) {
-    scratch.candidates.push_back({pair.first, pair.second, pair.value * found.sign + found.offset});
+    scratch.candidates.push_back({pair.first, pair.second, pair.value});
   }
   Assignment assignment =
       method == AssociationMethod::Optimal
-          ? scratch.solver.solve(tracks.size(), detections.size(), scratch.candidates, found.limit)
+          ? scratch.solver.solve(tracks.size(), detections.size(), scratch.candidates, found.limit,
+                                 found.goal)
           : scratch.solver.solveGreedy(tracks.size(), detections.size(), scratch.candidates,
-                                       found.limit);
+                                       found.limit, found.goal);
   Association result;
   result.matches.reserve(assignment.matches.size());
+  // The solver reports each match's entry as given: the pair's value.
   for (const AssignedPair& match : assignment.matches) {
-    result.matches.push_back(
-        {match.row, match.column, valueOf(found.pairs, match.row, match.column)});
+    result.matches.push_back({match.row, match.column, match.cost});
   }
   result.unmatchedTracks = std::move(assignment.unmatchedRows);
   result.unmatchedDetections = std::move(assignment.unmatchedColumns);

@@ -166,6 +166,20 @@ double overlap3dOfCorners(const Corners& a, const VerticalExtent& va, const Corn
 double overlap3dOfCorners(const CornersD& a, const VerticalExtent& va, const CornersD& b,
                           const VerticalExtent& vb);
 
+/// The Euclidean distance of two points given in single precision: each coordinate
+/// widened to double, the squared differences summed in order and the root taken in
+/// double. Every centre distance the library reports comes from here, so batch results
+/// equal single-pair ones bit for bit.
+template <int N>
+double centreDistance(const Eigen::Matrix<float, N, 1>& a, const Eigen::Matrix<float, N, 1>& b) {
+  double sum = 0.0;
+  for (int k = 0; k < N; ++k) {
+    const double d = static_cast<double>(a[k]) - static_cast<double>(b[k]);
+    sum += d * d;
+  }
+  return std::sqrt(sum);
+}
+
 /// Smallest Boost.Geometry point-to-polygon distance from a corner of either footprint
 /// (the closing repeat included) to the other footprint. Allocates nothing.
 double cornerDistance(const Corners& a, const Corners& b);

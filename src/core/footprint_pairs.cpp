@@ -97,6 +97,7 @@ struct Footprints {
 // search itself.
 struct Scratch {
   std::vector<detail::Corners> corners;  // of the listed states, by their index
+  std::vector<Eigen::Vector3f> centres;  // likewise, for the centre distances
   std::vector<std::uint32_t> home;       // the cell of each, or a mark
   std::vector<std::uint32_t> start;
   std::vector<Bounds> boxes;
@@ -113,10 +114,10 @@ struct Scratch {
   // it is given back.
   void releaseIfLarge() {
     constexpr std::size_t KEPT_BYTES = std::size_t{4} << 20;
-    const std::size_t bytes = bytesOf(corners) + bytesOf(home) + bytesOf(start) + bytesOf(boxes) +
-                              bytesOf(index) + bytesOf(largeStart) + bytesOf(largeListed) +
-                              bytesOf(slots) + bytesOf(pairs) + bytesOf(sides) +
-                              bytesOf(verticalA) + bytesOf(verticalB);
+    const std::size_t bytes = bytesOf(corners) + bytesOf(centres) + bytesOf(home) + bytesOf(start) +
+                              bytesOf(boxes) + bytesOf(index) + bytesOf(largeStart) +
+                              bytesOf(largeListed) + bytesOf(slots) + bytesOf(pairs) +
+                              bytesOf(sides) + bytesOf(verticalA) + bytesOf(verticalB);
     if (bytes > KEPT_BYTES) *this = Scratch();
   }
 
@@ -140,29 +141,32 @@ T* room(std::vector<T>& buffer, std::size_t count) {
 }
 
 // A uniform grid over the boxes of one list. The boxes are stored by cell, row after
-// row, so that a query reads one contiguous run per grid row; the corners stay where
-// they were computed, by index in the list. A box no wider and no taller than a cell
-// (most of them: the cell is at least the median box) is listed once, in the cell of
-// its lower-left corner, and a query looks that much further left and down. A larger
-// box is listed in every cell it covers, and a query reports it once, from the cell
-// that holds the lower-left corner of the two boxes' common part (that cell is
-// covered by both, whatever the rounding, since the cell of a coordinate never
-// decreases as the coordinate grows).
+// row, so that a query reads one contiguous run per grid row; the shapes (the corners
+// of a footprint, or a box centre) stay where they were computed, by index in the
+// list. A box no wider and no taller than a cell (most of them: the cell is at least
+// the median box) is listed once, in the cell of its lower-left corner, and a query
+// looks that much further left and down. A larger box is listed in every cell it
+// covers, and a query reports it once, from the cell that holds the lower-left corner
+// of the two boxes' common part (that cell is covered by both, whatever the rounding,
+// since the cell of a coordinate never decreases as the coordinate grows).
+template <class Shape>
 class BoxGrid {
  public:
-  /// Lists the footprints of `states` under `boxOf(corners)` (the bounding box, maybe
-  /// widened), in the buffers of `scratch`. Linear in the states and the cells.
-  template <class BoxOf>
-  BoxGrid(const std::vector<State>& states, BoxOf boxOf, Scratch& scratch)
-      : corners_(room(scratch.corners, states.size())) {
+  /// Lists the states of `states` that have a shape (`shapeOf(state, shape)` is true)
+  /// under `boxOf(shape)` (the bounding box, maybe widened), the shapes in `shapes`,
+  /// the rest in the buffers of `scratch`. Linear in the states and the cells.
+  template <class ShapeOf, class BoxOf>
+  BoxGrid(const std::vector<State>& states, ShapeOf shapeOf, BoxOf boxOf,
+          std::vector<Shape>& shapes, Scratch& scratch)
+      : shapes_(room(shapes, states.size())) {
     std::uint32_t* home = room(scratch.home, states.size());
     std::size_t present = 0;
     Bounds region{};
     for (std::size_t j = 0; j < states.size(); ++j) {
       home[j] = ABSENT;
-      if (!footprintOf(states[j], corners_[j])) continue;
+      if (!shapeOf(states[j], shapes_[j])) continue;
       home[j] = LARGE;
-      const Bounds box = boxOf(corners_[j]);
+      const Bounds box = boxOf(shapes_[j]);
       region = present++ == 0 ? box : join(region, box);
     }
     if (present == 0) return;
@@ -176,7 +180,7 @@ class BoxGrid {
     std::size_t large = 0;
     for (std::size_t j = 0; j < states.size(); ++j) {
       if (home[j] == ABSENT) continue;
-      const Bounds box = boxOf(corners_[j]);
+      const Bounds box = boxOf(shapes_[j]);
       if (!small(box)) {
         ++large;
         continue;
@@ -197,7 +201,7 @@ class BoxGrid {
     for (std::size_t j = states.size(); j-- > 0;) {
       if (home[j] == ABSENT) continue;
       const std::uint32_t slot = home[j] == LARGE ? nextLarge++ : --start_[home[j]];
-      boxes_[slot] = boxOf(corners_[j]);
+      boxes_[slot] = boxOf(shapes_[j]);
       index_[slot] = static_cast<std::uint32_t>(j);
     }
     if (large > 0) listLarge(nextLarge, scratch);
@@ -205,8 +209,8 @@ class BoxGrid {
 
   bool empty() const { return boxes_ == nullptr; }
 
-  /// The corners of the listed footprint of index `j`.
-  const detail::Corners& corners(std::uint32_t j) const { return corners_[j]; }
+  /// The shape of the listed state of index `j`.
+  const Shape& shape(std::uint32_t j) const { return shapes_[j]; }
 
   /// Asks for the first boxes of each grid row that `candidates(query)` reads to be
   /// brought into cache, so that they arrive while other work is done.
@@ -221,7 +225,7 @@ class BoxGrid {
 
   /// Writes to `out` (grown as needed) the indices of the listed footprints whose box
   /// `accept(query, box)`, each once and in no particular order, and returns how many
-  /// there are; asks for their corners to be brought into cache. `accept` must be
+  /// there are; asks for their shapes to be brought into cache. `accept` must be
   /// false for boxes that do not meet `query` (closed intervals).
   template <class Accept>
   std::size_t candidates(const Bounds& query, Accept accept,
@@ -244,7 +248,7 @@ class BoxGrid {
       const std::uint32_t end = start_[base + w.x1 + 1];
       for (std::uint32_t slot = start_[base + w.x0]; slot < end; ++slot) {
         found[n] = index_[slot];
-        __builtin_prefetch(corners_ + found[n]);
+        __builtin_prefetch(shapes_ + found[n]);
         n += accept(query, boxes_[slot]);
       }
     }
@@ -304,7 +308,7 @@ class BoxGrid {
       // The first footprint at or after `j` within its step.
       for (std::size_t k = j; k < std::min(j + step, states); ++k) {
         if (home[k] == ABSENT) continue;
-        const Bounds b = boxOf(corners_[k]);
+        const Bounds b = boxOf(shapes_[k]);
         sides.push_back(
             std::max(static_cast<double>(b.highX) - b.lowX, static_cast<double>(b.highY) - b.lowY));
         break;
@@ -376,9 +380,9 @@ class BoxGrid {
   double reachY_ = 0.0;
   int columns_ = 1;
   int rows_ = 1;
-  // The corners of the listed states, by their index; where the small boxes of each
+  // The shapes of the listed states, by their index; where the small boxes of each
   // cell begin among the slots (the run of a cell ends where the next one begins).
-  detail::Corners* corners_ = nullptr;
+  Shape* shapes_ = nullptr;
   std::uint32_t* start_ = nullptr;
   std::uint32_t smallCount_ = 0;
   // By slot, the small boxes by cell, then the large ones: the box and the index.
@@ -389,37 +393,38 @@ class BoxGrid {
   std::uint32_t* largeListed_ = nullptr;
 };
 
-// For every footprint of `a`, in order, the footprints of `b` listed under `boxOf`
-// whose boxes `accept` its box under `queryOf`; collects the pairs whose
-// `evaluate(query, listed, i, j, value)` is true (it sets the value), ordered by i,
-// then j.
-template <class QueryOf, class BoxOf, class Accept, class Evaluate>
+// For every state of `a` that has a shape (`shapeOf`), in order, the states of `b`
+// with a shape listed under `boxOf` whose boxes `accept` its box under `queryOf`;
+// collects the pairs whose `evaluate(query, listed, i, j, value)` is true (it sets the
+// value), ordered by i, then j. `shapes` holds the shapes of `b` meanwhile.
+template <class Shape, class ShapeOf, class QueryOf, class BoxOf, class Accept, class Evaluate>
 std::vector<FootprintPair> collectPairs(const std::vector<State>& a, const std::vector<State>& b,
+                                        ShapeOf shapeOf, std::vector<Shape>& shapes,
                                         QueryOf queryOf, BoxOf boxOf, Accept accept,
                                         Evaluate evaluate) {
   Scratch& scratch = threadScratch();
-  const BoxGrid grid(b, boxOf, scratch);
+  const BoxGrid<Shape> grid(b, shapeOf, boxOf, shapes, scratch);
   if (grid.empty()) {
     scratch.releaseIfLarge();
     return {};
   }
-  // The footprints of `a` in order, each read one ahead of its turn: the grid cells it
+  // The shapes of `a` in order, each read one ahead of its turn: the grid cells it
   // will visit are asked for while the one before is evaluated.
   std::size_t next = 0;
-  const auto read = [&](detail::Corners& corners) {
-    while (next < a.size() && !footprintOf(a[next], corners)) ++next;
+  const auto read = [&](Shape& shape) {
+    while (next < a.size() && !shapeOf(a[next], shape)) ++next;
     return next < a.size();
   };
-  detail::Corners footprints[2];
-  bool more = read(footprints[0]);
+  Shape queries[2];
+  bool more = read(queries[0]);
   // The pairs are written to `scratch.pairs` as they are found, each candidate's
   // whether kept or not, the count advanced by the outcome.
   std::size_t count = 0;
   for (int turn = 0; more; turn = 1 - turn) {
     const std::size_t i = next++;
-    const detail::Corners& query = footprints[turn];
-    more = read(footprints[1 - turn]);
-    if (more) grid.prefetch(queryOf(footprints[1 - turn]));
+    const Shape& query = queries[turn];
+    more = read(queries[1 - turn]);
+    if (more) grid.prefetch(queryOf(queries[1 - turn]));
     const std::size_t n = grid.candidates(queryOf(query), accept, scratch.slots);
     FootprintPair* pairs = room(scratch.pairs, count + n);
     const std::size_t begin = count;
@@ -427,7 +432,7 @@ std::vector<FootprintPair> collectPairs(const std::vector<State>& a, const std::
       FootprintPair& pair = pairs[count];
       pair.first = i;
       pair.second = scratch.slots[k];
-      count += evaluate(query, grid.corners(pair.second), i, pair.second, pair.value);
+      count += evaluate(query, grid.shape(pair.second), i, pair.second, pair.value);
     }
     std::sort(pairs + begin, pairs + count,
               [](const FootprintPair& p, const FootprintPair& q) { return p.second < q.second; });
@@ -436,6 +441,55 @@ std::vector<FootprintPair> collectPairs(const std::vector<State>& a, const std::
                                     scratch.pairs.begin() + static_cast<std::ptrdiff_t>(count));
   scratch.releaseIfLarge();
   return result;
+}
+
+// `collectPairs` over the footprints (the corners) of both lists.
+template <class QueryOf, class BoxOf, class Accept, class Evaluate>
+std::vector<FootprintPair> collectFootprintPairs(const std::vector<State>& a,
+                                                 const std::vector<State>& b, QueryOf queryOf,
+                                                 BoxOf boxOf, Accept accept, Evaluate evaluate) {
+  return collectPairs(a, b, footprintOf, threadScratch().corners, queryOf, boxOf, accept, evaluate);
+}
+
+// Sets `centre` to the box centre seen from above (z = 0) and returns true for a state
+// whose centre is finite.
+bool centre2dOf(const State& state, Eigen::Vector3f& centre) {
+  if (!state.position) return false;
+  const Eigen::Vector2f c = state.centroid2D();
+  centre = Eigen::Vector3f(c.x(), c.y(), 0.0f);
+  return c.allFinite();
+}
+
+// Sets `centre` to the box centre in three dimensions and returns true when it is finite.
+bool centre3dOf(const State& state, Eigen::Vector3f& centre) {
+  if (!state.position) return false;
+  centre = state.centroid();
+  return centre.allFinite();
+}
+
+Bounds pointBounds(const Eigen::Vector3f& centre) {
+  return Bounds{centre.x(), centre.y(), centre.x(), centre.y()};
+}
+
+// The pairs whose centres are at most `gate` apart, by `centreOf` and the distance of
+// `N` coordinates. Each centre of `b` is listed under a square of half side the gate:
+// the centre distance is never below the difference along either axis, but its
+// rounding may bring it a few units of the last place below; the widening allows far
+// more, as for the corner distance.
+template <int N, class CentreOf>
+std::vector<FootprintPair> centreDistancePairs(const std::vector<State>& a,
+                                               const std::vector<State>& b, double gate,
+                                               CentreOf centreOf) {
+  const auto widened = [gate](const Eigen::Vector3f& centre) {
+    const double far = std::max(std::abs(centre.x()), std::abs(centre.y()));
+    return widen(pointBounds(centre), gate + numeric::GATE_WIDENING * (gate + far));
+  };
+  return collectPairs(a, b, centreOf, threadScratch().centres, pointBounds, widened, meet,
+                      [gate](const Eigen::Vector3f& query, const Eigen::Vector3f& listed,
+                             std::size_t, std::size_t, double& value) {
+                        value = detail::centreDistance<N>(query.head<N>(), listed.head<N>());
+                        return value <= gate;
+                      });
 }
 
 // Footprints are kept with 32-bit indices.
@@ -488,12 +542,12 @@ std::vector<FootprintPair> overlapPairs(const std::vector<State>& a, const std::
     throw std::invalid_argument("overlapPairs: the threshold must be 0 or above, not " +
                                 std::to_string(threshold));
   }
-  return collectPairs(a, b, boundsOf, boundsOf, overlapWithArea,
-                      [&](const detail::Corners& query, const detail::Corners& listed, std::size_t,
-                          std::size_t, double& value) {
-                        value = detail::intersectionOverUnion(query, listed);
-                        return value > threshold;
-                      });
+  return collectFootprintPairs(a, b, boundsOf, boundsOf, overlapWithArea,
+                               [&](const detail::Corners& query, const detail::Corners& listed,
+                                   std::size_t, std::size_t, double& value) {
+                                 value = detail::intersectionOverUnion(query, listed);
+                                 return value > threshold;
+                               });
 }
 
 std::vector<FootprintPair> distancePairs(const std::vector<State>& a, const std::vector<State>& b,
@@ -511,12 +565,30 @@ std::vector<FootprintPair> distancePairs(const std::vector<State>& a, const std:
                                  std::abs(bounds.highX), std::abs(bounds.highY)});
     return widen(bounds, gate + numeric::GATE_WIDENING * (gate + far));
   };
-  return collectPairs(a, b, boundsOf, widened, meet,
-                      [&](const detail::Corners& query, const detail::Corners& listed, std::size_t,
-                          std::size_t, double& value) {
-                        value = detail::cornerDistance(query, listed);
-                        return value <= gate;
-                      });
+  return collectFootprintPairs(a, b, boundsOf, widened, meet,
+                               [&](const detail::Corners& query, const detail::Corners& listed,
+                                   std::size_t, std::size_t, double& value) {
+                                 value = detail::cornerDistance(query, listed);
+                                 return value <= gate;
+                               });
+}
+
+std::vector<FootprintPair> centroidDistancePairs(const std::vector<State>& a,
+                                                 const std::vector<State>& b, double gate) {
+  checkSizes(a, b, "centroidDistancePairs");
+  if (std::isnan(gate)) throw std::invalid_argument("centroidDistancePairs: the gate is NaN");
+  if (gate < 0.0) return {};
+  return centreDistancePairs<2>(a, b, gate, centre2dOf);
+}
+
+std::vector<FootprintPair> centroidDistance3dPairs(const std::vector<State>& a,
+                                                   const std::vector<State>& b, double gate) {
+  checkSizes(a, b, "centroidDistance3dPairs");
+  if (std::isnan(gate)) throw std::invalid_argument("centroidDistance3dPairs: the gate is NaN");
+  if (gate < 0.0) return {};
+  // The horizontal distance is never above the three-dimensional one: the grid of the
+  // horizontal centres finds every pair within the gate.
+  return centreDistancePairs<3>(a, b, gate, centre3dOf);
 }
 
 std::vector<FootprintPair> generalizedOverlapPairs(const std::vector<State>& a,
@@ -529,7 +601,9 @@ std::vector<FootprintPair> generalizedOverlapPairs(const std::vector<State>& a,
     return value > threshold;
   };
   // Above 0 only footprints that overlap with an area qualify.
-  if (threshold >= 0.0) return collectPairs(a, b, boundsOf, boundsOf, overlapWithArea, evaluate);
+  if (threshold >= 0.0) {
+    return collectFootprintPairs(a, b, boundsOf, boundsOf, overlapWithArea, evaluate);
+  }
   // Below 0, pairs apart qualify while the empty share of their hull stays below
   // -threshold. The hull's area is at least half its diameter times its width, its
   // width at least either footprint's area over its diameter, so a pair with a value
@@ -543,7 +617,7 @@ std::vector<FootprintPair> generalizedOverlapPairs(const std::vector<State>& a,
                                        static_cast<double>(bounds.highY) - bounds.lowY);
     return widen(bounds, room > 0.0 ? factor * diagonal : std::numeric_limits<double>::infinity());
   };
-  return collectPairs(a, b, reach, reach, meet, evaluate);
+  return collectFootprintPairs(a, b, reach, reach, meet, evaluate);
 }
 
 std::vector<FootprintPair> overlap3dPairs(const std::vector<State>& a, const std::vector<State>& b,
@@ -553,12 +627,12 @@ std::vector<FootprintPair> overlap3dPairs(const std::vector<State>& a, const std
   Scratch& scratch = threadScratch();
   const detail::VerticalExtent* va = verticalExtents(a, scratch.verticalA);
   const detail::VerticalExtent* vb = verticalExtents(b, scratch.verticalB);
-  return collectPairs(a, b, boundsOf, boundsOf, overlapWithArea,
-                      [&](const detail::Corners& query, const detail::Corners& listed,
-                          std::size_t i, std::size_t j, double& value) {
-                        value = detail::overlap3dOfCorners(query, va[i], listed, vb[j]);
-                        return value > threshold;
-                      });
+  return collectFootprintPairs(a, b, boundsOf, boundsOf, overlapWithArea,
+                               [&](const detail::Corners& query, const detail::Corners& listed,
+                                   std::size_t i, std::size_t j, double& value) {
+                                 value = detail::overlap3dOfCorners(query, va[i], listed, vb[j]);
+                                 return value > threshold;
+                               });
 }
 
 Eigen::MatrixXd overlapMatrix(const std::vector<State>& a, const std::vector<State>& b) {

@@ -232,6 +232,22 @@ double State::distance(const State& other) const {
   return detail::cornerDistance(a, b);
 }
 
+double State::centroidDistance(const State& other) const {
+  if (!position || !other.position) return std::numeric_limits<double>::quiet_NaN();
+  const Vector2 a = centroid2D();
+  const Vector2 b = other.centroid2D();
+  if (!a.allFinite() || !b.allFinite()) return std::numeric_limits<double>::quiet_NaN();
+  return detail::centreDistance(a, b);
+}
+
+double State::centroidDistance3d(const State& other) const {
+  if (!position || !other.position) return std::numeric_limits<double>::quiet_NaN();
+  const Eigen::Vector3f a = centroid();
+  const Eigen::Vector3f b = other.centroid();
+  if (!a.allFinite() || !b.allFinite()) return std::numeric_limits<double>::quiet_NaN();
+  return detail::centreDistance(a, b);
+}
+
 float State::getSquaredDistance(const State& a, const State& b) {
   if (!a.position || !b.position) return FLOAT_NAN;
   const Eigen::Vector3f d = a.position->mean - b.position->mean;

@@ -19,6 +19,7 @@ namespace {
 
 using zelvane::core::Assignment;
 using zelvane::core::AssignmentCandidate;
+using zelvane::core::AssignmentGoal;
 using zelvane::core::AssignmentSolver;
 using zelvane::core::NO_COST_LIMIT;
 using zelvane::core::solveAssignment;
@@ -353,23 +354,47 @@ TEST(Assignment, RefusesBadInput) {
   };
   Eigen::MatrixXd infeasible = good;
   infeasible.col(0).setConstant(kInf);
+  constexpr AssignmentGoal MIN = AssignmentGoal::Minimize;
+  constexpr AssignmentGoal MAX = AssignmentGoal::Maximize;
   const struct {
     const char* what;
     Eigen::MatrixXd cost;
     double limit;
+    AssignmentGoal goal;
   } dense[] = {
-      {"NaN entry", spoilt(1, 0, kNaN), NO_COST_LIMIT},
-      {"NaN entry above the limit", spoilt(1, 0, kNaN), 0.5},
-      {"-inf entry", spoilt(0, 1, -kInf), NO_COST_LIMIT},
-      {"entry beyond 1e150", spoilt(0, 0, 1e200), NO_COST_LIMIT},
-      {"NaN limit", good, kNaN},
-      {"negative limit", good, -1.0},
-      {"finite limit beyond 1e150", good, 1e200},
-      {"no full matching", infeasible, NO_COST_LIMIT},
+      {"NaN entry", spoilt(1, 0, kNaN), NO_COST_LIMIT, MIN},
+      {"NaN entry above the limit", spoilt(1, 0, kNaN), 0.5, MIN},
+      {"-inf entry", spoilt(0, 1, -kInf), NO_COST_LIMIT, MIN},
+      {"entry beyond 1e150", spoilt(0, 0, 1e200), NO_COST_LIMIT, MIN},
+      {"NaN limit", good, kNaN, MIN},
+      {"negative limit", good, -1.0, MIN},
+      {"finite limit beyond 1e150", good, 1e200, MIN},
+      {"no full matching", infeasible, NO_COST_LIMIT, MIN},
+      {"NaN entry, maximising", spoilt(1, 0, kNaN), NO_COST_LIMIT, MAX},
+      {"+inf entry, maximising", spoilt(0, 1, kInf), 0.5, MAX},
+      {"NaN limit, maximising", good, kNaN, MAX},
+      {"-inf limit, maximising", good, -kInf, MAX},
+      {"limit below -1e150, maximising", good, -1e200, MAX},
+      {"no full matching, maximising", -infeasible, NO_COST_LIMIT, MAX},
   };
   for (const auto& c : dense) {
-    EXPECT_THROW(solveAssignment(c.cost, c.limit), std::invalid_argument) << c.what;
+    EXPECT_THROW(solveAssignment(c.cost, c.limit, c.goal), std::invalid_argument) << c.what;
   }
+  // The messages name what SciPy's name: invalid numeric entries, an infeasible matrix.
+  const auto message = [](const auto& call) {
+    try {
+      call();
+    } catch (const std::invalid_argument& e) {
+      return std::string(e.what());
+    }
+    return std::string();
+  };
+  EXPECT_NE(message([&] {
+              solveAssignment(spoilt(0, 1, -kInf));
+            }).find("contains invalid numeric entries"),
+            std::string::npos);
+  EXPECT_NE(message([&] { solveAssignment(infeasible); }).find("cost matrix is infeasible"),
+            std::string::npos);
   // The sparse forms on 2 x 3, the optimal and the greedy alike.
   const struct {
     const char* what;
@@ -395,10 +420,88 @@ TEST(Assignment, RefusesBadInput) {
   EXPECT_EQ(solveAssignment(infeasible, 10.0).unmatchedColumns, std::vector<std::size_t>{0});
 }
 
+// Maximising V runs the search of minimising -V: the same matches, bit for bit, with
+// the entries of V reported and a floor L of the values for a limit -L of the costs.
+TEST(Assignment, MaximizingIsMinimizingTheNegatedEntries) {
+  std::mt19937 rng(22);
+  AssignmentSolver solver;
+  const auto same = [](const Assignment& max, const Assignment& min) {
+    if (max.matches.size() != min.matches.size() || max.unmatchedRows != min.unmatchedRows ||
+        max.unmatchedColumns != min.unmatchedColumns) {
+      return false;
+    }
+    for (std::size_t k = 0; k < max.matches.size(); ++k) {
+      const auto& a = max.matches[k];
+      const auto& b = min.matches[k];
+      if (a.row != b.row || a.column != b.column || a.cost != -b.cost) return false;
+    }
+    return true;
+  };
+  for (int problem = 0; problem < 600; ++problem) {
+    const int rows = problem % 9;
+    const int cols = (problem / 9) % 9;
+    const Eigen::MatrixXd cost = randomCosts(rng, rows, cols, problem % 3);
+    const Eigen::MatrixXd value = -cost;
+    const auto r = static_cast<std::size_t>(rows);
+    const auto c = static_cast<std::size_t>(cols);
+    const std::vector<AssignmentCandidate> costs = candidatesOf(cost);
+    std::vector<AssignmentCandidate> values = costs;
+    for (AssignmentCandidate& v : values) v.cost = -v.cost;
+    for (const double limit : {NO_COST_LIMIT, 0.0, 2.5, 40.0}) {
+      const double floor = limit == NO_COST_LIMIT ? NO_COST_LIMIT : -limit;
+      SCOPED_TRACE("problem " + std::to_string(problem) + " limit " + std::to_string(limit));
+      const auto maximized = [&](const auto& solve) -> std::optional<Assignment> {
+        try {
+          return solve();
+        } catch (const std::invalid_argument&) {
+          return std::nullopt;
+        }
+      };
+      const auto denseMax =
+          maximized([&] { return solver.solve(value, floor, AssignmentGoal::Maximize); });
+      const auto denseMin = maximized([&] { return solver.solve(cost, limit); });
+      ASSERT_EQ(denseMax.has_value(), denseMin.has_value());
+      if (denseMax) {
+        EXPECT_TRUE(same(*denseMax, *denseMin));
+      }
+      const auto sparseMax =
+          maximized([&] { return solver.solve(r, c, values, floor, AssignmentGoal::Maximize); });
+      const auto sparseMin = maximized([&] { return solver.solve(r, c, costs, limit); });
+      ASSERT_EQ(sparseMax.has_value(), sparseMin.has_value());
+      if (sparseMax) {
+        EXPECT_TRUE(same(*sparseMax, *sparseMin));
+      }
+      EXPECT_TRUE(same(solver.solveGreedy(r, c, values, floor, AssignmentGoal::Maximize),
+                       solver.solveGreedy(r, c, costs, limit)));
+    }
+  }
+}
+
+// Where every assignment is as good as every other, row i takes column i, whatever the
+// shape and the value, and whichever the goal.
+TEST(Assignment, EqualEntriesGiveRowIColumnI) {
+  AssignmentSolver solver;
+  for (int rows = 1; rows <= 12; ++rows) {
+    for (int cols = 1; cols <= 12; ++cols) {
+      for (const double entry : {1.0, 0.0, -3.5, 1e100}) {
+        for (const AssignmentGoal goal : {AssignmentGoal::Minimize, AssignmentGoal::Maximize}) {
+          const Assignment a =
+              solver.solve(Eigen::MatrixXd::Constant(rows, cols, entry), NO_COST_LIMIT, goal);
+          ASSERT_EQ(a.matches.size(), static_cast<std::size_t>(std::min(rows, cols)));
+          for (const auto& m : a.matches) {
+            EXPECT_EQ(m.row, m.column) << rows << "x" << cols << " of " << entry;
+          }
+        }
+      }
+    }
+  }
+}
+
 TEST(Assignment, KeptSolverAllocatesOnlyTheResult) {
   std::mt19937 rng(7);
   const Eigen::MatrixXd dense = randomCosts(rng, 40, 40, 0);
   const Eigen::MatrixXd wide = randomCosts(rng, 20, 40, 2);
+  const Eigen::MatrixXd wideValues = -wide;
   const std::vector<AssignmentCandidate> sparse = candidatesOf(randomCosts(rng, 40, 30, 2));
   AssignmentSolver solver;
   const auto everyForm = [&] {
@@ -406,12 +509,13 @@ TEST(Assignment, KeptSolverAllocatesOnlyTheResult) {
     solver.solve(wide, 50.0);
     solver.solve(40, 30, sparse, 3.0);
     solver.solveGreedy(40, 30, sparse, 3.0);
+    solver.solve(wideValues, -50.0, AssignmentGoal::Maximize);
   };
   everyForm();
   zelvane::testing::AllocationCounter counter;
   everyForm();
-  // The result's matches, unmatched rows and unmatched columns, for each of four calls.
-  EXPECT_LE(counter.count(), 4 * 3);
+  // The result's matches, unmatched rows and unmatched columns, for each of five calls.
+  EXPECT_LE(counter.count(), 5 * 3);
 }
 
 }  // namespace

@@ -34,15 +34,22 @@ double valueOf(AssociationMetric metric, const State& track, const State& detect
     case AssociationMetric::Overlap: return track.overlap(detection);
     case AssociationMetric::GeneralizedOverlap: return track.generalizedOverlap(detection);
     case AssociationMetric::Overlap3d: return track.overlap3d(detection);
+    case AssociationMetric::CentroidDistance: return track.centroidDistance(detection);
+    case AssociationMetric::CentroidDistance3d: return track.centroidDistance3d(detection);
     case AssociationMetric::Distance: break;
   }
   return track.distance(detection);
 }
 
+bool isDistance(AssociationMetric metric) {
+  return metric == AssociationMetric::Distance || metric == AssociationMetric::CentroidDistance ||
+         metric == AssociationMetric::CentroidDistance3d;
+}
+
 // What a match gains: its margin over the threshold or under the gate, or nothing
 // when the pair is no candidate.
 std::function<double(double)> gainOf(AssociationMetric metric, double threshold) {
-  if (metric != AssociationMetric::Distance) {
+  if (!isDistance(metric)) {
     return [threshold](double v) { return v > threshold ? v - threshold : -kInf; };
   }
   return [threshold](double v) { return v <= threshold ? threshold - v : -kInf; };
@@ -88,8 +95,9 @@ TEST(Associate, OptimalMatchesHaveTheBestTotalByBruteForce) {
     if (frame % 5 == 0) tracks.push_back(noFootprint);
     for (const AssociationMetric metric :
          {AssociationMetric::Overlap, AssociationMetric::GeneralizedOverlap,
-          AssociationMetric::Overlap3d, AssociationMetric::Distance}) {
-      const double threshold = metric == AssociationMetric::Distance ? 0.5 * (frame % 5)
+          AssociationMetric::Overlap3d, AssociationMetric::Distance,
+          AssociationMetric::CentroidDistance, AssociationMetric::CentroidDistance3d}) {
+      const double threshold = isDistance(metric) ? 0.5 + 1.5 * (frame % 5)
                                : metric == AssociationMetric::GeneralizedOverlap
                                    ? -0.5 + 0.25 * (frame % 4)
                                    : 0.1 * (frame % 4);
@@ -148,19 +156,24 @@ TEST(Associate, GreedyTakesTheBestPairFirstWhereOptimalTakesTheBestTotal) {
   }
 }
 
-TEST(Associate, RefusesBadThresholds) {
+TEST(Associate, RefusesBadThresholdsAndGatesThatCouldMatchNothing) {
   const std::vector<State> boxes = {boxAt(0, 0)};
   const double nan = std::numeric_limits<double>::quiet_NaN();
   EXPECT_THROW(associate(boxes, boxes, AssociationMetric::Overlap, nan), std::invalid_argument);
   EXPECT_THROW(associate(boxes, boxes, AssociationMetric::Overlap, -0.5), std::invalid_argument);
-  EXPECT_THROW(associate(boxes, boxes, AssociationMetric::Distance, nan), std::invalid_argument);
-  EXPECT_THROW(associate(boxes, boxes, AssociationMetric::Distance, kInf), std::invalid_argument);
   EXPECT_THROW(associate(boxes, boxes, AssociationMetric::GeneralizedOverlap, -1.0),
                std::invalid_argument);
   EXPECT_THROW(associate(boxes, boxes, AssociationMetric::Overlap3d, -0.1), std::invalid_argument);
-  // Thresholds that no pair passes leave everything unmatched.
+  for (const AssociationMetric metric :
+       {AssociationMetric::Distance, AssociationMetric::CentroidDistance,
+        AssociationMetric::CentroidDistance3d}) {
+    for (const double gate : {nan, kInf, 0.0, -1.0}) {
+      EXPECT_THROW(associate(boxes, boxes, metric, gate), std::invalid_argument) << gate;
+    }
+    EXPECT_EQ(associate(boxes, boxes, metric, 0.1).matches.size(), 1u);
+  }
+  // An overlap threshold that no pair passes leaves everything unmatched.
   EXPECT_TRUE(associate(boxes, boxes, AssociationMetric::Overlap, 1.0).matches.empty());
-  EXPECT_TRUE(associate(boxes, boxes, AssociationMetric::Distance, -1.0).matches.empty());
 }
 
 }  // namespace

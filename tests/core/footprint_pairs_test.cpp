@@ -14,6 +14,8 @@
 
 namespace {
 
+using zelvane::core::centroidDistance3dPairs;
+using zelvane::core::centroidDistancePairs;
 using zelvane::core::distancePairs;
 using zelvane::core::FootprintPair;
 using zelvane::core::generalizedOverlapMatrix;
@@ -192,6 +194,44 @@ TEST(DistancePairs, AreTheSingleCallsWithinTheGateInOrder) {
     }
   }
   EXPECT_TRUE(distancePairs(layouts(3)[0].second, layouts(4)[0].second, -1.0).empty());
+}
+
+// States whose footprint is not finite but whose centre is (an infinite extent) take
+// part; the layouts' states without a finite centre do not.
+TEST(CentroidDistancePairs, AreTheSingleCallsWithinTheGateInOrder) {
+  std::vector<State> raised = crowd(5, 60, 30);
+  std::mt19937 rng(6);
+  std::uniform_real_distribution<float> level(-3, 3);
+  for (State& s : raised) {
+    if (s.position) s.position->mean.z() = level(rng);
+  }
+  raised.push_back(boxAt(10, 10, 0, kInf, 2));
+  for (const auto& [name, a] : layouts(3)) {
+    for (const auto& [otherName, b] :
+         {layouts(4)[0], layouts(4)[1],
+          std::pair<std::string, std::vector<State>>{"raised", raised}}) {
+      for (const double gate : {0.0, 0.5, 2.0, 1e31, std::numeric_limits<double>::infinity()}) {
+        const std::string what = name + " x " + otherName + " within " + std::to_string(gate);
+        expectPairs(centroidDistancePairs(a, b, gate),
+                    everyPair(a, b,
+                              [&](const State& s, const State& t, double& v) {
+                                v = s.centroidDistance(t);
+                                return v <= gate;
+                              }),
+                    what);
+        expectPairs(centroidDistance3dPairs(a, b, gate),
+                    everyPair(a, b,
+                              [&](const State& s, const State& t, double& v) {
+                                v = s.centroidDistance3d(t);
+                                return v <= gate;
+                              }),
+                    what + " in space");
+      }
+    }
+  }
+  EXPECT_TRUE(centroidDistancePairs(raised, raised, -1.0).empty());
+  EXPECT_THROW(centroidDistancePairs(raised, raised, std::nan("")), std::invalid_argument);
+  EXPECT_THROW(centroidDistance3dPairs(raised, raised, std::nan("")), std::invalid_argument);
 }
 
 TEST(Matrices, AreTheSingleCallsBitForBitWithNaNWithoutFootprint) {

@@ -541,6 +541,76 @@ TEST(Distance, IsNaNWithoutPositionOrWithNonFiniteFootprint) {
   EXPECT_TRUE(std::isnan(box(0, kInf, 0, 4, 2).distance(normal)));
 }
 
+// The distance of the float centres evaluated in long double, over `dims` coordinates.
+long double longDoubleDistance(const Eigen::Vector3f& a, const Eigen::Vector3f& b, int dims) {
+  long double sum = 0;
+  for (int k = 0; k < dims; ++k) {
+    const long double d = static_cast<long double>(a[k]) - static_cast<long double>(b[k]);
+    sum += d * d;
+  }
+  return std::sqrt(sum);
+}
+
+TEST(CentroidDistance, IsTheDistanceOfTheBoxCentresSeenFromAboveAndInSpace) {
+  State raised = box(0, 0, 0, 4, 2, 0, 0);
+  raised.position->mean.z() = 3.0f;
+  raised.dimensions->anchor.z = -1.0f;  // centre at z = 4
+  const struct {
+    const char* name;
+    State a;
+    State b;
+    double flat;
+    double space;
+  } cases[] = {
+      {"points", point(0, 0, 0), point(3, 4, 12), 5.0, 13.0},
+      {"the turned anchor moves the centre", box(5, 5, PI_F, 4, 2, 1, 0), box(0, 5, 0, 4, 2), 6.0,
+       6.0},
+      // The corner distance is 0.1 here and 0 for any offset once a corner is inside.
+      {"side by side", box(0, 0, 0, 4.5f, 1.8f), box(0, 1.9f, 0, 4.5f, 1.8f), 1.9, 1.9},
+      {"the same box turned about its centre", box(0, 0, 0, 4, 2), box(0, 0, 0.1f, 4, 2), 0.0, 0.0},
+      {"the anchor's z", raised, box(3, 4, 0, 4, 2), 5.0, std::sqrt(41.0)},
+  };
+  for (const auto& c : cases) {
+    EXPECT_NEAR(c.a.centroidDistance(c.b), c.flat, double{CHAIN_TOLERANCE}) << c.name;
+    EXPECT_NEAR(c.a.centroidDistance3d(c.b), c.space, double{CHAIN_TOLERANCE}) << c.name;
+    EXPECT_EQ(c.a.centroidDistance(c.b), c.b.centroidDistance(c.a)) << c.name;
+    EXPECT_EQ(c.a.centroidDistance3d(c.b), c.b.centroidDistance3d(c.a)) << c.name;
+  }
+  EXPECT_GT(box(0, 0, 0, 4, 2).distance(box(0, 0, 0.1f, 4, 2)), 0.05);
+
+  // Random centres against long double, within a few roundings of double.
+  std::mt19937 rng(41);
+  std::uniform_real_distribution<float> where(-1e4f, 1e4f), turn(-4, 4), size(-1, 6);
+  for (int i = 0; i < 500; ++i) {
+    const State a = box(where(rng), where(rng), turn(rng), size(rng), size(rng), size(rng), 0);
+    State b = box(where(rng) * 1e-3f, where(rng), turn(rng), size(rng), size(rng), 0, size(rng));
+    b.position->mean.z() = where(rng);
+    for (const int dims : {2, 3}) {
+      const double got = dims == 2 ? a.centroidDistance(b) : a.centroidDistance3d(b);
+      const long double want = longDoubleDistance(a.centroid(), b.centroid(), dims);
+      ASSERT_NEAR(got, static_cast<double>(want), 4 * DOUBLE_EPSILON * static_cast<double>(want))
+          << "pair " << i << " in " << dims << " dimensions";
+    }
+  }
+}
+
+TEST(CentroidDistance, IsNaNOnlyWithoutAFiniteCentre) {
+  const State normal = box(0, 0, 0, 4, 2);
+  State noPosition = normal;
+  noPosition.position.reset();
+  State zNaN = box(3, 4, 0, 4, 2);
+  zNaN.position->mean.z() = kNaN;
+  for (const State& bad : {noPosition, box(0, 0, kNaN, 4, 2), box(kInf, 0, 0, 4, 2)}) {
+    EXPECT_TRUE(std::isnan(bad.centroidDistance(normal)));
+    EXPECT_TRUE(std::isnan(normal.centroidDistance(bad)));
+    EXPECT_TRUE(std::isnan(normal.centroidDistance3d(bad)));
+  }
+  // The extents do not move the centre; the z only counts in space.
+  EXPECT_EQ(box(3, 4, 0, kInf, 2).centroidDistance(normal), 5.0);
+  EXPECT_EQ(zNaN.centroidDistance(normal), 5.0);
+  EXPECT_TRUE(std::isnan(zNaN.centroidDistance3d(normal)));
+}
+
 TEST(SquaredDistance, IsTheSquaredDistanceOfThePositionsOrNaNWithoutOne) {
   EXPECT_EQ(State::getSquaredDistance(point(1, 2, 3), point(4, 6, 3)), 25.0f);
   EXPECT_EQ(State::getSquaredDistance(point(0, 0, 0), point(1, 2, 2)), 9.0f);

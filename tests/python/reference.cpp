@@ -11,10 +11,12 @@
 //                                                 inverse pose (7), normalised quaternion (4)
 //   boxes B1(7) B2(7)                          -> overlap distance squared-distance
 //                                                 relative-heading centroid(3) corners(8)
+//                                                 centroid-distance centroid-distance-3d
 //   box_text B(7)                              -> the text form, then a line "END"
 //   overlap_pairs T N M A(7N) B(7M)            -> i j overlap, for each pair
 //   generalized_overlap_pairs, overlap_3d_pairs: the same with their metric
 //   distance_pairs G N M A(7N) B(7M)           -> i j distance, for each pair
+//   centroid_distance_pairs, centroid_distance_3d_pairs: the same with their distance
 //   overlap_matrix N M A(7N) B(7M)             -> the N x M overlaps, row by row
 //   generalized_overlap_matrix, overlap_3d_matrix: the same with their metric
 //   corners N A(7N)                            -> the corners (8) of each box
@@ -149,17 +151,21 @@ void answer(const std::string& line) {
     put(a.relativeHeading(b));
     putAll(a.centroid());
     for (const auto& corner : a.getCorners2D()) putAll(corner);
+    put(a.centroidDistance(b));
+    put(a.centroidDistance3d(b));
   } else if (command.size() > 6 && command.compare(command.size() - 6, 6, "_pairs") == 0) {
     std::string limitText;
     in >> limitText;
     const double limit = std::strtod(limitText.c_str(), nullptr);
     std::vector<core::State> a, b;
     readBoxSets(in, a, b);
-    const auto pairs = command == "overlap_pairs" ? core::overlapPairs(a, b, limit)
-                       : command == "generalized_overlap_pairs"
-                           ? core::generalizedOverlapPairs(a, b, limit)
-                       : command == "overlap_3d_pairs" ? core::overlap3dPairs(a, b, limit)
-                                                       : core::distancePairs(a, b, limit);
+    const auto pairs =
+        command == "overlap_pairs"                ? core::overlapPairs(a, b, limit)
+        : command == "generalized_overlap_pairs"  ? core::generalizedOverlapPairs(a, b, limit)
+        : command == "overlap_3d_pairs"           ? core::overlap3dPairs(a, b, limit)
+        : command == "centroid_distance_pairs"    ? core::centroidDistancePairs(a, b, limit)
+        : command == "centroid_distance_3d_pairs" ? core::centroidDistance3dPairs(a, b, limit)
+                                                  : core::distancePairs(a, b, limit);
     for (const auto& pair : pairs) {
       std::printf(" %zu %zu", pair.first, pair.second);
       put(pair.value);

@@ -1,7 +1,9 @@
-"""The assignment solver and the association of a frame against SciPy's solvers: the
-totals of the dense and sparse forms with and without a cost limit, the association
-against overlaps solved by SciPy, and the argument errors."""
+"""The assignment solver and the association of a frame against SciPy's solvers: SciPy's
+own tests of linear_sum_assignment run against ours, the totals of the dense and sparse
+forms with and without a cost limit, maximising, the association against overlaps
+solved by SciPy, and the argument errors."""
 
+import importlib.util
 import math
 
 import numpy as np
@@ -13,6 +15,36 @@ import scipy.sparse.csgraph
 import zelvane
 
 RNG = np.random.default_rng(20)
+
+
+def scipy_tests():
+    """SciPy's test module of linear_sum_assignment, loaded afresh from the installed
+    SciPy with ``zelvane.linear_sum_assignment`` in place of SciPy's, or the reason it
+    cannot be (Debian ships it in python3-scipy; other installations may leave the
+    tests out)."""
+    name = "scipy.optimize.tests.test_linear_assignment"
+    try:
+        spec = importlib.util.find_spec(name)
+    except ImportError:
+        spec = None
+    if spec is None:
+        return None, "SciPy's tests (%s) are not installed" % name
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    module.linear_sum_assignment = zelvane.linear_sum_assignment
+    return module, None
+
+
+SCIPY_TESTS, SCIPY_TESTS_MISSING = scipy_tests()
+if SCIPY_TESTS is None:
+    def test_scipy_tests_of_linear_sum_assignment():
+        pytest.skip(SCIPY_TESTS_MISSING)
+else:
+    # Collected here as our own, parameters and all; they call the function through
+    # their module's globals, where ours now stands.
+    for _name in dir(SCIPY_TESTS):
+        if _name.startswith("test_"):
+            globals()["test_scipy_" + _name[len("test_"):]] = getattr(SCIPY_TESTS, _name)
 
 
 def random_costs(rows, cols, kind):
@@ -51,15 +83,22 @@ def total(costs, row, col, limit=None):
 
 
 @pytest.mark.parametrize("limit", [None, 2.0, 40.0])
-def test_totals_match_scipy_dense_and_sparse(limit):
+@pytest.mark.parametrize("maximize", [False, True])
+def test_totals_match_scipy_dense_and_sparse(limit, maximize):
+    """Maximising the negated costs, above the negated limit, has the negated total."""
+    sign = -1 if maximize else 1
+    given_limit = None if limit is None else sign * limit
     for case in range(300):
         rows, cols = RNG.integers(0, 25, 2)
         costs = random_costs(rows, cols, case % 3)
         expected = scipy_total(costs, limit)
-        i, j = np.nonzero(np.isfinite(costs))
-        forms = {"dense": lambda: zelvane.linear_sum_assignment(costs, cost_limit=limit),
-                 "sparse": lambda: zelvane.sparse_assignment(i, j, costs[i, j], costs.shape,
-                                                             cost_limit=limit)}
+        given = sign * costs
+        i, j = np.nonzero(np.isfinite(given))
+        forms = {"dense": lambda: zelvane.linear_sum_assignment(given, maximize,
+                                                                cost_limit=given_limit),
+                 "sparse": lambda: zelvane.sparse_assignment(i, j, given[i, j], given.shape,
+                                                             cost_limit=given_limit,
+                                                             maximize=maximize)}
         for name, solve in forms.items():
             if expected is None:
                 with pytest.raises(ValueError, match="no full matching"):
@@ -68,8 +107,8 @@ def test_totals_match_scipy_dense_and_sparse(limit):
             row, col = solve()
             assert row.dtype == np.intp and np.all(np.diff(row) > 0), name
             assert len(set(col)) == len(col), name
-            assert math.isclose(total(costs, row, col, limit), expected, rel_tol=1e-9,
-                                abs_tol=1e-9), (name, case)
+            assert math.isclose(sign * total(given, row, col, given_limit), expected,
+                                rel_tol=1e-9, abs_tol=1e-9), (name, case)
 
 
 def test_dense_result_is_scipys_form():
@@ -117,16 +156,18 @@ MATRICES = {"overlap": zelvane.overlap_matrix,
 
 @pytest.mark.parametrize("metric, threshold", [
     ("overlap", 0.0), ("overlap", 0.3), ("generalized_overlap", -0.4),
-    ("generalized_overlap", 0.2), ("overlap_3d", 0.1), ("distance", 1.5)])
+    ("generalized_overlap", 0.2), ("overlap_3d", 0.1), ("distance", 1.5),
+    ("centroid_distance", 3.0), ("centroid_distance_3d", 3.0)])
 def test_associate_has_the_total_scipy_finds_on_the_matrix(metric, threshold):
     for _ in range(30):
         tracks, detections = boxes(int(RNG.integers(0, 30)), 20), boxes(int(RNG.integers(0, 30)),
                                                                         20)
-        if metric != "distance":
+        if metric in MATRICES:
             values = MATRICES[metric](tracks, detections)
             gain = np.where(values > threshold, values - threshold, 0.0)
         else:
-            values = np.array([[zelvane.State.from_box(t).distance(zelvane.State.from_box(d))
+            distance = getattr(zelvane.State, metric)
+            values = np.array([[distance(zelvane.State.from_box(t), zelvane.State.from_box(d))
                                 for d in detections] for t in tracks]).reshape(len(tracks),
                                                                                len(detections))
             gain = np.where(values <= threshold, threshold - values, 0.0)
@@ -145,12 +186,14 @@ def test_associate_has_the_total_scipy_finds_on_the_matrix(metric, threshold):
 
 
 @pytest.mark.parametrize("call, message", [
-    (lambda: zelvane.linear_sum_assignment([[1.0, np.nan]]), "NaN"),
-    (lambda: zelvane.linear_sum_assignment([[1.0, -np.inf]]), "NaN"),
-    (lambda: zelvane.linear_sum_assignment(np.ones((2, 2, 2))), "2 dimensions"),
-    (lambda: zelvane.linear_sum_assignment([["a", "b"]]), "real numbers"),
-    (lambda: zelvane.linear_sum_assignment(np.ones((2, 2)), cost_limit=-1), "cost_limit"),
-    (lambda: zelvane.linear_sum_assignment(np.ones((2, 2)), cost_limit=np.nan), "cost_limit"),
+    (lambda: zelvane.linear_sum_assignment([[1.0, np.nan]]), "invalid numeric entries .*NaN"),
+    (lambda: zelvane.linear_sum_assignment([[1.0, -np.inf]]), "invalid numeric entries"),
+    (lambda: zelvane.linear_sum_assignment([[1.0, np.inf]], True), "invalid numeric entries"),
+    (lambda: zelvane.linear_sum_assignment([[1e200, 1.0]]), "1e150"),
+    (lambda: zelvane.linear_sum_assignment(np.ones((2, 2, 2))), "expected a matrix"),
+    (lambda: zelvane.linear_sum_assignment(np.ones((2, 2)), cost_limit=-1), "cost limit"),
+    (lambda: zelvane.linear_sum_assignment(np.ones((2, 2)), cost_limit=np.nan), "cost limit"),
+    (lambda: zelvane.linear_sum_assignment(np.ones((2, 2)), True, -np.inf), "cost limit"),
     (lambda: zelvane.linear_sum_assignment([[np.inf, 1.0], [np.inf, 2.0]]), "no full matching"),
     (lambda: zelvane.sparse_assignment([0, 2], [0, 0], [1.0, 1.0], (2, 2)), "outside"),
     (lambda: zelvane.sparse_assignment([0], [-1], [1.0], (2, 2)), "negative index"),
@@ -160,8 +203,26 @@ def test_associate_has_the_total_scipy_finds_on_the_matrix(metric, threshold):
     (lambda: zelvane.associate(boxes(2, 5), boxes(2, 5), threshold=-0.1), "threshold"),
     (lambda: zelvane.associate(boxes(2, 5), boxes(2, 5), metric="distance",
                                threshold=math.inf), "gate"),
+    (lambda: zelvane.associate(boxes(2, 5), boxes(2, 5), metric="centroid_distance"),
+     "needs a gate"),
+    (lambda: zelvane.associate(boxes(2, 5), boxes(2, 5), metric="centroid_distance_3d",
+                               threshold=0.0), "gate above 0"),
     (lambda: zelvane.associate(np.ones((2, 6)), boxes(2, 5)), "tracks"),
 ])
 def test_bad_arguments_raise_value_error(call, message):
     with pytest.raises(ValueError, match=message):
+        call()
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda: zelvane.linear_sum_assignment([["a", "b"]]), "Cannot cast array data"),
+    (lambda: zelvane.linear_sum_assignment(np.ones((2, 2), np.complex128)), "Cannot cast"),
+    (lambda: zelvane.sparse_assignment([0], [0], ["1"], (1, 1)), "Cannot cast"),
+    # Where the limit stood before maximize: refused rather than read as True.
+    (lambda: zelvane.linear_sum_assignment(np.ones((2, 2)), 0.7), "maximize must be a bool"),
+    (lambda: zelvane.linear_sum_assignment(np.ones((2, 2)), cost_limit="1"), "cost_limit"),
+    (lambda: zelvane.associate(boxes(2, 5), boxes(2, 5), threshold="1"), "threshold"),
+])
+def test_bad_types_raise_type_error(call, message):
+    with pytest.raises(TypeError, match=message):
         call()

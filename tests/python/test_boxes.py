@@ -65,10 +65,11 @@ def test_batch_calls_equal_the_library_bit_for_bit(reference, a, b):
         assert matrix.shape == (len(np.atleast_2d(a)), len(b)) and matrix.dtype == np.float64
         np.testing.assert_array_equal(matrix.ravel(),
                                       reference.floats(request(metric + "_matrix", a, b)))
-    for gate in (0.0, 2.0, math.inf, -1.0):
-        i, j, distance = zelvane.distance_pairs(a, b, gate)
-        np.testing.assert_array_equal(np.column_stack([i, j, distance]).ravel(),
-                                      reference.floats(request("distance_pairs", a, b, gate)))
+    for gated in ("distance_pairs", "centroid_distance_pairs", "centroid_distance_3d_pairs"):
+        for gate in (0.0, 2.0, math.inf, -1.0):
+            i, j, distance = getattr(zelvane, gated)(a, b, gate)
+            np.testing.assert_array_equal(np.column_stack([i, j, distance]).ravel(),
+                                          reference.floats(request(gated, a, b, gate)))
     corners = zelvane.box_corners(b)
     assert corners.shape == (len(b), 4, 2) and corners.dtype == np.float32
     expected = reference.floats("corners %d %s" % (len(b), f32(b))).astype(np.float32)

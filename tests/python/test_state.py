@@ -43,6 +43,8 @@ def test_geometry_equals_the_library_bit_for_bit(reference):
         assert np.float32(first.relative_heading(second)) == np.float32(expected[3])
         np.testing.assert_array_equal(first.centroid(), expected[4:7].astype(np.float32))
         np.testing.assert_array_equal(first.corners().ravel(), expected[7:15].astype(np.float32))
+        np.testing.assert_array_equal([first.centroid_distance(second),
+                                       first.centroid_distance_3d(second)], expected[15:])
 
 
 def test_text_form_equals_the_library(reference):
