@@ -182,10 +182,15 @@ int main(int argc, char** argv) {
     classes = loadClasses(arguments);
     track::Tracker check(classes);  // refuses bad parameters before any work
     sequences = sequencesOf(arguments);
-    fs::create_directories(arguments.output);
   } catch (const std::exception& error) {
     std::cerr << "zelvane_track: " << error.what() << "\n";
     return EXIT_INPUT;
+  }
+  try {
+    fs::create_directories(arguments.output);
+  } catch (const fs::filesystem_error& error) {
+    std::cerr << "zelvane_track: " << error.what() << "\n";
+    return EXIT_OUTPUT;
   }
 
   const bool progress = !arguments.quiet && isatty(STDERR_FILENO) != 0;

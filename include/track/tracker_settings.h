@@ -47,8 +47,9 @@ ZELVANE_CORE_API const char* motionModelName(MotionModelKind model);
 /// Reads a name of `motionModelName` exactly; false (leaving `model` alone) otherwise.
 ZELVANE_CORE_API bool parseMotionModelName(const std::string& name, MotionModelKind& model);
 
-/// "overlap", "generalized_overlap", "overlap_3d" or "distance" (the names of the
-/// Python module's `associate`); "unknown" outside the enumeration.
+/// "overlap", "generalized_overlap", "overlap_3d", "distance", "centroid_distance" or
+/// "centroid_distance_3d" (the names of the Python module's `associate`); "unknown"
+/// outside the enumeration.
 ZELVANE_CORE_API const char* associationMetricName(core::AssociationMetric metric);
 /// Reads a name of `associationMetricName` exactly; false (leaving `metric` alone)
 /// otherwise.

@@ -127,7 +127,8 @@ ClassParameters readClass(SettingsManager& settings, const std::string& where) {
   readName(settings, MODEL_KEY, where, parseMotionModelName,
            "constant_velocity, constant_turn_rate", c.motionModel);
   readName(settings, METRIC_KEY, where, parseAssociationMetricName,
-           "overlap, generalized_overlap, overlap_3d, distance", c.metric);
+           "overlap, generalized_overlap, overlap_3d, distance, centroid_distance, centroid_distance_3d",
+           c.metric);
   readName(settings, METHOD_KEY, where, parseAssociationMethodName, "optimal, greedy", c.method);
   readFields(settings, FLOAT_FIELDS, c);
   readFields(settings, DOUBLE_FIELDS, c);
@@ -162,13 +163,17 @@ const char* associationMetricName(core::AssociationMetric metric) {
     case core::AssociationMetric::GeneralizedOverlap: return "generalized_overlap";
     case core::AssociationMetric::Overlap3d: return "overlap_3d";
     case core::AssociationMetric::Distance: return "distance";
+    case core::AssociationMetric::CentroidDistance: return "centroid_distance";
+    case core::AssociationMetric::CentroidDistance3d: return "centroid_distance_3d";
   }
   return "unknown";
 }
 
 bool parseAssociationMetricName(const std::string& name, core::AssociationMetric& metric) {
   for (const auto m : {core::AssociationMetric::Overlap, core::AssociationMetric::GeneralizedOverlap,
-                       core::AssociationMetric::Overlap3d, core::AssociationMetric::Distance}) {
+                       core::AssociationMetric::Overlap3d, core::AssociationMetric::Distance,
+                       core::AssociationMetric::CentroidDistance,
+                       core::AssociationMetric::CentroidDistance3d}) {
     if (name == associationMetricName(m)) {
       metric = m;
       return true;

@@ -107,7 +107,7 @@ TEST(TrackerSettings, RefusesWhatItCannotRead) {
       {"<Tracker><Class><name>Car</name></Class><Class><name>Van</name><Association><metric>iou"
        "</metric></Association></Class></Tracker>",
        "Tracker.Class[1].Association.metric: unknown name \"iou\" (overlap, generalized_overlap, "
-       "overlap_3d, distance)"},
+       "overlap_3d, distance, centroid_distance, centroid_distance_3d)"},
       {"<Tracker><Class><name>Car</name><motionModel>bicycle</motionModel></Class></Tracker>",
        "Tracker.Class[0].motionModel: unknown name \"bicycle\" (constant_velocity, constant_turn_rate)"},
       {"<Tracker><Class><name>Car</name><maxMisses>two</maxMisses></Class></Tracker>", ""},
@@ -136,7 +136,8 @@ TEST(TrackerSettings, NamesReadBackAndUnknownNamesAreRefused) {
     EXPECT_EQ(read, m);
   }
   for (const auto m : {AssociationMetric::Overlap, AssociationMetric::GeneralizedOverlap,
-                       AssociationMetric::Overlap3d, AssociationMetric::Distance}) {
+                       AssociationMetric::Overlap3d, AssociationMetric::Distance,
+                       AssociationMetric::CentroidDistance, AssociationMetric::CentroidDistance3d}) {
     AssociationMetric read = AssociationMetric::Overlap;
     EXPECT_TRUE(parseAssociationMetricName(associationMetricName(m), read));
     EXPECT_EQ(read, m);
