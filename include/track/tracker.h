@@ -223,7 +223,10 @@ class ZELVANE_CORE_API Tracker {
 
   void stepClass(std::size_t classIndex, const std::vector<Detection>& detections, float dt,
                  std::vector<TrackedBox>& reported);
-  TrackedBox reportOf(std::size_t classIndex, std::size_t track, std::size_t detection) const;
+  // Appends the report of `track` of the class, matched with `detection` (or
+  // `NO_DETECTION`).
+  void report(std::size_t classIndex, std::size_t track, std::size_t detection,
+              std::vector<TrackedBox>& reported) const;
 
   std::vector<ClassParameters> classes_;
   std::vector<ClassTracks> tracks_;
@@ -237,6 +240,7 @@ class ZELVANE_CORE_API Tracker {
   std::vector<std::size_t> detectionIndex_;
   std::vector<MeasurementVector> measurements_;
   std::vector<std::size_t> trackMatch_;
+  std::vector<char> detectionTaken_;
 };
 
 }  // namespace track

@@ -318,7 +318,7 @@ UpdateOutcome update(Estimate& estimate, const MeasurementVector& z, const Measu
     // k = P(:, i) / s; x <- x + k y; P <- P - k P(i, :). Columns where P(:, i) is 0
     // (entries the model does not couple) do not change.
     const StateVector c = estimate.P.col(i);
-    const StateVector k = c / s;
+    const StateVector k = c * (1.0f / s);
     estimate.x += k * y;
     for (int j = 0; j < STATE_SIZE; ++j) {
       if (c[j] != 0.0f) estimate.P.col(j) -= c[j] * k;

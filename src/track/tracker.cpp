@@ -95,12 +95,18 @@ void checkClasses(const std::vector<ClassParameters>& classes) {
   }
 }
 
-// The box of a measurement (centre, heading, extents), as the association compares it.
-core::State boxOf(const MeasurementVector& z) {
-  return core::State::box(z.head<3>(), z[HEADING], z[LENGTH], z[WIDTH], z[HEIGHT]);
+// Writes the box of the first entries of `x` (centre, heading, extents), as the
+// association compares it, into `box`: a state kept from one frame to the next, whose
+// members are overwritten in place rather than built anew.
+template <class Vector>
+void setBox(core::State& box, const Vector& x) {
+  if (!box.position) box = core::State::box(Eigen::Vector3f::Zero(), 0.0f, 0.0f, 0.0f, 0.0f);
+  box.position->mean = x.template head<3>();
+  box.heading->mean = x[HEADING];
+  box.dimensions->length = x[LENGTH];
+  box.dimensions->width = x[WIDTH];
+  box.dimensions->height = x[HEIGHT];
 }
-
-core::State boxOf(const Estimate& e) { return boxOf(MeasurementVector(e.x.head<MEASUREMENT_SIZE>())); }
 
 core::State stateOf(const ClassParameters& c, const Estimate& e) {
   return c.motionModel == MotionModelKind::ConstantTurnRate ? stateOf(c.constantTurnRate, e)
@@ -204,8 +210,14 @@ std::vector<TrackedBox> Tracker::step(double time, const std::vector<Detection>&
   ++frames_;
   time_ = time;
   std::vector<TrackedBox> reported;
+  std::size_t live = detections.size();
+  for (const ClassTracks& tracks : tracks_) live += tracks.records.size();
+  reported.reserve(live);
   for (std::size_t c = 0; c < classes_.size(); ++c) stepClass(c, detections, dt, reported);
-  std::sort(reported.begin(), reported.end(), byId);
+  // Each class reports by id; only several classes need merging.
+  if (!std::is_sorted(reported.begin(), reported.end(), byId)) {
+    std::sort(reported.begin(), reported.end(), byId);
+  }
   return reported;
 }
 
@@ -215,34 +227,25 @@ void Tracker::stepClass(std::size_t classIndex, const std::vector<Detection>& de
   ClassTracks& tracks = tracks_[classIndex];
   predictAll(c, tracks.estimates, dt);
 
-  predicted_.clear();
-  for (const Estimate& e : tracks.estimates) predicted_.push_back(boxOf(e));
-  classDetections_.clear();
+  predicted_.resize(tracks.estimates.size());
+  for (std::size_t k = 0; k < predicted_.size(); ++k) setBox(predicted_[k], tracks.estimates[k].x);
   detectionIndex_.clear();
   for (std::size_t i = 0; i < detections.size(); ++i) {
-    if (detections[i].classIndex != classIndex) continue;
-    classDetections_.push_back(boxOf(measurements_[i]));
-    detectionIndex_.push_back(i);
+    if (detections[i].classIndex == classIndex) detectionIndex_.push_back(i);
   }
-  core::Association association =
+  classDetections_.resize(detectionIndex_.size());
+  for (std::size_t j = 0; j < detectionIndex_.size(); ++j) {
+    setBox(classDetections_[j], measurements_[detectionIndex_[j]]);
+  }
+  const core::Association association =
       core::associate(predicted_, classDetections_, c.metric, c.threshold, c.method);
 
-  // Updates: the matched tracks take their detection; the others miss.
+  // Updates: each matched track takes its detection, the others miss; the tracks that
+  // live on and the output policy names are reported, all in one pass over the tracks.
   const MeasurementVector r = c.measurementNoise.variances();
   trackMatch_.assign(tracks.records.size(), NO_DETECTION);
-  for (const core::AssociatedPair& match : association.matches) {
-    const std::size_t d = detectionIndex_[match.detection];
-    if (update(tracks.estimates[match.track], measurements_[d], r) == UpdateOutcome::Rejected) {
-      association.unmatchedDetections.push_back(match.detection);
-      continue;
-    }
-    TrackRecord& record = tracks.records[match.track];
-    ++record.hits;
-    record.score = detections[d].score;
-    record.imageBox = detections[d].imageBox;
-    record.confirmed = record.confirmed || record.hits >= c.confirmHits;
-    trackMatch_[match.track] = d;
-  }
+  for (const core::AssociatedPair& match : association.matches) trackMatch_[match.track] = match.detection;
+  detectionTaken_.assign(detectionIndex_.size(), 0);
   const bool firstFrames = frames_ <= static_cast<std::uint64_t>(c.confirmHits);
   auto ends = [&c](const TrackRecord& record) {
     return record.misses > (record.confirmed ? c.maxMisses : c.maxTentativeMisses);
@@ -253,17 +256,28 @@ void Tracker::stepClass(std::size_t classIndex, const std::vector<Detection>& de
   };
   for (std::size_t k = 0; k < tracks.records.size(); ++k) {
     TrackRecord& record = tracks.records[k];
-    record.misses = trackMatch_[k] == NO_DETECTION ? record.misses + 1 : 0;
+    std::size_t d = NO_DETECTION;
+    if (trackMatch_[k] != NO_DETECTION) {
+      const std::size_t candidate = detectionIndex_[trackMatch_[k]];
+      if (update(tracks.estimates[k], measurements_[candidate], r) != UpdateOutcome::Rejected) {
+        d = candidate;
+        detectionTaken_[trackMatch_[k]] = 1;
+        ++record.hits;
+        record.score = detections[d].score;
+        record.imageBox = detections[d].imageBox;
+        record.confirmed = record.confirmed || record.hits >= c.confirmHits;
+      }
+    }
+    record.misses = d == NO_DETECTION ? record.misses + 1 : 0;
     ++record.age;
-    if (!ends(record) && reports(record)) reported.push_back(reportOf(classIndex, k, trackMatch_[k]));
+    if (!ends(record) && reports(record)) report(classIndex, k, d, reported);
   }
   tracks.keepIf([&ends](const TrackRecord& record) { return !ends(record); });
 
-  // Births, in the order of the detections.
-  std::sort(association.unmatchedDetections.begin(), association.unmatchedDetections.end());
-  for (const std::size_t unmatched : association.unmatchedDetections) {
-    const std::size_t d = detectionIndex_[unmatched];
-    if (detections[d].score < c.birthScore) continue;
+  // Births from the detections left, in their order.
+  for (std::size_t j = 0; j < detectionIndex_.size(); ++j) {
+    const std::size_t d = detectionIndex_[j];
+    if (detectionTaken_[j] != 0 || detections[d].score < c.birthScore) continue;
     TrackRecord record;
     record.id = nextId_++;
     record.classIndex = classIndex;
@@ -272,26 +286,24 @@ void Tracker::stepClass(std::size_t classIndex, const std::vector<Detection>& de
     record.score = detections[d].score;
     record.imageBox = detections[d].imageBox;
     tracks.add(initialOf(c, measurements_[d]), record);
-    if (reports(record)) reported.push_back(reportOf(classIndex, tracks.records.size() - 1, d));
+    if (reports(record)) report(classIndex, tracks.records.size() - 1, d, reported);
   }
 }
 
-TrackedBox Tracker::reportOf(std::size_t classIndex, std::size_t track, std::size_t detection) const {
+void Tracker::report(std::size_t classIndex, std::size_t track, std::size_t detection,
+                     std::vector<TrackedBox>& reported) const {
   const ClassTracks& tracks = tracks_[classIndex];
-  TrackedBox box;
+  TrackedBox& box = reported.emplace_back();
   box.record = tracks.records[track];
   box.state = stateOf(classes_[classIndex], tracks.estimates[track]);
   box.score = box.record.score;
   box.detection = detection;
-  return box;
 }
 
 std::vector<TrackedBox> Tracker::tracks() const {
   std::vector<TrackedBox> all;
   for (std::size_t c = 0; c < tracks_.size(); ++c) {
-    for (std::size_t k = 0; k < tracks_[c].records.size(); ++k) {
-      all.push_back(reportOf(c, k, NO_DETECTION));
-    }
+    for (std::size_t k = 0; k < tracks_[c].records.size(); ++k) report(c, k, NO_DETECTION, all);
   }
   std::sort(all.begin(), all.end(), byId);
   return all;
