@@ -23,5 +23,6 @@ def test_python_page_runs_and_prints_what_it_shows(tmp_path, monkeypatch):
         if printed is not None and expected is not None:
             assert printed == expected, code
     assert ran >= 5
-    assert (tmp_path / "docs" / "python_drive.png").exists() == plotting
-    assert "(python_drive.png)" in page and (ROOT / "docs" / "python_drive.png").exists()
+    for picture in ("python_drive.png", "python_tracks.png"):
+        assert (tmp_path / "docs" / picture).exists() == plotting
+        assert "(%s)" % picture in page and (ROOT / "docs" / picture).exists()
