@@ -106,9 +106,8 @@ std::vector<track::ClassParameters> loadClasses(const Arguments& arguments) {
   if (arguments.classes.empty()) return all;
   std::vector<track::ClassParameters> chosen;
   for (const std::string& name : arguments.classes) {
-    const auto found = std::find_if(all.begin(), all.end(), [&](const auto& c) {
-      return boost::iequals(c.name, name);
-    });
+    const auto found = std::find_if(all.begin(), all.end(),
+                                    [&](const auto& c) { return boost::iequals(c.name, name); });
     if (found == all.end()) {
       throw std::invalid_argument("the settings name no class '" + name + "'");
     }
@@ -128,18 +127,19 @@ std::vector<eval::SequenceEntry> sequencesOf(const Arguments& arguments) {
     }
   }
   std::vector<eval::SequenceEntry> sequences;
+  sequences.reserve(names.size());
   for (const std::string& name : names) sequences.push_back({name, 0});
   return sequences;
 }
 
 // The detections of one sequence, frame by frame, of the classes tracked.
-std::vector<std::vector<track::Detection>> readSequence(const Arguments& arguments,
-                                                        const std::vector<track::ClassParameters>& classes,
-                                                        const std::string& name) {
+std::vector<std::vector<track::Detection>> readSequence(
+    const Arguments& arguments, const std::vector<track::ClassParameters>& classes,
+    const std::string& name) {
   std::vector<std::vector<track::Detection>> frames;
   for (const std::string& folder : arguments.detections) {
-    for (const eval::ObjectRecord& record :
-         eval::readTrackingFile((fs::path(folder) / (name + ".txt")).string(), eval::TrackingFormat::Detections)) {
+    for (const eval::ObjectRecord& record : eval::readTrackingFile(
+             (fs::path(folder) / (name + ".txt")).string(), eval::TrackingFormat::Detections)) {
       const auto found = std::find_if(classes.begin(), classes.end(), [&](const auto& c) {
         return boost::iequals(c.name, record.type);
       });
@@ -149,7 +149,8 @@ std::vector<std::vector<track::Detection>> readSequence(const Arguments& argumen
       detection.box = eval::stateFromCameraBox(record.box);
       detection.score = static_cast<float>(record.score);
       detection.classIndex = static_cast<std::size_t>(found - classes.begin());
-      detection.imageBox = {record.image.left, record.image.top, record.image.right, record.image.bottom};
+      detection.imageBox = {record.image.left, record.image.top, record.image.right,
+                            record.image.bottom};
       frames[record.frame].push_back(detection);
     }
   }
@@ -207,7 +208,8 @@ int main(int argc, char** argv) {
     try {
       frames = readSequence(arguments, classes, name);
       // A sequence's frames after its last detection are tracked too (tracks end there).
-      if (static_cast<long>(frames.size()) < sequences[s].frameCount) frames.resize(sequences[s].frameCount);
+      if (static_cast<long>(frames.size()) < sequences[s].frameCount)
+        frames.resize(sequences[s].frameCount);
       track::Tracker tracker(classes);
       for (std::size_t f = 0; f < frames.size(); ++f) {
         const auto start = std::chrono::steady_clock::now();
@@ -233,6 +235,7 @@ int main(int argc, char** argv) {
   if (progress) std::cerr << "\r\033[K" << std::flush;
   const double seconds = std::chrono::duration<double>(tracking).count();
   std::printf("tracked %zu frames of %zu sequences in %.3f s: %.0f frames per second\n", frameCount,
-              sequences.size(), seconds, seconds > 0.0 ? static_cast<double>(frameCount) / seconds : 0.0);
+              sequences.size(), seconds,
+              seconds > 0.0 ? static_cast<double>(frameCount) / seconds : 0.0);
   return 0;
 }

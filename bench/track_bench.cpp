@@ -25,13 +25,13 @@
 
 #include <benchmark/benchmark.h>
 
+#include "assignment_costs.h"
 #include "core/association.h"
 #include "eval/camera_box.h"
 #include "eval/tracking_files.h"
 #include "settings_manager.h"
 #include "track/tracker.h"
 #include "track/tracker_settings.h"
-#include "assignment_costs.h"
 #include "tracker_frame.h"
 
 namespace {
@@ -98,7 +98,8 @@ void trackKittiCar(benchmark::State& state) {
     for (const auto& sequence : sequences) {
       Tracker tracker(car);
       for (std::size_t f = 0; f < sequence.size(); ++f) {
-        const std::vector<TrackedBox> boxes = tracker.step(static_cast<double>(f) * FRAME_PERIOD, sequence[f]);
+        const std::vector<TrackedBox> boxes =
+            tracker.step(static_cast<double>(f) * FRAME_PERIOD, sequence[f]);
         reported += static_cast<double>(boxes.size());
         for (const TrackedBox& box : boxes) idSum += static_cast<double>(box.record.id);
       }
@@ -149,7 +150,8 @@ void trackFrame300(benchmark::State& state) {
   const ClassParameters car = frameClass();
   double time = 0.0;
   Tracker tracker = trackerOf300(car, time);
-  const std::vector<Detection> detections = detectionsOf(tracker_bench::frame300().detections, 0.0f);
+  const std::vector<Detection> detections =
+      detectionsOf(tracker_bench::frame300().detections, 0.0f);
   std::vector<TrackedBox> boxes;
   for (auto _ : state) {
     boxes = tracker.step(time, detections);
@@ -157,7 +159,8 @@ void trackFrame300(benchmark::State& state) {
   }
   std::size_t matched = 0;
   for (const TrackedBox& box : boxes) matched += box.detection != zelvane::track::NO_DETECTION;
-  if (boxes.size() != 300 || matched < 297) fail("track_frame_300: the tracks lost their detections");
+  if (boxes.size() != 300 || matched < 297)
+    fail("track_frame_300: the tracks lost their detections");
   state.counters["matched"] = static_cast<double>(matched);
 }
 
@@ -165,7 +168,8 @@ void associateFrame300(benchmark::State& state) {
   const ClassParameters car = frameClass();
   double time = 0.0;
   Tracker tracker = trackerOf300(car, time);
-  const std::vector<Detection> detections = detectionsOf(tracker_bench::frame300().detections, 0.0f);
+  const std::vector<Detection> detections =
+      detectionsOf(tracker_bench::frame300().detections, 0.0f);
   // The steady state of track_frame_300: the tracks after a few frames of detections.
   for (int k = 0; k < 20; ++k, time += FRAME_PERIOD) tracker.step(time, detections);
   std::vector<zelvane::core::State> predicted;
@@ -182,8 +186,10 @@ void associateFrame300(benchmark::State& state) {
 }
 
 void registerAll() {
-  benchmark::RegisterBenchmark("track_kitti_car/zelvane", trackKittiCar)->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("track_frame_300/zelvane", trackFrame300)->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("track_kitti_car/zelvane", trackKittiCar)
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("track_frame_300/zelvane", trackFrame300)
+      ->Unit(benchmark::kMicrosecond);
   benchmark::RegisterBenchmark("track_frame_300/associate", associateFrame300)
       ->Unit(benchmark::kMicrosecond);
 }

@@ -12,8 +12,8 @@
 /// allocate nothing and never throw; non-finite inputs give NaN, except where stated.
 #pragma once
 
-#include "eval/camera_box.h"
-#include "zelvane_core_export.h"
+#include <zelvane/eval/camera_box.h>
+#include <zelvane/zelvane_core_export.h>
 
 namespace zelvane {
 namespace eval {

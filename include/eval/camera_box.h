@@ -27,8 +27,8 @@
 /// quarter turn takes the camera's x axis (yaw 0) to the library's -y axis.
 #pragma once
 
-#include "core/state.h"
-#include "zelvane_core_export.h"
+#include <zelvane/core/state.h>
+#include <zelvane/zelvane_core_export.h>
 
 namespace zelvane {
 namespace eval {

@@ -27,8 +27,8 @@
 #include <string>
 #include <vector>
 
-#include "eval/tracking_records.h"
-#include "zelvane_core_export.h"
+#include <zelvane/eval/tracking_records.h>
+#include <zelvane/zelvane_core_export.h>
 
 namespace zelvane {
 namespace eval {

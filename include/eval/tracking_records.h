@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "eval/camera_box.h"
+#include <zelvane/eval/camera_box.h>
 
 namespace zelvane {
 namespace eval {

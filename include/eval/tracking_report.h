@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "eval/tracking_evaluation.h"
-#include "eval/tracking_records.h"
-#include "zelvane_core_export.h"
+#include <zelvane/eval/tracking_evaluation.h>
+#include <zelvane/eval/tracking_records.h>
+#include <zelvane/zelvane_core_export.h>
 
 namespace zelvane {
 namespace eval {

@@ -26,9 +26,10 @@
 /// the detection that updated the track in this frame; for a coasting track, the score
 /// of its last detection.
 ///
-/// Cost of a frame: the prediction and update of every track (a few hundred
-/// nanoseconds each, no allocation), the association (see core/association.h), and
-/// the reported boxes. The tracker keeps its working memory from one frame to the next.
+/// Cost of a frame: the prediction and update of every track (tens of nanoseconds each,
+/// no allocation), the association (see core/association.h), and the reported boxes
+/// (one allocation for the returned list). The tracker keeps its working memory from
+/// one frame to the next.
 /// Not safe to share between threads while one of them calls `step`.
 #pragma once
 

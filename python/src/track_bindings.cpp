@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include <boost/property_tree/exceptions.hpp>
 #include <pybind11/stl.h>
+#include <boost/property_tree/exceptions.hpp>
 
 #include "eval/camera_box.h"
 #include "settings_manager.h"
@@ -154,7 +154,7 @@ template <class T>
 py::array_t<T, py::array::c_style | py::array::forcecast> column(const py::handle& value,
                                                                  const char* name,
                                                                  py::ssize_t count) {
-  const auto array = py::array_t<T, py::array::c_style | py::array::forcecast>::ensure(value);
+  auto array = py::array_t<T, py::array::c_style | py::array::forcecast>::ensure(value);
   if (!array || array.ndim() != 1 || array.shape(0) != count) {
     throw py::value_error(std::string(name) + " must be an array of shape (" +
                           std::to_string(count) + ",), one entry per box");
@@ -179,7 +179,8 @@ std::vector<std::size_t> classIndices(const py::handle& value, py::ssize_t count
       const std::string name = names[static_cast<std::size_t>(i)].cast<std::string>();
       std::size_t c = 0;
       while (c < classes.size() && classes[c].name != name) ++c;
-      if (c == classes.size()) throw py::value_error("classes: the tracker has no class \"" + name + "\"");
+      if (c == classes.size())
+        throw py::value_error("classes: the tracker has no class \"" + name + "\"");
       indices[static_cast<std::size_t>(i)] = c;
     }
     return indices;
@@ -223,7 +224,8 @@ py::object trackedBoxes(const std::vector<TrackedBox>& boxes) {
     classes.mutable_at(i) = static_cast<py::ssize_t>(b.record.classIndex);
     detections.mutable_at(i) =
         b.detection == track::NO_DETECTION ? -1 : static_cast<py::ssize_t>(b.detection);
-    for (int k = 0; k < 3; ++k) velocities.mutable_at(i, k) = s.velocity ? s.velocity->mean[k] : 0.0f;
+    for (int k = 0; k < 3; ++k)
+      velocities.mutable_at(i, k) = s.velocity ? s.velocity->mean[k] : 0.0f;
     const track::ImageBox& image = b.record.imageBox;
     images.mutable_at(i, 0) = image.left;
     images.mutable_at(i, 1) = image.top;
@@ -461,7 +463,8 @@ as ``TrackedBoxes`` (``detections`` all -1).
       "classes",
       [](const PyTracker& self) {
         py::list values;
-        for (const py::handle texts : classTexts(self.tracker->classes())) values.append(valuesOf(texts));
+        for (const py::handle texts : classTexts(self.tracker->classes()))
+          values.append(valuesOf(texts));
         return values;
       },
       "The classes' parameters, one dict each, every key given (see ``Tracker``).");
@@ -473,7 +476,8 @@ as ``TrackedBoxes`` (``detections`` all -1).
       "The time of the last frame, seconds (0 before the first).");
   cls.def("__repr__", [](const PyTracker& self) {
     std::string names;
-    for (const ClassParameters& c : self.tracker->classes()) names += (names.empty() ? "" : ", ") + c.name;
+    for (const ClassParameters& c : self.tracker->classes())
+      names += (names.empty() ? "" : ", ") + c.name;
     return "Tracker(classes=[" + names + "], frames=" + std::to_string(self.tracker->frames()) +
            ", tracks=" + std::to_string(self.tracker->snapshot().tracks.size()) + ")";
   });

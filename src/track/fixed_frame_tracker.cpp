@@ -38,11 +38,15 @@ core::State placeState(const Pose& b_T_a, const core::State& state) {
 FixedFrameTracker::FixedFrameTracker(TransformManager& graph, std::string fixedFrame,
                                      std::vector<ClassParameters> classes, double secondsPerStamp,
                                      TransformManager::InterpolationMethod method)
-    : graph_(graph), fixedFrame_(std::move(fixedFrame)), secondsPerStamp_(secondsPerStamp),
-      method_(method), tracker_(std::move(classes)) {
+    : graph_(graph),
+      fixedFrame_(std::move(fixedFrame)),
+      secondsPerStamp_(secondsPerStamp),
+      method_(method),
+      tracker_(std::move(classes)) {
   if (!(secondsPerStamp > 0.0) || !std::isfinite(secondsPerStamp)) {
-    throw std::invalid_argument("FixedFrameTracker: secondsPerStamp must be finite and positive, not " +
-                                std::to_string(secondsPerStamp));
+    throw std::invalid_argument(
+        "FixedFrameTracker: secondsPerStamp must be finite and positive, not " +
+        std::to_string(secondsPerStamp));
   }
 }
 

@@ -142,12 +142,9 @@ ArcTerms arcTerms(double a) {
   const double sine = 2.0 * halfSine * halfCosine;
   const double cosine = 1.0 - 2.0 * halfSine * halfSine;
   const double oneMinusCos = 2.0 * halfSine * halfSine;
-  return {sine / a,
-          oneMinusCos / a,
-          (a * cosine - sine) / (a * a),
-          (a * sine - oneMinusCos) / (a * a),
-          halfSine,
-          halfCosine};
+  return {
+      sine / a, oneMinusCos / a, (a * cosine - sine) / (a * a), (a * sine - oneMinusCos) / (a * a),
+      halfSine, halfCosine};
 }
 
 Transition<8> transitionOf(const ConstantTurnRate& /*model*/, const StateVector& x, float dt) {
@@ -224,7 +221,8 @@ core::State boxStateOf(const Estimate& e) {
   core::State state;
   state.position = Gaussian<float, 3>{e.x.head<3>(), e.P.topLeftCorner<3, 3>()};
   state.heading = Gaussian<float, 1>{e.x[HEADING], e.P(HEADING, HEADING)};
-  state.dimensions = core::Dimensions<float, frames::Trackable>(e.x[LENGTH], e.x[WIDTH], e.x[HEIGHT]);
+  state.dimensions =
+      core::Dimensions<float, frames::Trackable>(e.x[LENGTH], e.x[WIDTH], e.x[HEIGHT]);
   return state;
 }
 
@@ -308,8 +306,8 @@ UpdateOutcome update(Estimate& estimate, const MeasurementVector& z, const Measu
   for (int i = 0; i < MEASUREMENT_SIZE; ++i) {
     // The heading measured as read against the prior, less what the earlier entries
     // moved the heading since.
-    const float y = i == HEADING ? heading.value - (estimate.x[HEADING] - priorHeading)
-                                 : z[i] - estimate.x[i];
+    const float y =
+        i == HEADING ? heading.value - (estimate.x[HEADING] - priorHeading) : z[i] - estimate.x[i];
     const float s = estimate.P(i, i) + r[i];
     if (!(s > 0.0f) || !std::isfinite(s)) {
       estimate = prior;

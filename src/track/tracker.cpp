@@ -11,7 +11,9 @@ namespace zelvane {
 namespace track {
 namespace {
 
-[[noreturn]] void refuse(const std::string& what) { throw std::invalid_argument("Tracker: " + what); }
+[[noreturn]] void refuse(const std::string& what) {
+  throw std::invalid_argument("Tracker: " + what);
+}
 
 std::string classLabel(const ClassParameters& c, std::size_t index) {
   return "class " + std::to_string(index) + " (\"" + c.name + "\")";
@@ -115,8 +117,9 @@ core::State stateOf(const ClassParameters& c, const Estimate& e) {
 
 Estimate initialOf(const ClassParameters& c, const MeasurementVector& z) {
   const MeasurementVector r = c.measurementNoise.variances();
-  return c.motionModel == MotionModelKind::ConstantTurnRate ? initialEstimate(c.constantTurnRate, z, r)
-                                                            : initialEstimate(c.constantVelocity, z, r);
+  return c.motionModel == MotionModelKind::ConstantTurnRate
+             ? initialEstimate(c.constantTurnRate, z, r)
+             : initialEstimate(c.constantVelocity, z, r);
 }
 
 void predictAll(const ClassParameters& c, std::vector<Estimate>& estimates, float dt) {
@@ -157,11 +160,14 @@ Tracker::Tracker(std::vector<ClassParameters> classes) : classes_(std::move(clas
 }
 
 Tracker::Tracker(const Snapshot& snapshot)
-    : classes_(snapshot.classes), nextId_(snapshot.nextId), frames_(snapshot.frames),
+    : classes_(snapshot.classes),
+      nextId_(snapshot.nextId),
+      frames_(snapshot.frames),
       time_(snapshot.time) {
   checkClasses(classes_);
   tracks_.resize(classes_.size());
-  if (snapshot.frames > 0 && !std::isfinite(snapshot.time)) refuse("the snapshot's time is not finite");
+  if (snapshot.frames > 0 && !std::isfinite(snapshot.time))
+    refuse("the snapshot's time is not finite");
   std::set<std::uint64_t> ids;
   const Track* previous = nullptr;
   for (const Track& track : snapshot.tracks) {
@@ -174,8 +180,9 @@ Tracker::Tracker(const Snapshot& snapshot)
       refuse("track id " + std::to_string(r.id) + " is given twice or not below the next id " +
              std::to_string(nextId_));
     }
-    if (previous != nullptr && (previous->record.classIndex > r.classIndex ||
-                                (previous->record.classIndex == r.classIndex && previous->record.id > r.id))) {
+    if (previous != nullptr &&
+        (previous->record.classIndex > r.classIndex ||
+         (previous->record.classIndex == r.classIndex && previous->record.id > r.id))) {
       refuse("the tracks are not ordered by class, then by id");
     }
     if (r.hits < 1 || r.misses < 0 || r.age < 0) {
@@ -244,14 +251,16 @@ void Tracker::stepClass(std::size_t classIndex, const std::vector<Detection>& de
   // live on and the output policy names are reported, all in one pass over the tracks.
   const MeasurementVector r = c.measurementNoise.variances();
   trackMatch_.assign(tracks.records.size(), NO_DETECTION);
-  for (const core::AssociatedPair& match : association.matches) trackMatch_[match.track] = match.detection;
+  for (const core::AssociatedPair& match : association.matches)
+    trackMatch_[match.track] = match.detection;
   detectionTaken_.assign(detectionIndex_.size(), 0);
   const bool firstFrames = frames_ <= static_cast<std::uint64_t>(c.confirmHits);
   auto ends = [&c](const TrackRecord& record) {
     return record.misses > (record.confirmed ? c.maxMisses : c.maxTentativeMisses);
   };
   auto reports = [&c, firstFrames](const TrackRecord& record) {
-    if (record.misses == 0) return record.confirmed || (c.output.tentativeInFirstFrames && firstFrames);
+    if (record.misses == 0)
+      return record.confirmed || (c.output.tentativeInFirstFrames && firstFrames);
     return record.confirmed && record.misses <= c.output.coastingFrames;
   };
   for (std::size_t k = 0; k < tracks.records.size(); ++k) {

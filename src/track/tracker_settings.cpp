@@ -27,8 +27,10 @@ struct Field {
   T& (*of)(ClassParameters&);
 };
 
-#define ZELVANE_FIELD(type, key, member) \
-  Field<type> { key, [](ClassParameters& c) -> type& { return c.member; } }
+#define ZELVANE_FIELD(type, key, member)                      \
+  Field<type> {                                               \
+    key, [](ClassParameters& c) -> type& { return c.member; } \
+  }
 
 const Field<float> FLOAT_FIELDS[] = {
     ZELVANE_FIELD(float, "ConstantVelocity.accelerationNoise", constantVelocity.accelerationNoise),
@@ -99,8 +101,9 @@ void checkKeys(const SettingsManager::Tree& node, const std::string& path,
   for (const auto& [name, child] : node) {
     if (name == ATTRIBUTES) continue;
     const std::string key = path.empty() ? name : path + "." + name;
-    const bool isNode = std::any_of(child.begin(), child.end(),
-                                    [](const auto& grandchild) { return grandchild.first != ATTRIBUTES; });
+    const bool isNode = std::any_of(child.begin(), child.end(), [](const auto& grandchild) {
+      return grandchild.first != ATTRIBUTES;
+    });
     if (isNode) {
       checkKeys(child, key, known, where);
     } else if (known.count(key) == 0) {
@@ -115,7 +118,8 @@ void readName(const SettingsManager& settings, const char* key, const std::strin
   if (!settings.exists(key)) return;
   const std::string text = settings.get<std::string>(key);
   if (!parse(text, value)) {
-    throw std::invalid_argument(where + "." + key + ": unknown name \"" + text + "\" (" + names + ")");
+    throw std::invalid_argument(where + "." + key + ": unknown name \"" + text + "\" (" + names +
+                                ")");
   }
 }
 
@@ -126,9 +130,10 @@ ClassParameters readClass(SettingsManager& settings, const std::string& where) {
   checkKeys(settings.currentNode(), "", knownKeys(), where);
   readName(settings, MODEL_KEY, where, parseMotionModelName,
            "constant_velocity, constant_turn_rate", c.motionModel);
-  readName(settings, METRIC_KEY, where, parseAssociationMetricName,
-           "overlap, generalized_overlap, overlap_3d, distance, centroid_distance, centroid_distance_3d",
-           c.metric);
+  readName(
+      settings, METRIC_KEY, where, parseAssociationMetricName,
+      "overlap, generalized_overlap, overlap_3d, distance, centroid_distance, centroid_distance_3d",
+      c.metric);
   readName(settings, METHOD_KEY, where, parseAssociationMethodName, "optimal, greedy", c.method);
   readFields(settings, FLOAT_FIELDS, c);
   readFields(settings, DOUBLE_FIELDS, c);
@@ -170,10 +175,10 @@ const char* associationMetricName(core::AssociationMetric metric) {
 }
 
 bool parseAssociationMetricName(const std::string& name, core::AssociationMetric& metric) {
-  for (const auto m : {core::AssociationMetric::Overlap, core::AssociationMetric::GeneralizedOverlap,
-                       core::AssociationMetric::Overlap3d, core::AssociationMetric::Distance,
-                       core::AssociationMetric::CentroidDistance,
-                       core::AssociationMetric::CentroidDistance3d}) {
+  for (const auto m :
+       {core::AssociationMetric::Overlap, core::AssociationMetric::GeneralizedOverlap,
+        core::AssociationMetric::Overlap3d, core::AssociationMetric::Distance,
+        core::AssociationMetric::CentroidDistance, core::AssociationMetric::CentroidDistance3d}) {
     if (name == associationMetricName(m)) {
       metric = m;
       return true;
@@ -201,8 +206,8 @@ bool parseAssociationMethodName(const std::string& name, core::AssociationMethod
 }
 
 std::vector<ClassParameters> readTrackerSettings(SettingsManager& settings) {
-  const std::string root = settings.currentPath().empty() ? TRACKER_NODE
-                                                          : settings.currentPath() + "." + TRACKER_NODE;
+  const std::string root =
+      settings.currentPath().empty() ? TRACKER_NODE : settings.currentPath() + "." + TRACKER_NODE;
   if (!settings.exists(TRACKER_NODE)) throw std::invalid_argument(root + ": missing");
   SettingsManager::ScopedPush tracker(settings, TRACKER_NODE);
   std::vector<ClassParameters> classes;

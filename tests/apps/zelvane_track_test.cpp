@@ -44,8 +44,11 @@ TEST(ZelvaneTrack, WritesTheTracksOfASequenceInTheResultFormat) {
   const ProgramRun run = track("-q -d '" + dir.path("detections") + "' -a '" + SETTINGS +
                                "' -c car -o '" + dir.path("results") + "'");
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_THAT(run.out, MatchesRegex("tracked 3 frames of 1 sequences in [0-9.]+ s: [0-9]+ frames per second\n"));
-  const auto results = eval::readTrackingFile(dir.path("results/0000.txt"), eval::TrackingFormat::Results);
+  EXPECT_THAT(
+      run.out,
+      MatchesRegex("tracked 3 frames of 1 sequences in [0-9.]+ s: [0-9]+ frames per second\n"));
+  const auto results =
+      eval::readTrackingFile(dir.path("results/0000.txt"), eval::TrackingFormat::Results);
   ASSERT_EQ(results.size(), 3u);
   const double scores[] = {9.5, 9.0, 8.5};
   for (std::size_t f = 0; f < 3; ++f) {
@@ -74,23 +77,24 @@ TEST(ZelvaneTrack, BeatsThePublishedBaselineOnTheSixSequences) {
   for (const auto& [name, frames] : sequences) list += name + " " + std::to_string(frames) + "\n";
   dir.write("sequences.txt", list);
   const std::string detections = (DATA / "detection").string();
-  const ProgramRun run = track("-q -a '" + SETTINGS + "' -s '" + dir.path("sequences.txt") + "' -o '" +
-                               dir.path("results") + "' -d '" + detections + "/pointrcnn_Car_val' -d '" +
-                               detections + "/pointrcnn_Pedestrian_val' -d '" + detections +
-                               "/pointrcnn_Cyclist_val'");
+  const ProgramRun run =
+      track("-q -a '" + SETTINGS + "' -s '" + dir.path("sequences.txt") + "' -o '" +
+            dir.path("results") + "' -d '" + detections + "/pointrcnn_Car_val' -d '" + detections +
+            "/pointrcnn_Pedestrian_val' -d '" + detections + "/pointrcnn_Cyclist_val'");
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_THAT(run.out, HasSubstr("tracked 1819 frames of 6 sequences"));
 
   std::vector<eval::SequenceEntry> entries;
   for (const auto& [name, frames] : sequences) entries.push_back({name, frames});
-  const auto loaded = eval::loadTrackingSequences((DATA / "label_02").string(), dir.path("results"), entries);
+  const auto loaded =
+      eval::loadTrackingSequences((DATA / "label_02").string(), dir.path("results"), entries);
   // The published tracker's sAMOTA and MOTA on these sequences (reference/README.md).
   const struct {
     const char* objectClass;
     double threshold, samota, mota;
-  } baseline[] = {{"car", 0.25, 0.8837, 0.8328},        {"pedestrian", 0.25, 0.5451, 0.3712},
-                  {"cyclist", 0.25, 0.6621, 0.7616},    {"car", 0.5, 0.8724, 0.8039},
-                  {"pedestrian", 0.5, 0.4740, 0.3130},  {"cyclist", 0.5, 0.6618, 0.7580},
+  } baseline[] = {{"car", 0.25, 0.8837, 0.8328},       {"pedestrian", 0.25, 0.5451, 0.3712},
+                  {"cyclist", 0.25, 0.6621, 0.7616},   {"car", 0.5, 0.8724, 0.8039},
+                  {"pedestrian", 0.5, 0.4740, 0.3130}, {"cyclist", 0.5, 0.6618, 0.7580},
                   {"car", 0.7, 0.6478, 0.5716}};
   double overall = 0.0;
   for (const auto& b : baseline) {
@@ -112,8 +116,9 @@ TEST(ZelvaneTrack, RefusesBadArgumentsAndInputs) {
   dir.write("detections/0000.txt", "0,2,600,180,700,240,9.5,1.5,1.6,4.0,1.0,1.7,20.0,0.1,0.05\n");
   fs::create_directories(dir.path("bad"));
   dir.write("bad/0000.txt", "0,2,600,180,700,240,9.5,1.5,1.6,4.0\n");
-  dir.write("broken.xml", "<Settings><Tracker><Class><name>Car</name><confirmHits>0</confirmHits>"
-                          "</Class></Tracker></Settings>");
+  dir.write("broken.xml",
+            "<Settings><Tracker><Class><name>Car</name><confirmHits>0</confirmHits>"
+            "</Class></Tracker></Settings>");
   dir.write("blocked", "a file where the output folder should be");
   const std::string detections = "-d '" + dir.path("detections") + "' ";
   const std::string settings = "-a '" + SETTINGS + "' ";
@@ -128,9 +133,11 @@ TEST(ZelvaneTrack, RefusesBadArgumentsAndInputs) {
       {detections + settings + output + " --frame-period 0", 1, "--frame-period must be positive"},
       {detections + settings + output + " --bogus", 1, "unrecognised option '--bogus'"},
       {detections + "-a '" + dir.path("missing.xml") + "' " + output, 2, "missing.xml"},
-      {detections + "-a '" + dir.path("broken.xml") + "' " + output, 2, "confirmHits must be at least 1"},
+      {detections + "-a '" + dir.path("broken.xml") + "' " + output, 2,
+       "confirmHits must be at least 1"},
       {detections + settings + output + " -c Truck", 2, "the settings name no class 'Truck'"},
-      {"-d '" + dir.path("bad") + "' " + settings + output, 2, "0000.txt:1: expected 15 fields, found 10"},
+      {"-d '" + dir.path("bad") + "' " + settings + output, 2,
+       "0000.txt:1: expected 15 fields, found 10"},
       {detections + settings + "-o '" + dir.path("blocked") + "'", 3, "blocked"},
   };
   for (const auto& c : cases) {

@@ -27,8 +27,8 @@ Pose poseOf(double x, double y, double z, double yaw, double pitch = 0.0) {
 }
 
 TEST(PlaceState, MapsTheBoxAndTurnsItsMotion) {
-  State s = State::box({3.0f, -1.0f, 0.5f}, 2.9f, 4.0f, 2.0f, 1.5f, {}, Eigen::Matrix3f::Identity() * 0.2f,
-                       0.01f);
+  State s = State::box({3.0f, -1.0f, 0.5f}, 2.9f, 4.0f, 2.0f, 1.5f, {},
+                       Eigen::Matrix3f::Identity() * 0.2f, 0.01f);
   s.position->covariance(0, 1) = s.position->covariance(1, 0) = 0.05f;
   s.velocity = zelvane::Gaussian<float, 3>{Eigen::Vector3f(2.0f, 0.5f, 0.0f),
                                            Eigen::Vector3f(1.0f, 0.1f, 0.01f).asDiagonal()};
@@ -42,8 +42,10 @@ TEST(PlaceState, MapsTheBoxAndTurnsItsMotion) {
     const Eigen::Vector3d p = (T * Eigen::Vector4d(3.0, -1.0, 0.5, 1.0)).head<3>();
     EXPECT_LT((placed.position->mean.cast<double>() - p).norm(), 1e-5);
     const Eigen::Matrix3d covariance = R * s.position->covariance.cast<double>() * R.transpose();
-    EXPECT_LT((placed.position->covariance.cast<double>() - covariance).cwiseAbs().maxCoeff(), 1e-6);
-    EXPECT_LT((placed.velocity->mean.cast<double>() - R * Eigen::Vector3d(2.0, 0.5, 0.0)).norm(), 1e-5);
+    EXPECT_LT((placed.position->covariance.cast<double>() - covariance).cwiseAbs().maxCoeff(),
+              1e-6);
+    EXPECT_LT((placed.velocity->mean.cast<double>() - R * Eigen::Vector3d(2.0, 0.5, 0.0)).norm(),
+              1e-5);
     const Eigen::Vector3d axis = R * Eigen::Vector3d(std::cos(2.9), std::sin(2.9), 0.0);
     const double heading = std::atan2(axis.y(), axis.x());
     // 2.9 + 0.7 lies past pi: the heading is wrapped.
@@ -65,7 +67,9 @@ constexpr double SPEED = 10.0;
 constexpr double TURN = 0.25;
 constexpr double RADIUS = SPEED / TURN;
 
-Eigen::Vector2d onArc(double s) { return {RADIUS * std::sin(s / RADIUS), RADIUS * (1 - std::cos(s / RADIUS))}; }
+Eigen::Vector2d onArc(double s) {
+  return {RADIUS * std::sin(s / RADIUS), RADIUS * (1 - std::cos(s / RADIUS))};
+}
 
 struct Truth {
   Eigen::Vector2d position;
@@ -97,8 +101,9 @@ void registerDrive(TransformManager& graph) {
 // The objects' boxes seen from the sensor at `ms`, with noise.
 std::vector<Detection> detectionsAt(TransformManager& graph, long ms, std::mt19937& rng) {
   Pose sensor_T_global;
-  EXPECT_EQ(graph.getTransform("Global", "Sensor", ms, TransformManager::Interpolated, sensor_T_global),
-            TransformManager::Success);
+  EXPECT_EQ(
+      graph.getTransform("Global", "Sensor", ms, TransformManager::Interpolated, sensor_T_global),
+      TransformManager::Success);
   std::normal_distribution<double> noise(0.0, 0.1);
   std::vector<Detection> detections;
   for (int object = 0; object < 3; ++object) {
@@ -114,7 +119,8 @@ std::vector<Detection> detectionsAt(TransformManager& graph, long ms, std::mt199
 }
 
 TEST(FixedFrameTracker, KeepsStaticObjectsStillWhileTheSensorTurns) {
-  for (const MotionModelKind model : {MotionModelKind::ConstantVelocity, MotionModelKind::ConstantTurnRate}) {
+  for (const MotionModelKind model :
+       {MotionModelKind::ConstantVelocity, MotionModelKind::ConstantTurnRate}) {
     TransformManager graph;
     registerDrive(graph);
     ClassParameters car;
@@ -145,7 +151,9 @@ TEST(FixedFrameTracker, KeepsStaticObjectsStillWhileTheSensorTurns) {
       for (std::size_t k = 0; k < 3; ++k) {
         ASSERT_EQ(global[k].record.id, k) << ms;
         ASSERT_EQ(global[k].detection, k) << ms;
-        EXPECT_LT((local[k].state.position->mean - detections[k].box.position->mean).head<2>().norm(), 0.3f)
+        EXPECT_LT(
+            (local[k].state.position->mean - detections[k].box.position->mean).head<2>().norm(),
+            0.3f)
             << ms;
       }
       if (ms < 2000) continue;
@@ -153,10 +161,14 @@ TEST(FixedFrameTracker, KeepsStaticObjectsStillWhileTheSensorTurns) {
       ++settled;
       for (int object = 0; object < 3; ++object) {
         const Truth truth = objectAt(object, t);
-        const Eigen::Vector2d velocity = global[object].state.velocity->mean.head<2>().cast<double>();
+        const Eigen::Vector2d velocity =
+            global[object].state.velocity->mean.head<2>().cast<double>();
         velocityError[object] += velocity - truth.velocity;
-        worstSpeedError[object] = std::max(worstSpeedError[object], (velocity - truth.velocity).norm());
-        EXPECT_LT((global[object].state.position->mean.head<2>().cast<double>() - truth.position).norm(), 0.3)
+        worstSpeedError[object] =
+            std::max(worstSpeedError[object], (velocity - truth.velocity).norm());
+        EXPECT_LT(
+            (global[object].state.position->mean.head<2>().cast<double>() - truth.position).norm(),
+            0.3)
             << object << " at " << ms;
       }
       // Tracked in the sensor's frame, the parked car seems to drive at the vehicle's speed.
@@ -170,7 +182,8 @@ TEST(FixedFrameTracker, KeepsStaticObjectsStillWhileTheSensorTurns) {
       const bool arc = object == 2;
       EXPECT_LT(velocityError[object].norm() / settled, arc && lags ? 0.6 : 0.15)
           << object << " model " << int(model);
-      EXPECT_LT(worstSpeedError[object], arc && lags ? 1.6 : 1.2) << object << " model " << int(model);
+      EXPECT_LT(worstSpeedError[object], arc && lags ? 1.6 : 1.2)
+          << object << " model " << int(model);
     }
   }
 }
@@ -188,12 +201,16 @@ TEST(FixedFrameTracker, SkipsFramesWithoutAPoseAndRefusesBadStamps) {
   EXPECT_EQ(fixed.step(9000, "Sensor", detectionsAt(graph, 100, rng), reported),
             TransformManager::OutOfRange);
   EXPECT_TRUE(reported.empty());
-  EXPECT_EQ(fixed.step(100, "Lidar", detectionsAt(graph, 100, rng), reported), TransformManager::NotFound);
+  EXPECT_EQ(fixed.step(100, "Lidar", detectionsAt(graph, 100, rng), reported),
+            TransformManager::NotFound);
   EXPECT_EQ(fixed.tracker().frames(), 0u);
-  EXPECT_EQ(fixed.step(1000, "Sensor", detectionsAt(graph, 1000, rng), reported), TransformManager::Success);
+  EXPECT_EQ(fixed.step(1000, "Sensor", detectionsAt(graph, 1000, rng), reported),
+            TransformManager::Success);
   EXPECT_EQ(fixed.tracker().time(), 0.0);
-  EXPECT_THROW(fixed.step(900, "Sensor", detectionsAt(graph, 900, rng), reported), std::invalid_argument);
-  EXPECT_EQ(fixed.step(1250, "Sensor", detectionsAt(graph, 1250, rng), reported), TransformManager::Success);
+  EXPECT_THROW(fixed.step(900, "Sensor", detectionsAt(graph, 900, rng), reported),
+               std::invalid_argument);
+  EXPECT_EQ(fixed.step(1250, "Sensor", detectionsAt(graph, 1250, rng), reported),
+            TransformManager::Success);
   EXPECT_DOUBLE_EQ(fixed.tracker().time(), 0.25);
 }
 

@@ -32,11 +32,16 @@ TEST(WrapAngle, CrossesPlusOrMinusPiEveryWay) {
     double wrapped;
   };
   const Case cases[] = {
-      {0.0, 0.0},           {PI, PI},
-      {-PI, PI},            {PI + 0.25, -PI + 0.25},
-      {-PI - 0.25, PI - 0.25}, {3.0 * PI, PI},
-      {-3.0 * PI, PI},      {TWO_PI, 0.0},
-      {-TWO_PI + 0.5, 0.5}, {7.0 * TWO_PI + 1.0, 1.0},
+      {0.0, 0.0},
+      {PI, PI},
+      {-PI, PI},
+      {PI + 0.25, -PI + 0.25},
+      {-PI - 0.25, PI - 0.25},
+      {3.0 * PI, PI},
+      {-3.0 * PI, PI},
+      {TWO_PI, 0.0},
+      {-TWO_PI + 0.5, 0.5},
+      {7.0 * TWO_PI + 1.0, 1.0},
       {-7.0 * TWO_PI - 1.0, -1.0},
   };
   for (const Case& c : cases) {

@@ -280,8 +280,8 @@ TEST(MotionModel, BatchPredictsEachEstimateAsTheSingleForm) {
   }
   // A bad step is refused before anything changes.
   const std::vector<Estimate> before = batch;
-  for (const float bad : {-0.1f, std::numeric_limits<float>::quiet_NaN(),
-                          std::numeric_limits<float>::infinity()}) {
+  for (const float bad :
+       {-0.1f, std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
     EXPECT_THROW(predict(ConstantVelocity{}, batch.data(), batch.size(), bad),
                  std::invalid_argument);
     EXPECT_THROW(predict(ConstantTurnRate{}, batch[0], bad), std::invalid_argument);

@@ -5,8 +5,8 @@
 #include <stdexcept>
 #include <string>
 
-#include <boost/property_tree/exceptions.hpp>
 #include <gtest/gtest.h>
+#include <boost/property_tree/exceptions.hpp>
 
 #include "settings_manager.h"
 
@@ -46,7 +46,8 @@ TEST(TrackerSettings, ReadsWhatIsGivenAndDefaultsTheRest) {
   EXPECT_EQ(car.name, "Car");
   EXPECT_EQ(car.motionModel, MotionModelKind::ConstantTurnRate);
   EXPECT_EQ(car.constantTurnRate.accelerationNoise, 3.5f);
-  EXPECT_EQ(car.constantTurnRate.turnAccelerationNoise, defaults.constantTurnRate.turnAccelerationNoise);
+  EXPECT_EQ(car.constantTurnRate.turnAccelerationNoise,
+            defaults.constantTurnRate.turnAccelerationNoise);
   EXPECT_EQ(car.metric, AssociationMetric::GeneralizedOverlap);
   EXPECT_EQ(car.threshold, -0.3);
   EXPECT_EQ(car.method, AssociationMethod::Greedy);
@@ -100,7 +101,8 @@ TEST(TrackerSettings, RefusesWhatItCannotRead) {
     const char* message;  // empty: the store's conversion error
   } cases[] = {
       {"", "Tracker: missing"},
-      {"<Tracker><Class><confirmHits>2</confirmHits></Class></Tracker>", "Tracker.Class[0].name: missing"},
+      {"<Tracker><Class><confirmHits>2</confirmHits></Class></Tracker>",
+       "Tracker.Class[0].name: missing"},
       {"<Tracker><Class><name>Car</name><ConstantVelocity><acelerationNoise>1</acelerationNoise>"
        "</ConstantVelocity></Class></Tracker>",
        "Tracker.Class[0].ConstantVelocity.acelerationNoise: not a tracker parameter"},
@@ -109,7 +111,8 @@ TEST(TrackerSettings, RefusesWhatItCannotRead) {
        "Tracker.Class[1].Association.metric: unknown name \"iou\" (overlap, generalized_overlap, "
        "overlap_3d, distance, centroid_distance, centroid_distance_3d)"},
       {"<Tracker><Class><name>Car</name><motionModel>bicycle</motionModel></Class></Tracker>",
-       "Tracker.Class[0].motionModel: unknown name \"bicycle\" (constant_velocity, constant_turn_rate)"},
+       "Tracker.Class[0].motionModel: unknown name \"bicycle\" (constant_velocity, "
+       "constant_turn_rate)"},
       {"<Tracker><Class><name>Car</name><maxMisses>two</maxMisses></Class></Tracker>", ""},
   };
   for (const auto& c : cases) {
@@ -135,9 +138,10 @@ TEST(TrackerSettings, NamesReadBackAndUnknownNamesAreRefused) {
     EXPECT_TRUE(parseMotionModelName(motionModelName(m), read));
     EXPECT_EQ(read, m);
   }
-  for (const auto m : {AssociationMetric::Overlap, AssociationMetric::GeneralizedOverlap,
-                       AssociationMetric::Overlap3d, AssociationMetric::Distance,
-                       AssociationMetric::CentroidDistance, AssociationMetric::CentroidDistance3d}) {
+  for (const auto m :
+       {AssociationMetric::Overlap, AssociationMetric::GeneralizedOverlap,
+        AssociationMetric::Overlap3d, AssociationMetric::Distance,
+        AssociationMetric::CentroidDistance, AssociationMetric::CentroidDistance3d}) {
     AssociationMetric read = AssociationMetric::Overlap;
     EXPECT_TRUE(parseAssociationMetricName(associationMetricName(m), read));
     EXPECT_EQ(read, m);

@@ -55,21 +55,61 @@ TEST(Tracker, StartsConfirmsCoastsAndEndsTracksAsParametrised) {
     std::vector<std::string> reported;
   };
   const Case cases[] = {
-      {"tentative tracks reported in the first frames", "xxxx", 2, 0, 0, true,
+      {"tentative tracks reported in the first frames",
+       "xxxx",
+       2,
+       0,
+       0,
+       true,
        {"0", "0", "0", "0"}},
-      {"not reported until confirmed when not asked to", "xxxx", 2, 0, 0, false,
+      {"not reported until confirmed when not asked to",
+       "xxxx",
+       2,
+       0,
+       0,
+       false,
        {"-", "-", "0", "0"}},
-      {"after the first frames, reported once confirmed", "....xxxx", 2, 0, 0, true,
+      {"after the first frames, reported once confirmed",
+       "....xxxx",
+       2,
+       0,
+       0,
+       true,
        {"-", "-", "-", "-", "-", "-", "0", "0"}},
-      {"coasts through two misses and resumes", "xxx..x", 2, 0, 0, true,
+      {"coasts through two misses and resumes",
+       "xxx..x",
+       2,
+       0,
+       0,
+       true,
        {"0", "0", "0", "-", "-", "0"}},
-      {"ends after three misses; a new id follows", "xxx...xxxx", 2, 0, 0, true,
+      {"ends after three misses; a new id follows",
+       "xxx...xxxx",
+       2,
+       0,
+       0,
+       true,
        {"0", "0", "0", "-", "-", "-", "-", "-", "1", "1"}},
-      {"a coasting track reported for one frame", "xxx..x", 2, 0, 1, true,
+      {"a coasting track reported for one frame",
+       "xxx..x",
+       2,
+       0,
+       1,
+       true,
        {"0", "0", "0", "0", "-", "0"}},
-      {"a tentative track ends at its first miss", "....x.xxx", 2, 0, 0, true,
+      {"a tentative track ends at its first miss",
+       "....x.xxx",
+       2,
+       0,
+       0,
+       true,
        {"-", "-", "-", "-", "-", "-", "-", "-", "1"}},
-      {"or survives the misses allowed", "....x.xx", 2, 1, 0, true,
+      {"or survives the misses allowed",
+       "....x.xx",
+       2,
+       1,
+       0,
+       true,
        {"-", "-", "-", "-", "-", "-", "-", "0"}},
   };
   for (const Case& c : cases) {
@@ -155,7 +195,8 @@ TEST(Tracker, ReadsFlippedDetectionsAsTheSameBox) {
       const double t = 0.1 * f;
       double heading = PI + jitter(rng);
       if (f % 3 == 1) heading += PI;
-      const auto boxes = tracker.step(t, {detectionAt(-8.0 * t, 0.0, std::remainder(heading, 2 * PI))});
+      const auto boxes =
+          tracker.step(t, {detectionAt(-8.0 * t, 0.0, std::remainder(heading, 2 * PI))});
       ASSERT_EQ(idsOf(boxes), "0") << f;
       const State& s = boxes[0].state;
       EXPECT_NEAR(std::remainder(s.heading->mean - PI, 2 * PI), 0.0, 0.1) << f;
@@ -173,7 +214,8 @@ TEST(Tracker, KeepsClassesApart) {
   // A car and a pedestrian box in the same place: one track each, each updated by its
   // own class only.
   for (int f = 0; f < 4; ++f) {
-    const auto boxes = tracker.step(0.1 * f, {detectionAt(0, 0, 0, 1.0f, 1), detectionAt(0, 0, 0, 1.0f, 0)});
+    const auto boxes =
+        tracker.step(0.1 * f, {detectionAt(0, 0, 0, 1.0f, 1), detectionAt(0, 0, 0, 1.0f, 0)});
     ASSERT_EQ(idsOf(boxes), "0 1");
     EXPECT_EQ(boxes[0].record.classIndex, 0u);
     EXPECT_EQ(boxes[0].detection, 1u);
@@ -217,8 +259,10 @@ TEST(Tracker, RefusesBadParameters) {
     const char* what;
     void (*spoil)(ClassParameters&);
   } cases[] = {
-      {"negative process noise", [](ClassParameters& c) { c.constantVelocity.accelerationNoise = -1; }},
-      {"NaN process noise", [](ClassParameters& c) { c.constantTurnRate.turnAccelerationNoise = NAN; }},
+      {"negative process noise",
+       [](ClassParameters& c) { c.constantVelocity.accelerationNoise = -1; }},
+      {"NaN process noise",
+       [](ClassParameters& c) { c.constantTurnRate.turnAccelerationNoise = NAN; }},
       {"zero measurement noise", [](ClassParameters& c) { c.measurementNoise.heading = 0; }},
       {"negative overlap threshold", [](ClassParameters& c) { c.threshold = -0.1; }},
       {"infinite distance gate",
