@@ -133,7 +133,8 @@ bool parse(int argc, char** argv, Arguments& arguments, bool& helped) {
   }
   if (arguments.classes.empty()) arguments.classes = {"car", "pedestrian", "cyclist"};
   if (arguments.thresholds.empty()) {
-    arguments.thresholds = {arguments.options.measure == eval::Measure::CentreDistance ? 2.0 : 0.25};
+    arguments.thresholds = {arguments.options.measure == eval::Measure::CentreDistance ? 2.0
+                                                                                       : 0.25};
   }
   return true;
 }

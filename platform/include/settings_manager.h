@@ -9,9 +9,12 @@
 #pragma once
 
 #include <charconv>
+#include <iosfwd>
 #include <limits>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <system_error>
 #include <type_traits>
 #include <vector>
 
@@ -45,9 +48,16 @@ class ZELVANE_SETTINGS_API SettingsManager : public LoggedComponent {
   /// xml:space="preserve"; the attribute itself is not kept. The text of an element
   /// that has child elements is always trimmed.
   /// Throws `std::runtime_error` naming the file and the reason when the file is
-  /// missing, unreadable or malformed (a character reference to NUL included); the
-  /// tree is then unchanged.
+  /// missing, unreadable or malformed; the tree is then unchanged. Malformed includes
+  /// a closing tag that does not match its element (`<A>1</B>`), an entity other than
+  /// the five that XML defines (`&amp;`, `&lt;`, `&gt;`, `&quot;`, `&apos;`) and a `&`
+  /// that starts no reference (entities declared in a DOCTYPE are not read either), and
+  /// the character NUL, raw or as a character reference.
   void addXML(const std::string& file);
+  /// `addXML` on the XML text read from `in` to its end, for settings held in memory
+  /// (an `std::istringstream` of a string); the errors say "settings text" where the
+  /// file's name would stand.
+  void addXML(std::istream& in);
 
   /// Writes the whole tree (not only the current node) under a root element
   /// "Settings". A value with blanks around it is written with xml:space="preserve",
@@ -102,14 +112,18 @@ class ZELVANE_SETTINGS_API SettingsManager : public LoggedComponent {
 
   /// The value at `key` converted to T. Throws `boost::property_tree::ptree_bad_path`
   /// when the key is missing and `boost::property_tree::ptree_bad_data` when the text
-  /// does not convert (for numbers: the whole text must be the number). Floating-point
-  /// reads also take "inf", "-inf", "nan" and "-nan", the texts that `set` writes for
-  /// non-finite values, so every value set reads back.
+  /// does not convert (for numbers: the whole text must be the number, blanks around
+  /// it aside). Integers (every integral type but `bool` and `char`, which read as
+  /// themselves) are decimal, with an optional sign, and must lie in T's range: "-5"
+  /// is refused for an unsigned type rather than wrapped, "4294967296" for a 32-bit
+  /// one. Floating-point reads also take "inf", "-inf", "nan" and "-nan", the texts
+  /// that `set` writes for non-finite values, so every value set reads back.
   ///
   /// Both errors say where: the full key path from the root, with the position of
   /// every child entered by index (`pathPush(name, index, node)`) on the way, for
-  /// example "No such node (Transforms.Transform[2].Position.z)" and
-  /// "Bad value (Transforms.Transform[2].Position.x): 'abc' is not a number". The
+  /// example "No such node (Transforms.Transform[2].Position.z)",
+  /// "Bad value (Transforms.Transform[2].Position.x): 'abc' is not a number" and
+  /// "Bad value (Capacity): '-5' is not an integer from 0 to 4294967295". The
   /// missing-path error's `path()` is that full path.
   template <class T>
   T get(const std::string& key) const;
@@ -135,7 +149,8 @@ class ZELVANE_SETTINGS_API SettingsManager : public LoggedComponent {
   std::string located(const std::string& key) const;
   [[noreturn]] void throwMissing(const std::string& key) const;
   [[noreturn]] void throwBadValue(const std::string& key, const std::string& text,
-                                  const char* expected) const;
+                                  const std::string& expected) const;
+  void addDocument(const std::string& text, const std::string& source);
 
   Tree& mutableCurrentNode();
   // The index-th child `name` of the current node, or null with `count` set to the
@@ -204,6 +219,60 @@ bool nonFiniteValue(const std::string& text, T& value) {
   return false;
 }
 
+/// The integral types that settings read as numbers: all but `bool` and the character
+/// types, which the tree reads as themselves.
+template <class T>
+inline constexpr bool isSettingsInteger =
+    std::is_integral_v<T> && !std::is_same_v<T, bool> && !std::is_same_v<T, char> &&
+    !std::is_same_v<T, wchar_t> && !std::is_same_v<T, char16_t> && !std::is_same_v<T, char32_t>;
+
+enum class IntegerText { Valid, NotInteger, OutOfRange };
+
+/// Reads `text` as a decimal integer of type T: blanks around it, an optional sign,
+/// digits and nothing else. A number that does not fit T, a negative one for an
+/// unsigned T included, is `OutOfRange` (the stream conversion would wrap "-5" into
+/// an unsigned type); `value` is set only when the text is `Valid`.
+template <class T>
+IntegerText parseInteger(std::string_view text, T& value) {
+  constexpr std::string_view blanks = " \t\n\v\f\r";
+  const auto first = text.find_first_not_of(blanks);
+  if (first == std::string_view::npos) return IntegerText::NotInteger;
+  text = text.substr(first, text.find_last_not_of(blanks) - first + 1);
+  const bool negative = text.front() == '-';
+  if (negative || text.front() == '+') text.remove_prefix(1);
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) {
+    return IntegerText::NotInteger;
+  }
+  if (negative && std::is_unsigned_v<T>) {
+    if (text.find_first_not_of('0') != std::string_view::npos) return IntegerText::OutOfRange;
+    value = 0;  // "-0"
+    return IntegerText::Valid;
+  }
+  // The magnitude is read as the unsigned type of T's width, so that T's least value,
+  // whose magnitude T itself cannot hold, is read too.
+  using Magnitude = std::make_unsigned_t<T>;
+  Magnitude magnitude = 0;
+  const auto result = std::from_chars(text.data(), text.data() + text.size(), magnitude);
+  if (result.ec == std::errc::result_out_of_range) return IntegerText::OutOfRange;
+  const Magnitude limit = negative ? Magnitude(Magnitude(std::numeric_limits<T>::max()) + 1u)
+                                   : Magnitude(std::numeric_limits<T>::max());
+  if (magnitude > limit) return IntegerText::OutOfRange;
+  if (!negative || magnitude == 0) {
+    value = static_cast<T>(magnitude);
+  } else {
+    value = static_cast<T>(-static_cast<T>(magnitude - 1) - 1);
+  }
+  return IntegerText::Valid;
+}
+
+/// "an integer from <least> to <greatest>" of T, for the error of an integer out of
+/// T's range.
+template <class T>
+std::string integerRange() {
+  return "an integer from " + std::to_string(+std::numeric_limits<T>::min()) + " to " +
+         std::to_string(+std::numeric_limits<T>::max());
+}
+
 /// What a settings text of type T must be, for the error when it is not.
 template <class T>
 constexpr const char* settingsKind() {
@@ -211,8 +280,6 @@ constexpr const char* settingsKind() {
     return "true or false";
   } else if constexpr (std::is_floating_point_v<T>) {
     return "a number";
-  } else if constexpr (std::is_integral_v<T>) {
-    return "an integer";
   } else {
     return "a value of the requested type";
   }
@@ -224,17 +291,29 @@ T SettingsManager::get(const std::string& key) const {
   const boost::optional<const Tree&> child =
       currentNode().get_child_optional(Tree::path_type(key, '.'));
   if (!child) throwMissing(key);
-  if constexpr (std::is_floating_point_v<T>) {
-    T special;
-    if (detail::nonFiniteValue(child->data(), special)) {
-      logGot(key, child->data());
-      return special;
+  if constexpr (detail::isSettingsInteger<T>) {
+    T number{};
+    switch (detail::parseInteger(child->data(), number)) {
+      case detail::IntegerText::Valid: break;
+      case detail::IntegerText::NotInteger: throwBadValue(key, child->data(), "an integer");
+      case detail::IntegerText::OutOfRange:
+        throwBadValue(key, child->data(), detail::integerRange<T>());
     }
+    logGot(key, child->data());
+    return number;
+  } else {
+    if constexpr (std::is_floating_point_v<T>) {
+      T special;
+      if (detail::nonFiniteValue(child->data(), special)) {
+        logGot(key, child->data());
+        return special;
+      }
+    }
+    const boost::optional<T> value = child->template get_value_optional<T>();
+    if (!value) throwBadValue(key, child->data(), detail::settingsKind<T>());
+    logGot(key, child->data());
+    return *value;
   }
-  const boost::optional<T> value = child->template get_value_optional<T>();
-  if (!value) throwBadValue(key, child->data(), detail::settingsKind<T>());
-  logGot(key, child->data());
-  return *value;
 }
 
 template <class T>

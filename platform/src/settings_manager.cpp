@@ -1,12 +1,19 @@
 #include "settings_manager.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <sstream>
 #include <stdexcept>
 #include <string_view>
 
+#include <boost/property_tree/detail/rapidxml.hpp>
 #include <boost/property_tree/xml_parser.hpp>
 
+#include "replace_file.h"
 #include "text_fields.h"
 
 namespace zelvane {
@@ -14,6 +21,7 @@ namespace zelvane {
 namespace {
 
 using Tree = SettingsManager::Tree;
+namespace rapidxml = boost::property_tree::detail::rapidxml;
 
 // The index-th child keyed `name`, or null.
 Tree* nthChild(Tree& parent, const std::string& name, int index) {
@@ -86,6 +94,84 @@ void readValues(Tree& node, bool preserve) {
   }
   if (!(preserve && holdsValue(node))) data = text::trim(data);
   for (auto& child : node) readValues(child.second, preserve && child.first != ATTRIBUTES);
+}
+
+// " (line n)" for `position` in the text that starts at `begin`.
+std::string lineOf(const char* begin, const char* position) {
+  return " (line " + std::to_string(1 + std::count(begin, position, '\n')) + ")";
+}
+
+// The references that the reader translates: the five entities that XML defines, and
+// character references ("&#...;"), which the reader checks itself.
+bool startsKnownReference(std::string_view text) {
+  for (const std::string_view entity : {"&amp;", "&lt;", "&gt;", "&quot;", "&apos;", "&#"}) {
+    if (text.substr(0, entity.size()) == entity) return true;
+  }
+  return false;
+}
+
+// Throws `std::invalid_argument` for a '&' in `text` (a value as written in the file)
+// that starts no reference the reader translates; the reader would keep it as text.
+void checkReferences(std::string_view text, const char* begin) {
+  for (auto amp = text.find('&'); amp != std::string_view::npos; amp = text.find('&', amp + 1)) {
+    const std::string_view rest = text.substr(amp);
+    if (startsKnownReference(rest)) continue;
+    const auto end = rest.find_first_of("; \t\r\n<&\"'", 1);
+    const std::string where = lineOf(begin, rest.data());
+    if (end != std::string_view::npos && end > 1 && rest[end] == ';') {
+      throw std::invalid_argument("unknown entity '" + std::string(rest.substr(0, end + 1)) +
+                                  "': only &amp; &lt; &gt; &quot; &apos; and character "
+                                  "references are read" +
+                                  where);
+    }
+    throw std::invalid_argument("'&' starts no entity or character reference (write &amp; for it)" +
+                                where);
+  }
+}
+
+void checkReferences(const rapidxml::xml_node<char>& element, const char* begin) {
+  for (auto* attribute = element.first_attribute(); attribute != nullptr;
+       attribute = attribute->next_attribute()) {
+    checkReferences(std::string_view(attribute->value(), attribute->value_size()), begin);
+  }
+  for (auto* child = element.first_node(); child != nullptr; child = child->next_sibling()) {
+    if (child->type() == rapidxml::node_data) {
+      checkReferences(std::string_view(child->value(), child->value_size()), begin);
+    } else if (child->type() == rapidxml::node_element) {
+      checkReferences(*child, begin);
+    }
+  }
+}
+
+// The tree reader takes any closing tag for the element that is open, and keeps an
+// unknown entity or a lone '&' as text. This second reading of a text that the reader
+// accepted checks the closing tags and, with nothing translated, finds every '&' as
+// written. A NUL byte, which ends the reader's text early, is refused first. Throws
+// `std::invalid_argument` with the reason and its line.
+void checkWellFormed(const std::string& text) {
+  if (const auto nul = text.find('\0'); nul != std::string::npos) {
+    throw std::invalid_argument("the text holds the character NUL, which XML does not allow" +
+                                lineOf(text.data(), text.data() + nul));
+  }
+  std::vector<char> buffer(text.begin(), text.end());
+  buffer.push_back('\0');
+  rapidxml::xml_document<char> document;
+  constexpr int flags = rapidxml::parse_validate_closing_tags |
+                        rapidxml::parse_no_entity_translation |
+                        rapidxml::parse_no_string_terminators;
+  try {
+    document.parse<flags>(buffer.data());
+  } catch (const rapidxml::parse_error& e) {
+    // The only error that this reading adds to the reader's: the position is just
+    // past the closing tag's name.
+    const char* end = e.where<char>();
+    const char* name = end;
+    while (name > buffer.data() && name[-1] != '/') --name;
+    throw std::invalid_argument("closing tag '</" + std::string(name, end) +
+                                ">' does not match the element it closes" +
+                                lineOf(buffer.data(), end));
+  }
+  checkReferences(document, buffer.data());
 }
 
 // Marks every value with blanks around it xml:space="preserve", so that `addXML`
@@ -199,28 +285,47 @@ void SettingsManager::throwMissing(const std::string& key) const {
 }
 
 void SettingsManager::throwBadValue(const std::string& key, const std::string& text,
-                                    const char* expected) const {
+                                    const std::string& expected) const {
   throw boost::property_tree::ptree_bad_data(
       "Bad value (" + located(key) + "): '" + text + "' is not " + expected, text);
 }
 
 void SettingsManager::addXML(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    const int error = errno;
+    throw std::runtime_error("cannot read settings file '" + file + "': cannot open file" +
+                             (error != 0 ? std::string(": ") + std::strerror(error) : ""));
+  }
+  const std::string text(std::istreambuf_iterator<char>(in), {});
+  if (in.bad()) throw std::runtime_error("cannot read settings file '" + file + "': read error");
+  addDocument(text, "settings file '" + file + "'");
+}
+
+void SettingsManager::addXML(std::istream& in) {
+  const std::string text(std::istreambuf_iterator<char>(in), {});
+  if (in.bad()) throw std::runtime_error("cannot read settings text: read error");
+  addDocument(text, "settings text");
+}
+
+void SettingsManager::addDocument(const std::string& text, const std::string& source) {
   Tree document;
   try {
-    boost::property_tree::read_xml(file, document, boost::property_tree::xml_parser::no_comments);
+    std::istringstream in(text);
+    boost::property_tree::read_xml(in, document, boost::property_tree::xml_parser::no_comments);
   } catch (const boost::property_tree::xml_parser_error& e) {
-    throw std::runtime_error("cannot read settings file '" + file + "': " + e.message() +
+    throw std::runtime_error("cannot read " + source + ": " + e.message() +
                              (e.line() > 0 ? " (line " + std::to_string(e.line()) + ")" : ""));
   }
   if (document.size() != 1) {
-    throw std::runtime_error("cannot read settings file '" + file +
-                             "': expected a single root element, found " +
+    throw std::runtime_error("cannot read " + source + ": expected a single root element, found " +
                              std::to_string(document.size()));
   }
   try {
+    checkWellFormed(text);
     readValues(document, false);
   } catch (const std::invalid_argument& e) {
-    throw std::runtime_error("cannot read settings file '" + file + "': " + e.what());
+    throw std::runtime_error("cannot read " + source + ": " + e.what());
   }
   // Merging into the shared tree would change what copies see, so merge into our
   // own tree; the current node is found again by its steps afterwards.
@@ -238,12 +343,15 @@ void SettingsManager::saveXML(const std::string& file) const {
   } catch (const std::invalid_argument& e) {
     throw std::runtime_error("cannot write settings file '" + file + "': " + e.what());
   }
+  std::ostringstream text;
+  boost::property_tree::write_xml(
+      text, document, boost::property_tree::xml_writer_make_settings<std::string>(' ', 2));
+  // The text is complete before the file is touched, and replaces the old file only
+  // once it is all on the disk: a full disk or a limit leaves the old file whole.
   try {
-    boost::property_tree::write_xml(
-        file, document, std::locale(),
-        boost::property_tree::xml_writer_make_settings<std::string>(' ', 2));
-  } catch (const boost::property_tree::xml_parser_error& e) {
-    throw std::runtime_error("cannot write settings file '" + file + "': " + e.message());
+    replaceFile(file, text.str());
+  } catch (const std::runtime_error& e) {
+    throw std::runtime_error("cannot write settings file '" + file + "': " + e.what());
   }
 }
 

@@ -2,6 +2,7 @@
 // and the evaluation of folders or of such columns, returned as the JSON text and the
 // table that zelvane_track_eval writes (zelvane.tracking turns them into a record).
 #include <cmath>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -43,13 +44,15 @@ auto withFiles(Work work) {
   }
 }
 
+using Column = std::optional<py::array_t<double, py::array::c_style>>;
+
 // One column of a table: N numbers (`width` 0) or N rows of `width` numbers, as
-// float64; an empty array when the table lacks an optional column.
-py::array_t<double, py::array::c_style> columnOf(const py::handle& table, const std::string& name,
-                                                 const char* key, py::ssize_t width, bool required) {
+// float64; none when the table lacks an optional column.
+Column columnOf(const py::handle& table, const std::string& name, const char* key,
+                py::ssize_t width, bool required) {
   if (!table.attr("__contains__")(key).cast<bool>()) {
     if (required) throw py::value_error(name + " has no column \"" + key + "\"");
-    return {};
+    return std::nullopt;
   }
   const std::string what = name + "[\"" + key + "\"]";
   const py::array raw = py::array::ensure(table[key]);
@@ -59,8 +62,9 @@ py::array_t<double, py::array::c_style> columnOf(const py::handle& table, const 
   }
   if ((width == 0 && raw.ndim() != 1) ||
       (width > 0 && (raw.ndim() != 2 || raw.shape(1) != width))) {
-    throw py::value_error(what + " must have shape " +
-                          (width == 0 ? std::string("(N,)") : "(N, " + std::to_string(width) + ")"));
+    throw py::value_error(
+        what + " must have shape " +
+        (width == 0 ? std::string("(N,)") : "(N, " + std::to_string(width) + ")"));
   }
   return py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(raw);
 }
@@ -84,19 +88,18 @@ std::vector<ObjectRecord> recordsFromColumns(const py::handle& table, const std:
     throw py::value_error(name + " has no column \"type\"");
   }
   const py::list types(table["type"]);
-  const py::ssize_t n = frame.shape(0);
-  for (const auto* column : {&trackId, &bbox, &dimensions, &location, &yaw, &truncated,
-                             &occluded, &alpha, &score}) {
-    if (*column && column->shape(0) != n) {
+  const py::ssize_t n = frame->shape(0);
+  for (const Column* column :
+       {&trackId, &bbox, &dimensions, &location, &yaw, &truncated, &occluded, &alpha, &score}) {
+    if (*column && (*column)->shape(0) != n) {
       throw py::value_error(name + ": every column must have as many rows as \"frame\"");
     }
   }
   if (static_cast<py::ssize_t>(types.size()) != n) {
     throw py::value_error(name + ": every column must have as many rows as \"frame\"");
   }
-  const auto integer = [&](const py::array_t<double, py::array::c_style>& column, py::ssize_t i,
-                           const char* key) {
-    const double value = column.data()[i];
+  const auto integer = [&](const Column& column, py::ssize_t i, const char* key) {
+    const double value = column->data()[i];
     if (!(std::abs(value) < 9.2e18) || value != std::trunc(value)) {
       throw py::value_error(name + "[\"" + key + "\"] must hold integers");
     }
@@ -110,13 +113,13 @@ std::vector<ObjectRecord> recordsFromColumns(const py::handle& table, const std:
     r.type = py::str(types[static_cast<std::size_t>(i)]).cast<std::string>();
     if (truncated) r.truncation = static_cast<int>(integer(truncated, i, "truncated"));
     if (occluded) r.occlusion = static_cast<int>(integer(occluded, i, "occluded"));
-    if (alpha) r.alpha = alpha.data()[i];
-    if (score) r.score = score.data()[i];
-    const double* b = bbox.data() + 4 * i;
-    const double* d = dimensions.data() + 3 * i;
-    const double* l = location.data() + 3 * i;
+    if (alpha) r.alpha = alpha->data()[i];
+    if (score) r.score = score->data()[i];
+    const double* b = bbox->data() + 4 * i;
+    const double* d = dimensions->data() + 3 * i;
+    const double* l = location->data() + 3 * i;
     r.image = eval::ImageBox{b[0], b[1], b[2], b[3]};
-    r.box = eval::CameraBox{l[0], l[1], l[2], d[0], d[1], d[2], yaw.data()[i]};
+    r.box = eval::CameraBox{l[0], l[1], l[2], d[0], d[1], d[2], yaw->data()[i]};
   }
   return records;
 }
@@ -177,8 +180,8 @@ std::vector<eval::TrackingSequence> sequencesArgument(const py::handle& groundTr
   std::vector<eval::SequenceEntry> entries;
   if (!frameCounts.is_none()) {
     for (const auto& item : py::dict(frameCounts.attr("items")().cast<py::iterable>())) {
-      entries.push_back(eval::SequenceEntry{py::str(item.first).cast<std::string>(),
-                                            item.second.cast<long>()});
+      entries.push_back(
+          eval::SequenceEntry{py::str(item.first).cast<std::string>(), item.second.cast<long>()});
     }
   }
   if (isPath(groundTruth) != isPath(results)) {
@@ -197,8 +200,10 @@ std::vector<eval::TrackingSequence> sequencesArgument(const py::handle& groundTr
     if (!results.attr("__contains__")(item.first).cast<bool>()) {
       throw py::value_error("results has no sequence \"" + sequence.name + "\"");
     }
-    sequence.groundTruth = recordsFromColumns(item.second, "ground_truth[\"" + sequence.name + "\"]");
-    sequence.results = recordsFromColumns(results[item.first], "results[\"" + sequence.name + "\"]");
+    sequence.groundTruth =
+        recordsFromColumns(item.second, "ground_truth[\"" + sequence.name + "\"]");
+    sequence.results =
+        recordsFromColumns(results[item.first], "results[\"" + sequence.name + "\"]");
     for (const eval::SequenceEntry& entry : entries) {
       if (entry.name == sequence.name) sequence.frameCount = entry.frameCount;
     }

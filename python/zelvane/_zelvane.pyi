@@ -5,7 +5,7 @@ checks that both agree.
 """
 
 import os
-from typing import Any, Callable, ClassVar, Sequence, Union
+from typing import Any, Callable, ClassVar, Sequence, Union, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -104,10 +104,15 @@ class TransformManager:
     def history_window(self, window: float) -> None: ...
     def connect_transform_registered(self, callback: Callable[[str, str, int], object]
                                      ) -> Connection: ...
-    # With an (N,) array of times, one per point, the result is a PlacedPoints.
+    # One time places every point at it; an (N,) array of times, one per point, gives a
+    # PlacedPoints.
+    @overload
     def transform_points(self, points: _ArrayLike, from_frame: str, to_frame: str,
-                         time: Union[int, _ArrayLike], method: _Method = ...
-                         ) -> Union[_F32, PlacedPoints]: ...
+                         time: Union[int, np.integer[Any]], method: _Method = ...) -> _F32: ...
+    @overload
+    def transform_points(self, points: _ArrayLike, from_frame: str, to_frame: str,
+                         time: Union[npt.NDArray[np.integer[Any]], Sequence[int]],
+                         method: _Method = ...) -> PlacedPoints: ...
     def lookup_many(self, from_frame: str, to_frame: str, times: _ArrayLike,
                     method: _Method = ...) -> PoseArrays: ...
     def lookup_many_matrices(self, from_frame: str, to_frame: str, times: _ArrayLike,

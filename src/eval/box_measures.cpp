@@ -4,17 +4,12 @@
 #include <cmath>
 #include <limits>
 
-#include "core/footprint.h"
+#include "box_footprint.h"
 
 namespace zelvane {
 namespace eval {
-namespace {
+namespace detail {
 
-constexpr double NOT_A_NUMBER = std::numeric_limits<double>::quiet_NaN();
-
-// The footprint in the camera's x-z plane, in the corner order of the library's
-// footprints: the box's own axes (length, width) turned by the yaw about the camera's
-// y axis, x' = cos(yaw) u + sin(yaw) v, z' = -sin(yaw) u + cos(yaw) v.
 core::detail::CornersD footprintOf(const CameraBox& box) {
   const double c = std::cos(box.yaw);
   const double s = std::sin(box.yaw);
@@ -38,10 +33,15 @@ bool allFinite(const core::detail::CornersD& corners) {
                      [](const Eigen::Vector2d& corner) { return corner.allFinite(); });
 }
 
-// The vertical span of a box, y - height to y, as a centre and a half height.
 core::detail::VerticalExtent verticalExtentOf(const CameraBox& box) {
   return core::detail::VerticalExtent{box.y - 0.5 * box.height, 0.5 * std::abs(box.height)};
 }
+
+}  // namespace detail
+
+namespace {
+
+constexpr double NOT_A_NUMBER = std::numeric_limits<double>::quiet_NaN();
 
 // The sides of the intersection of two rectangles: the smaller right (bottom) less the
 // larger left (top).
@@ -62,17 +62,17 @@ bool finite(const ImageBox& box) {
 }  // namespace
 
 double overlap3d(const CameraBox& a, const CameraBox& b) {
-  const core::detail::CornersD footprintA = footprintOf(a);
-  const core::detail::CornersD footprintB = footprintOf(b);
-  if (!allFinite(footprintA) || !allFinite(footprintB)) return NOT_A_NUMBER;
-  return core::detail::overlap3dOfCorners(footprintA, verticalExtentOf(a), footprintB,
-                                          verticalExtentOf(b));
+  const core::detail::CornersD footprintA = detail::footprintOf(a);
+  const core::detail::CornersD footprintB = detail::footprintOf(b);
+  if (!detail::allFinite(footprintA) || !detail::allFinite(footprintB)) return NOT_A_NUMBER;
+  return core::detail::overlap3dOfCorners(footprintA, detail::verticalExtentOf(a), footprintB,
+                                          detail::verticalExtentOf(b));
 }
 
 double birdsEyeOverlap(const CameraBox& a, const CameraBox& b) {
-  const core::detail::CornersD footprintA = footprintOf(a);
-  const core::detail::CornersD footprintB = footprintOf(b);
-  if (!allFinite(footprintA) || !allFinite(footprintB)) return NOT_A_NUMBER;
+  const core::detail::CornersD footprintA = detail::footprintOf(a);
+  const core::detail::CornersD footprintB = detail::footprintOf(b);
+  if (!detail::allFinite(footprintA) || !detail::allFinite(footprintB)) return NOT_A_NUMBER;
   return core::detail::overlapOfCorners(footprintA, footprintB);
 }
 

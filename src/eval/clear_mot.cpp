@@ -14,6 +14,11 @@ namespace {
 // pairs, then the least total.
 constexpr double MATCH_COST_LIMIT = 1e9;
 
+// No pair: an object left unmatched by a frame's cached matching.
+constexpr std::uint32_t NO_PAIR = 0xffffffffu;
+// The most pairs of a frame whose matching is cached: one bit each.
+constexpr std::uint32_t CACHED_PAIRS = 64;
+
 double ratio(double numerator, double denominator) {
   return denominator != 0.0 ? numerator / denominator : 0.0;
 }
@@ -119,6 +124,9 @@ ClearMotPasses::ClearMotPasses(const PreparedClass& prepared) : prepared_(prepar
     everMatched_.emplace_back(sequence.results.size(), 0);
     trackScore_.emplace_back(sequence.trackScores.size(), 0.0);
     trackKept_.emplace_back(sequence.trackScores.size(), 1);
+    cached_.emplace_back(sequence.frameNumbers.size(), 0);
+    cachedPairs_.emplace_back(sequence.frameNumbers.size(), 0);
+    cachedMatch_.emplace_back(sequence.truths.size(), NO_PAIR);
   }
 }
 
@@ -153,41 +161,60 @@ void ClearMotPasses::matchFrame(const PreparedSequence& sequence, std::size_t s,
   ClearMot& clear = pass.clear;
 
   // Step 2: the allowed pairs of the results the threshold keeps.
+  const std::uint32_t pairBegin = sequence.pairStart[f];
+  const std::uint32_t pairEnd = sequence.pairStart[f + 1];
+  const bool cacheable = pairEnd - pairBegin <= CACHED_PAIRS;
+  std::uint64_t keptPairs = 0;
   candidates_.clear();
   candidatePairs_.clear();
-  for (std::uint32_t p = sequence.pairStart[f]; p < sequence.pairStart[f + 1]; ++p) {
+  for (std::uint32_t p = pairBegin; p < pairEnd; ++p) {
     const CandidatePair& pair = sequence.pairs[p];
     if (!pair.allowed || !kept[sequence.results[pair.result].track]) continue;
     candidates_.push_back(
         core::AssignmentCandidate{pair.truth - truthBegin, pair.result - resultBegin, pair.cost});
     candidatePairs_.push_back(p);
+    if (cacheable) keptPairs |= std::uint64_t{1} << (p - pairBegin);
   }
+  // The matching depends on the kept pairs alone: a frame whose pairs are those of its
+  // last matching is matched as then, without solving again.
+  std::uint32_t* matchOf = cachedMatch_[s].data();
+  const bool reuse = cacheable && cached_[s][f] != 0 && cachedPairs_[s][f] == keptPairs;
+  if (!reuse && !candidates_.empty()) {
+    const core::Assignment assignment = solver_.solve(
+        truthEnd - truthBegin, resultEnd - resultBegin, candidates_, MATCH_COST_LIMIT);
+    std::fill(matchOf + truthBegin, matchOf + truthEnd, NO_PAIR);
+    for (const core::AssignedPair& match : assignment.matches) {
+      std::size_t k = 0;
+      while (candidates_[k].row != match.row || candidates_[k].column != match.column) ++k;
+      matchOf[truthBegin + match.row] = candidatePairs_[k];
+    }
+  } else if (!reuse) {
+    std::fill(matchOf + truthBegin, matchOf + truthEnd, NO_PAIR);
+  }
+  cached_[s][f] = cacheable ? 1 : 0;
+  cachedPairs_[s][f] = keptPairs;
+
   long matched = 0;
   long ignoredMatched = 0;
   double countedValue = 0.0;
-  if (!candidates_.empty()) {
-    const core::Assignment assignment = solver_.solve(
-        truthEnd - truthBegin, resultEnd - resultBegin, candidates_, MATCH_COST_LIMIT);
-    for (const core::AssignedPair& match : assignment.matches) {
-      const auto truth = static_cast<std::uint32_t>(truthBegin + match.row);
-      const auto result = static_cast<std::uint32_t>(resultBegin + match.column);
-      std::size_t k = 0;
-      while (candidates_[k].row != match.row || candidates_[k].column != match.column) ++k;
-      const CandidatePair& pair = sequence.pairs[candidatePairs_[k]];
-      pass.truthMatch[truth] = static_cast<std::int32_t>(result);
-      pass.resultMatch[result] = static_cast<std::int32_t>(truth);
-      everMatched[result] = 1;
-      ++matched;
-      clear.matchedOverlapSum += pair.value;
-      if (matchedScores != nullptr)
-        matchedScores->push_back(trackScore_[s][sequence.results[result].track]);
-      // Step 4: a matched object that is ignored leaves its pair a TP, counted as an ITP.
-      if (sequence.truths[truth].ignored) {
-        ++ignoredMatched;
-      } else {
-        countedValue += pair.value;
-        pass.resultCounted[result] = 1;
-      }
+  for (std::uint32_t truth = truthBegin; truth < truthEnd; ++truth) {
+    if (matchOf[truth] == NO_PAIR) continue;
+    const CandidatePair& pair = sequence.pairs[matchOf[truth]];
+    const std::uint32_t result = pair.result;
+    pass.truthMatch[truth] = static_cast<std::int32_t>(result);
+    pass.resultMatch[result] = static_cast<std::int32_t>(truth);
+    everMatched[result] = 1;
+    ++matched;
+    clear.matchedOverlapSum += pair.value;
+    if (matchedScores != nullptr) {
+      matchedScores->push_back(trackScore_[s][sequence.results[result].track]);
+    }
+    // Step 4: a matched object that is ignored leaves its pair a TP, counted as an ITP.
+    if (sequence.truths[truth].ignored) {
+      ++ignoredMatched;
+    } else {
+      countedValue += pair.value;
+      pass.resultCounted[result] = 1;
     }
   }
 
@@ -266,15 +293,19 @@ PassOutcome ClearMotPasses::run(bool applyThreshold, double threshold, bool coll
     const PreparedSequence& sequence = prepared_.sequences[s];
     // Step 1: whole tracks below the threshold are left out.
     for (std::size_t track = 0; track < trackKept_[s].size(); ++track) {
-      trackKept_[s][track] = !applyThreshold || !(trackScore_[s][track] < threshold);
+      const bool kept = !applyThreshold || !(trackScore_[s][track] < threshold);
+      trackKept_[s][track] = kept ? 1 : 0;
     }
     SequencePass& pass = outcome.sequences[s];
     pass.truthMatch.assign(sequence.truths.size(), -1);
     pass.resultMatch.assign(sequence.results.size(), -1);
     pass.resultCounted.assign(sequence.results.size(), 0);
-    for (std::size_t f = 0; f < static_cast<std::size_t>(sequence.frameCount); ++f) {
+    for (std::size_t f = 0; f < sequence.frameNumbers.size(); ++f) {
       matchFrame(sequence, s, f, pass, collectScores ? &outcome.matchedScores : nullptr);
     }
+    // An empty frame has no true positive: MODP counts it 1.
+    pass.clear.frameOverlapSum +=
+        static_cast<double>(sequence.frameCount - static_cast<long>(sequence.frameNumbers.size()));
     walkTrajectories(sequence, pass);
     pass.clear.frames = sequence.frameCount;
     pass.clear.groundTruthTrajectories = static_cast<long>(sequence.trajectories.size());

@@ -67,6 +67,13 @@ class ClearMotPasses {
   std::vector<std::vector<double>> trackScore_;
   /// Per sequence, per result track: kept by the current pass's threshold.
   std::vector<std::vector<char>> trackKept_;
+  /// Per sequence, per frame: whether the frame's last matching is kept, and the
+  /// allowed pairs it was made on (a bit per pair of the frame; frames of up to 64
+  /// pairs only). A frame whose kept pairs have not changed since is matched as before.
+  std::vector<std::vector<char>> cached_;
+  std::vector<std::vector<std::uint64_t>> cachedPairs_;
+  /// Per sequence, per ground-truth object: the pair of its last matching, or NO_PAIR.
+  std::vector<std::vector<std::uint32_t>> cachedMatch_;
   bool firstPass_ = true;
   core::AssignmentSolver solver_;
   std::vector<core::AssignmentCandidate> candidates_;

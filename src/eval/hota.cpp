@@ -1,7 +1,7 @@
 #include "hota.h"
 
+#include <algorithm>
 #include <cmath>
-#include <unordered_map>
 
 namespace zelvane {
 namespace eval {
@@ -65,24 +65,38 @@ HotaSums hotaSums(const PreparedSequence& sequence, const SequencePass& pass,
   const auto counted = [&](const CandidatePair& pair) {
     return !sequence.truths[pair.truth].ignored && pass.resultCounted[pair.result] != 0;
   };
+  // Each pair's trajectory and track as one dense index, so that the counts per
+  // trajectory and track are plain arrays.
+  std::vector<std::uint64_t> keys;
+  for (const CandidatePair& pair : sequence.pairs) {
+    keys.push_back(
+        pairKey(sequence.truths[pair.truth].trajectory, sequence.results[pair.result].track));
+  }
+  std::vector<std::uint64_t> distinct = keys;
+  std::sort(distinct.begin(), distinct.end());
+  distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+  std::vector<std::uint32_t> pairTrack(keys.size());
+  for (std::size_t p = 0; p < keys.size(); ++p) {
+    pairTrack[p] = static_cast<std::uint32_t>(
+        std::lower_bound(distinct.begin(), distinct.end(), keys[p]) - distinct.begin());
+  }
+
   const std::vector<double> alphas = hotaAlphas();
-  std::unordered_map<std::uint64_t, long> potential;
-  std::unordered_map<std::uint64_t, long> matches;
+  std::vector<long> potential(distinct.size());
+  std::vector<long> matches(distinct.size());
   std::vector<core::AssignmentCandidate> candidates;
   std::vector<std::uint32_t> candidatePairs;
-  for (int a = 0; a < ALPHA_COUNT; ++a) {
-    const double alpha = alphas[static_cast<std::size_t>(a)];
+  for (std::size_t a = 0; a < alphas.size(); ++a) {
+    const double alpha = alphas[a];
     // A_max = P / (|i| + |j| - P): P the frames in which trajectory i and track j could
     // match at this alpha, |i| and |j| their objects.
-    potential.clear();
-    for (const CandidatePair& pair : sequence.pairs) {
-      if (pair.similarity >= alpha && counted(pair)) {
-        ++potential[pairKey(sequence.truths[pair.truth].trajectory,
-                            sequence.results[pair.result].track)];
-      }
+    std::fill(potential.begin(), potential.end(), 0);
+    for (std::size_t p = 0; p < sequence.pairs.size(); ++p) {
+      if (sequence.pairs[p].similarity >= alpha && counted(sequence.pairs[p]))
+        ++potential[pairTrack[p]];
     }
-    matches.clear();
-    for (std::size_t f = 0; f < static_cast<std::size_t>(sequence.frameCount); ++f) {
+    std::fill(matches.begin(), matches.end(), 0);
+    for (std::size_t f = 0; f < sequence.frameNumbers.size(); ++f) {
       candidates.clear();
       candidatePairs.clear();
       const std::uint32_t truthBegin = sequence.truthStart[f];
@@ -90,11 +104,11 @@ HotaSums hotaSums(const PreparedSequence& sequence, const SequencePass& pass,
       for (std::uint32_t p = sequence.pairStart[f]; p < sequence.pairStart[f + 1]; ++p) {
         const CandidatePair& pair = sequence.pairs[p];
         if (!(pair.similarity >= alpha) || !counted(pair)) continue;
-        const std::uint32_t trajectory = sequence.truths[pair.truth].trajectory;
-        const std::uint32_t track = sequence.results[pair.result].track;
-        const auto shared = static_cast<double>(potential[pairKey(trajectory, track)]);
-        const double alignment =
-            shared / (static_cast<double>(trajectorySize[trajectory] + trackSize[track]) - shared);
+        const auto shared = static_cast<double>(potential[pairTrack[p]]);
+        const auto sizes =
+            static_cast<double>(trajectorySize[sequence.truths[pair.truth].trajectory] +
+                                trackSize[sequence.results[pair.result].track]);
+        const double alignment = shared / (sizes - shared);
         candidates.push_back(core::AssignmentCandidate{
             pair.truth - truthBegin, pair.result - resultBegin,
             (1.0 + SIMILARITY_WEIGHT) - (alignment + SIMILARITY_WEIGHT * pair.similarity)});
@@ -107,25 +121,23 @@ HotaSums hotaSums(const PreparedSequence& sequence, const SequencePass& pass,
       for (const core::AssignedPair& match : assignment.matches) {
         std::size_t k = 0;
         while (candidates[k].row != match.row || candidates[k].column != match.column) ++k;
-        const CandidatePair& pair = sequence.pairs[candidatePairs[k]];
-        ++matches[pairKey(sequence.truths[pair.truth].trajectory,
-                          sequence.results[pair.result].track)];
-        ++sums.truePositives[static_cast<std::size_t>(a)];
-        sums.localisation[static_cast<std::size_t>(a)] += pair.similarity;
+        ++matches[pairTrack[candidatePairs[k]]];
+        ++sums.truePositives[a];
+        sums.localisation[a] += sequence.pairs[candidatePairs[k]].similarity;
       }
     }
-    const auto i = static_cast<std::size_t>(a);
-    sums.falseNegatives[i] = truths - sums.truePositives[i];
-    sums.falsePositives[i] = results - sums.truePositives[i];
+    sums.falseNegatives[a] = truths - sums.truePositives[a];
+    sums.falsePositives[a] = results - sums.truePositives[a];
     // Every TP of a trajectory and track has the same A(c) = TPA / (TPA + FNA + FPA),
     // TPA the pair's matches, FNA and FPA the rest of the trajectory and of the track.
-    for (const auto& [key, count] : matches) {
-      const auto tpa = static_cast<double>(count);
-      const auto trajectory = static_cast<double>(trajectorySize[key >> 32]);
-      const auto track = static_cast<double>(trackSize[key & 0xffffffffu]);
-      sums.association[i] += tpa * tpa / (trajectory + track - tpa);
-      sums.associationRecall[i] += tpa * tpa / trajectory;
-      sums.associationPrecision[i] += tpa * tpa / track;
+    for (std::size_t id = 0; id < distinct.size(); ++id) {
+      if (matches[id] == 0) continue;
+      const auto tpa = static_cast<double>(matches[id]);
+      const auto trajectory = static_cast<double>(trajectorySize[distinct[id] >> 32]);
+      const auto track = static_cast<double>(trackSize[distinct[id] & 0xffffffffu]);
+      sums.association[a] += tpa * tpa / (trajectory + track - tpa);
+      sums.associationRecall[a] += tpa * tpa / trajectory;
+      sums.associationPrecision[a] += tpa * tpa / track;
     }
   }
   return sums;

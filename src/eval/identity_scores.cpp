@@ -1,6 +1,6 @@
 #include "identity_scores.h"
 
-#include <unordered_map>
+#include <algorithm>
 
 namespace zelvane {
 namespace eval {
@@ -14,27 +14,28 @@ IdentityCounts identityCounts(const PreparedSequence& sequence, const SequencePa
   for (const char counted : pass.resultCounted) counts.resultObjects += counted;
 
   // The frames in which each trajectory and track have an allowed pair: at most one a
-  // frame, as each has at most one object a frame.
-  std::unordered_map<std::uint64_t, long> sharedFrames;
+  // frame, as each has at most one object a frame. Counted by sorting the pairs' keys.
+  std::vector<std::uint64_t> keys;
   for (const CandidatePair& pair : sequence.pairs) {
     if (!pair.allowed || sequence.truths[pair.truth].ignored || !pass.resultCounted[pair.result]) {
       continue;
     }
-    const std::uint64_t key =
-        (static_cast<std::uint64_t>(sequence.truths[pair.truth].trajectory) << 32) |
-        sequence.results[pair.result].track;
-    ++sharedFrames[key];
+    keys.push_back((static_cast<std::uint64_t>(sequence.truths[pair.truth].trajectory) << 32) |
+                   sequence.results[pair.result].track);
   }
-  if (sharedFrames.empty()) return counts;
+  if (keys.empty()) return counts;
+  std::sort(keys.begin(), keys.end());
   // Each matched pair of trajectory and track saves its shared frames from being both a
   // false negative and a false positive: the most frames in all is the least cost with
   // costs -frames and no gain in leaving a pair unmatched (limit 0).
   std::vector<core::AssignmentCandidate> candidates;
-  candidates.reserve(sharedFrames.size());
-  for (const auto& [key, frames] : sharedFrames) {
-    candidates.push_back(core::AssignmentCandidate{static_cast<std::size_t>(key >> 32),
-                                                   static_cast<std::size_t>(key & 0xffffffffu),
-                                                   -static_cast<double>(frames)});
+  for (std::size_t k = 0; k < keys.size();) {
+    std::size_t end = k;
+    while (end < keys.size() && keys[end] == keys[k]) ++end;
+    candidates.push_back(core::AssignmentCandidate{static_cast<std::size_t>(keys[k] >> 32),
+                                                   static_cast<std::size_t>(keys[k] & 0xffffffffu),
+                                                   -static_cast<double>(end - k)});
+    k = end;
   }
   const core::Assignment assignment =
       solver.solve(sequence.trajectories.size(), sequence.trackScores.size(), candidates, 0.0);

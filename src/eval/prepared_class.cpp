@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 #include <unordered_map>
 
+#include "box_footprint.h"
 #include "eval/box_measures.h"
 
 namespace zelvane {
@@ -62,17 +64,16 @@ bool finiteRecord(const ObjectRecord& record) {
   throw std::invalid_argument("sequence " + sequence + ": " + reason);
 }
 
-// A kept record and its role, bucketed by frame.
+// A kept record and its role.
 struct Kept {
   const ObjectRecord* record;
   Role role;
 };
 
-// The kept records of `records`, grouped by frame in the order given within a frame.
-std::vector<std::vector<Kept>> keptByFrame(const std::vector<ObjectRecord>& records,
-                                           const ClassRules& rules, const std::string& sequence,
-                                           long frameCount, const char* what) {
-  std::vector<std::vector<Kept>> frames(static_cast<std::size_t>(frameCount));
+// The kept records of `records`, ordered by frame and, within a frame, as given.
+std::vector<Kept> keptByFrame(const std::vector<ObjectRecord>& records, const ClassRules& rules,
+                              const std::string& sequence, long frameCount, const char* what) {
+  std::vector<Kept> kept;
   for (const ObjectRecord& record : records) {
     const Role role = roleOf(record, rules);
     if (role == Role::Dropped) continue;
@@ -84,9 +85,18 @@ std::vector<std::vector<Kept>> keptByFrame(const std::vector<ObjectRecord>& reco
       refuse(sequence, std::string(what) + " in frame " + std::to_string(record.frame) +
                            " has a number that is not finite");
     }
-    frames[static_cast<std::size_t>(record.frame)].push_back(Kept{&record, role});
+    kept.push_back(Kept{&record, role});
   }
-  return frames;
+  std::stable_sort(kept.begin(), kept.end(),
+                   [](const Kept& a, const Kept& b) { return a.record->frame < b.record->frame; });
+  return kept;
+}
+
+// The records of one frame: the run of `kept` from `at` whose frame is `frame`.
+std::vector<Kept> takeFrame(const std::vector<Kept>& kept, std::size_t& at, long frame) {
+  std::vector<Kept> run;
+  while (at < kept.size() && kept[at].record->frame == frame) run.push_back(kept[at++]);
+  return run;
 }
 
 // Dense indices for the track ids of one sequence, refusing an id twice in a frame.
@@ -117,8 +127,32 @@ void refuseRepeatedIds(const std::vector<Kept>& frame, const std::string& sequen
   }
 }
 
+// What the footprint measures need of a box, computed once per box.
+struct Geometry {
+  core::detail::CornersD footprint;
+  core::detail::VerticalExtent extent;
+  bool finite;
+};
+
+Geometry geometryOf(const ObjectRecord& record) {
+  Geometry geometry{footprintOf(record.box), verticalExtentOf(record.box), false};
+  geometry.finite = allFinite(geometry.footprint);
+  return geometry;
+}
+
+// The overlap of two boxes by `measure`, as `eval/box_measures.h` computes it.
+double overlapOf(Measure measure, const ObjectRecord& truth, const Geometry& a,
+                 const ObjectRecord& result, const Geometry& b) {
+  if (measure == Measure::ImageOverlap) return imageOverlap(truth.image, result.image);
+  if (!a.finite || !b.finite) return std::numeric_limits<double>::quiet_NaN();
+  return measure == Measure::Overlap3d
+             ? core::detail::overlap3dOfCorners(a.footprint, a.extent, b.footprint, b.extent)
+             : core::detail::overlapOfCorners(a.footprint, b.footprint);
+}
+
 // The measure of one pair: its cost, value, similarity and whether it may match.
-CandidatePair measurePair(const ObjectRecord& truth, const ObjectRecord& result,
+CandidatePair measurePair(const ObjectRecord& truth, const Geometry& truthGeometry,
+                          const ObjectRecord& result, const Geometry& resultGeometry,
                           const EvaluationOptions& options) {
   CandidatePair pair{};
   if (options.measure == Measure::CentreDistance) {
@@ -129,10 +163,7 @@ CandidatePair measurePair(const ObjectRecord& truth, const ObjectRecord& result,
     pair.allowed = distance <= options.threshold;
     return pair;
   }
-  const double overlap = options.measure == Measure::Overlap3d ? overlap3d(truth.box, result.box)
-                         : options.measure == Measure::BirdsEyeOverlap
-                             ? birdsEyeOverlap(truth.box, result.box)
-                             : imageOverlap(truth.image, result.image);
+  const double overlap = overlapOf(options.measure, truth, truthGeometry, result, resultGeometry);
   // "A pair whose cost 1 - overlap is above 1 - threshold gets a huge cost": the test
   // is made on the cost, as the benchmark makes it, so that rounding decides alike.
   pair.cost = 1.0 - overlap;
@@ -146,6 +177,8 @@ long framesSpanned(const TrackingSequence& sequence) {
   long last = -1;
   for (const ObjectRecord& record : sequence.groundTruth) last = std::max(last, record.frame);
   for (const ObjectRecord& record : sequence.results) last = std::max(last, record.frame);
+  if (last == std::numeric_limits<long>::max())
+    refuse(sequence.name, "a frame number is too large");
   return last + 1;
 }
 
@@ -155,12 +188,11 @@ PreparedSequence prepareSequence(const TrackingSequence& input, const ClassRules
   sequence.name = input.name;
   if (input.frameCount < 0) refuse(input.name, "frame count is negative");
   sequence.frameCount = input.frameCount > 0 ? input.frameCount : framesSpanned(input);
-  const auto truthFrames =
+  const std::vector<Kept> truthKept =
       keptByFrame(input.groundTruth, rules, input.name, sequence.frameCount, "ground truth");
-  const auto resultFrames =
+  const std::vector<Kept> resultKept =
       keptByFrame(input.results, rules, input.name, sequence.frameCount, "result");
 
-  const auto frames = static_cast<std::size_t>(sequence.frameCount);
   sequence.truthStart.assign(1, 0);
   sequence.resultStart.assign(1, 0);
   sequence.pairStart.assign(1, 0);
@@ -168,12 +200,23 @@ PreparedSequence prepareSequence(const TrackingSequence& input, const ClassRules
   TrackIndex resultTracks;
   std::vector<const ObjectRecord*> truthRecords;
   std::vector<const ObjectRecord*> regions;
-  for (std::size_t f = 0; f < frames; ++f) {
-    refuseRepeatedIds(truthFrames[f], input.name, static_cast<long>(f), "ground-truth");
-    refuseRepeatedIds(resultFrames[f], input.name, static_cast<long>(f), "result");
+  std::vector<Geometry> truthGeometry;
+  std::vector<Geometry> resultGeometry;
+  std::size_t nextTruth = 0;
+  std::size_t nextResult = 0;
+  while (nextTruth < truthKept.size() || nextResult < resultKept.size()) {
+    const long frame = std::min(
+        nextTruth < truthKept.size() ? truthKept[nextTruth].record->frame : sequence.frameCount,
+        nextResult < resultKept.size() ? resultKept[nextResult].record->frame
+                                       : sequence.frameCount);
+    const std::vector<Kept> truthFrame = takeFrame(truthKept, nextTruth, frame);
+    const std::vector<Kept> resultFrame = takeFrame(resultKept, nextResult, frame);
+    sequence.frameNumbers.push_back(frame);
+    refuseRepeatedIds(truthFrame, input.name, frame, "ground-truth");
+    refuseRepeatedIds(resultFrame, input.name, frame, "result");
     truthRecords.clear();
     regions.clear();
-    for (const Kept& kept : truthFrames[f]) {
+    for (const Kept& kept : truthFrame) {
       if (kept.role == Role::DontCare) {
         regions.push_back(kept.record);
         continue;
@@ -192,7 +235,7 @@ PreparedSequence prepareSequence(const TrackingSequence& input, const ClassRules
       truthRecords.push_back(&record);
     }
     const std::uint32_t firstResult = static_cast<std::uint32_t>(sequence.results.size());
-    for (const Kept& kept : resultFrames[f]) {
+    for (const Kept& kept : resultFrame) {
       const ObjectRecord& record = *kept.record;
       const std::uint32_t track = resultTracks.indexOf(record.trackId);
       if (track == sequence.trackScores.size()) sequence.trackScores.emplace_back();
@@ -208,9 +251,20 @@ PreparedSequence prepareSequence(const TrackingSequence& input, const ClassRules
       sequence.results.push_back(ResultObject{track, ignorable});
     }
     const std::uint32_t firstTruth = sequence.truthStart.back();
+    const bool footprints =
+        options.measure == Measure::Overlap3d || options.measure == Measure::BirdsEyeOverlap;
+    truthGeometry.clear();
+    resultGeometry.clear();
+    if (footprints && !truthRecords.empty()) {
+      for (const ObjectRecord* record : truthRecords) truthGeometry.push_back(geometryOf(*record));
+      for (const Kept& kept : resultFrame) resultGeometry.push_back(geometryOf(*kept.record));
+    }
+    const Geometry none{};
     for (std::size_t i = 0; i < truthRecords.size(); ++i) {
-      for (std::size_t j = 0; j < resultFrames[f].size(); ++j) {
-        CandidatePair pair = measurePair(*truthRecords[i], *resultFrames[f][j].record, options);
+      for (std::size_t j = 0; j < resultFrame.size(); ++j) {
+        CandidatePair pair =
+            measurePair(*truthRecords[i], footprints ? truthGeometry[i] : none,
+                        *resultFrame[j].record, footprints ? resultGeometry[j] : none, options);
         if (!pair.allowed && !(pair.similarity > 0.0)) continue;
         pair.truth = firstTruth + static_cast<std::uint32_t>(i);
         pair.result = firstResult + static_cast<std::uint32_t>(j);

@@ -64,8 +64,12 @@ struct CandidatePair {
 struct PreparedSequence {
   std::string name;
   long frameCount = 0;
-  /// Offsets of each frame's objects, results and pairs: frame f holds
-  /// [truthStart[f], truthStart[f + 1]) and so on; frameCount + 1 entries each.
+  /// The frames that hold a kept object, region or result, in increasing order: only
+  /// these are laid out, every other frame of the `frameCount` is empty (so a frame
+  /// number far beyond the others costs nothing).
+  std::vector<long> frameNumbers;
+  /// Offsets of the objects, results and pairs of each frame of `frameNumbers`: the
+  /// k-th holds [truthStart[k], truthStart[k + 1]) and so on.
   std::vector<std::uint32_t> truthStart;
   std::vector<std::uint32_t> resultStart;
   std::vector<std::uint32_t> pairStart;

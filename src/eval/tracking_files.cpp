@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <istream>
+#include <iterator>
 #include <ostream>
 #include <set>
 #include <sstream>
@@ -259,17 +260,23 @@ std::string errorText() { return std::strerror(errno); }
 
 std::vector<ObjectRecord> readTrackingRecords(std::istream& input, const std::string& name,
                                               TrackingFormat format) {
+  // The whole text at once: its lines counted first, so the records are placed once.
+  const std::string text((std::istreambuf_iterator<char>(input)), std::istreambuf_iterator<char>());
+  if (input.bad()) throw TrackingFileError(name + ": read error");
   std::vector<ObjectRecord> records;
+  records.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
   std::unordered_map<std::pair<long, long>, unsigned long, PairHash> firstLine;
   const bool identified = format != TrackingFormat::Detections;
-  std::string line;
   unsigned long number = 0;
-  while (std::getline(input, line)) {
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
     ++number;
-    const std::string_view text = trimmed(line);
-    if (text.empty()) continue;
+    const std::string_view line = trimmed(std::string_view(text).substr(start, end - start));
+    start = end + 1;
+    if (line.empty()) continue;
     try {
-      records.push_back(parseLine(text, format));
+      records.push_back(parseLine(line, format));
     } catch (const LineError& error) {
       failAt(name, number, error.what());
     }
@@ -285,7 +292,6 @@ std::vector<ObjectRecord> readTrackingRecords(std::istream& input, const std::st
       }
     }
   }
-  if (input.bad()) throw TrackingFileError(name + ": read error");
   return records;
 }
 

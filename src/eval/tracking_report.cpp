@@ -227,6 +227,13 @@ std::vector<std::pair<std::size_t, std::size_t>> measureGroups(
   return groups;
 }
 
+// The evaluations [begin, end).
+std::vector<ClassEvaluation> slice(const std::vector<ClassEvaluation>& evaluations,
+                                   std::size_t begin, std::size_t end) {
+  return std::vector<ClassEvaluation>(evaluations.begin() + static_cast<std::ptrdiff_t>(begin),
+                                      evaluations.begin() + static_cast<std::ptrdiff_t>(end));
+}
+
 std::string measureTitle(const EvaluationOptions& options) {
   static const char* const titles[] = {"3-D overlap", "bird's-eye overlap", "image-box overlap",
                                        "centre distance"};
@@ -297,8 +304,8 @@ std::string formatTrackingTable(const std::vector<ClassEvaluation>& evaluations)
     table << measureTitle(options) << '\n';
     table << std::left << std::setw(12) << "class" << std::right << std::setw(8) << "sAMOTA"
           << std::setw(8) << "MOTA" << std::setw(9) << "MOTP" << std::setw(6) << "IDS"
-          << std::setw(6) << "FRAG" << std::setw(8) << "FP" << std::setw(8) << "FN"
-          << std::setw(8) << "HOTA" << std::setw(8) << "IDF1" << '\n';
+          << std::setw(6) << "FRAG" << std::setw(8) << "FP" << std::setw(8) << "FN" << std::setw(8)
+          << "HOTA" << std::setw(8) << "IDF1" << '\n';
     for (std::size_t i = begin; i < end; ++i) {
       const ClassEvaluation& e = evaluations[i];
       writeRow(table, e.options.objectClass, percent(e.samota), percent(e.clear.mota),
@@ -307,8 +314,7 @@ std::string formatTrackingTable(const std::vector<ClassEvaluation>& evaluations)
                percent(e.identity.idf1));
     }
     if (end - begin > 1) {
-      const OverallScores o = overallScores(
-          std::vector<ClassEvaluation>(evaluations.begin() + begin, evaluations.begin() + end));
+      const OverallScores o = overallScores(slice(evaluations, begin, end));
       writeRow(table, "overall", percent(o.samota), percent(o.mota),
                motpText(evaluations[begin], o.motp), o.idSwitches, o.fragmentations,
                o.falsePositives, o.falseNegatives, percent(o.hota), percent(o.idf1));
@@ -325,8 +331,8 @@ void writeTrackingJson(std::ostream& output, const std::vector<ClassEvaluation>&
     writeArray(document.key("overall"), measureGroups(evaluations),
                [&output, &evaluations](const std::pair<std::size_t, std::size_t>& group) {
                  const EvaluationOptions& options = evaluations[group.first].options;
-                 const OverallScores o = overallScores(std::vector<ClassEvaluation>(
-                     evaluations.begin() + group.first, evaluations.begin() + group.second));
+                 const OverallScores o =
+                     overallScores(slice(evaluations, group.first, group.second));
                  JsonObject overall(output);
                  writeString(overall.key("measure"), measureName(options.measure));
                  overall.number("threshold", options.threshold);
@@ -347,11 +353,11 @@ void writeTrackingJson(std::ostream& output, const std::vector<ClassEvaluation>&
 std::string recallCurveScript(const std::vector<ClassEvaluation>& evaluations,
                               const std::string& pngPath) {
   std::ostringstream script;
-  script << "set terminal pngcairo size 800,600 font 'sans,11'\n"
+  script << "set terminal pngcairo size 960,540 font 'sans,11'\n"
          << "set output " << gnuplotQuoted(pngPath) << '\n'
          << "set title 'sMOTA over recall'\n"
          << "set xlabel 'recall'\nset ylabel 'sMOTA'\n"
-         << "set xrange [0:1]\nset yrange [0:1.05]\nset grid\nset key below\n";
+         << "set xrange [0:1]\nset yrange [0:1.05]\nset grid\nset key outside right top\n";
   for (std::size_t i = 0; i < evaluations.size(); ++i) {
     script << "$class" << i << " << EOD\n";
     for (const RecallLevel& level : evaluations[i].levels) {

@@ -218,6 +218,20 @@ TEST(ZelvaneFrames, StoredGraphLoadsAgainWithTheSameAnswers) {
   EXPECT_EQ(listed.out, "Body\nSensor\nGlobal\n");
 }
 
+// A store cut short by a file-size limit (SIGXFSZ ignored, as a full disk gives the
+// same error) fails with the file and the reason, and the old store stays as it was.
+TEST(ZelvaneFrames, StoreThatCannotBeWrittenWholeFailsAndKeepsTheOldStore) {
+  ScratchDir dir;
+  const std::string old = "<Settings><Old>kept</Old></Settings>\n";
+  const std::string stored = dir.write("stored.xml", old);
+  const ProgramRun run = runProgram("trap '' XFSZ; ulimit -f 1; '" + std::string(ZELVANE_FRAMES) +
+                                    "' " + VEHICLE + " " + DRIVE + " --store '" + stored + "'");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_THAT(run.err, HasSubstr("cannot write settings file '" + stored + "'"));
+  EXPECT_THAT(run.err, HasSubstr("File too large"));
+  EXPECT_EQ(zelvane::testing::readFile(stored), old);
+}
+
 // The shared table of bad pose files (tests/data/bad_pose_files.txt).
 TEST(ZelvaneFrames, BadPoseFileIsReportedWithFileAndLine) {
   std::ifstream table("data/bad_pose_files.txt");

@@ -45,7 +45,8 @@ class TrackEvalFolders : public ::testing::Test {
   }
 
   std::string folders() const {
-    return "-g '" + dir.path("gt") + "' -r '" + dir.path("res") + "' -c car -m 2d -t 0.5 --recall-levels 4";
+    return "-g '" + dir.path("gt") + "' -r '" + dir.path("res") +
+           "' -c car -m 2d -t 0.5 --recall-levels 4";
   }
 
   ScratchDir dir;
@@ -62,7 +63,8 @@ TEST_F(TrackEvalFolders, PrintsTheTableWorkedOutByHand) {
 }
 
 TEST_F(TrackEvalFolders, WritesJsonAndDrawsTheCurve) {
-  const ProgramRun run = trackEval(folders() + " --quiet --json - --plot '" + dir.path("curve.png") + "'");
+  const ProgramRun run =
+      trackEval(folders() + " --quiet --json - --plot '" + dir.path("curve.png") + "'");
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_THAT(run.out, HasSubstr("\"samota\":0.2916666666666667"));
   EXPECT_THAT(run.out, HasSubstr("\"recall\":0.25,\"score_threshold\":0.8,\"smota\":0"));
@@ -80,9 +82,11 @@ TEST_F(TrackEvalFolders, RefusesBadArgumentsAndInputs) {
     std::string message;
   } cases[] = {
       {gt, 1, "--ground-truth and --results are required"},
-      {gt + "-r '" + dir.path("res") + "' -m 4d", 1, "--measure must be 3d, bev, 2d or distance, not '4d'"},
+      {gt + "-r '" + dir.path("res") + "' -m 4d", 1,
+       "--measure must be 3d, bev, 2d or distance, not '4d'"},
       {folders() + " --bogus", 1, "unrecognised option '--bogus'"},
-      {gt + "-r '" + dir.path("none") + "'", 2, "none/0000.txt: cannot open (No such file or directory)"},
+      {gt + "-r '" + dir.path("none") + "'", 2,
+       "none/0000.txt: cannot open (No such file or directory)"},
       {gt + "-r '" + dir.path("bad") + "'", 2, "bad/0000.txt:2: expected 17 or 18 fields, found 3"},
       {folders() + " -t 1.5", 2, "an overlap threshold must lie in (0, 1]"},
       {folders() + " --json '" + dir.path("no/such/file.json") + "'", 3, "cannot write"},

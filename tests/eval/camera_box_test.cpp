@@ -25,9 +25,15 @@ TEST(CameraBox, WrapsAnglesIntoHalfOpenTurnFromEverySide) {
   const struct {
     double angle;
     double wrapped;
-  } cases[] = {{0.0, 0.0},           {PI, -PI},           {-PI, -PI},
-               {PI - eps, PI - eps}, {-PI + eps, -PI + eps}, {PI + 0.5, -PI + 0.5},
-               {-PI - 0.5, PI - 0.5}, {3 * PI, -PI},       {7 * PI + 0.25, -PI + 0.25},
+  } cases[] = {{0.0, 0.0},
+               {PI, -PI},
+               {-PI, -PI},
+               {PI - eps, PI - eps},
+               {-PI + eps, -PI + eps},
+               {PI + 0.5, -PI + 0.5},
+               {-PI - 0.5, PI - 0.5},
+               {3 * PI, -PI},
+               {7 * PI + 0.25, -PI + 0.25},
                {-5 * PI / 2, -PI / 2}};
   for (const auto& c : cases) EXPECT_NEAR(wrapAngle(c.angle), c.wrapped, 1e-12) << c.angle;
   for (const double angle : {-1e9, -10.0, -PI, 0.0, 1e-300, PI, 10.0, 1e9}) {
@@ -65,8 +71,8 @@ TEST(CameraBox, HandWorkedBoxLandsWhereTheAxesSay) {
 
 TEST(CameraBox, RoundTripsBothWaysOverHostileYaws) {
   const double eps = 1e-7;
-  const double yaws[] = {-PI, -PI + eps, -PI / 2 - eps, -PI / 2, -eps, 0.0, eps, PI / 2,
-                         PI / 2 + eps, PI - eps, PI, 3.0, -3.0, 1e-12};
+  const double yaws[] = {-PI,    -PI + eps,    -PI / 2 - eps, -PI / 2, -eps, 0.0,  eps,
+                         PI / 2, PI / 2 + eps, PI - eps,      PI,      3.0,  -3.0, 1e-12};
   for (const double yaw : yaws) {
     const CameraBox box{-6.25, 1.75, 46.5, 1.5, 1.625, 4.0, yaw};
     const CameraBox back = cameraBoxFromState(stateFromCameraBox(box));
@@ -97,8 +103,10 @@ TEST(CameraBox, ConvertedBoxesOverlapAsTheCameraBoxesDo) {
   std::uniform_real_distribution<double> turn(-PI, PI);
   for (int n = 0; n < 300; ++n) {
     const auto make = [&] {
-      return CameraBox{-5.0 + near(rng), 1.5 + 0.3 * near(rng), 30.0 + near(rng), size(rng),
-                       size(rng), size(rng), turn(rng)};
+      return CameraBox{-5.0 + near(rng), 1.5 + 0.3 * near(rng),
+                       30.0 + near(rng), size(rng),
+                       size(rng),        size(rng),
+                       turn(rng)};
     };
     const CameraBox a = make();
     const CameraBox b = make();
@@ -130,7 +138,8 @@ double exactOverlap3d(const CameraBox& a, const CameraBox& b) {
   const testing::ExactQuad qb = exactFootprint(b);
   const Rational intersection = testing::exactIntersectionArea(qa, qb);
   const Rational top = std::min(Rational(a.y), Rational(b.y));
-  const Rational bottom = std::max(Rational(a.y) - Rational(a.height), Rational(b.y) - Rational(b.height));
+  const Rational bottom =
+      std::max(Rational(a.y) - Rational(a.height), Rational(b.y) - Rational(b.height));
   if (intersection == 0 || top <= bottom) return 0.0;
   const Rational common = intersection * (top - bottom);
   return static_cast<double>(common / (testing::exactArea(qa) * Rational(a.height) +
@@ -145,9 +154,9 @@ TEST(BoxMeasures, OverlapsAgreeWithExactArithmetic) {
   std::uniform_real_distribution<double> size(0.3, 5.0);
   std::uniform_real_distribution<double> turn(-PI, PI);
   std::vector<std::pair<CameraBox, CameraBox>> pairs = {
-      {{0, 1, 10, 1.5, 2, 4, 0}, {0, 1, 10, 1.5, 2, 4, 0}},          // the same box
-      {{0, 1, 10, 1.5, 2, 4, 0}, {4, 1, 10, 1.5, 2, 4, 0}},          // sharing a face
-      {{0, 1, 10, 1.5, 2, 4, 0}, {0, 2.5, 10, 1.5, 2, 4, 0}},        // one on the other
+      {{0, 1, 10, 1.5, 2, 4, 0}, {0, 1, 10, 1.5, 2, 4, 0}},             // the same box
+      {{0, 1, 10, 1.5, 2, 4, 0}, {4, 1, 10, 1.5, 2, 4, 0}},             // sharing a face
+      {{0, 1, 10, 1.5, 2, 4, 0}, {0, 2.5, 10, 1.5, 2, 4, 0}},           // one on the other
       {{0, 1, 10, 1.5, 2, 4, PI / 2}, {0, 1, 10, 1.5, 2, 4, -PI / 2}},  // turned about
   };
   for (int n = 0; n < 400; ++n) {
@@ -156,8 +165,10 @@ TEST(BoxMeasures, OverlapsAgreeWithExactArithmetic) {
     const double scale = n % 4 == 0 ? 1e-6 : 1.0;  // every fourth pair nearly equal
     const CameraBox a{x, 1.6, z, size(rng), size(rng), size(rng), turn(rng)};
     const auto extent = [&](double of) { return scale < 1.0 ? of + scale * near(rng) : size(rng); };
-    const CameraBox b{x + scale * near(rng), 1.6 + 0.2 * scale * near(rng), z + scale * near(rng),
-                      extent(a.height), extent(a.width), extent(a.length), a.yaw + scale * near(rng)};
+    const CameraBox b{x + scale * near(rng),    1.6 + 0.2 * scale * near(rng),
+                      z + scale * near(rng),    extent(a.height),
+                      extent(a.width),          extent(a.length),
+                      a.yaw + scale * near(rng)};
     pairs.emplace_back(a, b);
   }
   for (std::size_t n = 0; n < pairs.size(); ++n) {
@@ -167,7 +178,8 @@ TEST(BoxMeasures, OverlapsAgreeWithExactArithmetic) {
                 testing::EXACT_ARITHMETIC_TOLERANCE)
         << n;
   }
-  EXPECT_TRUE(std::isnan(overlap3d(CameraBox{NAN, 0, 0, 1, 1, 1, 0}, CameraBox{0, 0, 0, 1, 1, 1, 0})));
+  EXPECT_TRUE(
+      std::isnan(overlap3d(CameraBox{NAN, 0, 0, 1, 1, 1, 0}, CameraBox{0, 0, 0, 1, 1, 1, 0})));
 }
 
 // Image rectangles: width right - left and height bottom - top, no pixel added; no
@@ -181,10 +193,10 @@ TEST(BoxMeasures, ImageOverlapAndCoverageFollowTheBenchmarksRectangles) {
   } cases[] = {
       {{0, 0, 10, 10}, {0, 0, 10, 10}, 1.0, 1.0},
       {{0, 0, 10, 10}, {5, 0, 15, 10}, 50.0 / 150.0, 0.5},
-      {{0, 0, 10, 10}, {10, 0, 20, 10}, 0.0, 0.0},   // sharing an edge
+      {{0, 0, 10, 10}, {10, 0, 20, 10}, 0.0, 0.0},  // sharing an edge
       {{0, 0, 10, 10}, {2, 2, 4, 4}, 4.0 / 100.0, 0.04},
       {{2, 2, 4, 4}, {0, 0, 10, 10}, 4.0 / 100.0, 1.0},
-      {{0, 0, 0, 10}, {0, 0, 10, 10}, 0.0, 0.0},     // no width
+      {{0, 0, 0, 10}, {0, 0, 10, 10}, 0.0, 0.0},  // no width
       {{0, 0, 10, 10}, {-5, -5, 5, 5}, 25.0 / 175.0, 0.25},
   };
   for (const auto& c : cases) {
@@ -192,7 +204,8 @@ TEST(BoxMeasures, ImageOverlapAndCoverageFollowTheBenchmarksRectangles) {
     EXPECT_DOUBLE_EQ(imageOverlap(c.b, c.a), c.overlap);
     EXPECT_DOUBLE_EQ(imageCoverage(c.a, c.b), c.coverage);
   }
-  EXPECT_DOUBLE_EQ(centreDistance(CameraBox{1, 5, 2, 1, 1, 1, 0}, CameraBox{4, -3, 6, 2, 2, 2, 1}), 5.0);
+  EXPECT_DOUBLE_EQ(centreDistance(CameraBox{1, 5, 2, 1, 1, 1, 0}, CameraBox{4, -3, 6, 2, 2, 2, 1}),
+                   5.0);
 }
 
 }  // namespace

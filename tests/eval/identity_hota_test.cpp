@@ -55,7 +55,9 @@ TinyCase randomCase(std::mt19937_64& rng) {
   return c;
 }
 
-double similarity(const ObjectRecord& a, const ObjectRecord& b) { return imageOverlap(a.image, b.image); }
+double similarity(const ObjectRecord& a, const ObjectRecord& b) {
+  return imageOverlap(a.image, b.image);
+}
 
 std::vector<const ObjectRecord*> inFrame(const std::vector<ObjectRecord>& records, long frame) {
   std::vector<const ObjectRecord*> out;
@@ -66,7 +68,8 @@ std::vector<const ObjectRecord*> inFrame(const std::vector<ObjectRecord>& record
 }
 
 // Every one-to-one pairing of `rows` with columns (-1: unpaired), by recursion.
-void pairings(int rows, int columns, std::vector<int>& current, std::vector<std::vector<int>>& all) {
+void pairings(int rows, int columns, std::vector<int>& current,
+              std::vector<std::vector<int>>& all) {
   if (static_cast<int>(current.size()) == rows) {
     all.push_back(current);
     return;
@@ -92,7 +95,8 @@ long bruteForceIdTruePositives(const TinyCase& c) {
   for (const ObjectRecord& r : c.truth) truthIndex.emplace(r.trackId, truthIndex.size());
   for (const ObjectRecord& r : c.results) resultIndex.emplace(r.trackId, resultIndex.size());
   // The frames in which each trajectory and track match by the rule of the CLEAR pass.
-  std::vector<std::vector<long>> shared(truthIndex.size(), std::vector<long>(resultIndex.size(), 0));
+  std::vector<std::vector<long>> shared(truthIndex.size(),
+                                        std::vector<long>(resultIndex.size(), 0));
   for (const ObjectRecord& g : c.truth) {
     for (const ObjectRecord& r : c.results) {
       if (g.frame == r.frame && 1.0 - similarity(g, r) <= 0.5) {
@@ -101,9 +105,11 @@ long bruteForceIdTruePositives(const TinyCase& c) {
     }
   }
   long best = 0;
-  for (const auto& pairing : allPairings(static_cast<int>(truthIndex.size()), static_cast<int>(resultIndex.size()))) {
+  for (const auto& pairing :
+       allPairings(static_cast<int>(truthIndex.size()), static_cast<int>(resultIndex.size()))) {
     long total = 0;
-    for (std::size_t i = 0; i < pairing.size(); ++i) total += pairing[i] >= 0 ? shared[i][pairing[i]] : 0;
+    for (std::size_t i = 0; i < pairing.size(); ++i)
+      total += pairing[i] >= 0 ? shared[i][pairing[i]] : 0;
     best = std::max(best, total);
   }
   return best;
@@ -144,7 +150,8 @@ BruteHota bruteForceHota(const TinyCase& c) {
         std::vector<int> pairing;
       } best;
       bool tie = false;
-      for (const auto& pairing : allPairings(static_cast<int>(g.size()), static_cast<int>(r.size()))) {
+      for (const auto& pairing :
+           allPairings(static_cast<int>(g.size()), static_cast<int>(r.size()))) {
         Choice choice{0, 0, 0, pairing};
         bool allowed = true;
         for (std::size_t i = 0; i < pairing.size(); ++i) {
@@ -158,9 +165,10 @@ BruteHota bruteForceHota(const TinyCase& c) {
         if (!allowed) continue;
         const double da = choice.alignment - best.alignment;
         const double ds = choice.similarity - best.similarity;
-        const bool better = choice.count > best.count ||
-                            (choice.count == best.count && (da > 1e-9 || (da > -1e-9 && ds > 1e-9)));
-        const bool same = choice.count == best.count && std::abs(da) <= 1e-9 && std::abs(ds) <= 1e-9;
+        const bool better = choice.count > best.count || (choice.count == best.count &&
+                                                          (da > 1e-9 || (da > -1e-9 && ds > 1e-9)));
+        const bool same =
+            choice.count == best.count && std::abs(da) <= 1e-9 && std::abs(ds) <= 1e-9;
         if (better) {
           best = choice;
           tie = false;
@@ -180,8 +188,9 @@ BruteHota bruteForceHota(const TinyCase& c) {
     double association = 0;
     double localisation = 0;
     for (const auto& [pair, s] : truePositives) {
-      const auto tpa = static_cast<double>(std::count_if(
-          truePositives.begin(), truePositives.end(), [&](const auto& other) { return other.first == pair; }));
+      const auto tpa = static_cast<double>(
+          std::count_if(truePositives.begin(), truePositives.end(),
+                        [&](const auto& other) { return other.first == pair; }));
       const double fna = static_cast<double>(truthSize[pair.first]) - tpa;
       const double fpa = static_cast<double>(resultSize[pair.second]) - tpa;
       association += tpa / (tpa + fna + fpa);
@@ -213,7 +222,8 @@ TEST(IdentityScores, EqualTheBestPairingOfTrajectories) {
     ASSERT_EQ(scores.idTruePositives, idtp) << n;
     EXPECT_EQ(scores.idFalseNegatives, static_cast<long>(c.truth.size()) - idtp);
     EXPECT_EQ(scores.idFalsePositives, static_cast<long>(c.results.size()) - idtp);
-    EXPECT_DOUBLE_EQ(scores.idf1, 2.0 * idtp / static_cast<double>(c.truth.size() + c.results.size()));
+    EXPECT_DOUBLE_EQ(scores.idf1,
+                     2.0 * idtp / static_cast<double>(c.truth.size() + c.results.size()));
   }
 }
 

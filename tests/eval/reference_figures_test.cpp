@@ -61,9 +61,8 @@ Figures readFigures(const fs::path& path) {
       figures.averages = words(lines[i + 1]);
       ++i;
     } else if (line.size() > 70 && line[0] != '=') {
-      figures.whole[words(line.substr(0, 70)).empty()
-                        ? ""
-                        : line.substr(0, line.find_last_not_of(' ', 69) + 1)] =
+      // "Name of the figure", padded to 70 columns, then its value.
+      figures.whole[line.substr(0, line.find_last_not_of(' ', 69) + 1)] =
           words(line.substr(70)).front();
     }
   }

@@ -58,7 +58,17 @@ TEST(TrackingEvaluation, SwitchesAndFragmentsAlongOneTrajectory) {
       {"switch", {10, 10, 10, 11, 11, 11}, -1, 1, 1, 6, 0, 0, 1, 0, 0},
       {"switch across an ignored frame", {10, 10, 10, 11, 11, 11}, 3, 0, 0, 6, 0, 1, 1, 0, 0},
       {"gap resumed", {10, -1, 10, 10, 10, 10}, -1, 0, 1, 5, 1, 0, 1, 0, 0},
-      {"resumed for one frame, then for good", {10, -1, 10, -1, 10, 10}, -1, 0, 1, 4, 2, 0, 0, 1, 0},
+      {"resumed for one frame, then for good",
+       {10, -1, 10, -1, 10, 10},
+       -1,
+       0,
+       1,
+       4,
+       2,
+       0,
+       0,
+       1,
+       0},
       {"resumed in the last frame", {10, 10, 10, 10, -1, 10}, -1, 0, 1, 5, 1, 0, 1, 0, 0},
       {"first matched in the last frame", {-1, -1, -1, -1, -1, 10}, -1, 0, 1, 1, 5, 0, 0, 0, 1},
       {"switch after a gap", {10, 10, -1, 11, 11, 11}, -1, 0, 1, 5, 1, 0, 1, 0, 0},
@@ -96,9 +106,36 @@ TEST(TrackingEvaluation, IgnoreRulesCountNeitherWay) {
     std::vector<ObjectRecord> results;
     long tp, itp, fp, fn, ifn, ignoredResults, groundTruth;
   } cases[] = {
-      {"match at exactly the threshold", {object(0, 1, 0.0)}, {object(0, 5, 0.0, 10.0)}, 1, 0, 0, 0, 0, 0, 1},
-      {"just below the threshold", {object(0, 1, 0.0)}, {object(0, 5, 0.0, 9.9)}, 0, 0, 1, 1, 0, 0, 1},
-      {"neighbour matched", {object(0, 1, 0.0, 20, 50, "Van")}, {object(0, 5, 0.0)}, 1, 1, 0, 0, 0, 0, 1},
+      {"match at exactly the threshold",
+       {object(0, 1, 0.0)},
+       {object(0, 5, 0.0, 10.0)},
+       1,
+       0,
+       0,
+       0,
+       0,
+       0,
+       1},
+      {"just below the threshold",
+       {object(0, 1, 0.0)},
+       {object(0, 5, 0.0, 9.9)},
+       0,
+       0,
+       1,
+       1,
+       0,
+       0,
+       1},
+      {"neighbour matched",
+       {object(0, 1, 0.0, 20, 50, "Van")},
+       {object(0, 5, 0.0)},
+       1,
+       1,
+       0,
+       0,
+       0,
+       0,
+       1},
       {"neighbour missed", {object(0, 1, 0.0, 20, 50, "Van")}, {}, 0, 0, 0, 0, 1, 0, 1},
       {"too occluded", {occluded(object(0, 1, 0.0), 3)}, {}, 0, 0, 0, 0, 1, 0, 1},
       {"occluded within the limit", {occluded(object(0, 1, 0.0), 2)}, {}, 0, 0, 0, 1, 0, 0, 1},
@@ -107,8 +144,16 @@ TEST(TrackingEvaluation, IgnoreRulesCountNeitherWay) {
       {"result 26 px high", {}, {object(0, 5, 0.0, 20, 26)}, 0, 0, 1, 0, 0, 0, 0},
       {"result 60 % in a region", {region}, {object(0, 5, 128.0)}, 0, 0, 0, 0, 0, 1, 0},
       {"result half in a region", {region}, {object(0, 5, 130.0)}, 0, 0, 1, 0, 0, 0, 0},
-      {"other types dropped", {object(0, 1, 0.0, 20, 50, "Truck")}, {object(0, 5, 60.0, 20, 50, "Tram")},
-       0, 0, 0, 0, 0, 0, 0},
+      {"other types dropped",
+       {object(0, 1, 0.0, 20, 50, "Truck")},
+       {object(0, 5, 60.0, 20, 50, "Tram")},
+       0,
+       0,
+       0,
+       0,
+       0,
+       0,
+       0},
   };
   for (const auto& c : cases) {
     const ClearMot clear = evaluate(c.truth, c.results, 1).clear;
@@ -125,9 +170,9 @@ TEST(TrackingEvaluation, IgnoreRulesCountNeitherWay) {
 // Object 1 overlaps result A fully and B at 0.6; object 2 overlaps only A (0.6): the
 // cheapest pair first would leave object 2 out, the benchmark's matching takes both.
 TEST(TrackingEvaluation, MatchingTakesTheMostPairsBeforeTheLeastCost) {
-  const ClearMot clear = evaluate({object(0, 1, 10.0), object(0, 2, 15.0)},
-                                  {object(0, 7, 10.0), object(0, 8, 5.0)})
-                             .clear;
+  const ClearMot clear =
+      evaluate({object(0, 1, 10.0), object(0, 2, 15.0)}, {object(0, 7, 10.0), object(0, 8, 5.0)})
+          .clear;
   EXPECT_EQ(clear.truePositives, 2);
   EXPECT_DOUBLE_EQ(clear.motp, (750.0 / 1250.0 + 750.0 / 1250.0) / 2);
 }
@@ -150,6 +195,12 @@ TEST(TrackingEvaluation, EmptyFramesAndAReusedTrackId) {
   EXPECT_EQ(evaluation.identity.idFalseNegatives, 1);
   EXPECT_EQ(evaluation.identity.idFalsePositives, 1);
   EXPECT_DOUBLE_EQ(evaluation.identity.idf1, 0.5);
+
+  // A frame number far beyond the others costs nothing but its count.
+  const ClearMot far = evaluate({object(0, 1, 0.0)}, {object(1000000000000L, 5, 0.0)}).clear;
+  EXPECT_EQ(far.frames, 1000000000001L);
+  EXPECT_EQ(far.falsePositives, 1);
+  EXPECT_EQ(far.falseNegatives, 1);
 }
 
 TEST(TrackingEvaluation, EmptyResultScoresNothing) {
@@ -247,8 +298,8 @@ TEST(TrackingEvaluation, RefusesWhatCannotBeEvaluated) {
   infinite.box.x = HUGE_VAL;
   refuses({TrackingSequence{"s", 0, {infinite}, {}}}, options);
   // Objects of other classes are not looked at.
-  EXPECT_NO_THROW(evaluateTracking({TrackingSequence{"s", 1, {}, {object(3, 4, 0.0, 20, 50, "Tram")}}},
-                                   options));
+  EXPECT_NO_THROW(evaluateTracking(
+      {TrackingSequence{"s", 1, {}, {object(3, 4, 0.0, 20, 50, "Tram")}}}, options));
 }
 
 }  // namespace

@@ -55,9 +55,10 @@ TEST(TrackingFiles, ReadsEveryFieldOfEachFormat) {
   EXPECT_EQ(car.score, -1.0);
   EXPECT_EQ(labels[1].trackId, -1);
 
-  const auto results = read("4 7 Pedestrian -1 -1 0.5 1 2 3 4 1.7 0.6 0.8 1 2 3 0.1 12.5\n"
-                            "5\t7  Pedestrian -1 -1 0.5 1 2 3 4 1.7 0.6 0.8 1 2 3 0.1\n",
-                            TrackingFormat::Results);
+  const auto results = read(
+      "4 7 Pedestrian -1 -1 0.5 1 2 3 4 1.7 0.6 0.8 1 2 3 0.1 12.5\n"
+      "5\t7  Pedestrian -1 -1 0.5 1 2 3 4 1.7 0.6 0.8 1 2 3 0.1\n",
+      TrackingFormat::Results);
   ASSERT_EQ(results.size(), 2u);
   EXPECT_EQ(results[0].score, 12.5);
   EXPECT_EQ(results[1].score, -1.0);
@@ -87,7 +88,8 @@ TEST(TrackingFiles, RefusesBadLinesNamingFileLineAndReason) {
       {TrackingFormat::Detections, "0,2,1,2,3\n", "f.txt:1: expected 15 fields, found 5"},
       {TrackingFormat::Labels, "\n0.5 1" + label + "\n",
        "f.txt:2: field 1 (frame) '0.5' is not an integer"},
-      {TrackingFormat::Labels, "0 x" + label + "\n", "f.txt:1: field 2 (track id) 'x' is not an integer"},
+      {TrackingFormat::Labels, "0 x" + label + "\n",
+       "f.txt:1: field 2 (track id) 'x' is not an integer"},
       {TrackingFormat::Labels, "0 1 Car 0 0 0 1 2 3 nan 1 1 1 1 1 1 0\n",
        "f.txt:1: field 10 (bottom) 'nan' is not a finite number"},
       {TrackingFormat::Labels, "0 1 Car 0 0 0 1 2 3 4 1 1 1 1 1e999 1 0\n",
@@ -142,7 +144,8 @@ TEST(TrackingFiles, WrittenResultsReadBackExactly) {
 
 TEST(TrackingFiles, ReadsSequenceListsAndFolders) {
   testing::ScratchDir dir;
-  const auto list = readSequenceList(dir.write("list", "0001 empty 000000 000448\n\n0006 271\n0012\n"));
+  const auto list =
+      readSequenceList(dir.write("list", "0001 empty 000000 000448\n\n0006 271\n0012\n"));
   ASSERT_EQ(list.size(), 3u);
   EXPECT_EQ(list[0].name, "0001");
   EXPECT_EQ(list[0].frameCount, 448);
@@ -151,10 +154,11 @@ TEST(TrackingFiles, ReadsSequenceListsAndFolders) {
   const struct {
     std::string text;
     std::string reason;
-  } bad[] = {{"a 1 2\n", "1: expected 'name', 'name count' or 'name unused first count', found 3 fields"},
-             {"a 0\n", "1: frame count '0' is not a positive integer"},
-             {"a x 5 10\n", "1: first frame '5' is not 0"},
-             {"a\nb\na 3\n", "3: sequence 'a' is listed twice"}};
+  } bad[] = {
+      {"a 1 2\n", "1: expected 'name', 'name count' or 'name unused first count', found 3 fields"},
+      {"a 0\n", "1: frame count '0' is not a positive integer"},
+      {"a x 5 10\n", "1: first frame '5' is not 0"},
+      {"a\nb\na 3\n", "3: sequence 'a' is listed twice"}};
   for (const auto& c : bad) {
     const std::string path = dir.write("bad", c.text);
     try {

@@ -1,9 +1,16 @@
 #include "settings_manager.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cmath>
+#include <csignal>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <limits>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -102,8 +109,95 @@ TEST(SettingsXml, SavedFileLoadsBack) {
   loaded.addXML(dir.path("saved.xml"));
   EXPECT_EQ(loaded.get<std::string>("Top.name"), "value with <markup> & more");
   EXPECT_EQ(loaded.get<float>("Top.number"), 0.7071068f);
-  EXPECT_NE(errorOf([&] { settings.saveXML("/nonexistent-dir/out.xml"); }).find("/nonexistent-dir"),
-            std::string::npos);
+}
+
+// Limits the size of the files this process writes, with SIGXFSZ ignored so that an
+// over-long write fails instead of ending the process; both restored at the end.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    previous_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, previous_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit saved_{};
+  void (*previous_)(int) = nullptr;
+};
+
+std::vector<std::string> filesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A save that cannot be completed throws with the file's name and the reason, and
+// leaves the file that was there as it was, with nothing else beside it.
+TEST(SettingsXml, FailedSaveLeavesTheOldFileWhole) {
+  ScratchDir dir;
+  SettingsManager small;
+  small.set<std::string>("Store.kept", "old content");
+  const std::string target = dir.path("store.xml");
+  small.saveXML(target);
+  const std::string old = zelvane::testing::readFile(target);
+
+  SettingsManager large;
+  for (int i = 0; i < 200; ++i) large.set<int>("Store.value" + std::to_string(i), i);
+  {
+    const FileSizeLimit limit(1024);
+    const std::string err = errorOf([&] { large.saveXML(target); });
+    EXPECT_NE(err.find("'" + target + "'"), std::string::npos) << err;
+    EXPECT_NE(err.find("File too large"), std::string::npos) << err;
+  }
+  EXPECT_EQ(zelvane::testing::readFile(target), old);
+  EXPECT_EQ(filesIn(dir.path("")), std::vector<std::string>{"store.xml"});
+
+  const std::string nowhere = dir.path("missing/store.xml");
+  const std::string err = errorOf([&] { large.saveXML(nowhere); });
+  EXPECT_NE(err.find("'" + nowhere + "'"), std::string::npos) << err;
+  EXPECT_NE(err.find("No such file or directory"), std::string::npos) << err;
+  EXPECT_EQ(filesIn(dir.path("")), std::vector<std::string>{"store.xml"});
+
+  if (geteuid() != 0) {  // the superuser writes read-only files
+    std::filesystem::permissions(target, std::filesystem::perms::owner_read);
+    EXPECT_NE(errorOf([&] { large.saveXML(target); }).find("Permission denied"), std::string::npos);
+    EXPECT_EQ(zelvane::testing::readFile(target), old);
+  }
+}
+
+// A save replaces the file's content: its permissions stay, and a symbolic link to
+// it stays a link to the new content.
+TEST(SettingsXml, SaveReplacesTheContentBehindTheName) {
+  namespace fs = std::filesystem;
+  ScratchDir dir;
+  SettingsManager settings;
+  settings.set<std::string>("v", "first");
+  const std::string target = dir.path("store.xml");
+  settings.saveXML(target);
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::create_symlink(target, dir.path("link.xml"));
+
+  settings.set<std::string>("v", "second");
+  settings.saveXML(dir.path("link.xml"));
+  EXPECT_TRUE(fs::is_symlink(dir.path("link.xml")));
+  EXPECT_EQ(fs::status(target).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  SettingsManager loaded;
+  loaded.addXML(target);
+  EXPECT_EQ(loaded.get<std::string>("v"), "second");
+  EXPECT_EQ(filesIn(dir.path("")), (std::vector<std::string>{"link.xml", "store.xml"}));
 }
 
 TEST(SettingsXml, WhitespaceInAndAroundAValueSurvivesSaveAndLoad) {
@@ -146,6 +240,52 @@ TEST(SettingsXml, WhitespaceInAndAroundAValueSurvivesSaveAndLoad) {
   EXPECT_EQ(written.get<std::string>("C.d"), " y ");
   EXPECT_EQ(written.get<std::string>("C.E.f"), "z");
   EXPECT_FALSE(written.exists("b.<xmlattr>"));  // the mark is not a setting
+}
+
+// The reader alone would take these as data; each is malformed XML and refused with its
+// line, from a file and from a text alike, leaving the store as it was.
+TEST(SettingsXml, MalformedMarkupIsRefusedFromFileAndText) {
+  ScratchDir dir;
+  const struct {
+    std::string xml;
+    std::string reason;
+  } cases[] = {
+      {"<A>1</B>", "closing tag '</B>' does not match the element it closes (line 1)"},
+      {"<S>\n  <a>1</a>\n  <b><c>2</b></c>\n</S>",
+       "closing tag '</b>' does not match the element it closes (line 3)"},
+      {"<S><a>&foo;</a></S>",
+       "unknown entity '&foo;': only &amp; &lt; &gt; &quot; &apos; and character references "
+       "are read (line 1)"},
+      {"<S>\n<a x='&AMP;'/></S>", "unknown entity '&AMP;'"},
+      {"<!DOCTYPE S [<!ENTITY e 'x'>]>\n<S>&e;</S>", "unknown entity '&e;'"},
+      {"<S>R & D</S>", "'&' starts no entity or character reference (write &amp; for it) (line 1)"},
+      {"<S>&amp</S>", "'&' starts no entity"},
+      {std::string("<S>1</S>\n\0<T/>", 14),
+       "the text holds the character NUL, which XML does not allow (line 2)"},
+  };
+  SettingsManager settings;
+  settings.set<std::string>("kept", "yes");
+  for (const auto& c : cases) {
+    const std::string file = dir.write("bad.xml", c.xml);
+    const std::string fromFile = errorOf([&] { settings.addXML(file); });
+    EXPECT_NE(fromFile.find("settings file '" + file + "': " + c.reason), std::string::npos)
+        << c.xml << " -> " << fromFile;
+    std::istringstream in(c.xml);
+    const std::string fromText = errorOf([&] { settings.addXML(in); });
+    EXPECT_NE(fromText.find("cannot read settings text: " + c.reason), std::string::npos)
+        << c.xml << " -> " << fromText;
+  }
+  EXPECT_EQ(settings.tree().size(), 1u);
+  EXPECT_EQ(settings.get<std::string>("kept"), "yes");
+
+  // What the reader translates, and what it reads as written, still loads.
+  std::istringstream good(
+      "<?xml version='1.0'?><S><a t='&quot;&#38;'>&amp;&lt;&gt;&quot;&apos;&#65;&#x42;</a>"
+      "<!-- &c; </x> --><b><![CDATA[&d; </y>]]></b></S >");
+  settings.addXML(good);
+  EXPECT_EQ(settings.get<std::string>("a"), "&<>\"'AB");
+  EXPECT_EQ(settings.get<std::string>("a.<xmlattr>.t"), "\"&");
+  EXPECT_EQ(settings.get<std::string>("b"), "&d; </y>");
 }
 
 // A reference such as "&#0;" reads as NUL, which no XML file can hold: refused on
@@ -218,6 +358,71 @@ TEST(SettingsValues, ErrorsNameTheFullKeyPathWithIndexedChildrenAndTheText) {
   settings.pathPop();
   settings.pathPop();
   EXPECT_EQ(errorOf([&] { settings.get<float>("x"); }), "No such node (x)");
+}
+
+// Wide enough for the numbers just outside the range of every integer type.
+__extension__ using Wide = __int128;
+__extension__ using UnsignedWide = unsigned __int128;
+
+std::string decimal(Wide value) {
+  if (value == 0) return "0";
+  const bool negative = value < 0;
+  UnsignedWide magnitude = negative ? -static_cast<UnsignedWide>(value) : value;
+  std::string digits;
+  for (; magnitude > 0; magnitude /= 10) digits.insert(digits.begin(), char('0' + magnitude % 10));
+  return negative ? "-" + digits : digits;
+}
+
+// Each integer type reads its least and greatest values and refuses the numbers one
+// beyond them, as out of its range (the stream conversion wrapped "-5" into unsigned
+// types), with the range in the error.
+template <class T>
+void expectIntegerRange(const char* type) {
+  SettingsManager settings;
+  settings.pathPush("Limits");
+  const Wide least = std::numeric_limits<T>::min();
+  const Wide greatest = std::numeric_limits<T>::max();
+  for (const Wide value : {least, greatest, Wide{0}}) {
+    settings.set<std::string>("n", decimal(value));
+    EXPECT_EQ(static_cast<Wide>(settings.get<T>("n")), value) << type << " " << decimal(value);
+  }
+  const std::string range = "is not an integer from " + decimal(least) + " to " + decimal(greatest);
+  for (const Wide value : {least - 1, greatest + 1, least - 5, greatest * 10}) {
+    settings.set<std::string>("n", decimal(value));
+    EXPECT_EQ(errorOf([&] { settings.get<T>("n"); }),
+              "Bad value (Limits.n): '" + decimal(value) + "' " + range)
+        << type;
+  }
+}
+
+TEST(SettingsValues, IntegersOutsideTheirTypesRangeAreRefused) {
+  expectIntegerRange<signed char>("signed char");
+  expectIntegerRange<unsigned char>("unsigned char");
+  expectIntegerRange<short>("short");
+  expectIntegerRange<unsigned short>("unsigned short");
+  expectIntegerRange<int>("int");
+  expectIntegerRange<unsigned>("unsigned");
+  expectIntegerRange<long>("long");
+  expectIntegerRange<unsigned long>("unsigned long");
+  expectIntegerRange<long long>("long long");
+  expectIntegerRange<unsigned long long>("unsigned long long");
+
+  SettingsManager settings;
+  const struct {
+    const char* text;
+    long value;  // or -1 for a text that is not an integer
+  } cases[] = {{" 7\n", 7}, {"+7", 7},   {"-0", 0},   {"007", 7},   {"", -1},    {"+", -1},
+               {"+-5", -1}, {"--5", -1}, {"5 5", -1}, {"0x10", -1}, {"1e3", -1}, {"7.0", -1}};
+  for (const auto& c : cases) {
+    settings.set<std::string>("n", c.text);
+    if (c.value >= 0) {
+      EXPECT_EQ(settings.get<std::size_t>("n"), static_cast<std::size_t>(c.value)) << c.text;
+    } else {
+      EXPECT_EQ(errorOf([&] { settings.get<unsigned>("n"); }),
+                "Bad value (n): '" + std::string(c.text) + "' is not an integer")
+          << c.text;
+    }
+  }
 }
 
 TEST(SettingsValues, NonFiniteNumbersReadBackAsWritten) {

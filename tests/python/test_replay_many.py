@@ -54,9 +54,9 @@ def serial(vehicle, drives):
 
 def same(results, expected):
     assert len(results) == len(expected)
-    for (path, times, positions), (want_path, want_times, want_positions) in zip(results,
-                                                                                 expected):
-        assert path == want_path
+    for (path, times, positions, error), (want_path, want_times, want_positions, _) in zip(
+            results, expected):
+        assert path == want_path and error is None, error
         assert times.tobytes() == want_times.tobytes()
         assert positions.dtype == np.float32 and positions.tobytes() == want_positions.tobytes()
 
@@ -72,13 +72,42 @@ def test_the_page_shows_the_script_as_it_is():
 def test_serial_replay_looks_up_every_drive_and_leaves_the_vehicle_alone(vehicle, serial):
     assert vehicle.frames == ["Sensor", "Body", "Global"]
     assert vehicle.history_size("Body", "Global") == 1  # the static pose of the settings
-    assert [len(times) for _, times, _ in serial] == [301] * DRIVES
-    starts = [positions[0, 0] - serial[0][2][0, 0] for _, _, positions in serial]
+    assert [len(replay.times) for replay in serial] == [301] * DRIVES
+    starts = [replay.positions[0, 0] - serial[0].positions[0, 0] for replay in serial]
     np.testing.assert_allclose(starts, 10.0 * np.arange(DRIVES), atol=1e-4)
 
 
 def test_processes_give_the_serial_results(vehicle, drives, serial):
     same(replay_many.replay_processes(vehicle, drives, processes=2), serial)
+
+
+def test_a_bad_file_gives_its_error_beside_the_others_results(vehicle, drives, serial,
+                                                               tmp_path, monkeypatch, capsys):
+    bad = tmp_path / "bad.csv"
+    bad.write_text((EXAMPLES / "navigation.csv").read_text().replace(",0.0000,", ",east,", 1))
+    missing = str(tmp_path / "missing.csv")
+    monkeypatch.chdir(pathlib.Path(drives[1]).parent)
+    # A relative path is taken from the caller's folder, a URL is read by the worker.
+    sources = [drives[0], str(bad), pathlib.Path(drives[1]).name, missing,
+               pathlib.Path(drives[2]).as_uri()]
+    results = replay_many.replay_processes(vehicle, sources, processes=2)
+    assert [r.source for r in results] == [drives[0], str(bad), drives[1], missing,
+                                          pathlib.Path(drives[2]).as_uri()]
+    same([results[0], results[2]], serial[:2])
+    same([results[4]._replace(source=drives[2])], serial[2:3])
+    assert results[1].times is None and results[1].positions is None
+    assert results[1].error.startswith("ValueError: %s:2: " % bad), results[1]
+    assert "'east'" in results[1].error
+    assert results[3].error.startswith("FileNotFoundError: ") and missing in results[3].error
+
+    # A worker cannot know the folder a relative path was meant from.
+    refused = replay_many.replay("drive0.csv", vehicle)
+    assert refused.error == "ValueError: drive0.csv: a relative path; give an absolute path " \
+                            "or a URL"
+
+    assert replay_many.main(["--processes", "1", drives[0], str(bad)]) == 1
+    out, err = capsys.readouterr()
+    assert out.startswith(drives[0] + ": 301 lookups") and err.startswith(str(bad) + ": ")
 
 
 def gated(path, vehicle, step, gate):
