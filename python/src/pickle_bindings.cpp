@@ -275,7 +275,12 @@ std::unique_ptr<TransformManager> managerFromState(const py::object& state) {
 // --- Tracker -------------------------------------------------------------------
 
 py::object trackerState(const PyTracker& self) {
-  const track::Tracker::Snapshot snapshot = self.tracker->snapshot();
+  track::Tracker::Snapshot snapshot;
+  {
+    py::gil_scoped_release release;
+    const std::lock_guard<std::mutex> lock(self.mutex);
+    snapshot = self.tracker->snapshot();
+  }
   py::list tracks;
   for (const track::Track& t : snapshot.tracks) {
     const track::TrackRecord& r = t.record;

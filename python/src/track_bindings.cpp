@@ -242,6 +242,7 @@ py::object step(PyTracker& self, double time, const py::handle& boxes, const py:
   const FloatRows rows = floatRows(boxes, "boxes", 7);
   const py::ssize_t n = rows.count;
   const auto scoreColumn = column<float>(scores, "scores", n);
+  // The classes never change after construction; reading them needs no lock.
   const std::vector<std::size_t> indices = classIndices(classes, n, self.tracker->classes());
   DoubleRows images;
   if (!imageBoxes.is_none()) {
@@ -469,15 +470,25 @@ as ``TrackedBoxes`` (``detections`` all -1).
       },
       "The classes' parameters, one dict each, every key given (see ``Tracker``).");
   cls.def_property_readonly(
-      "frames", [](const PyTracker& self) { return self.tracker->frames(); },
+      "frames",
+      [](const PyTracker& self) {
+        const std::lock_guard<std::mutex> lock(self.mutex);
+        return self.tracker->frames();
+      },
       "Frames stepped so far.");
   cls.def_property_readonly(
-      "time", [](const PyTracker& self) { return self.tracker->time(); },
+      "time",
+      [](const PyTracker& self) {
+        const std::lock_guard<std::mutex> lock(self.mutex);
+        return self.tracker->time();
+      },
       "The time of the last frame, seconds (0 before the first).");
   cls.def("__repr__", [](const PyTracker& self) {
     std::string names;
-    for (const ClassParameters& c : self.tracker->classes())
+    for (const ClassParameters& c : self.tracker->classes()) {
       names += (names.empty() ? "" : ", ") + c.name;
+    }
+    const std::lock_guard<std::mutex> lock(self.mutex);
     return "Tracker(classes=[" + names + "], frames=" + std::to_string(self.tracker->frames()) +
            ", tracks=" + std::to_string(self.tracker->snapshot().tracks.size()) + ")";
   });

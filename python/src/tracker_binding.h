@@ -10,12 +10,12 @@
 
 namespace zelvane::python {
 
-/// A tracker and the lock that keeps two Python threads from stepping it at once (the
-/// step runs without the GIL).
+/// A tracker and the lock that keeps a Python thread from reading it while another steps
+/// it (the step runs without the GIL): every access to `tracker` holds `mutex`.
 struct PyTracker {
   explicit PyTracker(std::unique_ptr<track::Tracker> t) : tracker(std::move(t)) {}
   std::unique_ptr<track::Tracker> tracker;
-  std::mutex mutex;
+  mutable std::mutex mutex;
 };
 
 /// The classes' parameters as Python dicts in the settings layout (nested dicts for
