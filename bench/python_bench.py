@@ -31,6 +31,10 @@ the C++ results (named <case>/zelvane and <case>/<peer>).
   the usual pipeline of Python trackers: the overlap matrix filled pair by pair with
   Shapely polygons, SciPy's solver, the matches below the threshold dropped, the
   unmatched listed (`shapely_scipy`).
+- py_track_kitti_car: the Car run of the C++ case track_kitti_car (bench_track) with
+  `zelvane.Tracker.step`, frame by frame from arrays made beforehand, checked first to
+  report as many tracks with the same ids as the C++ run; its goal is per frame, against
+  the C++ case's time per frame. Skipped without the shared data.
 
 Both sides get identical inputs and are checked for agreement before timing. Each
 case is timed in 5 repetitions of at least 0.2 s, as the C++ benchmarks are.
@@ -38,6 +42,7 @@ case is timed in 5 repetitions of at least 0.2 s, as the C++ benchmarks are.
 
 import argparse
 import json
+import pathlib
 import statistics
 import sys
 import time
@@ -123,8 +128,9 @@ def check(what, ours, peer, tolerance=1e-6):
                  % (what, ours, peer, tolerance))
 
 
-def timed(name, call):
-    """Google Benchmark entries for `call`: REPETITIONS runs of a calibrated count."""
+def timed(name, call, counters=None):
+    """Google Benchmark entries for `call`: REPETITIONS runs of a calibrated count, each
+    with `counters` (a dict of numbers) as Google Benchmark writes its counters."""
     iterations = 1
     while True:
         start = time.perf_counter_ns()
@@ -140,17 +146,17 @@ def timed(name, call):
         for _ in range(iterations):
             call()
         times.append((time.perf_counter_ns() - start) / iterations)
-        entries.append({"name": name, "run_name": name, "run_type": "iteration",
-                        "repetitions": REPETITIONS, "repetition_index": repetition,
-                        "threads": 1, "iterations": iterations, "real_time": times[-1],
-                        "cpu_time": times[-1], "time_unit": "ns"})
+        entries.append(dict(counters or {}, name=name, run_name=name, run_type="iteration",
+                            repetitions=REPETITIONS, repetition_index=repetition, threads=1,
+                            iterations=iterations, real_time=times[-1], cpu_time=times[-1],
+                            time_unit="ns"))
     for aggregate, value in (("mean", statistics.mean(times)),
                              ("median", statistics.median(times)),
                              ("stddev", statistics.stdev(times))):
-        entries.append({"name": name + "_" + aggregate, "run_name": name,
-                        "run_type": "aggregate", "repetitions": REPETITIONS, "threads": 1,
-                        "aggregate_name": aggregate, "iterations": REPETITIONS,
-                        "real_time": value, "cpu_time": value, "time_unit": "ns"})
+        entries.append(dict(counters or {}, name=name + "_" + aggregate, run_name=name,
+                            run_type="aggregate", repetitions=REPETITIONS, threads=1,
+                            aggregate_name=aggregate, iterations=REPETITIONS, real_time=value,
+                            cpu_time=value, time_unit="ns"))
     print("%-40s %12.1f ns" % (name, statistics.median(times)), flush=True)
     return entries
 
@@ -417,6 +423,62 @@ def associate_case(frame_file):
                     lambda: shapely_scipy_associate(tracks, detections, threshold)))
 
 
+KITTI = pathlib.Path(__file__).resolve().parents[1].parent / "shared" / "data" / "kitti-tracking"
+KITTI_SEQUENCES = [("0001", 447), ("0006", 270), ("0008", 390), ("0010", 294), ("0012", 78),
+                   ("0013", 340)]
+FRAME_PERIOD = 0.1
+
+
+def kitti_car_frames():
+    """Each sequence's car detections, frame by frame, as the arguments of ``step``."""
+    sequences = []
+    for name, count in KITTI_SEQUENCES:
+        found = zelvane.read_tracking_file(
+            KITTI / "detection" / "pointrcnn_Car_val" / (name + ".txt"), format="detections")
+        boxes = zelvane.boxes_from_camera(found["location"], found["dimensions"],
+                                          found["rotation_y"])
+        scores = found["score"].astype(np.float32)
+        frames = []
+        for f in range(count):
+            at = found["frame"] == f
+            frames.append((f * FRAME_PERIOD, boxes[at], scores[at], found["bbox"][at]))
+        sequences.append(frames)
+    return sequences
+
+
+def kitti_car_run(sequences, car):
+    """The Car run with the parameters `car`; the boxes reported and the sum of their ids."""
+    reported = id_sum = 0
+    for frames in sequences:
+        tracker = zelvane.Tracker([car])
+        for time_, boxes, scores, images in frames:
+            tracks = tracker.step(time_, boxes, scores, image_boxes=images)
+            reported += len(tracks.ids)
+            id_sum += int(tracks.ids.sum())
+    return reported, id_sum
+
+
+def track_case(track_file):
+    if not (KITTI / "detection").exists():
+        print("py_track_kitti_car: skipped, shared data not found at %s" % KITTI, flush=True)
+        return []
+    with open(track_file) as f:
+        cpp = [b for b in json.load(f)["benchmarks"]
+               if b["run_name"].startswith("track_kitti_car/zelvane")]
+    if not cpp:
+        sys.exit("benchmark check failed: track_kitti_car/zelvane is not in %s" % track_file)
+    settings = pathlib.Path(__file__).resolve().parents[1] / "examples" / "tracker_kitti.xml"
+    sequences = kitti_car_frames()
+    # The Car class alone, as the C++ case runs it.
+    car = next(c for c in zelvane.Tracker.from_settings(settings).classes if c["name"] == "Car")
+    reported, id_sum = kitti_car_run(sequences, car)
+    check("py_track_kitti_car reported", reported, cpp[0]["reported"], 0)
+    check("py_track_kitti_car id sum", id_sum, cpp[0]["id_sum"], 0)
+    frames = sum(len(s) for s in sequences)
+    return timed("py_track_kitti_car/zelvane", lambda: kitti_car_run(sequences, car),
+                 {"frames": frames})
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--cpp", required=True, help="bench_frames' JSON output")
@@ -424,13 +486,14 @@ def main():
                         help="the tracker frame written by bench_tracker_frame")
     parser.add_argument("--gated", required=True,
                         help="the candidates of assign_gated_4000 by bench_tracker_frame")
+    parser.add_argument("--track", required=True, help="bench_track's JSON output")
     parser.add_argument("--out", required=True)
     args = parser.parse_args()
     with open(args.cpp) as f:
         cpp_results = json.load(f)
     benchmarks = (lookup_case() + points_case(cpp_results) + lookup_many_case()
                   + overlap_case(args.frame) + dense_case() + gated_case(args.gated)
-                  + associate_case(args.frame))
+                  + associate_case(args.frame) + track_case(args.track))
     context = dict(cpp_results["context"], executable=__file__,
                    python=sys.version.split()[0], numpy=np.__version__,
                    scipy=__import__("scipy").__version__)

@@ -41,6 +41,17 @@ GOALS = [
     ("assign_gated_4000", "scipy_sparse", 0.5),
     ("associate_frame_300", "overlap_pairs", 1.5),
     ("py_associate_300", "shapely_scipy", 0.002),
+    ("track_frame_300", "associate", 1.5),
+]
+# (case, least frames per second, what the goal is): the case's counter "frames" over
+# its median time.
+FRAME_RATE_GOALS = [
+    ("track_kitti_car", 18760.0, "200 x the published Python tracker's 93.8 frames/s on this machine"),
+]
+# (case, peer case, factor, allowance in ns per frame): the case's time per frame (its
+# median over its counter "frames") at most factor x the peer case's plus the allowance.
+PER_FRAME_GOALS = [
+    ("py_track_kitti_car", "track_kitti_car", 1.5, 20000.0),
 ]
 # (larger case, smaller case, highest allowed ratio of their medians)
 SCALING_GOALS = [("load_transforms_2000", "load_transforms_1000", 2.3),
@@ -162,9 +173,27 @@ unset multiplot
         subprocess.run(["gnuplot"], input=script, text=True, check=True)
 
 
+def frame_rate(entry):
+    """Frames per second of a case that counts its frames."""
+    return entry["frames"] / (entry["ns"] * 1e-9)
+
+
+def per_frame_ns(entry):
+    return entry["ns"] / entry["frames"]
+
+
 def goal_ratios(found):
     """(label, ratio, goal) of every goal measured in this run."""
     rows = []
+    for case, rate, _ in FRAME_RATE_GOALS:
+        ours = found.get(case + "/zelvane")
+        if ours:
+            rows.append(("%s (frames/s)" % case, rate / frame_rate(ours), 1.0))
+    for case, peer, factor, allowance in PER_FRAME_GOALS:
+        ours, theirs = found.get(case + "/zelvane"), found.get(peer + "/zelvane")
+        if ours and theirs:
+            limit = factor * per_frame_ns(theirs) + allowance
+            rows.append(("%s (per frame)" % case, per_frame_ns(ours) / limit, 1.0))
     for case, peer, goal in GOALS:
         ours, theirs = found.get(case + "/zelvane"), found.get(case + "/" + peer)
         if ours and theirs:
@@ -249,6 +278,31 @@ def main():
             missed.append("%s (/%s)" % (case, peer))
         out.append("| `%s` | %s | %s | %s | %.3f | <= %g | %s |" % (
             case, fmt_time(ours["ns"]), peer, fmt_time(theirs["ns"]), ratio, goal, "yes" if ok else "**no**"))
+    for case, rate, note in FRAME_RATE_GOALS:
+        ours = found.get(case + "/zelvane")
+        if ours is None:
+            out.append("| `%s` | not run | frame rate | | | >= %.0f frames/s | no |" % (case, rate))
+            missed.append(case)
+            continue
+        ok = frame_rate(ours) >= rate
+        if not ok:
+            missed.append(case)
+        out.append("| `%s` | %s (%.0f frames/s) | frame rate | %s | | >= %.0f frames/s | %s |" % (
+            case, fmt_time(ours["ns"]), frame_rate(ours), note, rate, "yes" if ok else "**no**"))
+    for case, peer, factor, allowance in PER_FRAME_GOALS:
+        ours, theirs = found.get(case + "/zelvane"), found.get(peer + "/zelvane")
+        if ours is None or theirs is None:
+            out.append("| `%s` | not run | `%s` | | | <= %g x + %s a frame | no |" % (
+                case, peer, factor, fmt_time(allowance)))
+            missed.append(case)
+            continue
+        limit = factor * per_frame_ns(theirs) + allowance
+        ok = per_frame_ns(ours) <= limit
+        if not ok:
+            missed.append(case)
+        out.append("| `%s` | %s a frame | `%s` | %s a frame | %.3f of the limit | <= %g x + %s a frame | %s |" % (
+            case, fmt_time(per_frame_ns(ours)), peer, fmt_time(per_frame_ns(theirs)),
+            per_frame_ns(ours) / limit, factor, fmt_time(allowance), "yes" if ok else "**no**"))
     for big, small, goal in SCALING_GOALS:
         if big + "/zelvane" not in found or small + "/zelvane" not in found:
             out.append("| `%s` / `%s` | not run | | | | <= %g | no |" % (big, small, goal))

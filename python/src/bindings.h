@@ -25,11 +25,14 @@ void bindTransformWaiting(py::module_& m);
 void bindState(py::module_& m);
 void bindBoxes(py::module_& m);
 void bindAssignment(py::module_& m);
+/// The tracker and the benchmark's camera-box conversion.
+void bindTracker(py::module_& m);
 void bindSequenceCheck(py::module_& m);
 void bindAddress(py::module_& m);
 /// `read_tracking_file` and the evaluation behind `zelvane.evaluate_tracking`.
 void bindTracking(py::module_& m);
-/// Pickling of `Pose`, `State` and `TransformManager`; after the classes are bound.
+/// Pickling of `Pose`, `State`, `TransformManager` and `Tracker`; after the classes are
+/// bound.
 void bindPickling(py::module_& m);
 
 /// A new, empty manager as the Python class makes them.

@@ -1,5 +1,5 @@
-// Pickling: `Pose`, `State` and `TransformManager` as plain tuples of Python numbers,
-// strings and lists, so that `pickle`, `copy`, `multiprocessing` and cluster engines
+// Pickling: `Pose`, `State`, `TransformManager` and `Tracker` as plain tuples of Python
+// numbers, strings and lists, so that `pickle`, `copy`, `multiprocessing` and cluster engines
 // carry them between processes and machines.
 //
 // Every state starts with its form number. A build reads every form up to
@@ -17,6 +17,11 @@
 //                     history window, [(name, frame, pose), ...]) with an entry
 //                     (key, x, y, z, qx, qy, qz, qw, timestamp) and a pose the same
 //                     without the key
+//   Tracker:          (1, [class, ...], [track, ...], next id, frames, time) with a class
+//                     the dict of its parameters as settings texts (see
+//                     tracker_binding.h) and a track (id, class index, confirmed, hits,
+//                     misses, age, score, (left, top, right, bottom), x (10,), P (100,)
+//                     column-major)
 // Floats are single precision widened to Python floats (exact both ways); keys and the
 // window are doubles; timestamps 64-bit integers. Connected callbacks are not kept.
 #include <cstdint>
@@ -29,6 +34,7 @@
 #include "bindings.h"
 #include "core/state.h"
 #include "geometry/transform_manager.h"
+#include "tracker_binding.h"
 
 namespace zelvane::python {
 
@@ -266,6 +272,64 @@ std::unique_ptr<TransformManager> managerFromState(const py::object& state) {
   return manager;
 }
 
+// --- Tracker -------------------------------------------------------------------
+
+py::object trackerState(const PyTracker& self) {
+  track::Tracker::Snapshot snapshot;
+  {
+    py::gil_scoped_release release;
+    const std::lock_guard<std::mutex> lock(self.mutex);
+    snapshot = self.tracker->snapshot();
+  }
+  py::list tracks;
+  for (const track::Track& t : snapshot.tracks) {
+    const track::TrackRecord& r = t.record;
+    tracks.append(py::make_tuple(
+        r.id, r.classIndex, r.confirmed, r.hits, r.misses, r.age, r.score,
+        py::make_tuple(r.imageBox.left, r.imageBox.top, r.imageBox.right, r.imageBox.bottom),
+        tupleOf(t.estimate.x),
+        tupleOf(Eigen::Map<const Eigen::Matrix<float, 100, 1>>(t.estimate.P.data()))));
+  }
+  return py::make_tuple(kPickleForm, classTexts(snapshot.classes), tracks, snapshot.nextId,
+                        snapshot.frames, snapshot.time);
+}
+
+std::unique_ptr<PyTracker> trackerFromState(const py::object& state) {
+  const auto body = stateBody(state, "Tracker", 5);
+  track::Tracker::Snapshot snapshot;
+  snapshot.classes = classesFromTexts(body[0]);
+  readState("Tracker", [&] {
+    for (const py::handle item : body[1].cast<py::list>()) {
+      const auto t = item.cast<py::tuple>();
+      if (t.size() != 10) throw py::cast_error();
+      track::Track track;
+      track::TrackRecord& r = track.record;
+      r.id = t[0].cast<std::uint64_t>();
+      r.classIndex = t[1].cast<std::size_t>();
+      r.confirmed = t[2].cast<bool>();
+      r.hits = t[3].cast<int>();
+      r.misses = t[4].cast<int>();
+      r.age = t[5].cast<int>();
+      r.score = t[6].cast<float>();
+      const auto image = t[7].cast<std::vector<double>>();
+      if (image.size() != 4) throw py::cast_error();
+      r.imageBox = {image[0], image[1], image[2], image[3]};
+      track.estimate.x = floats<10>(t[8]);
+      Eigen::Map<Eigen::Matrix<float, 100, 1>>(track.estimate.P.data()) = floats<100>(t[9]);
+      snapshot.tracks.push_back(track);
+    }
+    snapshot.nextId = body[2].cast<std::uint64_t>();
+    snapshot.frames = body[3].cast<std::uint64_t>();
+    snapshot.time = body[4].cast<double>();
+    return 0;
+  });
+  try {
+    return std::make_unique<PyTracker>(std::make_unique<track::Tracker>(snapshot));
+  } catch (const std::invalid_argument& error) {
+    throw py::value_error(std::string("not a pickled zelvane.Tracker: ") + error.what());
+  }
+}
+
 }  // namespace
 
 void bindPickling(py::module_& m) {
@@ -277,6 +341,9 @@ void bindPickling(py::module_& m) {
 
   auto manager = py::reinterpret_borrow<py::class_<TransformManager>>(m.attr("TransformManager"));
   manager.def(py::pickle(&managerState, &managerFromState));
+
+  auto tracker = py::reinterpret_borrow<py::class_<PyTracker>>(m.attr("Tracker"));
+  tracker.def(py::pickle(&trackerState, &trackerFromState));
 }
 
 }  // namespace zelvane::python

@@ -15,6 +15,8 @@ Tracked-object state and box matching
     FootprintPairs
 Association and assignment
     associate, Association, linear_sum_assignment, sparse_assignment
+Tracking
+    Tracker, TrackedBoxes, boxes_from_camera, boxes_to_camera
 Tracking evaluation
     evaluate_tracking, TrackingEvaluation, read_tracking_file
 Utilities
@@ -43,8 +45,9 @@ Conventions:
 """
 
 from . import address, errors
-from ._zelvane import (Connection, LocalOrigin, Pose, SequenceCheck, State, TransformManager,
-                       TransformQueue, TransformResult, associate, box_corners,
+from ._zelvane import (Connection, LocalOrigin, Pose, SequenceCheck, State, Tracker,
+                       TransformManager, TransformQueue, TransformResult, associate,
+                       box_corners, boxes_from_camera, boxes_to_camera,
                        centroid_distance_3d_pairs, centroid_distance_pairs, distance_pairs,
                        extrinsic_yaw_from_quaternion, generalized_overlap_matrix,
                        generalized_overlap_pairs, linear_sum_assignment, overlap_3d_matrix,
@@ -54,14 +57,15 @@ from ._zelvane import (Connection, LocalOrigin, Pose, SequenceCheck, State, Tran
 from .errors import (FrameGraphError, FrameNotFoundError, NoFramesError, OutOfRangeError,
                      RefusedError, ResolutionError, SettingsError)
 from .records import (Association, FootprintPairs, FrameEdge, MatrixArrays, PlacedPoints,
-                      PoseArrays)
+                      PoseArrays, TrackedBoxes)
 from .tracking import TrackingEvaluation, evaluate_tracking
 
 __all__ = ["Association", "Connection", "FootprintPairs", "FrameEdge", "FrameGraphError",
            "FrameNotFoundError", "LocalOrigin", "MatrixArrays", "NoFramesError",
            "OutOfRangeError", "PlacedPoints", "Pose", "PoseArrays", "RefusedError",
-           "ResolutionError", "SequenceCheck", "SettingsError", "State", "TrackingEvaluation", "TransformManager",
-           "TransformQueue", "TransformResult", "address", "associate", "box_corners",
+           "ResolutionError", "SequenceCheck", "SettingsError", "State", "TrackedBoxes", "Tracker",
+           "TrackingEvaluation", "TransformManager", "TransformQueue", "TransformResult",
+           "address", "associate", "box_corners", "boxes_from_camera", "boxes_to_camera",
            "centroid_distance_3d_pairs", "centroid_distance_pairs", "distance_pairs", "errors",
            "evaluate_tracking",
            "extrinsic_yaw_from_quaternion", "generalized_overlap_matrix",

@@ -11,7 +11,7 @@ import numpy as np
 import numpy.typing as npt
 
 from .records import (Association, FootprintPairs, FrameEdge, MatrixArrays, PlacedPoints,
-                      PoseArrays)
+                      PoseArrays, TrackedBoxes)
 
 _ArrayLike = npt.ArrayLike
 _F32 = npt.NDArray[np.float32]
@@ -269,6 +269,30 @@ def associate(
     tracks: _Boxes, detections: _Boxes, metric: str = ..., threshold: float | None = ...,
     method: str = ...
 ) -> Association: ...
+
+# --- Tracking ------------------------------------------------------------------
+
+class Tracker:
+    def __init__(self, classes: Sequence[Union[str, dict[str, Any]]] = ...,
+                 **parameters: Any) -> None: ...
+    @staticmethod
+    def from_settings(path: _Path) -> "Tracker": ...
+    def step(self, time: float, boxes: npt.ArrayLike, scores: npt.ArrayLike,
+             classes: npt.ArrayLike | None = ...,
+             image_boxes: npt.ArrayLike | None = ...) -> TrackedBoxes: ...
+    def tracks(self) -> TrackedBoxes: ...
+    @property
+    def classes(self) -> list[dict[str, Any]]: ...
+    @property
+    def frames(self) -> int: ...
+    @property
+    def time(self) -> float: ...
+
+def boxes_from_camera(location: npt.ArrayLike, dimensions: npt.ArrayLike,
+                      rotation_y: npt.ArrayLike) -> _F32: ...
+def boxes_to_camera(
+    boxes: npt.ArrayLike
+) -> tuple[npt.NDArray[np.float64], npt.NDArray[np.float64], npt.NDArray[np.float64]]: ...
 
 # --- Tracking evaluation -------------------------------------------------------
 

@@ -1,5 +1,5 @@
 """The named tuples that the package returns: pairs of boxes, the association of a
-frame, edges of the frame graph, and the results of lookups at many times. All unpack like
+frame, the tracks of a tracker, edges of the frame graph, and the results of lookups at many times. All unpack like
 plain tuples, and their fields are typed for type checkers. Also the sparse-matrix form of
 pairs of boxes."""
 
@@ -52,6 +52,41 @@ class Association(NamedTuple):
     value: _Values
     unmatched_tracks: _Indices
     unmatched_detections: _Indices
+
+
+class TrackedBoxes(NamedTuple):
+    """The tracks a ``Tracker`` reports, by id, as returned by ``Tracker.step`` and
+    ``Tracker.tracks``: one row per track in each array.
+
+    Attributes
+    ----------
+    ids : numpy.ndarray of int64
+        Unique within the tracker, never reused.
+    boxes : numpy.ndarray of float32, shape (N, 7)
+        The tracks' boxes at their estimates: centre (x, y, z), heading, length, width,
+        height.
+    scores : numpy.ndarray of float32
+        The score of the detection that updated the track in this frame, or of its last
+        one for a coasting track.
+    classes : numpy.ndarray of numpy.intp
+        The class of each track, an index into the tracker's classes.
+    detections : numpy.ndarray of numpy.intp
+        The index of the frame's box that updated each track; -1 for a track that coasts.
+    velocities : numpy.ndarray of float32, shape (N, 3)
+    image_boxes : numpy.ndarray of float64, shape (N, 4)
+        The image rectangle of each track's last detection (left, top, right, bottom).
+    confirmed : numpy.ndarray of bool
+        Tracks confirmed; the others are tentative.
+    """
+
+    ids: npt.NDArray[np.int64]
+    boxes: npt.NDArray[np.float32]
+    scores: npt.NDArray[np.float32]
+    classes: _Indices
+    detections: _Indices
+    velocities: npt.NDArray[np.float32]
+    image_boxes: _Values
+    confirmed: npt.NDArray[np.bool_]
 
 
 def sparse_pairs(pairs: FootprintPairs, shape: tuple[int, int]) -> Any:

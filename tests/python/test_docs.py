@@ -34,7 +34,8 @@ def test_python_page_runs_and_prints_what_it_shows(tmp_path, monkeypatch):
                     "(scripts/install-deps installs it)" % missing.name)
     assert ran == len(markdown_python.blocks(page))
     assert sorted(p.name for p in pictures.iterdir()) == ["python_drive.png",
-                                                       "python_tracking_curve.png"]
+                                                       "python_tracking_curve.png",
+                                                       "python_tracks.png"]
     assert sorted(p.name for p in tmp_path.iterdir()) == ["examples", "pictures"]
     assert "(python_drive.png)" in page
     assert (ROOT / "docs" / "python_drive.png").read_bytes() == shown
