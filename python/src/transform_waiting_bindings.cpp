@@ -51,14 +51,14 @@ Held hold(const py::handle& object) {
 }
 
 bool canTransform(const TransformManager& manager, const std::string& from, const std::string& to,
-                  long time, const std::string& method) {
+                  TimeArgument time, const std::string& method) {
   const auto sampling = samplingArgument(method);
   py::gil_scoped_release release;
   return manager.canTransform(from, to, time, sampling) == TransformManager::Success;
 }
 
 Pose waitForTransform(TransformManager& manager, const std::string& from, const std::string& to,
-                      long time, double timeout, const std::string& method) {
+                      TimeArgument time, double timeout, const std::string& method) {
   const auto sampling = samplingArgument(method);
   if (!(timeout >= 0.0)) throw py::value_error("timeout must be 0 or more seconds");
   const Clock::time_point start = Clock::now();
@@ -167,7 +167,7 @@ class PythonQueue {
   PythonQueue(PythonQueue&&) = delete;
   PythonQueue& operator=(PythonQueue&&) = delete;
 
-  void push(const py::handle& item, const std::string& frame, long time) {
+  void push(const py::handle& item, const std::string& frame, TimeArgument time) {
     Held held = hold(item);
     py::gil_scoped_release release;
     queue_->push(std::move(held), frame, time);
