@@ -15,9 +15,17 @@
 ///   (allocation failures, a failure to lock, errors of the settings store).
 /// - Every public operation that reads or changes the manager holds its recursive
 ///   lock for its whole duration, so one manager may be shared between threads.
+/// - Lookups and waits differ on one point. A lookup answers a time past an edge's
+///   only sample with that sample (one sample answers every later time). A wait
+///   (`waitForTransform` with `Interpolated`) and a `TransformQueue` hand a pose over
+///   at a time T only when T is covered: every time-stamped edge of the path holds a
+///   sample at T or samples on both sides of T (a static edge always covers). Data
+///   stamped past the newest sample waits for a later one instead of leaving with a
+///   stale pose.
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <exception>
 #include <functional>
@@ -187,7 +195,9 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
 
   /// An empty manager whose logger is "TransformManager".
   TransformManager();
-  /// Drops the slots of the exception signal, the origins and the graph.
+  /// Ends the waits in progress (they return `Error`; this waits until their threads
+  /// have left) and tells the attached queues (`Listener::managerDestroyed`), then
+  /// drops the slots of the exception signal, the origins and the graph.
   ~TransformManager() override;
 
   TransformManager(const TransformManager&) = delete;
@@ -501,9 +511,11 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
                               float* placed, TransformResult* codes);
   // --- Waiting for transforms ------------------------------------------------
   //
-  // The manager must outlive every wait on it and every queue attached to it
-  // (`TransformQueue`): destroying it while a wait is under way or a queue is
-  // attached is undefined behaviour.
+  // Destroying the manager ends what waits on it: the waits in progress return
+  // `Error` (the destructor waits until every waiting thread has left), and every
+  // attached queue drops its items (`TransformDropReason::ManagerDestroyed`) and
+  // forgets the manager, so that its later calls and its destructor never touch it.
+  // No other call may run on the manager while it is being destroyed.
 
   /// Whether `getTransform(from, to, time, method, ...)` would succeed now: the same
   /// code, decided without composing the pose and without logging (no trace record,
@@ -515,15 +527,19 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
 
   /// Waits until `getTransform(from, to, time, method, result)` would succeed, and
   /// looks the transform up: returns its code and writes `result` as `getTransform`
-  /// does, so no second lookup is needed.
+  /// does, so no second lookup is needed. With `Interpolated` the wait also waits
+  /// until `time` is covered (see the conventions above): a lookup past an edge's only
+  /// sample would answer with that sample, the wait waits for the next one.
   ///
-  /// The wait ends, with the lookup's code at that moment, when:
-  /// - the lookup succeeds (at once when it already does: then this costs one lookup
-  ///   and one `canTransform`);
+  /// The wait ends, with the lookup's code at that moment (`OutOfRange` where the
+  /// lookup would succeed but `time` is not covered), when:
+  /// - the lookup succeeds, `time` covered (at once when it already is: then this
+  ///   costs one lookup and one `canTransform`);
   /// - `timeout` has passed (0 or negative: no waiting at all), measured on the steady
   ///   clock from the call;
   /// - `removeFrame` removed `from`, `to` or a frame on the path between them, or
-  ///   `loadTransforms` replaced the graph.
+  ///   `loadTransforms` replaced the graph;
+  /// - the manager is being destroyed: then it returns `Error`.
   /// The waiting thread sleeps on a condition of its own without the manager's lock:
   /// it is woken only by a registration after which the lookup succeeds (and by the
   /// ends above), so each registration checks every wait in progress, the path of
@@ -553,7 +569,38 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
     virtual void frameRemoved(const std::string& frame) = 0;
     /// After `loadTransforms` replaced the graph.
     virtual void transformsLoaded() = 0;
+    /// When the manager is being destroyed, before any of its members: the last
+    /// call, after which the listener is detached and must not use the manager again.
+    /// The manager is still whole during this call.
+    virtual void managerDestroyed() {}
   };
+
+  /// The items of one frame waiting in order for their transform into a target frame,
+  /// as a `TransformQueue` holds them, for `releaseWaiting`.
+  class WaitingItems {
+   public:
+    virtual ~WaitingItems() = default;
+    /// The time of the first item still waiting; false when none is left.
+    virtual bool nextTime(long& time) = 0;
+    /// The first item leaves with `to_T_from`, its pose in the target frame at its time.
+    virtual void release(const Pose& to_T_from) = 0;
+    /// The first item leaves without a pose: it is older than the oldest sample kept
+    /// on its path, so it can never be released.
+    virtual void tooOld() = 0;
+  };
+
+  /// Settles the items of frame `from` waiting for their transform into `to`, from
+  /// the first on: an item older than the times of the path (older than the oldest
+  /// time of `getCommonTimeSpan`) leaves as too old; an item whose time is covered
+  /// (see the conventions above) is released with the pose that
+  /// `getTransform(from, to, time, Interpolated, ...)` gives, bit for bit, and with its
+  /// log records; the first other item stops the walk, and it and the items after it
+  /// keep waiting. Returns `Success` when the frames are joined and their edges' spans
+  /// overlap (items may have left), else the code of `getCommonTimeSpan` (`NoFrames`,
+  /// `NotFound`, `OutOfRange`), in which case no item left. Called under the manager's
+  /// lock (`runLocked`, a listener); `items` must not call the manager.
+  TransformResult releaseWaiting(const std::string& from, const std::string& to,
+                                 WaitingItems& items);
 
   /// Tells `listener` of every registration, removal and loading from now on, after
   /// the listeners attached before it, until `detachListener`. May be called from a
@@ -601,6 +648,9 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   void flagWaitersThrough(std::size_t frame);
   void notifyRemoved(const std::string& frame);
   void notifyLoaded();
+  // From the destructor: ends the waits and waits for their threads to leave, tells
+  // and detaches the listeners.
+  void endWaitsAndListeners();
 
   std::vector<Waiter*> waiters_;
   std::vector<Listener*> listeners_;
@@ -610,6 +660,10 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   // Set while the registration notification is delivered: its slots must not
   // register (the signal's mutex is not recursive), and are refused.
   bool delivering_registration_ = false;
+  // Set by the destructor: waits end, new ones are refused.
+  bool destroying_ = false;
+  // Signalled, under the lock, by the last wait leaving a manager being destroyed.
+  std::condition_variable_any waits_left_;
 
   // The frames, their edges with histories, the name index and the rooted view, in
   // one owner. Held by pointer so that a store built aside (removal, loading) is put

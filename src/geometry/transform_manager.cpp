@@ -94,7 +94,7 @@ TransformManager::TransformManager() : store_(std::make_unique<FrameStore>()) {
   setLogger(LoggingManager::getInstance().getLogger("TransformManager"));
 }
 
-TransformManager::~TransformManager() = default;
+TransformManager::~TransformManager() { endWaitsAndListeners(); }
 
 // --- Registration and frames -------------------------------------------------
 
