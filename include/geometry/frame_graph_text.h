@@ -43,8 +43,10 @@ ZELVANE_CORE_API std::string unknownFrameReason(const std::vector<std::string>& 
                                                 const std::string& name);
 
 /// Why a registration was refused, for a message: "a frame cannot be given in itself
-/// ('A')", "A and B are already joined through other frames", or that it was made from
-/// a callback of the registration notification; "" for `Registered`.
+/// ('A')", "A and B are already joined through other frames", that it was made from a
+/// callback of the registration notification, "the position of A in B is not finite",
+/// or "the orientation of A in B is a quaternion of zero length or with a component
+/// that is not finite"; "" for `Registered`.
 ZELVANE_CORE_API std::string registrationRefusal(TransformManager::Registration outcome,
                                                  const std::string& from, const std::string& to);
 

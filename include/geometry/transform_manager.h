@@ -75,7 +75,9 @@ class FrameStore;
 /// `removeFrame`. Frame names are unique.
 class ZELVANE_CORE_API TransformManager : public LoggedComponent {
  public:
-  /// How one edge's history is sampled at a requested time.
+  /// How one edge's history is sampled at a requested time. Every operation that
+  /// takes a method refuses a value outside the enumeration with `Error` and a
+  /// warning in the log.
   enum InterpolationMethod {
     /// The newest sample, whatever the time.
     MostRecent = 0,
@@ -113,6 +115,11 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
     /// Refused: made from a slot of the registration notification, where the
     /// notification could not be sent without deadlocking its signal.
     FromRegistrationSlot = 3,
+    /// Refused: a position with a NaN or infinite coordinate.
+    NonFinitePosition = 4,
+    /// Refused: an orientation quaternion of zero length or with a NaN or infinite
+    /// component, which describes no rotation. (Unit length is not required.)
+    DegenerateOrientation = 5,
   };
 
   /// The half of `getTransformThroughFixedFrame` that failed.
@@ -214,8 +221,9 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   /// lies more than the history window (`setHistoryWindow`) after the oldest.
   ///
   /// Refused with a warning in the log, changing nothing: a transform between two
-  /// frames already joined through other frames (it would close a cycle), and a
-  /// transform from a frame to itself.
+  /// frames already joined through other frames (it would close a cycle), a
+  /// transform from a frame to itself, a position that is not finite, and an
+  /// orientation quaternion of zero length or with a component that is not finite.
   ///
   /// Cost: a few hash look-ups, O(log n) in the edge's history and one inverse pose.
   /// A new sample newer than the window reuses the node of the entry it pushes out,
@@ -226,8 +234,9 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   /// Registers exactly as `setTransform` does (same storage, same warning in the log
   /// for a refusal, same notification after an accepted registration) and says what
   /// happened: `Registered`, or the refusal (`SelfTransform`, `WouldCloseCycle`,
-  /// `FromRegistrationSlot`), in which case nothing changed. The outcome is decided under the
-  /// manager's lock, so no other thread's registration comes in between. Cost: as `setTransform`.
+  /// `FromRegistrationSlot`, `NonFinitePosition`, `DegenerateOrientation`), in which case
+  /// nothing changed. The outcome is decided under the manager's lock, so no other
+  /// thread's registration comes in between. Cost: as `setTransform`.
   Registration registerTransform(const std::string& from, const std::string& to, const Pose& pose,
                                  long time);
 
@@ -295,7 +304,8 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   /// fails. Returns `Success` (also for `from` equal to `to`, registered or not, with
   /// the identity), `NoFrames` without frames, `NotFound` when a name is not
   /// registered or the frames are not connected, else the code of the first edge,
-  /// counted from the `to` end, whose sampling fails.
+  /// counted from the `to` end, whose sampling fails; `Error` with a warning in the
+  /// log for a `method` outside the enumeration.
   ///
   /// Cost: proportional to the path only (no search over the rest of the graph);
   /// no heap allocation for paths of up to 32 edges between `from` and the branch
@@ -651,6 +661,17 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   // From the destructor: ends the waits and waits for their threads to leave, tells
   // and detaches the listeners.
   void endWaitsAndListeners();
+  // Whether `method` is one of the enumeration.
+  static bool knownMethod(InterpolationMethod method) {
+    return method == MostRecent || method == Extrapolated || method == Interpolated;
+  }
+  // Warns that a lookup of `what` ("the transform from A to B") was given `method`,
+  // not one of the enumeration, and returns `Error`.
+  TransformResult refuseMethod(InterpolationMethod method, const std::string& what) const;
+  TransformResult refuseMethod(InterpolationMethod method, const std::string& from,
+                               const std::string& to) const {
+    return refuseMethod(method, "the transform from " + from + " to " + to);
+  }
 
   std::vector<Waiter*> waiters_;
   std::vector<Listener*> listeners_;

@@ -279,6 +279,10 @@ void setTransform(TransformManager& manager, const std::string& from, const std:
     py::gil_scoped_release release;
     outcome = manager.registerTransform(from, to, from_in_to, time);
   }
+  if (outcome == TransformManager::NonFinitePosition ||
+      outcome == TransformManager::DegenerateOrientation) {
+    throw py::value_error(registrationRefusal(outcome, from, to));
+  }
   if (outcome != TransformManager::Registered) {
     raiseFrameGraphError(TransformManager::Error,
                          {"registration of " + from + " in " + to, from, to, time},
@@ -579,7 +583,9 @@ RefusedError
     the manager's own, read under its lock: a registration of another thread cannot
     come in between.
 ValueError
-    ``pose`` is neither a Pose nor a rigid 4x4 matrix.
+    ``pose`` is neither a Pose nor a rigid 4x4 matrix; its position is not finite,
+    or its quaternion has zero length or a component that is not finite (nothing
+    changes); ``time`` is not an integer.
 RuntimeError
     Called from a registration callback of this manager.
 )doc")

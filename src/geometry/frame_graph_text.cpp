@@ -254,6 +254,11 @@ std::string registrationRefusal(TransformManager::Registration outcome, const st
     case TransformManager::FromRegistrationSlot:
       return "a transform (" + from + " in " + to +
              ") cannot be registered from a callback of the registration notification";
+    case TransformManager::NonFinitePosition:
+      return "the position of " + from + " in " + to + " is not finite";
+    case TransformManager::DegenerateOrientation:
+      return "the orientation of " + from + " in " + to +
+             " is a quaternion of zero length or with a component that is not finite";
   }
   return "";
 }

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "geometry/frame_graph_text.h"
 #include "text_fields.h"
 
 namespace zelvane {
@@ -230,10 +231,10 @@ std::string readPoseFile(std::istream& input, const std::string& name, Transform
     const std::string reason = parsePoseLine(line, parsed);
     if (!reason.empty()) return failure(reason);
     // The manager refuses such a pose with only a warning; here it is an input error.
-    if (manager.registerTransform(parsed.from, parsed.to, parsed.pose, parsed.time) !=
-        TransformManager::Registered) {
-      return failure(parsed.from + " and " + parsed.to +
-                     " are already joined through other frames");
+    const TransformManager::Registration outcome =
+        manager.registerTransform(parsed.from, parsed.to, parsed.pose, parsed.time);
+    if (outcome != TransformManager::Registered) {
+      return failure(registrationRefusal(outcome, parsed.from, parsed.to));
     }
     summary.newest_time =
         summary.count == 0 ? parsed.time : std::max(summary.newest_time, parsed.time);

@@ -110,6 +110,7 @@ TransformManager::TransformResult TransformManager::canTransform(const std::stri
                                                                  const std::string& to, long time,
                                                                  InterpolationMethod method) const {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (!knownMethod(method)) return refuseMethod(method, from, to);
   return decide(*store_, from, to, time, method, history_window_, Ask::Lookup);
 }
 
@@ -127,6 +128,7 @@ TransformManager::TransformResult TransformManager::waitForTransform(
     return Error;
   }
   if (destroying_) return Error;
+  if (!knownMethod(method)) return refuseMethod(method, from, to);
   std::size_t from_frame = FrameStore::NONE;
   std::size_t to_frame = FrameStore::NONE;
   Result code =

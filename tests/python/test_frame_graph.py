@@ -152,6 +152,19 @@ def test_edits_rename_remove_and_origins(drive):
         drive.get_origin("finish")
 
 
+@pytest.mark.parametrize("pose, reason", [
+    (zelvane.Pose(position=(math.nan, 0, 0)), "the position of E in F is not finite"),
+    (zelvane.Pose(position=(0, -math.inf, 0)), "the position of E in F is not finite"),
+    (zelvane.Pose(orientation=(0, 0, 0, 0)), "the orientation of E in F is a quaternion of zero"),
+    (zelvane.Pose(orientation=(math.nan, 0, 0, 1)), "the orientation of E in F is a quaternion"),
+])
+def test_registration_refuses_a_pose_that_is_no_rigid_transform(pose, reason):
+    graph = zelvane.TransformManager()
+    with pytest.raises(ValueError, match=reason):
+        graph.set_transform("E", "F", pose, 10)
+    assert graph.frames == []
+
+
 # Every call taking one time refuses a float, integral or not, as the calls taking
 # many times do, and takes NumPy integers.
 SINGLE_TIMES = [
