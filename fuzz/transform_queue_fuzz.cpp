@@ -1,8 +1,14 @@
 // Random sequences of pushes, registrations, removals, polls and clears on a queue
 // into frame "A", checked against a plain model: per frame a list in push order,
-// every frame re-decided with `getTransform` after every step (no index, nothing
-// skipped). The queue and the model must release the same items in the same order,
-// drop the same items for the same reasons, and balance their counts.
+// every frame re-decided after every step (no index, nothing skipped). An item is
+// released when the path covers its time, which the model reads off the edge list
+// (`getEdges`: every time-stamped edge of the path holds samples from at most to at
+// least the time), and which must be a time at which the lookup succeeds. The queue
+// and the model must release the same items in the same order, drop the same items
+// for the same reasons, count the same items waiting for an unknown frame, and
+// balance their counts. The runs of an odd length end by destroying the manager
+// before the queue: its waiting items leave as `ManagerDestroyed`, and it keeps
+// working.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +16,7 @@
 #include <deque>
 #include <limits>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -83,6 +90,23 @@ class Model {
     flush();
   }
 
+  // Waiting items leave; released ones stay to be collected.
+  void managerDestroyed() {
+    for (auto& [name, items] : waiting_) {
+      while (!items.empty()) leave(items, false, TransformDropReason::ManagerDestroyed);
+    }
+    flush();
+  }
+
+  // Items whose frame or the target is not a frame of the graph.
+  std::size_t waitingForFrame() const {
+    std::size_t count = 0;
+    for (const auto& [name, items] : waiting_) {
+      if (!manager_.hasFrame(name) || !manager_.hasFrame("A")) count += items.size();
+    }
+    return count;
+  }
+
   void cleared() {
     for (auto& [name, items] : waiting_) {
       while (!items.empty()) leave(items, false, TransformDropReason::Cleared);
@@ -125,16 +149,44 @@ class Model {
     for (auto& [name, items] : waiting_) settle(name);
   }
 
-  // A frame's items leave from the oldest on: released while the lookup succeeds,
-  // dropped while older than the oldest time at which it could.
+  // Whether every time-stamped edge of the path from `frame` to "A" holds samples at
+  // or around `time`, found over the listed edges by a search of its own.
+  bool covered(const std::string& frame, long time) const {
+    if (frame == "A") return true;  // the identity
+    const std::vector<TransformManager::EdgeSummary> edges = manager_.getEdges();
+    std::map<std::string, const TransformManager::EdgeSummary*> reached_by{{frame, nullptr}};
+    std::vector<std::string> next{frame};
+    while (!next.empty() && reached_by.count("A") == 0) {
+      const std::string at = next.back();
+      next.pop_back();
+      for (const TransformManager::EdgeSummary& edge : edges) {
+        if (edge.from != at && edge.to != at) continue;
+        const std::string& other = edge.from == at ? edge.to : edge.from;
+        if (reached_by.emplace(other, &edge).second) next.push_back(other);
+      }
+    }
+    if (reached_by.count("A") == 0) return false;
+    for (std::string at = "A"; at != frame;) {
+      const TransformManager::EdgeSummary& edge = *reached_by.at(at);
+      if (!edge.isStatic && (time < edge.oldest || time > edge.newest)) return false;
+      at = edge.from == at ? edge.to : edge.from;
+    }
+    return true;
+  }
+
+  // A frame's items leave from the oldest on: released while the path covers their
+  // times, dropped while older than the oldest time at which a lookup succeeds.
   void settle(const std::string& frame) {
     std::deque<Item>& items = waiting_[frame];
     while (!items.empty()) {
       const long time = items.front().time;
       long oldest = 0;
       long newest = 0;
-      if (manager_.canTransform(frame, "A", time, TransformManager::Interpolated) ==
-          TransformManager::Success) {
+      if (covered(frame, time)) {
+        if (manager_.canTransform(frame, "A", time, TransformManager::Interpolated) !=
+            TransformManager::Success) {
+          std::abort();  // a covered time is one that the lookup answers
+        }
         leave(items, true, TransformDropReason::Full);
       } else if (manager_.getCommonTimeSpan(frame, "A", oldest, newest) ==
                      TransformManager::Success &&
@@ -175,9 +227,11 @@ class Model {
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
   Input in(data, size);
-  TransformManager manager;
+  auto owned = std::make_unique<TransformManager>();
+  TransformManager& manager = *owned;
   const std::size_t capacity = 1 + in.next() % 12;
   const long max_lag = in.next() % 2 == 0 ? std::numeric_limits<long>::max() : in.next();
+  const bool manager_first = size % 2 == 1;  // leaves the reading of the bytes alone
   std::vector<Left> dropped;
   Queue queue(manager, "A", {capacity, max_lag}, nullptr,
               [&](int id, const std::string&, long, TransformDropReason reason) {
@@ -226,7 +280,22 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
     if (dropped != model.dropped) std::abort();
     const zelvane::TransformQueueCounts counts = queue.counts();
     if (counts.pending != model.held()) std::abort();
+    if (counts.waitingForFrame != model.waitingForFrame()) std::abort();
     if (counts.pushed != counts.released + counts.droppedTotal() + counts.pending) std::abort();
+  }
+  if (manager_first) {
+    model.managerDestroyed();
+    owned.reset();
+    queue.push(next_id, "B", 0);  // no manager to wait on
+    model.dropped.push_back({next_id, TransformDropReason::ManagerDestroyed});
+    Queue::Released released;
+    while (queue.poll(released)) {
+      if (model.ready.empty() || model.ready.front() != released.item) std::abort();
+      model.ready.pop_front();
+    }
+    const zelvane::TransformQueueCounts counts = queue.counts();
+    if (dropped != model.dropped || counts.pending != 0 || !model.ready.empty()) std::abort();
+    if (counts.pushed != counts.released + counts.droppedTotal()) std::abort();
   }
   return 0;
 }

@@ -36,9 +36,17 @@ ZELVANE_CORE_API std::string frameTreeDot(const std::vector<std::string>& frames
 ZELVANE_CORE_API std::string closestFrameName(const std::vector<std::string>& frames,
                                               const std::string& name);
 
+/// "there is no frame 'name' (the closest known frame is 'Name')", naming the frame of
+/// `frames` closest to `name` (`closestFrameName`); "(the graph has no frames)" in the
+/// brackets when `frames` is empty. The text of every message about an unknown frame.
+ZELVANE_CORE_API std::string unknownFrameReason(const std::vector<std::string>& frames,
+                                                const std::string& name);
+
 /// Why a registration was refused, for a message: "a frame cannot be given in itself
-/// ('A')", "A and B are already joined through other frames", or that it was made from
-/// a callback of the registration notification; "" for `Registered`.
+/// ('A')", "A and B are already joined through other frames", that it was made from a
+/// callback of the registration notification, "the position of A in B is not finite",
+/// or "the orientation of A in B is a quaternion of zero length or with a component
+/// that is not finite"; "" for `Registered`.
 ZELVANE_CORE_API std::string registrationRefusal(TransformManager::Registration outcome,
                                                  const std::string& from, const std::string& to);
 
@@ -56,6 +64,16 @@ ZELVANE_CORE_API std::string registrationRefusal(TransformManager::Registration 
 ZELVANE_CORE_API std::string lookupFailureReason(const TransformManager& manager,
                                                  const std::string& from, const std::string& to,
                                                  long time, TransformManager::TransformResult code);
+
+/// Why `waitForTransform(from, to, time, method, ...)` ended with `code` rather than a
+/// pose: `lookupFailureReason`, or, when the lookup itself succeeds (an `Interpolated`
+/// wait at a time past an edge's only sample), that a wait releases only a covered
+/// time and waits for the next sample. "" for `Success`.
+ZELVANE_CORE_API std::string waitFailureReason(const TransformManager& manager,
+                                               const std::string& from, const std::string& to,
+                                               long time,
+                                               TransformManager::InterpolationMethod method,
+                                               TransformManager::TransformResult code);
 
 /// Why `getTransformThroughFixedFrame` answered `code`: "the half A in B at time T"
 /// for the half that failed (`failed`), then "; " and `lookupFailureReason` of that

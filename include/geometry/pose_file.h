@@ -5,14 +5,24 @@
 /// Grammar (one line a record, lines end at "\n", a "\r" before it is ignored):
 ///
 ///     file      = [BOM] header "\n" { line "\n" } [line]
-///     header    = "time,from,to,x,y,z,qx,qy,qz,qw"    (blanks around each field allowed)
+///     header    = "time,from,to,x,y,z,qx,qy,qz,qw"    (each field may be quoted)
 ///     line      = blank | time "," from "," to "," 7 * (number ",") minus the last ","
 ///     time      = [blanks] ["+" | "-"] digit {digit} [blanks]    (a signed 64-bit integer)
-///     from, to  = any text without ",", blanks around it removed; not empty, not equal
+///     from, to  = any text without "," that does not start with '"', blanks around it
+///                 removed; not empty, not equal
 ///     number    = [blanks] ["+" | "-"] (digits ["." {digit}] | "." digits)
 ///                 [("e" | "E") ["+" | "-"] digits] [blanks]
 ///     blanks    = space, tab or carriage return
 ///     BOM       = the UTF-8 byte-order mark EF BB BF, skipped
+///
+/// Any field may instead be quoted as CSV writers quote (RFC 4180), with blanks
+/// around the quotes: '"' { any character but '"' | '""' } '"', read as the text
+/// between the quotes, each '""' as one '"'. A quoted field may hold commas, quotes
+/// and blanks: a quoted frame name is taken as written, blanks included; a quoted
+/// number or time is read as if unquoted. A quote inside a field that does not start
+/// with one is an ordinary character, as CSV readers take it. A quoted field ends on
+/// its line: one without its closing quote is refused, and so is text between a
+/// closing quote and the next comma.
 ///
 /// Numbers are decimal only: hexadecimal floats, "inf", "nan" and the like are refused,
 /// as is a number beyond the float range (one below it reads as 0 or a subnormal). Each
@@ -48,7 +58,8 @@ ZELVANE_CORE_API bool isPoseFileHeader(const std::string& line);
 
 /// Parses a data line that is not blank. Returns "" with `parsed` filled in (the
 /// quaternion normalised, `timestamp` 0), or the reason the line is refused, for the
-/// first check it fails of: ten fields ("expected 10 fields, found N"), an integer
+/// first check it fails of: fields quoted as the grammar says ("field K '\"Body'
+/// has no closing quote"), ten fields ("expected 10 fields, found N"), an integer
 /// time, two frame names that are neither empty nor equal, seven finite decimal
 /// numbers ("field K 'text' is not a finite number", K counted from 1), a quaternion
 /// of length between 0.5 and 1.5. `parsed` is unspecified after a refusal.

@@ -15,9 +15,17 @@
 ///   (allocation failures, a failure to lock, errors of the settings store).
 /// - Every public operation that reads or changes the manager holds its recursive
 ///   lock for its whole duration, so one manager may be shared between threads.
+/// - Lookups and waits differ on one point. A lookup answers a time past an edge's
+///   only sample with that sample (one sample answers every later time). A wait
+///   (`waitForTransform` with `Interpolated`) and a `TransformQueue` hand a pose over
+///   at a time T only when T is covered: every time-stamped edge of the path holds a
+///   sample at T or samples on both sides of T (a static edge always covers). Data
+///   stamped past the newest sample waits for a later one instead of leaving with a
+///   stale pose.
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <exception>
 #include <functional>
@@ -67,7 +75,9 @@ class FrameStore;
 /// `removeFrame`. Frame names are unique.
 class ZELVANE_CORE_API TransformManager : public LoggedComponent {
  public:
-  /// How one edge's history is sampled at a requested time.
+  /// How one edge's history is sampled at a requested time. Every operation that
+  /// takes a method refuses a value outside the enumeration with `Error` and a
+  /// warning in the log.
   enum InterpolationMethod {
     /// The newest sample, whatever the time.
     MostRecent = 0,
@@ -105,6 +115,11 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
     /// Refused: made from a slot of the registration notification, where the
     /// notification could not be sent without deadlocking its signal.
     FromRegistrationSlot = 3,
+    /// Refused: a position with a NaN or infinite coordinate.
+    NonFinitePosition = 4,
+    /// Refused: an orientation quaternion of zero length or with a NaN or infinite
+    /// component, which describes no rotation. (Unit length is not required.)
+    DegenerateOrientation = 5,
   };
 
   /// The half of `getTransformThroughFixedFrame` that failed.
@@ -187,7 +202,9 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
 
   /// An empty manager whose logger is "TransformManager".
   TransformManager();
-  /// Drops the slots of the exception signal, the origins and the graph.
+  /// Ends the waits in progress (they return `Error`; this waits until their threads
+  /// have left) and tells the attached queues (`Listener::managerDestroyed`), then
+  /// drops the slots of the exception signal, the origins and the graph.
   ~TransformManager() override;
 
   TransformManager(const TransformManager&) = delete;
@@ -204,8 +221,9 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   /// lies more than the history window (`setHistoryWindow`) after the oldest.
   ///
   /// Refused with a warning in the log, changing nothing: a transform between two
-  /// frames already joined through other frames (it would close a cycle), and a
-  /// transform from a frame to itself.
+  /// frames already joined through other frames (it would close a cycle), a
+  /// transform from a frame to itself, a position that is not finite, and an
+  /// orientation quaternion of zero length or with a component that is not finite.
   ///
   /// Cost: a few hash look-ups, O(log n) in the edge's history and one inverse pose.
   /// A new sample newer than the window reuses the node of the entry it pushes out,
@@ -216,8 +234,9 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   /// Registers exactly as `setTransform` does (same storage, same warning in the log
   /// for a refusal, same notification after an accepted registration) and says what
   /// happened: `Registered`, or the refusal (`SelfTransform`, `WouldCloseCycle`,
-  /// `FromRegistrationSlot`), in which case nothing changed. The outcome is decided under the
-  /// manager's lock, so no other thread's registration comes in between. Cost: as `setTransform`.
+  /// `FromRegistrationSlot`, `NonFinitePosition`, `DegenerateOrientation`), in which case
+  /// nothing changed. The outcome is decided under the manager's lock, so no other
+  /// thread's registration comes in between. Cost: as `setTransform`.
   Registration registerTransform(const std::string& from, const std::string& to, const Pose& pose,
                                  long time);
 
@@ -285,7 +304,8 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   /// fails. Returns `Success` (also for `from` equal to `to`, registered or not, with
   /// the identity), `NoFrames` without frames, `NotFound` when a name is not
   /// registered or the frames are not connected, else the code of the first edge,
-  /// counted from the `to` end, whose sampling fails.
+  /// counted from the `to` end, whose sampling fails; `Error` with a warning in the
+  /// log for a `method` outside the enumeration.
   ///
   /// Cost: proportional to the path only (no search over the rest of the graph);
   /// no heap allocation for paths of up to 32 edges between `from` and the branch
@@ -501,9 +521,11 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
                               float* placed, TransformResult* codes);
   // --- Waiting for transforms ------------------------------------------------
   //
-  // The manager must outlive every wait on it and every queue attached to it
-  // (`TransformQueue`): destroying it while a wait is under way or a queue is
-  // attached is undefined behaviour.
+  // Destroying the manager ends what waits on it: the waits in progress return
+  // `Error` (the destructor waits until every waiting thread has left), and every
+  // attached queue drops its items (`TransformDropReason::ManagerDestroyed`) and
+  // forgets the manager, so that its later calls and its destructor never touch it.
+  // No other call may run on the manager while it is being destroyed.
 
   /// Whether `getTransform(from, to, time, method, ...)` would succeed now: the same
   /// code, decided without composing the pose and without logging (no trace record,
@@ -515,15 +537,19 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
 
   /// Waits until `getTransform(from, to, time, method, result)` would succeed, and
   /// looks the transform up: returns its code and writes `result` as `getTransform`
-  /// does, so no second lookup is needed.
+  /// does, so no second lookup is needed. With `Interpolated` the wait also waits
+  /// until `time` is covered (see the conventions above): a lookup past an edge's only
+  /// sample would answer with that sample, the wait waits for the next one.
   ///
-  /// The wait ends, with the lookup's code at that moment, when:
-  /// - the lookup succeeds (at once when it already does: then this costs one lookup
-  ///   and one `canTransform`);
+  /// The wait ends, with the lookup's code at that moment (`OutOfRange` where the
+  /// lookup would succeed but `time` is not covered), when:
+  /// - the lookup succeeds, `time` covered (at once when it already is: then this
+  ///   costs one lookup and one `canTransform`);
   /// - `timeout` has passed (0 or negative: no waiting at all), measured on the steady
   ///   clock from the call;
   /// - `removeFrame` removed `from`, `to` or a frame on the path between them, or
-  ///   `loadTransforms` replaced the graph.
+  ///   `loadTransforms` replaced the graph;
+  /// - the manager is being destroyed: then it returns `Error`.
   /// The waiting thread sleeps on a condition of its own without the manager's lock:
   /// it is woken only by a registration after which the lookup succeeds (and by the
   /// ends above), so each registration checks every wait in progress, the path of
@@ -553,7 +579,38 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
     virtual void frameRemoved(const std::string& frame) = 0;
     /// After `loadTransforms` replaced the graph.
     virtual void transformsLoaded() = 0;
+    /// When the manager is being destroyed, before any of its members: the last
+    /// call, after which the listener is detached and must not use the manager again.
+    /// The manager is still whole during this call.
+    virtual void managerDestroyed() {}
   };
+
+  /// The items of one frame waiting in order for their transform into a target frame,
+  /// as a `TransformQueue` holds them, for `releaseWaiting`.
+  class WaitingItems {
+   public:
+    virtual ~WaitingItems() = default;
+    /// The time of the first item still waiting; false when none is left.
+    virtual bool nextTime(long& time) = 0;
+    /// The first item leaves with `to_T_from`, its pose in the target frame at its time.
+    virtual void release(const Pose& to_T_from) = 0;
+    /// The first item leaves without a pose: it is older than the oldest sample kept
+    /// on its path, so it can never be released.
+    virtual void tooOld() = 0;
+  };
+
+  /// Settles the items of frame `from` waiting for their transform into `to`, from
+  /// the first on: an item older than the times of the path (older than the oldest
+  /// time of `getCommonTimeSpan`) leaves as too old; an item whose time is covered
+  /// (see the conventions above) is released with the pose that
+  /// `getTransform(from, to, time, Interpolated, ...)` gives, bit for bit, and with its
+  /// log records; the first other item stops the walk, and it and the items after it
+  /// keep waiting. Returns `Success` when the frames are joined and their edges' spans
+  /// overlap (items may have left), else the code of `getCommonTimeSpan` (`NoFrames`,
+  /// `NotFound`, `OutOfRange`), in which case no item left. Called under the manager's
+  /// lock (`runLocked`, a listener); `items` must not call the manager.
+  TransformResult releaseWaiting(const std::string& from, const std::string& to,
+                                 WaitingItems& items);
 
   /// Tells `listener` of every registration, removal and loading from now on, after
   /// the listeners attached before it, until `detachListener`. May be called from a
@@ -601,6 +658,20 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   void flagWaitersThrough(std::size_t frame);
   void notifyRemoved(const std::string& frame);
   void notifyLoaded();
+  // From the destructor: ends the waits and waits for their threads to leave, tells
+  // and detaches the listeners.
+  void endWaitsAndListeners();
+  // Whether `method` is one of the enumeration.
+  static bool knownMethod(InterpolationMethod method) {
+    return method == MostRecent || method == Extrapolated || method == Interpolated;
+  }
+  // Warns that a lookup of `what` ("the transform from A to B") was given `method`,
+  // not one of the enumeration, and returns `Error`.
+  TransformResult refuseMethod(InterpolationMethod method, const std::string& what) const;
+  TransformResult refuseMethod(InterpolationMethod method, const std::string& from,
+                               const std::string& to) const {
+    return refuseMethod(method, "the transform from " + from + " to " + to);
+  }
 
   std::vector<Waiter*> waiters_;
   std::vector<Listener*> listeners_;
@@ -610,6 +681,10 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   // Set while the registration notification is delivered: its slots must not
   // register (the signal's mutex is not recursive), and are refused.
   bool delivering_registration_ = false;
+  // Set by the destructor: waits end, new ones are refused.
+  bool destroying_ = false;
+  // Signalled, under the lock, by the last wait leaving a manager being destroyed.
+  std::condition_variable_any waits_left_;
 
   // The frames, their edges with histories, the name index and the rooted view, in
   // one owner. Held by pointer so that a store built aside (removal, loading) is put

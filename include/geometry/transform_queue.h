@@ -18,8 +18,10 @@
 #include <utility>
 #include <vector>
 
+#include <zelvane/geometry/frame_graph_text.h>
 #include <zelvane/geometry/pose.h>
 #include <zelvane/geometry/transform_manager.h>
+#include <zelvane/logging_manager.h>
 
 namespace zelvane {
 
@@ -40,10 +42,12 @@ enum class TransformDropReason {
   Cleared = 4,
   /// The queue was destroyed.
   Destroyed = 5,
+  /// The manager was destroyed while the item waited, or before it was pushed.
+  ManagerDestroyed = 6,
 };
 
 /// The number of `TransformDropReason` values.
-constexpr std::size_t TRANSFORM_DROP_REASONS = 6;
+constexpr std::size_t TRANSFORM_DROP_REASONS = 7;
 
 /// A snapshot of a queue's counts, taken at one moment: pushed = released + dropped
 /// + pending always holds.
@@ -55,6 +59,10 @@ struct TransformQueueCounts {
   std::array<std::size_t, TRANSFORM_DROP_REASONS> dropped{};
   /// Waiting for their transform, or released but not yet collected.
   std::size_t pending = 0;
+  /// Of `pending`: the items waiting because their frame or the target frame is not
+  /// a frame of the graph (a misspelt name waits here until its items are dropped as
+  /// `Full`). The others wait for samples, or were released and not yet collected.
+  std::size_t waitingForFrame = 0;
 
   std::size_t droppedTotal() const {
     std::size_t total = 0;
@@ -77,12 +85,17 @@ struct TransformQueueOptions {
 };
 
 /// Items of type `T` (the points of one scan, a detection...), each stamped with its
-/// frame and time, held until the `Interpolated` lookup of their frame in one target
-/// frame succeeds and then released with that pose (target_T_frame at the item's
-/// time).
+/// frame and time, held until the path from their frame to one target frame covers
+/// their time and then released with the pose of their `Interpolated` lookup
+/// (target_T_frame at the item's time, bit for bit).
 ///
-/// Release. As soon as an item's lookup succeeds (on the registration that makes it
-/// succeed, or on its push when it already does) it is released, on that thread:
+/// Release. A time T is covered when every time-stamped edge of the path holds a
+/// sample at T or samples on both sides of T (a static edge always covers). This is
+/// stricter than the lookup, which answers a time past an edge's only sample with
+/// that sample: an item stamped past the newest sample waits for a later one rather
+/// than leaving with a stale pose. As soon as an item's time is covered (on the
+/// registration that covers it, or on its push when it already is) it is released,
+/// on that thread:
 /// - to the release callback, when one was given, called on that thread;
 /// - otherwise into a list that `poll` and `drain` collect on the caller's thread.
 /// Items of one frame are released in the order they were pushed: an item waits for
@@ -103,7 +116,16 @@ struct TransformQueueOptions {
 ///   `loadTransforms` or `restore` when the new graph lacks its frame or the target
 ///   frame;
 /// - `Cleared` by `clear`, `Destroyed` by the destructor (also the released items not
-///   yet collected).
+///   yet collected);
+/// - `ManagerDestroyed` when the manager is destroyed while the item waits, or for an
+///   item pushed afterwards. The released items stay to be collected; the queue then
+///   never touches the manager again, and may outlive it.
+///
+/// Unknown frames. An item whose frame (or the target frame) the graph does not know
+/// waits, as the frame may be registered later, and is counted apart
+/// (`TransformQueueCounts::waitingForFrame`). The first time a name is found unknown
+/// while the graph has frames, one warning names it with the known frame of the
+/// closest name, as a failed lookup's message does.
 ///
 /// Threads. Push, poll, drain, clear and counts may be called from any threads,
 /// alongside registrations, removals and loadings on the manager. Callbacks run on
@@ -113,7 +135,7 @@ struct TransformQueueOptions {
 /// look transforms up and register transforms. It must not wait on the manager
 /// (`waitForTransform` refuses with `Error`), must not throw (an exception is
 /// rethrown to the caller after the other items of the same call were handed over),
-/// and must not destroy this queue. The manager must outlive the queue.
+/// and must not destroy this queue.
 ///
 /// Cost. A push costs O(log frames + path) plus what it releases; a registration
 /// O(log frames) plus, for each frame whose oldest waiting item is not newer than the
@@ -144,23 +166,24 @@ class TransformQueue : private TransformManager::Listener {
 
   /// Attaches a queue to `manager` for the target frame `target`. Without `onRelease`
   /// released items are collected with `poll` / `drain`; without `onDrop` drops are
-  /// only counted. Locks the manager.
+  /// only counted. Its warnings go to the logger "TransformQueue". Locks the manager.
   TransformQueue(TransformManager& manager, std::string target, TransformQueueOptions options = {},
                  ReleaseCallback onRelease = nullptr, DropCallback onDrop = nullptr)
-      : manager_(manager),
+      : manager_(&manager),
         target_(std::move(target)),
         options_(options),
         on_release_(std::move(onRelease)),
-        on_drop_(std::move(onDrop)) {
+        on_drop_(std::move(onDrop)),
+        logger_(LoggingManager::getInstance().getLogger("TransformQueue")) {
     options_.capacity = std::max<std::size_t>(options_.capacity, 1);
-    manager_.attachListener(*this);
+    manager_->attachListener(*this);
   }
 
-  /// Detaches from the manager (waiting for a notification of it in progress on
-  /// another thread) and drops every item held with `Destroyed`.
+  /// Detaches from the manager, unless it was destroyed first (waiting for a
+  /// notification of it in progress on another thread), and drops every item held
+  /// with `Destroyed`.
   ~TransformQueue() override {
-    manager_.runLocked([this] {
-      manager_.detachListener(*this);
+    const auto drop = [this] {
       Outgoing out;
       {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -170,6 +193,14 @@ class TransformQueue : private TransformManager::Listener {
         deliver(out);
       } catch (...) {  // NOLINT(bugprone-empty-catch): a destructor must not throw
       }
+    };
+    if (manager_ == nullptr) {
+      drop();
+      return;
+    }
+    manager_->runLocked([&] {
+      manager_->detachListener(*this);
+      drop();
     });
   }
 
@@ -182,14 +213,24 @@ class TransformQueue : private TransformManager::Listener {
   /// when its frame has no item waiting before it and its lookup succeeds; a full
   /// queue first drops its oldest item. Callbacks run before this returns.
   void push(T item, const std::string& frame, long time) {
-    manager_.runLocked([&] {
+    if (manager_ == nullptr) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++counts_.pushed;
+        ++counts_.dropped[static_cast<std::size_t>(TransformDropReason::ManagerDestroyed)];
+      }
+      if (on_drop_) on_drop_(std::move(item), frame, time, TransformDropReason::ManagerDestroyed);
+      return;
+    }
+    manager_->runLocked([&] {
       Outgoing out;
       {
         std::lock_guard<std::mutex> lock(mutex_);
         ++counts_.pushed;
         while (held() >= options_.capacity) dropOldest(out);
         auto found = sources_.find(frame);
-        if (found == sources_.end()) found = sources_.emplace(frame, Source{frame, {}}).first;
+        if (found == sources_.end())
+          found = sources_.emplace(frame, Source{frame, {}, false}).first;
         Source& source = found->second;
         // Behind a waiting item the new one waits too: only a new oldest item, or one
         // that overtakes the oldest, changes what the frame can release.
@@ -238,21 +279,29 @@ class TransformQueue : private TransformManager::Listener {
 
   /// Drops every item held, waiting or released and not collected, with `Cleared`.
   void clear() {
-    manager_.runLocked([this] {
+    const auto drop = [this] {
       Outgoing out;
       {
         std::lock_guard<std::mutex> lock(mutex_);
         dropAll(TransformDropReason::Cleared, out);
       }
       deliver(out);
-    });
+    };
+    if (manager_ == nullptr) {
+      drop();
+    } else {
+      manager_->runLocked(drop);
+    }
   }
 
-  /// The counts at this moment. Does not lock the manager.
+  /// The counts at this moment. Does not lock the manager. O(frames).
   TransformQueueCounts counts() const {
     std::lock_guard<std::mutex> lock(mutex_);
     TransformQueueCounts counts = counts_;
     counts.pending = held();
+    for (const auto& [frame, source] : sources_) {
+      if (source.unknown) counts.waitingForFrame += source.items.size();
+    }
     return counts;
   }
 
@@ -269,6 +318,9 @@ class TransformQueue : private TransformManager::Listener {
   struct Source {
     std::string frame;
     std::deque<Waiting> items;
+    // Whether the frame or the target was not a frame of the graph when the items
+    // were last settled.
+    bool unknown = false;
   };
   struct ReadyItem {
     Released released;
@@ -310,33 +362,59 @@ class TransformQueue : private TransformManager::Listener {
     ++counts_.dropped[static_cast<std::size_t>(reason)];
   }
 
-  // Releases the frame's items from its oldest on while their lookup succeeds; drops
-  // those older than the path's history. The frame is unindexed.
+  // The items of one frame as the manager walks them in `releaseWaiting`.
+  class Settling final : public TransformManager::WaitingItems {
+   public:
+    Settling(TransformQueue& queue, Source& source, Outgoing& out)
+        : queue_(queue), source_(source), out_(out) {}
+
+    bool nextTime(long& time) override {
+      if (source_.items.empty()) return false;
+      time = source_.items.front().time;
+      return true;
+    }
+    void release(const Pose& pose) override {
+      Waiting& head = source_.items.front();
+      out_.push_back(Leaving{std::move(head.item), &source_.frame, head.time, head.sequence, true,
+                             pose, TransformDropReason::Full});
+      source_.items.pop_front();
+      --queue_.waiting_;
+    }
+    void tooOld() override { queue_.leave(source_, TransformDropReason::TooOld, out_); }
+
+   private:
+    TransformQueue& queue_;
+    Source& source_;
+    Outgoing& out_;
+  };
+
+  // Releases the frame's items from its oldest on while their times are covered;
+  // drops those older than the path's history. The frame is unindexed.
   void settle(Source& source, Outgoing& out) {
     if (source.items.empty()) return;
-    long oldest = 0;
-    long newest = 0;
-    if (manager_.getCommonTimeSpan(source.frame, target_, oldest, newest) !=
-        TransformManager::Success) {
-      return;
-    }
-    while (!source.items.empty()) {
-      Waiting& head = source.items.front();
-      if (head.time < oldest) {
-        leave(source, TransformDropReason::TooOld, out);
-        continue;
+    Settling settling(*this, source, out);
+    const TransformManager::TransformResult code =
+        manager_->releaseWaiting(source.frame, target_, settling);
+    source.unknown = false;
+    if (code == TransformManager::NoFrames || code == TransformManager::NotFound) {
+      for (const std::string& name : {std::cref(source.frame), std::cref(target_)}) {
+        if (manager_->hasFrame(name)) continue;
+        source.unknown = true;
+        warnUnknown(name);
       }
-      Pose pose;
-      if (head.time > newest ||
-          manager_.getTransform(source.frame, target_, head.time, TransformManager::Interpolated,
-                                pose) != TransformManager::Success) {
-        return;
-      }
-      out.push_back(Leaving{std::move(head.item), &source.frame, head.time, head.sequence, true,
-                            pose, TransformDropReason::Full});
-      source.items.pop_front();
-      --waiting_;
     }
+  }
+
+  // Warns of an unknown frame name once, when the graph has frames: an empty graph
+  // is one that nothing was registered in yet, not a misspelling.
+  void warnUnknown(const std::string& name) {
+    if (warned_.count(name) != 0) return;
+    const std::vector<std::string> frames = manager_->getFrames();
+    if (frames.empty()) return;
+    warned_.insert(name);
+    logger_.warnStream() << "Items queued into frame " << target_
+                         << " wait for a frame that is not registered: "
+                         << unknownFrameReason(frames, name) << ".";
   }
 
   // Whether an item at `waiting` is overtaken by one of its frame pushed at `pushed`.
@@ -451,7 +529,7 @@ class TransformQueue : private TransformManager::Listener {
     // the pair's span grew by at most the stretch between `time` and its neighbour:
     // up to `time` for a new newest sample (which may also have pushed old ones
     // out), up to the pair's newest for a new oldest one.
-    if (time == 0 || manager_.historySize(from, to) <= 1) {
+    if (time == 0 || manager_->historySize(from, to) <= 1) {
       settleFrames(true, 0);
       return;
     }
@@ -459,7 +537,7 @@ class TransformQueue : private TransformManager::Listener {
     if (newestHead() > time) {  // only then does the pair's span matter
       long oldest = 0;
       long newest = 0;
-      if (manager_.getCommonTimeSpan(from, to, oldest, newest) != TransformManager::Success) {
+      if (manager_->getCommonTimeSpan(from, to, oldest, newest) != TransformManager::Success) {
         settleFrames(true, 0);
         return;
       }
@@ -490,13 +568,30 @@ class TransformQueue : private TransformManager::Listener {
     settleFrames(true, 0);  // paths through the frame now run through static re-links
   }
 
+  void managerDestroyed() override {
+    Outgoing out;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      for (auto& [name, source] : sources_) {
+        unindex(source);
+        while (!source.items.empty()) leave(source, TransformDropReason::ManagerDestroyed, out);
+      }
+      order(out);
+      manager_ = nullptr;
+    }
+    try {
+      deliver(out);
+    } catch (...) {  // NOLINT(bugprone-empty-catch): the manager's destructor must not throw
+    }
+  }
+
   void transformsLoaded() override {
     Outgoing out;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      const bool target_kept = manager_.hasFrame(target_);
+      const bool target_kept = manager_->hasFrame(target_);
       for (auto& [name, source] : sources_) {
-        if (target_kept && manager_.hasFrame(name)) continue;
+        if (target_kept && manager_->hasFrame(name)) continue;
         unindex(source);
         while (!source.items.empty()) leave(source, TransformDropReason::FrameRemoved, out);
       }
@@ -506,11 +601,15 @@ class TransformQueue : private TransformManager::Listener {
     settleFrames(true, 0);
   }
 
-  TransformManager& manager_;
+  // Null once the manager was destroyed.
+  TransformManager* manager_;
   const std::string target_;
   TransformQueueOptions options_;
   const ReleaseCallback on_release_;
   const DropCallback on_drop_;
+  const Logger logger_;
+  // The unknown frame names warned of.
+  std::set<std::string> warned_;
 
   mutable std::mutex mutex_;
   std::map<std::string, Source> sources_;

@@ -100,6 +100,23 @@ py::array_t<long, py::array::c_style> timesArgument(const py::handle& value, con
   return times;
 }
 
+bool readTime(const py::handle& value, long& time) {
+  if (PyIndex_Check(value.ptr()) == 0) {
+    if (PyNumber_Check(value.ptr()) == 0) return false;
+    throw py::value_error("a time must be an integer, not " +
+                          py::str(py::type::handle_of(value).attr("__name__")).cast<std::string>() +
+                          " " + py::repr(value).cast<std::string>());
+  }
+  const py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+  if (!index) throw py::error_already_set();
+  int overflow = 0;
+  const long long converted = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+  if (overflow != 0) throw py::value_error("a time must fit in a signed 64-bit integer");
+  if (converted == -1 && PyErr_Occurred() != nullptr) throw py::error_already_set();
+  time = static_cast<long>(converted);
+  return true;
+}
+
 py::array_t<float> newRows(py::ssize_t count, std::initializer_list<py::ssize_t> rowShape,
                            bool single) {
   std::vector<py::ssize_t> shape;

@@ -39,6 +39,21 @@ DoubleRows doubleRows(const py::handle& value, const char* name, py::ssize_t wid
 /// times would be truncated silently).
 py::array_t<long, py::array::c_style> timesArgument(const py::handle& value, const char* name);
 
+/// One time of the frame graph as an argument: a Python int or a NumPy integer
+/// scalar, converted by the caster below. A float (also an integral one), or any other
+/// number that is not an integer, raises ValueError, as the batch calls' times do, and
+/// so does an integer beyond the signed 64-bit range; other types raise pybind11's
+/// TypeError as every other argument does.
+struct TimeArgument {
+  long value = 0;
+  // NOLINTNEXTLINE(google-explicit-constructor): the caster hands it over as a long
+  operator long() const { return value; }
+};
+
+/// Reads `value` into `time` as the caster of `TimeArgument` does; false for a value
+/// that is not a number at all.
+bool readTime(const py::handle& value, long& time);
+
 /// Reads `value` (an array or anything NumPy turns into one) as rows of `width` real
 /// numbers. Integers and floating-point numbers of any size are accepted and rounded
 /// to float32, the precision of the library. Raises ValueError for any other dtype
@@ -93,3 +108,20 @@ py::array_t<float> toArray(const Eigen::MatrixBase<Derived>& values) {
 }
 
 }  // namespace zelvane::python
+
+namespace pybind11::detail {
+
+template <>
+struct type_caster<zelvane::python::TimeArgument> {
+  PYBIND11_TYPE_CASTER(zelvane::python::TimeArgument, const_name("int"));
+
+  bool load(handle source, bool /*convert*/) {
+    return zelvane::python::readTime(source, value.value);
+  }
+
+  static handle cast(const zelvane::python::TimeArgument& time, return_value_policy, handle) {
+    return PyLong_FromLong(time.value);
+  }
+};
+
+}  // namespace pybind11::detail

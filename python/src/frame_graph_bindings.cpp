@@ -81,8 +81,8 @@ std::string lookupReason(const TransformManager& manager, const std::string& fro
   return lookupFailureReason(manager, from, to, time, code);
 }
 
-Pose lookup(TransformManager& manager, const std::string& from, const std::string& to, long time,
-            const std::string& method) {
+Pose lookup(TransformManager& manager, const std::string& from, const std::string& to,
+            TimeArgument time, const std::string& method) {
   const auto sampling = methodArgument(method);
   Pose result;
   Result code;
@@ -98,9 +98,9 @@ Pose lookup(TransformManager& manager, const std::string& from, const std::strin
 }
 
 // The exception names the half that failed, as the manager reports it.
-Pose lookupThroughFixedFrame(TransformManager& manager, const std::string& from, long fromTime,
-                             const std::string& to, long toTime, const std::string& fixed,
-                             const std::string& method) {
+Pose lookupThroughFixedFrame(TransformManager& manager, const std::string& from,
+                             TimeArgument fromTime, const std::string& to, TimeArgument toTime,
+                             const std::string& fixed, const std::string& method) {
   const auto sampling = methodArgument(method);
   Pose result;
   Result code;
@@ -217,10 +217,13 @@ py::object transformPointsAtTimes(TransformManager& manager, const FloatRows& ro
   return py::module_::import("zelvane.records").attr("PlacedPoints")(placed, codes);
 }
 
-// A time given as one integer (a Python int or a NumPy integer scalar), rather than
-// as an array or a list of times.
+// A time given as one integer (a Python int, a NumPy integer scalar or a 0-d integer
+// array), rather than as an array or a list of times (where other numbers are refused).
 bool isOneTime(const py::handle& time) {
-  if (py::isinstance<py::array>(time)) return py::reinterpret_borrow<py::array>(time).ndim() == 0;
+  if (py::isinstance<py::array>(time)) {
+    const auto array = py::reinterpret_borrow<py::array>(time);
+    return array.ndim() == 0 && (array.dtype().kind() == 'i' || array.dtype().kind() == 'u');
+  }
   return PyIndex_Check(time.ptr()) != 0;
 }
 
@@ -232,7 +235,8 @@ py::object transformPoints(TransformManager& manager, const py::handle& points,
     return transformPointsAtTimes(manager, floatRows(points, "points", 3), from, to, time_argument,
                                   sampling);
   }
-  const long time = time_argument.cast<long>();
+  long time = 0;
+  readTime(time_argument, time);
   const FloatRows rows = floatRows(points, "points", 3);
   py::array_t<float> result = newRows(rows.count, {3}, rows.single);
   float* out = result.mutable_data();
@@ -267,13 +271,17 @@ void refuseInCallback(const TransformManager& manager, const char* operation) {
 // cycle, with only a warning in the log; here it is an exception. The outcome is the
 // manager's own, decided under its lock: another thread cannot come in between.
 void setTransform(TransformManager& manager, const std::string& from, const std::string& to,
-                  const py::handle& pose, long time) {
+                  const py::handle& pose, TimeArgument time) {
   const Pose from_in_to = poseArgument(pose, "pose");
   refuseInCallback(manager, "set_transform");
   TransformManager::Registration outcome;
   {
     py::gil_scoped_release release;
     outcome = manager.registerTransform(from, to, from_in_to, time);
+  }
+  if (outcome == TransformManager::NonFinitePosition ||
+      outcome == TransformManager::DegenerateOrientation) {
+    throw py::value_error(registrationRefusal(outcome, from, to));
   }
   if (outcome != TransformManager::Registered) {
     raiseFrameGraphError(TransformManager::Error,
@@ -575,7 +583,9 @@ RefusedError
     the manager's own, read under its lock: a registration of another thread cannot
     come in between.
 ValueError
-    ``pose`` is neither a Pose nor a rigid 4x4 matrix.
+    ``pose`` is neither a Pose nor a rigid 4x4 matrix; its position is not finite,
+    or its quaternion has zero length or a component that is not finite (nothing
+    changes); ``time`` is not an integer.
 RuntimeError
     Called from a registration callback of this manager.
 )doc")

@@ -6,8 +6,10 @@
 // manager's lock while holding the GIL.
 #include <algorithm>
 #include <chrono>
+#include <iomanip>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,6 +18,7 @@
 
 #include "bindings.h"
 #include "errors.h"
+#include "geometry/frame_graph_text.h"
 #include "geometry/transform_manager.h"
 #include "geometry/transform_queue.h"
 
@@ -51,14 +54,14 @@ Held hold(const py::handle& object) {
 }
 
 bool canTransform(const TransformManager& manager, const std::string& from, const std::string& to,
-                  long time, const std::string& method) {
+                  TimeArgument time, const std::string& method) {
   const auto sampling = samplingArgument(method);
   py::gil_scoped_release release;
   return manager.canTransform(from, to, time, sampling) == TransformManager::Success;
 }
 
 Pose waitForTransform(TransformManager& manager, const std::string& from, const std::string& to,
-                      long time, double timeout, const std::string& method) {
+                      TimeArgument time, double timeout, const std::string& method) {
   const auto sampling = samplingArgument(method);
   if (!(timeout >= 0.0)) throw py::value_error("timeout must be 0 or more seconds");
   const Clock::time_point start = Clock::now();
@@ -66,6 +69,7 @@ Pose waitForTransform(TransformManager& manager, const std::string& from, const 
   const Clock::time_point deadline = start + std::chrono::duration_cast<Clock::duration>(limit);
   Pose result;
   Result code = TransformManager::Success;
+  Result before = TransformManager::Success;
   while (true) {
     const Clock::duration slice = std::min<Clock::duration>(
         WAIT_SLICE, std::max(deadline - Clock::now(), Clock::duration::zero()));
@@ -81,25 +85,34 @@ Pose waitForTransform(TransformManager& manager, const std::string& from, const 
           "wait_for_transform from a callback of the same manager would never be woken");
     }
     if (PyErr_CheckSignals() != 0) throw py::error_already_set();
-    // Over before its slice: a frame of the path was removed or the graph loaded.
+    // Over before its slice: a frame of the path was removed or the graph loaded. A
+    // removal between two slices shows as the path, there before, gone now.
     const Clock::time_point now = Clock::now();
     if (now >= deadline || now < slice_end) break;
+    const bool path_gone = code == TransformManager::NotFound || code == TransformManager::NoFrames;
+    if (path_gone && before == TransformManager::OutOfRange) break;
+    before = code;
   }
   const FrameGraphRequest request{
       "wait for " + from + " in " + to + " at time " + std::to_string(time) + " (" + method + ")",
       from, to, time};
+  // The time waited, which a removal or a loading may have cut short of the timeout.
+  std::ostringstream reason;
+  reason << "after waiting " << std::fixed << std::setprecision(3)
+         << std::chrono::duration<double>(Clock::now() - start).count() << " s";
   TimeSpan span;
-  if (code == TransformManager::OutOfRange) {
+  {
+    py::gil_scoped_release release;
+    const std::string why = waitFailureReason(manager, from, to, time, sampling, code);
+    if (!why.empty()) reason << "; " << why;
     long oldest = 0;
     long newest = 0;
-    Result spanned;
-    {
-      py::gil_scoped_release release;
-      spanned = manager.getCommonTimeSpan(from, to, oldest, newest);
+    if (code == TransformManager::OutOfRange &&
+        manager.getCommonTimeSpan(from, to, oldest, newest) == TransformManager::Success) {
+      span = std::make_pair(oldest, newest);
     }
-    if (spanned == TransformManager::Success) span = std::make_pair(oldest, newest);
   }
-  raiseFrameGraphError(code, request, "after waiting " + std::to_string(timeout) + " s", span);
+  raiseFrameGraphError(code, request, reason.str(), span);
 }
 
 const char* dropReasonName(TransformDropReason reason) {
@@ -110,6 +123,7 @@ const char* dropReasonName(TransformDropReason reason) {
     case TransformDropReason::FrameRemoved: return "frame_removed";
     case TransformDropReason::Cleared: return "cleared";
     case TransformDropReason::Destroyed: return "destroyed";
+    case TransformDropReason::ManagerDestroyed: return "manager_destroyed";
   }
   return "unknown";
 }
@@ -167,7 +181,7 @@ class PythonQueue {
   PythonQueue(PythonQueue&&) = delete;
   PythonQueue& operator=(PythonQueue&&) = delete;
 
-  void push(const py::handle& item, const std::string& frame, long time) {
+  void push(const py::handle& item, const std::string& frame, TimeArgument time) {
     Held held = hold(item);
     py::gil_scoped_release release;
     queue_->push(std::move(held), frame, time);
@@ -214,6 +228,7 @@ class PythonQueue {
     result["pushed"] = counts.pushed;
     result["released"] = counts.released;
     result["pending"] = counts.pending;
+    result["waiting_for_frame"] = counts.waitingForFrame;
     result["dropped"] = dropped;
     return result;
   }
@@ -294,8 +309,11 @@ ValueError
   py::class_<PythonQueue>(m, "TransformQueue", R"doc(Items held until their transform is there.
 
 Each item (any Python object) is pushed with its frame and time, and released with
-its pose in the target frame at that time as soon as the interpolated lookup
-succeeds: to ``on_release(item, frame, time, pose)`` on the thread whose
+its pose in the target frame at that time (the interpolated lookup's) as soon as
+the path covers that time: every time-stamped edge holds a sample at the time or
+samples on both sides of it. An item stamped past the newest navigation sample
+waits for the next one, where a lookup would answer with the older sample. It is
+released to ``on_release(item, frame, time, pose)`` on the thread whose
 registration (or push) made it ready, or, without ``on_release``, into a list that
 ``poll`` and ``drain`` collect. Items of one frame leave in push order.
 
@@ -303,8 +321,10 @@ An item that cannot be released leaves through ``on_drop(item, frame, time,
 reason)``, reason one of "full" (the queue held ``capacity`` items: the oldest
 makes room), "too_old" (older than the history kept on its path), "overtaken" (an
 item of its frame more than ``max_lag`` newer arrived while it waited),
-"frame_removed", "cleared" and "destroyed". ``counts()`` gives pushed = released +
-dropped + pending.
+"frame_removed", "cleared", "destroyed" and "manager_destroyed". ``counts()`` gives
+pushed = released + dropped + pending. Items whose frame (or the target frame) the
+graph does not know wait for it, counted as ``waiting_for_frame``; each unknown
+name is warned of once in the log, with the closest known name.
 
 Callbacks run with the GIL taken and the manager's lock held, as registration
 callbacks do; they may push and look up, not wait. What they raise goes to
@@ -330,7 +350,8 @@ callbacks do; they may push and look up, not wait. What they raise goes to
       .def("clear", &PythonQueue::clear,
            "clear(self)\n--\n\nDrops every item held, with reason \"cleared\".")
       .def("counts", &PythonQueue::counts,
-           "counts(self)\n--\n\nA dict: pushed, released, pending, and dropped (a dict per "
+           "counts(self)\n--\n\nA dict: pushed, released, pending, waiting_for_frame (of "
+           "pending, the items whose frame the graph does not know), and dropped (a dict per "
            "reason).")
       .def_property_readonly("target_frame", &PythonQueue::target, "str: the target frame.");
 }

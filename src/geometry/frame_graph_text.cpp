@@ -144,11 +144,6 @@ std::size_t editDistance(const std::string& a, const std::string& b) {
   return row[b.size()];
 }
 
-std::string unknownFrame(const std::vector<std::string>& frames, const std::string& name) {
-  return "there is no frame '" + name + "' (the closest known frame is '" +
-         closestFrameName(frames, name) + "')";
-}
-
 std::string spanText(const TransformManager& manager, const std::string& from,
                      const std::string& to) {
   long oldest = 0;
@@ -242,6 +237,12 @@ std::string closestFrameName(const std::vector<std::string>& frames, const std::
   return best;
 }
 
+std::string unknownFrameReason(const std::vector<std::string>& frames, const std::string& name) {
+  if (frames.empty()) return "there is no frame '" + name + "' (the graph has no frames)";
+  return "there is no frame '" + name + "' (the closest known frame is '" +
+         closestFrameName(frames, name) + "')";
+}
+
 std::string registrationRefusal(TransformManager::Registration outcome, const std::string& from,
                                 const std::string& to) {
   switch (outcome) {
@@ -253,6 +254,11 @@ std::string registrationRefusal(TransformManager::Registration outcome, const st
     case TransformManager::FromRegistrationSlot:
       return "a transform (" + from + " in " + to +
              ") cannot be registered from a callback of the registration notification";
+    case TransformManager::NonFinitePosition:
+      return "the position of " + from + " in " + to + " is not finite";
+    case TransformManager::DegenerateOrientation:
+      return "the orientation of " + from + " in " + to +
+             " is a quaternion of zero length or with a component that is not finite";
   }
   return "";
 }
@@ -268,10 +274,10 @@ std::string lookupFailureReason(const TransformManager& manager, const std::stri
       const bool has_from = manager.hasFrame(from);
       const bool has_to = manager.hasFrame(to);
       if (!has_from && !has_to) {
-        return unknownFrame(frames, from) + "; " + unknownFrame(frames, to);
+        return unknownFrameReason(frames, from) + "; " + unknownFrameReason(frames, to);
       }
-      if (!has_from) return unknownFrame(frames, from);
-      if (!has_to) return unknownFrame(frames, to);
+      if (!has_from) return unknownFrameReason(frames, from);
+      if (!has_to) return unknownFrameReason(frames, to);
       return from + " and " + to + " are not connected: no chain of transforms joins them";
     }
     case TransformManager::OutOfRange: {
@@ -281,6 +287,19 @@ std::string lookupFailureReason(const TransformManager& manager, const std::stri
     case TransformManager::Error: break;
   }
   return "";
+}
+
+std::string waitFailureReason(const TransformManager& manager, const std::string& from,
+                              const std::string& to, long time,
+                              TransformManager::InterpolationMethod method,
+                              TransformManager::TransformResult code) {
+  if (code == TransformManager::OutOfRange && method == TransformManager::Interpolated &&
+      manager.canTransform(from, to, time, method) == TransformManager::Success) {
+    return "a lookup of " + from + " in " + to + " at time " + std::to_string(time) +
+           " answers from a single older sample, which a wait does not take: it waits for a "
+           "sample at or after that time";
+  }
+  return lookupFailureReason(manager, from, to, time, code);
 }
 
 std::string fixedFrameFailureReason(const TransformManager& manager, const std::string& from,

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "geometry/frame_graph_text.h"
 #include "text_fields.h"
 
 namespace zelvane {
@@ -86,37 +87,104 @@ bool parseTime(std::string_view field, long& value) {
   return std::from_chars(text.data(), text.data() + text.size(), value).ec == std::errc();
 }
 
+// The first `POSE_FIELDS` fields of a line, as `splitFields` reads them; the text of
+// a field with a doubled quote is kept in `unquoted`.
+struct Fields {
+  std::string_view text[POSE_FIELDS];
+  std::string unquoted[POSE_FIELDS];
+  std::size_t count = 0;
+};
+
+// Reads the field that starts at `at` (see the grammar in the header): a bare field
+// is its text between the commas without the blanks around it, a quoted one (its
+// first character a quote) the text between its quotes with each doubled quote read
+// as one. Leaves `at` at the comma
+// after the field or at the end of `line`. Returns "" or why the field is refused.
+std::string readField(std::string_view line, std::size_t& at, std::string& unquoted,
+                      std::string_view& text) {
+  const std::size_t start = at;
+  std::size_t end = line.find(',', at);
+  if (end == std::string_view::npos) end = line.size();
+  const std::string_view raw = trimmed(line.substr(start, end - start));
+  if (raw.empty() || raw.front() != '"') {  // a quote inside is a character like any other
+    at = end;
+    text = raw;
+    return "";
+  }
+  // Quoted: the field runs to its closing quote, commas included.
+  const std::size_t open = line.find('"', start);
+  std::size_t close = open + 1;
+  bool doubled = false;
+  for (;; close += 2) {
+    close = line.find('"', close);
+    if (close == std::string_view::npos) {
+      at = line.size();
+      return "'" + std::string(trimmed(line.substr(start))) + "' has no closing quote";
+    }
+    if (close + 1 >= line.size() || line[close + 1] != '"') break;
+    doubled = true;
+  }
+  text = line.substr(open + 1, close - open - 1);
+  std::size_t after = close + 1;
+  while (after < line.size() && isBlank(line[after])) ++after;
+  if (after < line.size() && line[after] != ',') {
+    at = std::min(line.find(',', after), line.size());
+    return "'" + std::string(trimmed(line.substr(start, at - start))) +
+           "' has text after its closing quote";
+  }
+  at = after;
+  if (doubled) {
+    unquoted.clear();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      unquoted += text[i];
+      if (text[i] == '"') ++i;  // the second of a doubled quote
+    }
+    text = unquoted;
+  }
+  return "";
+}
+
+// Splits `line` into its fields; more than `POSE_FIELDS` are only counted. Returns ""
+// or the reason the first bad field is refused ("field K '...' ...").
+std::string splitFields(std::string_view line, Fields& fields) {
+  fields.count = 0;
+  std::string spare;
+  std::string_view spare_text;
+  for (std::size_t at = 0;; ++at) {
+    const bool kept = fields.count < POSE_FIELDS;
+    const std::string fault = readField(line, at, kept ? fields.unquoted[fields.count] : spare,
+                                        kept ? fields.text[fields.count] : spare_text);
+    ++fields.count;
+    if (!fault.empty()) return "field " + std::to_string(fields.count) + " " + fault;
+    if (at >= line.size()) return "";
+  }
+}
+
 }  // namespace
 
 bool isPoseFileHeader(const std::string& line) {
+  Fields fields;
+  if (!splitFields(line, fields).empty()) return false;
   std::string header;
-  for (const std::string& field : text::split(line, ',')) {
-    header += (header.empty() ? "" : ",") + text::trim(field);
+  for (std::size_t i = 0; i < std::min(fields.count, POSE_FIELDS); ++i) {
+    header += (i == 0 ? "" : ",") + std::string(trimmed(fields.text[i]));
   }
-  return header == POSE_FILE_HEADER;
+  return fields.count == POSE_FIELDS && header == POSE_FILE_HEADER;
 }
 
 std::string parsePoseLine(const std::string& line, PoseLine& parsed) {
-  // The fields as views into `line`; more than ten are only counted.
-  std::string_view fields[POSE_FIELDS];
-  std::size_t count = 0;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t end = line.find(',', start);
-    const std::size_t stop = end == std::string::npos ? line.size() : end;
-    if (count < POSE_FIELDS) fields[count] = std::string_view(line).substr(start, stop - start);
-    ++count;
-    if (end == std::string::npos) break;
-    start = end + 1;
+  Fields fields;
+  std::string fault = splitFields(line, fields);
+  if (!fault.empty()) return fault;
+  if (fields.count != POSE_FIELDS) {
+    return "expected 10 fields, found " + std::to_string(fields.count);
   }
-  if (count != POSE_FIELDS) {
-    return "expected 10 fields, found " + std::to_string(count);
+  if (!parseTime(fields.text[0], parsed.time)) {
+    return "time '" + std::string(trimmed(fields.text[0])) + "' is not an integer";
   }
-  if (!parseTime(fields[0], parsed.time)) {
-    return "time '" + std::string(trimmed(fields[0])) + "' is not an integer";
-  }
-  parsed.from.assign(trimmed(fields[1]));
-  parsed.to.assign(trimmed(fields[2]));
+  // A quoted name is taken as written, blanks included.
+  parsed.from.assign(fields.text[1]);
+  parsed.to.assign(fields.text[2]);
   if (parsed.from.empty() || parsed.to.empty()) {
     return "empty frame name";
   }
@@ -125,8 +193,8 @@ std::string parsePoseLine(const std::string& line, PoseLine& parsed) {
   }
   float values[POSE_NUMBERS];
   for (std::size_t i = 0; i < POSE_NUMBERS; ++i) {
-    if (!parseDecimal(fields[3 + i], values[i])) {
-      return "field " + std::to_string(4 + i) + " '" + std::string(trimmed(fields[3 + i])) +
+    if (!parseDecimal(fields.text[3 + i], values[i])) {
+      return "field " + std::to_string(4 + i) + " '" + std::string(trimmed(fields.text[3 + i])) +
              "' is not a finite number";
     }
   }
@@ -163,10 +231,10 @@ std::string readPoseFile(std::istream& input, const std::string& name, Transform
     const std::string reason = parsePoseLine(line, parsed);
     if (!reason.empty()) return failure(reason);
     // The manager refuses such a pose with only a warning; here it is an input error.
-    if (manager.registerTransform(parsed.from, parsed.to, parsed.pose, parsed.time) !=
-        TransformManager::Registered) {
-      return failure(parsed.from + " and " + parsed.to +
-                     " are already joined through other frames");
+    const TransformManager::Registration outcome =
+        manager.registerTransform(parsed.from, parsed.to, parsed.pose, parsed.time);
+    if (outcome != TransformManager::Registered) {
+      return failure(registrationRefusal(outcome, parsed.from, parsed.to));
     }
     summary.newest_time =
         summary.count == 0 ? parsed.time : std::max(summary.newest_time, parsed.time);

@@ -255,6 +255,13 @@ bool interpolationSpan(const PoseHistory& history, double window, std::int64_t& 
   return true;
 }
 
+bool coversTime(const PoseHistory& history, long time) {
+  if (history.empty()) return false;
+  if (isStatic(history)) return true;
+  // Samples on both sides of every time between the oldest and the newest.
+  return registrationTime(*history.begin()) <= time && time <= registrationTime(*history.rbegin());
+}
+
 Pose interpolatePoses(const Pose& first, const Pose& second, float ratio) {
   Pose blended = blendPoses(first, second, ratio);
   blended.timestamp = blendTimestamp(first.timestamp, second.timestamp, ratio);

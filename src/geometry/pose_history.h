@@ -96,6 +96,13 @@ class HistoryCursor {
 bool interpolationSpan(const PoseHistory& history, double window, std::int64_t& oldest,
                        std::int64_t& newest);
 
+/// Whether `history` covers `time`: it is static, or it holds a sample registered at
+/// `time`, or samples registered before and after it. A covered time is one that an
+/// `Interpolated` lookup answers from samples on both sides (or an exact one), never
+/// from a single older sample; the queue and the `Interpolated` waits release only
+/// covered times. False for an empty history. O(1).
+bool coversTime(const PoseHistory& history, long time);
+
 /// The blend of `first` and `second` at `ratio`; the contract is the one of
 /// `TransformManager::interpolateTransform`.
 Pose interpolatePoses(const Pose& first, const Pose& second, float ratio);

@@ -28,11 +28,45 @@ void warnCycle(const Logger& logger, const std::string& from, const std::string&
                          "transform will be ignored.";
 }
 
+// Whether `pose` can be stored: a finite position, and an orientation quaternion of
+// non-zero finite length. Squared in double, so that no float component overflows or
+// underflows on the way; unit length is not asked for.
+TransformManager::Registration poseFault(const Pose& pose) {
+  if (!pose.position.allFinite()) return TransformManager::NonFinitePosition;
+  const Eigen::Vector4d q = pose.orientation.coeffs().cast<double>();
+  if (!q.allFinite() || q.squaredNorm() == 0.0) return TransformManager::DegenerateOrientation;
+  return TransformManager::Registered;
+}
+
+// Whether a registration's pose is checked (`poseFault`): always but for the
+// re-attachments of a removal, whose poses the graph composed itself, so that a
+// removal keeps the graph joined whatever values it holds.
+enum class PoseCheck { Checked, Composed };
+
 // Registration into `store`: the live one, or one being built aside by `removeFrame`
 // and `loadTransforms`. A refusal is logged.
 TransformManager::Registration addToStore(FrameStore& store, const Logger& logger,
                                           const std::string& from, const std::string& to,
-                                          const Pose& to_T_from, long time, double window) {
+                                          const Pose& to_T_from, long time, double window,
+                                          PoseCheck check = PoseCheck::Checked) {
+  const TransformManager::Registration fault =
+      check == PoseCheck::Checked ? poseFault(to_T_from) : TransformManager::Registered;
+  if (fault == TransformManager::NonFinitePosition) {
+    const Eigen::Vector3f& p = to_T_from.position;
+    logger.warnStream() << "Attempting to define transform between frames " << from << " and " << to
+                        << " with the position (" << p.x() << ", " << p.y() << ", " << p.z()
+                        << "), which is not finite. This new inputted transform will be ignored.";
+    return fault;
+  }
+  if (fault == TransformManager::DegenerateOrientation) {
+    const Eigen::Quaternionf& q = to_T_from.orientation;
+    logger.warnStream() << "Attempting to define transform between frames " << from << " and " << to
+                        << " with the orientation quaternion (" << q.x() << ", " << q.y() << ", "
+                        << q.z() << ", " << q.w()
+                        << "), whose length is zero or not finite. This new inputted transform "
+                           "will be ignored.";
+    return fault;
+  }
   switch (store.add(from, to, to_T_from, time, window)) {
     case FrameStore::Registration::Stored: return TransformManager::Registered;
     case FrameStore::Registration::SelfTransform:
@@ -94,7 +128,16 @@ TransformManager::TransformManager() : store_(std::make_unique<FrameStore>()) {
   setLogger(LoggingManager::getInstance().getLogger("TransformManager"));
 }
 
-TransformManager::~TransformManager() = default;
+TransformManager::TransformResult TransformManager::refuseMethod(InterpolationMethod method,
+                                                                 const std::string& what) const {
+  getLogger().warnStream() << "Attempting to look up " << what << " with the interpolation method "
+                           << static_cast<int>(method)
+                           << ", which is none of MostRecent (0), Extrapolated (1) and "
+                              "Interpolated (2). The lookup is refused.";
+  return Error;
+}
+
+TransformManager::~TransformManager() { endWaitsAndListeners(); }
 
 // --- Registration and frames -------------------------------------------------
 
@@ -242,6 +285,7 @@ TransformManager::TransformResult TransformManager::getTransform(const std::stri
                                                                  Pose& result) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   result = Pose();
+  if (!knownMethod(method)) return refuseMethod(method, from, to);
   Eigen::Matrix4f to_T_from = Eigen::Matrix4f::Identity();
   std::int64_t stamp = time;
   const Result code = composeNamed(*store_, from, to, {time, method, history_window_, getLogger()},
@@ -270,6 +314,7 @@ TransformManager::TransformResult TransformManager::getTransformThroughFixedFram
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   result = Pose();
   failed = FromInFixed;
+  if (!knownMethod(method)) return refuseMethod(method, from, to);
   Eigen::Matrix4f fixed_T_from = Eigen::Matrix4f::Identity();
   std::int64_t from_stamp = fromTime;
   Result code = composeNamed(*store_, from, fixed, {fromTime, method, history_window_, getLogger()},
@@ -391,6 +436,10 @@ tkit::Connection TransformManager::connectTransformRegistered(
 TransformManager::TransformResult TransformManager::getTransformFromPoseMap(
     const std::map<double, Pose>& poses, long time, InterpolationMethod method, Pose& result) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (!knownMethod(method)) {
+    result = Pose();
+    return refuseMethod(method, "a pose history");
+  }
   return detail::sampleHistory(poses, time, method, history_window_, getLogger(), result);
 }
 
@@ -442,7 +491,7 @@ TransformManager::TransformResult TransformManager::removeFrame(const std::strin
     const std::string anchor_name = anchor == NONE ? std::string() : store_->name(anchor);
     for (const auto& [neighbour, neighbour_T_anchor] : relinks) {
       addToStore(*rebuilt, getLogger(), anchor_name, neighbour, neighbour_T_anchor, 0,
-                 history_window_);
+                 history_window_, PoseCheck::Composed);
     }
     flagWaitersThrough(removed);
     store_.swap(rebuilt);
@@ -617,11 +666,16 @@ std::size_t TransformManager::getTransforms(const std::string& from, const std::
                                             InterpolationMethod method, Pose* results,
                                             TransformResult* codes) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  return lookupMany(*store_, from, to, times, count, method, history_window_, getLogger(),
-                    [&](std::size_t begin, std::size_t end, Result code, const Pose& pose) {
-                      std::fill(results + begin, results + end, pose);
-                      std::fill(codes + begin, codes + end, code);
-                    });
+  const auto deliver = [&](std::size_t begin, std::size_t end, Result code, const Pose& pose) {
+    std::fill(results + begin, results + end, pose);
+    std::fill(codes + begin, codes + end, code);
+  };
+  if (!knownMethod(method)) {  // refused at every time, as the single lookups are
+    for (std::size_t i = 0; i < count; ++i)
+      deliver(i, i + 1, refuseMethod(method, from, to), Pose());
+    return 0;
+  }
+  return lookupMany(*store_, from, to, times, count, method, history_window_, getLogger(), deliver);
 }
 
 std::size_t TransformManager::getTransformMatrices(const std::string& from, const std::string& to,
@@ -630,11 +684,16 @@ std::size_t TransformManager::getTransformMatrices(const std::string& from, cons
                                                    Eigen::Matrix4f* matrices,
                                                    TransformResult* codes) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  return lookupMany(*store_, from, to, times, count, method, history_window_, getLogger(),
-                    [&](std::size_t begin, std::size_t end, Result code, const Pose& pose) {
-                      std::fill(matrices + begin, matrices + end, pose.toTransform());
-                      std::fill(codes + begin, codes + end, code);
-                    });
+  const auto deliver = [&](std::size_t begin, std::size_t end, Result code, const Pose& pose) {
+    std::fill(matrices + begin, matrices + end, pose.toTransform());
+    std::fill(codes + begin, codes + end, code);
+  };
+  if (!knownMethod(method)) {
+    for (std::size_t i = 0; i < count; ++i)
+      deliver(i, i + 1, refuseMethod(method, from, to), Pose());
+    return 0;
+  }
+  return lookupMany(*store_, from, to, times, count, method, history_window_, getLogger(), deliver);
 }
 
 std::size_t TransformManager::transformPoints(const std::string& from, const std::string& to,
@@ -642,16 +701,20 @@ std::size_t TransformManager::transformPoints(const std::string& from, const std
                                               std::size_t count, InterpolationMethod method,
                                               float* placed, TransformResult* codes) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  return lookupMany(
-      *store_, from, to, times, count, method, history_window_, getLogger(),
-      [&](std::size_t begin, std::size_t end, Result code, const Pose& pose) {
-        std::fill(codes + begin, codes + end, code);
-        if (code == Success) {
-          mapPoints(pose.toTransform(), points + 3 * begin, end - begin, placed + 3 * begin);
-        } else {
-          std::fill(placed + 3 * begin, placed + 3 * end, std::numeric_limits<float>::quiet_NaN());
-        }
-      });
+  const auto deliver = [&](std::size_t begin, std::size_t end, Result code, const Pose& pose) {
+    std::fill(codes + begin, codes + end, code);
+    if (code == Success) {
+      mapPoints(pose.toTransform(), points + 3 * begin, end - begin, placed + 3 * begin);
+    } else {
+      std::fill(placed + 3 * begin, placed + 3 * end, std::numeric_limits<float>::quiet_NaN());
+    }
+  };
+  if (!knownMethod(method)) {
+    for (std::size_t i = 0; i < count; ++i)
+      deliver(i, i + 1, refuseMethod(method, from, to), Pose());
+    return 0;
+  }
+  return lookupMany(*store_, from, to, times, count, method, history_window_, getLogger(), deliver);
 }
 
 }  // namespace zelvane

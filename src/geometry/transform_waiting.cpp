@@ -69,10 +69,16 @@ Result decideEdge(const PoseHistory& history, long time, Method method, double w
                                           : TransformManager::OutOfRange;
 }
 
+// What a wait or a lookup asks of every edge of the path: that its sampling
+// succeeds, or, for a wait with `Interpolated`, also that it covers the time.
+enum class Ask { Lookup, Wait };
+
 // The code of `getTransform(from, to, time, method, ...)` on `store`, with the frames
-// found (NONE for equal names).
+// found (NONE for equal names); for `Ask::Wait`, `OutOfRange` where that lookup
+// succeeds at a time that an `Interpolated` edge does not cover.
 Result decide(const FrameStore& store, const std::string& from, const std::string& to, long time,
-              Method method, double window, std::size_t& from_frame, std::size_t& to_frame) {
+              Method method, double window, Ask ask, std::size_t& from_frame,
+              std::size_t& to_frame) {
   from_frame = to_frame = FrameStore::NONE;
   if (from == to) return TransformManager::Success;
   if (store.size() == 0) return TransformManager::NoFrames;
@@ -81,16 +87,21 @@ Result decide(const FrameStore& store, const std::string& from, const std::strin
   if (from_frame == FrameStore::NONE || to_frame == FrameStore::NONE) {
     return TransformManager::NotFound;
   }
+  const bool cover = ask == Ask::Wait && method == TransformManager::Interpolated;
   return store.walkPath(from_frame, to_frame, [&](const PoseHistory& history) {
-    return decideEdge(history, time, method, window);
+    const Result code = decideEdge(history, time, method, window);
+    if (code == TransformManager::Success && cover && !detail::coversTime(history, time)) {
+      return TransformManager::OutOfRange;
+    }
+    return code;
   });
 }
 
 Result decide(const FrameStore& store, const std::string& from, const std::string& to, long time,
-              Method method, double window) {
+              Method method, double window, Ask ask) {
   std::size_t from_frame = FrameStore::NONE;
   std::size_t to_frame = FrameStore::NONE;
-  return decide(store, from, to, time, method, window, from_frame, to_frame);
+  return decide(store, from, to, time, method, window, ask, from_frame, to_frame);
 }
 
 }  // namespace
@@ -99,7 +110,8 @@ TransformManager::TransformResult TransformManager::canTransform(const std::stri
                                                                  const std::string& to, long time,
                                                                  InterpolationMethod method) const {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  return decide(*store_, from, to, time, method, history_window_);
+  if (!knownMethod(method)) return refuseMethod(method, from, to);
+  return decide(*store_, from, to, time, method, history_window_, Ask::Lookup);
 }
 
 TransformManager::TransformResult TransformManager::waitForTransform(
@@ -115,9 +127,12 @@ TransformManager::TransformResult TransformManager::waitForTransform(
                                 "is refused.";
     return Error;
   }
+  if (destroying_) return Error;
+  if (!knownMethod(method)) return refuseMethod(method, from, to);
   std::size_t from_frame = FrameStore::NONE;
   std::size_t to_frame = FrameStore::NONE;
-  Result code = decide(*store_, from, to, time, method, history_window_, from_frame, to_frame);
+  Result code =
+      decide(*store_, from, to, time, method, history_window_, Ask::Wait, from_frame, to_frame);
   if (code == Success) {  // the common case: compose at once, on the frames found
     if (from_frame == FrameStore::NONE) return Success;  // equal names: the identity
     Eigen::Matrix4f to_T_from = Eigen::Matrix4f::Identity();
@@ -136,6 +151,11 @@ TransformManager::TransformResult TransformManager::waitForTransform(
     const Clock::time_point deadline = forever ? Clock::time_point::max() : start + timeout;
     Waiter waiter(from, to, time, method);
     waiters_.push_back(&waiter);
+    // Leaves the list of waits, and tells a destructor waiting for the last one.
+    const auto leave = [&] {
+      waiters_.erase(std::find(waiters_.begin(), waiters_.end(), &waiter));
+      if (destroying_ && waiters_.empty()) waits_left_.notify_all();
+    };
     try {
       // Woken by a registration after which the lookup succeeds, by the end of the
       // wait, or spuriously: the decision is taken again under the lock each time.
@@ -143,20 +163,47 @@ TransformManager::TransformResult TransformManager::waitForTransform(
         if (forever) {
           waiter.condition.wait(lock);
         } else if (waiter.condition.wait_until(lock, deadline) == std::cv_status::timeout) {
-          code = decide(*store_, from, to, time, method, history_window_);
+          code = decide(*store_, from, to, time, method, history_window_, Ask::Wait);
           break;
         }
-        code = decide(*store_, from, to, time, method, history_window_);
+        if (destroying_) break;
+        code = decide(*store_, from, to, time, method, history_window_, Ask::Wait);
         if (code == Success || waiter.ended) break;
       }
     } catch (...) {
-      waiters_.erase(std::find(waiters_.begin(), waiters_.end(), &waiter));
+      leave();
       throw;
     }
-    waiters_.erase(std::find(waiters_.begin(), waiters_.end(), &waiter));
+    leave();
+    if (destroying_) return Error;
   }
   if (code != Success) return code;
   return getTransform(from, to, time, method, result);
+}
+
+TransformManager::TransformResult TransformManager::releaseWaiting(const std::string& from,
+                                                                   const std::string& to,
+                                                                   WaitingItems& items) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  long oldest = 0;
+  long newest = 0;
+  const Result spanned = getCommonTimeSpan(from, to, oldest, newest);
+  if (spanned != Success) return spanned;
+  long time = 0;
+  while (items.nextTime(time)) {
+    if (time < oldest) {
+      items.tooOld();
+      continue;
+    }
+    if (time > newest ||
+        decide(*store_, from, to, time, Interpolated, history_window_, Ask::Wait) != Success) {
+      break;
+    }
+    Pose to_T_from;
+    if (getTransform(from, to, time, Interpolated, to_T_from) != Success) break;
+    items.release(to_T_from);
+  }
+  return Success;
 }
 
 void TransformManager::attachListener(Listener& listener) {
@@ -207,8 +254,8 @@ void tellListeners(std::vector<TransformManager::Listener*>& listeners, std::siz
 
 void TransformManager::notifyRegistered(const std::string& from, const std::string& to, long time) {
   for (Waiter* waiter : waiters_) {
-    if (decide(*store_, waiter->from, waiter->to, waiter->time, waiter->method, history_window_) ==
-        Success) {
+    if (decide(*store_, waiter->from, waiter->to, waiter->time, waiter->method, history_window_,
+               Ask::Wait) == Success) {
       waiter->condition.notify_one();
     }
   }
@@ -239,6 +286,31 @@ void TransformManager::notifyRemoved(const std::string& frame) {
   const CallbackScope scope(*this);
   tellListeners(listeners_, notifying_, listeners_changed_,
                 [&](Listener& listener) { listener.frameRemoved(frame); });
+}
+
+void TransformManager::endWaitsAndListeners() {
+  std::unique_lock<std::recursive_mutex> lock(mutex_);
+  destroying_ = true;
+  for (Waiter* waiter : waiters_) waiter->condition.notify_one();
+  // The waits leave under the lock; the members they touch on the way out must
+  // outlive them.
+  waits_left_.wait(lock, [this] { return waiters_.empty(); });
+  if (!listeners_.empty()) {
+    const CallbackScope scope(*this);
+    // A destructor cannot let an exception out: each listener is told, and what one
+    // throws is logged.
+    tellListeners(listeners_, notifying_, listeners_changed_, [this](Listener& listener) {
+      try {
+        listener.managerDestroyed();
+      } catch (const std::exception& e) {
+        getLogger().warnStream() << "Exception caught in TransformManager::~TransformManager:"
+                                 << e.what();
+      } catch (...) {
+        getLogger().warnStream() << "Exception caught in TransformManager::~TransformManager";
+      }
+    });
+  }
+  listeners_.clear();
 }
 
 void TransformManager::notifyLoaded() {

@@ -78,6 +78,25 @@ TEST(PoseFile, ReadsDecimalFieldsWithBlanksAndGivesThePoseOfFromInTo) {
   EXPECT_EQ(parsed.pose.position.x(), 0.0f);
 }
 
+// Quoted as CSV writers quote: the text between the quotes, a doubled quote as one,
+// commas and blanks kept, numbers read as unquoted; the header may be quoted too.
+TEST(PoseFile, ReadsQuotedFieldsAsCsvWritersQuoteThem) {
+  TransformManager manager;
+  std::istringstream input(
+      "\"time\",\"from\",\"to\",x,y,z,qx,qy,qz,qw\n"
+      "\"100\", \"Body\" ,\"Global\",\"1.5\",0,0,0,0,0,\"1\"\n"
+      "0,\" cam, \"\"left\"\" \",Body,0,0,1,0,0,0,1\r\n");
+  PoseFileSummary summary;
+  ASSERT_EQ(zelvane::readPoseFile(input, "poses.csv", manager, summary), "");
+  EXPECT_EQ(summary.count, 2u);
+  EXPECT_EQ(manager.getFrames(), (std::vector<std::string>{"Body", "Global", " cam, \"left\" "}));
+  Pose pose;
+  ASSERT_EQ(
+      manager.getTransform(" cam, \"left\" ", "Global", 100, TransformManager::Interpolated, pose),
+      TransformManager::Success);
+  EXPECT_EQ(pose.position, Eigen::Vector3f(1.5f, 0.0f, 1.0f));
+}
+
 // Each number is rounded once from its text: the shortest round-trip text of a float
 // reads back as that float.
 TEST(PoseFile, ReadsEveryFloatBackFromItsNineDigits) {

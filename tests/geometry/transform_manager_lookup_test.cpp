@@ -1,5 +1,6 @@
 // Lookups: result codes, composition along the path, sampling of one history and
 // the blend of two poses.
+#include <chrono>
 #include <cstdint>
 #include <limits>
 #include <map>
@@ -59,6 +60,46 @@ TEST(TransformManagerLookup, FailuresGiveTheirCodeAnIdentityResultAndNoLog) {
   EXPECT_EQ(manager.getTransform("E", "F", 201 + kWindow, kExtra, pose),
             TransformManager::OutOfRange);
   EXPECT_TRUE(isIdentity(pose));
+}
+
+// A method value outside the enumeration (once taken as `Extrapolated`) is refused by
+// every operation that takes one, with the identity and one warning per lookup.
+TEST(TransformManagerLookup, RefusesAMethodOutsideTheEnumeration) {
+  TransformManager manager;
+  manager.setTransform("A", "B", makePose(V(1, 0, 0)), 100);
+  manager.setTransform("A", "B", makePose(V(2, 0, 0)), 200);
+  const auto bad = static_cast<Method>(7);
+  const long times[] = {150, 250};
+  LogCapture capture(Logger::WARN_LEVEL);
+  Pose pose = makePose(V(9, 9, 9));
+  EXPECT_EQ(manager.getTransform("A", "B", 150, bad, pose), TransformManager::Error);
+  EXPECT_TRUE(isIdentity(pose));
+  EXPECT_EQ(manager.getTransform("A", "A", 150, bad, pose), TransformManager::Error);
+  EXPECT_EQ(manager.canTransform("A", "B", 150, bad), TransformManager::Error);
+  EXPECT_EQ(manager.waitForTransform("A", "B", 150, bad, std::chrono::hours(1), pose),
+            TransformManager::Error);
+  EXPECT_EQ(manager.getTransformThroughFixedFrame("A", 150, "B", 150, "B", bad, pose),
+            TransformManager::Error);
+  Pose poses[2];
+  Result codes[2];
+  EXPECT_EQ(manager.getTransforms("A", "B", times, 2, bad, poses, codes), 0u);
+  EXPECT_EQ(codes[0], TransformManager::Error);
+  EXPECT_EQ(codes[1], TransformManager::Error);
+  EXPECT_TRUE(isIdentity(poses[0]));
+  pose = makePose(V(9, 9, 9));
+  EXPECT_EQ(manager.getTransformFromPoseMap({{100.0, makePose(V(1, 0, 0))}}, 150, bad, pose),
+            TransformManager::Error);
+  EXPECT_TRUE(isIdentity(pose));
+  const Texts warnings = managerMessages(capture, Logger::WARN_LEVEL);
+  ASSERT_EQ(warnings.size(), 8u);
+  EXPECT_EQ(warnings[0],
+            "Attempting to look up the transform from A to B with the interpolation method 7, "
+            "which is none of MostRecent (0), Extrapolated (1) and Interpolated (2). The lookup "
+            "is refused.");
+  EXPECT_EQ(warnings[7],
+            "Attempting to look up a pose history with the interpolation method 7, which is "
+            "none of MostRecent (0), Extrapolated (1) and Interpolated (2). The lookup is "
+            "refused.");
 }
 
 TEST(TransformManagerLookup, ChainAppliesTheEdgeNextToTheTargetLastAndTakesLatestStamp) {

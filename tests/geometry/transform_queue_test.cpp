@@ -122,6 +122,99 @@ TEST(TransformQueue, AnOutOfOrderOldestSampleReleasesUpToItsNeighbour) {
   EXPECT_FLOAT_EQ(recorder.out.back().pose.position.x(), 2.6f);
 }
 
+// Start-up: navigation has one sample and 1 kHz scans arrive past it. A lookup would
+// answer each with that sample; the queue holds them until samples on both sides
+// cover their times, and releases each with the pose of its own time, bit for bit the
+// lookup made once the later sample is there. A scan at the sample's own time, or on a
+// static path, is covered at once.
+TEST(TransformQueue, ReleasesATimeOnlyOnceSamplesCoverIt) {
+  TransformManager manager;
+  manager.setTransform("Lidar", "Body", makePose(V(0, 0, 1)), 0);
+  manager.setTransform("Mount", "G", makePose(V(0, 1, 0)), 0);
+  const long start = 5000;  // in ms
+  navigation(manager, start, 0);
+  Recorder recorder(manager);
+  recorder.queue().push(0, "Lidar", start);
+  recorder.queue().push(1000, "Mount", 777);
+  for (int ms = 1; ms <= 150; ++ms) recorder.queue().push(ms, "Lidar", start + ms);
+  Pose stale;
+  ASSERT_EQ(manager.getTransform("Lidar", "G", start + 150, kInter, stale),
+            TransformManager::Success);
+  EXPECT_EQ(recorder.released(), (std::vector<int>{0, 1000}));
+  for (int ms = 10; ms <= 160; ms += 10) {
+    navigation(manager, start + ms, 0.01f * static_cast<float>(ms));  // 10 m/s
+    EXPECT_EQ(recorder.released().size(), std::min<std::size_t>(2 + ms, 152)) << ms;
+  }
+  for (const Out& o : recorder.out) {
+    Pose expected;
+    ASSERT_EQ(manager.getTransform(o.frame, "G", o.time, kInter, expected),
+              TransformManager::Success);
+    EXPECT_TRUE(sameBits(o.pose, expected)) << o.item;
+  }
+  EXPECT_FLOAT_EQ(recorder.out.back().pose.position.x(), 1.5f);
+  Recorder::expectBalanced(recorder.queue().counts());
+}
+
+// Destroyed first, the manager ends the queue's waiting items (`ManagerDestroyed`); the
+// released ones stay to be collected, and the queue, its later pushes and its
+// destructor no longer touch the manager.
+TEST(TransformQueue, OutlivesItsManager) {
+  auto manager = std::make_unique<TransformManager>();
+  navigation(*manager, 100, 0);
+  navigation(*manager, 200, 1);
+  Recorder recorder(*manager, {}, false);
+  Queue& queue = recorder.queue();
+  queue.push(1, "Body", 150);
+  queue.push(2, "Body", 300);
+  queue.push(3, "Other", 100);
+  manager.reset();
+  queue.push(4, "Body", 400);
+  EXPECT_EQ(recorder.dropped(), (std::vector<int>{2, 3, 4}));
+  for (const Out& o : recorder.out) EXPECT_EQ(o.reason, Reason::ManagerDestroyed);
+  Queue::Released released;
+  ASSERT_TRUE(queue.poll(released));
+  EXPECT_EQ(released.item, 1);
+  const TransformQueueCounts counts = queue.counts();
+  EXPECT_EQ(counts.droppedFor(Reason::ManagerDestroyed), 3u);
+  EXPECT_EQ(counts.pending, 0u);
+  Recorder::expectBalanced(counts);
+  queue.clear();
+  recorder.destroy();
+}
+
+// A misspelt frame or target waits (it may be registered later) but is warned of once
+// per name, with the closest known name, and its items are counted apart from those
+// waiting for a sample.
+TEST(TransformQueue, WarnsOncePerUnknownFrameAndCountsItsItemsApart) {
+  TransformManager manager;
+  navigation(manager, 100, 0);
+  navigation(manager, 200, 1);
+  LogCapture capture(Logger::WARN_LEVEL);
+  Recorder recorder(manager);
+  recorder.queue().push(1, "Bdoy", 150);
+  recorder.queue().push(2, "Bdoy", 160);
+  recorder.queue().push(3, "Body", 250);
+  Queue misspelt(manager, "g");
+  misspelt.push(4, "Body", 150);
+  misspelt.push(5, "Bdoy", 150);
+  EXPECT_EQ(recorder.queue().counts().waitingForFrame, 2u);
+  EXPECT_EQ(recorder.queue().counts().pending, 3u);
+  EXPECT_EQ(misspelt.counts().waitingForFrame, 2u);
+  const std::string unknown = "Items queued into frame ";
+  EXPECT_EQ(capture.messages(Logger::WARN_LEVEL),
+            (Texts{unknown + "G wait for a frame that is not registered: there is no frame 'Bdoy' "
+                             "(the closest known frame is 'Body').",
+                   unknown + "g wait for a frame that is not registered: there is no frame 'g' "
+                             "(the closest known frame is 'G').",
+                   unknown + "g wait for a frame that is not registered: there is no frame "
+                             "'Bdoy' (the closest known frame is 'Body')."}));
+  manager.setTransform("Bdoy", "Body", makePose(V(0, 0, 0)), 0);
+  EXPECT_EQ(recorder.released(), (std::vector<int>{1, 2}));
+  EXPECT_EQ(recorder.queue().counts().waitingForFrame, 0u);
+  EXPECT_EQ(misspelt.counts().waitingForFrame, 2u);
+  EXPECT_EQ(capture.messages(Logger::WARN_LEVEL).size(), 3u);
+}
+
 TEST(TransformQueue, PollAndDrainCollectWithoutCallback) {
   TransformManager manager;
   navigation(manager, 0, 0);

@@ -2,6 +2,7 @@
 // code as the lookup, no log while the transform is missing, woken by the
 // registration that makes it succeed, and never held past its timeout, a removal of
 // its path or a loading.
+#include <atomic>
 #include <chrono>
 #include <random>
 #include <string>
@@ -178,6 +179,62 @@ TEST(WaitForTransform, EndsWhenItsPathIsRemovedOrTheGraphLoaded) {
     EXPECT_EQ(result, c.expected) << c.name;
     EXPECT_LT(Clock::now() - start, 1s) << c.name;
   }
+}
+
+// With `Interpolated` a wait takes only a covered time: past an edge's only sample,
+// where the lookup answers with that sample, it waits for the next sample (and ends
+// with OutOfRange at its timeout); at the sample, and with the other methods, it
+// answers as the lookup.
+TEST(WaitForTransform, InterpolatedWaitsForSamplesOnBothSidesOfItsTime) {
+  TransformManager manager;
+  manager.setTransform("S", "G", makePose(V(0, 0, 0)), 100);
+  Pose pose = makePose(V(1, 1, 1));
+  EXPECT_EQ(manager.canTransform("S", "G", 150, kInter), TransformManager::Success);
+  EXPECT_EQ(manager.waitForTransform("S", "G", 150, kInter, 0ns, pose),
+            TransformManager::OutOfRange);
+  EXPECT_TRUE(isIdentity(pose));
+  EXPECT_EQ(manager.waitForTransform("S", "G", 150, kInter, 30ms, pose),
+            TransformManager::OutOfRange);
+  EXPECT_EQ(manager.waitForTransform("S", "G", 100, kInter, 0ns, pose), TransformManager::Success);
+  EXPECT_EQ(manager.waitForTransform("S", "G", 150, TransformManager::Extrapolated, 0ns, pose),
+            TransformManager::Success);
+  Result result = TransformManager::Error;
+  Pose waited;
+  std::thread waiter(
+      [&] { result = manager.waitForTransform("S", "G", 150, kInter, 10s, waited); });
+  std::this_thread::sleep_for(20ms);
+  manager.setTransform("S", "G", makePose(V(2, 0, 0)), 200);
+  waiter.join();
+  ASSERT_EQ(result, TransformManager::Success);
+  ASSERT_EQ(manager.getTransform("S", "G", 150, kInter, pose), TransformManager::Success);
+  EXPECT_TRUE(sameBits(waited, pose));
+  EXPECT_FLOAT_EQ(waited.position.x(), 1.0f);
+}
+
+// Destroying the manager ends the waits in progress with Error, and returns only once
+// their threads have left it.
+TEST(WaitForTransform, EndsWithErrorWhenTheManagerIsDestroyed) {
+  auto manager = std::make_unique<TransformManager>();
+  manager->setTransform("S", "G", makePose(V(0, 0, 0)), 100);
+  TransformManager* const waited_on = manager.get();
+  constexpr int kWaiters = 3;
+  std::vector<Result> results(kWaiters, TransformManager::Success);
+  std::atomic<int> started{0};
+  std::vector<std::thread> waiters;
+  for (int i = 0; i < kWaiters; ++i) {
+    waiters.emplace_back([&, i] {
+      Pose pose;
+      ++started;
+      results[i] = waited_on->waitForTransform("S", "G", 500 + i, kInter, 1h, pose);
+    });
+  }
+  while (started < kWaiters) std::this_thread::yield();
+  std::this_thread::sleep_for(100ms);  // each thread is inside its wait
+  const Clock::time_point start = Clock::now();
+  manager.reset();
+  EXPECT_LT(Clock::now() - start, 1s);
+  for (std::thread& waiter : waiters) waiter.join();
+  EXPECT_EQ(results, std::vector<Result>(kWaiters, TransformManager::Error));
 }
 
 // Code that runs with the manager's lock held must not wait (it could never be woken)

@@ -152,6 +152,44 @@ def test_edits_rename_remove_and_origins(drive):
         drive.get_origin("finish")
 
 
+@pytest.mark.parametrize("pose, reason", [
+    (zelvane.Pose(position=(math.nan, 0, 0)), "the position of E in F is not finite"),
+    (zelvane.Pose(position=(0, -math.inf, 0)), "the position of E in F is not finite"),
+    (zelvane.Pose(orientation=(0, 0, 0, 0)), "the orientation of E in F is a quaternion of zero"),
+    (zelvane.Pose(orientation=(math.nan, 0, 0, 1)), "the orientation of E in F is a quaternion"),
+])
+def test_registration_refuses_a_pose_that_is_no_rigid_transform(pose, reason):
+    graph = zelvane.TransformManager()
+    with pytest.raises(ValueError, match=reason):
+        graph.set_transform("E", "F", pose, 10)
+    assert graph.frames == []
+
+
+# Every call taking one time refuses a float, integral or not, as the calls taking
+# many times do, and takes NumPy integers.
+SINGLE_TIMES = [
+    lambda g, t: g.lookup("Sensor", "Global", t),
+    lambda g, t: g.lookup_through_fixed_frame("Sensor", t, "Body", 100, "Global"),
+    lambda g, t: g.lookup_through_fixed_frame("Sensor", 100, "Body", t, "Global"),
+    lambda g, t: g.set_transform("Extra", "Global", zelvane.Pose(), t),
+    lambda g, t: g.can_transform("Sensor", "Global", t),
+    lambda g, t: g.wait_for_transform("Sensor", "Global", t, timeout=0),
+    lambda g, t: zelvane.TransformQueue(g, "Global").push("item", "Sensor", t),
+    lambda g, t: g.transform_points([0, 0, 0], "Sensor", "Global", t),
+]
+
+
+@pytest.mark.parametrize("call", SINGLE_TIMES)
+def test_single_times_must_be_integers(drive, call):
+    for time in (100.0, 100.5, np.float32(100), np.float64(100)):
+        with pytest.raises(ValueError, match="must be an integer|must hold integers"):
+            call(drive, time)
+    with pytest.raises(ValueError, match="signed 64-bit"):
+        call(drive, 2**63)
+    call(drive, np.int64(100))
+    call(drive, np.uint16(100))
+
+
 def test_registration_from_a_matrix_equals_registration_from_its_pose():
     pose = zelvane.Pose.from_ypr([1, 2, 3], [0.5, -0.2, 0.1], convention="intrinsic",
                                  timestamp=0)

@@ -95,3 +95,57 @@ def test_queue_without_callback_is_polled():
     item, frame, t, pose = queue.poll()
     assert (item, frame, t) == ([1, 2, 3], "Sensor", 250)
     assert queue.drain() == []
+
+
+def test_queue_waits_for_samples_around_an_item_as_at_start_up():
+    """One navigation sample answers every later lookup; the queue holds each scan
+    until samples on both sides of its time are there, then gives the lookup's pose."""
+    graph = zelvane.TransformManager()
+    graph.set_transform("Sensor", "Body", zelvane.Pose(position=(0, 0, 1)))
+    graph.set_transform("Body", "Global", zelvane.Pose(position=(0, 0, 0)), 1000)
+    released = []
+    queue = zelvane.TransformQueue(
+        graph, "Global", on_release=lambda item, frame, t, pose: released.append((t, pose)))
+    for t in (1000, 1500, 1700):
+        queue.push(t, "Sensor", t)
+    assert graph.lookup("Sensor", "Global", 1500).position[0] == 0.0
+    assert [t for t, _ in released] == [1000]
+    graph.set_transform("Body", "Global", zelvane.Pose(position=(1, 0, 0)), 2000)
+    assert [t for t, _ in released] == [1000, 1500, 1700]
+    for t, pose in released:
+        expected = graph.lookup("Sensor", "Global", t)
+        assert pose.position.tolist() == expected.position.tolist()
+        assert pose.orientation.tolist() == expected.orientation.tolist()
+    assert released[1][1].position[0] == pytest.approx(0.5)
+
+
+@pytest.mark.parametrize("delay", [0.2, 0.225])  # within a slice of the wait, or between two
+def test_wait_ended_by_a_removal_says_how_long_it_waited(delay):
+    graph = graph_with_navigation()
+    timer = threading.Timer(delay, graph.remove_frame, ("Sensor",))
+    start = time.monotonic()
+    timer.start()
+    with pytest.raises(zelvane.FrameNotFoundError) as raised:
+        graph.wait_for_transform("Sensor", "Global", 250, timeout=10)
+    elapsed = time.monotonic() - start
+    timer.join()
+    waited = float(str(raised.value).split("after waiting ")[1].split(" s")[0])
+    assert delay - 0.05 <= waited <= elapsed + 0.001 < 1.0
+    assert "there is no frame 'Sensor'" in str(raised.value)
+
+
+def test_wait_past_a_single_sample_times_out_saying_why():
+    graph = zelvane.TransformManager()
+    graph.set_transform("Body", "Global", zelvane.Pose(), 100)
+    with pytest.raises(zelvane.OutOfRangeError, match="a wait does not take"):
+        graph.wait_for_transform("Body", "Global", 150, timeout=0)
+    assert graph.can_transform("Body", "Global", 150)
+
+
+def test_queue_counts_items_of_unknown_frames_apart():
+    graph = graph_with_navigation()
+    queue = zelvane.TransformQueue(graph, "Global")
+    queue.push("misspelt", "Snesor", 150)
+    queue.push("early", "Sensor", 250)
+    counts = queue.counts()
+    assert counts["pending"] == 2 and counts["waiting_for_frame"] == 1
