@@ -31,7 +31,7 @@ GOALS = [
     ("py_transform_points_100k", "cpp", 1.5),
     ("py_overlap_pairs_300", "shapely", 0.01),
     ("py_overlap_pairs_300", "opencv", 0.05),
-    ("lookup_many_10000", "single", 0.2),
+    ("lookup_many_10000", "single", 0.5),
     ("deskew_100k", "one_time", 3.0),
     ("queue_release", "lookup", 2.0),
     ("wait_ready", "lookup", 1.3),

@@ -2,14 +2,21 @@
 // matters (0, nanoseconds near 1.7e18, negative, near the limits of int64) and history
 // windows changed on the way. After each step:
 // - an `Interpolated` lookup succeeds exactly at the times `getCommonTimeSpan` gives;
+// - `canTransform` answers every method with the lookup's code;
+// - an `Interpolated` wait that does not wait succeeds exactly where the lookup does
+//   and every time-stamped edge of the path holds samples from at most to at least
+//   the time, as `getEdges` lists them;
 // - a lookup that succeeds at a time T >= 0 reports T (the graph holds no stamp of its
 //   own but 0);
 // - `getEdges` agrees with `historySize` in both directions.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "fuzz_input.h"
 #include "geometry/pose.h"
@@ -46,6 +53,32 @@ long timeFrom(Input& in) {
   return time;
 }
 
+// Whether every time-stamped edge of the path from `from` to `to`, found over the
+// edge list by a search of its own, spans `time` there (true without a path: the
+// lookup decides then).
+bool covered(const TransformManager& manager, const std::string& from, const std::string& to,
+             long time) {
+  const std::vector<TransformManager::EdgeSummary> edges = manager.getEdges();
+  std::map<std::string, const TransformManager::EdgeSummary*> reached_by{{from, nullptr}};
+  std::vector<std::string> next{from};
+  while (!next.empty()) {
+    const std::string at = next.back();
+    next.pop_back();
+    for (const TransformManager::EdgeSummary& edge : edges) {
+      if (edge.from != at && edge.to != at) continue;
+      const std::string& other = edge.from == at ? edge.to : edge.from;
+      if (reached_by.emplace(other, &edge).second) next.push_back(other);
+    }
+  }
+  if (reached_by.count(to) == 0) return true;
+  for (std::string at = to; at != from;) {
+    const TransformManager::EdgeSummary& edge = *reached_by.at(at);
+    if (!edge.isStatic && (time < edge.oldest || time > edge.newest)) return false;
+    at = edge.from == at ? edge.to : edge.from;
+  }
+  return true;
+}
+
 void check(TransformManager& manager, long time) {
   for (const char* from : kFrames) {
     for (const char* to : kFrames) {
@@ -64,6 +97,19 @@ void check(TransformManager& manager, long time) {
         if (manager.getTransform(from, to, t, TransformManager::Extrapolated, pose) ==
                 TransformManager::Success &&
             t >= 0 && pose.timestamp != t && std::string(from) != to) {
+          std::abort();
+        }
+        for (const auto method : {TransformManager::MostRecent, TransformManager::Extrapolated,
+                                  TransformManager::Interpolated}) {
+          if (manager.canTransform(from, to, t, method) !=
+              manager.getTransform(from, to, t, method, pose)) {
+            std::abort();
+          }
+        }
+        const bool waited = manager.waitForTransform(from, to, t, TransformManager::Interpolated,
+                                                     std::chrono::nanoseconds(0),
+                                                     pose) == TransformManager::Success;
+        if (waited != (found == TransformManager::Success && covered(manager, from, to, t))) {
           std::abort();
         }
       }

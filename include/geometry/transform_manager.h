@@ -493,9 +493,10 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   /// Times may come in any order and repeat. Cost: one lock, one resolution of the
   /// names and one walk of the path for the whole batch; then per time one sample per
   /// edge and the product. For rising times each edge's history is walked once (a
-  /// time below the one before costs a search, O(log n)); a time equal to the one
-  /// before reuses its pose when that succeeded and no trace records are being
-  /// written. Allocates one small array, of the path's length.
+  /// time below the one before costs a search, O(log n)), and the times between the
+  /// same two samples of an edge share the angle between their orientations; a time
+  /// equal to the one before reuses its pose when that succeeded and no trace records
+  /// are being written. Allocates nothing for paths of up to 16 edges.
   std::size_t getTransforms(const std::string& from, const std::string& to, const long* times,
                             std::size_t count, InterpolationMethod method, Pose* results,
                             TransformResult* codes);
@@ -608,7 +609,10 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   /// keep waiting. Returns `Success` when the frames are joined and their edges' spans
   /// overlap (items may have left), else the code of `getCommonTimeSpan` (`NoFrames`,
   /// `NotFound`, `OutOfRange`), in which case no item left. Called under the manager's
-  /// lock (`runLocked`, a listener); `items` must not call the manager.
+  /// lock (`runLocked`, a listener); `items` must not call the manager. Cost: one
+  /// resolution of the names and one walk of the path, then per item one verdict per
+  /// edge, and for an item released one sample per edge and the product; nothing is
+  /// allocated for paths of up to 16 edges.
   TransformResult releaseWaiting(const std::string& from, const std::string& to,
                                  WaitingItems& items);
 

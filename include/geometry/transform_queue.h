@@ -7,12 +7,12 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <exception>
 #include <functional>
 #include <limits>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -45,6 +45,49 @@ enum class TransformDropReason {
   /// The manager was destroyed while the item waited, or before it was pushed.
   ManagerDestroyed = 6,
 };
+
+namespace detail {
+
+/// A first-in first-out list that keeps its storage: pushing into a full ring doubles
+/// it, taking from the front frees nothing, so a steady stream through it allocates
+/// nothing. Elements need only be movable.
+template <class T>
+class Ring {
+ public:
+  bool empty() const { return size_ == 0; }
+  std::size_t size() const { return size_; }
+  /// The i-th element from the front.
+  T& operator[](std::size_t i) { return *slots_[(head_ + i) & (slots_.size() - 1)]; }
+  T& front() { return (*this)[0]; }
+  void push_back(T value) {
+    if (size_ == slots_.size()) grow();
+    slots_[(head_ + size_) & (slots_.size() - 1)].emplace(std::move(value));
+    ++size_;
+  }
+  void pop_front() {
+    slots_[head_].reset();
+    head_ = (head_ + 1) & (slots_.size() - 1);
+    --size_;
+  }
+  void clear() {
+    while (!empty()) pop_front();
+  }
+
+ private:
+  void grow() {
+    std::vector<std::optional<T>> bigger(std::max<std::size_t>(8, 2 * slots_.size()));
+    for (std::size_t i = 0; i < size_; ++i) bigger[i].emplace(std::move((*this)[i]));
+    slots_.swap(bigger);
+    head_ = 0;
+  }
+
+  // A power of two long, so that an index wraps with a mask.
+  std::vector<std::optional<T>> slots_;
+  std::size_t head_ = 0;
+  std::size_t size_ = 0;
+};
+
+}  // namespace detail
 
 /// The number of `TransformDropReason` values.
 constexpr std::size_t TRANSFORM_DROP_REASONS = 7;
@@ -142,8 +185,12 @@ struct TransformQueueOptions {
 /// registration (than its pair's newest sample, for a sample older than the others
 /// of its pair), the path and the items released or dropped (all frames for a static
 /// registration or the first sample of a pair, removals and loadings): it does not
-/// grow with the items waiting on other frames. Frames that once held items keep a
-/// small entry until the queue is destroyed.
+/// grow with the items waiting on other frames. A frame's items are settled on one
+/// walk of their path (`TransformManager::releaseWaiting`), each item then costing a
+/// verdict per edge, and a sample per edge if it is released. Frames that once held
+/// items keep their entry, with room for as many items as they once held, until the
+/// queue is destroyed; so once every frame has had its backlog, pushing, releasing
+/// and dropping allocate nothing (but what the items and callbacks themselves do).
 template <class T>
 class TransformQueue : private TransformManager::Listener {
  public:
@@ -184,13 +231,8 @@ class TransformQueue : private TransformManager::Listener {
   /// with `Destroyed`.
   ~TransformQueue() override {
     const auto drop = [this] {
-      Outgoing out;
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        dropAll(TransformDropReason::Destroyed, out);
-      }
       try {
-        deliver(out);
+        handOver([this](Outgoing& out) { dropAll(TransformDropReason::Destroyed, out); });
       } catch (...) {  // NOLINT(bugprone-empty-catch): a destructor must not throw
       }
     };
@@ -223,9 +265,7 @@ class TransformQueue : private TransformManager::Listener {
       return;
     }
     manager_->runLocked([&] {
-      Outgoing out;
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
+      handOver([&](Outgoing& out) {
         ++counts_.pushed;
         while (held() >= options_.capacity) dropOldest(out);
         auto found = sources_.find(frame);
@@ -241,15 +281,15 @@ class TransformQueue : private TransformManager::Listener {
         ++waiting_;
         if (first || overtakes) {
           settle(source, out);
+          bool dropped = false;
           while (!source.items.empty() && overtaken(source.items.front().time, time)) {
             leave(source, TransformDropReason::Overtaken, out);
+            dropped = true;
           }
-          settle(source, out);
+          if (dropped) settle(source, out);  // the item behind may be ready
           index(source);
         }
-        order(out);
-      }
-      deliver(out);
+      });
     });
   }
 
@@ -271,7 +311,7 @@ class TransformQueue : private TransformManager::Listener {
     std::vector<Released> all;
     std::lock_guard<std::mutex> lock(mutex_);
     all.reserve(ready_.size());
-    for (ReadyItem& ready : ready_) all.push_back(std::move(ready.released));
+    for (std::size_t i = 0; i < ready_.size(); ++i) all.push_back(std::move(ready_[i].released));
     counts_.released += ready_.size();
     ready_.clear();
     return all;
@@ -280,12 +320,7 @@ class TransformQueue : private TransformManager::Listener {
   /// Drops every item held, waiting or released and not collected, with `Cleared`.
   void clear() {
     const auto drop = [this] {
-      Outgoing out;
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        dropAll(TransformDropReason::Cleared, out);
-      }
-      deliver(out);
+      handOver([this](Outgoing& out) { dropAll(TransformDropReason::Cleared, out); });
     };
     if (manager_ == nullptr) {
       drop();
@@ -314,13 +349,20 @@ class TransformQueue : private TransformManager::Listener {
     long time;
     std::uint64_t sequence;
   };
+  struct Source;
+  using TimeIndex = std::set<std::pair<long, Source*>>;
+  using SequenceIndex = std::set<std::pair<std::uint64_t, Source*>>;
   // The waiting items of one frame, in push order.
   struct Source {
     std::string frame;
-    std::deque<Waiting> items;
+    detail::Ring<Waiting> items;
     // Whether the frame or the target was not a frame of the graph when the items
     // were last settled.
     bool unknown = false;
+    // The index entries of the frame's oldest item while it is out of the indexes,
+    // kept so that putting it back allocates nothing.
+    typename TimeIndex::node_type time_entry{};
+    typename SequenceIndex::node_type sequence_entry{};
   };
   struct ReadyItem {
     Released released;
@@ -341,16 +383,47 @@ class TransformQueue : private TransformManager::Listener {
   std::size_t held() const { return waiting_ + ready_.size(); }
 
   // The heads' indexes: by time, for the registrations, and by push order, for the
-  // choice of the oldest item.
+  // choice of the oldest item. A frame taken out keeps its two entries, which go back
+  // with the new head's keys: once each frame has its entries, nothing is allocated.
   void index(Source& source) {
     if (source.items.empty()) return;
-    by_time_.emplace(source.items.front().time, &source);
-    by_sequence_.emplace(source.items.front().sequence, &source);
+    const Waiting& head = source.items.front();
+    if (source.time_entry.empty()) {
+      by_time_.emplace(head.time, &source);
+      by_sequence_.emplace(head.sequence, &source);
+      return;
+    }
+    source.time_entry.value() = {head.time, &source};
+    source.sequence_entry.value() = {head.sequence, &source};
+    by_time_.insert(std::move(source.time_entry));
+    by_sequence_.insert(std::move(source.sequence_entry));
   }
   void unindex(Source& source) {
     if (source.items.empty()) return;
-    by_time_.erase({source.items.front().time, &source});
-    by_sequence_.erase({source.items.front().sequence, &source});
+    source.time_entry = by_time_.extract({source.items.front().time, &source});
+    source.sequence_entry = by_sequence_.extract({source.items.front().sequence, &source});
+  }
+
+  // Runs `work(out)` under the queue's lock, puts what leaves in push order, and
+  // hands it over without the lock. The list is one of the spares, given back
+  // emptied with its capacity, so that a steady stream allocates none (a callback
+  // that pushes takes another).
+  template <class Work>
+  void handOver(Work&& work) {
+    Outgoing out;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!spares_.empty()) {
+        out.swap(spares_.back());
+        spares_.pop_back();
+      }
+      work(out);
+      order(out);
+    }
+    deliver(out);
+    out.clear();
+    std::lock_guard<std::mutex> lock(mutex_);
+    spares_.push_back(std::move(out));
   }
 
   void leave(Source& source, TransformDropReason reason, Outgoing& out) {
@@ -454,9 +527,8 @@ class TransformQueue : private TransformManager::Listener {
       unindex(source);
       while (!source.items.empty()) leave(source, reason, out);
     }
-    for (ReadyItem& ready : ready_) dropReady(ready, reason, out);
+    for (std::size_t i = 0; i < ready_.size(); ++i) dropReady(ready_[i], reason, out);
     ready_.clear();
-    order(out);
   }
 
   // Puts what leaves in push order; without a release callback the released items
@@ -503,9 +575,7 @@ class TransformQueue : private TransformManager::Listener {
   // Settles the frames whose oldest waiting item could have become ready: those not
   // newer than `time`, or all.
   void settleFrames(bool all, long time) {
-    Outgoing out;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
+    handOver([&](Outgoing& out) {
       scratch_.clear();
       if (all) {
         for (auto& [frame, source] : sources_) scratch_.push_back(&source);
@@ -519,9 +589,7 @@ class TransformQueue : private TransformManager::Listener {
         settle(*source, out);
         index(*source);
       }
-      order(out);
-    }
-    deliver(out);
+    });
   }
 
   void transformRegistered(const std::string& from, const std::string& to, long time) override {
@@ -554,50 +622,38 @@ class TransformQueue : private TransformManager::Listener {
   }
 
   void frameRemoved(const std::string& frame) override {
-    Outgoing out;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
+    handOver([&](Outgoing& out) {
       for (auto& [name, source] : sources_) {
         if (name != frame && frame != target_) continue;
         unindex(source);
         while (!source.items.empty()) leave(source, TransformDropReason::FrameRemoved, out);
       }
-      order(out);
-    }
-    deliver(out);
+    });
     settleFrames(true, 0);  // paths through the frame now run through static re-links
   }
 
   void managerDestroyed() override {
-    Outgoing out;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      for (auto& [name, source] : sources_) {
-        unindex(source);
-        while (!source.items.empty()) leave(source, TransformDropReason::ManagerDestroyed, out);
-      }
-      order(out);
-      manager_ = nullptr;
-    }
     try {
-      deliver(out);
+      handOver([this](Outgoing& out) {
+        for (auto& [name, source] : sources_) {
+          unindex(source);
+          while (!source.items.empty()) leave(source, TransformDropReason::ManagerDestroyed, out);
+        }
+        manager_ = nullptr;
+      });
     } catch (...) {  // NOLINT(bugprone-empty-catch): the manager's destructor must not throw
     }
   }
 
   void transformsLoaded() override {
-    Outgoing out;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
+    handOver([this](Outgoing& out) {
       const bool target_kept = manager_->hasFrame(target_);
       for (auto& [name, source] : sources_) {
         if (target_kept && manager_->hasFrame(name)) continue;
         unindex(source);
         while (!source.items.empty()) leave(source, TransformDropReason::FrameRemoved, out);
       }
-      order(out);
-    }
-    deliver(out);
+    });
     settleFrames(true, 0);
   }
 
@@ -613,10 +669,12 @@ class TransformQueue : private TransformManager::Listener {
 
   mutable std::mutex mutex_;
   std::map<std::string, Source> sources_;
-  std::set<std::pair<long, Source*>> by_time_;
-  std::set<std::pair<std::uint64_t, Source*>> by_sequence_;
-  std::deque<ReadyItem> ready_;
+  TimeIndex by_time_;
+  SequenceIndex by_sequence_;
+  detail::Ring<ReadyItem> ready_;
   std::vector<Source*> scratch_;
+  // Emptied lists of what leaves, kept for the next calls (`handOver`).
+  std::vector<Outgoing> spares_;
   std::size_t waiting_ = 0;
   std::uint64_t next_sequence_ = 0;
   TransformQueueCounts counts_;

@@ -279,8 +279,11 @@ bool
 Waits until ``lookup(from_frame, to_frame, time, method)`` succeeds and returns its
 pose.
 
-The wait is woken by the registration (on any thread) that makes the lookup
-succeed; the GIL is released meanwhile, and Ctrl-C interrupts it within 50 ms.
+With "interpolated" it also waits until samples lie at or on both sides of ``time``
+on every time-stamped edge of the path: where the lookup would answer from a single
+older sample, the wait waits for the next one. The wait is woken by the
+registration (on any thread) that makes it succeed; the GIL is released meanwhile,
+and Ctrl-C interrupts it within 50 ms.
 
 Parameters
 ----------

@@ -41,6 +41,12 @@ class PathProduct {
  public:
   PathProduct(const Eigen::Matrix4f& start, std::int64_t stamp) : product_(start), newest_(stamp) {}
 
+  /// Starts again from the identity and `stamp`, for the next time of a run.
+  void restart(std::int64_t stamp) {
+    product_.setIdentity();
+    newest_ = stamp;
+  }
+
   void append(const Pose& sample) {
     // The sample's `toTransform()`, written in place: only the upper rows change.
     edge_T_.topLeftCorner<3, 3>() = sample.orientation.toRotationMatrix();

@@ -57,15 +57,23 @@ std::int64_t blendTimestamp(std::int64_t first, std::int64_t second, float ratio
   return sum;
 }
 
-// Position and orientation of `first` and `second` blended at `ratio`, timestamp 0.
-Pose blendPoses(const Pose& first, const Pose& second, float ratio) {
-  Pose blended;
+// first * (1 - ratio) + second * ratio per coordinate, the second product fused with
+// the sum. A fused multiply-add is exactly rounded, so the processor's instruction,
+// where it has one, gives the bits of the C library's `fmaf` without its call.
+__attribute__((target_clones("fma", "default"))) void blendPositions(const Eigen::Vector3f& first,
+                                                                     const Eigen::Vector3f& second,
+                                                                     float ratio,
+                                                                     Eigen::Vector3f& blended) {
   const float keep = 1.0f - ratio;
-  for (int i = 0; i < 3; ++i) {
-    blended.position[i] = std::fma(second.position[i], ratio, first.position[i] * keep);
-  }
-  blended.orientation = first.orientation.slerp(ratio, second.orientation);
-  return blended;
+  for (int i = 0; i < 3; ++i) blended[i] = std::fma(second[i], ratio, first[i] * keep);
+}
+
+// Position and orientation of `first` and `second` blended at `ratio` into `blended`
+// (its timestamp untouched); `arc` is the arc between their orientations.
+void blendPoses(const Pose& first, const Pose& second, float ratio, const SlerpArc& arc,
+                Pose& blended) {
+  blendPositions(first.position, second.position, ratio, blended.position);
+  blended.orientation = arc.at(first.orientation, second.orientation, ratio);
 }
 
 void store(Pose& stored, const Pose& pose, long time) {
@@ -136,19 +144,183 @@ void addSample(PoseHistory& history, const Pose& pose, long time, double window)
   }
 }
 
-Result sampleHistory(const PoseHistory& history, long time, Method method, double window,
-                     const Logger& logger, Pose& result) {
-  return sampleHistoryAfter(history, history.upper_bound(static_cast<double>(time)), time, method,
-                            window, logger, result);
+// Eigen's `slerp` (Eigen/src/Geometry/Quaternion.h) in two steps, its expressions
+// kept as they are so that every rounding is the same.
+SlerpArc::SlerpArc(const Eigen::Quaternionf& first, const Eigen::Quaternionf& second)
+    : dot_(first.dot(second)) {
+  const float one = 1.0f - Eigen::NumTraits<float>::epsilon();
+  const float abs_dot = std::abs(dot_);
+  parallel_ = abs_dot >= one;
+  theta_ = parallel_ ? 0.0f : std::acos(abs_dot);
+  sin_theta_ = parallel_ ? 0.0f : std::sin(theta_);
 }
 
-Result HistoryCursor::sample(long time, Method method, double window, const Logger& logger,
-                             Pose& result) {
+Eigen::Quaternionf SlerpArc::at(const Eigen::Quaternionf& first, const Eigen::Quaternionf& second,
+                                float ratio) const {
+  float scale0 = 0.0f;
+  float scale1 = 0.0f;
+  if (parallel_) {
+    scale0 = 1.0f - ratio;
+    scale1 = ratio;
+  } else {
+    scale0 = std::sin((1.0f - ratio) * theta_) / sin_theta_;
+    scale1 = std::sin((ratio * theta_)) / sin_theta_;
+  }
+  if (dot_ < 0.0f) scale1 = -scale1;
+  return Eigen::Quaternionf(scale0 * first.coeffs() + scale1 * second.coeffs());
+}
+
+Result EdgeVerdict::code(Method method) const {
+  switch (kind) {
+    case Kind::Empty: return TransformManager::NotFound;
+    case Kind::Static:
+    case Kind::Newest:
+    case Kind::Exact:
+    case Kind::Between: return TransformManager::Success;
+    case Kind::PastNewest:
+      return before_time == after_time || method != TransformManager::Interpolated
+                 ? TransformManager::Success
+                 : TransformManager::OutOfRange;
+    case Kind::Stale:
+    case Kind::BeforeOldest: break;
+  }
+  return TransformManager::OutOfRange;
+}
+
+EdgeVerdict judgeHistory(const PoseHistory& history, PoseHistory::const_iterator after, long time,
+                         Method method, double window) {
+  using Kind = EdgeVerdict::Kind;
+  EdgeVerdict verdict{Kind::Empty, history.end(), history.end(), 0, 0};
+  if (history.empty()) return verdict;
+  if (isStatic(history)) {
+    verdict.kind = Kind::Static;
+    verdict.after = history.begin();
+    return verdict;
+  }
+  if (method == TransformManager::MostRecent) {
+    verdict.kind = Kind::Newest;
+    verdict.after = std::prev(history.end());
+    return verdict;
+  }
+
+  // Keys are times rounded to double: the entry under the key of `time` may hold a
+  // sample registered after it, and then it is the one after `time`. Each entry's
+  // registration time is read once.
+  // A fractional key above `time` may still be registered at `time` (its key
+  // truncated): that entry is the exact hit.
+  if (after != history.end() && registrationTime(*after) == time) {
+    verdict.kind = Kind::Exact;
+    verdict.after = after;
+    return verdict;
+  }
+  verdict.kind = Kind::BeforeOldest;
+  if (after == history.begin()) return verdict;
+  auto before = std::prev(after);
+  std::int64_t before_time = registrationTime(*before);
+  std::int64_t after_time = 0;
+  if (before_time == time) {
+    verdict.kind = Kind::Exact;
+    verdict.after = before;
+    return verdict;
+  }
+  if (before_time > time) {
+    after = before;
+    after_time = before_time;
+    if (after == history.begin()) return verdict;  // before the oldest
+    before = std::prev(after);
+    before_time = registrationTime(*before);
+    verdict.kind = Kind::Between;
+  } else if (after == history.end()) {  // past the newest: the two newest, or the one
+    after = before;
+    after_time = before_time;
+    if (before != history.begin()) {
+      before = std::prev(before);
+      before_time = registrationTime(*before);
+    }
+    verdict.after = after;
+    if (beyondWindow(time, after_time, window)) {
+      verdict.kind = Kind::Stale;
+      return verdict;
+    }
+    verdict.kind = Kind::PastNewest;
+  } else {
+    after_time = registrationTime(*after);
+    verdict.kind = Kind::Between;
+  }
+  verdict.before = before;
+  verdict.after = after;
+  verdict.before_time = before_time;
+  verdict.after_time = after_time;
+  return verdict;
+}
+
+Result sampleVerdict(const EdgeVerdict& verdict, long time, Method method, const Logger& logger,
+                     bool traced, Pose& result, const SlerpArc* arc) {
+  using Kind = EdgeVerdict::Kind;
+  switch (verdict.kind) {
+    case Kind::Empty: result = Pose(); return TransformManager::NotFound;
+    case Kind::Static:
+    case Kind::Newest:
+    case Kind::Exact: result = verdict.after->second; return TransformManager::Success;
+    case Kind::Stale: result = verdict.after->second; return TransformManager::OutOfRange;
+    case Kind::BeforeOldest: result = Pose(); return TransformManager::OutOfRange;
+    case Kind::Between:
+    case Kind::PastNewest: break;
+  }
+  if (traced) {
+    logger.traceStream() << SEARCHING_PREFIX << time;
+    logger.traceStream() << BEFORE_PREFIX << verdict.before_time;
+    logger.traceStream() << AFTER_PREFIX << verdict.after_time;
+  }
+  const Pose& before = verdict.before->second;
+  const Pose& after = verdict.after->second;
+  if (verdict.before_time == verdict.after_time) {  // a single sample: no ratio to form
+    result = after;
+    return TransformManager::Success;
+  }
+  if (method == TransformManager::Interpolated && time > verdict.after_time) {
+    logger.warn(INTERPOLATED_OUT_OF_RANGE);
+    result = Pose();
+    return TransformManager::OutOfRange;
+  }
+  const float ratio = static_cast<float>(ratioOf(time, verdict.before_time, verdict.after_time));
+  blendPoses(before, after, ratio,
+             arc != nullptr ? *arc : SlerpArc(before.orientation, after.orientation), result);
+  // Samples stamped with their registration times blend to `time` itself; forming it
+  // from the float ratio would lose the last digits of nanosecond stamps.
+  result.timestamp =
+      before.timestamp == verdict.before_time && after.timestamp == verdict.after_time
+          ? time
+          : blendTimestamp(before.timestamp, after.timestamp, ratio);
+  return TransformManager::Success;
+}
+
+Result sampleHistory(const PoseHistory& history, long time, Method method, double window,
+                     const Logger& logger, Pose& result) {
+  const EdgeVerdict verdict = judgeHistory(history, time, method, window);
+  const bool blends =
+      verdict.kind == EdgeVerdict::Kind::Between || verdict.kind == EdgeVerdict::Kind::PastNewest;
+  return sampleVerdict(verdict, time, method, logger,
+                       blends && logger.isEnabled(Logger::TRACE_LEVEL), result);
+}
+
+void HistoryCursor::reset(const PoseHistory& history) {
+  history_ = &history;
+  started_ = false;
+  verdict_.kind = EdgeVerdict::Kind::Empty;
+  has_arc_ = false;
+}
+
+// After `judge` answered from the verdict before, `after_` and `key_` lag behind the
+// times asked, within that verdict's stretch: stepping on from them stays right for
+// rising times, and a time below `key_` searches.
+const EdgeVerdict& HistoryCursor::judgeAfresh(long time, Method method, double window) {
   // Past this many entries a search is cheaper than stepping on.
   constexpr int MAX_STEPS = 8;
   const double key = static_cast<double>(time);
-  if (key < key_) {
+  if (key < key_ || !started_) {  // behind, or the first time: a search
     after_ = history_->upper_bound(key);
+    started_ = true;
   } else {
     int steps = 0;
     while (after_ != history_->end() && after_->first <= key) {
@@ -160,83 +332,24 @@ Result HistoryCursor::sample(long time, Method method, double window, const Logg
     }
   }
   key_ = key;
-  return sampleHistoryAfter(*history_, after_, time, method, window, logger, result);
+  verdict_ = judgeHistory(*history_, after_, time, method, window);
+  return verdict_;
 }
 
-Result sampleHistoryAfter(const PoseHistory& history, PoseHistory::const_iterator after, long time,
-                          Method method, double window, const Logger& logger, Pose& result) {
-  result = Pose();
-  if (history.empty()) return TransformManager::NotFound;
-  if (isStatic(history)) {
-    result = history.begin()->second;
-    return TransformManager::Success;
+Result HistoryCursor::sampleAfresh(long time, Method method, const Logger& logger, bool traced,
+                                   Pose& result) {
+  // Only a blend needs the arc: not a refusal, nor a single sample past its time.
+  const bool blends = (verdict_.kind == EdgeVerdict::Kind::Between ||
+                       verdict_.kind == EdgeVerdict::Kind::PastNewest) &&
+                      verdict_.before_time != verdict_.after_time &&
+                      verdict_.code(method) == TransformManager::Success;
+  if (blends && !(has_arc_ && arc_before_ == verdict_.before && arc_after_ == verdict_.after)) {
+    arc_ = SlerpArc(verdict_.before->second.orientation, verdict_.after->second.orientation);
+    arc_before_ = verdict_.before;
+    arc_after_ = verdict_.after;
+    has_arc_ = true;
   }
-  if (method == TransformManager::MostRecent) {
-    result = history.rbegin()->second;
-    return TransformManager::Success;
-  }
-
-  // Keys are times rounded to double: the entry under the key of `time` may hold a
-  // sample registered after it, and then it is the one after `time`. Each entry's
-  // registration time is read once.
-  // A fractional key above `time` may still be registered at `time` (its key
-  // truncated): that entry is the exact hit.
-  if (after != history.end() && registrationTime(*after) == time) {
-    result = after->second;
-    return TransformManager::Success;
-  }
-  if (after == history.begin()) return TransformManager::OutOfRange;  // before the oldest
-  auto before = std::prev(after);
-  std::int64_t before_time = registrationTime(*before);
-  std::int64_t after_time = 0;
-  if (before_time == time) {
-    result = before->second;
-    return TransformManager::Success;
-  }
-  if (before_time > time) {
-    after = before;
-    after_time = before_time;
-    if (after == history.begin()) return TransformManager::OutOfRange;  // before the oldest
-    before = std::prev(after);
-    before_time = registrationTime(*before);
-  } else if (after == history.end()) {  // past the newest: the two newest, or the one
-    after = before;
-    after_time = before_time;
-    if (before != history.begin()) {
-      before = std::prev(before);
-      before_time = registrationTime(*before);
-    }
-    if (beyondWindow(time, after_time, window)) {
-      result = after->second;
-      return TransformManager::OutOfRange;
-    }
-  } else {
-    after_time = registrationTime(*after);
-  }
-
-  if (logger.isEnabled(Logger::TRACE_LEVEL)) {
-    logger.traceStream() << SEARCHING_PREFIX << time;
-    logger.traceStream() << BEFORE_PREFIX << before_time;
-    logger.traceStream() << AFTER_PREFIX << after_time;
-  }
-
-  if (before_time == after_time) {  // a single sample: no ratio to form
-    result = after->second;
-    return TransformManager::Success;
-  }
-  if (method == TransformManager::Interpolated && time > after_time) {
-    logger.warn(INTERPOLATED_OUT_OF_RANGE);
-    return TransformManager::OutOfRange;
-  }
-  const float ratio = static_cast<float>(ratioOf(time, before_time, after_time));
-  result = blendPoses(before->second, after->second, ratio);
-  // Samples stamped with their registration times blend to `time` itself; forming it
-  // from the float ratio would lose the last digits of nanosecond stamps.
-  result.timestamp =
-      before->second.timestamp == before_time && after->second.timestamp == after_time
-          ? time
-          : blendTimestamp(before->second.timestamp, after->second.timestamp, ratio);
-  return TransformManager::Success;
+  return sampleVerdict(verdict_, time, method, logger, traced, result, blends ? &arc_ : nullptr);
 }
 
 bool interpolationSpan(const PoseHistory& history, double window, std::int64_t& oldest,
@@ -255,15 +368,9 @@ bool interpolationSpan(const PoseHistory& history, double window, std::int64_t& 
   return true;
 }
 
-bool coversTime(const PoseHistory& history, long time) {
-  if (history.empty()) return false;
-  if (isStatic(history)) return true;
-  // Samples on both sides of every time between the oldest and the newest.
-  return registrationTime(*history.begin()) <= time && time <= registrationTime(*history.rbegin());
-}
-
 Pose interpolatePoses(const Pose& first, const Pose& second, float ratio) {
-  Pose blended = blendPoses(first, second, ratio);
+  Pose blended;
+  blendPoses(first, second, ratio, SlerpArc(first.orientation, second.orientation), blended);
   blended.timestamp = blendTimestamp(first.timestamp, second.timestamp, ratio);
   return blended;
 }

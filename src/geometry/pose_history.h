@@ -22,11 +22,15 @@
 // - Bracketing: a time equal to a sample's answers with that sample; between two
 //   samples with their blend; past the newest sample with the two newest extrapolated
 //   (or refused, for `Interpolated`); before the oldest sample it is out of range.
+//   `judgeHistory` takes this decision, once, for every user of a history.
+// - Covered: a static history, or a time at a sample or between two (see
+//   `EdgeVerdict::covers`).
 #pragma once
 
 #include <cstdint>
-#include <limits>
 #include <map>
+
+#include <Eigen/Geometry>
 
 #include "geometry/pose.h"
 #include "geometry/transform_manager.h"
@@ -50,43 +54,166 @@ inline bool isStatic(const PoseHistory& history) {
 /// nothing. O(log n) plus the entries dropped.
 void addSample(PoseHistory& history, const Pose& pose, long time, double window);
 
-/// Samples `history` at `time` with `method` into `result`, with `window` as the
-/// staleness limit; the contract is the one of
-/// `TransformManager::getTransformFromPoseMap`. Trace records and the warning go to
-/// `logger`; nothing is formatted when their level is off. O(log n).
+/// The constants of Eigen's spherical interpolation from `first` to `second`, formed
+/// as its `slerp` forms them before weighing the two at a ratio: their dot product
+/// and, unless they are parallel to single precision, the angle between them and its
+/// sine. Formed once for a pair of samples, they give every blend of the pair the
+/// orientation that `slerp` gives, bit for bit, at two sines instead of four
+/// transcendental calls.
+class SlerpArc {
+ public:
+  SlerpArc() = default;
+  SlerpArc(const Eigen::Quaternionf& first, const Eigen::Quaternionf& second);
+
+  /// `first.slerp(ratio, second)`, bit for bit, for the two it was formed of.
+  Eigen::Quaternionf at(const Eigen::Quaternionf& first, const Eigen::Quaternionf& second,
+                        float ratio) const;
+
+ private:
+  float dot_;
+  bool parallel_;
+  float theta_;
+  float sin_theta_;
+};
+
+/// What one history answers for a time and a method: the one decision behind the
+/// sampling of every lookup, the quiet code of `canTransform` and the waits, and the
+/// covered rule of the queue and the `Interpolated` waits. `judgeHistory` forms it
+/// without copying a pose or writing a record; `sampleVerdict` turns it into the
+/// sample. Its iterators point into the history, which must not change meanwhile.
+struct EdgeVerdict {
+  enum class Kind {
+    /// No entry: NotFound.
+    Empty,
+    /// A static history: its entry, `after`, whatever the time and method.
+    Static,
+    /// `MostRecent`: the newest entry, `after`.
+    Newest,
+    /// The entry registered at the time, `after`.
+    Exact,
+    /// Entries registered before and after the time, `before` and `after`: their blend.
+    Between,
+    /// Past the newest entry, within the window: the two newest entries, `before` and
+    /// `after` (the same one for a single entry). Extrapolated; refused by
+    /// `Interpolated`, but for a single entry, which answers with itself.
+    PastNewest,
+    /// More than the window past the newest entry, `after`: OutOfRange with it.
+    Stale,
+    /// Before the oldest entry: OutOfRange.
+    BeforeOldest,
+  };
+
+  Kind kind;
+  PoseHistory::const_iterator before;
+  PoseHistory::const_iterator after;
+  /// The registration times of `before` and `after` (`Between`, `PastNewest`).
+  std::int64_t before_time;
+  std::int64_t after_time;
+
+  /// The code that sampling the verdict returns, for the method it was judged with.
+  TransformManager::TransformResult code(TransformManager::InterpolationMethod method) const;
+
+  /// Whether the time is covered: the history is static, or holds an entry registered
+  /// at the time, or entries registered before and after it. A lookup past an edge's
+  /// only entry answers with it; a covered time is never answered so. The queue and
+  /// the `Interpolated` waits release only times covered on every edge of the path.
+  bool covers() const {
+    return kind == Kind::Static || kind == Kind::Exact || kind == Kind::Between;
+  }
+};
+
+/// The verdict of `history` at `time` for `method`, with `window` as the staleness
+/// limit and `after` = `history.upper_bound(double(time))`, which the caller may know
+/// without a search (`HistoryCursor`). O(1).
+EdgeVerdict judgeHistory(const PoseHistory& history, PoseHistory::const_iterator after, long time,
+                         TransformManager::InterpolationMethod method, double window);
+
+/// The verdict of `history` at `time`, after a search. O(log n).
+inline EdgeVerdict judgeHistory(const PoseHistory& history, long time,
+                                TransformManager::InterpolationMethod method, double window) {
+  return judgeHistory(history, history.upper_bound(static_cast<double>(time)), time, method,
+                      window);
+}
+
+/// The sample of `verdict` (judged at `time` with `method`) into `result`, always
+/// overwritten (the identity on failure), and its code: the contract of
+/// `TransformManager::getTransformFromPoseMap`. A blend writes its three trace records
+/// first when `traced` (the logger's trace level is on: asked once by the caller of
+/// a run of times), and a refusal of `Interpolated` its warning, to `logger`. `arc`,
+/// when given, is the arc of the verdict's two entries, formed here otherwise.
+TransformManager::TransformResult sampleVerdict(const EdgeVerdict& verdict, long time,
+                                                TransformManager::InterpolationMethod method,
+                                                const Logger& logger, bool traced, Pose& result,
+                                                const SlerpArc* arc = nullptr);
+
+/// `sampleVerdict` of `judgeHistory`: samples `history` at `time` with `method` into
+/// `result`, with `window` as the staleness limit. O(log n).
 TransformManager::TransformResult sampleHistory(const PoseHistory& history, long time,
                                                 TransformManager::InterpolationMethod method,
                                                 double window, const Logger& logger, Pose& result);
 
-/// `sampleHistory` with `after` = `history.upper_bound(double(time))` supplied by the
-/// caller, which may know it without a search (see `HistoryCursor`). Same results and
-/// records as `sampleHistory`, which is this function after that search. O(1) besides
-/// the logging.
-TransformManager::TransformResult sampleHistoryAfter(const PoseHistory& history,
-                                                     PoseHistory::const_iterator after, long time,
-                                                     TransformManager::InterpolationMethod method,
-                                                     double window, const Logger& logger,
-                                                     Pose& result);
-
-/// Samples one history at a run of times, as `sampleHistory` would at each, with the
-/// entry after the last time kept between calls: for rising times it moves forward a
-/// few entries at most before it falls back to a search, so a run of sorted times walks
-/// the history once; a time below the previous one searches afresh. The history must
-/// not change while the cursor is in use.
+/// One history judged and sampled at a run of times, as `judgeHistory` and
+/// `sampleVerdict` would at each, with the entry after the last time kept between
+/// calls: for rising times it moves forward a few entries at most before it falls
+/// back to a search, so a run of sorted times walks the history once; a time below the
+/// previous one searches afresh. It also keeps the arc of the last two entries it
+/// blended, so the times between one pair of samples share its angle. The history must
+/// not change while the cursor is in use. Trivially destructible; a default-made
+/// cursor is unusable until `reset`.
 class HistoryCursor {
  public:
-  explicit HistoryCursor(const PoseHistory& history)
-      : history_(&history), after_(history.begin()) {}
+  HistoryCursor() = default;
+  explicit HistoryCursor(const PoseHistory& history) { reset(history); }
 
+  /// Starts over on `history`.
+  void reset(const PoseHistory& history);
+
+  const PoseHistory& history() const { return *history_; }
+
+  /// The verdict at `time`, kept for `sample`. A time between the same two entries as
+  /// the time before has their verdict at once: strictly between two adjacent entries,
+  /// every time has that verdict (whatever the keys' rounding), for every method but
+  /// `MostRecent`.
+  const EdgeVerdict& judge(long time, TransformManager::InterpolationMethod method, double window) {
+    if (verdict_.kind == EdgeVerdict::Kind::Between && method != TransformManager::MostRecent &&
+        time > verdict_.before_time && time < verdict_.after_time) {
+      return verdict_;
+    }
+    return judgeAfresh(time, method, window);
+  }
+
+  /// The sample of the verdict of the last `judge` (at `time`, with `method`), as
+  /// `sampleVerdict` gives it.
   TransformManager::TransformResult sample(long time, TransformManager::InterpolationMethod method,
-                                           double window, const Logger& logger, Pose& result);
+                                           const Logger& logger, bool traced, Pose& result) {
+    const bool same_pair =
+        has_arc_ && arc_before_ == verdict_.before && arc_after_ == verdict_.after;
+    if (verdict_.kind == EdgeVerdict::Kind::Between && same_pair) {
+      return sampleVerdict(verdict_, time, method, logger, traced, result, &arc_);
+    }
+    return sampleAfresh(time, method, logger, traced, result);
+  }
 
  private:
+  const EdgeVerdict& judgeAfresh(long time, TransformManager::InterpolationMethod method,
+                                 double window);
+  TransformManager::TransformResult sampleAfresh(long time,
+                                                 TransformManager::InterpolationMethod method,
+                                                 const Logger& logger, bool traced, Pose& result);
+
   const PoseHistory* history_;
+  // Whether a time was judged since `reset`; until then `after_` and `key_` are unset.
+  bool started_;
   // history_->upper_bound(key_): the first entry after the previous time.
   PoseHistory::const_iterator after_;
-  // Below every key, so that `after_` starts at the first entry.
-  double key_ = -std::numeric_limits<double>::infinity();
+  // The previous time's key.
+  double key_;
+  EdgeVerdict verdict_;
+  // The arc of the entries `arc_before_` and `arc_after_`, when `has_arc_`.
+  bool has_arc_;
+  PoseHistory::const_iterator arc_before_;
+  PoseHistory::const_iterator arc_after_;
+  SlerpArc arc_;
 };
 
 /// The times at which `history` answers `Interpolated` with Success, both included,
@@ -95,13 +222,6 @@ class HistoryCursor {
 /// time-stamped sample from its time to `window` after it. False for an empty history.
 bool interpolationSpan(const PoseHistory& history, double window, std::int64_t& oldest,
                        std::int64_t& newest);
-
-/// Whether `history` covers `time`: it is static, or it holds a sample registered at
-/// `time`, or samples registered before and after it. A covered time is one that an
-/// `Interpolated` lookup answers from samples on both sides (or an exact one), never
-/// from a single older sample; the queue and the `Interpolated` waits release only
-/// covered times. False for an empty history. O(1).
-bool coversTime(const PoseHistory& history, long time);
 
 /// The blend of `first` and `second` at `ratio`; the contract is the one of
 /// `TransformManager::interpolateTransform`.

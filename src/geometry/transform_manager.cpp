@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "geometry/frame_store.h"
+#include "geometry/path_lookup.h"
 #include "geometry/pose_history.h"
 #include "settings_manager.h"
 
@@ -15,6 +16,8 @@ namespace {
 
 using detail::FrameStore;
 using detail::PoseHistory;
+using detail::poseOf;
+using detail::resolve;
 using Result = TransformManager::TransformResult;
 using Method = TransformManager::InterpolationMethod;
 
@@ -80,14 +83,6 @@ TransformManager::Registration addToStore(FrameStore& store, const Logger& logge
   return TransformManager::WouldCloseCycle;
 }
 
-Pose poseOf(const Eigen::Matrix4f& to_T_from, std::int64_t stamp) {
-  Pose pose;
-  pose.position = to_T_from.topRightCorner<3, 1>();
-  pose.orientation = Eigen::Quaternionf(Eigen::Matrix3f(to_T_from.topLeftCorner<3, 3>()));
-  pose.timestamp = stamp;
-  return pose;
-}
-
 // The lookup proper, on frame indices. Allocates nothing for ordinary paths.
 Result lookup(const FrameStore& store, std::size_t from, std::size_t to,
               const FrameStore::Sampling& sampling, Pose& result) {
@@ -96,19 +91,6 @@ Result lookup(const FrameStore& store, std::size_t from, std::size_t to,
   const Result code = store.compose(from, to, sampling, to_T_from, stamp);
   if (code == TransformManager::Success) result = poseOf(to_T_from, stamp);
   return code;
-}
-
-// The frames of a lookup by name, with the codes of `getTransform`: Success with both
-// frames, or with NONE for two equal names (the identity, registered or not).
-Result resolve(const FrameStore& store, const std::string& from, const std::string& to,
-               std::size_t& from_frame, std::size_t& to_frame) {
-  from_frame = to_frame = NONE;
-  if (from == to) return TransformManager::Success;
-  if (store.size() == 0) return TransformManager::NoFrames;
-  from_frame = store.find(from);
-  to_frame = store.find(to);
-  return from_frame == NONE || to_frame == NONE ? TransformManager::NotFound
-                                                : TransformManager::Success;
 }
 
 // `getTransform` onto `to_T_from` (to_T_from = to_T_from * the lookup) and `stamp`.
@@ -343,18 +325,10 @@ TransformManager::TransformResult TransformManager::getCommonTimeSpan(const std:
   std::int64_t common_oldest = std::numeric_limits<std::int64_t>::min();
   std::int64_t common_newest = std::numeric_limits<std::int64_t>::max();
   if (from_frame != NONE) {
-    const Result walked = store_->walkPath(from_frame, to_frame, [&](const PoseHistory& history) {
-      std::int64_t edge_oldest = 0;
-      std::int64_t edge_newest = 0;
-      if (!detail::interpolationSpan(history, history_window_, edge_oldest, edge_newest)) {
-        return NotFound;
-      }
-      common_oldest = std::max(common_oldest, edge_oldest);
-      common_newest = std::min(common_newest, edge_newest);
-      return Success;
-    });
-    if (walked != Success) return walked;
-    if (common_oldest > common_newest) return OutOfRange;
+    detail::PathCursors path;
+    Result spanned = path.open(*store_, from_frame, to_frame);
+    if (spanned == Success) spanned = path.span(history_window_, common_oldest, common_newest);
+    if (spanned != Success) return spanned;
   }
   oldest = common_oldest;
   newest = common_newest;
@@ -601,12 +575,9 @@ std::size_t lookupMany(const FrameStore& store, const std::string& from, const s
   std::size_t to_frame = NONE;
   Result code = resolve(store, from, to, from_frame, to_frame);
   // One cursor per edge of the path, in the order in which a lookup samples them.
-  std::vector<detail::HistoryCursor> cursors;
+  detail::PathCursors path;
   if (code == TransformManager::Success && from_frame != NONE) {
-    code = store.walkPath(from_frame, to_frame, [&](const PoseHistory& history) {
-      cursors.emplace_back(history);
-      return TransformManager::Success;
-    });
+    code = path.open(store, from_frame, to_frame);
   }
   if (code != TransformManager::Success || from_frame == NONE) {
     // Equal names (the identity, timestamp 0) or the same failure at every time.
@@ -614,18 +585,16 @@ std::size_t lookupMany(const FrameStore& store, const std::string& from, const s
     return code == TransformManager::Success ? count : 0;
   }
 
-  const bool may_share = !logger.isEnabled(Logger::TRACE_LEVEL);
+  // Asked once for the batch: the trace records of the blends, and whether a repeated
+  // time may share its pose (when no records would be written again).
+  const bool traced = logger.isEnabled(Logger::TRACE_LEVEL);
+  const bool may_share = !traced;
   std::size_t successes = 0;
-  Pose sample;
+  detail::PathProduct product(Eigen::Matrix4f::Identity(), 0);
   for (std::size_t begin = 0; begin < count;) {
     const long time = times[begin];
-    detail::PathProduct product(Eigen::Matrix4f::Identity(), time);
-    code = TransformManager::Success;
-    for (detail::HistoryCursor& cursor : cursors) {
-      code = cursor.sample(time, method, window, logger, sample);
-      if (code != TransformManager::Success) break;
-      product.append(sample);
-    }
+    product.restart(time);
+    code = path.compose(time, method, window, logger, traced, product);
     std::size_t end = begin + 1;
     if (code == TransformManager::Success) {
       if (may_share) {

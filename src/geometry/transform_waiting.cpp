@@ -7,12 +7,11 @@
 // decision and the wake-up happen under the lock that the wait re-checks under, no
 // wake-up is lost and none is needed for a registration that changes nothing for it.
 #include <algorithm>
-#include <cmath>
 #include <condition_variable>
 #include <cstdint>
-#include <limits>
 
 #include "geometry/frame_store.h"
+#include "geometry/path_lookup.h"
 #include "geometry/pose_history.h"
 #include "geometry/transform_manager.h"
 
@@ -37,71 +36,27 @@ struct TransformManager::Waiter {
 namespace {
 
 using detail::FrameStore;
-using detail::PoseHistory;
 using Result = TransformManager::TransformResult;
 using Method = TransformManager::InterpolationMethod;
-
-// The newest time that a history whose newest sample is at `newest` extrapolates to:
-// `window` after it (a time more than `window` after it is stale), saturated.
-std::int64_t staleAfter(std::int64_t newest, double window) {
-  const long double limit =
-      static_cast<long double>(newest) + std::floor(static_cast<long double>(window));
-  if (limit >= 9223372036854775808.0L) return std::numeric_limits<std::int64_t>::max();
-  return static_cast<std::int64_t>(limit);
-}
-
-// The code that `detail::sampleHistory` returns for `time` and `method`, without
-// sampling and without its records.
-Result decideEdge(const PoseHistory& history, long time, Method method, double window) {
-  if (history.empty()) return TransformManager::NotFound;
-  if (detail::isStatic(history) || method == TransformManager::MostRecent) {
-    return TransformManager::Success;
-  }
-  std::int64_t oldest = 0;
-  std::int64_t newest = 0;
-  if (method == TransformManager::Interpolated) {
-    detail::interpolationSpan(history, window, oldest, newest);
-  } else {
-    oldest = detail::registrationTime(*history.begin());
-    newest = staleAfter(detail::registrationTime(*history.rbegin()), window);
-  }
-  return time >= oldest && time <= newest ? TransformManager::Success
-                                          : TransformManager::OutOfRange;
-}
 
 // What a wait or a lookup asks of every edge of the path: that its sampling
 // succeeds, or, for a wait with `Interpolated`, also that it covers the time.
 enum class Ask { Lookup, Wait };
 
-// The code of `getTransform(from, to, time, method, ...)` on `store`, with the frames
-// found (NONE for equal names); for `Ask::Wait`, `OutOfRange` where that lookup
-// succeeds at a time that an `Interpolated` edge does not cover.
-Result decide(const FrameStore& store, const std::string& from, const std::string& to, long time,
-              Method method, double window, Ask ask, std::size_t& from_frame,
-              std::size_t& to_frame) {
-  from_frame = to_frame = FrameStore::NONE;
-  if (from == to) return TransformManager::Success;
-  if (store.size() == 0) return TransformManager::NoFrames;
-  from_frame = store.find(from);
-  to_frame = store.find(to);
-  if (from_frame == FrameStore::NONE || to_frame == FrameStore::NONE) {
-    return TransformManager::NotFound;
-  }
-  const bool cover = ask == Ask::Wait && method == TransformManager::Interpolated;
-  return store.walkPath(from_frame, to_frame, [&](const PoseHistory& history) {
-    const Result code = decideEdge(history, time, method, window);
-    if (code == TransformManager::Success && cover && !detail::coversTime(history, time)) {
-      return TransformManager::OutOfRange;
-    }
-    return code;
-  });
-}
-
+// The code of `getTransform(from, to, time, method, ...)` on `store`; for `Ask::Wait`,
+// `OutOfRange` where that lookup succeeds at a time that an `Interpolated` edge does
+// not cover.
 Result decide(const FrameStore& store, const std::string& from, const std::string& to, long time,
               Method method, double window, Ask ask) {
   std::size_t from_frame = FrameStore::NONE;
   std::size_t to_frame = FrameStore::NONE;
-  return decide(store, from, to, time, method, window, ask, from_frame, to_frame);
+  Result code = detail::resolve(store, from, to, from_frame, to_frame);
+  if (code != TransformManager::Success || from_frame == FrameStore::NONE) return code;
+  detail::PathCursors path;
+  code = path.open(store, from_frame, to_frame);
+  if (code != TransformManager::Success) return code;
+  return path.judge(time, method, window,
+                    ask == Ask::Wait && method == TransformManager::Interpolated);
 }
 
 }  // namespace
@@ -131,20 +86,20 @@ TransformManager::TransformResult TransformManager::waitForTransform(
   if (!knownMethod(method)) return refuseMethod(method, from, to);
   std::size_t from_frame = FrameStore::NONE;
   std::size_t to_frame = FrameStore::NONE;
-  Result code =
-      decide(*store_, from, to, time, method, history_window_, Ask::Wait, from_frame, to_frame);
-  if (code == Success) {  // the common case: compose at once, on the frames found
-    if (from_frame == FrameStore::NONE) return Success;  // equal names: the identity
-    Eigen::Matrix4f to_T_from = Eigen::Matrix4f::Identity();
-    std::int64_t stamp = time;
-    code = store_->compose(from_frame, to_frame, {time, method, history_window_, getLogger()},
-                           to_T_from, stamp);
+  Result code = detail::resolve(*store_, from, to, from_frame, to_frame);
+  if (code == Success && from_frame == FrameStore::NONE) return Success;  // equal names
+  if (code == Success) {
+    // The common case, the transform there: judged and composed on one walk.
+    detail::PathCursors path;
+    code = path.open(*store_, from_frame, to_frame);
+    if (code == Success) code = path.judge(time, method, history_window_, method == Interpolated);
     if (code == Success) {
-      result.position = to_T_from.topRightCorner<3, 1>();
-      result.orientation = Eigen::Quaternionf(Eigen::Matrix3f(to_T_from.topLeftCorner<3, 3>()));
-      result.timestamp = stamp;
+      detail::PathProduct product(Eigen::Matrix4f::Identity(), time);
+      path.composeJudged(time, method, getLogger(), getLogger().isEnabled(Logger::TRACE_LEVEL),
+                         product);
+      result = detail::poseOf(product.matrix(), product.stamp());
+      return Success;
     }
-    return code;
   }
   if (timeout > std::chrono::nanoseconds::zero()) {
     const bool forever = timeout >= Clock::time_point::max() - start;
@@ -185,23 +140,33 @@ TransformManager::TransformResult TransformManager::releaseWaiting(const std::st
                                                                    const std::string& to,
                                                                    WaitingItems& items) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  long oldest = 0;
-  long newest = 0;
-  const Result spanned = getCommonTimeSpan(from, to, oldest, newest);
-  if (spanned != Success) return spanned;
+  std::size_t from_frame = FrameStore::NONE;
+  std::size_t to_frame = FrameStore::NONE;
+  Result code = detail::resolve(*store_, from, to, from_frame, to_frame);
+  if (code != Success) return code;
   long time = 0;
+  if (from_frame == FrameStore::NONE) {  // equal names: the identity at every time
+    while (items.nextTime(time)) items.release(Pose());
+    return Success;
+  }
+  // One walk of the path for all the items, one verdict per edge and item.
+  detail::PathCursors path;
+  std::int64_t oldest = 0;
+  std::int64_t newest = 0;
+  code = path.open(*store_, from_frame, to_frame);
+  if (code == Success) code = path.span(history_window_, oldest, newest);
+  if (code != Success) return code;
+  const bool traced = getLogger().isEnabled(Logger::TRACE_LEVEL);
+  detail::PathProduct product(Eigen::Matrix4f::Identity(), 0);
   while (items.nextTime(time)) {
     if (time < oldest) {
       items.tooOld();
       continue;
     }
-    if (time > newest ||
-        decide(*store_, from, to, time, Interpolated, history_window_, Ask::Wait) != Success) {
-      break;
-    }
-    Pose to_T_from;
-    if (getTransform(from, to, time, Interpolated, to_T_from) != Success) break;
-    items.release(to_T_from);
+    if (time > newest || path.judge(time, Interpolated, history_window_, true) != Success) break;
+    product.restart(time);
+    path.composeJudged(time, Interpolated, getLogger(), traced, product);
+    items.release(detail::poseOf(product.matrix(), product.stamp()));
   }
   return Success;
 }

@@ -2,6 +2,7 @@
 // the blend of two poses.
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <queue>
@@ -389,6 +390,43 @@ TEST(TransformManagerInterpolate, OrientationTakesTheShorterArc) {
   second.orientation.coeffs() = -second.orientation.coeffs();  // same rotation, other sign
   EXPECT_TRUE(samePose(manager.interpolateTransform(makePose(V(0, 0, 0)), second, 0.5f),
                        makePose(V(2, 0, 0), 0.6f)));
+}
+
+// The blend forms the angle of two samples once and shares it between the times
+// that fall between them; each blend is still Eigen's `slerp`, to the bit, for random
+// rotations and for the hostile pairs: equal, opposite, nearly parallel, orthogonal,
+// not of unit length, at ratios inside, at and past the ends.
+TEST(TransformManagerInterpolate, OrientationIsEigensSlerpBitForBit) {
+  std::mt19937 random(27);
+  std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+  const auto randomRotation = [&] {
+    return Eigen::Quaternionf(unit(random), unit(random), unit(random), unit(random)).normalized();
+  };
+  const Eigen::Quaternionf q = randomRotation();
+  const float step = std::numeric_limits<float>::epsilon();
+  std::vector<std::pair<Eigen::Quaternionf, Eigen::Quaternionf>> pairs = {
+      {q, q},
+      {q, Eigen::Quaternionf(-q.coeffs())},
+      {q, Eigen::Quaternionf(q.w(), q.x() + step, q.y(), q.z())},
+      {Eigen::Quaternionf(1, 0, 0, 0), Eigen::Quaternionf(0, 1, 0, 0)},
+      {Eigen::Quaternionf(2, 0, 0, 0), Eigen::Quaternionf(0, 0, 0.5f, 0)},
+  };
+  for (int i = 0; i < 2000; ++i) pairs.emplace_back(randomRotation(), randomRotation());
+  const float ratios[] = {0.0f, 1.0f, 0.5f, 1e-7f, 0.999999f, 1.5f, 7.25f};
+  TransformManager manager;
+  for (const auto& [first, second] : pairs) {
+    for (const float ratio : ratios) {
+      Pose a;
+      a.orientation = first;
+      Pose b;
+      b.orientation = second;
+      const Eigen::Quaternionf blended = manager.interpolateTransform(a, b, ratio).orientation;
+      const Eigen::Quaternionf expected = first.slerp(ratio, second);
+      ASSERT_EQ(std::memcmp(blended.coeffs().data(), expected.coeffs().data(), 4 * sizeof(float)),
+                0)
+          << first.coeffs().transpose() << " / " << second.coeffs().transpose() << " at " << ratio;
+    }
+  }
 }
 
 TEST(TransformManagerInterpolate, TimestampKeepsEveryDigitAndTruncatesTowardZero) {

@@ -12,6 +12,7 @@
 #include "geometry/transform_manager_support.h"
 #include "geometry/transform_queue.h"
 #include "settings_manager.h"
+#include "support/allocation_probe.h"
 
 namespace {
 
@@ -213,6 +214,27 @@ TEST(TransformQueue, WarnsOncePerUnknownFrameAndCountsItsItemsApart) {
   EXPECT_EQ(recorder.queue().counts().waitingForFrame, 0u);
   EXPECT_EQ(misspelt.counts().waitingForFrame, 2u);
   EXPECT_EQ(capture.messages(Logger::WARN_LEVEL).size(), 3u);
+}
+
+// Once each frame has its index entries and the queue its lists, the steady stream of
+// the usual program (an item pushed ahead of navigation, released by the next sample)
+// allocates nothing: not the push, not the registration, not the release.
+TEST(TransformQueue, ReleasingAllocatesNothingInSteadyState) {
+  TransformManager manager;
+  manager.setHistoryWindow(50);  // registrations reuse the nodes that pruning frees
+  manager.setTransform("Lidar", "Body", makePose(V(0, 0, 1)), 0);
+  std::size_t released = 0;
+  Queue queue(manager, "G", {},
+              [&released](int, const std::string&, long, const Pose&) { ++released; });
+  const auto step = [&](long time) {
+    queue.push(1, "Lidar", time);
+    navigation(manager, time, 0.01f * static_cast<float>(time));
+  };
+  for (long time = 10; time <= 1000; time += 10) step(time);
+  const zelvane::testing::AllocationCounter counter;
+  for (long time = 1010; time <= 3000; time += 10) step(time);
+  EXPECT_EQ(counter.count(), 0);
+  EXPECT_EQ(released, 300u);
 }
 
 TEST(TransformQueue, PollAndDrainCollectWithoutCallback) {

@@ -1,0 +1,111 @@
+#include "geometry/path_lookup.h"
+
+#include <algorithm>
+#include <limits>
+
+#include <Eigen/Geometry>
+
+namespace zelvane {
+namespace detail {
+
+namespace {
+
+using Result = TransformManager::TransformResult;
+using Method = TransformManager::InterpolationMethod;
+
+}  // namespace
+
+Result resolve(const FrameStore& store, const std::string& from, const std::string& to,
+               std::size_t& from_frame, std::size_t& to_frame) {
+  from_frame = to_frame = FrameStore::NONE;
+  if (from == to) return TransformManager::Success;
+  if (store.size() == 0) return TransformManager::NoFrames;
+  from_frame = store.find(from);
+  to_frame = store.find(to);
+  if (from_frame != FrameStore::NONE && to_frame != FrameStore::NONE) {
+    return TransformManager::Success;
+  }
+  from_frame = to_frame = FrameStore::NONE;
+  return TransformManager::NotFound;
+}
+
+Pose poseOf(const Eigen::Matrix4f& to_T_from, std::int64_t stamp) {
+  Pose pose;
+  pose.position = to_T_from.topRightCorner<3, 1>();
+  pose.orientation = Eigen::Quaternionf(Eigen::Matrix3f(to_T_from.topLeftCorner<3, 3>()));
+  pose.timestamp = stamp;
+  return pose;
+}
+
+void PathCursors::push(const PoseHistory& history) {
+  if (size_ == INLINE_EDGES && overflow_.empty()) {  // a long path: move to the heap
+    overflow_.reserve(2 * INLINE_EDGES);
+    for (std::size_t i = 0; i < size_; ++i) overflow_.push_back(inlineAt(i));
+  }
+  if (overflow_.empty()) {
+    new (inline_.data() + size_ * sizeof(HistoryCursor)) HistoryCursor(history);
+  } else {
+    overflow_.emplace_back(history);
+  }
+  ++size_;
+}
+
+Result PathCursors::open(const FrameStore& store, std::size_t from, std::size_t to) {
+  size_ = 0;
+  overflow_.clear();
+  return store.walkPath(from, to, [this](const PoseHistory& history) {
+    push(history);
+    return TransformManager::Success;
+  });
+}
+
+Result PathCursors::span(double window, std::int64_t& oldest, std::int64_t& newest) const {
+  oldest = std::numeric_limits<std::int64_t>::min();
+  newest = std::numeric_limits<std::int64_t>::max();
+  for (std::size_t i = 0; i < size_; ++i) {
+    std::int64_t edge_oldest = 0;
+    std::int64_t edge_newest = 0;
+    if (!interpolationSpan((*this)[i].history(), window, edge_oldest, edge_newest)) {
+      return TransformManager::NotFound;
+    }
+    oldest = std::max(oldest, edge_oldest);
+    newest = std::min(newest, edge_newest);
+  }
+  return oldest <= newest ? TransformManager::Success : TransformManager::OutOfRange;
+}
+
+Result PathCursors::judge(long time, Method method, double window, bool covered) {
+  for (std::size_t i = 0; i < size_; ++i) {
+    const EdgeVerdict& verdict = (*this)[i].judge(time, method, window);
+    const Result code = verdict.code(method);
+    if (code != TransformManager::Success) return code;
+    if (covered && !verdict.covers()) return TransformManager::OutOfRange;
+  }
+  return TransformManager::Success;
+}
+
+void PathCursors::composeJudged(long time, Method method, const Logger& logger, bool traced,
+                                PathProduct& product) {
+  Pose sample;
+  for (std::size_t i = 0; i < size_; ++i) {
+    // A verdict judged Success samples with Success.
+    (*this)[i].sample(time, method, logger, traced, sample);
+    product.append(sample);
+  }
+}
+
+Result PathCursors::compose(long time, Method method, double window, const Logger& logger,
+                            bool traced, PathProduct& product) {
+  Pose sample;
+  for (std::size_t i = 0; i < size_; ++i) {
+    HistoryCursor& cursor = (*this)[i];
+    cursor.judge(time, method, window);
+    const Result code = cursor.sample(time, method, logger, traced, sample);
+    if (code != TransformManager::Success) return code;
+    product.append(sample);
+  }
+  return TransformManager::Success;
+}
+
+}  // namespace detail
+}  // namespace zelvane

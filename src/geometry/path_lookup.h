@@ -1,0 +1,106 @@
+// The lookup between two frames named by the caller, in the pieces that every
+// operation of the manager shares: the resolution of the two names with the codes of
+// `getTransform`, the pose of a composed product, and the cursors of a path's edges,
+// which answer a run of times on one walk of the path (the batch lookups and the
+// queue's release).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include <Eigen/Core>
+
+#include "geometry/frame_store.h"
+#include "geometry/pose_history.h"
+#include "geometry/transform_manager.h"
+#include "logging_manager.h"
+
+namespace zelvane {
+namespace detail {
+
+/// The frames of a lookup of `from` in `to` by name, with the codes of `getTransform`:
+/// `Success` with both frames found, or with both NONE for two equal names (the
+/// identity, registered or not, even without frames); `NoFrames` for a store without
+/// frames; `NotFound` when a name is not registered. O(1) on average.
+TransformManager::TransformResult resolve(const FrameStore& store, const std::string& from,
+                                          const std::string& to, std::size_t& from_frame,
+                                          std::size_t& to_frame);
+
+/// The pose of a composed to_T_from: its translation column, the quaternion of its
+/// rotation block (Eigen's conversion of a rotation matrix), and `stamp`.
+Pose poseOf(const Eigen::Matrix4f& to_T_from, std::int64_t stamp);
+
+/// One `HistoryCursor` per edge of a path, in the order in which a lookup samples the
+/// edges (from the `to` end, as `FrameStore::walkPath` visits them), opened on one
+/// walk of the path. A run of times is then answered per time with one verdict and
+/// one sample per edge, bit for bit as the single lookups at those times, without a
+/// resolution, a walk or a search. Allocates nothing for paths of up to 16 edges. The
+/// store must not change while the cursors are in use (the caller holds the lock).
+class PathCursors {
+ public:
+  PathCursors() = default;
+  PathCursors(const PathCursors&) = delete;
+  PathCursors& operator=(const PathCursors&) = delete;
+
+  /// Opens the path from `from` to `to` of `store`: `Success`, or `NotFound` for frames
+  /// in different trees. O(path).
+  TransformManager::TransformResult open(const FrameStore& store, std::size_t from, std::size_t to);
+
+  /// The times at which an `Interpolated` lookup succeeds, both included, as
+  /// `getCommonTimeSpan` gives them: `Success` (the limits of int64 for a path of
+  /// static edges), `NotFound` for an edge without samples, `OutOfRange` when the
+  /// edges' spans do not overlap. O(path).
+  TransformManager::TransformResult span(double window, std::int64_t& oldest,
+                                         std::int64_t& newest) const;
+
+  /// Judges every edge at `time` with `method` and keeps the verdicts: the code of
+  /// `getTransform` at `time` (from the `to` end, the first edge that fails gives its
+  /// code), and with `covered` also `OutOfRange` where the lookup would succeed but an
+  /// edge does not cover the time (`EdgeVerdict::covers`), as the queue and the
+  /// `Interpolated` waits ask. Writes nothing to the log.
+  TransformManager::TransformResult judge(long time, TransformManager::InterpolationMethod method,
+                                          double window, bool covered);
+
+  /// Samples the verdicts of the last `judge` that answered `Success` (at `time`, with
+  /// `method`) and composes them onto `product`, with the records of the lookup (the
+  /// trace records when `traced`, the logger's trace level asked once for a run).
+  void composeJudged(long time, TransformManager::InterpolationMethod method, const Logger& logger,
+                     bool traced, PathProduct& product);
+
+  /// Judges and samples every edge at `time` with `method` and composes the samples
+  /// onto `product`, as `FrameStore::compose` does, with the records of the lookup (the
+  /// trace records when `traced`); returns the code of the first edge that fails (then
+  /// `product` is unspecified).
+  TransformManager::TransformResult compose(long time, TransformManager::InterpolationMethod method,
+                                            double window, const Logger& logger, bool traced,
+                                            PathProduct& product);
+
+ private:
+  static constexpr std::size_t INLINE_EDGES = 16;
+  static_assert(std::is_trivially_destructible_v<HistoryCursor>);
+
+  HistoryCursor& operator[](std::size_t i) {
+    return overflow_.empty() ? inlineAt(i) : overflow_[i];
+  }
+  HistoryCursor& inlineAt(std::size_t i) {
+    return *std::launder(
+        reinterpret_cast<HistoryCursor*>(inline_.data() + i * sizeof(HistoryCursor)));
+  }
+  const HistoryCursor& operator[](std::size_t i) const {
+    return const_cast<PathCursors&>(*this)[i];
+  }
+  void push(const PoseHistory& history);
+
+  // Cursors made only when the path is walked: most of this stays untouched.
+  alignas(HistoryCursor) std::array<unsigned char, INLINE_EDGES * sizeof(HistoryCursor)> inline_;
+  std::vector<HistoryCursor> overflow_;
+  std::size_t size_ = 0;
+};
+
+}  // namespace detail
+}  // namespace zelvane
