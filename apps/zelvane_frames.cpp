@@ -173,13 +173,15 @@ class FrameGraphComponent : public LoggedComponent {
       : LoggedComponent("zelvane_frames"), options_(options) {}
 
   void onSettings(const std::shared_ptr<zelvane::SettingsManager>& settings) {
-    manager_.loadTransforms(*settings);
+    // Always Success: a store that cannot be read throws, a refused pair is logged.
+    static_cast<void>(manager_.loadTransforms(*settings));
     getLogger().infoStream() << "Loaded " << manager_.getFrames().size()
                              << " frames from the configuration";
   }
 
   void run() {
-    manager_.setHistoryWindow(options_.history_window);
+    // The window was checked with the command line, so it is taken.
+    static_cast<void>(manager_.setHistoryWindow(options_.history_window));
     if (!options_.poses_file.empty() && !readPoses(options_.poses_file)) {
       status_ = EXIT_INPUT;
       return;

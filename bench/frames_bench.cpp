@@ -157,18 +157,6 @@ struct LookupCase {
   bool timed;  // false: static transforms only
 };
 
-Pose zelvaneLookup(TransformManager& manager, const LookupCase& c) {
-  Pose result;
-  const auto code = manager.getTransform(
-      frameName(c.chainEdges), frameName(0), c.timed ? queryTime() : 0,
-      c.timed ? TransformManager::Interpolated : TransformManager::MostRecent, result);
-  if (code != TransformManager::Success) {
-    std::fprintf(stderr, "benchmark lookup failed with code %d\n", static_cast<int>(code));
-    std::exit(1);
-  }
-  return result;
-}
-
 void setUp(TransformManager& manager, const LookupCase& c) {
   feed(manager, chain(c.chainEdges), c.timed ? kSamples : 0);
   feed(manager, branches(c.chainEdges, c.extraFrames), 0);
@@ -183,13 +171,25 @@ void lookupZelvane(benchmark::State& state, LookupCase c) {
   const auto method = c.timed ? TransformManager::Interpolated : TransformManager::MostRecent;
   Pose result;
   for (auto _ : state) {
-    manager.getTransform(from, to, time, method, result);
+    static_cast<void>(manager.getTransform(from, to, time, method, result));
     benchmark::ClobberMemory();
   }
   state.counters["frames"] = static_cast<double>(manager.getFrames().size());
 }
 
 #ifdef ZELVANE_BENCH_WITH_TF2
+Pose zelvaneLookup(TransformManager& manager, const LookupCase& c) {
+  Pose result;
+  const auto code = manager.getTransform(
+      frameName(c.chainEdges), frameName(0), c.timed ? queryTime() : 0,
+      c.timed ? TransformManager::Interpolated : TransformManager::MostRecent, result);
+  if (code != TransformManager::Success) {
+    std::fprintf(stderr, "benchmark lookup failed with code %d\n", static_cast<int>(code));
+    std::exit(1);
+  }
+  return result;
+}
+
 void setUp(tf2::BufferCore& buffer, const LookupCase& c) {
   feed(buffer, chain(c.chainEdges), c.timed ? kSamples : 0);
   feed(buffer, branches(c.chainEdges, c.extraFrames), 0);
@@ -220,7 +220,8 @@ void checkLookup(const std::string& name, const LookupCase& c, double tolerance)
 
 // The named cases agree within 1e-6. The longer chains of the plot compose up to 50
 // single-precision transforms against tf2's double precision, so they are held to 1e-5.
-void registerLookup(const std::string& name, const LookupCase& c, double tolerance = 1e-6) {
+void registerLookup(const std::string& name, const LookupCase& c,
+                    [[maybe_unused]] double tolerance = 1e-6) {
 #ifdef ZELVANE_BENCH_WITH_TF2
   checkLookup(name, c, tolerance);
   benchmark::RegisterBenchmark((name + "/tf2").c_str(), lookupTf2, c);
@@ -243,8 +244,9 @@ void fixedFrameZelvane(benchmark::State& state) {
   feed(manager, chain(3), kSamples);
   Pose result;
   for (auto _ : state) {
-    manager.getTransformThroughFixedFrame(kFixedFrom, fixedFromTime(), kFixedTo, fixedToTime(),
-                                          kFixed, TransformManager::Interpolated, result);
+    static_cast<void>(
+        manager.getTransformThroughFixedFrame(kFixedFrom, fixedFromTime(), kFixedTo, fixedToTime(),
+                                              kFixed, TransformManager::Interpolated, result));
     benchmark::ClobberMemory();
   }
 }
@@ -349,14 +351,14 @@ std::shared_ptr<zelvane::SettingsManager> storeWith(int pairs) {
   for (int k = 0; k < 10000; ++k) settings->set<int>("Unrelated.key" + std::to_string(k), k);
   TransformManager manager;
   feed(manager, chain(pairs), 0);
-  manager.storeTransforms(*settings, true);
+  static_cast<void>(manager.storeTransforms(*settings, true));
   return settings;
 }
 
 void loadTransforms(benchmark::State& state, int pairs) {
   const auto settings = storeWith(pairs);
   TransformManager manager;
-  for (auto _ : state) manager.loadTransforms(*settings);
+  for (auto _ : state) static_cast<void>(manager.loadTransforms(*settings));
   if (manager.getFrames().size() != static_cast<std::size_t>(pairs + 1)) {
     state.SkipWithError("loading lost frames");
   }
@@ -410,7 +412,8 @@ void transformPointsCpp(benchmark::State& state) {
   Eigen::Matrix3Xf last;
   for (auto _ : state) {
     Pose f0_T_f3;
-    manager.getTransform(from, to, queryTime(), TransformManager::Interpolated, f0_T_f3);
+    static_cast<void>(
+        manager.getTransform(from, to, queryTime(), TransformManager::Interpolated, f0_T_f3));
     Eigen::Matrix3Xf placed = zelvane::poseToAffine3f(f0_T_f3) * points;
     benchmark::DoNotOptimize(placed.data());
     last.swap(placed);
@@ -461,7 +464,8 @@ void lookupManySingle(benchmark::State& state) {
   const std::string to = frameName(0);
   for (auto _ : state) {
     for (std::size_t i = 0; i < kManyTimes; ++i) {
-      manager.getTransform(from, to, times[i], TransformManager::Interpolated, poses[i]);
+      static_cast<void>(
+          manager.getTransform(from, to, times[i], TransformManager::Interpolated, poses[i]));
     }
     benchmark::ClobberMemory();
   }
@@ -496,14 +500,15 @@ void deskewZelvane(benchmark::State& state) {
   Eigen::Matrix3Xf placed(3, kPoints);
   std::vector<TransformManager::TransformResult> codes(kPoints);
   for (auto _ : state) {
-    manager.transformPoints(frameName(3), frameName(0), points.data(), times.data(), kPoints,
-                            TransformManager::Interpolated, placed.data(), codes.data());
+    static_cast<void>(manager.transformPoints(frameName(3), frameName(0), points.data(),
+                                              times.data(), kPoints, TransformManager::Interpolated,
+                                              placed.data(), codes.data()));
     benchmark::ClobberMemory();
   }
   // The last point, placed by a single lookup at its time.
   Pose f0_T_f3;
-  manager.getTransform(frameName(3), frameName(0), times.back(), TransformManager::Interpolated,
-                       f0_T_f3);
+  static_cast<void>(manager.getTransform(frameName(3), frameName(0), times.back(),
+                                         TransformManager::Interpolated, f0_T_f3));
   const Eigen::Vector3f expected = zelvane::poseToAffine3f(f0_T_f3) * points.col(kPoints - 1);
   for (int c = 0; c < 3; ++c) {
     zelvane::bench::checkEqual("deskew_100k last point", placed(c, kPoints - 1), expected(c), 1e-6);
@@ -518,7 +523,8 @@ void deskewOneTime(benchmark::State& state) {
   Eigen::Matrix3Xf placed(3, kPoints);
   for (auto _ : state) {
     Pose f0_T_f3;
-    manager.getTransform(frameName(3), frameName(0), time, TransformManager::Interpolated, f0_T_f3);
+    static_cast<void>(manager.getTransform(frameName(3), frameName(0), time,
+                                           TransformManager::Interpolated, f0_T_f3));
     placed.noalias() = zelvane::poseToAffine3f(f0_T_f3) * points;
     benchmark::ClobberMemory();
   }
@@ -625,7 +631,7 @@ void queueReleaseLookup(benchmark::State& state) {
   const std::string to = frameName(0);
   Pose result;
   for (auto _ : state) {
-    manager.getTransform(from, to, time, TransformManager::Interpolated, result);
+    static_cast<void>(manager.getTransform(from, to, time, TransformManager::Interpolated, result));
     benchmark::ClobberMemory();
   }
 }
@@ -640,10 +646,11 @@ void waitReady(benchmark::State& state, bool wait) {
   Pose result;
   for (auto _ : state) {
     if (wait) {
-      manager.waitForTransform(from, to, time, TransformManager::Interpolated,
-                               std::chrono::seconds(1), result);
+      static_cast<void>(manager.waitForTransform(from, to, time, TransformManager::Interpolated,
+                                                 std::chrono::seconds(1), result));
     } else {
-      manager.getTransform(from, to, time, TransformManager::Interpolated, result);
+      static_cast<void>(
+          manager.getTransform(from, to, time, TransformManager::Interpolated, result));
     }
     benchmark::ClobberMemory();
   }

@@ -22,7 +22,7 @@ void connectSlots(int count, Counter& counter, Connect connect) {
 long zelvaneCalls(int slots, int emits) {
   Counter counter;
   zelvane::tkit::Signal<> signal;
-  connectSlots(slots, counter, [&](auto f) { signal.connect(f); });
+  connectSlots(slots, counter, [&](auto f) { static_cast<void>(signal.connect(f)); });
   for (int i = 0; i < emits; ++i) signal.emit();
   return counter.calls;
 }
@@ -43,7 +43,7 @@ void checkSameAnswer(int slots) {
 void emitZelvane(benchmark::State& state, int slots) {
   Counter counter;
   zelvane::tkit::Signal<> signal;
-  connectSlots(slots, counter, [&](auto f) { signal.connect(f); });
+  connectSlots(slots, counter, [&](auto f) { static_cast<void>(signal.connect(f)); });
   for (auto _ : state) signal.emit();
   benchmark::DoNotOptimize(counter.calls);
   if (counter.calls != static_cast<long>(state.iterations()) * slots) {

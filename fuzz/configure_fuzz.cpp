@@ -189,10 +189,11 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
   zelvane::modules::MainApplicationModule module;
   module.registerOptions(std::make_shared<Contributor>());
   int settingsCalls = 0;
-  module.connectSettings([&settingsCalls](const std::shared_ptr<zelvane::SettingsManager>& store) {
-    if (!store) std::abort();
-    ++settingsCalls;
-  });
+  const auto counting = module.connectSettings(
+      [&settingsCalls](const std::shared_ptr<zelvane::SettingsManager>& store) {
+        if (!store) std::abort();
+        ++settingsCalls;
+      });
   bool configured = false;
   {
     InDirectory inside(scratch);

@@ -139,7 +139,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
           Eigen::Quaternionf(Eigen::AngleAxisf(in.next() / 40.0f, Eigen::Vector3f::UnitZ()));
       manager.setTransform(pair[0], pair[1], pose, timeFrom(in));
     } else if (op < 176) {
-      manager.setHistoryWindow(kWindows[op % 7]);
+      // Every window here is valid.
+      if (manager.setHistoryWindow(kWindows[op % 7]) != TransformManager::Success) std::abort();
     } else {
       check(manager, timeFrom(in));
     }

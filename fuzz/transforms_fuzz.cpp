@@ -201,7 +201,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
   const std::string path = store.currentPath();
   const Snapshot before = snapshot(manager);
   try {
-    manager.loadTransforms(store);
+    if (manager.loadTransforms(store) != TransformManager::Success) std::abort();
   } catch (const std::exception&) {
     if (!unchanged(before, snapshot(manager))) std::abort();
     if (store.currentPath() != path) std::abort();

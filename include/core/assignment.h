@@ -136,8 +136,8 @@ class ZELVANE_CORE_API AssignmentSolver {
   /// exists among the allowed pairs. Cost: O(n^2 m) in the worst case for n =
   /// min(rows, columns), m = max(rows, columns), far less on typical costs; with a
   /// finite limit, that of the sparse form on the entries that pass the limit.
-  Assignment solve(const Eigen::MatrixXd& cost, double costLimit = NO_COST_LIMIT,
-                   AssignmentGoal goal = AssignmentGoal::Minimize);
+  [[nodiscard]] Assignment solve(const Eigen::MatrixXd& cost, double costLimit = NO_COST_LIMIT,
+                                 AssignmentGoal goal = AssignmentGoal::Minimize);
 
   /// The optimal assignment of `rows` rows to `columns` columns where only the listed
   /// pairs may be matched (a pair listed twice costs the lesser of its costs, or is
@@ -147,10 +147,10 @@ class ZELVANE_CORE_API AssignmentSolver {
   /// the shorter side cannot be matched in full. Cost: linear in rows + columns + pairs
   /// for the set-up; each augmenting path visits only its connected component, at
   /// O(pairs log columns) of that component in the worst case.
-  Assignment solve(std::size_t rows, std::size_t columns,
-                   const std::vector<AssignmentCandidate>& candidates,
-                   double costLimit = NO_COST_LIMIT,
-                   AssignmentGoal goal = AssignmentGoal::Minimize);
+  [[nodiscard]] Assignment solve(std::size_t rows, std::size_t columns,
+                                 const std::vector<AssignmentCandidate>& candidates,
+                                 double costLimit = NO_COST_LIMIT,
+                                 AssignmentGoal goal = AssignmentGoal::Minimize);
 
   /// The greedy assignment, NOT optimal in general: the cheapest listed pair first (ties
   /// to the lower row, then the lower column), then the cheapest among the rows and
@@ -159,29 +159,28 @@ class ZELVANE_CORE_API AssignmentSolver {
   /// or less are never matched: what trackers call "largest score first". Same
   /// failures as `solve`, except that it never throws for want of a full matching.
   /// Cost: O(pairs log pairs).
-  Assignment solveGreedy(std::size_t rows, std::size_t columns,
-                         const std::vector<AssignmentCandidate>& candidates,
-                         double costLimit = NO_COST_LIMIT,
-                         AssignmentGoal goal = AssignmentGoal::Minimize);
+  [[nodiscard]] Assignment solveGreedy(std::size_t rows, std::size_t columns,
+                                       const std::vector<AssignmentCandidate>& candidates,
+                                       double costLimit = NO_COST_LIMIT,
+                                       AssignmentGoal goal = AssignmentGoal::Minimize);
 
  private:
   std::unique_ptr<detail::AssignmentWorkspace> workspace_;
 };
 
 /// `AssignmentSolver().solve(cost, costLimit, goal)`: see there.
-ZELVANE_CORE_API Assignment solveAssignment(const Eigen::MatrixXd& cost,
-                                            double costLimit = NO_COST_LIMIT,
-                                            AssignmentGoal goal = AssignmentGoal::Minimize);
+[[nodiscard]] ZELVANE_CORE_API Assignment
+solveAssignment(const Eigen::MatrixXd& cost, double costLimit = NO_COST_LIMIT,
+                AssignmentGoal goal = AssignmentGoal::Minimize);
 
 /// `AssignmentSolver().solve(rows, columns, candidates, costLimit, goal)`: see there.
-ZELVANE_CORE_API Assignment solveAssignment(std::size_t rows, std::size_t columns,
-                                            const std::vector<AssignmentCandidate>& candidates,
-                                            double costLimit = NO_COST_LIMIT,
-                                            AssignmentGoal goal = AssignmentGoal::Minimize);
+[[nodiscard]] ZELVANE_CORE_API Assignment solveAssignment(
+    std::size_t rows, std::size_t columns, const std::vector<AssignmentCandidate>& candidates,
+    double costLimit = NO_COST_LIMIT, AssignmentGoal goal = AssignmentGoal::Minimize);
 
 /// `AssignmentSolver().solveGreedy(rows, columns, candidates, costLimit, goal)`: see
 /// there.
-ZELVANE_CORE_API Assignment solveGreedyAssignment(
+[[nodiscard]] ZELVANE_CORE_API Assignment solveGreedyAssignment(
     std::size_t rows, std::size_t columns, const std::vector<AssignmentCandidate>& candidates,
     double costLimit = NO_COST_LIMIT, AssignmentGoal goal = AssignmentGoal::Minimize);
 

@@ -92,10 +92,10 @@ struct Association {
 /// `GeneralizedOverlap`, or a distance gate that is not above 0 or not finite. Cost:
 /// that of the batch pairs (about N + M + the nearby pairs) plus the solver's on the
 /// candidates.
-ZELVANE_CORE_API Association associate(const std::vector<State>& tracks,
-                                       const std::vector<State>& detections,
-                                       AssociationMetric metric, double threshold,
-                                       AssociationMethod method = AssociationMethod::Optimal);
+[[nodiscard]] ZELVANE_CORE_API Association
+associate(const std::vector<State>& tracks, const std::vector<State>& detections,
+          AssociationMetric metric, double threshold,
+          AssociationMethod method = AssociationMethod::Optimal);
 
 }  // namespace core
 }  // namespace zelvane

@@ -51,7 +51,7 @@ class ZELVANE_CORE_API SequenceCheck {
   /// - a larger number is accepted: it is `OK` when it is the successor of the last
   ///   one, otherwise `MISSING_DATA`, and the count of skipped numbers is added to
   ///   `totalDiscarded()`.
-  Result check(unsigned long sequence);
+  [[nodiscard]] Result check(unsigned long sequence);
 
   /// Count of numbers skipped by the last accepted step: current - 1 - previous in
   /// 64-bit wrap-around arithmetic. Before a second number has been accepted current

@@ -89,37 +89,38 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
     Interpolated = 2,
   };
 
-  /// Status of lookups and graph edits.
-  enum TransformResult {
-    Success = 0,
-    /// `getTransform` on a manager without frames.
-    NoFrames = 1,
-    /// A frame is not registered, no path joins the frames, an edge has no sample,
-    /// or there is nothing to store.
-    NotFound = 2,
-    /// The requested time is outside what the samples allow.
-    OutOfRange = 3,
-    /// The operation was refused or caught an exception.
-    Error = 5,
+  /// Status of lookups and graph edits. A function returning it reports failure through
+  /// it, so the compiler warns where a caller drops it.
+  enum [[nodiscard]] TransformResult{
+      Success = 0,
+      /// `getTransform` on a manager without frames.
+      NoFrames = 1,
+      /// A frame is not registered, no path joins the frames, an edge has no sample,
+      /// or there is nothing to store.
+      NotFound = 2,
+      /// The requested time is outside what the samples allow.
+      OutOfRange = 3,
+      /// The operation was refused or caught an exception.
+      Error = 5,
   };
 
-  /// What `registerTransform` did with one registration.
-  enum Registration {
-    /// Stored, as `setTransform` stores it.
-    Registered = 0,
-    /// Refused: a transform from a frame to itself.
-    SelfTransform = 1,
-    /// Refused: the two frames are already joined through other frames, so the
-    /// transform would close a cycle.
-    WouldCloseCycle = 2,
-    /// Refused: made from a slot of the registration notification, where the
-    /// notification could not be sent without deadlocking its signal.
-    FromRegistrationSlot = 3,
-    /// Refused: a position with a NaN or infinite coordinate.
-    NonFinitePosition = 4,
-    /// Refused: an orientation quaternion of zero length or with a NaN or infinite
-    /// component, which describes no rotation. (Unit length is not required.)
-    DegenerateOrientation = 5,
+  /// What `registerTransform` did with one registration; dropping it draws a warning.
+  enum [[nodiscard]] Registration{
+      /// Stored, as `setTransform` stores it.
+      Registered = 0,
+      /// Refused: a transform from a frame to itself.
+      SelfTransform = 1,
+      /// Refused: the two frames are already joined through other frames, so the
+      /// transform would close a cycle.
+      WouldCloseCycle = 2,
+      /// Refused: made from a slot of the registration notification, where the
+      /// notification could not be sent without deadlocking its signal.
+      FromRegistrationSlot = 3,
+      /// Refused: a position with a NaN or infinite coordinate.
+      NonFinitePosition = 4,
+      /// Refused: an orientation quaternion of zero length or with a NaN or infinite
+      /// component, which describes no rotation. (Unit length is not required.)
+      DegenerateOrientation = 5,
   };
 
   /// The half of `getTransformThroughFixedFrame` that failed.
@@ -253,7 +254,7 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   /// Reads a method name (`methodName`), or the alias "mostrecent" of "most_recent"
   /// (the command line's earlier spelling), exactly, lower case. Returns false and
   /// leaves `method` alone for any other text. O(1).
-  static bool parseMethodName(const std::string& name, InterpolationMethod& method);
+  [[nodiscard]] static bool parseMethodName(const std::string& name, InterpolationMethod& method);
 
   /// The accepted method names for messages: "most_recent, extrapolated or
   /// interpolated (mostrecent: an alias of most_recent)".
@@ -397,7 +398,7 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   /// slot would need that mutex again: it is refused with a warning in the log.
   /// Refused registrations, `loadTransforms` and the re-attachments made by
   /// `removeFrame` send nothing.
-  tkit::Connection connectTransformRegistered(
+  [[nodiscard]] tkit::Connection connectTransformRegistered(
       const std::function<void(const std::string&, const std::string&, long)>& slot);
 
   /// Samples one history at `time` into `result` (always overwritten, the identity
@@ -434,7 +435,7 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
 
   /// Copies origin `name` into `frame` and `pose` and returns true; returns false
   /// and leaves both untouched when there is no such origin.
-  bool getOrigin(const std::string& name, std::string& frame, Pose& pose) const;
+  [[nodiscard]] bool getOrigin(const std::string& name, std::string& frame, Pose& pose) const;
 
   /// Removes `frame` with its edges and re-attaches its neighbours: the first
   /// neighbour in frame order stays, every other neighbour gets one static
@@ -451,7 +452,8 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
 
   /// Connects `slot` to the signal on which `removeFrame` reports the exceptions it
   /// catches. The slot must not connect to or emit that signal itself.
-  tkit::Connection connectionException(const std::function<void(std::exception_ptr)>& slot);
+  [[nodiscard]] tkit::Connection connectionException(
+      const std::function<void(std::exception_ptr)>& slot);
 
   /// Replaces the whole content of the manager (frames, histories, origins) by the
   /// transforms stored under "Transforms" at the store's current node, each
@@ -497,15 +499,17 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   /// same two samples of an edge share the angle between their orientations; a time
   /// equal to the one before reuses its pose when that succeeded and no trace records
   /// are being written. Allocates nothing for paths of up to 16 edges.
-  std::size_t getTransforms(const std::string& from, const std::string& to, const long* times,
-                            std::size_t count, InterpolationMethod method, Pose* results,
-                            TransformResult* codes);
+  [[nodiscard]] std::size_t getTransforms(const std::string& from, const std::string& to,
+                                          const long* times, std::size_t count,
+                                          InterpolationMethod method, Pose* results,
+                                          TransformResult* codes);
 
   /// `getTransforms` delivering `results[i].toTransform()` (the identity for a failed
   /// time) into `matrices[i]`: to_T_from, which maps points given in `from` into `to`.
-  std::size_t getTransformMatrices(const std::string& from, const std::string& to,
-                                   const long* times, std::size_t count, InterpolationMethod method,
-                                   Eigen::Matrix4f* matrices, TransformResult* codes);
+  [[nodiscard]] std::size_t getTransformMatrices(const std::string& from, const std::string& to,
+                                                 const long* times, std::size_t count,
+                                                 InterpolationMethod method,
+                                                 Eigen::Matrix4f* matrices, TransformResult* codes);
 
   /// Maps point i (`points[3i..3i+2]`, given in `from`) into `to` at `times[i]`, for
   /// every i below `count`, into `placed[3i..3i+2]`: to_T_from * (x, y, z, 1) with
@@ -517,9 +521,10 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   ///
   /// Cost: as `getTransforms`, plus one matrix per run of equal times (a spinning
   /// sensor's points of one firing share one lookup) and 9 multiplications per point.
-  std::size_t transformPoints(const std::string& from, const std::string& to, const float* points,
-                              const long* times, std::size_t count, InterpolationMethod method,
-                              float* placed, TransformResult* codes);
+  [[nodiscard]] std::size_t transformPoints(const std::string& from, const std::string& to,
+                                            const float* points, const long* times,
+                                            std::size_t count, InterpolationMethod method,
+                                            float* placed, TransformResult* codes);
   // --- Waiting for transforms ------------------------------------------------
   //
   // Destroying the manager ends what waits on it: the waits in progress return

@@ -296,7 +296,7 @@ class TransformQueue : private TransformManager::Listener {
   /// Moves the first released item not yet collected into `released` and returns
   /// true; returns false, leaving `released` alone, when there is none. With a release
   /// callback there never is. O(1); does not lock the manager.
-  bool poll(Released& released) {
+  [[nodiscard]] bool poll(Released& released) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (ready_.empty()) return false;
     released = std::move(ready_.front().released);
@@ -307,7 +307,7 @@ class TransformQueue : private TransformManager::Listener {
 
   /// Every released item not yet collected, in release order. Does not lock the
   /// manager.
-  std::vector<Released> drain() {
+  [[nodiscard]] std::vector<Released> drain() {
     std::vector<Released> all;
     std::lock_guard<std::mutex> lock(mutex_);
     all.reserve(ready_.size());

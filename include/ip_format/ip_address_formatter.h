@@ -57,7 +57,7 @@ class ZELVANE_CORE_API ConvertIP {
 
   /// True when `s` is a literal IPv4 or IPv6 address (a "%" scope suffix allowed).
   /// No resolution; host names and any other text give false.
-  static bool isIPAddress(const std::string& s);
+  [[nodiscard]] static bool isIPAddress(const std::string& s);
 
   /// True when `s` denotes an IPv4 address. Resolves; a resolution failure (any
   /// `std::runtime_error`) gives false instead of throwing.

@@ -26,11 +26,11 @@ class ZELVANE_CORE_API LifecycleSignals {
   LifecycleSignals& operator=(const LifecycleSignals&) = delete;
 
   /// Connects a slot fired on start. Returns its handle.
-  tkit::Connection connectStart(std::function<void()> const& slot);
+  [[nodiscard]] tkit::Connection connectStart(std::function<void()> const& slot);
   /// Connects a slot fired on stop. Returns its handle.
-  tkit::Connection connectStop(std::function<void()> const& slot);
+  [[nodiscard]] tkit::Connection connectStop(std::function<void()> const& slot);
   /// Connects a slot that receives the settings store. Returns its handle.
-  tkit::Connection connectSettings(SettingsSlot const& slot);
+  [[nodiscard]] tkit::Connection connectSettings(SettingsSlot const& slot);
 
  protected:
   LifecycleSignals();

@@ -60,8 +60,8 @@ class ZELVANE_CORE_API MainApplicationModule : public LoggedComponent, public Li
   /// positional arguments). Steps before a failure keep their effect. A null `argv`
   /// or an `argc` below 1 means no arguments. Exceptions of the validated and
   /// settings slots and of the store's path operations propagate.
-  bool configure(int argc, char** argv, std::shared_ptr<SettingsManager> settings,
-                 std::string const& settingsPath);
+  [[nodiscard]] bool configure(int argc, char** argv, std::shared_ptr<SettingsManager> settings,
+                               std::string const& settingsPath);
 
   /// True when the last `configure` printed the help (and therefore returned false):
   /// tells "help shown" from "failed" without looking at the arguments again. False
@@ -74,7 +74,7 @@ class ZELVANE_CORE_API MainApplicationModule : public LoggedComponent, public Li
 
   /// Connects a slot fired once the command line has been validated, before the
   /// settings files are read. Returns its handle.
-  tkit::Connection connectValidated(std::function<void()> const& slot);
+  [[nodiscard]] tkit::Connection connectValidated(std::function<void()> const& slot);
 
   /// Fires the start signal. A slot's exception propagates.
   virtual void start();

@@ -50,7 +50,7 @@ class Signal {
   /// Appends a copy of `slot` (an empty function is accepted and stored) after every
   /// slot connected before, and returns its handle. Removes dead slots on the way.
   /// Linear in the number of slots. Throws `std::system_error` if locking fails.
-  Connection connect(const Slot& slot) {
+  [[nodiscard]] Connection connect(const Slot& slot) {
     std::lock_guard<std::mutex> lock(mutex_);
     for (auto it = slots_.begin(); it != slots_.end();) {
       it = it->second->disconnected.load() ? slots_.erase(it) : std::next(it);

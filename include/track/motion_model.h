@@ -168,16 +168,16 @@ struct ZELVANE_CORE_API ConstantTurnRate {
   Eigen::Matrix3f initialMotionCovariance() const;
 };
 
-/// What `update` did.
-enum class UpdateOutcome {
-  /// The estimate took the measurement.
-  Updated,
-  /// The estimate took the measurement read the other way round (heading turned by pi).
-  UpdatedFlipped,
-  /// The measurement or a variance was not finite, a variance was negative, or S was
-  /// not positive (a measured entry without variance in P nor in r): the estimate is
-  /// unchanged.
-  Rejected,
+/// What `update` did; dropping it draws a warning.
+enum class [[nodiscard]] UpdateOutcome{
+    /// The estimate took the measurement.
+    Updated,
+    /// The estimate took the measurement read the other way round (heading turned by pi).
+    UpdatedFlipped,
+    /// The measurement or a variance was not finite, a variance was negative, or S was
+    /// not positive (a measured entry without variance in P nor in r): the estimate is
+    /// unchanged.
+    Rejected,
 };
 
 /// Predicts `estimate` over `dt` seconds: x <- f(x, dt), P <- F P F' + Q, the heading

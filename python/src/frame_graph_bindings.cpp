@@ -69,7 +69,8 @@ Result commonTimeSpan(const TransformManager& manager, const std::string& from,
                                    const FrameGraphRequest& request, const std::string& reason) {
   TimeSpan span;
   if (code == TransformManager::OutOfRange) {
-    commonTimeSpan(manager, *request.fromFrame, *request.toFrame, span);
+    // A span that cannot be read leaves the error without the times that work.
+    static_cast<void>(commonTimeSpan(manager, *request.fromFrame, *request.toFrame, span));
   }
   raiseFrameGraphError(code, request, reason, span);
 }
@@ -138,7 +139,9 @@ std::vector<Pose> lookupTimes(TransformManager& manager, const std::string& from
   codes = py::array_t<std::int8_t>(times.size());
   std::int8_t* out = codes.mutable_data();
   py::gil_scoped_release release;
-  manager.getTransforms(from, to, times.data(), count, method, poses.data(), results.data());
+  // Each time's code is returned; the count of successes adds nothing to them.
+  static_cast<void>(
+      manager.getTransforms(from, to, times.data(), count, method, poses.data(), results.data()));
   for (std::size_t i = 0; i < count; ++i) out[i] = static_cast<std::int8_t>(results[i]);
   return poses;
 }
@@ -179,8 +182,8 @@ py::object lookupManyMatrices(TransformManager& manager, const std::string& from
     py::gil_scoped_release release;
     std::vector<Eigen::Matrix4f> to_T_from(count);
     std::vector<Result> results(count);
-    manager.getTransformMatrices(from, to, stamps.data(), count, sampling, to_T_from.data(),
-                                 results.data());
+    static_cast<void>(manager.getTransformMatrices(from, to, stamps.data(), count, sampling,
+                                                   to_T_from.data(), results.data()));
     for (std::size_t i = 0; i < count; ++i) {
       Eigen::Map<Eigen::Matrix<float, 4, 4, Eigen::RowMajor>>(out + 16 * i) = to_T_from[i];
       code_out[i] = static_cast<std::int8_t>(results[i]);
@@ -210,8 +213,8 @@ py::object transformPointsAtTimes(TransformManager& manager, const FloatRows& ro
     py::gil_scoped_release release;
     const auto count = static_cast<std::size_t>(rows.count);
     std::vector<Result> results(count);
-    manager.transformPoints(from, to, rows.row(0), stamps.data(), count, method, out,
-                            results.data());
+    static_cast<void>(manager.transformPoints(from, to, rows.row(0), stamps.data(), count, method,
+                                              out, results.data()));
     for (std::size_t i = 0; i < count; ++i) code_out[i] = static_cast<std::int8_t>(results[i]);
   }
   return py::module_::import("zelvane.records").attr("PlacedPoints")(placed, codes);
@@ -363,7 +366,8 @@ void loadSettings(TransformManager& manager, const py::handle& file) {
     try {
       SettingsManager settings;
       settings.addXML(path);
-      manager.loadTransforms(settings);
+      // Always Success: a store that cannot be read throws.
+      static_cast<void>(manager.loadTransforms(settings));
     } catch (const std::runtime_error& error) {
       failure = error.what();
     }

@@ -89,7 +89,7 @@ void PathCursors::composeJudged(long time, Method method, const Logger& logger, 
   Pose sample;
   for (std::size_t i = 0; i < size_; ++i) {
     // A verdict judged Success samples with Success.
-    (*this)[i].sample(time, method, logger, traced, sample);
+    static_cast<void>((*this)[i].sample(time, method, logger, traced, sample));
     product.append(sample);
   }
 }

@@ -125,7 +125,8 @@ TransformManager::~TransformManager() { endWaitsAndListeners(); }
 
 void TransformManager::setTransform(const std::string& from, const std::string& to,
                                     const Pose& pose, long time) {
-  registerTransform(from, to, pose, time);
+  // A refusal is logged where it is decided; this form reports nothing more.
+  static_cast<void>(registerTransform(from, to, pose, time));
 }
 
 TransformManager::Registration TransformManager::registerTransform(const std::string& from,
@@ -453,9 +454,11 @@ TransformManager::TransformResult TransformManager::removeFrame(const std::strin
         anchor = neighbour;
         return;
       }
+      // Both are neighbours of the removed frame, so a path joins them and the newest
+      // samples answer: the lookup cannot fail.
       Pose neighbour_T_anchor;
-      lookup(*store_, anchor, neighbour, {0, MostRecent, history_window_, getLogger()},
-             neighbour_T_anchor);
+      static_cast<void>(lookup(*store_, anchor, neighbour,
+                               {0, MostRecent, history_window_, getLogger()}, neighbour_T_anchor));
       relinks.emplace_back(store_->name(neighbour), neighbour_T_anchor);
     });
 
@@ -464,8 +467,9 @@ TransformManager::TransformResult TransformManager::removeFrame(const std::strin
     std::unique_ptr<FrameStore> rebuilt = store_->without(removed);
     const std::string anchor_name = anchor == NONE ? std::string() : store_->name(anchor);
     for (const auto& [neighbour, neighbour_T_anchor] : relinks) {
-      addToStore(*rebuilt, getLogger(), anchor_name, neighbour, neighbour_T_anchor, 0,
-                 history_window_, PoseCheck::Composed);
+      // The relinked edges form a star on the anchor, which closes no cycle.
+      static_cast<void>(addToStore(*rebuilt, getLogger(), anchor_name, neighbour,
+                                   neighbour_T_anchor, 0, history_window_, PoseCheck::Composed));
     }
     flagWaitersThrough(removed);
     store_.swap(rebuilt);
@@ -518,7 +522,9 @@ TransformManager::TransformResult TransformManager::loadTransforms(
   auto loaded = std::make_unique<FrameStore>();
   const Logger& logger = getLogger();
   for (const StoredTransform& transform : stored) {
-    addToStore(*loaded, logger, transform.from, transform.to, transform.pose, 0, history_window_);
+    // A refused transform is logged where it is refused, and the others still load.
+    static_cast<void>(addToStore(*loaded, logger, transform.from, transform.to, transform.pose, 0,
+                                 history_window_));
     logger.debugStream() << "Loaded transform from " << transform.from << " to " << transform.to;
   }
 

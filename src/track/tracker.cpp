@@ -63,7 +63,7 @@ void checkClass(const ClassParameters& c, std::size_t index) {
   }
   try {
     // The association's own check of its threshold, on an empty frame.
-    core::associate({}, {}, c.metric, c.threshold, c.method);
+    static_cast<void>(core::associate({}, {}, c.metric, c.threshold, c.method));
   } catch (const std::invalid_argument& e) {
     refuse(classLabel(c, index) + ": " + e.what());
   }

@@ -393,10 +393,12 @@ TEST(Assignment, RefusesBadInput) {
     return std::string();
   };
   EXPECT_NE(message([&] {
-              solveAssignment(spoilt(0, 1, -kInf));
+              static_cast<void>(solveAssignment(spoilt(0, 1, -kInf)));
             }).find("contains invalid numeric entries"),
             std::string::npos);
-  EXPECT_NE(message([&] { solveAssignment(infeasible); }).find("cost matrix is infeasible"),
+  EXPECT_NE(message([&] {
+              static_cast<void>(solveAssignment(infeasible));
+            }).find("cost matrix is infeasible"),
             std::string::npos);
   // The sparse forms on 2 x 3, the optimal and the greedy alike.
   const struct {
@@ -679,11 +681,11 @@ TEST(Assignment, KeptSolverAllocatesOnlyTheResult) {
   const std::vector<AssignmentCandidate> sparse = candidatesOf(randomCosts(rng, 40, 30, 2));
   AssignmentSolver solver;
   const auto everyForm = [&] {
-    solver.solve(dense);
-    solver.solve(wide, 50.0);
-    solver.solve(40, 30, sparse, 3.0);
-    solver.solveGreedy(40, 30, sparse, 3.0);
-    solver.solve(wideValues, -50.0, AssignmentGoal::Maximize);
+    static_cast<void>(solver.solve(dense));
+    static_cast<void>(solver.solve(wide, 50.0));
+    static_cast<void>(solver.solve(40, 30, sparse, 3.0));
+    static_cast<void>(solver.solveGreedy(40, 30, sparse, 3.0));
+    static_cast<void>(solver.solve(wideValues, -50.0, AssignmentGoal::Maximize));
   };
   everyForm();
   zelvane::testing::AllocationCounter counter;

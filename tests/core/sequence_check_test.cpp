@@ -40,7 +40,7 @@ TEST(SequenceCheck, FirstNumberOfAnyValueIsOk) {
     SequenceCheck checker;
     EXPECT_EQ(checker.check(first), SequenceCheck::OK) << first;
     EXPECT_EQ(checker.previous(), first);
-    checker.check(first + 7);
+    static_cast<void>(checker.check(first + 7));
     checker.reset();
     EXPECT_EQ(checker.check(first), SequenceCheck::OK) << "after reset, " << first;
   }
@@ -49,7 +49,7 @@ TEST(SequenceCheck, FirstNumberOfAnyValueIsOk) {
 TEST(SequenceCheck, DiscardedIsAllBitsSetBeforeSecondAcceptedNumber) {
   SequenceCheck checker;
   EXPECT_EQ(checker.discarded(), MAX) << "fresh";
-  checker.check(42);
+  static_cast<void>(checker.check(42));
   EXPECT_EQ(checker.discarded(), MAX) << "after the first number";
 }
 
@@ -96,7 +96,7 @@ TEST(SequenceCheck, DuplicateAndOutOfOrderLeaveStateUntouched) {
 
 TEST(SequenceCheck, RestartedCounterIsOutOfOrderUntilItClimbsPastLastAccepted) {
   SequenceCheck checker;
-  checker.check(65535);
+  static_cast<void>(checker.check(65535));
   EXPECT_EQ(checker.check(0), SequenceCheck::OUT_OF_ORDER);
   EXPECT_EQ(checker.check(1), SequenceCheck::OUT_OF_ORDER);
   EXPECT_EQ(checker.check(65534), SequenceCheck::OUT_OF_ORDER);
@@ -113,7 +113,7 @@ TEST(SequenceCheck, ComparesAsUnsigned64Bit) {
   // Numbers with the top bit set would be negative under a signed comparison.
   constexpr unsigned long TOP_BIT = 1UL << 63;
   SequenceCheck checker;
-  checker.check(TOP_BIT - 1);
+  static_cast<void>(checker.check(TOP_BIT - 1));
   EXPECT_EQ(checker.check(TOP_BIT), SequenceCheck::OK);
   EXPECT_EQ(checker.check(MAX), SequenceCheck::MISSING_DATA);
   EXPECT_EQ(checker.discarded(), MAX - TOP_BIT - 1);

@@ -144,14 +144,14 @@ TEST(TransformManagerBatch, WritesTheRecordsOfTheSingleLookups) {
     LogCapture batch_capture;
     std::vector<Pose> poses(times.size());
     std::vector<Result> codes(times.size());
-    manager.getTransforms("Sensor", "Map", times.data(), times.size(), method, poses.data(),
-                          codes.data());
+    static_cast<void>(manager.getTransforms("Sensor", "Map", times.data(), times.size(), method,
+                                            poses.data(), codes.data()));
     const std::vector<LogRecord> batch = batch_capture.records();
 
     LogCapture single_capture;
     for (const long time : times) {
       Pose single;
-      manager.getTransform("Sensor", "Map", time, method, single);
+      static_cast<void>(manager.getTransform("Sensor", "Map", time, method, single));
     }
     EXPECT_EQ(batch, single_capture.records()) << "method " << method;
     if (method == TransformManager::Interpolated) {
@@ -167,8 +167,10 @@ TEST(TransformManagerBatch, PlacesPointsInPlace) {
   std::vector<float> points = {1, 2, 3, -4, 5, 6, 7, -8, 9};
   std::vector<float> placed(points.size());
   Result codes[3];
-  manager.transformPoints("Sensor", "Odom", points.data(), times, 3, kInter, placed.data(), codes);
-  manager.transformPoints("Sensor", "Odom", points.data(), times, 3, kInter, points.data(), codes);
+  static_cast<void>(manager.transformPoints("Sensor", "Odom", points.data(), times, 3, kInter,
+                                            placed.data(), codes));
+  static_cast<void>(manager.transformPoints("Sensor", "Odom", points.data(), times, 3, kInter,
+                                            points.data(), codes));
   EXPECT_EQ(std::memcmp(points.data(), placed.data(), sizeof(float) * points.size()), 0);
 }
 

@@ -116,12 +116,13 @@ TEST(TransformManagerConcurrency, QueriesAndNotificationsBesideAStream) {
   manager.setTransform("Body", "Global", makePose(V(0, 0, 0)), 1000);
   manager.setTransform("Body", "Global", makePose(V(1, 0, 0)), 2000);  // spans end at samples
   std::atomic<long> notified{0};  // the newest time the slot has seen and looked up
-  manager.connectTransformRegistered([&](const std::string&, const std::string&, long time) {
-    Pose pose;
-    EXPECT_EQ(manager.getTransform("Sensor", "Global", time, kInter, pose),
-              TransformManager::Success);
-    notified = time;
-  });
+  static_cast<void>(
+      manager.connectTransformRegistered([&](const std::string&, const std::string&, long time) {
+        Pose pose;
+        EXPECT_EQ(manager.getTransform("Sensor", "Global", time, kInter, pose),
+                  TransformManager::Success);
+        notified = time;
+      }));
   std::atomic<bool> streaming{true};
   std::thread stream([&] {
     for (long i = 3; i <= 4 * kIterations; ++i) {

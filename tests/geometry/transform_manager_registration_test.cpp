@@ -47,8 +47,9 @@ TEST(TransformManagerRegistration, NonZeroTimeStampsTheStoredPosesZeroKeepsTheir
     TransformManager manager;
     manager.setTransform("A", "B", makePose(V(1, 0, 0), 0, V::UnitZ(), 7), time);
     Pose forward, backward;
-    manager.getTransform("A", "B", forward);  // reports the samples' latest timestamp
-    manager.getTransform("B", "A", backward);
+    static_cast<void>(
+        manager.getTransform("A", "B", forward));  // reports the samples' latest timestamp
+    static_cast<void>(manager.getTransform("B", "A", backward));
     EXPECT_EQ(forward.timestamp, time == 0 ? 7 : 100);
     EXPECT_EQ(backward.timestamp, forward.timestamp);
   }
@@ -59,14 +60,14 @@ TEST(TransformManagerRegistration, RefusesTransformThatWouldCloseCycle) {
   manager.setTransform("A", "B", makePose(V(1, 0, 0), 0.2f), 0);
   manager.setTransform("B", "C", makePose(V(0, 1, 0), 0.4f), 0);
   Pose before, after;
-  manager.getTransform("A", "C", before);
+  static_cast<void>(manager.getTransform("A", "C", before));
   LogCapture capture;
   manager.setTransform("A", "C", makePose(V(9, 9, 9)), 0);
   manager.setTransform("C", "A", makePose(V(9, 9, 9)), 5);
   manager.setTransform("A", "A", makePose(V(9, 9, 9)), 0);  // an existing frame and itself
   EXPECT_EQ(managerMessages(capture, Logger::WARN_LEVEL),
             (Texts{cycleWarning("A", "C"), cycleWarning("C", "A"), cycleWarning("A", "A")}));
-  manager.getTransform("A", "C", after);
+  static_cast<void>(manager.getTransform("A", "C", after));
   EXPECT_TRUE(samePose(after, before));
   EXPECT_TRUE(manager.indirectConnectionExists("A", "C"));
 }
@@ -84,8 +85,9 @@ TEST(TransformManagerRegistration, RefusesSelfTransformOfUnknownFrameWithoutCrea
 TEST(TransformManagerRegistration, RegisterTransformSaysWhatHappenedAndLogsAsSetTransform) {
   TransformManager manager;
   std::vector<std::string> notified;
-  manager.connectTransformRegistered([&notified](const std::string& from, const std::string& to,
-                                                 long) { notified.push_back(from + to); });
+  static_cast<void>(
+      manager.connectTransformRegistered([&notified](const std::string& from, const std::string& to,
+                                                     long) { notified.push_back(from + to); }));
   LogCapture capture;
   EXPECT_EQ(manager.registerTransform("A", "B", makePose(V(1, 0, 0)), 0),
             TransformManager::Registered);

@@ -142,13 +142,13 @@ TEST(TransformManagerRemovalFailure, FailedRemovalLeavesManagerAsItWasAndIsSigna
   manager.setTransform("E", "A", makePose(V(2, 0, 0), 0.5f), 100);
   Texts caught;
   const Seen before(manager);
-  manager.connectionException([&caught](std::exception_ptr error) {
+  static_cast<void>(manager.connectionException([&caught](std::exception_ptr error) {
     try {
       std::rethrow_exception(error);
     } catch (const std::bad_alloc& e) {
       caught.push_back(e.what());
     }
-  });
+  }));
   int calls = 0;
   manager.connectionException([&calls](std::exception_ptr) { ++calls; }).disconnect();
 

@@ -61,7 +61,7 @@ Pose randomPose(std::mt19937_64& random) {
 // Two trees: Wheel-Global-Body-Lidar-Camera, with time-stamped Body and Wheel edges at
 // random times, and a separate Map-Odom pair; a window that has pruned; origins.
 void fill(TransformManager& manager, std::mt19937_64& random, long epoch) {
-  manager.setHistoryWindow(4000.0);
+  static_cast<void>(manager.setHistoryWindow(4000.0));
   manager.setTransform("Lidar", "Body", randomPose(random), 0);
   manager.setTransform("Camera", "Lidar", randomPose(random), 0);
   manager.setTransform("Map", "Odom", randomPose(random), 0);

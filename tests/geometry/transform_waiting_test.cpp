@@ -35,7 +35,7 @@ TEST(CanTransform, DecidesAsTheLookupDoes) {
                             TransformManager::Interpolated};
   for (int graph = 0; graph < 60; ++graph) {
     TransformManager manager;
-    manager.setHistoryWindow(graph % 3 == 0 ? 120.0 : 1.0e10);
+    static_cast<void>(manager.setHistoryWindow(graph % 3 == 0 ? 120.0 : 1.0e10));
     for (std::size_t i = 0; i + 1 < names.size(); ++i) {
       if (random() % 5 == 0) continue;  // a gap: frames in different trees
       const int samples = static_cast<int>(random() % 4);
@@ -150,14 +150,16 @@ TEST(WaitForTransform, EndsWhenItsPathIsRemovedOrTheGraphLoaded) {
     Result expected;
   };
   const std::vector<Case> cases = {
-      {"remove from", [](TransformManager& m) { m.removeFrame("Lidar"); },
+      {"remove from", [](TransformManager& m) { static_cast<void>(m.removeFrame("Lidar")); },
        TransformManager::NotFound},
       // The chain Lidar-Body-Global loses Body: Lidar is re-attached to Global, statically.
-      {"remove middle", [](TransformManager& m) { m.removeFrame("Body"); },
+      {"remove middle", [](TransformManager& m) { static_cast<void>(m.removeFrame("Body")); },
        TransformManager::Success},
-      {"load", [](TransformManager& m) { m.loadTransforms(zelvane::SettingsManager()); },
+      {"load",
+       [](TransformManager& m) { static_cast<void>(m.loadTransforms(zelvane::SettingsManager())); },
        TransformManager::NoFrames},
-      {"restore", [](TransformManager& m) { m.restore(TransformManager().snapshot()); },
+      {"restore",
+       [](TransformManager& m) { static_cast<void>(m.restore(TransformManager().snapshot())); },
        TransformManager::NoFrames},
   };
   for (const Case& c : cases) {
@@ -172,7 +174,7 @@ TEST(WaitForTransform, EndsWhenItsPathIsRemovedOrTheGraphLoaded) {
     std::thread waiter(
         [&] { result = manager.waitForTransform("Lidar", "Global", 5000, kInter, 10s, pose); });
     std::this_thread::sleep_for(20ms);
-    manager.removeFrame("Radar");  // not on the path: the wait goes on
+    static_cast<void>(manager.removeFrame("Radar"));  // not on the path: the wait goes on
     std::this_thread::sleep_for(20ms);
     c.change(manager);
     waiter.join();
@@ -244,12 +246,13 @@ TEST(WaitForTransform, IsRefusedWhereItWouldHang) {
   TransformManager manager;
   Result in_slot = TransformManager::Success;
   int slot_calls = 0;
-  manager.connectTransformRegistered([&](const std::string&, const std::string&, long) {
-    ++slot_calls;
-    Pose pose;
-    in_slot = manager.waitForTransform("A", "B", 5, kInter, 1h, pose);
-    manager.setTransform("C", "B", makePose(V(0, 0, 0)), 0);
-  });
+  static_cast<void>(
+      manager.connectTransformRegistered([&](const std::string&, const std::string&, long) {
+        ++slot_calls;
+        Pose pose;
+        in_slot = manager.waitForTransform("A", "B", 5, kInter, 1h, pose);
+        manager.setTransform("C", "B", makePose(V(0, 0, 0)), 0);
+      }));
   LogCapture capture(Logger::WARN_LEVEL);
   manager.setTransform("A", "B", makePose(V(0, 0, 0)), 1);
   EXPECT_EQ(in_slot, TransformManager::Error);

@@ -32,13 +32,15 @@ TEST(LaunchPipelineTest, RelaysEachNotificationToItsSlotsInConnectionOrder) {
   std::vector<std::string> log;
   std::vector<const std::shared_ptr<SettingsManager>*> received;
   LaunchPipeline pipeline;
-  pipeline.connectStart([&log] { log.push_back("start 1"); });
-  pipeline.connectStart([&log] { log.push_back("start 2"); });
-  pipeline.connectStop([&log] { log.push_back("stop 1"); });
-  pipeline.connectStop([&log] { log.push_back("stop 2"); });
+  static_cast<void>(pipeline.connectStart([&log] { log.push_back("start 1"); }));
+  static_cast<void>(pipeline.connectStart([&log] { log.push_back("start 2"); }));
+  static_cast<void>(pipeline.connectStop([&log] { log.push_back("stop 1"); }));
+  static_cast<void>(pipeline.connectStop([&log] { log.push_back("stop 2"); }));
   for (int i = 0; i < 2; ++i) {
-    pipeline.connectSettings(
-        [&received](const std::shared_ptr<SettingsManager>& store) { received.push_back(&store); });
+    static_cast<void>(
+        pipeline.connectSettings([&received](const std::shared_ptr<SettingsManager>& store) {
+          received.push_back(&store);
+        }));
   }
   pipeline.start();
   pipeline.stop();
@@ -53,10 +55,10 @@ TEST(LaunchPipelineTest, StopCutsPreStopConnectionsBeforeAndPostStopConnectionsA
   tkit::Connection pre_start, pre_stop, post_start, post_stop;
   LaunchPipeline pipeline;
   pre_stop = pipeline.connectStop([&log] { log.push_back("pre stop"); });
-  pipeline.connectStop([&] {
+  static_cast<void>(pipeline.connectStop([&] {
     log.push_back(std::string("observer: pre ") + (pre_start.connected() ? "live" : "cut") +
                   ", post " + (post_start.connected() ? "live" : "cut"));
-  });
+  }));
   post_stop = pipeline.connectStop([&log] { log.push_back("post stop"); });
   pre_start = pipeline.connectStart([&log] { log.push_back("pre start"); });
   post_start = pipeline.connectStart([&log] { log.push_back("post start"); });
@@ -90,7 +92,7 @@ TEST(LaunchPipelineTest, ConnectionsWhoseSlotIsGoneAreSkipped) {
   pipeline.addPreStopConnection(tkit::Connection());
   pipeline.addPreStopConnection(orphan);
   pipeline.addPostStopConnection(already_cut);
-  pipeline.connectStop([&stops] { ++stops; });
+  static_cast<void>(pipeline.connectStop([&stops] { ++stops; }));
   pipeline.stop();
   EXPECT_EQ(stops, 1);
 }
@@ -99,7 +101,7 @@ TEST(LaunchPipelineTest, DestructionStopsOnceMore) {
   std::vector<std::string> log;
   {
     LaunchPipeline pipeline;
-    pipeline.connectStop([&log] { log.push_back("stop"); });
+    static_cast<void>(pipeline.connectStop([&log] { log.push_back("stop"); }));
     tkit::Connection cut = pipeline.connectStop([&log] { log.push_back("cut at destruction"); });
     pipeline.addPostStopConnection(cut);
     pipeline.stop();
@@ -124,7 +126,7 @@ TEST(LaunchPipelineTest, AModuleGoneBeforeItsPipelineIsNotReachedByTheFinalStop)
   std::vector<std::string> log;
   {
     LaunchPipeline pipeline;
-    pipeline.connectStop([&log] { log.push_back("stop"); });
+    static_cast<void>(pipeline.connectStop([&log] { log.push_back("stop"); }));
     auto module = std::make_unique<Module>(pipeline, log);
     pipeline.stop();
     module.reset();  // the module goes first; the pipeline's destructor stops again

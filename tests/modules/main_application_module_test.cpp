@@ -121,9 +121,9 @@ class MainApplicationModuleTest : public ::testing::Test {
   void SetUp() override {
     LoggingManager::getInstance().reset();
     capture_.emplace();  // after the reset, which drops every sink
-    module_.connectValidated([this] { ++validated_; });
-    module_.connectSettings(
-        [this](const std::shared_ptr<SettingsManager>& store) { delivered_.push_back(store); });
+    static_cast<void>(module_.connectValidated([this] { ++validated_; }));
+    static_cast<void>(module_.connectSettings(
+        [this](const std::shared_ptr<SettingsManager>& store) { delivered_.push_back(store); }));
   }
   void TearDown() override {
     capture_.reset();
@@ -368,10 +368,10 @@ TEST_F(MainApplicationModuleTest, GivenStoreIsTheOneLoadedAndDelivered) {
 TEST_F(MainApplicationModuleTest, SettingsPathIsPushedOnlyWhileTheStoreIsDelivered) {
   const std::string config = settingsFile("config.xml", "<Tracker><gain>3</gain></Tracker>");
   std::string path_seen, gain_seen;
-  module_.connectSettings([&](const std::shared_ptr<SettingsManager>& store) {
+  static_cast<void>(module_.connectSettings([&](const std::shared_ptr<SettingsManager>& store) {
     path_seen = store->currentPath();
     gain_seen = store->get<std::string>("gain");
-  });
+  }));
   ASSERT_TRUE(run({"-c", config}, nullptr, "Tracker").result);
   EXPECT_EQ(path_seen, "Tracker");
   EXPECT_EQ(gain_seen, "3");
@@ -384,7 +384,8 @@ TEST_F(MainApplicationModuleTest, OverriddenSettingsReceivesTheStoreInsteadOfThe
     std::shared_ptr<SettingsManager> received;
   } derived;
   int signalled = 0;
-  derived.connectSettings([&signalled](const std::shared_ptr<SettingsManager>&) { ++signalled; });
+  static_cast<void>(derived.connectSettings(
+      [&signalled](const std::shared_ptr<SettingsManager>&) { ++signalled; }));
   ASSERT_TRUE(run(derived, {"-c", plainConfig()}).result);
   EXPECT_EQ(derived.received, derived.getSettingsManager());
   EXPECT_EQ(signalled, 0);
@@ -534,8 +535,8 @@ TEST_F(MainApplicationModuleTest, StartAndStopRelayToTheirSlotsAndDestructionDoe
   std::vector<std::string> log;
   {
     MainApplicationModule module;
-    module.connectStart([&log] { log.push_back("start"); });
-    module.connectStop([&log] { log.push_back("stop"); });
+    static_cast<void>(module.connectStart([&log] { log.push_back("start"); }));
+    static_cast<void>(module.connectStop([&log] { log.push_back("stop"); }));
     module.start();  // allowed before configure
     module.stop();
     module.stop();

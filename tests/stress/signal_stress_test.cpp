@@ -26,7 +26,7 @@ constexpr int kRounds = 1500;
 class SharedSignal {
  public:
   SharedSignal() {
-    signal_.connect([this](int value) { persistent_ += value; });
+    static_cast<void>(signal_.connect([this](int value) { persistent_ += value; }));
   }
 
   // Connects a slot, emits, disconnects it and emits again, over and over: once a

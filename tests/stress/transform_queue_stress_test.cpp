@@ -56,7 +56,7 @@ TEST(TransformQueueStress, CountsBalanceUnderConcurrentUse) {
   });
   workers.emplace_back([&] {  // a sensor goes and comes back
     while (pushing > 0) {
-      manager.removeFrame("S1");
+      static_cast<void>(manager.removeFrame("S1"));
       manager.setTransform("S1", "Body", makePose(V(0, 0, 1)), 0);
     }
   });

@@ -49,9 +49,9 @@ TEST(SignalTest, DeliversToEverySlotInConnectionOrder) {
 
   // The connections are dropped at once; that leaves the slots connected.
   std::vector<std::string> log;
-  signal.connect(recorder(log, "A"));
-  signal.connect(recorder(log, "B"));
-  signal.connect(recorder(log, "C"));
+  static_cast<void>(signal.connect(recorder(log, "A")));
+  static_cast<void>(signal.connect(recorder(log, "B")));
+  static_cast<void>(signal.connect(recorder(log, "C")));
   signal.emit();
   signal();
   EXPECT_THAT(log, ElementsAre("A", "B", "C", "A", "B", "C"));
@@ -60,17 +60,17 @@ TEST(SignalTest, DeliversToEverySlotInConnectionOrder) {
 TEST(SignalTest, DeliverRunsUnderTheCallersLockAndEmitHoldsTheLockDuringSlots) {
   Signal<> signal;
   bool locked_during_slot = false;
-  signal.connect([&] {
+  static_cast<void>(signal.connect([&] {
     locked_during_slot = !signal.mutex().try_lock();
     if (!locked_during_slot) {
       signal.mutex().unlock();
     }
-  });
+  }));
   signal.emit();
   EXPECT_TRUE(locked_during_slot);
 
   int calls = 0;
-  signal.connect([&calls] { ++calls; });
+  static_cast<void>(signal.connect([&calls] { ++calls; }));
   {
     std::lock_guard<std::mutex> lock(signal.mutex());
     signal.deliver();
@@ -130,7 +130,7 @@ TEST(SignalTest, EveryLiveSlotButTheLastReceivesACopyOfAByValueArgument) {
   Signal<Tracked> signal;
   std::vector<bool> copied;
   for (int i = 0; i < 3; ++i) {
-    signal.connect([&copied](Tracked t) { copied.push_back(t.copied); });
+    static_cast<void>(signal.connect([&copied](Tracked t) { copied.push_back(t.copied); }));
   }
   Tracked::copies = 0;
   signal.emit(Tracked());
@@ -148,8 +148,9 @@ TEST(SignalTest, EveryLiveSlotButTheLastReceivesACopyOfAByValueArgument) {
 TEST(SignalTest, LastSlotReceivesTheExceptionPointerMovedFromTheCaller) {
   Signal<std::exception_ptr> signal;
   std::vector<std::exception_ptr> received;
-  signal.connect([&received](std::exception_ptr e) { received.push_back(e); });
-  signal.connect([&received](std::exception_ptr e) { received.push_back(std::move(e)); });
+  static_cast<void>(signal.connect([&received](std::exception_ptr e) { received.push_back(e); }));
+  static_cast<void>(
+      signal.connect([&received](std::exception_ptr e) { received.push_back(std::move(e)); }));
 
   std::exception_ptr error = std::make_exception_ptr(std::runtime_error("boom"));
   const std::exception_ptr original = error;
@@ -168,8 +169,8 @@ TEST(SignalTest, LastSlotReceivesTheExceptionPointerMovedFromTheCaller) {
 
 TEST(SignalTest, ReferenceParameterReachesEverySlotAsTheCallersObject) {
   Signal<int&> signal;
-  signal.connect([](int& value) { value += 1; });
-  signal.connect([](int& value) { value *= 10; });
+  static_cast<void>(signal.connect([](int& value) { value += 1; }));
+  static_cast<void>(signal.connect([](int& value) { value *= 10; }));
   int value = 1;
   signal.emit(value);
   EXPECT_EQ(value, 20);
@@ -180,7 +181,7 @@ TEST(SignalTest, DisconnectedSlotKeepsItsCapturesUntilRemovedByTheNextDeliveryOr
   std::vector<std::string> log;
   auto captured = std::make_shared<int>(0);
   Connection a = signal.connect([&log, captured] { log.push_back("A"); });
-  signal.connect(recorder(log, "B"));
+  static_cast<void>(signal.connect(recorder(log, "B")));
   a.disconnect();
   EXPECT_FALSE(a.connected());
   EXPECT_EQ(signal.size(), 2u);  // disconnect never touches the list
@@ -194,7 +195,7 @@ TEST(SignalTest, DisconnectedSlotKeepsItsCapturesUntilRemovedByTheNextDeliveryOr
   Connection d = signal.connect(recorder(log, "D"));
   c.disconnect();
   EXPECT_EQ(signal.size(), 3u);
-  signal.connect(recorder(log, "E"));
+  static_cast<void>(signal.connect(recorder(log, "E")));
   EXPECT_EQ(signal.size(), 3u);  // B, D, E: connect swept C
   d.disconnect();
   log.clear();
@@ -254,9 +255,9 @@ TEST(ScopedConnectionTest, CutsItsSlotWhenDestroyedReassignedOrToldAndNotWhenRel
 TEST(SignalTest, BlockedSlotStaysInTheListAndIsSkippedUntilUnblocked) {
   Signal<> signal;
   std::vector<std::string> log;
-  signal.connect(recorder(log, "A"));
+  static_cast<void>(signal.connect(recorder(log, "A")));
   Connection b = signal.connect(recorder(log, "B"));
-  signal.connect(recorder(log, "C"));
+  static_cast<void>(signal.connect(recorder(log, "C")));
 
   b.block();
   EXPECT_TRUE(b.blocked());
@@ -295,14 +296,14 @@ TEST(SignalTest, ThrowingSlotEndsTheDeliveryAndLeavesTheSignalUsable) {
   Signal<> signal;
   std::vector<std::string> log;
   bool fail = true;
-  signal.connect(recorder(log, "A"));
-  signal.connect([&] {
+  static_cast<void>(signal.connect(recorder(log, "A")));
+  static_cast<void>(signal.connect([&] {
     log.push_back("B");
     if (fail) {
       throw std::runtime_error("B failed");
     }
-  });
-  signal.connect(recorder(log, "C"));
+  }));
+  static_cast<void>(signal.connect(recorder(log, "C")));
   Connection dead = signal.connect(recorder(log, "D"));
   dead.disconnect();
 
@@ -312,7 +313,7 @@ TEST(SignalTest, ThrowingSlotEndsTheDeliveryAndLeavesTheSignalUsable) {
 
   fail = false;
   log.clear();
-  signal.connect(recorder(log, "E"));  // the lock was released
+  static_cast<void>(signal.connect(recorder(log, "E")));  // the lock was released
   signal.emit();
   EXPECT_THAT(log, ElementsAre("A", "B", "C", "E"));
 }
@@ -322,8 +323,8 @@ TEST(SignalTest, EmptySlotThrowsBadFunctionCallWhenReached) {
     SCOPED_TRACE(empty_is_last ? "empty slot last" : "empty slot in the middle");
     Signal<std::exception_ptr> signal;
     std::vector<std::string> log;
-    signal.connect([&log](std::exception_ptr) { log.push_back("A"); });
-    signal.connect(Signal<std::exception_ptr>::Slot());
+    static_cast<void>(signal.connect([&log](std::exception_ptr) { log.push_back("A"); }));
+    static_cast<void>(signal.connect(Signal<std::exception_ptr>::Slot()));
     Connection after = signal.connect([&log](std::exception_ptr) { log.push_back("C"); });
     if (empty_is_last) {
       after.disconnect();
@@ -338,7 +339,7 @@ TEST(SignalTest, EmptySlotThrowsBadFunctionCallWhenReached) {
 TEST(SignalTest, DeliveryAllocatesNothing) {
   Signal<std::exception_ptr> signal;
   for (int i = 0; i < 10; ++i) {
-    signal.connect([](std::exception_ptr) {});
+    static_cast<void>(signal.connect([](std::exception_ptr) {}));
   }
   signal.connect([](std::exception_ptr) {}).disconnect();
   const std::exception_ptr error = std::make_exception_ptr(std::runtime_error("x"));
@@ -357,7 +358,7 @@ TEST(SignalTest, DisconnectDoesNotWaitForADeliveryInProgress) {
   std::vector<std::string> log;
   Connection c;
   std::thread cutter;
-  signal.connect([&] {
+  static_cast<void>(signal.connect([&] {
     log.push_back("A");
     // If disconnect took the signal's lock this would time out instead.
     cutter = std::thread([&] {
@@ -365,8 +366,8 @@ TEST(SignalTest, DisconnectDoesNotWaitForADeliveryInProgress) {
       cut.set_value();
     });
     EXPECT_EQ(cut_done.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-  });
-  signal.connect(recorder(log, "B"));
+  }));
+  static_cast<void>(signal.connect(recorder(log, "B")));
   c = signal.connect(recorder(log, "C"));
   signal.emit();
   cutter.join();

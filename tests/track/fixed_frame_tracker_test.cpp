@@ -207,8 +207,9 @@ TEST(FixedFrameTracker, SkipsFramesWithoutAPoseAndRefusesBadStamps) {
   EXPECT_EQ(fixed.step(1000, "Sensor", detectionsAt(graph, 1000, rng), reported),
             TransformManager::Success);
   EXPECT_EQ(fixed.tracker().time(), 0.0);
-  EXPECT_THROW(fixed.step(900, "Sensor", detectionsAt(graph, 900, rng), reported),
-               std::invalid_argument);
+  EXPECT_THROW(
+      static_cast<void>(fixed.step(900, "Sensor", detectionsAt(graph, 900, rng), reported)),
+      std::invalid_argument);
   EXPECT_EQ(fixed.step(1250, "Sensor", detectionsAt(graph, 1250, rng), reported),
             TransformManager::Success);
   EXPECT_DOUBLE_EQ(fixed.tracker().time(), 0.25);
