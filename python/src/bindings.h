@@ -9,6 +9,7 @@
 #include <pybind11/pybind11.h>
 
 #include "arrays.h"
+#include "core/name_table.h"
 #include "geometry/pose.h"
 #include "geometry/transform_manager.h"
 #include "numeric_policy.h"
@@ -57,6 +58,26 @@ using numeric::degreesFromRadians;
 /// the library's users and `zelvane_frames` do (transform * (x, y, z, 1)), into `out`
 /// (3 floats a row). Needs no GIL.
 void mapPoints(const Eigen::Matrix4f& transform, const FloatRows& points, float* out);
+
+/// The value named `text` in `table` (a name or an alias); any other text raises
+/// ValueError("`what` must be <the names>, not "`text`""), the aliases listed too when
+/// `listAliases`.
+template <class Enum>
+Enum nameArgument(const NameTable<Enum>& table, const std::string& text, const char* what,
+                  bool listAliases = false) {
+  Enum value{};
+  if (!table.parse(text, value)) {
+    throw py::value_error(std::string(what) + " must be " + table.choices("\"", listAliases) +
+                          ", not \"" + text + "\"");
+  }
+  return value;
+}
+
+/// A sampling method's name or alias (`TransformManager::methodNames`); any other text
+/// raises ValueError.
+inline TransformManager::InterpolationMethod methodArgument(const std::string& method) {
+  return nameArgument(TransformManager::methodNames(), method, "method", true);
+}
 
 /// A file-system path argument: a str, bytes or os.PathLike object.
 inline std::string pathArgument(const py::handle& value) {

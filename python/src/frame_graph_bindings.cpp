@@ -29,17 +29,6 @@ namespace {
 
 using Result = TransformManager::TransformResult;
 
-TransformManager::InterpolationMethod methodArgument(const std::string& method) {
-  TransformManager::InterpolationMethod sampling = TransformManager::Interpolated;
-  if (!TransformManager::parseMethodName(method, sampling)) {
-    throw py::value_error(
-        "method must be \"interpolated\", \"extrapolated\" or \"most_recent\" (\"mostrecent\": "
-        "an alias of \"most_recent\"), not \"" +
-        method + "\"");
-  }
-  return sampling;
-}
-
 FrameGraphRequest lookupRequest(const std::string& from, const std::string& to, long time,
                                 const std::string& method) {
   return {

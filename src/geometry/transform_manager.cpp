@@ -158,41 +158,49 @@ TransformManager::Registration TransformManager::registerTransform(const std::st
   return outcome;
 }
 
+namespace {
+
+constexpr EnumName<TransformManager::TransformResult> RESULT_NAMES[] = {
+    {TransformManager::Success, "Success"},
+    {TransformManager::NoFrames, "NoFrames"},
+    {TransformManager::NotFound, "NotFound"},
+    {TransformManager::OutOfRange, "OutOfRange"},
+    {TransformManager::Error, "Error"}};
+
+constexpr EnumName<TransformManager::InterpolationMethod> METHOD_NAME_LIST[] = {
+    {TransformManager::Interpolated, "interpolated"},
+    {TransformManager::Extrapolated, "extrapolated"},
+    {TransformManager::MostRecent, "most_recent"}};
+
+constexpr EnumName<TransformManager::InterpolationMethod> METHOD_ALIASES[] = {
+    {TransformManager::MostRecent, "mostrecent"}};
+
+}  // namespace
+
+const NameTable<TransformManager::TransformResult>& TransformManager::resultNames() {
+  static constexpr NameTable<TransformResult> table(RESULT_NAMES, "Unknown");
+  return table;
+}
+
 const char* TransformManager::resultName(TransformResult result) {
-  switch (result) {
-    case Success: return "Success";
-    case NoFrames: return "NoFrames";
-    case NotFound: return "NotFound";
-    case OutOfRange: return "OutOfRange";
-    case Error: return "Error";
-  }
-  return "Unknown";
+  return resultNames().name(result);
+}
+
+const NameTable<TransformManager::InterpolationMethod>& TransformManager::methodNames() {
+  static constexpr NameTable<InterpolationMethod> table(METHOD_NAME_LIST, METHOD_ALIASES,
+                                                        "unknown");
+  return table;
 }
 
 const char* TransformManager::methodName(InterpolationMethod method) {
-  switch (method) {
-    case MostRecent: return "most_recent";
-    case Extrapolated: return "extrapolated";
-    case Interpolated: return "interpolated";
-  }
-  return "unknown";
+  return methodNames().name(method);
 }
 
 const char* const TransformManager::METHOD_NAMES =
     "most_recent, extrapolated or interpolated (mostrecent: an alias of most_recent)";
 
 bool TransformManager::parseMethodName(const std::string& name, InterpolationMethod& method) {
-  for (const InterpolationMethod known : {MostRecent, Extrapolated, Interpolated}) {
-    if (name == methodName(known)) {
-      method = known;
-      return true;
-    }
-  }
-  if (name == "mostrecent") {
-    method = MostRecent;
-    return true;
-  }
-  return false;
+  return methodNames().parse(name, method);
 }
 
 TransformManager::TransformResult TransformManager::setHistoryWindow(double window) {
