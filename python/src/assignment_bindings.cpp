@@ -84,15 +84,9 @@ py::tuple linearSumAssignment(const py::handle& value, const py::object& maximiz
   Assignment assignment;
   {
     py::gil_scoped_release release;
-    // NumPy's rows are contiguous: read as the transpose, solved, turned back.
-    const Eigen::MatrixXd transposed =
-        Eigen::Map<const Eigen::MatrixXd>(cost.data(), cost.shape(1), cost.shape(0));
     thread_local core::AssignmentSolver solver;
-    assignment = solver.solve(transposed, limit, goal);
-    for (core::AssignedPair& match : assignment.matches) std::swap(match.row, match.column);
-    std::sort(
-        assignment.matches.begin(), assignment.matches.end(),
-        [](const core::AssignedPair& a, const core::AssignedPair& b) { return a.row < b.row; });
+    assignment = solver.solveRowMajor(cost.data(), static_cast<std::size_t>(cost.shape(0)),
+                                      static_cast<std::size_t>(cost.shape(1)), limit, goal);
   }
   return rowsAndColumns(assignment);
 }

@@ -32,18 +32,6 @@ using Result = TransformManager::TransformResult;
 // The wait sleeps in slices of this length, checking for signals between them.
 constexpr std::chrono::milliseconds WAIT_SLICE(50);
 
-// A Python object held from C++ code that may copy and drop it without the GIL: the
-// last owner takes the GIL to release it.
-using Held = std::shared_ptr<py::object>;
-
-Held hold(const py::handle& object) {
-  return Held(new py::object(py::reinterpret_borrow<py::object>(object)), [](py::object* held) {
-    if (!Py_IsInitialized()) return;  // the interpreter is gone
-    py::gil_scoped_acquire gil;
-    delete held;
-  });
-}
-
 bool canTransform(const TransformManager& manager, const std::string& from, const std::string& to,
                   TimeArgument time, const std::string& method) {
   const auto sampling = methodArgument(method);
