@@ -28,8 +28,19 @@ void* operator new(std::size_t size) {
   if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
   throw std::bad_alloc();
 }
+// The nothrow forms must be replaced too: left to the runtime (a sanitizer's allocator, for one),
+// they would hand out memory that the replaced `delete` then frees with the wrong allocator, as
+// `std::stable_sort`'s temporary buffer does.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return ::operator new(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
 void operator delete(void* memory) noexcept { release(memory); }
 void operator delete(void* memory, std::size_t) noexcept { release(memory); }
+void operator delete(void* memory, const std::nothrow_t&) noexcept { release(memory); }
 
 namespace zelvane::testing {
 
