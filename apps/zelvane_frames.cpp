@@ -16,6 +16,7 @@
 
 #include <boost/program_options.hpp>
 
+#include "geometry/angle_units.h"
 #include "geometry/frame_graph_text.h"
 #include "geometry/local_origin.h"
 #include "geometry/pose.h"
@@ -25,7 +26,6 @@
 #include "modules/launch_pipeline.h"
 #include "modules/main_application_module.h"
 #include "modules/options_parser.h"
-#include "numeric_policy.h"
 #include "settings_manager.h"
 #include "text_fields.h"
 #include "tkit/connection.h"
@@ -219,22 +219,11 @@ class FrameGraphComponent : public LoggedComponent {
     Progress progress(file, input.tellg());
     input.seekg(0, std::ios::beg);
     zelvane::PoseFileSummary summary;
-    // The largest coordinate registered: every accepted pose is announced, and its
-    // sample is found at its own time.
-    double largest = 0.0;
-    zelvane::tkit::Connection watch = manager_.connectTransformRegistered(
-        [this, &largest](const std::string& from, const std::string& to, long time) {
-          zelvane::Pose pose;
-          if (manager_.getTransform(from, to, time, TransformManager::Interpolated, pose) ==
-              TransformManager::Success) {
-            largest = std::max(largest, static_cast<double>(pose.position.cwiseAbs().maxCoeff()));
-          }
-        });
     const std::string failure = zelvane::readPoseFile(
         input, file, manager_, summary, [&progress](std::streamoff position, unsigned long line) {
           progress.update(position, line);
         });
-    watch.disconnect();
+    const double largest = summary.largest_coordinate;
     if (zelvane::needsLocalOrigin(Eigen::Vector3f::Constant(static_cast<float>(largest)))) {
       std::cerr << "warning: " << file << ": positions reach " << largest
                 << ", which single precision keeps only to within "
@@ -299,9 +288,9 @@ class FrameGraphComponent : public LoggedComponent {
 
   void print(const zelvane::Pose& pose, const std::string& what) const {
     const Eigen::Vector3f intrinsic =
-        pose.toRotationIntrinsicYPR().unaryExpr(&zelvane::numeric::degreesFromRadians);
+        pose.toRotationIntrinsicYPR().unaryExpr(&zelvane::angles::degreesFromRadians);
     const Eigen::Vector3f extrinsic =
-        pose.toRotationExtrinsicYPR().unaryExpr(&zelvane::numeric::degreesFromRadians);
+        pose.toRotationExtrinsicYPR().unaryExpr(&zelvane::angles::degreesFromRadians);
     const Eigen::Quaternionf& q = pose.orientation;
     std::cout << std::fixed << std::setprecision(6);
     std::cout << what << " (" << TransformManager::methodName(options_.method) << ")\n";
@@ -352,7 +341,7 @@ class FrameGraphComponent : public LoggedComponent {
         std::cerr << name << ":" << number << ": expected three numbers x y z" << std::endl;
         return EXIT_INPUT;
       }
-      Eigen::Vector4f point(0.0f, 0.0f, 0.0f, 1.0f);
+      float point[3];
       for (int i = 0; i < 3; ++i) {
         if (!zelvane::text::parseNumber(fields[i], point[i])) {
           std::cerr << name << ":" << number << ": field " << (i + 1) << " '" << fields[i]
@@ -360,7 +349,8 @@ class FrameGraphComponent : public LoggedComponent {
           return EXIT_INPUT;
         }
       }
-      const Eigen::Vector4f moved = matrix * point;
+      float moved[3];
+      zelvane::mapPoints(matrix, point, 1, moved);
       std::cout << moved[0] << ' ' << moved[1] << ' ' << moved[2] << '\n';
     }
     return 0;

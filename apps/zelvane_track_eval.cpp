@@ -127,8 +127,8 @@ bool parse(int argc, char** argv, Arguments& arguments, bool& helped) {
     return false;
   }
   if (!eval::parseMeasure(arguments.measure, arguments.options.measure)) {
-    std::cerr << "zelvane_track_eval: --measure must be 3d, bev, 2d or distance, not '"
-              << arguments.measure << "'\n";
+    std::cerr << "zelvane_track_eval: --measure must be " << eval::measureNames().choices("")
+              << ", not '" << arguments.measure << "'\n";
     return false;
   }
   if (arguments.classes.empty()) arguments.classes = {"car", "pedestrian", "cyclist"};

@@ -5,31 +5,21 @@
 #include <cstddef>
 #include <limits>
 
+#include "geometry/angle_units.h"
+
 namespace zelvane {
 namespace numeric {
 
-// --- pi ------------------------------------------------------------------------------
+// --- pi and degrees ----------------------------------------------------------------
 
-/// pi to double precision, for angle arithmetic done in double.
-constexpr double PI = 3.141592653589793;
+// The front ends convert degrees as the library does, so these live in a public header.
+using angles::degreesFromRadians;
+using angles::PI;
+using angles::PI_F;
+using angles::RADIANS_TO_DEGREES;
+using angles::radiansFromDegrees;
 /// A whole turn, for wrapping angles in double.
 constexpr double TWO_PI = 2.0 * PI;
-/// pi rounded to float: the degrees stored in settings files have always been converted
-/// to radians with it, so a stored pose reads back as it always has.
-constexpr float PI_F = 3.1415927f;
-
-// --- degrees -------------------------------------------------------------------------
-
-/// Degrees in a radian, 180 / pi in double.
-constexpr double RADIANS_TO_DEGREES = 180.0 / PI;
-/// Radians from degrees exactly as the settings layer has always converted stored
-/// degrees, (pi_f * degrees) / 180 in float, so that a pose built from degrees anywhere
-/// equals the pose read from a settings file.
-constexpr float radiansFromDegrees(float degrees) { return (PI_F * degrees) / 180.0f; }
-/// Degrees from radians as the command line prints them: one float product.
-constexpr float degreesFromRadians(float radians) {
-  return radians * static_cast<float>(RADIANS_TO_DEGREES);
-}
 
 // --- rotations -----------------------------------------------------------------------
 

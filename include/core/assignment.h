@@ -139,6 +139,16 @@ class ZELVANE_CORE_API AssignmentSolver {
   [[nodiscard]] Assignment solve(const Eigen::MatrixXd& cost, double costLimit = NO_COST_LIMIT,
                                  AssignmentGoal goal = AssignmentGoal::Minimize);
 
+  /// `solve` of the `rows` x `columns` cost matrix stored row by row at `cost` (the
+  /// cost of row i and column j at `cost[i * columns + j]`, as C and NumPy store it),
+  /// read in place as the transpose in column order and solved as such, so no entry is
+  /// reordered: the matches come ordered by row, each `candidate` the entry's index in
+  /// that row-major storage. Among assignments of equal total it may choose another
+  /// than `solve` of the same matrix in column order. Same failures and cost as `solve`.
+  [[nodiscard]] Assignment solveRowMajor(const double* cost, std::size_t rows, std::size_t columns,
+                                         double costLimit = NO_COST_LIMIT,
+                                         AssignmentGoal goal = AssignmentGoal::Minimize);
+
   /// The optimal assignment of `rows` rows to `columns` columns where only the listed
   /// pairs may be matched (a pair listed twice costs the lesser of its costs, or is
   /// worth the greater when maximising; +infinity costs, -infinity values are ignored),

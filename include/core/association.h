@@ -51,6 +51,7 @@
 #include <vector>
 
 #include <zelvane/core/index_pair.h>
+#include <zelvane/core/name_table.h>
 #include <zelvane/core/state.h>
 #include <zelvane/zelvane_core_export.h>
 
@@ -72,6 +73,14 @@ enum class AssociationMethod {
   Optimal,  ///< the best total, by the sparse assignment solver
   Greedy,   ///< best pair first; not optimal
 };
+
+/// The names of the metrics, as settings files and the Python module's `associate`
+/// take them: "overlap", "generalized_overlap", "overlap_3d", "distance",
+/// "centroid_distance", "centroid_distance_3d"; "unknown" outside the enumeration.
+ZELVANE_CORE_API const NameTable<AssociationMetric>& associationMetricNames();
+
+/// The names of the methods: "optimal", "greedy"; "unknown" outside the enumeration.
+ZELVANE_CORE_API const NameTable<AssociationMethod>& associationMethodNames();
 
 /// A track (`row`) matched with a detection (`column`), and the value of the metric
 /// for the pair (bit for bit the single-pair call's).

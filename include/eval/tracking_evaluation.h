@@ -101,6 +101,7 @@
 #include <string>
 #include <vector>
 
+#include <zelvane/core/name_table.h>
 #include <zelvane/eval/tracking_records.h>
 #include <zelvane/zelvane_core_export.h>
 
@@ -120,12 +121,15 @@ enum class Measure {
   CentreDistance,
 };
 
-/// The short name of a measure: "3d", "bev", "2d", "distance".
+/// The short names of the measures: "3d", "bev", "2d", "distance", and the alias
+/// "image" of "2d"; "?" outside the enumeration.
+ZELVANE_CORE_API const NameTable<Measure>& measureNames();
+
+/// The short name of a measure (`measureNames`).
 ZELVANE_CORE_API const char* measureName(Measure measure);
 
-/// The measure named `name` (the short names of `measureName`, and "image" for "2d");
-/// false for another name.
-ZELVANE_CORE_API bool parseMeasure(const std::string& name, Measure& measure);
+/// The measure named `name` or its alias (`measureNames`); false for another name.
+[[nodiscard]] ZELVANE_CORE_API bool parseMeasure(const std::string& name, Measure& measure);
 
 /// What to evaluate and the benchmark's fixed limits.
 struct EvaluationOptions {

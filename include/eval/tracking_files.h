@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include <zelvane/core/name_table.h>
 #include <zelvane/eval/tracking_records.h>
 #include <zelvane/zelvane_core_export.h>
 
@@ -35,6 +36,10 @@ namespace eval {
 
 /// The three line formats of the file comment.
 enum class TrackingFormat { Labels, Results, Detections };
+
+/// The names of the formats, as the Python module takes them: "labels", "results",
+/// "detections"; "unknown" outside the enumeration.
+ZELVANE_CORE_API const NameTable<TrackingFormat>& trackingFormatNames();
 
 /// A file that cannot be read or written, or a line that breaks its format. `what()` is
 /// "file:line: reason" for a bad line, "file: reason" for the file as a whole.

@@ -18,6 +18,7 @@
 /// Nothing here fails or throws; non-finite inputs propagate into the results.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include <Eigen/Core>
@@ -118,6 +119,14 @@ ZELVANE_CORE_API Pose getPose(const SettingsManager& settings);
 /// the extrinsic yaw/pitch/roll in radians. The timestamp is not stored. The current
 /// path is the same on return.
 ZELVANE_CORE_API void setPose(SettingsManager& settings, Pose pose);
+
+/// Maps `count` points (x, y, z one after the other) given in `from` into `to` through
+/// `to_T_from` (`Pose::toTransform` of the pose of `from` in `to`), into `placed`: each
+/// point bit for bit as Eigen's product of the matrix with (x, y, z, 1). `placed` may be
+/// `points` (mapped in place) but must not overlap it otherwise. 9 multiplications a
+/// point; allocates nothing.
+ZELVANE_CORE_API void mapPoints(const Eigen::Matrix4f& to_T_from, const float* points,
+                                std::size_t count, float* placed);
 
 }  // namespace zelvane
 

@@ -66,11 +66,14 @@ ZELVANE_CORE_API bool isPoseFileHeader(const std::string& line);
 /// O(length), a few small allocations.
 ZELVANE_CORE_API std::string parsePoseLine(const std::string& line, PoseLine& parsed);
 
-/// What a pose file brought: the number of poses and the newest time among them (0
-/// without poses).
+/// What a pose file brought: the number of poses, the newest time among them and the
+/// largest magnitude of a position coordinate among them (both 0 without poses), so
+/// that a program can warn of map-scale coordinates (`needsLocalOrigin`) without
+/// looking the poses up again.
 struct PoseFileSummary {
   unsigned long count = 0;
   long newest_time = 0;
+  double largest_coordinate = 0.0;
 };
 
 /// Called every 1024 lines with the stream position reached (-1 when the stream

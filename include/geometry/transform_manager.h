@@ -37,6 +37,7 @@
 
 #include <boost/graph/adjacency_list.hpp>
 
+#include <zelvane/core/name_table.h>
 #include <zelvane/geometry/pose.h>
 #include <zelvane/logging_manager.h>
 #include <zelvane/tkit/signal.h>
@@ -241,19 +242,25 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   Registration registerTransform(const std::string& from, const std::string& to, const Pose& pose,
                                  long time);
 
-  /// The name of a result code, as the command line, the Python module and the log
-  /// print it: "Success", "NoFrames", "NotFound", "OutOfRange", "Error"; "Unknown"
-  /// for a value outside the enumeration. A static string; O(1).
+  /// The names of the result codes, as the command line, the Python module and the log
+  /// print them: "Success", "NoFrames", "NotFound", "OutOfRange", "Error"; "Unknown"
+  /// for a value outside the enumeration.
+  static const NameTable<TransformResult>& resultNames();
+
+  /// The name of a result code (`resultNames`). A static string; O(1).
   static const char* resultName(TransformResult result);
 
-  /// The name of a sampling method, as the command line and the Python module take
-  /// it: "most_recent", "extrapolated", "interpolated"; "unknown" for a value outside
-  /// the enumeration. A static string; O(1).
+  /// The names of the sampling methods, as the command line, settings and the Python
+  /// module take them: "interpolated", "extrapolated", "most_recent", and the alias
+  /// "mostrecent" of "most_recent" (the command line's earlier spelling), exactly, lower
+  /// case; "unknown" for a value outside the enumeration.
+  static const NameTable<InterpolationMethod>& methodNames();
+
+  /// The name of a sampling method (`methodNames`). A static string; O(1).
   static const char* methodName(InterpolationMethod method);
 
-  /// Reads a method name (`methodName`), or the alias "mostrecent" of "most_recent"
-  /// (the command line's earlier spelling), exactly, lower case. Returns false and
-  /// leaves `method` alone for any other text. O(1).
+  /// Reads a method name or alias (`methodNames`). Returns false and leaves `method`
+  /// alone for any other text. O(1).
   [[nodiscard]] static bool parseMethodName(const std::string& name, InterpolationMethod& method);
 
   /// The accepted method names for messages: "most_recent, extrapolated or

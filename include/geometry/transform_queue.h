@@ -18,10 +18,12 @@
 #include <utility>
 #include <vector>
 
+#include <zelvane/core/name_table.h>
 #include <zelvane/geometry/frame_graph_text.h>
 #include <zelvane/geometry/pose.h>
 #include <zelvane/geometry/transform_manager.h>
 #include <zelvane/logging_manager.h>
+#include <zelvane/zelvane_core_export.h>
 
 namespace zelvane {
 
@@ -45,6 +47,11 @@ enum class TransformDropReason {
   /// The manager was destroyed while the item waited, or before it was pushed.
   ManagerDestroyed = 6,
 };
+
+/// The names of the drop reasons, as the Python module gives them: "full", "too_old",
+/// "overtaken", "frame_removed", "cleared", "destroyed", "manager_destroyed"; "unknown"
+/// for a value outside the enumeration.
+ZELVANE_CORE_API const NameTable<TransformDropReason>& dropReasonNames();
 
 namespace detail {
 

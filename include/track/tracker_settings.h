@@ -33,6 +33,7 @@
 #include <vector>
 
 #include <zelvane/core/association.h>
+#include <zelvane/core/name_table.h>
 #include <zelvane/track/tracker.h>
 #include <zelvane/zelvane_core_export.h>
 
@@ -42,26 +43,29 @@ class SettingsManager;
 
 namespace track {
 
-/// "constant_velocity" or "constant_turn_rate"; "unknown" outside the enumeration.
+/// The names of the motion models: "constant_velocity", "constant_turn_rate";
+/// "unknown" outside the enumeration.
+ZELVANE_CORE_API const NameTable<MotionModelKind>& motionModelNames();
+
+/// The name of a motion model (`motionModelNames`).
 ZELVANE_CORE_API const char* motionModelName(MotionModelKind model);
 /// Reads a name of `motionModelName` exactly; false (leaving `model` alone) otherwise.
-ZELVANE_CORE_API bool parseMotionModelName(const std::string& name, MotionModelKind& model);
+[[nodiscard]] ZELVANE_CORE_API bool parseMotionModelName(const std::string& name,
+                                                         MotionModelKind& model);
 
-/// "overlap", "generalized_overlap", "overlap_3d", "distance", "centroid_distance" or
-/// "centroid_distance_3d" (the names of the Python module's `associate`); "unknown"
-/// outside the enumeration.
+/// The name of a metric (`core::associationMetricNames`).
 ZELVANE_CORE_API const char* associationMetricName(core::AssociationMetric metric);
 /// Reads a name of `associationMetricName` exactly; false (leaving `metric` alone)
 /// otherwise.
-ZELVANE_CORE_API bool parseAssociationMetricName(const std::string& name,
-                                                 core::AssociationMetric& metric);
+[[nodiscard]] ZELVANE_CORE_API bool parseAssociationMetricName(const std::string& name,
+                                                               core::AssociationMetric& metric);
 
-/// "optimal" or "greedy"; "unknown" outside the enumeration.
+/// The name of a method (`core::associationMethodNames`).
 ZELVANE_CORE_API const char* associationMethodName(core::AssociationMethod method);
 /// Reads a name of `associationMethodName` exactly; false (leaving `method` alone)
 /// otherwise.
-ZELVANE_CORE_API bool parseAssociationMethodName(const std::string& name,
-                                                 core::AssociationMethod& method);
+[[nodiscard]] ZELVANE_CORE_API bool parseAssociationMethodName(const std::string& name,
+                                                               core::AssociationMethod& method);
 
 /// The classes of the node "Tracker" below the current node, in the layout of the file
 /// comment. The current path is the same afterwards. Throws `std::invalid_argument`

@@ -84,15 +84,9 @@ py::tuple linearSumAssignment(const py::handle& value, const py::object& maximiz
   Assignment assignment;
   {
     py::gil_scoped_release release;
-    // NumPy's rows are contiguous: read as the transpose, solved, turned back.
-    const Eigen::MatrixXd transposed =
-        Eigen::Map<const Eigen::MatrixXd>(cost.data(), cost.shape(1), cost.shape(0));
     thread_local core::AssignmentSolver solver;
-    assignment = solver.solve(transposed, limit, goal);
-    for (core::AssignedPair& match : assignment.matches) std::swap(match.row, match.column);
-    std::sort(
-        assignment.matches.begin(), assignment.matches.end(),
-        [](const core::AssignedPair& a, const core::AssignedPair& b) { return a.row < b.row; });
+    assignment = solver.solveRowMajor(cost.data(), static_cast<std::size_t>(cost.shape(0)),
+                                      static_cast<std::size_t>(cost.shape(1)), limit, goal);
   }
   return rowsAndColumns(assignment);
 }
@@ -112,9 +106,8 @@ py::tuple sparseAssignment(const py::handle& rowValues, const py::handle& column
   }
   const auto shape = shapeValue.cast<std::pair<long long, long long>>();
   if (shape.first < 0 || shape.second < 0) throw py::value_error("shape must not be negative");
-  if (method != "optimal" && method != "greedy") {
-    throw py::value_error("method must be \"optimal\" or \"greedy\", not \"" + method + "\"");
-  }
+  const core::AssociationMethod chosen =
+      nameArgument(core::associationMethodNames(), method, "method");
   const core::AssignmentGoal goal = goalArgument(maximize);
   const double limit = costLimitArgument(limitValue);
   std::vector<AssignmentCandidate> candidates(static_cast<std::size_t>(costs.size()));
@@ -132,23 +125,11 @@ py::tuple sparseAssignment(const py::handle& rowValues, const py::handle& column
     thread_local core::AssignmentSolver solver;
     const auto r = static_cast<std::size_t>(shape.first);
     const auto c = static_cast<std::size_t>(shape.second);
-    assignment = method == "optimal" ? solver.solve(r, c, candidates, limit, goal)
-                                     : solver.solveGreedy(r, c, candidates, limit, goal);
+    assignment = chosen == core::AssociationMethod::Optimal
+                     ? solver.solve(r, c, candidates, limit, goal)
+                     : solver.solveGreedy(r, c, candidates, limit, goal);
   }
   return rowsAndColumns(assignment);
-}
-
-core::AssociationMetric metricArgument(const std::string& metric) {
-  if (metric == "overlap") return core::AssociationMetric::Overlap;
-  if (metric == "generalized_overlap") return core::AssociationMetric::GeneralizedOverlap;
-  if (metric == "overlap_3d") return core::AssociationMetric::Overlap3d;
-  if (metric == "centroid_distance") return core::AssociationMetric::CentroidDistance;
-  if (metric == "centroid_distance_3d") return core::AssociationMetric::CentroidDistance3d;
-  if (metric == "distance") return core::AssociationMetric::Distance;
-  throw py::value_error(
-      "metric must be \"overlap\", \"generalized_overlap\", \"overlap_3d\", "
-      "\"centroid_distance\", \"centroid_distance_3d\" or \"distance\", not \"" +
-      metric + "\"");
 }
 
 // The threshold of `metric`: None is 0 for the overlaps; the distance metrics need a
@@ -174,18 +155,16 @@ double thresholdArgument(const py::object& value, core::AssociationMetric metric
 py::object associate(const py::handle& trackValues, const py::handle& detectionValues,
                      const std::string& metricName, const py::object& thresholdValue,
                      const std::string& method) {
-  const core::AssociationMetric metric = metricArgument(metricName);
+  const core::AssociationMetric metric =
+      nameArgument(core::associationMetricNames(), metricName, "metric");
   const double threshold = thresholdArgument(thresholdValue, metric, metricName);
-  if (method != "optimal" && method != "greedy") {
-    throw py::value_error("method must be \"optimal\" or \"greedy\", not \"" + method + "\"");
-  }
+  const core::AssociationMethod chosen =
+      nameArgument(core::associationMethodNames(), method, "method");
   Boxes tracks(trackValues, "tracks"), detections(detectionValues, "detections");
   core::Association association;
   {
     py::gil_scoped_release release;
-    association = core::associate(
-        tracks.states(), detections.states(), metric, threshold,
-        method == "optimal" ? core::AssociationMethod::Optimal : core::AssociationMethod::Greedy);
+    association = core::associate(tracks.states(), detections.states(), metric, threshold, chosen);
   }
   const auto count = static_cast<py::ssize_t>(association.matches.size());
   py::array_t<py::ssize_t> track(count), detection(count);

@@ -9,9 +9,10 @@
 #include <pybind11/pybind11.h>
 
 #include "arrays.h"
+#include "core/name_table.h"
+#include "geometry/angle_units.h"
 #include "geometry/pose.h"
 #include "geometry/transform_manager.h"
-#include "numeric_policy.h"
 
 namespace zelvane::python {
 
@@ -49,14 +50,42 @@ Pose poseArgument(const py::handle& value, const char* name);
 
 /// Radians from degrees exactly as the settings layer converts stored degrees, so
 /// that a pose built from degrees here equals the pose read from a settings file.
-using numeric::radiansFromDegrees;
+using angles::radiansFromDegrees;
 /// Degrees from radians as `zelvane_frames` prints them.
-using numeric::degreesFromRadians;
+using angles::degreesFromRadians;
 
-/// Maps every row of `points` through `transform` as a homogeneous column, exactly as
-/// the library's users and `zelvane_frames` do (transform * (x, y, z, 1)), into `out`
-/// (3 floats a row). Needs no GIL.
-void mapPoints(const Eigen::Matrix4f& transform, const FloatRows& points, float* out);
+/// The value named `text` in `table` (a name or an alias); any other text raises
+/// ValueError("`what` must be <the names>, not "`text`""), the aliases listed too when
+/// `listAliases`.
+template <class Enum>
+Enum nameArgument(const NameTable<Enum>& table, const std::string& text, const char* what,
+                  bool listAliases = false) {
+  Enum value{};
+  if (!table.parse(text, value)) {
+    throw py::value_error(std::string(what) + " must be " + table.choices("\"", listAliases) +
+                          ", not \"" + text + "\"");
+  }
+  return value;
+}
+
+/// A sampling method's name or alias (`TransformManager::methodNames`); any other text
+/// raises ValueError.
+inline TransformManager::InterpolationMethod methodArgument(const std::string& method) {
+  return nameArgument(TransformManager::methodNames(), method, "method", true);
+}
+
+/// A Python object held from C++ code that may copy and drop it without the GIL (a
+/// registration slot, a queue's item or callback): the last owner takes the GIL to
+/// release it, and leaves it alone once the interpreter is gone.
+using Held = std::shared_ptr<py::object>;
+
+inline Held hold(const py::handle& object) {
+  return Held(new py::object(py::reinterpret_borrow<py::object>(object)), [](py::object* held) {
+    if (!Py_IsInitialized()) return;
+    py::gil_scoped_acquire gil;
+    delete held;
+  });
+}
 
 /// A file-system path argument: a str, bytes or os.PathLike object.
 inline std::string pathArgument(const py::handle& value) {

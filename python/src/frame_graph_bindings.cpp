@@ -29,17 +29,6 @@ namespace {
 
 using Result = TransformManager::TransformResult;
 
-TransformManager::InterpolationMethod methodArgument(const std::string& method) {
-  TransformManager::InterpolationMethod sampling = TransformManager::Interpolated;
-  if (!TransformManager::parseMethodName(method, sampling)) {
-    throw py::value_error(
-        "method must be \"interpolated\", \"extrapolated\" or \"most_recent\" (\"mostrecent\": "
-        "an alias of \"most_recent\"), not \"" +
-        method + "\"");
-  }
-  return sampling;
-}
-
 FrameGraphRequest lookupRequest(const std::string& from, const std::string& to, long time,
                                 const std::string& method) {
   return {
@@ -248,7 +237,9 @@ py::object transformPoints(TransformManager& manager, const py::handle& points,
     py::gil_scoped_release release;
     Pose to_T_from;
     code = manager.getTransform(from, to, time, sampling, to_T_from);
-    if (code == TransformManager::Success) mapPoints(to_T_from.toTransform(), rows, out);
+    if (code == TransformManager::Success) {
+      mapPoints(to_T_from.toTransform(), rows.row(0), static_cast<std::size_t>(rows.count), out);
+    }
   }
   if (code != TransformManager::Success) {
     raiseLookupError(manager, code, lookupRequest(from, to, time, method),
@@ -319,27 +310,14 @@ std::size_t readPoseCsv(TransformManager& manager, const py::handle& file) {
   return summary.count;
 }
 
-// A Python callable held by a registration slot. The slot is copied and destroyed by
-// the notification wherever it walks its list, without the GIL, so the callable sits
-// behind a shared pointer whose last owner takes the GIL to release it.
-using CallbackHolder = std::shared_ptr<py::object>;
-
-CallbackHolder holdCallback(const py::handle& callback) {
-  return CallbackHolder(new py::object(py::reinterpret_borrow<py::object>(callback)),
-                        [](py::object* held) {
-                          if (!Py_IsInitialized()) return;  // the interpreter is gone
-                          py::gil_scoped_acquire gil;
-                          delete held;
-                        });
-}
-
 tkit::Connection connectRegistered(TransformManager& manager, const py::handle& callback) {
   if (!PyCallable_Check(callback.ptr())) {
     throw py::type_error("callback must be callable, not " +
                          py::str(py::type::handle_of(callback)).cast<std::string>());
   }
   refuseInCallback(manager, "connect_transform_registered");
-  const CallbackHolder held = holdCallback(callback);
+  // The slot is copied and destroyed by the notification without the GIL.
+  const Held held = hold(callback);
   const TransformManager* const source = &manager;
   auto slot = [held, source](const std::string& from, const std::string& to, long time) {
     py::gil_scoped_acquire gil;

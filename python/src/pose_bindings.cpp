@@ -64,25 +64,6 @@ void writeMatrix(const Eigen::Matrix4f& matrix, float* out) {
 
 }  // namespace
 
-void mapPoints(const Eigen::Matrix4f& transform, const FloatRows& points, float* out) {
-  // transform * (x, y, z, 1) row by row, in the order Eigen sums that product
-  // (((m0 x + m1 y) + m2 z) + m3, the last term times 1 being exact), so the results
-  // are bit for bit those of the library's users. Written with plain scalars on
-  // arrays that cannot overlap, the compiler vectorises it across points.
-  const float m00 = transform(0, 0), m01 = transform(0, 1), m02 = transform(0, 2);
-  const float m03 = transform(0, 3), m10 = transform(1, 0), m11 = transform(1, 1);
-  const float m12 = transform(1, 2), m13 = transform(1, 3), m20 = transform(2, 0);
-  const float m21 = transform(2, 1), m22 = transform(2, 2), m23 = transform(2, 3);
-  const float* __restrict in = points.row(0);
-  float* __restrict mapped = out;
-  for (py::ssize_t i = 0; i < 3 * points.count; i += 3) {
-    const float x = in[i], y = in[i + 1], z = in[i + 2];
-    mapped[i] = m00 * x + m01 * y + m02 * z + m03;
-    mapped[i + 1] = m10 * x + m11 * y + m12 * z + m13;
-    mapped[i + 2] = m20 * x + m21 * y + m22 * z + m23;
-  }
-}
-
 namespace {
 
 py::array_t<float> applyTransform(const Eigen::Matrix4f& transform, const py::handle& points) {
@@ -90,7 +71,7 @@ py::array_t<float> applyTransform(const Eigen::Matrix4f& transform, const py::ha
   py::array_t<float> result = newRows(rows.count, {3}, rows.single);
   float* out = result.mutable_data();
   py::gil_scoped_release release;
-  mapPoints(transform, rows, out);
+  mapPoints(transform, rows.row(0), static_cast<std::size_t>(rows.count), out);
   return result;
 }
 

@@ -20,14 +20,6 @@ namespace {
 
 using eval::ObjectRecord;
 
-eval::TrackingFormat formatArgument(const std::string& format) {
-  if (format == "labels") return eval::TrackingFormat::Labels;
-  if (format == "results") return eval::TrackingFormat::Results;
-  if (format == "detections") return eval::TrackingFormat::Detections;
-  throw py::value_error("format must be \"labels\", \"results\" or \"detections\", not \"" +
-                        format + "\"");
-}
-
 bool isPath(const py::handle& value) {
   return py::isinstance<py::str>(value) || py::isinstance<py::bytes>(value) ||
          py::hasattr(value, "__fspath__");
@@ -164,7 +156,7 @@ py::dict columnsFromRecords(const std::vector<ObjectRecord>& records) {
 
 py::dict readTrackingFile(const py::handle& file, const std::string& format) {
   const std::string path = pathArgument(file);
-  const eval::TrackingFormat parsed = formatArgument(format);
+  const auto parsed = nameArgument(eval::trackingFormatNames(), format, "format");
   std::vector<ObjectRecord> records;
   {
     py::gil_scoped_release release;
@@ -218,10 +210,7 @@ py::tuple evaluateTracking(const py::handle& groundTruth, const py::handle& resu
                            int maxTruncation, int maxOcclusion, double minHeight,
                            int recallLevels) {
   eval::EvaluationOptions options;
-  if (!eval::parseMeasure(measure, options.measure)) {
-    throw py::value_error("measure must be \"3d\", \"bev\", \"2d\" or \"distance\", not \"" +
-                          measure + "\"");
-  }
+  options.measure = nameArgument(eval::measureNames(), measure, "measure");
   options.threshold = threshold.is_none()
                           ? (options.measure == eval::Measure::CentreDistance ? 2.0 : 0.25)
                           : threshold.cast<double>();

@@ -32,37 +32,16 @@ using Result = TransformManager::TransformResult;
 // The wait sleeps in slices of this length, checking for signals between them.
 constexpr std::chrono::milliseconds WAIT_SLICE(50);
 
-TransformManager::InterpolationMethod samplingArgument(const std::string& method) {
-  if (method == "interpolated") return TransformManager::Interpolated;
-  if (method == "extrapolated") return TransformManager::Extrapolated;
-  if (method == "most_recent") return TransformManager::MostRecent;
-  throw py::value_error(
-      "method must be \"interpolated\", \"extrapolated\" or \"most_recent\", not \"" + method +
-      "\"");
-}
-
-// A Python object held from C++ code that may copy and drop it without the GIL: the
-// last owner takes the GIL to release it.
-using Held = std::shared_ptr<py::object>;
-
-Held hold(const py::handle& object) {
-  return Held(new py::object(py::reinterpret_borrow<py::object>(object)), [](py::object* held) {
-    if (!Py_IsInitialized()) return;  // the interpreter is gone
-    py::gil_scoped_acquire gil;
-    delete held;
-  });
-}
-
 bool canTransform(const TransformManager& manager, const std::string& from, const std::string& to,
                   TimeArgument time, const std::string& method) {
-  const auto sampling = samplingArgument(method);
+  const auto sampling = methodArgument(method);
   py::gil_scoped_release release;
   return manager.canTransform(from, to, time, sampling) == TransformManager::Success;
 }
 
 Pose waitForTransform(TransformManager& manager, const std::string& from, const std::string& to,
                       TimeArgument time, double timeout, const std::string& method) {
-  const auto sampling = samplingArgument(method);
+  const auto sampling = methodArgument(method);
   if (!(timeout >= 0.0)) throw py::value_error("timeout must be 0 or more seconds");
   const Clock::time_point start = Clock::now();
   const auto limit = std::chrono::duration<double>(std::min(timeout, 1.0e9));
@@ -115,19 +94,6 @@ Pose waitForTransform(TransformManager& manager, const std::string& from, const 
   raiseFrameGraphError(code, request, reason.str(), span);
 }
 
-const char* dropReasonName(TransformDropReason reason) {
-  switch (reason) {
-    case TransformDropReason::Full: return "full";
-    case TransformDropReason::TooOld: return "too_old";
-    case TransformDropReason::Overtaken: return "overtaken";
-    case TransformDropReason::FrameRemoved: return "frame_removed";
-    case TransformDropReason::Cleared: return "cleared";
-    case TransformDropReason::Destroyed: return "destroyed";
-    case TransformDropReason::ManagerDestroyed: return "manager_destroyed";
-  }
-  return "unknown";
-}
-
 // Calls `callback(args...)` with the GIL taken; what it raises goes to
 // sys.unraisablehook, as for the registration callbacks.
 template <class... Args>
@@ -161,7 +127,7 @@ class PythonQueue {
     if (!onDrop.is_none()) {
       drop = [callback = callable(onDrop, "on_drop")](const Held& item, const std::string& frame,
                                                       long time, TransformDropReason reason) {
-        callPython(callback, *item, frame, time, dropReasonName(reason));
+        callPython(callback, *item, frame, time, dropReasonNames().name(reason));
       };
     }
     py::gil_scoped_release unlocked;
@@ -221,8 +187,8 @@ class PythonQueue {
       counts = queue_->counts();
     }
     py::dict dropped;
-    for (std::size_t reason = 0; reason < TRANSFORM_DROP_REASONS; ++reason) {
-      dropped[dropReasonName(static_cast<TransformDropReason>(reason))] = counts.dropped[reason];
+    for (const EnumName<TransformDropReason>& reason : dropReasonNames()) {
+      dropped[reason.name] = counts.dropped[static_cast<std::size_t>(reason.value)];
     }
     py::dict result;
     result["pushed"] = counts.pushed;

@@ -951,6 +951,23 @@ Assignment AssignmentSolver::solve(const Eigen::MatrixXd& cost, double costLimit
   });
 }
 
+Assignment AssignmentSolver::solveRowMajor(const double* cost, std::size_t rows,
+                                           std::size_t columns, double costLimit,
+                                           AssignmentGoal goal) {
+  checkSize(rows, columns);
+  // The storage read in column order is the transpose: solve that, then turn each pair
+  // back. Its dense `candidate`, row + column x rows of the transpose, is already the
+  // entry's row-major index.
+  const Eigen::MatrixXd transposed = Eigen::Map<const Eigen::MatrixXd>(
+      cost, static_cast<Eigen::Index>(columns), static_cast<Eigen::Index>(rows));
+  Assignment assignment = solve(transposed, costLimit, goal);
+  for (AssignedPair& match : assignment.matches) std::swap(match.row, match.column);
+  std::sort(assignment.matches.begin(), assignment.matches.end(),
+            [](const AssignedPair& a, const AssignedPair& b) { return a.row < b.row; });
+  assignment.unmatchedRows.swap(assignment.unmatchedColumns);
+  return assignment;
+}
+
 Assignment AssignmentSolver::solve(std::size_t rows, std::size_t columns,
                                    const std::vector<AssignmentCandidate>& candidates,
                                    double costLimit, AssignmentGoal goal) {

@@ -69,7 +69,28 @@ Candidates candidatesOf(const std::vector<State>& tracks, const std::vector<Stat
   throw std::invalid_argument("associate: unknown metric");
 }
 
+constexpr EnumName<AssociationMetric> METRIC_NAMES[] = {
+    {AssociationMetric::Overlap, "overlap"},
+    {AssociationMetric::GeneralizedOverlap, "generalized_overlap"},
+    {AssociationMetric::Overlap3d, "overlap_3d"},
+    {AssociationMetric::Distance, "distance"},
+    {AssociationMetric::CentroidDistance, "centroid_distance"},
+    {AssociationMetric::CentroidDistance3d, "centroid_distance_3d"}};
+
+constexpr EnumName<AssociationMethod> METHOD_NAMES[] = {{AssociationMethod::Optimal, "optimal"},
+                                                        {AssociationMethod::Greedy, "greedy"}};
+
 }  // namespace
+
+const NameTable<AssociationMetric>& associationMetricNames() {
+  static constexpr NameTable<AssociationMetric> table(METRIC_NAMES, "unknown");
+  return table;
+}
+
+const NameTable<AssociationMethod>& associationMethodNames() {
+  static constexpr NameTable<AssociationMethod> table(METHOD_NAMES, "unknown");
+  return table;
+}
 
 Association associate(const std::vector<State>& tracks, const std::vector<State>& detections,
                       AssociationMetric metric, double threshold, AssociationMethod method) {

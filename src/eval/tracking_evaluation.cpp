@@ -13,14 +13,11 @@ namespace zelvane {
 namespace eval {
 namespace {
 
-struct MeasureName {
-  Measure measure;
-  const char* name;
-};
-constexpr MeasureName MEASURE_NAMES[] = {{Measure::Overlap3d, "3d"},
-                                         {Measure::BirdsEyeOverlap, "bev"},
-                                         {Measure::ImageOverlap, "2d"},
-                                         {Measure::CentreDistance, "distance"}};
+constexpr EnumName<Measure> MEASURE_NAMES[] = {{Measure::Overlap3d, "3d"},
+                                               {Measure::BirdsEyeOverlap, "bev"},
+                                               {Measure::ImageOverlap, "2d"},
+                                               {Measure::CentreDistance, "distance"}};
+constexpr EnumName<Measure> MEASURE_ALIASES[] = {{Measure::ImageOverlap, "image"}};
 
 // The threshold of the whole-run pass when no level's MOTA beats this.
 constexpr double LEAST_BEST_MOTA = 0.0;
@@ -106,25 +103,15 @@ void scoreIdentities(const detail::PreparedClass& prepared, const detail::PassOu
 
 }  // namespace
 
-const char* measureName(Measure measure) {
-  for (const MeasureName& entry : MEASURE_NAMES) {
-    if (entry.measure == measure) return entry.name;
-  }
-  return "?";
+const NameTable<Measure>& measureNames() {
+  static constexpr NameTable<Measure> table(MEASURE_NAMES, MEASURE_ALIASES, "?");
+  return table;
 }
 
+const char* measureName(Measure measure) { return measureNames().name(measure); }
+
 bool parseMeasure(const std::string& name, Measure& measure) {
-  if (name == "image") {
-    measure = Measure::ImageOverlap;
-    return true;
-  }
-  for (const MeasureName& entry : MEASURE_NAMES) {
-    if (name == entry.name) {
-      measure = entry.measure;
-      return true;
-    }
-  }
-  return false;
+  return measureNames().parse(name, measure);
 }
 
 ClassEvaluation evaluateTracking(const std::vector<TrackingSequence>& sequences,

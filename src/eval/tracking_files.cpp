@@ -256,7 +256,16 @@ struct PairHash {
 
 std::string errorText() { return std::strerror(errno); }
 
+constexpr EnumName<TrackingFormat> FORMAT_NAMES[] = {{TrackingFormat::Labels, "labels"},
+                                                     {TrackingFormat::Results, "results"},
+                                                     {TrackingFormat::Detections, "detections"}};
+
 }  // namespace
+
+const NameTable<TrackingFormat>& trackingFormatNames() {
+  static constexpr NameTable<TrackingFormat> table(FORMAT_NAMES, "unknown");
+  return table;
+}
 
 std::vector<ObjectRecord> readTrackingRecords(std::istream& input, const std::string& name,
                                               TrackingFormat format) {

@@ -184,6 +184,39 @@ Eigen::Matrix4f toInverseTransformFromIntrinsicYPR(const Eigen::Vector3f& transl
   return inverseTransformOf(intrinsicMatrix(ypr), translation);
 }
 
+namespace {
+
+// transform * (x, y, z, 1) row by row, in the order Eigen sums that product
+// (((m0 x + m1 y) + m2 z) + m3, the last term times 1 being exact). Written with plain
+// scalars on arrays that do not overlap, the compiler vectorises it across points.
+template <class Output>
+void mapEachPoint(const Eigen::Matrix4f& to_T_from, const float* points, std::size_t count,
+                  Output placed) {
+  const float m00 = to_T_from(0, 0), m01 = to_T_from(0, 1), m02 = to_T_from(0, 2);
+  const float m03 = to_T_from(0, 3), m10 = to_T_from(1, 0), m11 = to_T_from(1, 1);
+  const float m12 = to_T_from(1, 2), m13 = to_T_from(1, 3), m20 = to_T_from(2, 0);
+  const float m21 = to_T_from(2, 1), m22 = to_T_from(2, 2), m23 = to_T_from(2, 3);
+  for (std::size_t i = 0; i < 3 * count; i += 3) {
+    const float x = points[i], y = points[i + 1], z = points[i + 2];
+    placed[i] = m00 * x + m01 * y + m02 * z + m03;
+    placed[i + 1] = m10 * x + m11 * y + m12 * z + m13;
+    placed[i + 2] = m20 * x + m21 * y + m22 * z + m23;
+  }
+}
+
+}  // namespace
+
+void mapPoints(const Eigen::Matrix4f& to_T_from, const float* points, std::size_t count,
+               float* placed) {
+  // Each point is read whole before it is written, so mapping in place is sound; only
+  // arrays apart may be promised not to alias.
+  if (placed == points) {
+    mapEachPoint(to_T_from, points, count, placed);
+  } else {
+    mapEachPoint<float* __restrict>(to_T_from, points, count, placed);
+  }
+}
+
 }  // namespace zelvane
 
 float getYawFromQuaternion(float x, float y, float z, float w) {

@@ -239,6 +239,9 @@ std::string readPoseFile(std::istream& input, const std::string& name, Transform
     summary.newest_time =
         summary.count == 0 ? parsed.time : std::max(summary.newest_time, parsed.time);
     ++summary.count;
+    summary.largest_coordinate =
+        std::max(summary.largest_coordinate,
+                 static_cast<double>(parsed.pose.position.cwiseAbs().maxCoeff()));
   }
   if (input.bad()) return failure("read error");
   return "";

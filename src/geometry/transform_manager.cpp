@@ -159,41 +159,49 @@ TransformManager::Registration TransformManager::registerTransform(const std::st
   return outcome;
 }
 
+namespace {
+
+constexpr EnumName<TransformManager::TransformResult> RESULT_NAMES[] = {
+    {TransformManager::Success, "Success"},
+    {TransformManager::NoFrames, "NoFrames"},
+    {TransformManager::NotFound, "NotFound"},
+    {TransformManager::OutOfRange, "OutOfRange"},
+    {TransformManager::Error, "Error"}};
+
+constexpr EnumName<TransformManager::InterpolationMethod> METHOD_NAME_LIST[] = {
+    {TransformManager::Interpolated, "interpolated"},
+    {TransformManager::Extrapolated, "extrapolated"},
+    {TransformManager::MostRecent, "most_recent"}};
+
+constexpr EnumName<TransformManager::InterpolationMethod> METHOD_ALIASES[] = {
+    {TransformManager::MostRecent, "mostrecent"}};
+
+}  // namespace
+
+const NameTable<TransformManager::TransformResult>& TransformManager::resultNames() {
+  static constexpr NameTable<TransformResult> table(RESULT_NAMES, "Unknown");
+  return table;
+}
+
 const char* TransformManager::resultName(TransformResult result) {
-  switch (result) {
-    case Success: return "Success";
-    case NoFrames: return "NoFrames";
-    case NotFound: return "NotFound";
-    case OutOfRange: return "OutOfRange";
-    case Error: return "Error";
-  }
-  return "Unknown";
+  return resultNames().name(result);
+}
+
+const NameTable<TransformManager::InterpolationMethod>& TransformManager::methodNames() {
+  static constexpr NameTable<InterpolationMethod> table(METHOD_NAME_LIST, METHOD_ALIASES,
+                                                        "unknown");
+  return table;
 }
 
 const char* TransformManager::methodName(InterpolationMethod method) {
-  switch (method) {
-    case MostRecent: return "most_recent";
-    case Extrapolated: return "extrapolated";
-    case Interpolated: return "interpolated";
-  }
-  return "unknown";
+  return methodNames().name(method);
 }
 
 const char* const TransformManager::METHOD_NAMES =
     "most_recent, extrapolated or interpolated (mostrecent: an alias of most_recent)";
 
 bool TransformManager::parseMethodName(const std::string& name, InterpolationMethod& method) {
-  for (const InterpolationMethod known : {MostRecent, Extrapolated, Interpolated}) {
-    if (name == methodName(known)) {
-      method = known;
-      return true;
-    }
-  }
-  if (name == "mostrecent") {
-    method = MostRecent;
-    return true;
-  }
-  return false;
+  return methodNames().parse(name, method);
 }
 
 TransformManager::TransformResult TransformManager::setHistoryWindow(double window) {
@@ -614,24 +622,6 @@ std::size_t lookupMany(const FrameStore& store, const std::string& from, const s
     begin = end;
   }
   return successes;
-}
-
-// Maps `count` points (x, y, z one after the other) through `to_T_from` into `placed`,
-// each row in the order of Eigen's product with (x, y, z, 1): ((m0 x + m1 y) + m2 z)
-// + m3, the last term, times 1, being exact. Each point is read before it is written,
-// so `placed` may be `points`.
-void mapPoints(const Eigen::Matrix4f& to_T_from, const float* points, std::size_t count,
-               float* placed) {
-  const float m00 = to_T_from(0, 0), m01 = to_T_from(0, 1), m02 = to_T_from(0, 2);
-  const float m03 = to_T_from(0, 3), m10 = to_T_from(1, 0), m11 = to_T_from(1, 1);
-  const float m12 = to_T_from(1, 2), m13 = to_T_from(1, 3), m20 = to_T_from(2, 0);
-  const float m21 = to_T_from(2, 1), m22 = to_T_from(2, 2), m23 = to_T_from(2, 3);
-  for (std::size_t i = 0; i < 3 * count; i += 3) {
-    const float x = points[i], y = points[i + 1], z = points[i + 2];
-    placed[i] = m00 * x + m01 * y + m02 * z + m03;
-    placed[i + 1] = m10 * x + m11 * y + m12 * z + m13;
-    placed[i + 2] = m20 * x + m21 * y + m22 * z + m23;
-  }
 }
 
 }  // namespace

@@ -14,8 +14,27 @@
 #include "geometry/path_lookup.h"
 #include "geometry/pose_history.h"
 #include "geometry/transform_manager.h"
+#include "geometry/transform_queue.h"
 
 namespace zelvane {
+
+namespace {
+
+constexpr EnumName<TransformDropReason> DROP_REASON_NAMES[] = {
+    {TransformDropReason::Full, "full"},
+    {TransformDropReason::TooOld, "too_old"},
+    {TransformDropReason::Overtaken, "overtaken"},
+    {TransformDropReason::FrameRemoved, "frame_removed"},
+    {TransformDropReason::Cleared, "cleared"},
+    {TransformDropReason::Destroyed, "destroyed"},
+    {TransformDropReason::ManagerDestroyed, "manager_destroyed"}};
+
+}  // namespace
+
+const NameTable<TransformDropReason>& dropReasonNames() {
+  static constexpr NameTable<TransformDropReason> table(DROP_REASON_NAMES, "unknown");
+  return table;
+}
 
 struct TransformManager::Waiter {
   Waiter(const std::string& from_frame, const std::string& to_frame, long at,

@@ -114,12 +114,12 @@ void checkKeys(const SettingsManager::Tree& node, const std::string& path,
 
 template <class T>
 void readName(const SettingsManager& settings, const char* key, const std::string& where,
-              bool (*parse)(const std::string&, T&), const char* names, T& value) {
+              const NameTable<T>& names, T& value) {
   if (!settings.exists(key)) return;
   const std::string text = settings.get<std::string>(key);
-  if (!parse(text, value)) {
-    throw std::invalid_argument(where + "." + key + ": unknown name \"" + text + "\" (" + names +
-                                ")");
+  if (!names.parse(text, value)) {
+    throw std::invalid_argument(where + "." + key + ": unknown name \"" + text + "\" (" +
+                                names.choices("", false, ", ") + ")");
   }
 }
 
@@ -128,13 +128,9 @@ ClassParameters readClass(SettingsManager& settings, const std::string& where) {
   if (!settings.exists(NAME_KEY)) throw std::invalid_argument(where + ".name: missing");
   c.name = settings.get<std::string>(NAME_KEY);
   checkKeys(settings.currentNode(), "", knownKeys(), where);
-  readName(settings, MODEL_KEY, where, parseMotionModelName,
-           "constant_velocity, constant_turn_rate", c.motionModel);
-  readName(
-      settings, METRIC_KEY, where, parseAssociationMetricName,
-      "overlap, generalized_overlap, overlap_3d, distance, centroid_distance, centroid_distance_3d",
-      c.metric);
-  readName(settings, METHOD_KEY, where, parseAssociationMethodName, "optimal, greedy", c.method);
+  readName(settings, MODEL_KEY, where, motionModelNames(), c.motionModel);
+  readName(settings, METRIC_KEY, where, core::associationMetricNames(), c.metric);
+  readName(settings, METHOD_KEY, where, core::associationMethodNames(), c.method);
   readFields(settings, FLOAT_FIELDS, c);
   readFields(settings, DOUBLE_FIELDS, c);
   readFields(settings, INT_FIELDS, c);
@@ -144,65 +140,34 @@ ClassParameters readClass(SettingsManager& settings, const std::string& where) {
 
 }  // namespace
 
-const char* motionModelName(MotionModelKind model) {
-  switch (model) {
-    case MotionModelKind::ConstantVelocity: return "constant_velocity";
-    case MotionModelKind::ConstantTurnRate: return "constant_turn_rate";
-  }
-  return "unknown";
+const NameTable<MotionModelKind>& motionModelNames() {
+  static constexpr EnumName<MotionModelKind> names[] = {
+      {MotionModelKind::ConstantVelocity, "constant_velocity"},
+      {MotionModelKind::ConstantTurnRate, "constant_turn_rate"}};
+  static constexpr NameTable<MotionModelKind> table(names, "unknown");
+  return table;
 }
 
+const char* motionModelName(MotionModelKind model) { return motionModelNames().name(model); }
+
 bool parseMotionModelName(const std::string& name, MotionModelKind& model) {
-  for (const auto m : {MotionModelKind::ConstantVelocity, MotionModelKind::ConstantTurnRate}) {
-    if (name == motionModelName(m)) {
-      model = m;
-      return true;
-    }
-  }
-  return false;
+  return motionModelNames().parse(name, model);
 }
 
 const char* associationMetricName(core::AssociationMetric metric) {
-  switch (metric) {
-    case core::AssociationMetric::Overlap: return "overlap";
-    case core::AssociationMetric::GeneralizedOverlap: return "generalized_overlap";
-    case core::AssociationMetric::Overlap3d: return "overlap_3d";
-    case core::AssociationMetric::Distance: return "distance";
-    case core::AssociationMetric::CentroidDistance: return "centroid_distance";
-    case core::AssociationMetric::CentroidDistance3d: return "centroid_distance_3d";
-  }
-  return "unknown";
+  return core::associationMetricNames().name(metric);
 }
 
 bool parseAssociationMetricName(const std::string& name, core::AssociationMetric& metric) {
-  for (const auto m :
-       {core::AssociationMetric::Overlap, core::AssociationMetric::GeneralizedOverlap,
-        core::AssociationMetric::Overlap3d, core::AssociationMetric::Distance,
-        core::AssociationMetric::CentroidDistance, core::AssociationMetric::CentroidDistance3d}) {
-    if (name == associationMetricName(m)) {
-      metric = m;
-      return true;
-    }
-  }
-  return false;
+  return core::associationMetricNames().parse(name, metric);
 }
 
 const char* associationMethodName(core::AssociationMethod method) {
-  switch (method) {
-    case core::AssociationMethod::Optimal: return "optimal";
-    case core::AssociationMethod::Greedy: return "greedy";
-  }
-  return "unknown";
+  return core::associationMethodNames().name(method);
 }
 
 bool parseAssociationMethodName(const std::string& name, core::AssociationMethod& method) {
-  for (const auto m : {core::AssociationMethod::Optimal, core::AssociationMethod::Greedy}) {
-    if (name == associationMethodName(m)) {
-      method = m;
-      return true;
-    }
-  }
-  return false;
+  return core::associationMethodNames().parse(name, method);
 }
 
 std::vector<ClassParameters> readTrackerSettings(SettingsManager& settings) {

@@ -155,9 +155,24 @@ std::optional<double> solveBothWays(AssignmentSolver& solver, const Eigen::Matri
     sparse = objective(a, limit);
   } catch (const std::invalid_argument&) {
   }
+  std::optional<double> rowMajor;
+  try {
+    const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor> stored = cost;
+    const Assignment a = solver.solveRowMajor(stored.data(), static_cast<std::size_t>(cost.rows()),
+                                              static_cast<std::size_t>(cost.cols()), limit);
+    expectWellFormed(a, cost, limit);
+    for (const auto& m : a.matches) {
+      EXPECT_EQ(m.candidate, m.row * static_cast<std::size_t>(cost.cols()) + m.column);
+    }
+    rowMajor = objective(a, limit);
+  } catch (const std::invalid_argument&) {
+  }
   EXPECT_EQ(dense.has_value(), sparse.has_value());
-  if (dense && sparse) {
-    EXPECT_NEAR(*dense, *sparse, kRelative * (1.0 + std::abs(*dense)));
+  EXPECT_EQ(dense.has_value(), rowMajor.has_value());
+  for (const std::optional<double>& other : {sparse, rowMajor}) {
+    if (dense && other) {
+      EXPECT_NEAR(*dense, *other, kRelative * (1.0 + std::abs(*dense)));
+    }
   }
   return dense;
 }

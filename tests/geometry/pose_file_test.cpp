@@ -135,4 +135,24 @@ TEST(PoseFile, SkipsAByteOrderMarkAndBlankLinesAndRegistersInFileOrder) {
   EXPECT_EQ(pose.position, Eigen::Vector3f(1.5f, 0.0f, 1.0f));
 }
 
+TEST(PoseFile, SummaryCarriesTheLargestCoordinateOfThePosesRegisteredBeforeABadLine) {
+  const struct {
+    const char* lines;
+    unsigned long count;
+    double largest;
+  } cases[] = {
+      {"", 0, 0.0},
+      {"100,Body,Global,1,-300000.25,0,0,0,0,1\n200,Body,Global,2,0,5,0,0,0,1\n", 2, 300000.25},
+      {"100,Body,Global,-7,1,0,0,0,0,1\n200,Body,Global,9,0,0,0,0,0,1,extra\n", 1, 7.0},
+  };
+  for (const auto& c : cases) {
+    TransformManager manager;
+    std::istringstream input(std::string("time,from,to,x,y,z,qx,qy,qz,qw\n") + c.lines);
+    PoseFileSummary summary;
+    zelvane::readPoseFile(input, "poses.csv", manager, summary);
+    EXPECT_EQ(summary.count, c.count) << c.lines;
+    EXPECT_EQ(summary.largest_coordinate, c.largest) << c.lines;
+  }
+}
+
 }  // namespace

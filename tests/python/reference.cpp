@@ -22,6 +22,8 @@
 //   corners N A(7N)                            -> the corners (8) of each box
 //   seq N...                                   -> codes..., total, previous, discarded
 //   ip OPERATION TEXT                          -> the result, or "THROWS"
+//   names                                      -> each name table on a line, "TABLE
+//                                                 NAME... | ALIAS=NAME...", then "END"
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -29,11 +31,16 @@
 #include <string>
 #include <vector>
 
+#include "core/association.h"
 #include "core/footprint_pairs.h"
 #include "core/sequence_check.h"
 #include "core/state.h"
+#include "eval/tracking_evaluation.h"
+#include "eval/tracking_files.h"
 #include "geometry/pose.h"
+#include "geometry/transform_queue.h"
 #include "ip_format/ip_address_formatter.h"
+#include "track/tracker_settings.h"
 
 namespace {
 
@@ -102,6 +109,30 @@ std::string address(const std::string& operation, const std::string& text) {
     return "THROWS";
   }
   return "UNKNOWN OPERATION";
+}
+
+template <class Enum>
+void putTable(const char* title, const NameTable<Enum>& table) {
+  std::printf("%s", title);
+  for (const EnumName<Enum>& entry : table) std::printf(" %s", entry.name);
+  std::printf(" |");
+  for (auto alias = table.beginAliases(); alias != table.endAliases(); ++alias) {
+    std::printf(" %s=%s", alias->name, table.name(alias->value));
+  }
+  std::printf("\n");
+}
+
+// Every name table of the library that a front end prints or parses.
+void putNameTables() {
+  putTable("result", TransformManager::resultNames());
+  putTable("method", TransformManager::methodNames());
+  putTable("drop_reason", dropReasonNames());
+  putTable("metric", core::associationMetricNames());
+  putTable("assignment", core::associationMethodNames());
+  putTable("motion_model", track::motionModelNames());
+  putTable("measure", eval::measureNames());
+  putTable("format", eval::trackingFormatNames());
+  std::printf("END");
 }
 
 void answer(const std::string& line) {
@@ -195,6 +226,8 @@ void answer(const std::string& line) {
     in >> operation;
     std::getline(in >> std::ws, text);
     std::printf("%s", address(operation, text).c_str());
+  } else if (command == "names") {
+    putNameTables();
   } else {
     std::printf("UNKNOWN COMMAND %s", command.c_str());
   }
