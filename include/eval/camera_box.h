@@ -22,11 +22,13 @@
 ///     library z = -camera y    (up)
 ///
 /// so that the library's position is (z, -x, height / 2 - y) and its heading is
-/// -yaw - pi / 2, wrapped into [-pi, pi). Seen from above, a positive yaw turns the
+/// -yaw - pi / 2, wrapped into (-pi, pi]. Seen from above, a positive yaw turns the
 /// box clockwise (the camera's y axis points down), which is why the sign flips; the
 /// quarter turn takes the camera's x axis (yaw 0) to the library's -y axis.
 #pragma once
 
+#include <zelvane/core/angle.h>
+#include <zelvane/core/image_box.h>
 #include <zelvane/core/state.h>
 #include <zelvane/zelvane_core_export.h>
 
@@ -46,22 +48,11 @@ struct CameraBox {
   double yaw = 0.0;
 };
 
-/// A rectangle in the image, pixels: `left` <= `right`, `top` <= `bottom` for a box
-/// that has an area (nothing is checked). Its width is right - left and its height
-/// bottom - top, with no pixel added.
-struct ImageBox {
-  double left = 0.0;
-  double top = 0.0;
-  double right = 0.0;
-  double bottom = 0.0;
-};
-
-/// `angle` wrapped into [-pi, pi), in double: the one wrap of the module. Non-finite
-/// angles give NaN.
-ZELVANE_CORE_API double wrapAngle(double angle);
+/// A rectangle in the image, pixels (`core::ImageBox`).
+using ImageBox = core::ImageBox;
 
 /// The library's box for `box`: `core::State::box` at the box centre
-/// (z, -x, height / 2 - y), heading `wrapAngle(-yaw - pi / 2)`, with the box's length,
+/// (z, -x, height / 2 - y), heading `core::wrapAngle(-yaw - pi / 2)`, with the box's length,
 /// width and height, the anchor at the centre and zero covariances. The values are
 /// computed in double and rounded once to the state's floats. Nothing is validated:
 /// non-finite values pass through.
@@ -69,7 +60,7 @@ ZELVANE_CORE_API core::State stateFromCameraBox(const CameraBox& box);
 
 /// The camera-frame box of `state`, the inverse of `stateFromCameraBox`: location
 /// (-y, height / 2 - z, x) of the box centre (`State::centroid`) (x, y, z), yaw
-/// `wrapAngle(-heading - pi / 2)`, extents from `dimensions` (length, width, height).
+/// `core::wrapAngle(-heading - pi / 2)`, extents from `dimensions` (length, width, height).
 /// A round trip through both functions gives the box back up to the float rounding of
 /// the state, the yaw up to a whole turn (pi and -pi are one angle). Throws
 /// `std::invalid_argument` when the state has no position, heading or dimensions.

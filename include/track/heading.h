@@ -1,7 +1,7 @@
 /// @file
-/// Headings in the tracker subsystem: the one wrap of an angle into (-pi, pi], and the
-/// reading of a measured heading against a predicted one when a detector may report a
-/// box the other way round.
+/// Headings in the tracker subsystem: the library's one wrap of an angle into (-pi, pi]
+/// (`core::wrapAngle`), and the reading of a measured heading against a predicted one when a
+/// detector may report a box the other way round.
 ///
 /// Every heading that the subsystem computes (a predicted heading, an updated one, an
 /// innovation, a heading placed in another frame) goes through `wrapAngle`, so that a
@@ -15,22 +15,14 @@
 /// `headingInnovation`.
 #pragma once
 
+#include <zelvane/core/angle.h>
 #include <zelvane/zelvane_core_export.h>
 
 namespace zelvane {
 namespace track {
 
-/// `angle` (radians) wrapped into (-pi, pi] as float holds it, (-float(pi), float(pi)]:
-/// the angle that differs from it by a whole number of turns. An angle already there
-/// comes back unchanged; any other is wrapped in double with one exact remainder and
-/// rounded once, a result that rounds to -float(pi) given as +float(pi). NaN or an
-/// infinity gives NaN. Never throws; O(1).
-ZELVANE_CORE_API float wrapAngle(float angle);
-
-/// `angle` (radians) wrapped into (-pi, pi] in double precision: an angle already there
-/// unchanged, any other an exact remainder of the double 2 pi, -pi given as +pi. NaN or
-/// an infinity gives NaN. Never throws; O(1).
-ZELVANE_CORE_API double wrapAngle(double angle);
+/// The library's one wrap of an angle into (-pi, pi] (`core::wrapAngle`), by its short name.
+using core::wrapAngle;
 
 /// A measured heading's innovation against a predicted one.
 struct HeadingInnovation {

@@ -40,6 +40,7 @@
 #include <vector>
 
 #include <zelvane/core/association.h>
+#include <zelvane/core/image_box.h>
 #include <zelvane/core/state.h>
 #include <zelvane/track/motion_model.h>
 #include <zelvane/zelvane_core_export.h>
@@ -95,12 +96,7 @@ struct ClassParameters {
 };
 
 /// A rectangle in the image, pixels, carried from a detection to its track unchanged.
-struct ImageBox {
-  double left = 0.0;
-  double top = 0.0;
-  double right = 0.0;
-  double bottom = 0.0;
-};
+using ImageBox = core::ImageBox;
 
 /// One detected box.
 struct Detection {

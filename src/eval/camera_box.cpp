@@ -1,7 +1,6 @@
 #include "eval/camera_box.h"
 
 #include <cmath>
-#include <limits>
 #include <stdexcept>
 
 #include "numeric_policy.h"
@@ -9,20 +8,10 @@
 namespace zelvane {
 namespace eval {
 
-double wrapAngle(double angle) {
-  if (!std::isfinite(angle)) return std::numeric_limits<double>::quiet_NaN();
-  // fmod keeps the sign of its argument and is exact, so only the shift by a whole turn
-  // rounds; the final test keeps the result inside [-pi, pi) after that rounding.
-  double wrapped = std::fmod(angle + numeric::PI, numeric::TWO_PI);
-  if (wrapped < 0.0) wrapped += numeric::TWO_PI;
-  wrapped -= numeric::PI;
-  return wrapped >= numeric::PI ? -numeric::PI : wrapped;
-}
-
 core::State stateFromCameraBox(const CameraBox& box) {
   const Eigen::Vector3d centre(box.z, -box.x, 0.5 * box.height - box.y);
   return core::State::box(centre.cast<float>(),
-                          static_cast<float>(wrapAngle(-box.yaw - 0.5 * numeric::PI)),
+                          static_cast<float>(core::wrapAngle(-box.yaw - 0.5 * numeric::PI)),
                           static_cast<float>(box.length), static_cast<float>(box.width),
                           static_cast<float>(box.height));
 }
@@ -41,7 +30,7 @@ CameraBox cameraBoxFromState(const core::State& state) {
   box.x = -static_cast<double>(centre.y());
   box.y = 0.5 * box.height - static_cast<double>(centre.z());
   box.z = centre.x();
-  box.yaw = wrapAngle(-static_cast<double>(state.heading->mean) - 0.5 * numeric::PI);
+  box.yaw = core::wrapAngle(-static_cast<double>(state.heading->mean) - 0.5 * numeric::PI);
   return box;
 }
 

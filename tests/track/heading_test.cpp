@@ -10,10 +10,10 @@
 
 namespace {
 
+using zelvane::core::wrapAngle;
 using zelvane::testing::PI;
 using zelvane::testing::PI_F;
 using zelvane::track::headingInnovation;
-using zelvane::track::wrapAngle;
 
 constexpr double TWO_PI = 2.0 * PI;
 constexpr double NAN_D = std::numeric_limits<double>::quiet_NaN();
