@@ -229,7 +229,7 @@ void checkMetricBatch(const std::vector<State>& first, const std::vector<State>&
     const double cell = matrix(static_cast<Eigen::Index>(i), 0);
     if (!sameBits(cell, value) && !(std::isnan(cell) && std::isnan(value))) std::abort();
     if (value > threshold) {
-      if (next >= pairs.size() || pairs[next].first != i || !sameBits(pairs[next].value, value)) {
+      if (next >= pairs.size() || pairs[next].row != i || !sameBits(pairs[next].value, value)) {
         std::abort();
       }
       ++next;
@@ -250,7 +250,7 @@ void checkBatch(const State& a, const State& b) {
     const double cell = matrix(static_cast<Eigen::Index>(i), 0);
     if (!sameBits(cell, value) && !(std::isnan(cell) && std::isnan(value))) std::abort();
     if (value > 0.0) {
-      if (next >= pairs.size() || pairs[next].first != i || !sameBits(pairs[next].value, value)) {
+      if (next >= pairs.size() || pairs[next].row != i || !sameBits(pairs[next].value, value)) {
         std::abort();
       }
       ++next;
