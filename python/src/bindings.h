@@ -18,6 +18,8 @@ namespace zelvane::python {
 
 namespace py = pybind11;
 
+/// The yaw/pitch/roll conversions on rows of angles and quaternions.
+void bindRotations(py::module_& m);
 void bindPose(py::module_& m);
 void bindFrameGraph(py::module_& m);
 void bindLocalOrigin(py::module_& m);

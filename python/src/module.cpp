@@ -8,6 +8,7 @@ PYBIND11_MODULE(_zelvane, m) {
   pybind11::options options;
   options.disable_function_signatures();
   m.doc() = "C++ part of the zelvane package; import zelvane instead.";
+  zelvane::python::bindRotations(m);
   zelvane::python::bindPose(m);
   zelvane::python::bindFrameGraph(m);
   zelvane::python::bindLocalOrigin(m);
