@@ -17,6 +17,7 @@ PYBIND11_MODULE(_zelvane, m) {
   zelvane::python::bindBoxes(m);
   zelvane::python::bindAssignment(m);
   zelvane::python::bindTracker(m);
+  zelvane::python::bindCameraBoxes(m);
   zelvane::python::bindSequenceCheck(m);
   zelvane::python::bindAddress(m);
   zelvane::python::bindTracking(m);
