@@ -2,6 +2,7 @@
 // boxes, by the conversion its evaluation uses.
 #include "arrays.h"
 #include "bindings.h"
+#include "boxes.h"
 #include "eval/camera_box.h"
 
 namespace zelvane::python {
@@ -25,16 +26,7 @@ py::array_t<float> boxesFromCamera(const py::handle& location, const py::handle&
     box.width = size.row(i)[1];
     box.length = size.row(i)[2];
     box.yaw = turn.at(i);
-    const core::State state = eval::stateFromCameraBox(box);
-    const Eigen::Vector3f centre = state.centroid();
-    float* row = boxes.mutable_data(i, 0);
-    row[0] = centre.x();
-    row[1] = centre.y();
-    row[2] = centre.z();
-    row[3] = state.heading->mean;
-    row[4] = state.dimensions->length;
-    row[5] = state.dimensions->width;
-    row[6] = state.dimensions->height;
+    writeBoxRow(eval::stateFromCameraBox(box), boxes.mutable_data(i, 0));
   }
   return boxes;
 }

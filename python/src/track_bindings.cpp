@@ -7,6 +7,7 @@
 
 #include <pybind11/stl.h>
 
+#include "boxes.h"
 #include "settings_manager.h"
 #include "track/tracker_settings.h"
 #include "tracker_binding.h"
@@ -68,15 +69,7 @@ py::object trackedBoxes(const std::vector<TrackedBox>& boxes) {
     const TrackedBox& b = boxes[static_cast<std::size_t>(i)];
     ids.mutable_at(i) = static_cast<std::int64_t>(b.record.id);
     const auto& s = b.state;
-    const Eigen::Vector3f centre = s.centroid();
-    float* row = rows.mutable_data(i, 0);
-    row[0] = centre.x();
-    row[1] = centre.y();
-    row[2] = centre.z();
-    row[3] = s.heading->mean;
-    row[4] = s.dimensions->length;
-    row[5] = s.dimensions->width;
-    row[6] = s.dimensions->height;
+    writeBoxRow(s, rows.mutable_data(i, 0));
     scores.mutable_at(i) = b.score;
     classes.mutable_at(i) = static_cast<py::ssize_t>(b.record.classIndex);
     detections.mutable_at(i) =
