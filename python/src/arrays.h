@@ -4,6 +4,8 @@
 // should be, before any work starts.
 #pragma once
 
+#include <string>
+
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <Eigen/Core>
@@ -105,6 +107,20 @@ py::array_t<float> toArray(const Eigen::MatrixBase<Derived>& values) {
   }
   result.attr("flags").attr("writeable") = false;
   return result;
+}
+
+/// A 1-D argument of `count` entries read as `T` (any real dtype for float and double,
+/// integers for indices).
+template <class T>
+py::array_t<T, py::array::c_style | py::array::forcecast> column(const py::handle& value,
+                                                                 const char* name,
+                                                                 py::ssize_t count) {
+  auto array = py::array_t<T, py::array::c_style | py::array::forcecast>::ensure(value);
+  if (!array || array.ndim() != 1 || array.shape(0) != count) {
+    throw py::value_error(std::string(name) + " must be an array of shape (" +
+                          std::to_string(count) + ",), one entry per box");
+  }
+  return array;
 }
 
 }  // namespace zelvane::python

@@ -187,9 +187,8 @@ py::object associate(const py::handle& trackValues, const py::handle& detectionV
                            indices(association.unmatchedDetections));
 }
 
-}  // namespace
-
-void bindAssignment(py::module_& m) {
+// The solvers of dense and sparse cost matrices.
+void defineSolvers(py::module_& m) {
   m.def("linear_sum_assignment", &linearSumAssignment, py::arg("cost_matrix"),
         py::arg("maximize") = false, py::arg("cost_limit") = py::none(),
         R"doc(linear_sum_assignment(cost_matrix, maximize=False, cost_limit=None)
@@ -294,6 +293,10 @@ TypeError
     For costs of a type that does not cast to float64 safely, or a float given as
     ``maximize``.
 )doc");
+}
+
+// The association of tracks with detections.
+void defineAssociation(py::module_& m) {
   m.def("associate", &associate, py::arg("tracks"), py::arg("detections"),
         py::arg("metric") = "overlap", py::arg("threshold") = py::none(),
         py::arg("method") = "optimal",
@@ -349,6 +352,13 @@ Examples
 >>> frame = zelvane.associate(tracks, detections, threshold=0.1)
 >>> for i, j, iou in zip(frame.track, frame.detection, frame.value): ...
 )doc");
+}
+
+}  // namespace
+
+void bindAssignment(py::module_& m) {
+  defineSolvers(m);
+  defineAssociation(m);
 }
 
 }  // namespace zelvane::python

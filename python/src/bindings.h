@@ -18,6 +18,8 @@ namespace zelvane::python {
 
 namespace py = pybind11;
 
+/// The yaw/pitch/roll conversions on rows of angles and quaternions.
+void bindRotations(py::module_& m);
 void bindPose(py::module_& m);
 void bindFrameGraph(py::module_& m);
 void bindLocalOrigin(py::module_& m);
@@ -26,8 +28,10 @@ void bindTransformWaiting(py::module_& m);
 void bindState(py::module_& m);
 void bindBoxes(py::module_& m);
 void bindAssignment(py::module_& m);
-/// The tracker and the benchmark's camera-box conversion.
+/// The tracker.
 void bindTracker(py::module_& m);
+/// The benchmark's camera boxes to and from the library's boxes.
+void bindCameraBoxes(py::module_& m);
 void bindSequenceCheck(py::module_& m);
 void bindAddress(py::module_& m);
 /// `read_tracking_file` and the evaluation behind `zelvane.evaluate_tracking`.

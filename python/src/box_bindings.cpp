@@ -186,9 +186,8 @@ ValueError
          kShapeErrors;
 }
 
-}  // namespace
-
-void bindBoxes(py::module_& m) {
+// The pairs of boxes that overlap: footprints, generalised, volumes.
+void defineOverlapPairs(py::module_& m) {
   m.def("overlap_pairs", &metricPairs<Metric::Overlap>, py::arg("a"), py::arg("b"),
         py::arg("threshold") = 0.0, py::kw_only(), py::arg("sparse") = false,
         (pairsDoc("overlap_pairs(a, b, threshold=0.0, *, sparse=False)",
@@ -245,6 +244,10 @@ other are compared, as for ``overlap_pairs``. Runs without the GIL.)doc",
 )doc",
                   "a negative or NaN threshold"))
             .c_str());
+}
+
+// The pairs of boxes within a gate: corners, centres seen from above, centres in space.
+void defineDistancePairs(py::module_& m) {
   m.def("distance_pairs", &distancePairs<Gate::Corners>, py::arg("a"), py::arg("b"),
         py::arg("gate"), py::kw_only(), py::arg("sparse") = false,
         (pairsDoc("distance_pairs(a, b, gate, *, sparse=False)",
@@ -295,6 +298,10 @@ State.from_box(b[j]))``. Runs without the GIL.)doc",
 )doc",
                   "a NaN gate"))
             .c_str());
+}
+
+// Every box against every other, and the corners of boxes.
+void defineMatrices(py::module_& m) {
   m.def(
       "overlap_matrix", &metricMatrix<Metric::Overlap>, py::arg("a"), py::arg("b"),
       matrixDoc(
@@ -344,6 +351,14 @@ Raises
 ValueError
     For a shape other than (N, 7) or (7,), or a non-numeric array.
 )doc");
+}
+
+}  // namespace
+
+void bindBoxes(py::module_& m) {
+  defineOverlapPairs(m);
+  defineDistancePairs(m);
+  defineMatrices(m);
 }
 
 }  // namespace zelvane::python

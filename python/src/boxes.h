@@ -54,4 +54,17 @@ class Boxes {
   std::vector<core::State> states_;
 };
 
+/// The row (x, y, z, heading, length, width, height) of a box-shaped state (one with a
+/// heading and dimensions): its centre, heading and extents.
+inline void writeBoxRow(const core::State& state, float* row) {
+  const Eigen::Vector3f centre = state.centroid();
+  row[0] = centre.x();
+  row[1] = centre.y();
+  row[2] = centre.z();
+  row[3] = state.heading->mean;
+  row[4] = state.dimensions->length;
+  row[5] = state.dimensions->width;
+  row[6] = state.dimensions->height;
+}
+
 }  // namespace zelvane::python

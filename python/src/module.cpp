@@ -8,6 +8,7 @@ PYBIND11_MODULE(_zelvane, m) {
   pybind11::options options;
   options.disable_function_signatures();
   m.doc() = "C++ part of the zelvane package; import zelvane instead.";
+  zelvane::python::bindRotations(m);
   zelvane::python::bindPose(m);
   zelvane::python::bindFrameGraph(m);
   zelvane::python::bindLocalOrigin(m);
@@ -16,6 +17,7 @@ PYBIND11_MODULE(_zelvane, m) {
   zelvane::python::bindBoxes(m);
   zelvane::python::bindAssignment(m);
   zelvane::python::bindTracker(m);
+  zelvane::python::bindCameraBoxes(m);
   zelvane::python::bindSequenceCheck(m);
   zelvane::python::bindAddress(m);
   zelvane::python::bindTracking(m);

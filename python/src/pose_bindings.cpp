@@ -1,13 +1,12 @@
-// Pose and rotation math: the yaw/pitch/roll conversions vectorised over rows, and
-// `Pose` with its matrices, inverse and point mapping.
+// `Pose` with its matrices, inverse, angles and point mapping.
 #include <charconv>
-#include <cmath>
 #include <iomanip>
 #include <sstream>
 #include <string>
 
 #include "arrays.h"
 #include "bindings.h"
+#include "rotations.h"
 
 namespace zelvane::python {
 
@@ -28,43 +27,6 @@ std::string listText(const Vector& values) {
   }
   return text + "]";
 }
-
-Eigen::Vector4f quaternionRow(const Eigen::Quaternionf& q) { return {q.x(), q.y(), q.z(), q.w()}; }
-
-Eigen::Quaternionf quaternionFromRow(const float* row) {
-  return Eigen::Quaternionf(row[3], row[0], row[1], row[2]);
-}
-
-Eigen::Vector3f yprOf(const Eigen::Quaternionf& q, bool intrinsic, bool degrees) {
-  Eigen::Vector3f ypr =
-      intrinsic ? quaternionToRotationIntrinsicYPR(q) : quaternionToRotationExtrinsicYPR(q);
-  if (degrees) ypr = ypr.unaryExpr(&degreesFromRadians);
-  return ypr;
-}
-
-Eigen::Vector3f yprArgument(const float* row, bool degrees) {
-  Eigen::Vector3f ypr(row[0], row[1], row[2]);
-  return degrees ? Eigen::Vector3f(ypr.unaryExpr(&radiansFromDegrees)) : ypr;
-}
-
-Eigen::Matrix4f transformFromYPR(const Eigen::Vector3f& translation, const Eigen::Vector3f& ypr,
-                                 bool intrinsic, bool inverse) {
-  if (intrinsic) {
-    return inverse ? toInverseTransformFromIntrinsicYPR(translation, ypr)
-                   : toTransformFromIntrinsicYPR(translation, ypr);
-  }
-  return inverse ? toInverseTransformFromExtrinsicYPR(translation, ypr)
-                 : toTransformFromExtrinsicYPR(translation, ypr);
-}
-
-void writeMatrix(const Eigen::Matrix4f& matrix, float* out) {
-  Eigen::Map<Eigen::Matrix<float, 4, 4, Eigen::RowMajor>> rows(out);
-  rows = matrix;
-}
-
-}  // namespace
-
-namespace {
 
 py::array_t<float> applyTransform(const Eigen::Matrix4f& transform, const py::handle& points) {
   const FloatRows rows = floatRows(points, "points", 3);
@@ -100,224 +62,7 @@ std::string summary(const Pose& pose) {
   return out.str();
 }
 
-}  // namespace
-
-bool isIntrinsic(const std::string& convention) {
-  if (convention == "intrinsic") return true;
-  if (convention == "extrinsic") return false;
-  throw py::value_error("convention must be \"intrinsic\" or \"extrinsic\", not \"" + convention +
-                        "\"");
-}
-
-Pose poseFromMatrix(const Eigen::Matrix4f& matrix, std::int64_t timestamp) {
-  // Loose enough for matrices composed in single precision by the caller, tight
-  // enough that a scaled or sheared matrix is never taken for a rotation.
-  constexpr float kRigidTolerance = 1e-4f;
-  const Eigen::Matrix3f rotation = matrix.topLeftCorner<3, 3>();
-  const bool rigid =
-      matrix.allFinite() &&
-      (matrix.row(3) - Eigen::RowVector4f(0, 0, 0, 1)).cwiseAbs().maxCoeff() <= kRigidTolerance &&
-      (rotation.transpose() * rotation - Eigen::Matrix3f::Identity()).cwiseAbs().maxCoeff() <=
-          kRigidTolerance &&
-      rotation.determinant() > 0.0f;
-  if (!rigid) {
-    throw py::value_error(
-        "matrix is not a rigid transform: expected finite [R, t; 0 0 0 1] with R a rotation "
-        "(orthonormal within 1e-4, determinant +1)");
-  }
-  Pose pose;
-  pose.position = matrix.topRightCorner<3, 1>();
-  pose.orientation = Eigen::Quaternionf(rotation).normalized();
-  pose.timestamp = timestamp;
-  return pose;
-}
-
-Pose poseArgument(const py::handle& value, const char* name) {
-  if (py::isinstance<Pose>(value)) return value.cast<Pose>();
-  return poseFromMatrix(matrix<4, 4>(value, name), 0);
-}
-
-void bindPose(py::module_& m) {
-  m.def(
-      "quaternion_from_ypr",
-      [](const py::handle& ypr, const std::string& convention, bool degrees) {
-        const bool intrinsic = isIntrinsic(convention);
-        const FloatRows rows = floatRows(ypr, "ypr", 3);
-        py::array_t<float> result = newRows(rows.count, {4}, rows.single);
-        float* out = result.mutable_data();
-        py::gil_scoped_release release;
-        for (py::ssize_t i = 0; i < rows.count; ++i) {
-          const Eigen::Vector3f angles = yprArgument(rows.row(i), degrees);
-          const Eigen::Quaternionf q = intrinsic ? rotationIntrinsicYPRToQuaternion(angles)
-                                                 : rotationExtrinsicYPRToQuaternion(angles);
-          Eigen::Map<Eigen::Vector4f>(out + 4 * i) = quaternionRow(q);
-        }
-        return result;
-      },
-      py::arg("ypr"), py::kw_only(), py::arg("convention"), py::arg("degrees") = false,
-      R"doc(quaternion_from_ypr(ypr, *, convention, degrees=False)
---
-
-Unit quaternions of yaw/pitch/roll angles.
-
-Parameters
-----------
-ypr : array_like, shape (3,) or (N, 3)
-    (yaw, pitch, roll) in radians, or degrees with ``degrees=True``.
-convention : {"intrinsic", "extrinsic"}
-    Intrinsic: R = Rz(yaw) Ry(pitch) Rx(roll). Extrinsic: R = Rx(roll) Ry(pitch) Rz(yaw).
-degrees : bool, default False
-    Angles in degrees, converted as the settings files' degrees are.
-
-Returns
--------
-numpy.ndarray, float32, shape (4,) or (N, 4)
-    Quaternions (x, y, z, w). Their sign is fixed by a round trip through the
-    rotation matrix: w > 0 whenever the rotation angle is below 120 degrees.
-
-Raises
-------
-ValueError
-    For a shape other than (3,) or (N, 3), a non-numeric array or an unknown
-    convention.
-
-Examples
---------
->>> zelvane.quaternion_from_ypr([0.0, 0.0, 0.0], convention="intrinsic")
-array([0., 0., 0., 1.], dtype=float32)
-)doc");
-
-  m.def(
-      "ypr_from_quaternion",
-      [](const py::handle& quaternion, const std::string& convention, bool degrees) {
-        const bool intrinsic = isIntrinsic(convention);
-        const FloatRows rows = floatRows(quaternion, "quaternion", 4);
-        py::array_t<float> result = newRows(rows.count, {3}, rows.single);
-        float* out = result.mutable_data();
-        py::gil_scoped_release release;
-        for (py::ssize_t i = 0; i < rows.count; ++i) {
-          Eigen::Map<Eigen::Vector3f>(out + 3 * i) =
-              yprOf(quaternionFromRow(rows.row(i)), intrinsic, degrees);
-        }
-        return result;
-      },
-      py::arg("quaternion"), py::kw_only(), py::arg("convention"), py::arg("degrees") = false,
-      R"doc(ypr_from_quaternion(quaternion, *, convention, degrees=False)
---
-
-Yaw/pitch/roll angles of quaternions.
-
-Parameters
-----------
-quaternion : array_like, shape (4,) or (N, 4)
-    Quaternions (x, y, z, w). The intrinsic conversion normalises them first; the
-    extrinsic one reads their rotation matrix as given, so pass unit quaternions.
-convention : {"intrinsic", "extrinsic"}
-    Intrinsic: R = Rz(yaw) Ry(pitch) Rx(roll). Extrinsic: R = Rx(roll) Ry(pitch) Rz(yaw).
-degrees : bool, default False
-    Return degrees instead of radians.
-
-Returns
--------
-numpy.ndarray, float32, shape (3,) or (N, 3)
-    (yaw, pitch, roll): yaw and roll in [-pi, pi], pitch in [-pi/2, pi/2]. At pitch
-    +-90 degrees yaw is 0 and roll carries the whole rotation about the vertical.
-
-Raises
-------
-ValueError
-    For a shape other than (4,) or (N, 4), a non-numeric array or an unknown
-    convention.
-)doc");
-
-  m.def(
-      "extrinsic_yaw_from_quaternion",
-      [](const py::handle& quaternion) -> py::object {
-        const FloatRows rows = floatRows(quaternion, "quaternion", 4);
-        if (rows.single) {
-          const float* q = rows.row(0);
-          return py::float_(getYawFromQuaternion(q[0], q[1], q[2], q[3]));
-        }
-        py::array_t<float> result(rows.count);
-        float* out = result.mutable_data();
-        {
-          py::gil_scoped_release release;
-          for (py::ssize_t i = 0; i < rows.count; ++i) {
-            const float* q = rows.row(i);
-            out[i] = getYawFromQuaternion(q[0], q[1], q[2], q[3]);
-          }
-        }
-        return py::object(std::move(result));
-      },
-      py::arg("quaternion"),
-      R"doc(extrinsic_yaw_from_quaternion(quaternion)
---
-
-The extrinsic yaw of quaternions (the C function ``getYawFromQuaternion``).
-
-Parameters
-----------
-quaternion : array_like, shape (4,) or (N, 4)
-    Quaternions (x, y, z, w), not normalised.
-
-Returns
--------
-float or numpy.ndarray of float32, shape (N,)
-    atan2(2(zw - xy), 1 - 2(y^2 + z^2)) in radians, 0 at pitch +-90 degrees. This is
-    the *extrinsic* yaw: it equals the intrinsic yaw (a vehicle's heading) only for
-    rotations about z alone. Use ``ypr_from_quaternion(q, convention="intrinsic")``
-    for a heading.
-)doc");
-
-  m.def(
-      "transform_from_ypr",
-      [](const py::handle& translation, const py::handle& ypr, const std::string& convention,
-         bool inverse, bool degrees) {
-        const bool intrinsic = isIntrinsic(convention);
-        const FloatRows t = floatRows(translation, "translation", 3);
-        const FloatRows a = floatRows(ypr, "ypr", 3);
-        if (!t.single && !a.single && t.count != a.count) {
-          throw py::value_error("translation and ypr must have the same number of rows, not " +
-                                std::to_string(t.count) + " and " + std::to_string(a.count));
-        }
-        const py::ssize_t count = t.single ? a.count : t.count;
-        py::array_t<float> result = newRows(count, {4, 4}, t.single && a.single);
-        float* out = result.mutable_data();
-        py::gil_scoped_release release;
-        for (py::ssize_t i = 0; i < count; ++i) {
-          const float* tr = t.row(t.single ? 0 : i);
-          const Eigen::Vector3f angles = yprArgument(a.row(a.single ? 0 : i), degrees);
-          writeMatrix(
-              transformFromYPR(Eigen::Vector3f(tr[0], tr[1], tr[2]), angles, intrinsic, inverse),
-              out + 16 * i);
-        }
-        return result;
-      },
-      py::arg("translation"), py::arg("ypr"), py::kw_only(), py::arg("convention"),
-      py::arg("inverse") = false, py::arg("degrees") = false,
-      R"doc(transform_from_ypr(translation, ypr, *, convention, inverse=False, degrees=False)
---
-
-4x4 rigid transforms from translations and yaw/pitch/roll angles.
-
-Parameters
-----------
-translation : array_like, shape (3,) or (N, 3)
-ypr : array_like, shape (3,) or (N, 3)
-    (yaw, pitch, roll) in radians, or degrees with ``degrees=True``. One row of either
-    argument is used with every row of the other.
-convention : {"intrinsic", "extrinsic"}
-inverse : bool, default False
-    Return [R^T, -R^T t; 0 0 0 1] instead of [R, t; 0 0 0 1].
-degrees : bool, default False
-
-Returns
--------
-numpy.ndarray, float32, shape (4, 4) or (N, 4, 4)
-    Matrices acting on column vectors (x, y, z, 1).
-)doc");
-
-  py::class_<Pose>(m, "Pose", R"doc(Where one frame lies in another, at a time.
+const char* kPoseDoc = R"doc(Where one frame lies in another, at a time.
 
 The pose of a frame *a* in a reference frame *b*: the position of *a*'s origin and
 the rotation of *a*, both expressed in *b*. Its matrix maps points given in *a*
@@ -343,19 +88,22 @@ Examples
 >>> mount = zelvane.Pose.from_ypr([1.8, 0.2, 1.5], [0, 5, 0], convention="extrinsic",
 ...                               degrees=True)
 >>> mount.apply([10.0, 0.0, 0.0])   # a point 10 m ahead of the sensor, in the body
-)doc")
-      .def(py::init([](const py::handle& position, const py::handle& orientation,
-                       std::int64_t timestamp) {
-             Pose pose;
-             pose.position = vector<3>(position, "position");
-             pose.orientation = quaternionFromRow(vector<4>(orientation, "orientation").data());
-             pose.timestamp = timestamp;
-             return pose;
-           }),
-           py::arg("position") = py::make_tuple(0, 0, 0),
-           py::arg("orientation") = py::make_tuple(0, 0, 0, 1), py::arg("timestamp") = 0,
-           "__init__(self, position=(0, 0, 0), orientation=(0, 0, 0, 1), timestamp=0)\n--\n\n"
-           "A pose; see the class documentation.")
+)doc";
+
+// __init__, from_matrix and from_ypr.
+void definePoseConstruction(py::class_<Pose>& cls) {
+  cls.def(py::init([](const py::handle& position, const py::handle& orientation,
+                      std::int64_t timestamp) {
+            Pose pose;
+            pose.position = vector<3>(position, "position");
+            pose.orientation = quaternionFromRow(vector<4>(orientation, "orientation").data());
+            pose.timestamp = timestamp;
+            return pose;
+          }),
+          py::arg("position") = py::make_tuple(0, 0, 0),
+          py::arg("orientation") = py::make_tuple(0, 0, 0, 1), py::arg("timestamp") = 0,
+          "__init__(self, position=(0, 0, 0), orientation=(0, 0, 0, 1), timestamp=0)\n--\n\n"
+          "A pose; see the class documentation.")
       .def_static(
           "from_matrix",
           [](const py::handle& transform, std::int64_t timestamp) {
@@ -413,21 +161,76 @@ convention : {"intrinsic", "extrinsic"}
     Settings files store extrinsic angles.
 degrees : bool, default False
 timestamp : int, default 0
-)doc")
-      .def_property_readonly(
-          "position", [](const Pose& pose) { return toArray(pose.position); },
-          "numpy.ndarray, float32, shape (3,): origin of the described frame in the reference "
-          "frame (read-only).")
+)doc");
+}
+
+// position, orientation, timestamp, as_ypr, normalized and the texts.
+void definePoseValues(py::class_<Pose>& cls) {
+  cls.def_property_readonly(
+         "position", [](const Pose& pose) { return toArray(pose.position); },
+         "numpy.ndarray, float32, shape (3,): origin of the described frame in the reference "
+         "frame (read-only).")
       .def_property_readonly(
           "orientation", [](const Pose& pose) { return toArray(quaternionRow(pose.orientation)); },
           "numpy.ndarray, float32, shape (4,): rotation as a quaternion (x, y, z, w) "
           "(read-only).")
       .def_property_readonly(
           "timestamp", [](const Pose& pose) { return pose.timestamp; },
-          "int: time in the frame graph's unit, 0 when not time-stamped.")
+          "int: time in the frame graph's unit, 0 when not time-stamped.");
+  cls.def(
+         "as_ypr",
+         [](const Pose& pose, const std::string& convention, bool degrees) {
+           return toArray(yprOf(pose.orientation, isIntrinsic(convention), degrees));
+         },
+         py::kw_only(), py::arg("convention"), py::arg("degrees") = false,
+         R"doc(as_ypr(self, *, convention, degrees=False)
+--
+
+Yaw/pitch/roll of the orientation (see ``ypr_from_quaternion``).
+
+Parameters
+----------
+convention : {"intrinsic", "extrinsic"}
+degrees : bool, default False
+
+Returns
+-------
+numpy.ndarray, float32, shape (3,)
+)doc")
       .def(
-          "as_matrix", [](const Pose& pose) { return toArray(pose.toTransform()); },
-          R"doc(as_matrix(self)
+          "normalized",
+          [](const Pose& pose) {
+            Pose unit = pose;
+            unit.orientation.normalize();
+            return unit;
+          },
+          R"doc(normalized(self)
+--
+
+The same pose with its quaternion scaled to unit length (single precision).
+
+Returns
+-------
+Pose
+)doc");
+  cls.def("__repr__",
+          [](const Pose& pose) {
+            return "Pose(position=" + listText(pose.position) +
+                   ", orientation=" + listText(quaternionRow(pose.orientation)) +
+                   ", timestamp=" + std::to_string(pose.timestamp) + ")";
+          })
+      .def("__str__", &summary,
+           "__str__(self)\n--\n\nThe timestamp, then the numbers that zelvane_frames prints for a "
+           "lookup:\nposition, quaternion (x y z w), yaw/pitch/roll in degrees in both "
+           "conventions "
+           "and\nthe matrix, with six decimals.");
+}
+
+// as_matrix, as_inverse_matrix, inverse and apply.
+void definePoseTransforms(py::class_<Pose>& cls) {
+  cls.def(
+         "as_matrix", [](const Pose& pose) { return toArray(pose.toTransform()); },
+         R"doc(as_matrix(self)
 --
 
 The 4x4 transform [R, position; 0 0 0 1] (b_T_a).
@@ -463,50 +266,14 @@ is the conjugate up to rounding.
 Returns
 -------
 Pose
-)doc")
-      .def(
-          "as_ypr",
-          [](const Pose& pose, const std::string& convention, bool degrees) {
-            return toArray(yprOf(pose.orientation, isIntrinsic(convention), degrees));
-          },
-          py::kw_only(), py::arg("convention"), py::arg("degrees") = false,
-          R"doc(as_ypr(self, *, convention, degrees=False)
---
-
-Yaw/pitch/roll of the orientation (see ``ypr_from_quaternion``).
-
-Parameters
-----------
-convention : {"intrinsic", "extrinsic"}
-degrees : bool, default False
-
-Returns
--------
-numpy.ndarray, float32, shape (3,)
-)doc")
-      .def(
-          "normalized",
-          [](const Pose& pose) {
-            Pose unit = pose;
-            unit.orientation.normalize();
-            return unit;
-          },
-          R"doc(normalized(self)
---
-
-The same pose with its quaternion scaled to unit length (single precision).
-
-Returns
--------
-Pose
-)doc")
-      .def(
-          "apply",
-          [](const Pose& pose, const py::handle& points) {
-            return applyTransform(pose.toTransform(), points);
-          },
-          py::arg("points"),
-          R"doc(apply(self, points)
+)doc");
+  cls.def(
+      "apply",
+      [](const Pose& pose, const py::handle& points) {
+        return applyTransform(pose.toTransform(), points);
+      },
+      py::arg("points"),
+      R"doc(apply(self, points)
 --
 
 Maps points given in the described frame into the reference frame.
@@ -519,17 +286,44 @@ Returns
 -------
 numpy.ndarray, float32, shape (3,) or (N, 3)
     ``as_matrix() @ (x, y, z, 1)`` for every point, in single precision.
-)doc")
-      .def("__repr__",
-           [](const Pose& pose) {
-             return "Pose(position=" + listText(pose.position) +
-                    ", orientation=" + listText(quaternionRow(pose.orientation)) +
-                    ", timestamp=" + std::to_string(pose.timestamp) + ")";
-           })
-      .def("__str__", &summary,
-           "__str__(self)\n--\n\nThe timestamp, then the numbers that zelvane_frames prints for a "
-           "lookup:\nposition, quaternion (x y z w), yaw/pitch/roll in degrees in both conventions "
-           "and\nthe matrix, with six decimals.");
+)doc");
+}
+
+}  // namespace
+
+Pose poseFromMatrix(const Eigen::Matrix4f& matrix, std::int64_t timestamp) {
+  // Loose enough for matrices composed in single precision by the caller, tight
+  // enough that a scaled or sheared matrix is never taken for a rotation.
+  constexpr float kRigidTolerance = 1e-4f;
+  const Eigen::Matrix3f rotation = matrix.topLeftCorner<3, 3>();
+  const bool rigid =
+      matrix.allFinite() &&
+      (matrix.row(3) - Eigen::RowVector4f(0, 0, 0, 1)).cwiseAbs().maxCoeff() <= kRigidTolerance &&
+      (rotation.transpose() * rotation - Eigen::Matrix3f::Identity()).cwiseAbs().maxCoeff() <=
+          kRigidTolerance &&
+      rotation.determinant() > 0.0f;
+  if (!rigid) {
+    throw py::value_error(
+        "matrix is not a rigid transform: expected finite [R, t; 0 0 0 1] with R a rotation "
+        "(orthonormal within 1e-4, determinant +1)");
+  }
+  Pose pose;
+  pose.position = matrix.topRightCorner<3, 1>();
+  pose.orientation = Eigen::Quaternionf(rotation).normalized();
+  pose.timestamp = timestamp;
+  return pose;
+}
+
+Pose poseArgument(const py::handle& value, const char* name) {
+  if (py::isinstance<Pose>(value)) return value.cast<Pose>();
+  return poseFromMatrix(matrix<4, 4>(value, name), 0);
+}
+
+void bindPose(py::module_& m) {
+  py::class_<Pose> cls(m, "Pose", kPoseDoc);
+  definePoseConstruction(cls);
+  definePoseTransforms(cls);
+  definePoseValues(cls);
 }
 
 }  // namespace zelvane::python

@@ -176,10 +176,8 @@ Examples
 0.6
 )doc";
 
-}  // namespace
-
-void bindState(py::module_& m) {
-  py::class_<State> cls(m, "State", kClassDoc);
+// __init__, from_box, and the members with their uncertainties.
+void defineStateMembers(py::class_<State>& cls) {
   cls.def(py::init([](const py::handle& position, const py::handle& velocity,
                       const py::handle& acceleration, std::optional<float> heading,
                       std::optional<float> heading_rate, const py::handle& dimensions,
@@ -256,7 +254,10 @@ State
       &setAnchor,
       "numpy.ndarray of float32, shape (3,), or None: offset from the box centre to the "
       "point that ``position`` describes, in the box's axes; None without dimensions.");
+}
 
+// The overlaps of two footprints or boxes.
+void defineStateOverlaps(py::class_<State>& cls) {
   cls.def("overlap", &State::overlap, py::arg("other"),
           R"doc(overlap(self, other)
 --
@@ -299,6 +300,10 @@ float
     NaN when either state has no position, or a footprint coordinate, the centre's z
     or the height is not finite.
 )doc");
+}
+
+// Distances and headings between two states, and the corners and centre of one.
+void defineStateDistances(py::class_<State>& cls) {
   cls.def("distance", &State::distance, py::arg("other"),
           R"doc(distance(self, other)
 --
@@ -371,6 +376,15 @@ numpy.ndarray, float32, shape (4, 2)
       "centroid(self)\n--\n\n"
       "numpy.ndarray of float32, shape (3,): the box centre (the position minus the "
       "anchor turned by the heading); NaN without a position.");
+}
+
+}  // namespace
+
+void bindState(py::module_& m) {
+  py::class_<State> cls(m, "State", kClassDoc);
+  defineStateMembers(cls);
+  defineStateOverlaps(cls);
+  defineStateDistances(cls);
   cls.def("__str__", &text, "__str__(self)\n--\n\nThe six-section text form of the C++ library.");
   cls.def("__repr__", &summary);
 }

@@ -1,19 +1,13 @@
-// The tracker (`zelvane.Tracker`) and the conversion of the driving benchmark's camera
-// boxes. Parameters go through the library's settings layout (track/tracker_settings.h):
-// a class given as a dict is written into an in-memory settings store and read back by
-// the library's reader, so that Python and settings files accept the same keys and
-// values and refuse the same mistakes. Detections are read with the GIL, tracked
-// without it, and the reported tracks copied out with it.
-#include <cerrno>
-#include <cstdlib>
+// The tracker (`zelvane.Tracker`). Parameters go through the library's settings layout
+// (see tracker_parameters.cpp). Detections are read with the GIL, tracked without it,
+// and the reported tracks copied out with it.
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <pybind11/stl.h>
-#include <boost/property_tree/exceptions.hpp>
 
-#include "eval/camera_box.h"
+#include "boxes.h"
 #include "settings_manager.h"
 #include "track/tracker_settings.h"
 #include "tracker_binding.h"
@@ -25,142 +19,6 @@ namespace {
 using track::ClassParameters;
 using track::Detection;
 using track::TrackedBox;
-
-// "acceleration_noise" -> "accelerationNoise"; a node's "constant_velocity" ->
-// "ConstantVelocity".
-std::string camelCase(const std::string& snake, bool node) {
-  std::string camel;
-  bool upper = node;
-  for (const char c : snake) {
-    if (c == '_') {
-      upper = true;
-      continue;
-    }
-    camel += upper ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
-    upper = false;
-  }
-  return camel;
-}
-
-// The inverse of `camelCase`, for nodes and leaves alike.
-std::string snakeCase(const std::string& camel) {
-  std::string snake;
-  for (const char c : camel) {
-    if (std::isupper(static_cast<unsigned char>(c)) != 0) {
-      if (!snake.empty()) snake += '_';
-      snake += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    } else {
-      snake += c;
-    }
-  }
-  return snake;
-}
-
-// Writes the dict `values` below `prefix` of the store: nested dicts as nodes, Python
-// values as the settings texts of their types.
-void putValues(SettingsManager& settings, const py::handle& values, const std::string& prefix) {
-  if (!py::isinstance<py::dict>(values)) {
-    throw py::type_error("tracker parameters must be given as a dict, not " +
-                         py::repr(values).cast<std::string>());
-  }
-  for (const auto& [name, value] : py::reinterpret_borrow<py::dict>(values)) {
-    const std::string key = py::str(name).cast<std::string>();
-    if (py::isinstance<py::dict>(value)) {
-      putValues(settings, value, prefix + camelCase(key, true) + ".");
-      continue;
-    }
-    const std::string path = prefix + camelCase(key, false);
-    if (py::isinstance<py::bool_>(value)) {
-      settings.set<bool>(path, value.cast<bool>());
-    } else if (py::isinstance<py::int_>(value)) {
-      settings.set<long>(path, value.cast<long>());
-    } else if (py::isinstance<py::float_>(value) ||
-               py::isinstance(value, py::module_::import("numpy").attr("number"))) {
-      settings.set<double>(path, value.cast<double>());
-    } else if (py::isinstance<py::str>(value)) {
-      settings.set<std::string>(path, value.cast<std::string>());
-    } else {
-      throw py::type_error("tracker parameter " + key + " must be a number, a bool or a str, not " +
-                           py::repr(value).cast<std::string>());
-    }
-  }
-}
-
-// The settings store's subtree as nested dicts of texts, the keys in snake_case.
-py::dict textsOf(const SettingsManager::Tree& node) {
-  py::dict values;
-  for (const auto& [name, child] : node) {
-    if (child.empty()) {
-      values[py::str(snakeCase(name))] = child.data();
-    } else {
-      values[py::str(snakeCase(name))] = textsOf(child);
-    }
-  }
-  return values;
-}
-
-// A settings text as the Python value it stands for: a bool, an int, a float or a str.
-py::object valueOf(const std::string& text) {
-  if (text == "true" || text == "false") return py::bool_(text == "true");
-  if (text.empty()) return py::str(text);
-  char* end = nullptr;
-  errno = 0;
-  const long integer = std::strtol(text.c_str(), &end, 10);
-  if (*end == '\0' && errno == 0) return py::int_(integer);
-  const double number = std::strtod(text.c_str(), &end);
-  if (*end == '\0') return py::float_(number);
-  return py::str(text);
-}
-
-py::object valuesOf(const py::handle& texts) {
-  if (!py::isinstance<py::dict>(texts)) return valueOf(texts.cast<std::string>());
-  py::dict values;
-  for (const auto& [name, value] : py::reinterpret_borrow<py::dict>(texts)) {
-    values[name] = valuesOf(value);
-  }
-  return values;
-}
-
-// The classes named or described in `classes`, each over the parameters in `common`.
-std::vector<ClassParameters> classesOf(const py::handle& classes, const py::dict& common) {
-  if (py::isinstance<py::str>(classes) || !py::isinstance<py::sequence>(classes)) {
-    throw py::type_error("classes must be a sequence of class names or dicts, not " +
-                         py::repr(classes).cast<std::string>());
-  }
-  SettingsManager settings;
-  {
-    SettingsManager::ScopedPush tracker(settings, "Tracker");
-    int index = 0;
-    for (const py::handle item : py::reinterpret_borrow<py::sequence>(classes)) {
-      SettingsManager::ScopedPush entry(settings, "Class", index++);
-      putValues(settings, common, "");
-      if (py::isinstance<py::str>(item)) {
-        settings.set<std::string>("name", item.cast<std::string>());
-      } else {
-        putValues(settings, item, "");
-      }
-    }
-  }
-  try {
-    return track::readTrackerSettings(settings);
-  } catch (const boost::property_tree::ptree_error& error) {
-    throw py::value_error(error.what());
-  }
-}
-
-// A 1-D argument of `count` entries read as `T` (any real dtype for float and double,
-// integers for indices).
-template <class T>
-py::array_t<T, py::array::c_style | py::array::forcecast> column(const py::handle& value,
-                                                                 const char* name,
-                                                                 py::ssize_t count) {
-  auto array = py::array_t<T, py::array::c_style | py::array::forcecast>::ensure(value);
-  if (!array || array.ndim() != 1 || array.shape(0) != count) {
-    throw py::value_error(std::string(name) + " must be an array of shape (" +
-                          std::to_string(count) + ",), one entry per box");
-  }
-  return array;
-}
 
 // The class of each detection: None (the first class), indices, or names.
 std::vector<std::size_t> classIndices(const py::handle& value, py::ssize_t count,
@@ -211,15 +69,7 @@ py::object trackedBoxes(const std::vector<TrackedBox>& boxes) {
     const TrackedBox& b = boxes[static_cast<std::size_t>(i)];
     ids.mutable_at(i) = static_cast<std::int64_t>(b.record.id);
     const auto& s = b.state;
-    const Eigen::Vector3f centre = s.centroid();
-    float* row = rows.mutable_data(i, 0);
-    row[0] = centre.x();
-    row[1] = centre.y();
-    row[2] = centre.z();
-    row[3] = s.heading->mean;
-    row[4] = s.dimensions->length;
-    row[5] = s.dimensions->width;
-    row[6] = s.dimensions->height;
+    writeBoxRow(s, rows.mutable_data(i, 0));
     scores.mutable_at(i) = b.score;
     classes.mutable_at(i) = static_cast<py::ssize_t>(b.record.classIndex);
     detections.mutable_at(i) =
@@ -270,59 +120,6 @@ py::object step(PyTracker& self, double time, const py::handle& boxes, const py:
   return trackedBoxes(reported);
 }
 
-// (N, 7) library boxes of the benchmark's camera boxes, given as its columns.
-py::array_t<float> boxesFromCamera(const py::handle& location, const py::handle& dimensions,
-                                   const py::handle& yaw) {
-  const DoubleRows at = doubleRows(location, "location", 3);
-  const DoubleRows size = doubleRows(dimensions, "dimensions", 3);
-  const auto turn = column<double>(yaw, "rotation_y", at.count);
-  if (size.count != at.count) throw py::value_error("dimensions must have one row per location");
-  py::array_t<float> boxes({at.count, py::ssize_t{7}});
-  for (py::ssize_t i = 0; i < at.count; ++i) {
-    eval::CameraBox box;
-    box.x = at.row(i)[0];
-    box.y = at.row(i)[1];
-    box.z = at.row(i)[2];
-    box.height = size.row(i)[0];
-    box.width = size.row(i)[1];
-    box.length = size.row(i)[2];
-    box.yaw = turn.at(i);
-    const core::State state = eval::stateFromCameraBox(box);
-    const Eigen::Vector3f centre = state.centroid();
-    float* row = boxes.mutable_data(i, 0);
-    row[0] = centre.x();
-    row[1] = centre.y();
-    row[2] = centre.z();
-    row[3] = state.heading->mean;
-    row[4] = state.dimensions->length;
-    row[5] = state.dimensions->width;
-    row[6] = state.dimensions->height;
-  }
-  return boxes;
-}
-
-// The benchmark's camera-box columns (location, dimensions, rotation_y) of (N, 7)
-// library boxes.
-py::tuple boxesToCamera(const py::handle& boxes) {
-  const FloatRows rows = floatRows(boxes, "boxes", 7);
-  py::array_t<double> location({rows.count, py::ssize_t{3}});
-  py::array_t<double> dimensions({rows.count, py::ssize_t{3}});
-  py::array_t<double> yaw(rows.count);
-  for (py::ssize_t i = 0; i < rows.count; ++i) {
-    const float* b = rows.row(i);
-    const eval::CameraBox box =
-        eval::cameraBoxFromState(core::State::box({b[0], b[1], b[2]}, b[3], b[4], b[5], b[6]));
-    location.mutable_at(i, 0) = box.x;
-    location.mutable_at(i, 1) = box.y;
-    location.mutable_at(i, 2) = box.z;
-    dimensions.mutable_at(i, 0) = box.height;
-    dimensions.mutable_at(i, 1) = box.width;
-    dimensions.mutable_at(i, 2) = box.length;
-    yaw.mutable_at(i) = box.yaw;
-  }
-  return py::make_tuple(location, dimensions, yaw);
-}
-
 const char* const kTrackerDoc = R"doc(Tracker(classes=("object",), **parameters)
 --
 
@@ -359,25 +156,8 @@ Notes
 -----
 A tracker pickles and resumes exactly, so that ``multiprocessing`` can carry it.
 )doc";
-
-}  // namespace
-
-py::list classTexts(const std::vector<ClassParameters>& classes) {
-  SettingsManager settings;
-  track::writeTrackerSettings(settings, classes);
-  py::list texts;
-  for (const auto& [name, node] : settings.tree().get_child("Tracker")) {
-    if (name == "Class") texts.append(textsOf(node));
-  }
-  return texts;
-}
-
-std::vector<ClassParameters> classesFromTexts(const py::handle& classes) {
-  return classesOf(classes, py::dict());
-}
-
-void bindTracker(py::module_& m) {
-  py::class_<PyTracker> cls(m, "Tracker", kTrackerDoc);
+// __init__, from_settings and step.
+void defineTrackerConstruction(py::class_<PyTracker>& cls) {
   cls.def(py::init([](const py::object& classes, const py::kwargs& parameters) {
             return std::make_unique<PyTracker>(
                 std::make_unique<track::Tracker>(classesOf(classes, parameters)));
@@ -443,6 +223,10 @@ ValueError
     For a time before the last frame's or not finite, a box or score not finite, an
     unknown class, or arrays of the wrong shape; the tracker is then unchanged.
 )doc");
+}
+
+// tracks, classes, frames, time and the text.
+void defineTrackerViews(py::class_<PyTracker>& cls) {
   cls.def(
       "tracks",
       [](PyTracker& self) {
@@ -492,25 +276,14 @@ as ``TrackedBoxes`` (``detections`` all -1).
     return "Tracker(classes=[" + names + "], frames=" + std::to_string(self.tracker->frames()) +
            ", tracks=" + std::to_string(self.tracker->snapshot().tracks.size()) + ")";
   });
+}
 
-  m.def("boxes_from_camera", &boxesFromCamera, py::arg("location"), py::arg("dimensions"),
-        py::arg("rotation_y"),
-        R"doc(boxes_from_camera(location, dimensions, rotation_y)
---
+}  // namespace
 
-The driving benchmark's camera boxes as (N, 7) boxes of the library: the columns of
-``read_tracking_file`` (``location``, the bottom centre in the camera frame, x right,
-y down, z forward; ``dimensions`` height, width, length; ``rotation_y`` the yaw about
-the camera's y axis) turned into rows (x, y, z, heading, length, width, height) of the
-box centre with x forward, y left, z up, by the conversion the evaluation uses.
-)doc");
-  m.def("boxes_to_camera", &boxesToCamera, py::arg("boxes"),
-        R"doc(boxes_to_camera(boxes)
---
-
-The inverse of ``boxes_from_camera``: (location, dimensions, rotation_y) of (N, 7)
-boxes, as the benchmark's files hold them.
-)doc");
+void bindTracker(py::module_& m) {
+  py::class_<PyTracker> cls(m, "Tracker", kTrackerDoc);
+  defineTrackerConstruction(cls);
+  defineTrackerViews(cls);
 }
 
 }  // namespace zelvane::python

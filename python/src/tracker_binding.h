@@ -18,6 +18,15 @@ struct PyTracker {
   mutable std::mutex mutex;
 };
 
+/// The classes named or described in `classes` (a sequence of names or dicts in the
+/// layout of `classTexts`), each over the parameters in `common`. Raises TypeError for
+/// another object and ValueError as `readTrackerSettings` refuses.
+std::vector<track::ClassParameters> classesOf(const py::handle& classes, const py::dict& common);
+
+/// The dicts of texts of `classTexts` with every text as the Python value it stands
+/// for: a bool, an int, a float or a str.
+py::object valuesOf(const py::handle& texts);
+
 /// The classes' parameters as Python dicts in the settings layout (nested dicts for
 /// its nodes, snake_case keys: "constant_velocity": {"acceleration_noise": ...}), every
 /// value the text the settings file would hold, so that `classesFromTexts` gives the
