@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/least_two.h"
+#include "cpu_clones.h"
 #include "numeric_policy.h"
 
 namespace zelvane {
@@ -126,11 +127,7 @@ using Workspace = detail::AssignmentWorkspace;
 // processor, the choice made when the library is loaded or the kernel first used;
 // elsewhere, for the processor built for. Each gives the same answer, bit for bit, on
 // any of them.
-#if defined(__x86_64__)
-#define ZELVANE_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define ZELVANE_VECTOR_CLONES
-#endif
+#define ZELVANE_VECTOR_CLONES ZELVANE_CPU_CLONES("avx2", "default")
 
 // The least and second least reduced cost of `row` and their columns, as many columns
 // at a time as the processor's vectors hold (see least_two.h).

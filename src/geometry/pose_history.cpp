@@ -5,6 +5,8 @@
 #include <limits>
 #include <string>
 
+#include "cpu_clones.h"
+
 namespace zelvane {
 namespace detail {
 
@@ -60,10 +62,9 @@ std::int64_t blendTimestamp(std::int64_t first, std::int64_t second, float ratio
 // first * (1 - ratio) + second * ratio per coordinate, the second product fused with
 // the sum. A fused multiply-add is exactly rounded, so the processor's instruction,
 // where it has one, gives the bits of the C library's `fmaf` without its call.
-__attribute__((target_clones("fma", "default"))) void blendPositions(const Eigen::Vector3f& first,
-                                                                     const Eigen::Vector3f& second,
-                                                                     float ratio,
-                                                                     Eigen::Vector3f& blended) {
+ZELVANE_CPU_CLONES("fma", "default")
+void blendPositions(const Eigen::Vector3f& first, const Eigen::Vector3f& second, float ratio,
+                    Eigen::Vector3f& blended) {
   const float keep = 1.0f - ratio;
   for (int i = 0; i < 3; ++i) blended[i] = std::fma(second[i], ratio, first[i] * keep);
 }
