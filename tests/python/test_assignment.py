@@ -24,13 +24,13 @@ def scipy_tests():
     tests out)."""
     name = "scipy.optimize.tests.test_linear_assignment"
     try:
-        spec = importlib.util.find_spec(name)
+        found = importlib.util.find_spec(name)
     except ImportError:
-        spec = None
-    if spec is None:
+        found = None
+    if found is None:
         return None, "SciPy's tests (%s) are not installed" % name
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     module.linear_sum_assignment = zelvane.linear_sum_assignment
     return module, None
 
