@@ -199,10 +199,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   const double a = objective(sparse, limit);
   const double b = objective(full, limit);
   // The solver is exact up to the rounding of its prices, sums of the costs: beside a
-  // cost of 1e61, even an unusable one, costs near 1 are lost in them.
+  // cost of 1e61, even an unusable one (above the limit, or the dearer of a pair listed
+  // twice), costs near 1 are lost in them.
   double largest = 0.0;
-  for (const double c : dense.reshaped()) {
-    if (c != kInf) largest = std::max(largest, std::abs(c));
+  for (const AssignmentCandidate& c : candidates) {
+    if (c.value != kInf) largest = std::max(largest, std::abs(c.value));
   }
   const double scale = std::max(1.0 + std::max(std::abs(a), std::abs(b)),
                                 static_cast<double>(rows + cols) * largest);
