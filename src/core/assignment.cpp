@@ -610,11 +610,24 @@ void setBytes(std::vector<T>& buffer, std::size_t count, int byte) {
   if (count > 0) std::memset(buffer.data(), byte, count * sizeof(T));
 }
 
-// `buffer` sized `count`, every byte of it `byte`.
-template <class T>
-void fillBytes(std::vector<T>& buffer, std::size_t count, int byte) {
-  buffer.resize(count);
-  setBytes(buffer, count, byte);
+// The workspace's arrays sized for the search of `p`, as plain pointers. Prices and
+// matches are left as they are; distances and scan marks, which every search leaves
+// unreached and unscanned, are only grown.
+SparseArrays sizeSearch(const SparseProblem& p, Workspace& ws) {
+  const std::size_t allColumns = p.columns + (p.limited ? p.rows : 0);
+  ws.rowPrice.resize(p.rows);
+  ws.columnOfRow.resize(p.rows);
+  ws.columnPrice.resize(allColumns);
+  ws.rowOfColumn.resize(allColumns);
+  if (ws.pathLength.size() < allColumns) ws.pathLength.resize(allColumns, INF);
+  if (ws.scanned.size() < allColumns) ws.scanned.resize(allColumns, 0);
+  ws.predecessor.resize(allColumns);
+  ws.predecessorEdge.resize(allColumns);
+  ws.matchedEdge.resize(p.rows);
+  return SparseArrays{ws.rowStart.data(),    ws.edges.data(),           ws.rowPrice.data(),
+                      ws.columnPrice.data(), ws.pathLength.data(),      ws.scanned.data(),
+                      ws.predecessor.data(), ws.predecessorEdge.data(), ws.columnOfRow.data(),
+                      ws.rowOfColumn.data(), ws.matchedEdge.data()};
 }
 
 // The rows of the search from first to last. Paths from rows of different components
@@ -622,44 +635,24 @@ void fillBytes(std::vector<T>& buffer, std::size_t count, int byte) {
 // taken in increasing order as they would be one component at a time, with the same
 // answer, and no pass is spent finding the components.
 SparseArrays prepareSparse(const SparseProblem& p, Workspace& ws) {
-  const std::size_t allColumns = p.columns + (p.limited ? p.rows : 0);
+  const SparseArrays a = sizeSearch(p, ws);
   // Prices 0, nothing matched: zero bits and all-one bits (NONE), set byte-wise.
-  fillBytes(ws.rowPrice, p.rows, 0);
-  fillBytes(ws.columnPrice, allColumns, 0);
-  fillBytes(ws.columnOfRow, p.rows, 0xff);
-  fillBytes(ws.rowOfColumn, allColumns, 0xff);
-  // Unreached and unscanned between searches: only grown.
-  if (ws.pathLength.size() < allColumns) ws.pathLength.resize(allColumns, INF);
-  if (ws.scanned.size() < allColumns) ws.scanned.resize(allColumns, 0);
-  ws.predecessor.resize(allColumns);
-  ws.predecessorEdge.resize(allColumns);
-  ws.matchedEdge.resize(p.rows);
-  return SparseArrays{ws.rowStart.data(),    ws.edges.data(),           ws.rowPrice.data(),
-                      ws.columnPrice.data(), ws.pathLength.data(),      ws.scanned.data(),
-                      ws.predecessor.data(), ws.predecessorEdge.data(), ws.columnOfRow.data(),
-                      ws.rowOfColumn.data(), ws.matchedEdge.data()};
+  const std::size_t allColumns = ws.columnPrice.size();
+  setBytes(ws.rowPrice, p.rows, 0);
+  setBytes(ws.columnPrice, allColumns, 0);
+  setBytes(ws.columnOfRow, p.rows, 0xff);
+  setBytes(ws.rowOfColumn, allColumns, 0xff);
+  return a;
 }
 
 // As `prepareSparse`, for `solveWhileReading`, which sets the price and the match of
 // each row and of its own column when it comes to the row: only the real columns are
 // set here.
 SparseArrays prepareReading(const SparseProblem& p, Workspace& ws) {
-  const std::size_t allColumns = p.columns + (p.limited ? p.rows : 0);
-  ws.rowPrice.resize(p.rows);
-  ws.columnOfRow.resize(p.rows);
-  ws.columnPrice.resize(allColumns);
-  ws.rowOfColumn.resize(allColumns);
+  const SparseArrays a = sizeSearch(p, ws);
   setBytes(ws.columnPrice, p.columns, 0);
   setBytes(ws.rowOfColumn, p.columns, 0xff);
-  if (ws.pathLength.size() < allColumns) ws.pathLength.resize(allColumns, INF);
-  if (ws.scanned.size() < allColumns) ws.scanned.resize(allColumns, 0);
-  ws.predecessor.resize(allColumns);
-  ws.predecessorEdge.resize(allColumns);
-  ws.matchedEdge.resize(p.rows);
-  return SparseArrays{ws.rowStart.data(),    ws.edges.data(),           ws.rowPrice.data(),
-                      ws.columnPrice.data(), ws.pathLength.data(),      ws.scanned.data(),
-                      ws.predecessor.data(), ws.predecessorEdge.data(), ws.columnOfRow.data(),
-                      ws.rowOfColumn.data(), ws.matchedEdge.data()};
+  return a;
 }
 
 void solveSparse(const SparseProblem& p, Workspace& ws) {
