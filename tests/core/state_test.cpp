@@ -506,16 +506,6 @@ TEST(Distance, AgreesWithTheDistancesToThePublicPolygons) {
   }
 }
 
-TEST(Distance, IsNaNWithoutPositionOrWithNonFiniteFootprint) {
-  const State normal = box(0, 0, 0, 4, 2);
-  State noPosition = normal;
-  noPosition.position.reset();
-  EXPECT_TRUE(std::isnan(noPosition.distance(normal)));
-  EXPECT_TRUE(std::isnan(normal.distance(noPosition)));
-  EXPECT_TRUE(std::isnan(normal.distance(box(0, 0, kNaN, 4, 2))));
-  EXPECT_TRUE(std::isnan(box(0, kInf, 0, 4, 2).distance(normal)));
-}
-
 // The distance of the float centres evaluated in long double, over `dims` coordinates.
 long double longDoubleDistance(const Eigen::Vector3f& a, const Eigen::Vector3f& b, int dims) {
   long double sum = 0;
@@ -569,18 +559,23 @@ TEST(CentroidDistance, IsTheDistanceOfTheBoxCentresSeenFromAboveAndInSpace) {
   }
 }
 
-TEST(CentroidDistance, IsNaNOnlyWithoutAFiniteCentre) {
+// The corner distance is NaN without a position or a finite footprint; the centre
+// distance only without a finite centre.
+TEST(Distances, AreNaNWithoutAPositionOrWhatTheyMeasureFrom) {
   const State normal = box(0, 0, 0, 4, 2);
   State noPosition = normal;
   noPosition.position.reset();
   State zNaN = box(3, 4, 0, 4, 2);
   zNaN.position->mean.z() = kNaN;
   for (const State& bad : {noPosition, box(0, 0, kNaN, 4, 2), box(kInf, 0, 0, 4, 2)}) {
+    EXPECT_TRUE(std::isnan(bad.distance(normal)));
+    EXPECT_TRUE(std::isnan(normal.distance(bad)));
     EXPECT_TRUE(std::isnan(bad.centroidDistance(normal)));
     EXPECT_TRUE(std::isnan(normal.centroidDistance(bad)));
     EXPECT_TRUE(std::isnan(normal.centroidDistance3d(bad)));
   }
   // The extents do not move the centre; the z only counts in space.
+  EXPECT_TRUE(std::isnan(box(0, kInf, 0, 4, 2).distance(normal)));
   EXPECT_EQ(box(3, 4, 0, kInf, 2).centroidDistance(normal), 5.0);
   EXPECT_EQ(zNaN.centroidDistance(normal), 5.0);
   EXPECT_TRUE(std::isnan(zNaN.centroidDistance3d(normal)));
