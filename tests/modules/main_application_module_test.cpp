@@ -347,7 +347,7 @@ TEST_F(MainApplicationModuleTest, UnreadableSettingsFileIsReportedWithTheReason)
   EXPECT_THAT(delivered_, IsEmpty());
 }
 
-TEST_F(MainApplicationModuleTest, GivenStoreIsTheOneLoadedAndDelivered) {
+TEST_F(MainApplicationModuleTest, GivenStoreIsTheOneLoadedAndDeliveredUnderTheSettingsPath) {
   EXPECT_EQ(module_.getSettingsManager(), nullptr);
   const std::string config = plainConfig();
 
@@ -360,16 +360,15 @@ TEST_F(MainApplicationModuleTest, GivenStoreIsTheOneLoadedAndDelivered) {
   EXPECT_EQ(module_.getSettingsManager(), store);
   EXPECT_TRUE(store->exists("Key"));
   EXPECT_THAT(delivered_, ElementsAre(created, store));
-}
 
-TEST_F(MainApplicationModuleTest, SettingsPathIsPushedOnlyWhileTheStoreIsDelivered) {
-  const std::string config = settingsFile("config.xml", "<Tracker><gain>3</gain></Tracker>");
+  // The settings path is pushed only while the store is delivered.
+  const std::string tracker = settingsFile("tracker.xml", "<Tracker><gain>3</gain></Tracker>");
   std::string path_seen, gain_seen;
   static_cast<void>(module_.connectSettings([&](const std::shared_ptr<SettingsManager>& store) {
     path_seen = store->currentPath();
     gain_seen = store->get<std::string>("gain");
   }));
-  ASSERT_TRUE(run({"-c", config}, nullptr, "Tracker").result);
+  ASSERT_TRUE(run({"-c", tracker}, nullptr, "Tracker").result);
   EXPECT_EQ(path_seen, "Tracker");
   EXPECT_EQ(gain_seen, "3");
   EXPECT_EQ(module_.getSettingsManager()->currentPath(), "");

@@ -295,7 +295,7 @@ TEST(SettingsXml, NulIsRefusedOnReadingAndWriting) {
   EXPECT_FALSE(std::filesystem::exists(out));
 }
 
-TEST(SettingsValues, TypedReadsAndTheirErrors) {
+TEST(SettingsValues, TypedReadsNonFiniteNumbersIncludedAndTheirErrors) {
   SettingsManager settings;
   settings.set<std::string>("text", "hello");
   settings.set<std::string>("number", "1.5");
@@ -317,6 +317,20 @@ TEST(SettingsValues, TypedReadsAndTheirErrors) {
   EXPECT_THROW(settings.get<float>("text"), pt::ptree_bad_data);
   EXPECT_THROW(settings.get<float>("junk"), pt::ptree_bad_data);
   EXPECT_THROW(settings.get<int>("number"), pt::ptree_bad_data);
+
+  // Non-finite numbers read back as written, in those forms only; integers take none.
+  settings.set<float>("nan", std::numeric_limits<float>::quiet_NaN());
+  settings.set<float>("inf", std::numeric_limits<float>::infinity());
+  settings.set<double>("minf", -std::numeric_limits<double>::infinity());
+  EXPECT_TRUE(std::isnan(settings.get<float>("nan")));
+  EXPECT_TRUE(std::isnan(settings.get<double>("nan")));
+  EXPECT_EQ(settings.get<float>("inf"), std::numeric_limits<float>::infinity());
+  EXPECT_EQ(settings.get<double>("minf"), -std::numeric_limits<double>::infinity());
+  for (const char* text : {"NaN", "Infinity", " inf", "inf ", "+inf", "nanx"}) {
+    settings.set<std::string>("odd", text);
+    EXPECT_THROW(settings.get<float>("odd"), pt::ptree_bad_data) << text;
+  }
+  EXPECT_THROW(settings.get<int>("inf"), pt::ptree_bad_data);
 }
 
 TEST(SettingsValues, ErrorsNameTheFullKeyPathWithIndexedChildrenAndTheText) {
@@ -412,23 +426,6 @@ TEST(SettingsValues, IntegersOutsideTheirTypesRangeAreRefused) {
           << c.text;
     }
   }
-}
-
-TEST(SettingsValues, NonFiniteNumbersReadBackAsWritten) {
-  SettingsManager settings;
-  settings.set<float>("nan", std::numeric_limits<float>::quiet_NaN());
-  settings.set<float>("inf", std::numeric_limits<float>::infinity());
-  settings.set<double>("minf", -std::numeric_limits<double>::infinity());
-  EXPECT_TRUE(std::isnan(settings.get<float>("nan")));
-  EXPECT_TRUE(std::isnan(settings.get<double>("nan")));
-  EXPECT_EQ(settings.get<float>("inf"), std::numeric_limits<float>::infinity());
-  EXPECT_EQ(settings.get<double>("minf"), -std::numeric_limits<double>::infinity());
-  // Only the written forms: other spellings stay errors, and integers take none of them.
-  for (const char* text : {"NaN", "Infinity", " inf", "inf ", "+inf", "nanx"}) {
-    settings.set<std::string>("odd", text);
-    EXPECT_THROW(settings.get<float>("odd"), pt::ptree_bad_data) << text;
-  }
-  EXPECT_THROW(settings.get<int>("inf"), pt::ptree_bad_data);
 }
 
 TEST(SettingsValues, ReadsAndWritesAreLoggedUnderTheStoresLogger) {
