@@ -71,7 +71,7 @@ TEST(TransformManagerRegistration, RegisterTransformSaysWhatHappenedAndRefusalsC
   Pose before, after;
   static_cast<void>(manager.getTransform("A", "C", before));
   manager.setTransform("A", "C", makePose(V(9, 9, 9)), 0);
-  EXPECT_EQ(manager.registerTransform("C", "A", makePose(V(9, 9, 9)), 0),
+  EXPECT_EQ(manager.registerTransform("C", "A", makePose(V(9, 9, 9)), 5),
             TransformManager::WouldCloseCycle);
   EXPECT_EQ(manager.registerTransform("B", "B", makePose(V(9, 9, 9)), 0),
             TransformManager::WouldCloseCycle);  // an existing frame: the cycle warning
@@ -85,6 +85,7 @@ TEST(TransformManagerRegistration, RegisterTransformSaysWhatHappenedAndRefusalsC
   EXPECT_EQ(manager.getFrames(), (std::vector<std::string>{"A", "B", "C"}));
   static_cast<void>(manager.getTransform("A", "C", after));
   EXPECT_TRUE(samePose(after, before));
+  EXPECT_TRUE(manager.indirectConnectionExists("A", "C"));
 }
 
 TEST(TransformManagerHistory, PruningKeepsTheSamplesOfTheWindowAndAtLeastTwo) {
