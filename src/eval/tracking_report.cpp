@@ -14,6 +14,7 @@
 #include <ostream>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 extern char** environ;
 
@@ -112,71 +113,95 @@ void writeArray(std::ostream& output, const std::vector<T>& values, Write write)
   output << ']';
 }
 
+// A figure of a record by its JSON name.
+template <class Record, class Value>
+using Field = std::pair<const char*, Value Record::*>;
+
+// Writes the members of `record` that `fields` names, in their order.
+template <class Record, class Value, std::size_t N, class Write>
+void writeFields(JsonObject& object, const Record& record, const Field<Record, Value> (&fields)[N],
+                 Write write) {
+  for (const auto& [name, member] : fields) write(object.key(name), record.*member);
+}
+
+const auto writeDouble = [](std::ostream& output, double value) { writeNumber(output, value); };
+const auto writeLong = [](std::ostream& output, long value) { output << value; };
+
+template <class Write>
+auto arrayWriter(Write write) {
+  return [write](std::ostream& output, const auto& values) {
+    writeArray(output, values, [&output, &write](const auto& value) { write(output, value); });
+  };
+}
+
 void writeClearMot(std::ostream& output, const ClearMot& c) {
+  using C = ClearMot;
+  static const Field<C, double> ratios[] = {{"mota", &C::mota},
+                                            {"motp", &C::motp},
+                                            {"moda", &C::moda},
+                                            {"modp", &C::modp},
+                                            {"motal", &C::motal},
+                                            {"recall", &C::recall},
+                                            {"precision", &C::precision},
+                                            {"f1", &C::f1},
+                                            {"false_alarm_rate", &C::falseAlarmRate},
+                                            {"mostly_tracked", &C::mostlyTrackedRatio},
+                                            {"partly_tracked", &C::partlyTrackedRatio},
+                                            {"mostly_lost", &C::mostlyLostRatio}};
+  static const Field<C, long> counts[] = {
+      {"true_positives", &C::truePositives},
+      {"ignored_true_positives", &C::ignoredTruePositives},
+      {"false_positives", &C::falsePositives},
+      {"false_negatives", &C::falseNegatives},
+      {"ignored_false_negatives", &C::ignoredFalseNegatives},
+      {"id_switches", &C::idSwitches},
+      {"fragmentations", &C::fragmentations},
+      {"ground_truth_objects", &C::groundTruthObjects},
+      {"ignored_ground_truth_objects", &C::ignoredGroundTruthObjects},
+      {"counted_ground_truth_objects", &C::countedGroundTruthObjects},
+      {"ground_truth_trajectories", &C::groundTruthTrajectories},
+      {"ignored_ground_truth_trajectories", &C::ignoredGroundTruthTrajectories},
+      {"result_objects", &C::resultObjects},
+      {"ignored_result_objects", &C::ignoredResultObjects},
+      {"result_trajectories", &C::resultTrajectories},
+      {"mostly_tracked_count", &C::mostlyTracked},
+      {"partly_tracked_count", &C::partlyTracked},
+      {"mostly_lost_count", &C::mostlyLost},
+      {"frames", &C::frames}};
   JsonObject object(output);
-  object.number("mota", c.mota);
-  object.number("motp", c.motp);
-  object.number("moda", c.moda);
-  object.number("modp", c.modp);
-  object.number("motal", c.motal);
-  object.number("recall", c.recall);
-  object.number("precision", c.precision);
-  object.number("f1", c.f1);
-  object.number("false_alarm_rate", c.falseAlarmRate);
-  object.number("mostly_tracked", c.mostlyTrackedRatio);
-  object.number("partly_tracked", c.partlyTrackedRatio);
-  object.number("mostly_lost", c.mostlyLostRatio);
-  object.integer("true_positives", c.truePositives);
-  object.integer("ignored_true_positives", c.ignoredTruePositives);
-  object.integer("false_positives", c.falsePositives);
-  object.integer("false_negatives", c.falseNegatives);
-  object.integer("ignored_false_negatives", c.ignoredFalseNegatives);
-  object.integer("id_switches", c.idSwitches);
-  object.integer("fragmentations", c.fragmentations);
-  object.integer("ground_truth_objects", c.groundTruthObjects);
-  object.integer("ignored_ground_truth_objects", c.ignoredGroundTruthObjects);
-  object.integer("counted_ground_truth_objects", c.countedGroundTruthObjects);
-  object.integer("ground_truth_trajectories", c.groundTruthTrajectories);
-  object.integer("ignored_ground_truth_trajectories", c.ignoredGroundTruthTrajectories);
-  object.integer("result_objects", c.resultObjects);
-  object.integer("ignored_result_objects", c.ignoredResultObjects);
-  object.integer("result_trajectories", c.resultTrajectories);
-  object.integer("mostly_tracked_count", c.mostlyTracked);
-  object.integer("partly_tracked_count", c.partlyTracked);
-  object.integer("mostly_lost_count", c.mostlyLost);
-  object.integer("frames", c.frames);
+  writeFields(object, c, ratios, writeDouble);
+  writeFields(object, c, counts, writeLong);
 }
 
 void writeIdentity(std::ostream& output, const IdentityScores& s) {
+  using I = IdentityScores;
+  static const Field<I, double> ratios[] = {
+      {"idf1", &I::idf1}, {"idp", &I::idPrecision}, {"idr", &I::idRecall}};
+  static const Field<I, long> counts[] = {{"idtp", &I::idTruePositives},
+                                          {"idfp", &I::idFalsePositives},
+                                          {"idfn", &I::idFalseNegatives}};
   JsonObject object(output);
-  object.number("idf1", s.idf1);
-  object.number("idp", s.idPrecision);
-  object.number("idr", s.idRecall);
-  object.integer("idtp", s.idTruePositives);
-  object.integer("idfp", s.idFalsePositives);
-  object.integer("idfn", s.idFalseNegatives);
+  writeFields(object, s, ratios, writeDouble);
+  writeFields(object, s, counts, writeLong);
 }
 
 void writeHota(std::ostream& output, const HotaScores& s) {
+  using H = HotaScores;
+  static const Field<H, double> means[] = {
+      {"hota", &H::hota},   {"deta", &H::detA},   {"assa", &H::assA},   {"loca", &H::locA},
+      {"detre", &H::detRe}, {"detpr", &H::detPr}, {"assre", &H::assRe}, {"asspr", &H::assPr}};
+  static const Field<H, std::vector<double>> curves[] = {{"alphas", &H::alphas},
+                                                         {"hota_at_alpha", &H::hotaAtAlpha},
+                                                         {"deta_at_alpha", &H::detAAtAlpha},
+                                                         {"assa_at_alpha", &H::assAAtAlpha},
+                                                         {"loca_at_alpha", &H::locAAtAlpha}};
+  static const Field<H, std::vector<long>> counts[] = {{"tp_at_alpha", &H::truePositivesAtAlpha},
+                                                       {"fn_at_alpha", &H::falseNegativesAtAlpha},
+                                                       {"fp_at_alpha", &H::falsePositivesAtAlpha}};
   JsonObject object(output);
-  object.number("hota", s.hota);
-  object.number("deta", s.detA);
-  object.number("assa", s.assA);
-  object.number("loca", s.locA);
-  object.number("detre", s.detRe);
-  object.number("detpr", s.detPr);
-  object.number("assre", s.assRe);
-  object.number("asspr", s.assPr);
-  const auto numbers = [&output](double value) { writeNumber(output, value); };
-  const auto integers = [&output](long value) { output << value; };
-  writeArray(object.key("alphas"), s.alphas, numbers);
-  writeArray(object.key("hota_at_alpha"), s.hotaAtAlpha, numbers);
-  writeArray(object.key("deta_at_alpha"), s.detAAtAlpha, numbers);
-  writeArray(object.key("assa_at_alpha"), s.assAAtAlpha, numbers);
-  writeArray(object.key("loca_at_alpha"), s.locAAtAlpha, numbers);
-  writeArray(object.key("tp_at_alpha"), s.truePositivesAtAlpha, integers);
-  writeArray(object.key("fn_at_alpha"), s.falseNegativesAtAlpha, integers);
-  writeArray(object.key("fp_at_alpha"), s.falsePositivesAtAlpha, integers);
+  writeFields(object, s, means, writeDouble);
+  writeFields(object, s, curves, arrayWriter(writeDouble));
+  writeFields(object, s, counts, arrayWriter(writeLong));
 }
 
 void writeClass(std::ostream& output, const ClassEvaluation& evaluation) {

@@ -18,24 +18,18 @@ namespace {
 namespace bg = boost::geometry;
 using zelvane::core::FootprintPolygon;
 using zelvane::core::State;
+using zelvane::testing::bothConvex;
 using zelvane::testing::boxAt;
 using zelvane::testing::EXACT_ARITHMETIC_TOLERANCE;
-using zelvane::testing::exactCorners;
 using zelvane::testing::exactGeneralizedOverlap;
-using zelvane::testing::exactlyConvex;
 using zelvane::testing::exactOverlap3d;
+using zelvane::testing::floatStepUp;
 using zelvane::testing::FootprintCase;
 using zelvane::testing::PI_F;
-
-float floatStepUp(float value) { return std::nextafter(value, std::numeric_limits<float>::max()); }
 
 State box3d(float x, float y, float z, float heading, float length, float width, float height,
             const zelvane::tkit::Cart<float, zelvane::frames::Trackable>& anchor = {}) {
   return State::box({x, y, z}, heading, length, width, height, anchor);
-}
-
-bool convex(const FootprintCase& c) {
-  return exactlyConvex(exactCorners(c.a)) && exactlyConvex(exactCorners(c.b));
 }
 
 // Both metrics in both operand orders against the exact values, within their ranges.
@@ -99,7 +93,7 @@ TEST(BoxMetricsExactness, HostilePairsAgreeWithExactArithmetic) {
        box3d(10.5f, 10, -3e5f + 0.75f, 0.1f, 4.5f, 1.8f, 1.5f)},
   };
   for (const FootprintCase& c : cases) {
-    ASSERT_TRUE(convex(c) || c.name.rfind("zero", 0) == 0) << c.name;
+    ASSERT_TRUE(bothConvex(c) || c.name.rfind("zero", 0) == 0) << c.name;
     expectExact(c);
   }
 }
@@ -158,8 +152,8 @@ TEST(BoxMetricsExactness, RandomPairsAgreeWithExactArithmeticAndTheOverlayHull) 
   int meeting = 0;
   int apart = 0;
   for (const FootprintCase& c : zelvane::testing::randomFootprintPairs(20261209, 500)) {
-    if (!convex(c)) continue;  // a box thinner than the float spacing at 1e6
-    FootprintCase lifted = c;  // differing heights and centres for the vertical extents
+    if (!bothConvex(c)) continue;  // a box thinner than the float spacing at 1e6
+    FootprintCase lifted = c;      // differing heights and centres for the vertical extents
     lifted.b.position->mean.z() = 0.25f * static_cast<float>(meeting % 7) - 0.5f;
     lifted.b.dimensions->height = 0.5f + 0.3f * static_cast<float>(apart % 5);
     expectExact(lifted);

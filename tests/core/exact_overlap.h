@@ -189,6 +189,17 @@ struct FootprintCase {
   core::State b;
 };
 
+/// Whether both footprints are exactly convex quadrilaterals (a box thinner than the
+/// float spacing where it stands is not).
+inline bool bothConvex(const FootprintCase& c) {
+  return exactlyConvex(exactCorners(c.a)) && exactlyConvex(exactCorners(c.b));
+}
+
+/// The next float above `value`.
+inline float floatStepUp(float value) {
+  return std::nextafter(value, std::numeric_limits<float>::max());
+}
+
 inline core::State boxAt(float x, float y, float heading, float length, float width) {
   return core::State::box(Eigen::Vector3f(x, y, 0.0f), heading, length, width, 1.5f);
 }

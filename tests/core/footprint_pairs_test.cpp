@@ -102,34 +102,30 @@ void expectPairs(const std::vector<FootprintPair>& got, const std::vector<Footpr
   }
 }
 
-template <class Keep>
-std::vector<FootprintPair> everyPair(const std::vector<State>& a, const std::vector<State>& b,
-                                     Keep keep) {
+using Single = double (State::*)(const State&) const;
+
+// What a sparse form should give: the single calls `single` whose value is above
+// `limit` (or, for a gate, within it), in row and then column order.
+std::vector<FootprintPair> bySingleCalls(const std::vector<State>& a, const std::vector<State>& b,
+                                         Single single, double limit, bool gate = false) {
   std::vector<FootprintPair> pairs;
   for (std::size_t i = 0; i < a.size(); ++i) {
     for (std::size_t j = 0; j < b.size(); ++j) {
-      double value = 0;
-      if (keep(a[i], b[j], value)) pairs.push_back({i, j, value});
+      const double value = (a[i].*single)(b[j]);
+      if (gate ? value <= limit : value > limit) pairs.push_back({i, j, value});
     }
   }
   return pairs;
 }
 
-// What overlapPairs and distancePairs should give, by the single calls.
 std::vector<FootprintPair> overlapsAbove(const std::vector<State>& a, const std::vector<State>& b,
                                          double threshold) {
-  return everyPair(a, b, [&](const State& s, const State& t, double& v) {
-    v = s.overlap(t);
-    return v > threshold;
-  });
+  return bySingleCalls(a, b, &State::overlap, threshold);
 }
 
 std::vector<FootprintPair> distancesWithin(const std::vector<State>& a, const std::vector<State>& b,
                                            double gate) {
-  return everyPair(a, b, [&](const State& s, const State& t, double& v) {
-    v = s.distance(t);
-    return v <= gate;
-  });
+  return bySingleCalls(a, b, &State::distance, gate, true);
 }
 
 TEST(OverlapPairs, AreTheSingleCallsAboveTheThresholdInOrder) {
@@ -159,10 +155,7 @@ TEST(GeneralizedAnd3dOverlapPairs, AreTheSingleCallsAboveTheThresholdInOrder) {
     for (const auto& [otherName, b] : layouts(12)) {
       const std::string pair = name + " x " + otherName;
       for (const double threshold : {0.0, 0.3, -0.2, -0.6, -0.95}) {
-        const auto want = everyPair(a, b, [&](const State& s, const State& t, double& v) {
-          v = s.generalizedOverlap(t);
-          return v > threshold;
-        });
+        const auto want = bySingleCalls(a, b, &State::generalizedOverlap, threshold);
         expectPairs(generalizedOverlapPairs(a, b, threshold), want,
                     pair + " generalised above " + std::to_string(threshold));
         apart += static_cast<int>(
@@ -171,11 +164,8 @@ TEST(GeneralizedAnd3dOverlapPairs, AreTheSingleCallsAboveTheThresholdInOrder) {
       const std::vector<State> high = lifted(a);
       const std::vector<State> low = lifted(b);
       for (const double threshold : {0.0, 0.25, 1.0}) {
-        const auto want = everyPair(high, low, [&](const State& s, const State& t, double& v) {
-          v = s.overlap3d(t);
-          return v > threshold;
-        });
-        expectPairs(overlap3dPairs(high, low, threshold), want,
+        expectPairs(overlap3dPairs(high, low, threshold),
+                    bySingleCalls(high, low, &State::overlap3d, threshold),
                     pair + " 3-D above " + std::to_string(threshold));
       }
     }
@@ -212,18 +202,9 @@ TEST(CentroidDistancePairs, AreTheSingleCallsWithinTheGateInOrder) {
       for (const double gate : {0.0, 0.5, 2.0, 1e31, std::numeric_limits<double>::infinity()}) {
         const std::string what = name + " x " + otherName + " within " + std::to_string(gate);
         expectPairs(centroidDistancePairs(a, b, gate),
-                    everyPair(a, b,
-                              [&](const State& s, const State& t, double& v) {
-                                v = s.centroidDistance(t);
-                                return v <= gate;
-                              }),
-                    what);
+                    bySingleCalls(a, b, &State::centroidDistance, gate, true), what);
         expectPairs(centroidDistance3dPairs(a, b, gate),
-                    everyPair(a, b,
-                              [&](const State& s, const State& t, double& v) {
-                                v = s.centroidDistance3d(t);
-                                return v <= gate;
-                              }),
+                    bySingleCalls(a, b, &State::centroidDistance3d, gate, true),
                     what + " in space");
       }
     }
@@ -235,7 +216,6 @@ TEST(CentroidDistancePairs, AreTheSingleCallsWithinTheGateInOrder) {
 
 TEST(Matrices, AreTheSingleCallsBitForBitWithNaNWithoutFootprint) {
   using Matrix = Eigen::MatrixXd (*)(const std::vector<State>&, const std::vector<State>&);
-  using Single = double (State::*)(const State&) const;
   const std::pair<Matrix, Single> forms[] = {{overlapMatrix, &State::overlap},
                                              {generalizedOverlapMatrix, &State::generalizedOverlap},
                                              {overlap3dMatrix, &State::overlap3d}};
@@ -313,12 +293,7 @@ TEST(FootprintPairs, RefuseThresholdsThatWouldSelectEveryPair) {
   EXPECT_THROW(generalizedOverlapPairs(some, some, std::nan("")), std::invalid_argument);
   // Just above -1 every pair of footprints with an area qualifies, wherever they are.
   const auto nearlyAll = generalizedOverlapPairs(some, some, -0.999999999);
-  expectPairs(nearlyAll,
-              everyPair(some, some,
-                        [](const State& s, const State& t, double& v) {
-                          v = s.generalizedOverlap(t);
-                          return v > -0.999999999;
-                        }),
+  expectPairs(nearlyAll, bySingleCalls(some, some, &State::generalizedOverlap, -0.999999999),
               "just above -1");
   EXPECT_EQ(nearlyAll.size(), 14u * 14u - 4u);  // 5 states without a footprint, 2 without area
 }

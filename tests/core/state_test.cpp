@@ -30,12 +30,6 @@ using Anchor = zelvane::tkit::Cart<float, zelvane::frames::Trackable>;
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
-static_assert(std::is_same<decltype(Gaussian<float, 1>::mean), float>::value &&
-                  std::is_same<decltype(Gaussian<float, 1>::covariance), float>::value,
-              "heading and heading rate are plain scalars");
-static_assert(std::is_same<decltype(State::dimensions), boost::optional<Dims>>::value,
-              "a state's box is expressed in the object's own frame");
-
 Gaussian<float, 3> gaussian3(float x, float y, float z) {
   Gaussian<float, 3> g;
   g.mean = Eigen::Vector3f(x, y, z);
@@ -128,15 +122,9 @@ void expectBothWays(const PairCase (&cases)[N], double (State::*measure)(const S
 
 // --- data model --------------------------------------------------------------------
 
-TEST(ConvertTo2D, AbsentStaysAbsent) {
-  const State s;
-  EXPECT_FALSE(s.convertTo2D(boost::none));
-  EXPECT_FALSE(s.position2D());
-  EXPECT_FALSE(s.velocity2D());
-  EXPECT_FALSE(s.acceleration2D());
-}
-
-TEST(ConvertTo2D, KeepsHorizontalMeanAndUpperLeftCovarianceOfEachMember) {
+TEST(ConvertTo2D, KeepsHorizontalMeanAndUpperLeftCovarianceOfEachMemberAndAbsentStaysAbsent) {
+  EXPECT_FALSE(State().convertTo2D(boost::none));
+  EXPECT_FALSE(State().position2D() || State().velocity2D() || State().acceleration2D());
   Gaussian<float, 3> g = gaussian3(1, 2, 3);
   for (int r = 0; r < 3; ++r) {
     for (int c = 0; c < 3; ++c) g.covariance(r, c) = static_cast<float>(10 * r + c);
@@ -221,24 +209,20 @@ TEST(BoxCentre, IsThePositionMinusTheTurnedAnchor) {
   EXPECT_TRUE(near(c.head<2>(), 10, -1));
   EXPECT_EQ(c.z(), 0.5f);
   EXPECT_EQ(point(1, 2, 3).centroid(), Eigen::Vector3f(1, 2, 3));
-}
 
-TEST(BoxCentre, IsNaNWithoutPosition) {
-  State s;
-  s.heading = gaussian1(1);
-  s.dimensions = Dims(4, 2, 1);
+  // NaN without a position.
+  s.position.reset();
   EXPECT_TRUE(s.centroid2D().array().isNaN().all());
   EXPECT_TRUE(s.centroid().array().isNaN().all());
-}
 
-TEST(BoxCentre, StateValuesRecomputeItInsteadOfReadingTheStoredSlots) {
+  // StateValues recompute it instead of reading the stored slots.
   StateValues v = box(5, 5, PI_F, 4, 2, 1, 0);
   v.centroidX = 1000;
   v.centroidY = -1000;
   EXPECT_TRUE(near(v.centroid2D(), 6, 5));
 }
 
-TEST(Corners, RunClockwiseFromFrontLeft) {
+TEST(Corners, RunClockwiseFromFrontLeftAlsoFromStateValues) {
   const std::vector<Vector2> expected = {{2, 1}, {2, -1}, {-2, -1}, {-2, 1}};
   EXPECT_EQ(box(0, 0, 0, 4, 2).getCorners2D(), expected);
   State unturned = box(0, 0, 0, 4, 2);
@@ -254,9 +238,7 @@ TEST(Corners, RunClockwiseFromFrontLeft) {
   EXPECT_TRUE(near(turned[3], -1, -2));
   // Without dimensions every corner is the position.
   EXPECT_EQ(point(3, -4).getCorners2D(), std::vector<Vector2>(4, Vector2(3, -4)));
-}
 
-TEST(Corners, StateValuesAgreeWithTheirState) {
   const State s = box(3, -2, 0.4f, 4.5f, 1.8f, 1.2f, -0.3f);
   const auto fromState = s.getCorners2D();
   const auto fromValues = StateValues(s).getCorners2D();
@@ -275,9 +257,7 @@ TEST(FootprintPolygonTest, IsTheClosedClockwiseRingOfTheCorners) {
   }
   EXPECT_EQ(bg::area(p), 8.0);
   EXPECT_EQ(bg::area(StateValues(box(0, 0, 0, 4, 2)).getBoostPolygon()), 8.0);
-}
-
-TEST(FootprintPolygonTest, OneNegativeExtentReversesTheRing) {
+  // One negative extent reverses the ring.
   EXPECT_EQ(bg::area(box(0, 0, 0, -4, 2).getBoostPolygon()), -8.0);
   EXPECT_EQ(bg::area(box(0, 0, 0, -4, -2).getBoostPolygon()), 8.0);
 }
@@ -306,9 +286,8 @@ TEST(RelativeHeading, WrapsTheDifferenceIntoMinusPiToPi) {
   const float same = box(0, 0, 1.25f, 1, 1).relativeHeading(box(0, 0, 1.25f, 1, 1));
   EXPECT_NE(same, 0.0f);
   EXPECT_LT(std::abs(same), FLOAT_EPSILON);
-}
 
-TEST(RelativeHeading, IsNaNWhenEitherHeadingIsAbsent) {
+  // NaN when either heading is absent.
   const State with = box(0, 0, 1, 1, 1);
   State without = with;
   without.heading.reset();
@@ -419,17 +398,13 @@ TEST(Overlap, IsIntersectionOverUnionOfTheFootprints) {
   expectBothWays(cases, &State::overlap);
 }
 
-TEST(Overlap, IsNaNWhenEitherStateHasNoPosition) {
-  State noPosition = box(0, 0, 0, 4, 2);
-  noPosition.position.reset();
-  EXPECT_TRUE(std::isnan(noPosition.overlap(box(0, 0, 0, 4, 2))));
-  EXPECT_TRUE(std::isnan(box(0, 0, 0, 4, 2).overlap(noPosition)));
-  EXPECT_TRUE(std::isnan(noPosition.overlap(noPosition)));
-}
-
-TEST(Overlap, IsNaNForNonFiniteFootprints) {
+TEST(Overlap, IsNaNWithoutPositionOrForNonFiniteFootprints) {
   const State normal = box(0, 0, 0, 4, 2);
+  State noPosition = normal;
+  noPosition.position.reset();
+  EXPECT_TRUE(std::isnan(noPosition.overlap(noPosition)));
   const State cases[] = {
+      noPosition,
       box(kNaN, 0, 0, 4, 2),
       box(0, 0, kNaN, 4, 2),
       box(0, 0, kInf, 4, 2),
@@ -531,16 +506,6 @@ TEST(Distance, AgreesWithTheDistancesToThePublicPolygons) {
   }
 }
 
-TEST(Distance, IsNaNWithoutPositionOrWithNonFiniteFootprint) {
-  const State normal = box(0, 0, 0, 4, 2);
-  State noPosition = normal;
-  noPosition.position.reset();
-  EXPECT_TRUE(std::isnan(noPosition.distance(normal)));
-  EXPECT_TRUE(std::isnan(normal.distance(noPosition)));
-  EXPECT_TRUE(std::isnan(normal.distance(box(0, 0, kNaN, 4, 2))));
-  EXPECT_TRUE(std::isnan(box(0, kInf, 0, 4, 2).distance(normal)));
-}
-
 // The distance of the float centres evaluated in long double, over `dims` coordinates.
 long double longDoubleDistance(const Eigen::Vector3f& a, const Eigen::Vector3f& b, int dims) {
   long double sum = 0;
@@ -594,18 +559,23 @@ TEST(CentroidDistance, IsTheDistanceOfTheBoxCentresSeenFromAboveAndInSpace) {
   }
 }
 
-TEST(CentroidDistance, IsNaNOnlyWithoutAFiniteCentre) {
+// The corner distance is NaN without a position or a finite footprint; the centre
+// distance only without a finite centre.
+TEST(Distances, AreNaNWithoutAPositionOrWhatTheyMeasureFrom) {
   const State normal = box(0, 0, 0, 4, 2);
   State noPosition = normal;
   noPosition.position.reset();
   State zNaN = box(3, 4, 0, 4, 2);
   zNaN.position->mean.z() = kNaN;
   for (const State& bad : {noPosition, box(0, 0, kNaN, 4, 2), box(kInf, 0, 0, 4, 2)}) {
+    EXPECT_TRUE(std::isnan(bad.distance(normal)));
+    EXPECT_TRUE(std::isnan(normal.distance(bad)));
     EXPECT_TRUE(std::isnan(bad.centroidDistance(normal)));
     EXPECT_TRUE(std::isnan(normal.centroidDistance(bad)));
     EXPECT_TRUE(std::isnan(normal.centroidDistance3d(bad)));
   }
   // The extents do not move the centre; the z only counts in space.
+  EXPECT_TRUE(std::isnan(box(0, kInf, 0, 4, 2).distance(normal)));
   EXPECT_EQ(box(3, 4, 0, kInf, 2).centroidDistance(normal), 5.0);
   EXPECT_EQ(zNaN.centroidDistance(normal), 5.0);
   EXPECT_TRUE(std::isnan(zNaN.centroidDistance3d(normal)));
@@ -676,20 +646,16 @@ TEST(StateValuesEquality, EverySlotCountsAlsoAgainstTheState) {
   }
 }
 
-TEST(StateValuesEquality, MatchesTheCompleteStateItWasBuiltFrom) {
-  const State s = complete();
-  const StateValues v(s);
-  EXPECT_TRUE(v == s);
-  EXPECT_TRUE(s == v);
+TEST(StateValuesEquality, MatchesTheCompleteStateItWasBuiltFromAndNoIncompleteOne) {
+  const StateValues v(complete());
+  EXPECT_TRUE(v == complete());
+  EXPECT_TRUE(complete() == v);
   // Covariances take no part.
-  State noisier = s;
+  State noisier = complete();
   noisier.position->covariance = Eigen::Matrix3f::Identity();
   noisier.heading->covariance = 9;
   EXPECT_TRUE(v == noisier);
-}
 
-TEST(StateValuesEquality, AnyAbsentMemberMakesTheStateUnequal) {
-  const StateValues v(complete());
   const auto resets = {
       +[](State& s) { s.position.reset(); },     +[](State& s) { s.velocity.reset(); },
       +[](State& s) { s.acceleration.reset(); }, +[](State& s) { s.dimensions.reset(); },
@@ -724,7 +690,7 @@ static_assert(HasEquality<State, StateValues>::value, "State == StateValues");
 
 // --- text form ---------------------------------------------------------------------
 
-TEST(TextForm, WritesSixSectionsWithEigenMatrices) {
+TEST(TextForm, WritesSixSectionsWithEigenMatricesOrTheirTitlesAlone) {
   State s;
   s.position = gaussian3(1, 2.5f, -3);
   s.position->covariance = Eigen::Vector3f(0.1f, 0.1f, 0.2f).asDiagonal();
@@ -751,12 +717,10 @@ TEST(TextForm, WritesSixSectionsWithEigenMatrices) {
             "DIMENSIONS\n"
             " length: 4.5 width: 1.8 height: 1.5\n"
             "anchor: (0, 0, 0)\n");
-}
 
-TEST(TextForm, DefaultStateIsSixTitlesWithoutValues) {
-  std::ostringstream out;
-  out << State();
-  EXPECT_EQ(out.str(),
+  std::ostringstream empty;
+  empty << State();
+  EXPECT_EQ(empty.str(),
             "POSITION\n(not available)\n"
             "VELOCITY\n(not available)\n"
             "ACCELERATION\n(not available)\n"

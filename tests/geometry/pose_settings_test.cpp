@@ -63,16 +63,14 @@ TEST(PoseSettings, OrientationMethodIsCaseInsensitiveAndUnknownMeansIdentity) {
     EXPECT_TRUE(pose.orientation.coeffs().isApprox(expected, ROUNDING_TOLERANCE))
         << c.method << ": " << pose.orientation.coeffs().transpose();
   }
-}
-
-TEST(PoseSettings, QuaternionIsReadWithoutNormalising) {
+  // A quaternion is read without normalising.
   SettingsManager s;
   storePose(s, "quaternion");
   storeQuaternion(s, Quaternionf(2, 0, 0, 0));
   EXPECT_EQ(zelvane::getPose(s).orientation.coeffs(), Eigen::Vector4f(0, 0, 0, 2));
 }
 
-TEST(PoseSettings, UnitsTextSelectsRadiansOnlyWhenExact) {
+TEST(PoseSettings, EulerAnglesAreExtrinsicInRadiansOnlyWhenTheUnitsSaySoExactly) {
   struct Case {
     const char* units;
     float yaw_read;
@@ -89,9 +87,6 @@ TEST(PoseSettings, UnitsTextSelectsRadiansOnlyWhenExact) {
     EXPECT_TRUE(q.coeffs().isApprox(expected.coeffs(), ROUNDING_TOLERANCE))
         << "units '" << c.units << "'";
   }
-}
-
-TEST(PoseSettings, EulerAnglesAreExtrinsic) {
   SettingsManager s;
   storeYpr(s, 30, 20, 10, "degrees");
   s.pathPush("EulerYPR");
@@ -101,7 +96,7 @@ TEST(PoseSettings, EulerAnglesAreExtrinsic) {
       << q.coeffs().transpose();
 }
 
-TEST(PoseSettings, SetPoseStoresBothFormsWithTheCanonicalSign) {
+TEST(PoseSettings, SetPoseStoresBothFormsNormalisedWithTheCanonicalSign) {
   LogCapture capture(Logger::DEBUG_LEVEL);
   SettingsManager s;
   s.setLogger(LoggingManager::getInstance().getLogger("SettingsManager"));
@@ -127,11 +122,7 @@ TEST(PoseSettings, SetPoseStoresBothFormsWithTheCanonicalSign) {
   EXPECT_EQ(back.timestamp, 0);
   EXPECT_TRUE(back.orientation.coeffs().isApprox(Eigen::Vector4f(0, 0, 0.70710678f, 0.70710678f),
                                                  ROUNDING_TOLERANCE));
-}
 
-TEST(PoseSettings, SetPoseNormalisesTheStoredQuaternion) {
-  SettingsManager s;
-  Pose pose;
   pose.orientation = Quaternionf(0.5f, 0, 0, 0.5f);  // 90 degrees, scaled by 1/sqrt(2)
   zelvane::setPose(s, pose);
   s.pathPush("Quaternion");

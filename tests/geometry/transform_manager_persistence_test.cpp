@@ -80,30 +80,11 @@ TEST(TransformManagerStore, ClearDecidesWhetherOlderChildrenStay) {
   }
 }
 
+// Through a settings file, names with blanks around them included.
 TEST(TransformManagerLoad, RecreatesFramesInStoredOrderWithTheSameLookupsAllStatic) {
   TransformManager original;
-  original.setTransform("A", "B", makePose(V(1, 2, 3), 0.4f, V(1, 0, 0)), 0);
-  original.setTransform("B", "C", makePose(V(0, -1, 2), -1.3f, V(0, 1, 1)), 100);
-  SettingsManager settings;
-  static_cast<void>(original.storeTransforms(settings, true));
-  TransformManager loaded;
-  ASSERT_EQ(loaded.loadTransforms(settings), TransformManager::Success);
-  EXPECT_EQ(loaded.getFrames(), (Texts{"B", "A", "C"}));
-  for (const std::string from : {"A", "B", "C"}) {
-    for (const std::string to : {"A", "B", "C"}) {
-      Pose expected, actual;
-      static_cast<void>(original.getTransform(from, to, expected));
-      ASSERT_EQ(loaded.getTransform(from, to, 5, kInter, actual), TransformManager::Success);
-      EXPECT_TRUE(samePose(actual, expected)) << from << " " << to;
-    }
-  }
-}
-
-TEST(TransformManagerLoad, FrameNamesWithBlanksAroundThemSurviveASettingsFile) {
-  TransformManager original;
   original.setTransform(" cam ", "body\t", makePose(V(1, 2, 3), 0.4f, V(1, 0, 0)), 0);
-  original.setTransform("body\t", " ", makePose(V(0, -1, 2)), 0);
-  original.setTransform(" ", "Global", makePose(V(5, 0, 0)), 0);
+  original.setTransform("body\t", " ", makePose(V(0, -1, 2), -1.3f, V(0, 1, 1)), 100);
   SettingsManager settings;
   ASSERT_EQ(original.storeTransforms(settings, true), TransformManager::Success);
   ScratchDir dir;
@@ -112,11 +93,15 @@ TEST(TransformManagerLoad, FrameNamesWithBlanksAroundThemSurviveASettingsFile) {
   read.addXML(dir.path("graph.xml"));
   TransformManager loaded;
   ASSERT_EQ(loaded.loadTransforms(read), TransformManager::Success);
-  EXPECT_EQ(loaded.getFrames(), (Texts{"body\t", " cam ", " ", "Global"}));
-  Pose expected, actual;
-  static_cast<void>(original.getTransform(" cam ", "Global", expected));
-  ASSERT_EQ(loaded.getTransform(" cam ", "Global", actual), TransformManager::Success);
-  EXPECT_TRUE(samePose(actual, expected));
+  EXPECT_EQ(loaded.getFrames(), (Texts{"body\t", " cam ", " "}));
+  for (const std::string from : {" cam ", "body\t", " "}) {
+    for (const std::string to : {" cam ", "body\t", " "}) {
+      Pose expected, actual;
+      static_cast<void>(original.getTransform(from, to, expected));
+      ASSERT_EQ(loaded.getTransform(from, to, 5, kInter, actual), TransformManager::Success);
+      EXPECT_TRUE(samePose(actual, expected)) << from << " " << to;
+    }
+  }
 }
 
 TEST(TransformManagerLoad, ReplacesEverythingRefusingAndStillLoggingPairsThatCloseACycle) {

@@ -41,8 +41,6 @@ class V6ProtocolFlag {
   bool saved_;
 };
 
-TEST(ConvertIP, V6ProtocolFlagStartsClear) { EXPECT_FALSE(FLAG_AT_PROGRAM_START); }
-
 TEST(ConvertIP, IsIPAddressAcceptsLiteralsOnly) {
   struct Case {
     std::string input;
@@ -292,7 +290,8 @@ TEST(ConvertIP, NonResolvingOperationsAreSafeOnArbitraryStrings) {
   EXPECT_FALSE(ConvertIP::isIPAddress(std::string(100000, '1') + "%" + std::string(1000, 'x')));
 }
 
-TEST(ConvertIP, SetV6ProtocolReportsWhetherIPv6SocketsOpen) {
+TEST(ConvertIP, V6ProtocolFlagStartsClearAndSetV6ProtocolReportsWhetherIPv6SocketsOpen) {
+  EXPECT_FALSE(FLAG_AT_PROGRAM_START);
   const V6ProtocolFlag restore(false);
   const int probe = ::socket(AF_INET6, SOCK_STREAM, 0);
   const bool v6_available = probe >= 0;

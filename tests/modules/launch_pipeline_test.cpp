@@ -18,20 +18,15 @@ namespace {
 
 using ::testing::ElementsAre;
 
-TEST(LaunchPipelineTest, NotificationsWithNothingConnectedDoNothing) {
-  LaunchPipeline pipeline("Pipeline");
-  EXPECT_EQ(pipeline.getLogger().name(), "Pipeline");
-  pipeline.start();
-  pipeline.settings(std::make_shared<SettingsManager>());
-  pipeline.settings(nullptr);
-  pipeline.stop();
-}
-
-TEST(LaunchPipelineTest, RelaysEachNotificationToItsSlotsInConnectionOrder) {
+TEST(LaunchPipelineTest, RelaysEachNotificationToItsSlotsInConnectionOrderIfAny) {
   // Declared before the pipeline: its destructor fires the stop slots once more.
   std::vector<std::string> log;
   std::vector<const std::shared_ptr<SettingsManager>*> received;
-  LaunchPipeline pipeline;
+  LaunchPipeline pipeline("Pipeline");
+  EXPECT_EQ(pipeline.getLogger().name(), "Pipeline");
+  pipeline.start();  // nothing connected: nothing happens
+  pipeline.settings(nullptr);
+  pipeline.stop();
   static_cast<void>(pipeline.connectStart([&log] { log.push_back("start 1"); }));
   static_cast<void>(pipeline.connectStart([&log] { log.push_back("start 2"); }));
   static_cast<void>(pipeline.connectStop([&log] { log.push_back("stop 1"); }));
@@ -97,19 +92,6 @@ TEST(LaunchPipelineTest, ConnectionsWhoseSlotIsGoneAreSkipped) {
   EXPECT_EQ(stops, 1);
 }
 
-TEST(LaunchPipelineTest, DestructionStopsOnceMore) {
-  std::vector<std::string> log;
-  {
-    LaunchPipeline pipeline;
-    static_cast<void>(pipeline.connectStop([&log] { log.push_back("stop"); }));
-    tkit::Connection cut = pipeline.connectStop([&log] { log.push_back("cut at destruction"); });
-    pipeline.addPostStopConnection(cut);
-    pipeline.stop();
-    pipeline.addPreStopConnection(pipeline.connectStop([&log] { log.push_back("never"); }));
-  }
-  EXPECT_THAT(log, ElementsAre("stop", "cut at destruction", "stop"));
-}
-
 // A module whose stop slot calls into the module itself, as real modules' slots do.
 class Module {
  public:
@@ -122,16 +104,20 @@ class Module {
   tkit::ScopedConnection on_stop_;
 };
 
-TEST(LaunchPipelineTest, AModuleGoneBeforeItsPipelineIsNotReachedByTheFinalStop) {
+// Destruction stops once more, reaching no module that has gone before it.
+TEST(LaunchPipelineTest, DestructionStopsOnceMoreButNotAModuleGoneBeforeIt) {
   std::vector<std::string> log;
   {
     LaunchPipeline pipeline;
     static_cast<void>(pipeline.connectStop([&log] { log.push_back("stop"); }));
+    tkit::Connection cut = pipeline.connectStop([&log] { log.push_back("cut at destruction"); });
+    pipeline.addPostStopConnection(cut);
     auto module = std::make_unique<Module>(pipeline, log);
     pipeline.stop();
-    module.reset();  // the module goes first; the pipeline's destructor stops again
+    pipeline.addPreStopConnection(pipeline.connectStop([&log] { log.push_back("never"); }));
+    module.reset();  // the module goes first
   }
-  EXPECT_THAT(log, ElementsAre("stop", "module stopped", "stop"));
+  EXPECT_THAT(log, ElementsAre("stop", "cut at destruction", "module stopped", "stop"));
 }
 
 TEST(LaunchPipelineTest, ThrowingStopSlotLeavesThePostStopListForTheNextStop) {

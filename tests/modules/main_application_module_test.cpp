@@ -264,22 +264,20 @@ TEST_F(MainApplicationModuleTest, MissingConfigurationFileIsReportedAfterContrib
   EXPECT_EQ(validated_, 0);
 }
 
-TEST_F(MainApplicationModuleTest, UnknownLogLevelIsReportedAfterTheValidatedSignal) {
+TEST_F(MainApplicationModuleTest, LogLevelSwitchesConsoleOutputOnAtThatLevelOrIsRefused) {
   const std::string config = plainConfig();
-  const Outcome outcome = run({"-c", config, "--log-level", "chatty"});
+  // An unknown level is reported after the validated signal, before any loading.
+  Outcome outcome = run({"-c", config, "--log-level", "chatty"});
   EXPECT_FALSE(outcome.result);
   EXPECT_EQ(outcome.err, "--log-level 'chatty' is not valid.\n");
   EXPECT_EQ(validated_, 1);
   EXPECT_THAT(delivered_, IsEmpty());
   EXPECT_FALSE(module_.getSettingsManager()->exists("Key"));
-}
 
-TEST_F(MainApplicationModuleTest, LogLevelSwitchesConsoleOutputOnAtThatLevel) {
-  const std::string config = plainConfig();
   const std::string warning = "No algorithm settings file specified; using default settings";
   const std::string info = "Using configuration settings file: " + config;
 
-  Outcome outcome = run({"-c", config, "--log-level", "WARN"});
+  outcome = run({"-c", config, "--log-level", "WARN"});
   EXPECT_TRUE(outcome.result);
   EXPECT_EQ(LoggingManager::getInstance().consoleLevel, Logger::WARN_LEVEL);
   EXPECT_THAT(outcome.err, HasSubstr(warning));
@@ -295,7 +293,7 @@ TEST_F(MainApplicationModuleTest, LogLevelSwitchesConsoleOutputOnAtThatLevel) {
   EXPECT_EQ(outcome.err, "");  // console output stays off without --log-level
 }
 
-TEST_F(MainApplicationModuleTest, ConfigurationAloneLoadsWithTheDefaultSettingsWarning) {
+TEST_F(MainApplicationModuleTest, ConfigurationLoadsAloneWithAWarningOrOverTheAlgorithmFile) {
   const std::string config = plainConfig();
   const Outcome outcome = run({"--configuration-settings", config});
   EXPECT_TRUE(outcome.result);
@@ -308,20 +306,19 @@ TEST_F(MainApplicationModuleTest, ConfigurationAloneLoadsWithTheDefaultSettingsW
   ASSERT_EQ(delivered_.size(), 1u);
   EXPECT_EQ(delivered_[0]->get<std::string>("Key"), "1");
   EXPECT_EQ(delivered_[0]->getLogger().name(), "SettingsManager");
-}
 
-TEST_F(MainApplicationModuleTest, ConfigurationFileWinsOverAlgorithmFile) {
+  capture_->clear();
   const std::string algorithm =
       settingsFile("algorithm.xml", "<Threshold>1</Threshold><Window>5</Window>");
-  const std::string config = settingsFile("config.xml", "<Threshold>2</Threshold>");
-  ASSERT_TRUE(run({"-a", algorithm, "-c", config}).result);
-  ASSERT_EQ(delivered_.size(), 1u);
-  EXPECT_EQ(delivered_[0]->get<std::string>("Threshold"), "2");
-  EXPECT_EQ(delivered_[0]->get<std::string>("Window"), "5");
+  const std::string winning = settingsFile("winning.xml", "<Threshold>2</Threshold>");
+  ASSERT_TRUE(run({"-a", algorithm, "-c", winning}).result);
+  ASSERT_EQ(delivered_.size(), 2u);
+  EXPECT_EQ(delivered_[1]->get<std::string>("Threshold"), "2");
+  EXPECT_EQ(delivered_[1]->get<std::string>("Window"), "5");
   EXPECT_THAT(records(), ElementsAre(LogRecord{"MainApplicationModule", Logger::INFO_LEVEL,
                                                "Using algorithm settings file: " + algorithm},
                                      LogRecord{"MainApplicationModule", Logger::INFO_LEVEL,
-                                               "Using configuration settings file: " + config}));
+                                               "Using configuration settings file: " + winning}));
 }
 
 TEST_F(MainApplicationModuleTest, UnreadableSettingsFileIsReportedWithTheReason) {
@@ -350,7 +347,7 @@ TEST_F(MainApplicationModuleTest, UnreadableSettingsFileIsReportedWithTheReason)
   EXPECT_THAT(delivered_, IsEmpty());
 }
 
-TEST_F(MainApplicationModuleTest, GivenStoreIsTheOneLoadedAndDelivered) {
+TEST_F(MainApplicationModuleTest, GivenStoreIsTheOneLoadedAndDeliveredUnderTheSettingsPath) {
   EXPECT_EQ(module_.getSettingsManager(), nullptr);
   const std::string config = plainConfig();
 
@@ -363,16 +360,15 @@ TEST_F(MainApplicationModuleTest, GivenStoreIsTheOneLoadedAndDelivered) {
   EXPECT_EQ(module_.getSettingsManager(), store);
   EXPECT_TRUE(store->exists("Key"));
   EXPECT_THAT(delivered_, ElementsAre(created, store));
-}
 
-TEST_F(MainApplicationModuleTest, SettingsPathIsPushedOnlyWhileTheStoreIsDelivered) {
-  const std::string config = settingsFile("config.xml", "<Tracker><gain>3</gain></Tracker>");
+  // The settings path is pushed only while the store is delivered.
+  const std::string tracker = settingsFile("tracker.xml", "<Tracker><gain>3</gain></Tracker>");
   std::string path_seen, gain_seen;
   static_cast<void>(module_.connectSettings([&](const std::shared_ptr<SettingsManager>& store) {
     path_seen = store->currentPath();
     gain_seen = store->get<std::string>("gain");
   }));
-  ASSERT_TRUE(run({"-c", config}, nullptr, "Tracker").result);
+  ASSERT_TRUE(run({"-c", tracker}, nullptr, "Tracker").result);
   EXPECT_EQ(path_seen, "Tracker");
   EXPECT_EQ(gain_seen, "3");
   EXPECT_EQ(module_.getSettingsManager()->currentPath(), "");
@@ -477,11 +473,8 @@ TEST_F(MainApplicationModuleTest, FirstContributorRejectionStopsConfigure) {
   outcome = run(other, {"-c", config});
   EXPECT_FALSE(outcome.result);
   EXPECT_EQ(outcome.err, "ERROR: plain failure\n");
-}
 
-TEST(InvalidInputErrorTest, PrefixesItsText) {
-  EXPECT_STREQ(OptionsParser::InvalidInputError("gain out of range").what(),
-               "Invalid input : gain out of range");
+  // The rejection's text is prefixed, an empty or null one too.
   EXPECT_STREQ(OptionsParser::InvalidInputError("").what(), "Invalid input : ");
   EXPECT_STREQ(OptionsParser::InvalidInputError(nullptr).what(), "Invalid input : ");
 }

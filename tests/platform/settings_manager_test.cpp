@@ -97,20 +97,6 @@ TEST(SettingsXml, MissingOrMalformedFileNamesFileAndReason) {
   EXPECT_FALSE(settings.exists("a"));
 }
 
-TEST(SettingsXml, SavedFileLoadsBack) {
-  ScratchDir dir;
-  SettingsManager settings;
-  settings.set<std::string>("Top.name", "value with <markup> & more");
-  settings.set<float>("Top.number", 0.7071068f);
-  settings.pathPush("Top");
-  settings.saveXML(dir.path("saved.xml"));  // the whole tree, not just the current node
-
-  SettingsManager loaded;
-  loaded.addXML(dir.path("saved.xml"));
-  EXPECT_EQ(loaded.get<std::string>("Top.name"), "value with <markup> & more");
-  EXPECT_EQ(loaded.get<float>("Top.number"), 0.7071068f);
-}
-
 // Limits the size of the files this process writes, with SIGXFSZ ignored so that an
 // over-long write fails instead of ending the process; both restored at the end.
 class FileSizeLimit {
@@ -200,7 +186,7 @@ TEST(SettingsXml, SaveReplacesTheContentBehindTheName) {
   EXPECT_EQ(filesIn(dir.path("")), (std::vector<std::string>{"link.xml", "store.xml"}));
 }
 
-TEST(SettingsXml, WhitespaceInAndAroundAValueSurvivesSaveAndLoad) {
+TEST(SettingsXml, SavedTreeWithWhitespaceInAndAroundItsValuesLoadsBack) {
   ScratchDir dir;
   SettingsManager settings;
   settings.addXML(dir.write("in.xml",
@@ -214,10 +200,13 @@ TEST(SettingsXml, WhitespaceInAndAroundAValueSurvivesSaveAndLoad) {
     settings.set<std::string>("List.v" + std::to_string(i), values[i]);
   }
   settings.set<std::string>("List.plain", "cam");
-  settings.saveXML(dir.path("out.xml"));
+  settings.set<float>("List.number", 0.7071068f);
+  settings.pathPush("List");
+  settings.saveXML(dir.path("out.xml"));  // the whole tree, not just the current node
   SettingsManager again;
   again.addXML(dir.path("out.xml"));
   EXPECT_EQ(again.tree(), settings.tree());
+  EXPECT_EQ(again.get<float>("List.number"), 0.7071068f);
   for (std::size_t i = 0; i < values.size(); ++i) {
     EXPECT_EQ(again.get<std::string>("List.v" + std::to_string(i)), values[i]) << i;
   }
@@ -306,7 +295,7 @@ TEST(SettingsXml, NulIsRefusedOnReadingAndWriting) {
   EXPECT_FALSE(std::filesystem::exists(out));
 }
 
-TEST(SettingsValues, TypedReadsAndTheirErrors) {
+TEST(SettingsValues, TypedReadsNonFiniteNumbersIncludedAndTheirErrors) {
   SettingsManager settings;
   settings.set<std::string>("text", "hello");
   settings.set<std::string>("number", "1.5");
@@ -328,6 +317,20 @@ TEST(SettingsValues, TypedReadsAndTheirErrors) {
   EXPECT_THROW(settings.get<float>("text"), pt::ptree_bad_data);
   EXPECT_THROW(settings.get<float>("junk"), pt::ptree_bad_data);
   EXPECT_THROW(settings.get<int>("number"), pt::ptree_bad_data);
+
+  // Non-finite numbers read back as written, in those forms only; integers take none.
+  settings.set<float>("nan", std::numeric_limits<float>::quiet_NaN());
+  settings.set<float>("inf", std::numeric_limits<float>::infinity());
+  settings.set<double>("minf", -std::numeric_limits<double>::infinity());
+  EXPECT_TRUE(std::isnan(settings.get<float>("nan")));
+  EXPECT_TRUE(std::isnan(settings.get<double>("nan")));
+  EXPECT_EQ(settings.get<float>("inf"), std::numeric_limits<float>::infinity());
+  EXPECT_EQ(settings.get<double>("minf"), -std::numeric_limits<double>::infinity());
+  for (const char* text : {"NaN", "Infinity", " inf", "inf ", "+inf", "nanx"}) {
+    settings.set<std::string>("odd", text);
+    EXPECT_THROW(settings.get<float>("odd"), pt::ptree_bad_data) << text;
+  }
+  EXPECT_THROW(settings.get<int>("inf"), pt::ptree_bad_data);
 }
 
 TEST(SettingsValues, ErrorsNameTheFullKeyPathWithIndexedChildrenAndTheText) {
@@ -425,23 +428,6 @@ TEST(SettingsValues, IntegersOutsideTheirTypesRangeAreRefused) {
   }
 }
 
-TEST(SettingsValues, NonFiniteNumbersReadBackAsWritten) {
-  SettingsManager settings;
-  settings.set<float>("nan", std::numeric_limits<float>::quiet_NaN());
-  settings.set<float>("inf", std::numeric_limits<float>::infinity());
-  settings.set<double>("minf", -std::numeric_limits<double>::infinity());
-  EXPECT_TRUE(std::isnan(settings.get<float>("nan")));
-  EXPECT_TRUE(std::isnan(settings.get<double>("nan")));
-  EXPECT_EQ(settings.get<float>("inf"), std::numeric_limits<float>::infinity());
-  EXPECT_EQ(settings.get<double>("minf"), -std::numeric_limits<double>::infinity());
-  // Only the written forms: other spellings stay errors, and integers take none of them.
-  for (const char* text : {"NaN", "Infinity", " inf", "inf ", "+inf", "nanx"}) {
-    settings.set<std::string>("odd", text);
-    EXPECT_THROW(settings.get<float>("odd"), pt::ptree_bad_data) << text;
-  }
-  EXPECT_THROW(settings.get<int>("inf"), pt::ptree_bad_data);
-}
-
 TEST(SettingsValues, ReadsAndWritesAreLoggedUnderTheStoresLogger) {
   LogCapture capture(Logger::TRACE_LEVEL);
   SettingsManager settings;  // never configured: logs as "SettingsManager"
@@ -468,7 +454,7 @@ TEST(SettingsValues, ReadsAndWritesAreLoggedUnderTheStoresLogger) {
   EXPECT_EQ(capture.records(), (std::vector<LogRecord>{got, got}));
 }
 
-TEST(SettingsPath, PushPopAndCurrentPath) {
+TEST(SettingsPath, PushPopCurrentPathExistsAndDelete) {
   SettingsManager settings;
   EXPECT_EQ(settings.currentPath(), "");
   settings.pathPush("A");
@@ -477,10 +463,21 @@ TEST(SettingsPath, PushPopAndCurrentPath) {
   settings.set<int>("v", 1);
   EXPECT_EQ(settings.pathPop(), "A");
   EXPECT_EQ(settings.get<int>("B.v"), 1);
+  settings.pathPush("B", 1, nullptr);  // a second B
+  settings.pathPop();
   settings.pathPop();
   EXPECT_EQ(settings.currentPath(), "");
   EXPECT_THROW(settings.pathPop(), std::logic_error);
   EXPECT_EQ(settings.currentPath(), "");
+
+  EXPECT_TRUE(settings.exists("A.B.v"));
+  EXPECT_FALSE(settings.exists("A.Other"));
+  settings.deletePath("A.B");  // both of them
+  EXPECT_TRUE(settings.exists("A"));
+  EXPECT_FALSE(settings.exists("A.B"));
+  settings.deletePath("A");
+  settings.deletePath("A");  // absent: nothing happens
+  EXPECT_FALSE(settings.exists("A"));
 }
 
 TEST(SettingsPath, ScopedPushPopsWhenItsScopeEndsAlsoByAnException) {
@@ -517,23 +514,6 @@ TEST(SettingsPath, IndexedPushAppendsAtCountAndRefusesBeyond) {
   EXPECT_THROW(settings.pathPush("Item", -1, nullptr), std::out_of_range);
   EXPECT_EQ(settings.currentPath(), "List");
   EXPECT_EQ(settings.getChildCount("Item"), 3);
-}
-
-TEST(SettingsPath, ExistsAndDeletePath) {
-  SettingsManager settings;
-  settings.set<int>("Transforms.Transform.a", 1);
-  settings.pathPush("Transforms");
-  settings.pathPush("Transform", 1, nullptr);
-  settings.pathPop();
-  settings.pathPop();
-  EXPECT_TRUE(settings.exists("Transforms.Transform.a"));
-  EXPECT_FALSE(settings.exists("Transforms.Other"));
-  settings.deletePath("Transforms.Transform");
-  EXPECT_TRUE(settings.exists("Transforms"));
-  EXPECT_FALSE(settings.exists("Transforms.Transform"));
-  settings.deletePath("Transforms");
-  settings.deletePath("Transforms");  // absent: nothing happens
-  EXPECT_FALSE(settings.exists("Transforms"));
 }
 
 TEST(SettingsCopy, CopyStartsAtSourcePathAndMovesIndependently) {

@@ -214,13 +214,12 @@ def bad_pose_files():
             yield content.replace("\\n", "\n"), expected
 
 
+# zelvane_frames_test runs the command line on the same table.
 @pytest.mark.parametrize("content, expected", list(bad_pose_files()))
-def test_bad_pose_files_fail_as_in_zelvane_frames(frames_app, tmp_path, content, expected):
+def test_bad_pose_files_fail_with_the_line_and_reason_of_the_shared_table(tmp_path, content,
+                                                                          expected):
     path = tmp_path / "poses.csv"
     path.write_text(content)
-    printed = frames_app("--poses", str(path), check=False)
-    assert printed.returncode == 2
-    assert printed.stderr == "%s:%s\n" % (path, expected)
     graph = zelvane.TransformManager.from_settings(EXAMPLES / "vehicle.xml")
     with pytest.raises(ValueError) as raised:
         graph.read_pose_csv(path)

@@ -55,6 +55,14 @@ TEST(SignalTest, DeliversToEverySlotInConnectionOrder) {
   signal.emit();
   signal();
   EXPECT_THAT(log, ElementsAre("A", "B", "C", "A", "B", "C"));
+
+  // A reference parameter reaches every slot as the caller's object.
+  Signal<int&> reference;
+  static_cast<void>(reference.connect([](int& value) { value += 1; }));
+  static_cast<void>(reference.connect([](int& value) { value *= 10; }));
+  int value = 1;
+  reference.emit(value);
+  EXPECT_EQ(value, 20);
 }
 
 TEST(SignalTest, DeliverRunsUnderTheCallersLockAndEmitHoldsTheLockDuringSlots) {
@@ -167,15 +175,6 @@ TEST(SignalTest, LastSlotReceivesTheExceptionPointerMovedFromTheCaller) {
   EXPECT_EQ(kept, original);
 }
 
-TEST(SignalTest, ReferenceParameterReachesEverySlotAsTheCallersObject) {
-  Signal<int&> signal;
-  static_cast<void>(signal.connect([](int& value) { value += 1; }));
-  static_cast<void>(signal.connect([](int& value) { value *= 10; }));
-  int value = 1;
-  signal.emit(value);
-  EXPECT_EQ(value, 20);
-}
-
 TEST(SignalTest, DisconnectedSlotKeepsItsCapturesUntilRemovedByTheNextDeliveryOrConnect) {
   Signal<> signal;
   std::vector<std::string> log;
@@ -203,7 +202,7 @@ TEST(SignalTest, DisconnectedSlotKeepsItsCapturesUntilRemovedByTheNextDeliveryOr
   EXPECT_THAT(log, ElementsAre("B", "E"));
 }
 
-TEST(SignalTest, DisconnectIsHarmlessWhenRepeatedOrWhenThereIsNothingToCut) {
+TEST(SignalTest, DisconnectIsHarmlessWhenRepeatedNothingToCutOrTheSignalIsGone) {
   Connection never_connected;
   never_connected.disconnect();
   never_connected.block();
@@ -226,6 +225,21 @@ TEST(SignalTest, DisconnectIsHarmlessWhenRepeatedOrWhenThereIsNothingToCut) {
   EXPECT_FALSE(connection.connected());
   EXPECT_EQ(calls, 0);
   EXPECT_EQ(signal.size(), 0u);
+
+  // Connections outliving their signal become inert, and the captures are released.
+  auto captured = std::make_shared<int>(0);
+  {
+    Signal<> gone;
+    connection = gone.connect([captured] {});
+    EXPECT_TRUE(connection.connected());
+  }
+  EXPECT_EQ(captured.use_count(), 1);
+  EXPECT_FALSE(connection.connected());
+  EXPECT_FALSE(connection.blocked());
+  connection.disconnect();
+  connection.block();
+  connection.unblock();
+  EXPECT_FALSE(connection.blocked());
 }
 
 TEST(ScopedConnectionTest, CutsItsSlotWhenDestroyedReassignedOrToldAndNotWhenReleased) {
@@ -273,23 +287,6 @@ TEST(SignalTest, BlockedSlotStaysInTheListAndIsSkippedUntilUnblocked) {
   b.disconnect();  // a blocked slot can still be cut
   signal.emit();
   EXPECT_EQ(signal.size(), 2u);
-}
-
-TEST(SignalTest, ConnectionsOutlivingTheSignalBecomeInertAndCapturesAreReleased) {
-  auto captured = std::make_shared<int>(0);
-  Connection connection;
-  {
-    Signal<> signal;
-    connection = signal.connect([captured] {});
-    EXPECT_TRUE(connection.connected());
-  }
-  EXPECT_EQ(captured.use_count(), 1);
-  EXPECT_FALSE(connection.connected());
-  EXPECT_FALSE(connection.blocked());
-  connection.disconnect();
-  connection.block();
-  connection.unblock();
-  EXPECT_FALSE(connection.blocked());
 }
 
 TEST(SignalTest, ThrowingSlotEndsTheDeliveryAndLeavesTheSignalUsable) {
