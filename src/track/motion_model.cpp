@@ -6,6 +6,10 @@
 #include <stdexcept>
 #include <string>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "track/heading.h"
 
 namespace zelvane {
@@ -52,31 +56,38 @@ void propagate(const Transition<N>& t, StateMatrix& P) {
   for (const auto& e : t.entries) {
     P.template block<1, ROWS>(e.row, 0) += e.value * P.template block<1, ROWS>(e.column, 0);
   }
-  for (int r = 0; r < ROWS; ++r) {
-    for (int j = r + 1; j < STATE_SIZE; ++j) P(r, j) = P(j, r);
-  }
+  // The mirror, as fixed-size blocks that compile to plain copies: the rows right of the
+  // first ROWS columns, then the upper triangle of the corner.
+  P.template block<ROWS, STATE_SIZE - ROWS>(0, ROWS) =
+      P.template block<STATE_SIZE - ROWS, ROWS>(ROWS, 0).transpose();
+  P.template topLeftCorner<ROWS, ROWS>().template triangularView<Eigen::StrictlyUpper>() =
+      P.template topLeftCorner<ROWS, ROWS>().transpose();
 }
 
 // Continuous white noise of density q on the derivative of `rate`, integrated over
-// dt into the pair (value, rate): q [dt^3/3, dt^2/2; dt^2/2, dt].
-void addIntegratedNoise(StateMatrix& P, int value, int rate, float q, float dt) {
+// dt into the pair (value, rate): q [dt^3/3, dt^2/2; dt^2/2, dt]. The entries are
+// template arguments so that each call is four additions at fixed places.
+template <int Value, int Rate>
+void addIntegratedNoise(StateMatrix& P, float q, float dt) {
   const float cross = q * dt * dt / 2.0f;
-  P(value, value) += q * dt * dt * dt / 3.0f;
-  P(value, rate) += cross;
-  P(rate, value) += cross;
-  P(rate, rate) += q * dt;
+  P(Value, Value) += q * dt * dt * dt / 3.0f;
+  P(Value, Rate) += cross;
+  P(Rate, Value) += cross;
+  P(Rate, Rate) += q * dt;
 }
 
 void addSizeNoise(StateMatrix& P, float sizeNoise, float dt) {
   const float q = sizeNoise * sizeNoise * dt;
-  for (const int i : {LENGTH, WIDTH, HEIGHT}) P(i, i) += q;
+  P(LENGTH, LENGTH) += q;
+  P(WIDTH, WIDTH) += q;
+  P(HEIGHT, HEIGHT) += q;
 }
 
 void addProcessNoise(const ConstantVelocity& model, float dt, StateMatrix& P) {
   const float horizontal = model.accelerationNoise * model.accelerationNoise;
-  addIntegratedNoise(P, POSITION_X, VELOCITY_X, horizontal, dt);
-  addIntegratedNoise(P, POSITION_Y, VELOCITY_Y, horizontal, dt);
-  addIntegratedNoise(P, POSITION_Z, VELOCITY_Z,
+  addIntegratedNoise<POSITION_X, VELOCITY_X>(P, horizontal, dt);
+  addIntegratedNoise<POSITION_Y, VELOCITY_Y>(P, horizontal, dt);
+  addIntegratedNoise<POSITION_Z, VELOCITY_Z>(P,
                      model.verticalAccelerationNoise * model.verticalAccelerationNoise, dt);
   P(HEADING, HEADING) += model.headingNoise * model.headingNoise * dt;
   addSizeNoise(P, model.sizeNoise, dt);
@@ -97,9 +108,9 @@ void addProcessNoise(const ConstantTurnRate& model, float c, float s, float dt, 
   P(POSITION_Y, SPEED) += cross * s;
   P(SPEED, POSITION_Y) += cross * s;
   P(SPEED, SPEED) += q * dt;
-  addIntegratedNoise(P, HEADING, TURN_RATE,
+  addIntegratedNoise<HEADING, TURN_RATE>(P,
                      model.turnAccelerationNoise * model.turnAccelerationNoise, dt);
-  addIntegratedNoise(P, POSITION_Z, VELOCITY_Z,
+  addIntegratedNoise<POSITION_Z, VELOCITY_Z>(P,
                      model.verticalAccelerationNoise * model.verticalAccelerationNoise, dt);
   addSizeNoise(P, model.sizeNoise, dt);
 }
@@ -183,6 +194,38 @@ Transition<8> transitionOf(const ConstantTurnRate& /*model*/, const StateVector&
   return t;
 }
 
+// The entries of `v` that are not 0 (NaN counts as not 0), one bit each, entry j at bit j.
+// The update looks for them in every column it takes; scanning ten floats one by one
+// cost more than the update's arithmetic.
+unsigned nonZeroEntries(const StateVector& v) {
+  static_assert(STATE_SIZE == 10, "three groups of four entries, the last half empty");
+#if defined(__SSE2__)
+  const __m128 zero = _mm_setzero_ps();
+  unsigned bits = static_cast<unsigned>(_mm_movemask_ps(_mm_cmpneq_ps(_mm_loadu_ps(v.data()), zero)));
+  bits |= static_cast<unsigned>(_mm_movemask_ps(_mm_cmpneq_ps(_mm_loadu_ps(v.data() + 4), zero)))
+          << 4;
+  bits |= static_cast<unsigned>(
+               _mm_movemask_ps(_mm_cmpneq_ps(_mm_setr_ps(v[8], v[9], 0.0f, 0.0f), zero)))
+          << 8;
+  return bits;
+#else
+  unsigned bits = 0;
+  for (int j = 0; j < STATE_SIZE; ++j) bits |= (v[j] != 0.0f ? 1u : 0u) << j;
+  return bits;
+#endif
+}
+
+// The index of the lowest set bit of `bits`, which is not 0.
+int lowestBit(unsigned bits) {
+#if defined(__GNUC__)
+  return __builtin_ctz(bits);
+#else
+  int index = 0;
+  for (; (bits & 1u) == 0; bits >>= 1) ++index;
+  return index;
+#endif
+}
+
 void checkStep(float dt) {
   if (!(dt >= 0.0f) || !std::isfinite(dt)) {
     throw std::invalid_argument("predict: the time step must be finite and not negative, not " +
@@ -224,6 +267,22 @@ core::State boxStateOf(const Estimate& e) {
   state.dimensions =
       core::Dimensions<float, frames::Trackable>(e.x[LENGTH], e.x[WIDTH], e.x[HEIGHT]);
   return state;
+}
+
+// The box centre of `box`, which has a position: `State::centroid`, which subtracts the
+// anchor turned by the heading. Boxes mostly come with the anchor at the centre, where
+// that subtracts zeros and leaves a coordinate that is not 0 as it is: such a box's
+// centre is its position, without the heading's sine and cosine. (A zero coordinate
+// could change its sign there, and a heading that is not finite makes the centroid
+// NaN: both take the centroid.)
+Eigen::Vector3f centreOf(const core::State& box) {
+  const Eigen::Vector3f& p = box.position->mean;
+  const bool centred = !box.dimensions || (box.dimensions->anchor.x == 0.0f &&
+                                           box.dimensions->anchor.y == 0.0f &&
+                                           box.dimensions->anchor.z == 0.0f);
+  const bool finiteHeading = !box.heading || std::isfinite(box.heading->mean);
+  if (centred && finiteHeading && p.x() != 0.0f && p.y() != 0.0f) return p;
+  return box.centroid();
 }
 
 }  // namespace
@@ -318,8 +377,9 @@ UpdateOutcome update(Estimate& estimate, const MeasurementVector& z, const Measu
     const StateVector c = estimate.P.col(i);
     const StateVector k = c * (1.0f / s);
     estimate.x += k * y;
-    for (int j = 0; j < STATE_SIZE; ++j) {
-      if (c[j] != 0.0f) estimate.P.col(j) -= c[j] * k;
+    for (unsigned columns = nonZeroEntries(c); columns != 0; columns &= columns - 1) {
+      const int j = lowestBit(columns);
+      estimate.P.col(j) -= c[j] * k;
     }
   }
   estimate.x[HEADING] = wrapAngle(estimate.x[HEADING]);
@@ -338,7 +398,7 @@ Estimate initialEstimate(const ConstantTurnRate& model, const MeasurementVector&
 
 MeasurementVector measurementOf(const core::State& box) {
   MeasurementVector z = MeasurementVector::Constant(FLOAT_NAN);
-  if (box.position) z.head<3>() = box.centroid();
+  if (box.position) z.head<3>() = centreOf(box);
   if (box.heading) z[HEADING] = wrapAngle(box.heading->mean);
   if (box.dimensions) {
     z[LENGTH] = box.dimensions->length;
