@@ -87,8 +87,8 @@ void addProcessNoise(const ConstantVelocity& model, float dt, StateMatrix& P) {
   const float horizontal = model.accelerationNoise * model.accelerationNoise;
   addIntegratedNoise<POSITION_X, VELOCITY_X>(P, horizontal, dt);
   addIntegratedNoise<POSITION_Y, VELOCITY_Y>(P, horizontal, dt);
-  addIntegratedNoise<POSITION_Z, VELOCITY_Z>(P,
-                     model.verticalAccelerationNoise * model.verticalAccelerationNoise, dt);
+  addIntegratedNoise<POSITION_Z, VELOCITY_Z>(
+      P, model.verticalAccelerationNoise * model.verticalAccelerationNoise, dt);
   P(HEADING, HEADING) += model.headingNoise * model.headingNoise * dt;
   addSizeNoise(P, model.sizeNoise, dt);
 }
@@ -108,10 +108,10 @@ void addProcessNoise(const ConstantTurnRate& model, float c, float s, float dt, 
   P(POSITION_Y, SPEED) += cross * s;
   P(SPEED, POSITION_Y) += cross * s;
   P(SPEED, SPEED) += q * dt;
-  addIntegratedNoise<HEADING, TURN_RATE>(P,
-                     model.turnAccelerationNoise * model.turnAccelerationNoise, dt);
-  addIntegratedNoise<POSITION_Z, VELOCITY_Z>(P,
-                     model.verticalAccelerationNoise * model.verticalAccelerationNoise, dt);
+  addIntegratedNoise<HEADING, TURN_RATE>(
+      P, model.turnAccelerationNoise * model.turnAccelerationNoise, dt);
+  addIntegratedNoise<POSITION_Z, VELOCITY_Z>(
+      P, model.verticalAccelerationNoise * model.verticalAccelerationNoise, dt);
   addSizeNoise(P, model.sizeNoise, dt);
 }
 
@@ -201,11 +201,12 @@ unsigned nonZeroEntries(const StateVector& v) {
   static_assert(STATE_SIZE == 10, "three groups of four entries, the last half empty");
 #if defined(__SSE2__)
   const __m128 zero = _mm_setzero_ps();
-  unsigned bits = static_cast<unsigned>(_mm_movemask_ps(_mm_cmpneq_ps(_mm_loadu_ps(v.data()), zero)));
+  unsigned bits =
+      static_cast<unsigned>(_mm_movemask_ps(_mm_cmpneq_ps(_mm_loadu_ps(v.data()), zero)));
   bits |= static_cast<unsigned>(_mm_movemask_ps(_mm_cmpneq_ps(_mm_loadu_ps(v.data() + 4), zero)))
           << 4;
   bits |= static_cast<unsigned>(
-               _mm_movemask_ps(_mm_cmpneq_ps(_mm_setr_ps(v[8], v[9], 0.0f, 0.0f), zero)))
+              _mm_movemask_ps(_mm_cmpneq_ps(_mm_setr_ps(v[8], v[9], 0.0f, 0.0f), zero)))
           << 8;
   return bits;
 #else
@@ -277,9 +278,9 @@ core::State boxStateOf(const Estimate& e) {
 // NaN: both take the centroid.)
 Eigen::Vector3f centreOf(const core::State& box) {
   const Eigen::Vector3f& p = box.position->mean;
-  const bool centred = !box.dimensions || (box.dimensions->anchor.x == 0.0f &&
-                                           box.dimensions->anchor.y == 0.0f &&
-                                           box.dimensions->anchor.z == 0.0f);
+  const bool centred =
+      !box.dimensions || (box.dimensions->anchor.x == 0.0f && box.dimensions->anchor.y == 0.0f &&
+                          box.dimensions->anchor.z == 0.0f);
   const bool finiteHeading = !box.heading || std::isfinite(box.heading->mean);
   if (centred && finiteHeading && p.x() != 0.0f && p.y() != 0.0f) return p;
   return box.centroid();

@@ -19,7 +19,8 @@ std::string classLabel(const ClassParameters& c, std::size_t index) {
   return "class " + std::to_string(index) + " (\"" + c.name + "\")";
 }
 
-void checkNotNegative(const ClassParameters& c, std::size_t index, const char* name, double value) {
+void checkNotNegative(const ClassParameters& c, std::size_t index, const std::string& name,
+                      double value) {
   if (!(value >= 0.0) || !std::isfinite(value)) {
     refuse(classLabel(c, index) + ": " + name + " must be finite and not negative, not " +
            std::to_string(value));
@@ -31,24 +32,13 @@ void checkClass(const ClassParameters& c, std::size_t index) {
       c.motionModel != MotionModelKind::ConstantTurnRate) {
     refuse(classLabel(c, index) + ": unknown motion model");
   }
-  const ConstantVelocity& cv = c.constantVelocity;
-  const ConstantTurnRate& ctrv = c.constantTurnRate;
-  const std::pair<const char*, float> noises[] = {
-      {"constantVelocity.accelerationNoise", cv.accelerationNoise},
-      {"constantVelocity.verticalAccelerationNoise", cv.verticalAccelerationNoise},
-      {"constantVelocity.headingNoise", cv.headingNoise},
-      {"constantVelocity.sizeNoise", cv.sizeNoise},
-      {"constantVelocity.initialSpeed", cv.initialSpeed},
-      {"constantVelocity.initialVerticalSpeed", cv.initialVerticalSpeed},
-      {"constantTurnRate.accelerationNoise", ctrv.accelerationNoise},
-      {"constantTurnRate.turnAccelerationNoise", ctrv.turnAccelerationNoise},
-      {"constantTurnRate.verticalAccelerationNoise", ctrv.verticalAccelerationNoise},
-      {"constantTurnRate.sizeNoise", ctrv.sizeNoise},
-      {"constantTurnRate.initialSpeed", ctrv.initialSpeed},
-      {"constantTurnRate.initialTurnRate", ctrv.initialTurnRate},
-      {"constantTurnRate.initialVerticalSpeed", ctrv.initialVerticalSpeed},
+  auto checkModel = [&c, index](const char* model) {
+    return [&c, index, model](const char* name, float value) {
+      checkNotNegative(c, index, std::string(model) + "." + name, value);
+    };
   };
-  for (const auto& [name, value] : noises) checkNotNegative(c, index, name, value);
+  forEachParameter(c.constantVelocity, checkModel("constantVelocity"));
+  forEachParameter(c.constantTurnRate, checkModel("constantTurnRate"));
   const MeasurementNoise& m = c.measurementNoise;
   const std::pair<const char*, float> measured[] = {{"measurementNoise.horizontal", m.horizontal},
                                                     {"measurementNoise.vertical", m.vertical},
@@ -302,11 +292,10 @@ void Tracker::stepClass(std::size_t classIndex, const std::vector<Detection>& de
 void Tracker::report(std::size_t classIndex, std::size_t track, std::size_t detection,
                      std::vector<TrackedBox>& reported) const {
   const ClassTracks& tracks = tracks_[classIndex];
-  TrackedBox& box = reported.emplace_back();
-  box.record = tracks.records[track];
-  box.state = stateOf(classes_[classIndex], tracks.estimates[track]);
-  box.score = box.record.score;
-  box.detection = detection;
+  const TrackRecord& record = tracks.records[track];
+  // Built whole, the state in place, rather than assigned member by member.
+  reported.push_back(
+      {record, stateOf(classes_[classIndex], tracks.estimates[track]), record.score, detection});
 }
 
 std::vector<TrackedBox> Tracker::tracks() const {
