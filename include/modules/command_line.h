@@ -28,10 +28,10 @@ enum class CommandLine {
 /// convert) prints "<program>: <reason>" and a newline on standard error: `Refused`.
 /// Otherwise, an option "help" given prints `options` and a newline on standard output:
 /// `HelpShown`. Never throws but for `std::bad_alloc` and what a notifier throws.
-ZELVANE_CORE_API CommandLine parseCommandLine(const char* program, int argc,
-                                              const char* const* argv,
-                                              const boost::program_options::options_description& options,
-                                              boost::program_options::variables_map& values);
+ZELVANE_CORE_API CommandLine
+parseCommandLine(const char* program, int argc, const char* const* argv,
+                 const boost::program_options::options_description& options,
+                 boost::program_options::variables_map& values);
 
 }  // namespace modules
 }  // namespace zelvane

@@ -11,6 +11,7 @@
 #endif
 
 #include "track/heading.h"
+#include "track/update_checked.h"
 
 namespace zelvane {
 namespace track {
@@ -194,17 +195,16 @@ Transition<8> transitionOf(const ConstantTurnRate& /*model*/, const StateVector&
   return t;
 }
 
-// The entries of `v` that are not 0 (NaN counts as not 0), one bit each, entry j at bit j.
+// The entries of the `STATE_SIZE` floats at `v` that are not 0 (NaN counts as not 0), one
+// bit each, entry j at bit j.
 // The update looks for them in every column it takes; scanning ten floats one by one
 // cost more than the update's arithmetic.
-unsigned nonZeroEntries(const StateVector& v) {
+unsigned nonZeroEntries(const float* v) {
   static_assert(STATE_SIZE == 10, "three groups of four entries, the last half empty");
 #if defined(__SSE2__)
   const __m128 zero = _mm_setzero_ps();
-  unsigned bits =
-      static_cast<unsigned>(_mm_movemask_ps(_mm_cmpneq_ps(_mm_loadu_ps(v.data()), zero)));
-  bits |= static_cast<unsigned>(_mm_movemask_ps(_mm_cmpneq_ps(_mm_loadu_ps(v.data() + 4), zero)))
-          << 4;
+  unsigned bits = static_cast<unsigned>(_mm_movemask_ps(_mm_cmpneq_ps(_mm_loadu_ps(v), zero)));
+  bits |= static_cast<unsigned>(_mm_movemask_ps(_mm_cmpneq_ps(_mm_loadu_ps(v + 4), zero))) << 4;
   bits |= static_cast<unsigned>(
               _mm_movemask_ps(_mm_cmpneq_ps(_mm_setr_ps(v[8], v[9], 0.0f, 0.0f), zero)))
           << 8;
@@ -360,6 +360,11 @@ UpdateOutcome update(Estimate& estimate, const MeasurementVector& z, const Measu
   if (!z.allFinite() || !r.allFinite() || !(r.array() >= 0.0f).all()) {
     return UpdateOutcome::Rejected;
   }
+  return updateChecked(estimate, z, r);
+}
+
+UpdateOutcome updateChecked(Estimate& estimate, const MeasurementVector& z,
+                            const MeasurementVector& r) {
   const HeadingInnovation heading = headingInnovation(z[HEADING], estimate.x[HEADING]);
   const float priorHeading = estimate.x[HEADING];
   const Estimate prior = estimate;
@@ -373,12 +378,22 @@ UpdateOutcome update(Estimate& estimate, const MeasurementVector& z, const Measu
       estimate = prior;
       return UpdateOutcome::Rejected;
     }
-    // k = P(:, i) / s; x <- x + k y; P <- P - k P(i, :). Columns where P(:, i) is 0
-    // (entries the model does not couple) do not change.
+    // k = P(:, i) / s; x <- x + k y; P <- P - k P(i, :). Only the entries coupled with
+    // entry i (P(:, i) not 0) change: elsewhere k is 0 and so is the change of x, and
+    // the columns of the others do not change at all.
+    const unsigned coupled = nonZeroEntries(estimate.P.col(i).data());
+    if (coupled == 1u << i) {
+      // Coupled with no other entry (a model's entries mostly are): a scalar update.
+      const float c = estimate.P(i, i);
+      const float k = c * (1.0f / s);
+      estimate.x[i] += k * y;
+      estimate.P(i, i) -= c * k;
+      continue;
+    }
     const StateVector c = estimate.P.col(i);
     const StateVector k = c * (1.0f / s);
     estimate.x += k * y;
-    for (unsigned columns = nonZeroEntries(c); columns != 0; columns &= columns - 1) {
+    for (unsigned columns = coupled; columns != 0; columns &= columns - 1) {
       const int j = lowestBit(columns);
       estimate.P.col(j) -= c[j] * k;
     }

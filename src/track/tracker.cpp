@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+#include "track/update_checked.h"
+
 namespace zelvane {
 namespace track {
 namespace {
@@ -239,7 +241,10 @@ void Tracker::stepClass(std::size_t classIndex, const std::vector<Detection>& de
 
   // Updates: each matched track takes its detection, the others miss; the tracks that
   // live on and the output policy names are reported, all in one pass over the tracks.
+  // The detections' boxes were checked as the frame arrived; the noise is checked here,
+  // once, and refuses every update as `update` would.
   const MeasurementVector r = c.measurementNoise.variances();
+  const bool noiseUsable = r.allFinite() && (r.array() >= 0.0f).all();
   trackMatch_.assign(tracks.records.size(), NO_DETECTION);
   for (const core::AssociatedPair& match : association.matches)
     trackMatch_[match.row] = match.column;
@@ -258,7 +263,8 @@ void Tracker::stepClass(std::size_t classIndex, const std::vector<Detection>& de
     std::size_t d = NO_DETECTION;
     if (trackMatch_[k] != NO_DETECTION) {
       const std::size_t candidate = detectionIndex_[trackMatch_[k]];
-      if (update(tracks.estimates[k], measurements_[candidate], r) != UpdateOutcome::Rejected) {
+      if (noiseUsable && updateChecked(tracks.estimates[k], measurements_[candidate], r) !=
+                             UpdateOutcome::Rejected) {
         d = candidate;
         detectionTaken_[trackMatch_[k]] = 1;
         ++record.hits;

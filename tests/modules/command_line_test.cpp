@@ -23,10 +23,12 @@ TEST(ParseCommandLine, AnswersHelpAndMistakesAndReadsTheRest) {
       {{"tool", "--count", "3"}, CommandLine::Parsed, 3, "", ""},
       {{"tool"}, CommandLine::Parsed, 7, "", ""},
       {{"tool", "-h", "--count", "3"}, CommandLine::HelpShown, 3, "  -h [ --help ]", ""},
-      {{"tool", "--count", "three"}, CommandLine::Refused, 7, "",
+      {{"tool", "--count", "three"},
+       CommandLine::Refused,
+       7,
+       "",
        "tool: the argument ('three') for option '--count' is invalid\n"},
-      {{"tool", "--colour"}, CommandLine::Refused, 7, "",
-       "tool: unrecognised option '--colour'\n"},
+      {{"tool", "--colour"}, CommandLine::Refused, 7, "", "tool: unrecognised option '--colour'\n"},
   };
   for (const Case& c : cases) {
     int count = 7;
