@@ -11,7 +11,7 @@
 #endif
 
 #include "track/heading.h"
-#include "track/update_checked.h"
+#include "track/motion_model_steps.h"
 
 namespace zelvane {
 namespace track {
@@ -260,14 +260,13 @@ Estimate initialOf(const Model& model, const MeasurementVector& z, const Measure
   return estimate;
 }
 
-// The common members of `stateOf`: the centre, heading and extents.
-core::State boxStateOf(const Estimate& e) {
-  core::State state;
-  state.position = Gaussian<float, 3>{e.x.head<3>(), e.P.topLeftCorner<3, 3>()};
+// Writes the common members of `stateOf` into `state`: the centre, heading and extents.
+void writeBoxState(const Estimate& e, core::State& state) {
+  state.position.emplace();
+  state.position->mean = e.x.head<3>();
+  state.position->covariance = e.P.topLeftCorner<3, 3>();
   state.heading = Gaussian<float, 1>{e.x[HEADING], e.P(HEADING, HEADING)};
-  state.dimensions =
-      core::Dimensions<float, frames::Trackable>(e.x[LENGTH], e.x[WIDTH], e.x[HEIGHT]);
-  return state;
+  state.dimensions.emplace(e.x[LENGTH], e.x[WIDTH], e.x[HEIGHT]);
 }
 
 // The box centre of `box`, which has a position: `State::centroid`, which subtracts the
@@ -424,15 +423,15 @@ MeasurementVector measurementOf(const core::State& box) {
   return z;
 }
 
-core::State stateOf(const ConstantVelocity& /*model*/, const Estimate& estimate) {
-  core::State state = boxStateOf(estimate);
-  state.velocity = Gaussian<float, 3>{estimate.x.segment<3>(VELOCITY_X),
-                                      estimate.P.block<3, 3>(VELOCITY_X, VELOCITY_X)};
-  return state;
+void writeState(const ConstantVelocity& /*model*/, const Estimate& estimate, core::State& state) {
+  writeBoxState(estimate, state);
+  state.velocity.emplace();
+  state.velocity->mean = estimate.x.segment<3>(VELOCITY_X);
+  state.velocity->covariance = estimate.P.block<3, 3>(VELOCITY_X, VELOCITY_X);
 }
 
-core::State stateOf(const ConstantTurnRate& /*model*/, const Estimate& estimate) {
-  core::State state = boxStateOf(estimate);
+void writeState(const ConstantTurnRate& /*model*/, const Estimate& estimate, core::State& state) {
+  writeBoxState(estimate, state);
   const float h = estimate.x[HEADING];
   const float speed = estimate.x[SPEED];
   const float c = std::cos(h);
@@ -448,6 +447,17 @@ core::State stateOf(const ConstantTurnRate& /*model*/, const Estimate& estimate)
   state.velocity = Gaussian<float, 3>{Eigen::Vector3f(speed * c, speed * s, estimate.x[VELOCITY_Z]),
                                       J * covariance * J.transpose()};
   state.headingRate = Gaussian<float, 1>{estimate.x[TURN_RATE], estimate.P(TURN_RATE, TURN_RATE)};
+}
+
+core::State stateOf(const ConstantVelocity& model, const Estimate& estimate) {
+  core::State state;
+  writeState(model, estimate, state);
+  return state;
+}
+
+core::State stateOf(const ConstantTurnRate& model, const Estimate& estimate) {
+  core::State state;
+  writeState(model, estimate, state);
   return state;
 }
 

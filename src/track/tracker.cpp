@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-#include "track/update_checked.h"
+#include "track/motion_model_steps.h"
 
 namespace zelvane {
 namespace track {
@@ -102,9 +102,12 @@ void setBox(core::State& box, const Vector& x) {
   box.dimensions->height = x[HEIGHT];
 }
 
-core::State stateOf(const ClassParameters& c, const Estimate& e) {
-  return c.motionModel == MotionModelKind::ConstantTurnRate ? stateOf(c.constantTurnRate, e)
-                                                            : stateOf(c.constantVelocity, e);
+void writeState(const ClassParameters& c, const Estimate& e, core::State& state) {
+  if (c.motionModel == MotionModelKind::ConstantTurnRate) {
+    writeState(c.constantTurnRate, e, state);
+  } else {
+    writeState(c.constantVelocity, e, state);
+  }
 }
 
 Estimate initialOf(const ClassParameters& c, const MeasurementVector& z) {
@@ -298,10 +301,11 @@ void Tracker::stepClass(std::size_t classIndex, const std::vector<Detection>& de
 void Tracker::report(std::size_t classIndex, std::size_t track, std::size_t detection,
                      std::vector<TrackedBox>& reported) const {
   const ClassTracks& tracks = tracks_[classIndex];
-  const TrackRecord& record = tracks.records[track];
-  // Built whole, the state in place, rather than assigned member by member.
-  reported.push_back(
-      {record, stateOf(classes_[classIndex], tracks.estimates[track]), record.score, detection});
+  TrackedBox& box = reported.emplace_back();
+  box.record = tracks.records[track];
+  writeState(classes_[classIndex], tracks.estimates[track], box.state);
+  box.score = box.record.score;
+  box.detection = detection;
 }
 
 std::vector<TrackedBox> Tracker::tracks() const {
