@@ -65,41 +65,77 @@ void propagate(const Transition<N>& t, StateMatrix& P) {
       P.template topLeftCorner<ROWS, ROWS>().transpose();
 }
 
-// Continuous white noise of density q on the derivative of `rate`, integrated over
-// dt into the pair (value, rate): q [dt^3/3, dt^2/2; dt^2/2, dt]. The entries are
-// template arguments so that each call is four additions at fixed places.
+// Continuous white noise of density q on the derivative of a rate, integrated over dt
+// into the pair (value, rate): q [dt^3/3, dt^2/2; dt^2/2, dt].
+struct IntegratedNoise {
+  float value;
+  float cross;
+  float rate;
+
+  IntegratedNoise(float q, float dt)
+      : value(q * dt * dt * dt / 3.0f), cross(q * dt * dt / 2.0f), rate(q * dt) {}
+};
+
+// Adds `noise` to the pair (Value, Rate); the entries are template arguments so that
+// it is four additions at fixed places.
 template <int Value, int Rate>
-void addIntegratedNoise(StateMatrix& P, float q, float dt) {
-  const float cross = q * dt * dt / 2.0f;
-  P(Value, Value) += q * dt * dt * dt / 3.0f;
-  P(Value, Rate) += cross;
-  P(Rate, Value) += cross;
-  P(Rate, Rate) += q * dt;
+void addIntegratedNoise(StateMatrix& P, const IntegratedNoise& noise) {
+  P(Value, Value) += noise.value;
+  P(Value, Rate) += noise.cross;
+  P(Rate, Value) += noise.cross;
+  P(Rate, Rate) += noise.rate;
 }
 
-void addSizeNoise(StateMatrix& P, float sizeNoise, float dt) {
-  const float q = sizeNoise * sizeNoise * dt;
-  P(LENGTH, LENGTH) += q;
-  P(WIDTH, WIDTH) += q;
-  P(HEIGHT, HEIGHT) += q;
+void addSizeNoise(StateMatrix& P, float size) {
+  P(LENGTH, LENGTH) += size;
+  P(WIDTH, WIDTH) += size;
+  P(HEIGHT, HEIGHT) += size;
 }
 
-void addProcessNoise(const ConstantVelocity& model, float dt, StateMatrix& P) {
-  const float horizontal = model.accelerationNoise * model.accelerationNoise;
-  addIntegratedNoise<POSITION_X, VELOCITY_X>(P, horizontal, dt);
-  addIntegratedNoise<POSITION_Y, VELOCITY_Y>(P, horizontal, dt);
-  addIntegratedNoise<POSITION_Z, VELOCITY_Z>(
-      P, model.verticalAccelerationNoise * model.verticalAccelerationNoise, dt);
-  P(HEADING, HEADING) += model.headingNoise * model.headingNoise * dt;
-  addSizeNoise(P, model.sizeNoise, dt);
+// A model's process noise over a step of dt, the same for every estimate (but for the
+// turn model's direction): worked out once for a batch.
+struct VelocityNoise {
+  IntegratedNoise horizontal;
+  IntegratedNoise vertical;
+  float heading;
+  float size;
+
+  VelocityNoise(const ConstantVelocity& model, float dt)
+      : horizontal(model.accelerationNoise * model.accelerationNoise, dt),
+        vertical(model.verticalAccelerationNoise * model.verticalAccelerationNoise, dt),
+        heading(model.headingNoise * model.headingNoise * dt),
+        size(model.sizeNoise * model.sizeNoise * dt) {}
+};
+
+struct TurnNoise {
+  IntegratedNoise along;
+  IntegratedNoise turn;
+  IntegratedNoise vertical;
+  float size;
+
+  TurnNoise(const ConstantTurnRate& model, float dt)
+      : along(model.accelerationNoise * model.accelerationNoise, dt),
+        turn(model.turnAccelerationNoise * model.turnAccelerationNoise, dt),
+        vertical(model.verticalAccelerationNoise * model.verticalAccelerationNoise, dt),
+        size(model.sizeNoise * model.sizeNoise * dt) {}
+};
+
+VelocityNoise noiseOf(const ConstantVelocity& model, float dt) { return {model, dt}; }
+TurnNoise noiseOf(const ConstantTurnRate& model, float dt) { return {model, dt}; }
+
+void addProcessNoise(const VelocityNoise& noise, StateMatrix& P) {
+  addIntegratedNoise<POSITION_X, VELOCITY_X>(P, noise.horizontal);
+  addIntegratedNoise<POSITION_Y, VELOCITY_Y>(P, noise.horizontal);
+  addIntegratedNoise<POSITION_Z, VELOCITY_Z>(P, noise.vertical);
+  P(HEADING, HEADING) += noise.heading;
+  addSizeNoise(P, noise.size);
 }
 
 // The along-track noise lies along the chord of the step's arc, the heading of
 // mid-step, of direction (c, s).
-void addProcessNoise(const ConstantTurnRate& model, float c, float s, float dt, StateMatrix& P) {
-  const float q = model.accelerationNoise * model.accelerationNoise;
-  const float along = q * dt * dt * dt / 3.0f;
-  const float cross = q * dt * dt / 2.0f;
+void addProcessNoise(const TurnNoise& noise, float c, float s, StateMatrix& P) {
+  const float along = noise.along.value;
+  const float cross = noise.along.cross;
   P(POSITION_X, POSITION_X) += along * c * c;
   P(POSITION_X, POSITION_Y) += along * c * s;
   P(POSITION_Y, POSITION_X) += along * c * s;
@@ -108,12 +144,10 @@ void addProcessNoise(const ConstantTurnRate& model, float c, float s, float dt, 
   P(SPEED, POSITION_X) += cross * c;
   P(POSITION_Y, SPEED) += cross * s;
   P(SPEED, POSITION_Y) += cross * s;
-  P(SPEED, SPEED) += q * dt;
-  addIntegratedNoise<HEADING, TURN_RATE>(
-      P, model.turnAccelerationNoise * model.turnAccelerationNoise, dt);
-  addIntegratedNoise<POSITION_Z, VELOCITY_Z>(
-      P, model.verticalAccelerationNoise * model.verticalAccelerationNoise, dt);
-  addSizeNoise(P, model.sizeNoise, dt);
+  P(SPEED, SPEED) += noise.along.rate;
+  addIntegratedNoise<HEADING, TURN_RATE>(P, noise.turn);
+  addIntegratedNoise<POSITION_Z, VELOCITY_Z>(P, noise.vertical);
+  addSizeNoise(P, noise.size);
 }
 
 Transition<3> transitionOf(const ConstantVelocity& /*model*/, const StateVector& x, float dt) {
@@ -234,20 +268,29 @@ void checkStep(float dt) {
   }
 }
 
-void predictChecked(const ConstantVelocity& model, Estimate& estimate, float dt) {
+void predictChecked(const ConstantVelocity& model, const VelocityNoise& noise, Estimate& estimate,
+                    float dt) {
   if (dt == 0.0f) return;
   const auto t = transitionOf(model, estimate.x, dt);
   propagate(t, estimate.P);
-  addProcessNoise(model, dt, estimate.P);
+  addProcessNoise(noise, estimate.P);
   estimate.x = t.advanced;
 }
 
-void predictChecked(const ConstantTurnRate& model, Estimate& estimate, float dt) {
+void predictChecked(const ConstantTurnRate& model, const TurnNoise& noise, Estimate& estimate,
+                    float dt) {
   if (dt == 0.0f) return;
   const auto t = transitionOf(model, estimate.x, dt);
   propagate(t, estimate.P);
-  addProcessNoise(model, t.chordCos, t.chordSin, dt, estimate.P);
+  addProcessNoise(noise, t.chordCos, t.chordSin, estimate.P);
   estimate.x = t.advanced;
+}
+
+// Predicts the `count` estimates from `estimates`, the step checked.
+template <class Model>
+void predictAll(const Model& model, Estimate* estimates, std::size_t count, float dt) {
+  const auto noise = noiseOf(model, dt);
+  for (std::size_t i = 0; i < count; ++i) predictChecked(model, noise, estimates[i], dt);
 }
 
 template <class Model>
@@ -304,7 +347,7 @@ StateMatrix ConstantVelocity::transition(const StateVector& x, float dt) const {
 
 StateMatrix ConstantVelocity::processNoise(const StateVector& /*x*/, float dt) const {
   StateMatrix Q = StateMatrix::Zero();
-  addProcessNoise(*this, dt, Q);
+  addProcessNoise(noiseOf(*this, dt), Q);
   return Q;
 }
 
@@ -325,7 +368,7 @@ StateMatrix ConstantTurnRate::transition(const StateVector& x, float dt) const {
 StateMatrix ConstantTurnRate::processNoise(const StateVector& x, float dt) const {
   const auto t = transitionOf(*this, x, dt);
   StateMatrix Q = StateMatrix::Zero();
-  addProcessNoise(*this, t.chordCos, t.chordSin, dt, Q);
+  addProcessNoise(noiseOf(*this, dt), t.chordCos, t.chordSin, Q);
   return Q;
 }
 
@@ -336,23 +379,21 @@ Eigen::Matrix3f ConstantTurnRate::initialMotionCovariance() const {
 }
 
 void predict(const ConstantVelocity& model, Estimate& estimate, float dt) {
-  checkStep(dt);
-  predictChecked(model, estimate, dt);
+  predict(model, &estimate, 1, dt);
 }
 
 void predict(const ConstantTurnRate& model, Estimate& estimate, float dt) {
-  checkStep(dt);
-  predictChecked(model, estimate, dt);
+  predict(model, &estimate, 1, dt);
 }
 
 void predict(const ConstantVelocity& model, Estimate* estimates, std::size_t count, float dt) {
   checkStep(dt);
-  for (std::size_t i = 0; i < count; ++i) predictChecked(model, estimates[i], dt);
+  predictAll(model, estimates, count, dt);
 }
 
 void predict(const ConstantTurnRate& model, Estimate* estimates, std::size_t count, float dt) {
   checkStep(dt);
-  for (std::size_t i = 0; i < count; ++i) predictChecked(model, estimates[i], dt);
+  predictAll(model, estimates, count, dt);
 }
 
 UpdateOutcome update(Estimate& estimate, const MeasurementVector& z, const MeasurementVector& r) {
