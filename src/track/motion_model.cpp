@@ -261,6 +261,32 @@ int lowestBit(unsigned bits) {
 #endif
 }
 
+// The step of entry i of the sequential update when it is coupled with itself alone
+// or with one other entry (`coupled`; a model's entries mostly are): x and P change
+// only in the rows and columns of those entries, a block of at most 2 x 2, which is
+// updated alone, each entry as the whole update would. False, changing nothing, when
+// more entries are coupled.
+bool updateBlock(Estimate& estimate, int i, float y, float gain, unsigned coupled) {
+  const unsigned others = coupled & ~(1u << i);
+  if ((others & (others - 1)) != 0 || (coupled & (1u << i)) == 0) return false;
+  const float ci = estimate.P(i, i);
+  const float ki = ci * gain;
+  estimate.x[i] += ki * y;
+  if (others == 0) {
+    estimate.P(i, i) -= ci * ki;
+    return true;
+  }
+  const int j = lowestBit(others);
+  const float cj = estimate.P(j, i);
+  const float kj = cj * gain;
+  estimate.x[j] += kj * y;
+  estimate.P(i, i) -= ci * ki;
+  estimate.P(j, i) -= ci * kj;
+  estimate.P(i, j) -= cj * ki;
+  estimate.P(j, j) -= cj * kj;
+  return true;
+}
+
 void checkStep(float dt) {
   if (!(dt >= 0.0f) || !std::isfinite(dt)) {
     throw std::invalid_argument("predict: the time step must be finite and not negative, not " +
@@ -422,14 +448,7 @@ UpdateOutcome updateChecked(Estimate& estimate, const MeasurementVector& z,
     // entry i (P(:, i) not 0) change: elsewhere k is 0 and so is the change of x, and
     // the columns of the others do not change at all.
     const unsigned coupled = nonZeroEntries(estimate.P.col(i).data());
-    if (coupled == 1u << i) {
-      // Coupled with no other entry (a model's entries mostly are): a scalar update.
-      const float c = estimate.P(i, i);
-      const float k = c * (1.0f / s);
-      estimate.x[i] += k * y;
-      estimate.P(i, i) -= c * k;
-      continue;
-    }
+    if (updateBlock(estimate, i, y, 1.0f / s, coupled)) continue;
     const StateVector c = estimate.P.col(i);
     const StateVector k = c * (1.0f / s);
     estimate.x += k * y;
@@ -453,14 +472,13 @@ Estimate initialEstimate(const ConstantTurnRate& model, const MeasurementVector&
 }
 
 MeasurementVector measurementOf(const core::State& box) {
-  MeasurementVector z = MeasurementVector::Constant(FLOAT_NAN);
-  if (box.position) z.head<3>() = centreOf(box);
-  if (box.heading) z[HEADING] = wrapAngle(box.heading->mean);
-  if (box.dimensions) {
-    z[LENGTH] = box.dimensions->length;
-    z[WIDTH] = box.dimensions->width;
-    z[HEIGHT] = box.dimensions->height;
-  }
+  const Eigen::Vector3f absent = Eigen::Vector3f::Constant(FLOAT_NAN);
+  MeasurementVector z;
+  z.head<3>() = box.position ? centreOf(box) : absent;
+  z[HEADING] = box.heading ? wrapAngle(box.heading->mean) : FLOAT_NAN;
+  z.tail<3>() = box.dimensions ? Eigen::Vector3f(box.dimensions->length, box.dimensions->width,
+                                                 box.dimensions->height)
+                               : absent;
   return z;
 }
 
