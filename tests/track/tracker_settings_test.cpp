@@ -4,6 +4,8 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <boost/property_tree/exceptions.hpp>
@@ -88,6 +90,48 @@ TEST(TrackerSettings, WritesWhatItReadsBack) {
   SettingsManager second;
   writeTrackerSettings(second, classes);
   EXPECT_TRUE(first.tree() == second.tree());
+}
+
+TEST(TrackerSettings, WritesEveryModelParameterUnderItsKeyInItsOrder) {
+  ClassParameters c;
+  c.name = "Car";
+  ConstantVelocity& cv = c.constantVelocity;
+  cv.accelerationNoise = 1.5f;
+  cv.verticalAccelerationNoise = 2.5f;
+  cv.headingNoise = 3.5f;
+  cv.sizeNoise = 4.5f;
+  cv.initialSpeed = 5.5f;
+  cv.initialVerticalSpeed = 6.5f;
+  ConstantTurnRate& turn = c.constantTurnRate;
+  turn.accelerationNoise = 7.5f;
+  turn.turnAccelerationNoise = 8.5f;
+  turn.verticalAccelerationNoise = 9.5f;
+  turn.sizeNoise = 10.5f;
+  turn.initialSpeed = 11.5f;
+  turn.initialTurnRate = 12.5f;
+  turn.initialVerticalSpeed = 13.5f;
+  SettingsManager settings;
+  writeTrackerSettings(settings, {c});
+  const std::vector<std::pair<std::string, std::vector<std::string>>> nodes = {
+      {"ConstantVelocity",
+       {"accelerationNoise", "verticalAccelerationNoise", "headingNoise", "sizeNoise",
+        "initialSpeed", "initialVerticalSpeed"}},
+      {"ConstantTurnRate",
+       {"accelerationNoise", "turnAccelerationNoise", "verticalAccelerationNoise", "sizeNoise",
+        "initialSpeed", "initialTurnRate", "initialVerticalSpeed"}}};
+  float value = 1.5f;
+  for (const auto& [node, keys] : nodes) {
+    std::vector<std::string> written;
+    for (const auto& [key, child] : settings.tree().get_child("Tracker.Class." + node)) {
+      written.push_back(key);
+      EXPECT_EQ(std::stof(child.data()), value) << node << "." << key;
+      value += 1.0f;
+    }
+    EXPECT_EQ(written, keys) << node;
+  }
+  const ClassParameters read = readTrackerSettings(settings).at(0);
+  EXPECT_EQ(read.constantVelocity.headingNoise, 3.5f);
+  EXPECT_EQ(read.constantTurnRate.initialTurnRate, 12.5f);
 }
 
 TEST(TrackerSettings, RefusesWhatItCannotRead) {
