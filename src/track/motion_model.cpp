@@ -72,6 +72,7 @@ struct IntegratedNoise {
   float cross;
   float rate;
 
+  IntegratedNoise() : value(0.0f), cross(0.0f), rate(0.0f) {}
   IntegratedNoise(float q, float dt)
       : value(q * dt * dt * dt / 3.0f), cross(q * dt * dt / 2.0f), rate(q * dt) {}
 };
@@ -94,36 +95,35 @@ void addSizeNoise(StateMatrix& P, float size) {
 
 // A model's process noise over a step of dt, the same for every estimate (but for the
 // turn model's direction): worked out once for a batch.
-struct VelocityNoise {
+struct StepNoise {
+  // Along each horizontal axis (constant velocity), along the heading (turn).
   IntegratedNoise horizontal;
   IntegratedNoise vertical;
-  float heading;
   float size;
+  // Constant velocity's heading noise; the turn model's noise of the heading and its
+  // rate.
+  float heading = 0.0f;
+  IntegratedNoise turn;
 
-  VelocityNoise(const ConstantVelocity& model, float dt)
+  StepNoise(const CommonMotionParameters& model, float dt)
       : horizontal(model.accelerationNoise * model.accelerationNoise, dt),
         vertical(model.verticalAccelerationNoise * model.verticalAccelerationNoise, dt),
-        heading(model.headingNoise * model.headingNoise * dt),
         size(model.sizeNoise * model.sizeNoise * dt) {}
 };
 
-struct TurnNoise {
-  IntegratedNoise along;
-  IntegratedNoise turn;
-  IntegratedNoise vertical;
-  float size;
+StepNoise noiseOf(const ConstantVelocity& model, float dt) {
+  StepNoise noise(model, dt);
+  noise.heading = model.headingNoise * model.headingNoise * dt;
+  return noise;
+}
 
-  TurnNoise(const ConstantTurnRate& model, float dt)
-      : along(model.accelerationNoise * model.accelerationNoise, dt),
-        turn(model.turnAccelerationNoise * model.turnAccelerationNoise, dt),
-        vertical(model.verticalAccelerationNoise * model.verticalAccelerationNoise, dt),
-        size(model.sizeNoise * model.sizeNoise * dt) {}
-};
+StepNoise noiseOf(const ConstantTurnRate& model, float dt) {
+  StepNoise noise(model, dt);
+  noise.turn = IntegratedNoise(model.turnAccelerationNoise * model.turnAccelerationNoise, dt);
+  return noise;
+}
 
-VelocityNoise noiseOf(const ConstantVelocity& model, float dt) { return {model, dt}; }
-TurnNoise noiseOf(const ConstantTurnRate& model, float dt) { return {model, dt}; }
-
-void addProcessNoise(const VelocityNoise& noise, StateMatrix& P) {
+void addVelocityNoise(const StepNoise& noise, StateMatrix& P) {
   addIntegratedNoise<POSITION_X, VELOCITY_X>(P, noise.horizontal);
   addIntegratedNoise<POSITION_Y, VELOCITY_Y>(P, noise.horizontal);
   addIntegratedNoise<POSITION_Z, VELOCITY_Z>(P, noise.vertical);
@@ -133,9 +133,9 @@ void addProcessNoise(const VelocityNoise& noise, StateMatrix& P) {
 
 // The along-track noise lies along the chord of the step's arc, the heading of
 // mid-step, of direction (c, s).
-void addProcessNoise(const TurnNoise& noise, float c, float s, StateMatrix& P) {
-  const float along = noise.along.value;
-  const float cross = noise.along.cross;
+void addTurnNoise(const StepNoise& noise, float c, float s, StateMatrix& P) {
+  const float along = noise.horizontal.value;
+  const float cross = noise.horizontal.cross;
   P(POSITION_X, POSITION_X) += along * c * c;
   P(POSITION_X, POSITION_Y) += along * c * s;
   P(POSITION_Y, POSITION_X) += along * c * s;
@@ -144,7 +144,7 @@ void addProcessNoise(const TurnNoise& noise, float c, float s, StateMatrix& P) {
   P(SPEED, POSITION_X) += cross * c;
   P(POSITION_Y, SPEED) += cross * s;
   P(SPEED, POSITION_Y) += cross * s;
-  P(SPEED, SPEED) += noise.along.rate;
+  P(SPEED, SPEED) += noise.horizontal.rate;
   addIntegratedNoise<HEADING, TURN_RATE>(P, noise.turn);
   addIntegratedNoise<POSITION_Z, VELOCITY_Z>(P, noise.vertical);
   addSizeNoise(P, noise.size);
@@ -294,21 +294,21 @@ void checkStep(float dt) {
   }
 }
 
-void predictChecked(const ConstantVelocity& model, const VelocityNoise& noise, Estimate& estimate,
+void predictChecked(const ConstantVelocity& model, const StepNoise& noise, Estimate& estimate,
                     float dt) {
   if (dt == 0.0f) return;
   const auto t = transitionOf(model, estimate.x, dt);
   propagate(t, estimate.P);
-  addProcessNoise(noise, estimate.P);
+  addVelocityNoise(noise, estimate.P);
   estimate.x = t.advanced;
 }
 
-void predictChecked(const ConstantTurnRate& model, const TurnNoise& noise, Estimate& estimate,
+void predictChecked(const ConstantTurnRate& model, const StepNoise& noise, Estimate& estimate,
                     float dt) {
   if (dt == 0.0f) return;
   const auto t = transitionOf(model, estimate.x, dt);
   propagate(t, estimate.P);
-  addProcessNoise(noise, t.chordCos, t.chordSin, estimate.P);
+  addTurnNoise(noise, t.chordCos, t.chordSin, estimate.P);
   estimate.x = t.advanced;
 }
 
@@ -373,7 +373,7 @@ StateMatrix ConstantVelocity::transition(const StateVector& x, float dt) const {
 
 StateMatrix ConstantVelocity::processNoise(const StateVector& /*x*/, float dt) const {
   StateMatrix Q = StateMatrix::Zero();
-  addProcessNoise(noiseOf(*this, dt), Q);
+  addVelocityNoise(noiseOf(*this, dt), Q);
   return Q;
 }
 
@@ -394,7 +394,7 @@ StateMatrix ConstantTurnRate::transition(const StateVector& x, float dt) const {
 StateMatrix ConstantTurnRate::processNoise(const StateVector& x, float dt) const {
   const auto t = transitionOf(*this, x, dt);
   StateMatrix Q = StateMatrix::Zero();
-  addProcessNoise(noiseOf(*this, dt), t.chordCos, t.chordSin, Q);
+  addTurnNoise(noiseOf(*this, dt), t.chordCos, t.chordSin, Q);
   return Q;
 }
 

@@ -96,20 +96,16 @@ TEST(TrackerSettings, WritesEveryModelParameterUnderItsKeyInItsOrder) {
   ClassParameters c;
   c.name = "Car";
   ConstantVelocity& cv = c.constantVelocity;
-  cv.accelerationNoise = 1.5f;
-  cv.verticalAccelerationNoise = 2.5f;
-  cv.headingNoise = 3.5f;
-  cv.sizeNoise = 4.5f;
-  cv.initialSpeed = 5.5f;
-  cv.initialVerticalSpeed = 6.5f;
   ConstantTurnRate& turn = c.constantTurnRate;
-  turn.accelerationNoise = 7.5f;
-  turn.turnAccelerationNoise = 8.5f;
-  turn.verticalAccelerationNoise = 9.5f;
-  turn.sizeNoise = 10.5f;
-  turn.initialSpeed = 11.5f;
-  turn.initialTurnRate = 12.5f;
-  turn.initialVerticalSpeed = 13.5f;
+  float next = 1.5f;  // each parameter its own value, in the order they are written
+  for (float* parameter :
+       {&cv.accelerationNoise, &cv.verticalAccelerationNoise, &cv.headingNoise, &cv.sizeNoise,
+        &cv.initialSpeed, &cv.initialVerticalSpeed, &turn.accelerationNoise,
+        &turn.turnAccelerationNoise, &turn.verticalAccelerationNoise, &turn.sizeNoise,
+        &turn.initialSpeed, &turn.initialTurnRate, &turn.initialVerticalSpeed}) {
+    *parameter = next;
+    next += 1.0f;
+  }
   SettingsManager settings;
   writeTrackerSettings(settings, {c});
   const std::vector<std::pair<std::string, std::vector<std::string>>> nodes = {
