@@ -27,6 +27,7 @@
 
 #include "eval/camera_box.h"
 #include "eval/tracking_files.h"
+#include "modules/command_line.h"
 #include "settings_manager.h"
 #include "track/tracker.h"
 #include "track/tracker_settings.h"
@@ -75,16 +76,10 @@ bool parse(int argc, char** argv, Arguments& arguments, bool& helped) {
       ("quiet,q", po::bool_switch(&arguments.quiet), "No progress line");
   // clang-format on
   po::variables_map values;
-  try {
-    po::store(po::parse_command_line(argc, argv, visible), values);
-    po::notify(values);
-  } catch (const po::error& error) {
-    std::cerr << "zelvane_track: " << error.what() << "\n";
-    return false;
-  }
-  if (values.count("help") != 0) {
-    std::cout << visible << "\n";
-    helped = true;
+  const auto read =
+      zelvane::modules::parseCommandLine("zelvane_track", argc, argv, visible, values);
+  if (read != zelvane::modules::CommandLine::Parsed) {
+    helped = read == zelvane::modules::CommandLine::HelpShown;
     return false;
   }
   if (arguments.detections.empty() || arguments.settings.empty() || arguments.output.empty()) {

@@ -19,6 +19,7 @@
 #include "eval/tracking_evaluation.h"
 #include "eval/tracking_files.h"
 #include "eval/tracking_report.h"
+#include "modules/command_line.h"
 
 namespace po = boost::program_options;
 namespace eval = zelvane::eval;
@@ -110,16 +111,10 @@ bool parse(int argc, char** argv, Arguments& arguments, bool& helped) {
       ("quiet,q", po::bool_switch(&arguments.quiet), "No progress line");
   // clang-format on
   po::variables_map values;
-  try {
-    po::store(po::parse_command_line(argc, argv, visible), values);
-    po::notify(values);
-  } catch (const po::error& error) {
-    std::cerr << "zelvane_track_eval: " << error.what() << "\n";
-    return false;
-  }
-  if (values.count("help") != 0) {
-    std::cout << visible << "\n";
-    helped = true;
+  const auto read =
+      zelvane::modules::parseCommandLine("zelvane_track_eval", argc, argv, visible, values);
+  if (read != zelvane::modules::CommandLine::Parsed) {
+    helped = read == zelvane::modules::CommandLine::HelpShown;
     return false;
   }
   if (arguments.groundTruth.empty() || arguments.results.empty()) {

@@ -43,6 +43,7 @@
 #pragma once
 
 #include <cstddef>
+#include <type_traits>
 
 #include <Eigen/Core>
 
@@ -102,26 +103,32 @@ struct ZELVANE_CORE_API MeasurementNoise {
   MeasurementVector variances() const;
 };
 
-/// Constant velocity: the box moves in a straight line at constant velocity (x, y, z),
-/// its heading and extents stay as they are. Each disturbance is continuous white
-/// noise, given as the square root of its spectral density: over a step dt a
-/// velocity's variance grows by `accelerationNoise`^2 dt, a heading's by
-/// `headingNoise`^2 dt. The heading is independent of the direction of travel, which
-/// suits objects that turn on the spot (pedestrians) and boxes whose heading the
-/// detector gets wrong.
-struct ZELVANE_CORE_API ConstantVelocity {
-  /// Horizontal acceleration noise, per axis, m/s^(3/2).
+/// The parameters both motion models have. Each disturbance is continuous white noise,
+/// given as the square root of its spectral density: over a step dt a velocity's
+/// variance grows by its noise^2 dt.
+struct ZELVANE_CORE_API CommonMotionParameters {
+  /// Horizontal acceleration noise, m/s^(3/2): per axis (`ConstantVelocity`), along
+  /// the heading (`ConstantTurnRate`).
   float accelerationNoise = 2.0f;
   /// Vertical acceleration noise, m/s^(3/2).
   float verticalAccelerationNoise = 0.5f;
-  /// Heading noise, rad/s^(1/2).
-  float headingNoise = 0.5f;
   /// Noise of each extent, m/s^(1/2).
   float sizeNoise = 0.05f;
-  /// Standard deviation of each horizontal velocity component of a new track, m/s.
+  /// Standard deviation of a new track's horizontal speed, m/s: of each velocity
+  /// component (`ConstantVelocity`), of the speed along the heading (`ConstantTurnRate`).
   float initialSpeed = 10.0f;
   /// Standard deviation of the vertical velocity of a new track, m/s.
   float initialVerticalSpeed = 1.0f;
+};
+
+/// Constant velocity: the box moves in a straight line at constant velocity (x, y, z),
+/// its heading and extents stay as they are. Over a step dt a heading's variance grows
+/// by `headingNoise`^2 dt. The heading is independent of the direction of travel, which
+/// suits objects that turn on the spot (pedestrians) and boxes whose heading the
+/// detector gets wrong.
+struct ZELVANE_CORE_API ConstantVelocity : CommonMotionParameters {
+  /// Heading noise, rad/s^(1/2).
+  float headingNoise = 0.5f;
 
   /// f(x, dt): x advanced by `dt` seconds.
   StateVector advance(const StateVector& x, float dt) const;
@@ -139,21 +146,11 @@ struct ZELVANE_CORE_API ConstantVelocity {
 /// where they point. The disturbances are continuous white noise on the speed along
 /// the heading (`accelerationNoise`) and on the heading rate (`turnAccelerationNoise`),
 /// the along-track displacement taken along the arc's chord.
-struct ZELVANE_CORE_API ConstantTurnRate {
-  /// Acceleration noise along the heading, m/s^(3/2).
-  float accelerationNoise = 2.0f;
+struct ZELVANE_CORE_API ConstantTurnRate : CommonMotionParameters {
   /// Noise of the heading rate's change, rad/s^(3/2).
   float turnAccelerationNoise = 0.5f;
-  /// Vertical acceleration noise, m/s^(3/2).
-  float verticalAccelerationNoise = 0.5f;
-  /// Noise of each extent, m/s^(1/2).
-  float sizeNoise = 0.05f;
-  /// Standard deviation of the speed of a new track, m/s.
-  float initialSpeed = 10.0f;
   /// Standard deviation of the heading rate of a new track, rad/s.
   float initialTurnRate = 0.5f;
-  /// Standard deviation of the vertical velocity of a new track, m/s.
-  float initialVerticalSpeed = 1.0f;
 
   /// f(x, dt): x advanced by `dt` seconds along the arc. The arc's terms are taken in
   /// double from series where the turn over the step is small, so that a rate of 0
@@ -167,6 +164,49 @@ struct ZELVANE_CORE_API ConstantTurnRate {
   /// The covariance of the motion entries (7 to 9) of a new track.
   Eigen::Matrix3f initialMotionCovariance() const;
 };
+
+/// A motion-model parameter by its name (as settings files and messages give it) and
+/// its member in each model that has it (null in the other).
+struct MotionParameter {
+  const char* name;
+  float ConstantVelocity::*constantVelocity;
+  float ConstantTurnRate::*constantTurnRate;
+};
+
+/// Every motion-model parameter, in the order that settings files list each model's
+/// parameters.
+inline constexpr MotionParameter MOTION_PARAMETERS[] = {
+    {"accelerationNoise", &ConstantVelocity::accelerationNoise,
+     &ConstantTurnRate::accelerationNoise},
+    {"turnAccelerationNoise", nullptr, &ConstantTurnRate::turnAccelerationNoise},
+    {"verticalAccelerationNoise", &ConstantVelocity::verticalAccelerationNoise,
+     &ConstantTurnRate::verticalAccelerationNoise},
+    {"headingNoise", &ConstantVelocity::headingNoise, nullptr},
+    {"sizeNoise", &ConstantVelocity::sizeNoise, &ConstantTurnRate::sizeNoise},
+    {"initialSpeed", &ConstantVelocity::initialSpeed, &ConstantTurnRate::initialSpeed},
+    {"initialTurnRate", nullptr, &ConstantTurnRate::initialTurnRate},
+    {"initialVerticalSpeed", &ConstantVelocity::initialVerticalSpeed,
+     &ConstantTurnRate::initialVerticalSpeed},
+};
+
+/// Calls `use(name, value)` for each parameter of `model` (a `ConstantVelocity` or a
+/// `ConstantTurnRate`, const or not) in the order of `MOTION_PARAMETERS`, `value` a
+/// reference to the member.
+template <class Model, class Use>
+void forEachParameter(Model& model, Use use) {
+  using Plain = std::remove_const_t<Model>;
+  static_assert(std::is_same_v<Plain, ConstantVelocity> || std::is_same_v<Plain, ConstantTurnRate>,
+                "a motion model");
+  for (const MotionParameter& parameter : MOTION_PARAMETERS) {
+    float Plain::*member = nullptr;
+    if constexpr (std::is_same_v<Plain, ConstantVelocity>) {
+      member = parameter.constantVelocity;
+    } else {
+      member = parameter.constantTurnRate;
+    }
+    if (member != nullptr) use(parameter.name, model.*member);
+  }
+}
 
 /// What `update` did; dropping it draws a warning.
 enum class [[nodiscard]] UpdateOutcome{

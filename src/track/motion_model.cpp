@@ -6,7 +6,12 @@
 #include <stdexcept>
 #include <string>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "track/heading.h"
+#include "track/motion_model_steps.h"
 
 namespace zelvane {
 namespace track {
@@ -52,42 +57,85 @@ void propagate(const Transition<N>& t, StateMatrix& P) {
   for (const auto& e : t.entries) {
     P.template block<1, ROWS>(e.row, 0) += e.value * P.template block<1, ROWS>(e.column, 0);
   }
-  for (int r = 0; r < ROWS; ++r) {
-    for (int j = r + 1; j < STATE_SIZE; ++j) P(r, j) = P(j, r);
-  }
+  // The mirror, as fixed-size blocks that compile to plain copies: the rows right of the
+  // first ROWS columns, then the upper triangle of the corner.
+  P.template block<ROWS, STATE_SIZE - ROWS>(0, ROWS) =
+      P.template block<STATE_SIZE - ROWS, ROWS>(ROWS, 0).transpose();
+  P.template topLeftCorner<ROWS, ROWS>().template triangularView<Eigen::StrictlyUpper>() =
+      P.template topLeftCorner<ROWS, ROWS>().transpose();
 }
 
-// Continuous white noise of density q on the derivative of `rate`, integrated over
-// dt into the pair (value, rate): q [dt^3/3, dt^2/2; dt^2/2, dt].
-void addIntegratedNoise(StateMatrix& P, int value, int rate, float q, float dt) {
-  const float cross = q * dt * dt / 2.0f;
-  P(value, value) += q * dt * dt * dt / 3.0f;
-  P(value, rate) += cross;
-  P(rate, value) += cross;
-  P(rate, rate) += q * dt;
+// Continuous white noise of density q on the derivative of a rate, integrated over dt
+// into the pair (value, rate): q [dt^3/3, dt^2/2; dt^2/2, dt].
+struct IntegratedNoise {
+  float value;
+  float cross;
+  float rate;
+
+  IntegratedNoise() : value(0.0f), cross(0.0f), rate(0.0f) {}
+  IntegratedNoise(float q, float dt)
+      : value(q * dt * dt * dt / 3.0f), cross(q * dt * dt / 2.0f), rate(q * dt) {}
+};
+
+// Adds `noise` to the pair (Value, Rate); the entries are template arguments so that
+// it is four additions at fixed places.
+template <int Value, int Rate>
+void addIntegratedNoise(StateMatrix& P, const IntegratedNoise& noise) {
+  P(Value, Value) += noise.value;
+  P(Value, Rate) += noise.cross;
+  P(Rate, Value) += noise.cross;
+  P(Rate, Rate) += noise.rate;
 }
 
-void addSizeNoise(StateMatrix& P, float sizeNoise, float dt) {
-  const float q = sizeNoise * sizeNoise * dt;
-  for (const int i : {LENGTH, WIDTH, HEIGHT}) P(i, i) += q;
+void addSizeNoise(StateMatrix& P, float size) {
+  P(LENGTH, LENGTH) += size;
+  P(WIDTH, WIDTH) += size;
+  P(HEIGHT, HEIGHT) += size;
 }
 
-void addProcessNoise(const ConstantVelocity& model, float dt, StateMatrix& P) {
-  const float horizontal = model.accelerationNoise * model.accelerationNoise;
-  addIntegratedNoise(P, POSITION_X, VELOCITY_X, horizontal, dt);
-  addIntegratedNoise(P, POSITION_Y, VELOCITY_Y, horizontal, dt);
-  addIntegratedNoise(P, POSITION_Z, VELOCITY_Z,
-                     model.verticalAccelerationNoise * model.verticalAccelerationNoise, dt);
-  P(HEADING, HEADING) += model.headingNoise * model.headingNoise * dt;
-  addSizeNoise(P, model.sizeNoise, dt);
+// A model's process noise over a step of dt, the same for every estimate (but for the
+// turn model's direction): worked out once for a batch.
+struct StepNoise {
+  // Along each horizontal axis (constant velocity), along the heading (turn).
+  IntegratedNoise horizontal;
+  IntegratedNoise vertical;
+  float size;
+  // Constant velocity's heading noise; the turn model's noise of the heading and its
+  // rate.
+  float heading = 0.0f;
+  IntegratedNoise turn;
+
+  StepNoise(const CommonMotionParameters& model, float dt)
+      : horizontal(model.accelerationNoise * model.accelerationNoise, dt),
+        vertical(model.verticalAccelerationNoise * model.verticalAccelerationNoise, dt),
+        size(model.sizeNoise * model.sizeNoise * dt) {}
+};
+
+StepNoise noiseOf(const ConstantVelocity& model, float dt) {
+  StepNoise noise(model, dt);
+  noise.heading = model.headingNoise * model.headingNoise * dt;
+  return noise;
+}
+
+StepNoise noiseOf(const ConstantTurnRate& model, float dt) {
+  StepNoise noise(model, dt);
+  noise.turn = IntegratedNoise(model.turnAccelerationNoise * model.turnAccelerationNoise, dt);
+  return noise;
+}
+
+void addVelocityNoise(const StepNoise& noise, StateMatrix& P) {
+  addIntegratedNoise<POSITION_X, VELOCITY_X>(P, noise.horizontal);
+  addIntegratedNoise<POSITION_Y, VELOCITY_Y>(P, noise.horizontal);
+  addIntegratedNoise<POSITION_Z, VELOCITY_Z>(P, noise.vertical);
+  P(HEADING, HEADING) += noise.heading;
+  addSizeNoise(P, noise.size);
 }
 
 // The along-track noise lies along the chord of the step's arc, the heading of
 // mid-step, of direction (c, s).
-void addProcessNoise(const ConstantTurnRate& model, float c, float s, float dt, StateMatrix& P) {
-  const float q = model.accelerationNoise * model.accelerationNoise;
-  const float along = q * dt * dt * dt / 3.0f;
-  const float cross = q * dt * dt / 2.0f;
+void addTurnNoise(const StepNoise& noise, float c, float s, StateMatrix& P) {
+  const float along = noise.horizontal.value;
+  const float cross = noise.horizontal.cross;
   P(POSITION_X, POSITION_X) += along * c * c;
   P(POSITION_X, POSITION_Y) += along * c * s;
   P(POSITION_Y, POSITION_X) += along * c * s;
@@ -96,12 +144,10 @@ void addProcessNoise(const ConstantTurnRate& model, float c, float s, float dt, 
   P(SPEED, POSITION_X) += cross * c;
   P(POSITION_Y, SPEED) += cross * s;
   P(SPEED, POSITION_Y) += cross * s;
-  P(SPEED, SPEED) += q * dt;
-  addIntegratedNoise(P, HEADING, TURN_RATE,
-                     model.turnAccelerationNoise * model.turnAccelerationNoise, dt);
-  addIntegratedNoise(P, POSITION_Z, VELOCITY_Z,
-                     model.verticalAccelerationNoise * model.verticalAccelerationNoise, dt);
-  addSizeNoise(P, model.sizeNoise, dt);
+  P(SPEED, SPEED) += noise.horizontal.rate;
+  addIntegratedNoise<HEADING, TURN_RATE>(P, noise.turn);
+  addIntegratedNoise<POSITION_Z, VELOCITY_Z>(P, noise.vertical);
+  addSizeNoise(P, noise.size);
 }
 
 Transition<3> transitionOf(const ConstantVelocity& /*model*/, const StateVector& x, float dt) {
@@ -183,6 +229,64 @@ Transition<8> transitionOf(const ConstantTurnRate& /*model*/, const StateVector&
   return t;
 }
 
+// The entries of the `STATE_SIZE` floats at `v` that are not 0 (NaN counts as not 0), one
+// bit each, entry j at bit j.
+// The update looks for them in every column it takes; scanning ten floats one by one
+// cost more than the update's arithmetic.
+unsigned nonZeroEntries(const float* v) {
+  static_assert(STATE_SIZE == 10, "three groups of four entries, the last half empty");
+#if defined(__SSE2__)
+  const __m128 zero = _mm_setzero_ps();
+  unsigned bits = static_cast<unsigned>(_mm_movemask_ps(_mm_cmpneq_ps(_mm_loadu_ps(v), zero)));
+  bits |= static_cast<unsigned>(_mm_movemask_ps(_mm_cmpneq_ps(_mm_loadu_ps(v + 4), zero))) << 4;
+  bits |= static_cast<unsigned>(
+              _mm_movemask_ps(_mm_cmpneq_ps(_mm_setr_ps(v[8], v[9], 0.0f, 0.0f), zero)))
+          << 8;
+  return bits;
+#else
+  unsigned bits = 0;
+  for (int j = 0; j < STATE_SIZE; ++j) bits |= (v[j] != 0.0f ? 1u : 0u) << j;
+  return bits;
+#endif
+}
+
+// The index of the lowest set bit of `bits`, which is not 0.
+int lowestBit(unsigned bits) {
+#if defined(__GNUC__)
+  return __builtin_ctz(bits);
+#else
+  int index = 0;
+  for (; (bits & 1u) == 0; bits >>= 1) ++index;
+  return index;
+#endif
+}
+
+// The step of entry i of the sequential update when it is coupled with itself alone
+// or with one other entry (`coupled`; a model's entries mostly are): x and P change
+// only in the rows and columns of those entries, a block of at most 2 x 2, which is
+// updated alone, each entry as the whole update would. False, changing nothing, when
+// more entries are coupled.
+bool updateBlock(Estimate& estimate, int i, float y, float gain, unsigned coupled) {
+  const unsigned others = coupled & ~(1u << i);
+  if ((others & (others - 1)) != 0 || (coupled & (1u << i)) == 0) return false;
+  const float ci = estimate.P(i, i);
+  const float ki = ci * gain;
+  estimate.x[i] += ki * y;
+  if (others == 0) {
+    estimate.P(i, i) -= ci * ki;
+    return true;
+  }
+  const int j = lowestBit(others);
+  const float cj = estimate.P(j, i);
+  const float kj = cj * gain;
+  estimate.x[j] += kj * y;
+  estimate.P(i, i) -= ci * ki;
+  estimate.P(j, i) -= ci * kj;
+  estimate.P(i, j) -= cj * ki;
+  estimate.P(j, j) -= cj * kj;
+  return true;
+}
+
 void checkStep(float dt) {
   if (!(dt >= 0.0f) || !std::isfinite(dt)) {
     throw std::invalid_argument("predict: the time step must be finite and not negative, not " +
@@ -190,20 +294,29 @@ void checkStep(float dt) {
   }
 }
 
-void predictChecked(const ConstantVelocity& model, Estimate& estimate, float dt) {
+void predictChecked(const ConstantVelocity& model, const StepNoise& noise, Estimate& estimate,
+                    float dt) {
   if (dt == 0.0f) return;
   const auto t = transitionOf(model, estimate.x, dt);
   propagate(t, estimate.P);
-  addProcessNoise(model, dt, estimate.P);
+  addVelocityNoise(noise, estimate.P);
   estimate.x = t.advanced;
 }
 
-void predictChecked(const ConstantTurnRate& model, Estimate& estimate, float dt) {
+void predictChecked(const ConstantTurnRate& model, const StepNoise& noise, Estimate& estimate,
+                    float dt) {
   if (dt == 0.0f) return;
   const auto t = transitionOf(model, estimate.x, dt);
   propagate(t, estimate.P);
-  addProcessNoise(model, t.chordCos, t.chordSin, dt, estimate.P);
+  addTurnNoise(noise, t.chordCos, t.chordSin, estimate.P);
   estimate.x = t.advanced;
+}
+
+// Predicts the `count` estimates from `estimates`, the step checked.
+template <class Model>
+void predictAll(const Model& model, Estimate* estimates, std::size_t count, float dt) {
+  const auto noise = noiseOf(model, dt);
+  for (std::size_t i = 0; i < count; ++i) predictChecked(model, noise, estimates[i], dt);
 }
 
 template <class Model>
@@ -216,14 +329,29 @@ Estimate initialOf(const Model& model, const MeasurementVector& z, const Measure
   return estimate;
 }
 
-// The common members of `stateOf`: the centre, heading and extents.
-core::State boxStateOf(const Estimate& e) {
-  core::State state;
-  state.position = Gaussian<float, 3>{e.x.head<3>(), e.P.topLeftCorner<3, 3>()};
+// Writes the common members of `stateOf` into `state`: the centre, heading and extents.
+void writeBoxState(const Estimate& e, core::State& state) {
+  state.position.emplace();
+  state.position->mean = e.x.head<3>();
+  state.position->covariance = e.P.topLeftCorner<3, 3>();
   state.heading = Gaussian<float, 1>{e.x[HEADING], e.P(HEADING, HEADING)};
-  state.dimensions =
-      core::Dimensions<float, frames::Trackable>(e.x[LENGTH], e.x[WIDTH], e.x[HEIGHT]);
-  return state;
+  state.dimensions.emplace(e.x[LENGTH], e.x[WIDTH], e.x[HEIGHT]);
+}
+
+// The box centre of `box`, which has a position: `State::centroid`, which subtracts the
+// anchor turned by the heading. Boxes mostly come with the anchor at the centre, where
+// that subtracts zeros and leaves a coordinate that is not 0 as it is: such a box's
+// centre is its position, without the heading's sine and cosine. (A zero coordinate
+// could change its sign there, and a heading that is not finite makes the centroid
+// NaN: both take the centroid.)
+Eigen::Vector3f centreOf(const core::State& box) {
+  const Eigen::Vector3f& p = box.position->mean;
+  const bool centred =
+      !box.dimensions || (box.dimensions->anchor.x == 0.0f && box.dimensions->anchor.y == 0.0f &&
+                          box.dimensions->anchor.z == 0.0f);
+  const bool finiteHeading = !box.heading || std::isfinite(box.heading->mean);
+  if (centred && finiteHeading && p.x() != 0.0f && p.y() != 0.0f) return p;
+  return box.centroid();
 }
 
 }  // namespace
@@ -245,7 +373,7 @@ StateMatrix ConstantVelocity::transition(const StateVector& x, float dt) const {
 
 StateMatrix ConstantVelocity::processNoise(const StateVector& /*x*/, float dt) const {
   StateMatrix Q = StateMatrix::Zero();
-  addProcessNoise(*this, dt, Q);
+  addVelocityNoise(noiseOf(*this, dt), Q);
   return Q;
 }
 
@@ -266,7 +394,7 @@ StateMatrix ConstantTurnRate::transition(const StateVector& x, float dt) const {
 StateMatrix ConstantTurnRate::processNoise(const StateVector& x, float dt) const {
   const auto t = transitionOf(*this, x, dt);
   StateMatrix Q = StateMatrix::Zero();
-  addProcessNoise(*this, t.chordCos, t.chordSin, dt, Q);
+  addTurnNoise(noiseOf(*this, dt), t.chordCos, t.chordSin, Q);
   return Q;
 }
 
@@ -277,29 +405,32 @@ Eigen::Matrix3f ConstantTurnRate::initialMotionCovariance() const {
 }
 
 void predict(const ConstantVelocity& model, Estimate& estimate, float dt) {
-  checkStep(dt);
-  predictChecked(model, estimate, dt);
+  predict(model, &estimate, 1, dt);
 }
 
 void predict(const ConstantTurnRate& model, Estimate& estimate, float dt) {
-  checkStep(dt);
-  predictChecked(model, estimate, dt);
+  predict(model, &estimate, 1, dt);
 }
 
 void predict(const ConstantVelocity& model, Estimate* estimates, std::size_t count, float dt) {
   checkStep(dt);
-  for (std::size_t i = 0; i < count; ++i) predictChecked(model, estimates[i], dt);
+  predictAll(model, estimates, count, dt);
 }
 
 void predict(const ConstantTurnRate& model, Estimate* estimates, std::size_t count, float dt) {
   checkStep(dt);
-  for (std::size_t i = 0; i < count; ++i) predictChecked(model, estimates[i], dt);
+  predictAll(model, estimates, count, dt);
 }
 
 UpdateOutcome update(Estimate& estimate, const MeasurementVector& z, const MeasurementVector& r) {
   if (!z.allFinite() || !r.allFinite() || !(r.array() >= 0.0f).all()) {
     return UpdateOutcome::Rejected;
   }
+  return updateChecked(estimate, z, r);
+}
+
+UpdateOutcome updateChecked(Estimate& estimate, const MeasurementVector& z,
+                            const MeasurementVector& r) {
   const HeadingInnovation heading = headingInnovation(z[HEADING], estimate.x[HEADING]);
   const float priorHeading = estimate.x[HEADING];
   const Estimate prior = estimate;
@@ -313,13 +444,17 @@ UpdateOutcome update(Estimate& estimate, const MeasurementVector& z, const Measu
       estimate = prior;
       return UpdateOutcome::Rejected;
     }
-    // k = P(:, i) / s; x <- x + k y; P <- P - k P(i, :). Columns where P(:, i) is 0
-    // (entries the model does not couple) do not change.
+    // k = P(:, i) / s; x <- x + k y; P <- P - k P(i, :). Only the entries coupled with
+    // entry i (P(:, i) not 0) change: elsewhere k is 0 and so is the change of x, and
+    // the columns of the others do not change at all.
+    const unsigned coupled = nonZeroEntries(estimate.P.col(i).data());
+    if (updateBlock(estimate, i, y, 1.0f / s, coupled)) continue;
     const StateVector c = estimate.P.col(i);
     const StateVector k = c * (1.0f / s);
     estimate.x += k * y;
-    for (int j = 0; j < STATE_SIZE; ++j) {
-      if (c[j] != 0.0f) estimate.P.col(j) -= c[j] * k;
+    for (unsigned columns = coupled; columns != 0; columns &= columns - 1) {
+      const int j = lowestBit(columns);
+      estimate.P.col(j) -= c[j] * k;
     }
   }
   estimate.x[HEADING] = wrapAngle(estimate.x[HEADING]);
@@ -337,26 +472,25 @@ Estimate initialEstimate(const ConstantTurnRate& model, const MeasurementVector&
 }
 
 MeasurementVector measurementOf(const core::State& box) {
-  MeasurementVector z = MeasurementVector::Constant(FLOAT_NAN);
-  if (box.position) z.head<3>() = box.centroid();
-  if (box.heading) z[HEADING] = wrapAngle(box.heading->mean);
-  if (box.dimensions) {
-    z[LENGTH] = box.dimensions->length;
-    z[WIDTH] = box.dimensions->width;
-    z[HEIGHT] = box.dimensions->height;
-  }
+  const Eigen::Vector3f absent = Eigen::Vector3f::Constant(FLOAT_NAN);
+  MeasurementVector z;
+  z.head<3>() = box.position ? centreOf(box) : absent;
+  z[HEADING] = box.heading ? wrapAngle(box.heading->mean) : FLOAT_NAN;
+  z.tail<3>() = box.dimensions ? Eigen::Vector3f(box.dimensions->length, box.dimensions->width,
+                                                 box.dimensions->height)
+                               : absent;
   return z;
 }
 
-core::State stateOf(const ConstantVelocity& /*model*/, const Estimate& estimate) {
-  core::State state = boxStateOf(estimate);
-  state.velocity = Gaussian<float, 3>{estimate.x.segment<3>(VELOCITY_X),
-                                      estimate.P.block<3, 3>(VELOCITY_X, VELOCITY_X)};
-  return state;
+void writeState(const ConstantVelocity& /*model*/, const Estimate& estimate, core::State& state) {
+  writeBoxState(estimate, state);
+  state.velocity.emplace();
+  state.velocity->mean = estimate.x.segment<3>(VELOCITY_X);
+  state.velocity->covariance = estimate.P.block<3, 3>(VELOCITY_X, VELOCITY_X);
 }
 
-core::State stateOf(const ConstantTurnRate& /*model*/, const Estimate& estimate) {
-  core::State state = boxStateOf(estimate);
+void writeState(const ConstantTurnRate& /*model*/, const Estimate& estimate, core::State& state) {
+  writeBoxState(estimate, state);
   const float h = estimate.x[HEADING];
   const float speed = estimate.x[SPEED];
   const float c = std::cos(h);
@@ -372,6 +506,17 @@ core::State stateOf(const ConstantTurnRate& /*model*/, const Estimate& estimate)
   state.velocity = Gaussian<float, 3>{Eigen::Vector3f(speed * c, speed * s, estimate.x[VELOCITY_Z]),
                                       J * covariance * J.transpose()};
   state.headingRate = Gaussian<float, 1>{estimate.x[TURN_RATE], estimate.P(TURN_RATE, TURN_RATE)};
+}
+
+core::State stateOf(const ConstantVelocity& model, const Estimate& estimate) {
+  core::State state;
+  writeState(model, estimate, state);
+  return state;
+}
+
+core::State stateOf(const ConstantTurnRate& model, const Estimate& estimate) {
+  core::State state;
+  writeState(model, estimate, state);
   return state;
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+#include "track/motion_model_steps.h"
+
 namespace zelvane {
 namespace track {
 namespace {
@@ -19,7 +21,8 @@ std::string classLabel(const ClassParameters& c, std::size_t index) {
   return "class " + std::to_string(index) + " (\"" + c.name + "\")";
 }
 
-void checkNotNegative(const ClassParameters& c, std::size_t index, const char* name, double value) {
+void checkNotNegative(const ClassParameters& c, std::size_t index, const std::string& name,
+                      double value) {
   if (!(value >= 0.0) || !std::isfinite(value)) {
     refuse(classLabel(c, index) + ": " + name + " must be finite and not negative, not " +
            std::to_string(value));
@@ -31,24 +34,13 @@ void checkClass(const ClassParameters& c, std::size_t index) {
       c.motionModel != MotionModelKind::ConstantTurnRate) {
     refuse(classLabel(c, index) + ": unknown motion model");
   }
-  const ConstantVelocity& cv = c.constantVelocity;
-  const ConstantTurnRate& ctrv = c.constantTurnRate;
-  const std::pair<const char*, float> noises[] = {
-      {"constantVelocity.accelerationNoise", cv.accelerationNoise},
-      {"constantVelocity.verticalAccelerationNoise", cv.verticalAccelerationNoise},
-      {"constantVelocity.headingNoise", cv.headingNoise},
-      {"constantVelocity.sizeNoise", cv.sizeNoise},
-      {"constantVelocity.initialSpeed", cv.initialSpeed},
-      {"constantVelocity.initialVerticalSpeed", cv.initialVerticalSpeed},
-      {"constantTurnRate.accelerationNoise", ctrv.accelerationNoise},
-      {"constantTurnRate.turnAccelerationNoise", ctrv.turnAccelerationNoise},
-      {"constantTurnRate.verticalAccelerationNoise", ctrv.verticalAccelerationNoise},
-      {"constantTurnRate.sizeNoise", ctrv.sizeNoise},
-      {"constantTurnRate.initialSpeed", ctrv.initialSpeed},
-      {"constantTurnRate.initialTurnRate", ctrv.initialTurnRate},
-      {"constantTurnRate.initialVerticalSpeed", ctrv.initialVerticalSpeed},
+  auto checkModel = [&c, index](const char* model) {
+    return [&c, index, model](const char* name, float value) {
+      checkNotNegative(c, index, std::string(model) + "." + name, value);
+    };
   };
-  for (const auto& [name, value] : noises) checkNotNegative(c, index, name, value);
+  forEachParameter(c.constantVelocity, checkModel("constantVelocity"));
+  forEachParameter(c.constantTurnRate, checkModel("constantTurnRate"));
   const MeasurementNoise& m = c.measurementNoise;
   const std::pair<const char*, float> measured[] = {{"measurementNoise.horizontal", m.horizontal},
                                                     {"measurementNoise.vertical", m.vertical},
@@ -110,9 +102,12 @@ void setBox(core::State& box, const Vector& x) {
   box.dimensions->height = x[HEIGHT];
 }
 
-core::State stateOf(const ClassParameters& c, const Estimate& e) {
-  return c.motionModel == MotionModelKind::ConstantTurnRate ? stateOf(c.constantTurnRate, e)
-                                                            : stateOf(c.constantVelocity, e);
+void writeState(const ClassParameters& c, const Estimate& e, core::State& state) {
+  if (c.motionModel == MotionModelKind::ConstantTurnRate) {
+    writeState(c.constantTurnRate, e, state);
+  } else {
+    writeState(c.constantVelocity, e, state);
+  }
 }
 
 Estimate initialOf(const ClassParameters& c, const MeasurementVector& z) {
@@ -249,7 +244,10 @@ void Tracker::stepClass(std::size_t classIndex, const std::vector<Detection>& de
 
   // Updates: each matched track takes its detection, the others miss; the tracks that
   // live on and the output policy names are reported, all in one pass over the tracks.
+  // The detections' boxes were checked as the frame arrived; the noise is checked here,
+  // once, and refuses every update as `update` would.
   const MeasurementVector r = c.measurementNoise.variances();
+  const bool noiseUsable = r.allFinite() && (r.array() >= 0.0f).all();
   trackMatch_.assign(tracks.records.size(), NO_DETECTION);
   for (const core::AssociatedPair& match : association.matches)
     trackMatch_[match.row] = match.column;
@@ -268,7 +266,8 @@ void Tracker::stepClass(std::size_t classIndex, const std::vector<Detection>& de
     std::size_t d = NO_DETECTION;
     if (trackMatch_[k] != NO_DETECTION) {
       const std::size_t candidate = detectionIndex_[trackMatch_[k]];
-      if (update(tracks.estimates[k], measurements_[candidate], r) != UpdateOutcome::Rejected) {
+      if (noiseUsable && updateChecked(tracks.estimates[k], measurements_[candidate], r) !=
+                             UpdateOutcome::Rejected) {
         d = candidate;
         detectionTaken_[trackMatch_[k]] = 1;
         ++record.hits;
@@ -304,7 +303,7 @@ void Tracker::report(std::size_t classIndex, std::size_t track, std::size_t dete
   const ClassTracks& tracks = tracks_[classIndex];
   TrackedBox& box = reported.emplace_back();
   box.record = tracks.records[track];
-  box.state = stateOf(classes_[classIndex], tracks.estimates[track]);
+  writeState(classes_[classIndex], tracks.estimates[track], box.state);
   box.score = box.record.score;
   box.detection = detection;
 }

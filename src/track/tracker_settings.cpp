@@ -33,24 +33,6 @@ struct Field {
   }
 
 const Field<float> FLOAT_FIELDS[] = {
-    ZELVANE_FIELD(float, "ConstantVelocity.accelerationNoise", constantVelocity.accelerationNoise),
-    ZELVANE_FIELD(float, "ConstantVelocity.verticalAccelerationNoise",
-                  constantVelocity.verticalAccelerationNoise),
-    ZELVANE_FIELD(float, "ConstantVelocity.headingNoise", constantVelocity.headingNoise),
-    ZELVANE_FIELD(float, "ConstantVelocity.sizeNoise", constantVelocity.sizeNoise),
-    ZELVANE_FIELD(float, "ConstantVelocity.initialSpeed", constantVelocity.initialSpeed),
-    ZELVANE_FIELD(float, "ConstantVelocity.initialVerticalSpeed",
-                  constantVelocity.initialVerticalSpeed),
-    ZELVANE_FIELD(float, "ConstantTurnRate.accelerationNoise", constantTurnRate.accelerationNoise),
-    ZELVANE_FIELD(float, "ConstantTurnRate.turnAccelerationNoise",
-                  constantTurnRate.turnAccelerationNoise),
-    ZELVANE_FIELD(float, "ConstantTurnRate.verticalAccelerationNoise",
-                  constantTurnRate.verticalAccelerationNoise),
-    ZELVANE_FIELD(float, "ConstantTurnRate.sizeNoise", constantTurnRate.sizeNoise),
-    ZELVANE_FIELD(float, "ConstantTurnRate.initialSpeed", constantTurnRate.initialSpeed),
-    ZELVANE_FIELD(float, "ConstantTurnRate.initialTurnRate", constantTurnRate.initialTurnRate),
-    ZELVANE_FIELD(float, "ConstantTurnRate.initialVerticalSpeed",
-                  constantTurnRate.initialVerticalSpeed),
     ZELVANE_FIELD(float, "MeasurementNoise.horizontal", measurementNoise.horizontal),
     ZELVANE_FIELD(float, "MeasurementNoise.vertical", measurementNoise.vertical),
     ZELVANE_FIELD(float, "MeasurementNoise.heading", measurementNoise.heading),
@@ -72,6 +54,19 @@ const Field<bool> BOOL_FIELDS[] = {
 
 #undef ZELVANE_FIELD
 
+// Calls `use(key, value)` for each motion-model parameter of `c`, the key below the
+// class's node: the constant-velocity model's, then the turn model's.
+template <class Use>
+void forEachModelParameter(ClassParameters& c, Use use) {
+  auto below = [&use](const char* node) {
+    return [&use, node](const char* name, float& value) {
+      use(std::string(node) + "." + name, value);
+    };
+  };
+  forEachParameter(c.constantVelocity, below("ConstantVelocity"));
+  forEachParameter(c.constantTurnRate, below("ConstantTurnRate"));
+}
+
 template <class T, std::size_t N>
 void readFields(const SettingsManager& settings, const Field<T> (&fields)[N], ClassParameters& c) {
   for (const Field<T>& field : fields) {
@@ -87,6 +82,8 @@ void writeFields(SettingsManager& settings, const Field<T> (&fields)[N], ClassPa
 // Every key path (nodes joined by '.') that a class's node may hold.
 std::set<std::string> knownKeys() {
   std::set<std::string> keys{NAME_KEY, MODEL_KEY, METRIC_KEY, METHOD_KEY};
+  ClassParameters unused;
+  forEachModelParameter(unused, [&keys](const std::string& key, float&) { keys.insert(key); });
   for (const auto& f : FLOAT_FIELDS) keys.insert(f.key);
   for (const auto& f : DOUBLE_FIELDS) keys.insert(f.key);
   for (const auto& f : INT_FIELDS) keys.insert(f.key);
@@ -131,6 +128,9 @@ ClassParameters readClass(SettingsManager& settings, const std::string& where) {
   readName(settings, MODEL_KEY, where, motionModelNames(), c.motionModel);
   readName(settings, METRIC_KEY, where, core::associationMetricNames(), c.metric);
   readName(settings, METHOD_KEY, where, core::associationMethodNames(), c.method);
+  forEachModelParameter(c, [&settings](const std::string& key, float& value) {
+    if (settings.exists(key)) value = settings.get<float>(key);
+  });
   readFields(settings, FLOAT_FIELDS, c);
   readFields(settings, DOUBLE_FIELDS, c);
   readFields(settings, INT_FIELDS, c);
@@ -194,6 +194,8 @@ void writeTrackerSettings(SettingsManager& settings, const std::vector<ClassPara
     settings.set<std::string>(MODEL_KEY, motionModelName(c.motionModel));
     settings.set<std::string>(METRIC_KEY, associationMetricName(c.metric));
     settings.set<std::string>(METHOD_KEY, associationMethodName(c.method));
+    forEachModelParameter(
+        c, [&settings](const std::string& key, float& value) { settings.set<float>(key, value); });
     writeFields(settings, FLOAT_FIELDS, c);
     writeFields(settings, DOUBLE_FIELDS, c);
     writeFields(settings, INT_FIELDS, c);

@@ -357,4 +357,46 @@ TEST(MotionModel, StateCarriesTheMarginals) {
   }
 }
 
+TEST(MotionModel, MeasuredCentreIsTheBoxCentroid) {
+  using zelvane::core::State;
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  struct Case {
+    Eigen::Vector3f position;
+    float heading;
+    Eigen::Vector3f anchor;
+  };
+  // Centred and off-centre anchors, zero coordinates of either sign, headings that
+  // are not finite.
+  const Case cases[] = {
+      {{12.5f, -3.25f, 0.75f}, 0.4f, {0, 0, 0}},
+      {{12.5f, -3.25f, 0.75f}, 0.4f, {1.2f, -0.3f, 0.5f}},
+      {{12.5f, -3.25f, 0.75f}, 0.4f, {0, 0, 0.5f}},
+      {{0.0f, -3.25f, 0.0f}, -2.0f, {0, 0, 0}},
+      {{-0.0f, 5.0f, -0.0f}, 2.5f, {0, 0, 0}},
+      {{7.0f, -0.0f, 1.0f}, 1.0f, {0, 0, 0}},
+      {{7.0f, 8.0f, 1.0f}, nan, {0, 0, 0}},
+      {{7.0f, 8.0f, 1.0f}, inf, {0, 0, 0}},
+  };
+  auto same = [](float a, float b) {
+    return (std::isnan(a) && std::isnan(b)) || (a == b && std::signbit(a) == std::signbit(b));
+  };
+  for (const Case& c : cases) {
+    const State box = State::box(c.position, c.heading, 4.0f, 2.0f, 1.5f,
+                                 {c.anchor.x(), c.anchor.y(), c.anchor.z()});
+    const Eigen::Vector3f centre = measurementOf(box).head<3>();
+    const Eigen::Vector3f expected = box.centroid();
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_TRUE(same(centre[i], expected[i]))
+          << c.position.transpose() << " heading " << c.heading << " anchor "
+          << c.anchor.transpose() << ": " << centre[i] << " vs " << expected[i];
+    }
+  }
+  State noDimensions = State::box({-0.0f, 2.0f, 1.0f}, 0.3f, 1, 1, 1);
+  noDimensions.dimensions = boost::none;
+  const Eigen::Vector3f centre = measurementOf(noDimensions).head<3>();
+  EXPECT_TRUE(same(centre[0], noDimensions.centroid()[0]) && centre[1] == 2.0f);
+  EXPECT_TRUE(measurementOf(noDimensions).tail<3>().array().isNaN().all());
+}
+
 }  // namespace

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <boost/property_tree/exceptions.hpp>
@@ -88,6 +90,44 @@ TEST(TrackerSettings, WritesWhatItReadsBack) {
   SettingsManager second;
   writeTrackerSettings(second, classes);
   EXPECT_TRUE(first.tree() == second.tree());
+}
+
+TEST(TrackerSettings, WritesEveryModelParameterUnderItsKeyInItsOrder) {
+  ClassParameters c;
+  c.name = "Car";
+  ConstantVelocity& cv = c.constantVelocity;
+  ConstantTurnRate& turn = c.constantTurnRate;
+  float next = 1.5f;  // each parameter its own value, in the order they are written
+  for (float* parameter :
+       {&cv.accelerationNoise, &cv.verticalAccelerationNoise, &cv.headingNoise, &cv.sizeNoise,
+        &cv.initialSpeed, &cv.initialVerticalSpeed, &turn.accelerationNoise,
+        &turn.turnAccelerationNoise, &turn.verticalAccelerationNoise, &turn.sizeNoise,
+        &turn.initialSpeed, &turn.initialTurnRate, &turn.initialVerticalSpeed}) {
+    *parameter = next;
+    next += 1.0f;
+  }
+  SettingsManager settings;
+  writeTrackerSettings(settings, {c});
+  const std::vector<std::pair<std::string, std::vector<std::string>>> nodes = {
+      {"ConstantVelocity",
+       {"accelerationNoise", "verticalAccelerationNoise", "headingNoise", "sizeNoise",
+        "initialSpeed", "initialVerticalSpeed"}},
+      {"ConstantTurnRate",
+       {"accelerationNoise", "turnAccelerationNoise", "verticalAccelerationNoise", "sizeNoise",
+        "initialSpeed", "initialTurnRate", "initialVerticalSpeed"}}};
+  float value = 1.5f;
+  for (const auto& [node, keys] : nodes) {
+    std::vector<std::string> written;
+    for (const auto& [key, child] : settings.tree().get_child("Tracker.Class." + node)) {
+      written.push_back(key);
+      EXPECT_EQ(std::stof(child.data()), value) << node << "." << key;
+      value += 1.0f;
+    }
+    EXPECT_EQ(written, keys) << node;
+  }
+  const ClassParameters read = readTrackerSettings(settings).at(0);
+  EXPECT_EQ(read.constantVelocity.headingNoise, 3.5f);
+  EXPECT_EQ(read.constantTurnRate.initialTurnRate, 12.5f);
 }
 
 TEST(TrackerSettings, RefusesWhatItCannotRead) {
