@@ -336,8 +336,11 @@ void checkRegistration() {
     buffer.setTransform(stamped(edges[1], samplePose(1, i), sampleTime(i)), "bench", false);
   }
   Pose ours;
-  manager.getTransform(edges[1].child, edges[1].parent, sampleTime(kSamples + 4),
-                       TransformManager::Interpolated, ours);
+  if (manager.getTransform(edges[1].child, edges[1].parent, sampleTime(kSamples + 4),
+                           TransformManager::Interpolated, ours) != TransformManager::Success) {
+    std::fprintf(stderr, "benchmark registration lookup failed\n");
+    std::exit(1);
+  }
   checkAgainstTf2("register_sample", ours,
                   tf2Lookup(buffer, edges[1].child, edges[1].parent, sampleTime(kSamples + 4)));
 }
