@@ -366,6 +366,8 @@ class TransformQueue : private TransformManager::Listener {
     // Whether the frame or the target was not a frame of the graph when the items
     // were last settled.
     bool unknown = false;
+    // The path from the frame to the target, as the manager last found it.
+    TransformManager::WaitingPath path{};
     // The index entries of the frame's oldest item while it is out of the indexes,
     // kept so that putting it back allocates nothing.
     typename TimeIndex::node_type time_entry{};
@@ -474,7 +476,7 @@ class TransformQueue : private TransformManager::Listener {
     if (source.items.empty()) return;
     Settling settling(*this, source, out);
     const TransformManager::TransformResult code =
-        manager_->releaseWaiting(source.frame, target_, settling);
+        manager_->releaseWaiting(source.path, source.frame, target_, settling);
     source.unknown = false;
     if (code == TransformManager::NoFrames || code == TransformManager::NotFound) {
       for (const std::string& name : {std::cref(source.frame), std::cref(target_)}) {
@@ -599,33 +601,17 @@ class TransformQueue : private TransformManager::Listener {
     });
   }
 
-  void transformRegistered(const std::string& from, const std::string& to, long time) override {
+  void transformRegistered(const std::string& /*from*/, const std::string& /*to*/, long time,
+                           const TransformManager::RegisteredPair& pair) override {
     // A static sample, or the first of its pair, may make any time ready. Otherwise
     // the pair's span grew by at most the stretch between `time` and its neighbour:
     // up to `time` for a new newest sample (which may also have pushed old ones
     // out), up to the pair's newest for a new oldest one.
-    if (time == 0 || manager_->historySize(from, to) <= 1) {
+    if (time == 0 || pair.samples <= 1) {
       settleFrames(true, 0);
       return;
     }
-    long bound = time;
-    if (newestHead() > time) {  // only then does the pair's span matter
-      long oldest = 0;
-      long newest = 0;
-      if (manager_->getCommonTimeSpan(from, to, oldest, newest) != TransformManager::Success) {
-        settleFrames(true, 0);
-        return;
-      }
-      if (time <= oldest) bound = newest;
-    }
-    settleFrames(false, bound);
-  }
-
-  // The time of the newest of the frames' oldest waiting items; the least long when
-  // nothing waits.
-  long newestHead() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return by_time_.empty() ? std::numeric_limits<long>::min() : by_time_.rbegin()->first;
+    settleFrames(false, time <= pair.oldest ? pair.newest : time);
   }
 
   void frameRemoved(const std::string& frame) override {
