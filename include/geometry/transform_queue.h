@@ -427,6 +427,10 @@ class TransformQueue : private TransformManager::Listener {
         spares_.pop_back();
       }
       work(out);
+      if (out.empty()) {  // nothing leaves: the list goes back at once
+        spares_.push_back(std::move(out));
+        return;
+      }
       order(out);
     }
     deliver(out);

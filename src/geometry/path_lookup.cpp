@@ -125,20 +125,21 @@ Result PathCursors::compose(long time, Method method, double window, const Logge
 
 Result JudgedPath::add(const PoseHistory& history, long time, Method method, double window,
                        bool covered) {
-  const EdgeVerdict verdict = judgeHistory(history, time, method, window);
   if (size_ == INLINE_EDGES && overflow_.empty()) {  // a long path: move to the heap
     overflow_.reserve(2 * INLINE_EDGES);
     for (std::size_t i = 0; i < size_; ++i) overflow_.push_back(at(i));
   }
+  const EdgeVerdict* verdict = nullptr;
   if (overflow_.empty()) {
-    new (inline_.data() + size_ * sizeof(EdgeVerdict)) EdgeVerdict(verdict);
+    verdict = new (inline_.data() + size_ * sizeof(EdgeVerdict))
+        EdgeVerdict(judgeHistory(history, time, method, window));
   } else {
-    overflow_.push_back(verdict);
+    verdict = &overflow_.emplace_back(judgeHistory(history, time, method, window));
   }
   ++size_;
-  const Result code = verdict.code(method);
+  const Result code = verdict->code(method);
   if (code != TransformManager::Success) return code;
-  return covered && !verdict.covers() ? TransformManager::OutOfRange : TransformManager::Success;
+  return covered && !verdict->covers() ? TransformManager::OutOfRange : TransformManager::Success;
 }
 
 Result JudgedPath::judge(const FrameStore& store, std::size_t from, std::size_t to, long time,
@@ -153,6 +154,13 @@ Result JudgedPath::judge(const std::vector<const PoseHistory*>& edges, long time
                          double window, bool covered) {
   start();
   for (const PoseHistory* history : edges) {
+    // Past the newest sample of a time-stamped history no method covers: refused
+    // without a search (the code of an uncovered time is OutOfRange, whatever the
+    // verdict). Items wait mostly so, for the sample of their own time.
+    if (covered && !history->empty() && !isStatic(*history) &&
+        time > registrationTime(*history->rbegin())) {
+      return TransformManager::OutOfRange;
+    }
     const Result code = add(*history, time, method, window, covered);
     if (code != TransformManager::Success) return code;
   }
