@@ -623,22 +623,6 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
     virtual void tooOld() = 0;
   };
 
-  /// Settles the items of frame `from` waiting for their transform into `to`, from
-  /// the first on: an item older than the times of the path (older than the oldest
-  /// time of `getCommonTimeSpan`) leaves as too old; an item whose time is covered
-  /// (see the conventions above) is released with the pose that
-  /// `getTransform(from, to, time, Interpolated, ...)` gives, bit for bit, and with its
-  /// log records; the first other item stops the walk, and it and the items after it
-  /// keep waiting. Returns `Success` when the frames are joined and their edges' spans
-  /// overlap (items may have left), else the code of `getCommonTimeSpan` (`NoFrames`,
-  /// `NotFound`, `OutOfRange`), in which case no item left. Called under the manager's
-  /// lock (`runLocked`, a listener); `items` must not call the manager. Cost: one
-  /// resolution of the names and one walk of the path, then per item one verdict per
-  /// edge, and for an item released one sample per edge and the product; nothing is
-  /// allocated for paths of up to 16 edges.
-  TransformResult releaseWaiting(const std::string& from, const std::string& to,
-                                 WaitingItems& items);
-
   /// The path between two frames as `releaseWaiting` found it, kept by a caller that
   /// settles the same two frames again and again (a queue, one per frame): the names
   /// are resolved and the path walked again only once frames or edges were added,
@@ -656,10 +640,22 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
     std::vector<const std::map<double, Pose>*> edges_;
   };
 
-  /// `releaseWaiting(from, to, items)`, with the path kept in `path` between calls
-  /// (always given the same `from` and `to`): a settling of a graph unchanged in shape
-  /// neither resolves the names nor walks the path, and an item whose time is covered
-  /// costs no search of the path's span.
+  /// Settles the items of frame `from` waiting for their transform into `to`, from
+  /// the first on: an item older than the times of the path (older than the oldest
+  /// time of `getCommonTimeSpan`) leaves as too old; an item whose time is covered
+  /// (see the conventions above) is released with the pose that
+  /// `getTransform(from, to, time, Interpolated, ...)` gives, bit for bit, and with its
+  /// log records; the first other item stops the walk, and it and the items after it
+  /// keep waiting. Returns `Success` when the frames are joined and their edges' spans
+  /// overlap (items may have left), else the code of `getCommonTimeSpan` (`NoFrames`,
+  /// `NotFound`, `OutOfRange`), in which case no item left. `path` keeps the path
+  /// between calls, which must always name the same `from` and `to`. Called under the
+  /// manager's lock (`runLocked`, a listener); `items` must not call the manager.
+  /// Cost: the names are resolved and the path walked only when the graph changed
+  /// shape since the last call (`path` then allocates its list of edges once), then
+  /// per item one verdict per edge (an edge whose newest sample is older than the
+  /// item refuses it without a search), and for an item released one sample per edge
+  /// and the product; the span of the path is sought only for an item that waits.
   TransformResult releaseWaiting(WaitingPath& path, const std::string& from, const std::string& to,
                                  WaitingItems& items);
 

@@ -192,9 +192,10 @@ struct TransformQueueOptions {
 /// registration (than its pair's newest sample, for a sample older than the others
 /// of its pair), the path and the items released or dropped (all frames for a static
 /// registration or the first sample of a pair, removals and loadings): it does not
-/// grow with the items waiting on other frames. A frame's items are settled on one
-/// walk of their path (`TransformManager::releaseWaiting`), each item then costing a
-/// verdict per edge, and a sample per edge if it is released. Frames that once held
+/// grow with the items waiting on other frames. A frame keeps its path
+/// (`TransformManager::WaitingPath`): its items are settled without resolving names or
+/// walking the graph until frames or edges are added, renamed or removed, each item
+/// costing a verdict per edge, and a sample per edge if it is released. Frames that once held
 /// items keep their entry, with room for as many items as they once held, until the
 /// queue is destroyed; so once every frame has had its backlog, pushing, releasing
 /// and dropping allocate nothing (but what the items and callbacks themselves do).
@@ -275,10 +276,7 @@ class TransformQueue : private TransformManager::Listener {
       handOver([&](Outgoing& out) {
         ++counts_.pushed;
         while (held() >= options_.capacity) dropOldest(out);
-        auto found = sources_.find(frame);
-        if (found == sources_.end())
-          found = sources_.emplace(frame, Source{frame, {}, false}).first;
-        Source& source = found->second;
+        Source& source = sourceOf(frame);
         // Behind a waiting item the new one waits too: only a new oldest item, or one
         // that overtakes the oldest, changes what the frame can release.
         const bool first = source.items.empty();
@@ -390,6 +388,16 @@ class TransformQueue : private TransformManager::Listener {
   using Outgoing = std::vector<Leaving>;
 
   std::size_t held() const { return waiting_ + ready_.size(); }
+
+  // The entry of `frame`, made on its first push. A stream of one sensor asks for the
+  // same frame again and again: the last one found is checked first.
+  Source& sourceOf(const std::string& frame) {
+    if (last_source_ != nullptr && last_source_->frame == frame) return *last_source_;
+    auto found = sources_.find(frame);
+    if (found == sources_.end()) found = sources_.emplace(frame, Source{frame, {}, false}).first;
+    last_source_ = &found->second;  // sources are never erased
+    return *last_source_;
+  }
 
   // The heads' indexes: by time, for the registrations, and by push order, for the
   // choice of the oldest item. A frame taken out keeps its two entries, which go back
@@ -666,6 +674,7 @@ class TransformQueue : private TransformManager::Listener {
 
   mutable std::mutex mutex_;
   std::map<std::string, Source> sources_;
+  Source* last_source_ = nullptr;
   TimeIndex by_time_;
   SequenceIndex by_sequence_;
   detail::Ring<ReadyItem> ready_;

@@ -90,26 +90,6 @@ Result PathCursors::span(double window, std::int64_t& oldest, std::int64_t& newe
       oldest, newest);
 }
 
-Result PathCursors::judge(long time, Method method, double window, bool covered) {
-  for (std::size_t i = 0; i < size_; ++i) {
-    const EdgeVerdict& verdict = (*this)[i].judge(time, method, window);
-    const Result code = verdict.code(method);
-    if (code != TransformManager::Success) return code;
-    if (covered && !verdict.covers()) return TransformManager::OutOfRange;
-  }
-  return TransformManager::Success;
-}
-
-void PathCursors::composeJudged(long time, Method method, const Logger& logger, bool traced,
-                                PathProduct& product) {
-  Pose sample;
-  for (std::size_t i = 0; i < size_; ++i) {
-    // A verdict judged Success samples with Success.
-    static_cast<void>((*this)[i].sample(time, method, logger, traced, sample));
-    product.append(sample);
-  }
-}
-
 Result PathCursors::compose(long time, Method method, double window, const Logger& logger,
                             bool traced, PathProduct& product) {
   Pose sample;
@@ -123,8 +103,8 @@ Result PathCursors::compose(long time, Method method, double window, const Logge
   return TransformManager::Success;
 }
 
-Result JudgedPath::add(const PoseHistory& history, long time, Method method, double window,
-                       bool covered) {
+Result JudgedPath::add(const PoseHistory& history, PoseHistory::const_iterator after, long time,
+                       Method method, double window, bool covered) {
   if (size_ == INLINE_EDGES && overflow_.empty()) {  // a long path: move to the heap
     overflow_.reserve(2 * INLINE_EDGES);
     for (std::size_t i = 0; i < size_; ++i) overflow_.push_back(at(i));
@@ -132,9 +112,9 @@ Result JudgedPath::add(const PoseHistory& history, long time, Method method, dou
   const EdgeVerdict* verdict = nullptr;
   if (overflow_.empty()) {
     verdict = new (inline_.data() + size_ * sizeof(EdgeVerdict))
-        EdgeVerdict(judgeHistory(history, time, method, window));
+        EdgeVerdict(judgeHistory(history, after, time, method, window));
   } else {
-    verdict = &overflow_.emplace_back(judgeHistory(history, time, method, window));
+    verdict = &overflow_.emplace_back(judgeHistory(history, after, time, method, window));
   }
   ++size_;
   const Result code = verdict->code(method);
@@ -146,7 +126,8 @@ Result JudgedPath::judge(const FrameStore& store, std::size_t from, std::size_t 
                          Method method, double window, bool covered) {
   start();
   return store.walkPath(from, to, [&](const PoseHistory& history) {
-    return add(history, time, method, window, covered);
+    return add(history, history.upper_bound(static_cast<double>(time)), time, method, window,
+               covered);
   });
 }
 
@@ -154,14 +135,19 @@ Result JudgedPath::judge(const std::vector<const PoseHistory*>& edges, long time
                          double window, bool covered) {
   start();
   for (const PoseHistory* history : edges) {
-    // Past the newest sample of a time-stamped history no method covers: refused
-    // without a search (the code of an uncovered time is OutOfRange, whatever the
-    // verdict). Items wait mostly so, for the sample of their own time.
-    if (covered && !history->empty() && !isStatic(*history) &&
-        time > registrationTime(*history->rbegin())) {
-      return TransformManager::OutOfRange;
+    // At or past the newest sample of a time-stamped history, no entry's key lies
+    // above the time's: no search. Past it, no method covers: refused at once (the code
+    // of an uncovered time is OutOfRange, whatever the verdict); items wait mostly so,
+    // for the sample of their own time, and are released mostly at it.
+    auto after = history->end();
+    if (!history->empty() && !isStatic(*history)) {
+      const std::int64_t newest = registrationTime(*history->rbegin());
+      if (covered && time > newest) return TransformManager::OutOfRange;
+      if (time < newest) after = history->upper_bound(static_cast<double>(time));
+    } else {
+      after = history->upper_bound(static_cast<double>(time));
     }
-    const Result code = add(*history, time, method, window, covered);
+    const Result code = add(*history, after, time, method, window, covered);
     if (code != TransformManager::Success) return code;
   }
   return TransformManager::Success;

@@ -1,8 +1,8 @@
 // The lookup between two frames named by the caller, in the pieces that every
 // operation of the manager shares: the resolution of the two names with the codes of
 // `getTransform`, the pose of a composed product, and the cursors of a path's edges,
-// which answer a run of times on one walk of the path (the batch lookups and the
-// queue's release).
+// which answer a run of times on one walk of the path (the batch lookups), and the
+// verdicts of a path at one time (the waits and the queue's release).
 #pragma once
 
 #include <array>
@@ -64,20 +64,6 @@ class PathCursors {
   TransformManager::TransformResult span(double window, std::int64_t& oldest,
                                          std::int64_t& newest) const;
 
-  /// Judges every edge at `time` with `method` and keeps the verdicts: the code of
-  /// `getTransform` at `time` (from the `to` end, the first edge that fails gives its
-  /// code), and with `covered` also `OutOfRange` where the lookup would succeed but an
-  /// edge does not cover the time (`EdgeVerdict::covers`), as the queue and the
-  /// `Interpolated` waits ask. Writes nothing to the log.
-  TransformManager::TransformResult judge(long time, TransformManager::InterpolationMethod method,
-                                          double window, bool covered);
-
-  /// Samples the verdicts of the last `judge` that answered `Success` (at `time`, with
-  /// `method`) and composes them onto `product`, with the records of the lookup (the
-  /// trace records when `traced`, the logger's trace level asked once for a run).
-  void composeJudged(long time, TransformManager::InterpolationMethod method, const Logger& logger,
-                     bool traced, PathProduct& product);
-
   /// Judges and samples every edge at `time` with `method` and composes the samples
   /// onto `product`, as `FrameStore::compose` does, with the records of the lookup (the
   /// trace records when `traced`); returns the code of the first edge that fails (then
@@ -120,8 +106,11 @@ class JudgedPath {
   JudgedPath& operator=(const JudgedPath&) = delete;
 
   /// Walks the path from `from` to `to` of `store` and judges each edge at `time` with
-  /// `method`: the code of `PathCursors::judge` (with `covered` as there), `NotFound`
-  /// for frames in different trees. Stops at the first edge that fails. O(path log n).
+  /// `method`: the code of `getTransform` at `time` (from the `to` end, the first edge
+  /// that fails gives its code), and with `covered` also `OutOfRange` where the lookup
+  /// would succeed but an edge does not cover the time (`EdgeVerdict::covers`), as the
+  /// queue and the `Interpolated` waits ask; `NotFound` for frames in different trees.
+  /// Stops at the first edge that fails; writes nothing to the log. O(path log n).
   TransformManager::TransformResult judge(const FrameStore& store, std::size_t from,
                                           std::size_t to, long time,
                                           TransformManager::InterpolationMethod method,
@@ -147,7 +136,9 @@ class JudgedPath {
     size_ = 0;
     overflow_.clear();
   }
-  TransformManager::TransformResult add(const PoseHistory& history, long time,
+  // Judges `history` at `time`, `after` being its first entry keyed above the time.
+  TransformManager::TransformResult add(const PoseHistory& history,
+                                        PoseHistory::const_iterator after, long time,
                                         TransformManager::InterpolationMethod method,
                                         double window, bool covered);
   const EdgeVerdict& at(std::size_t i) const {

@@ -154,13 +154,6 @@ TransformManager::TransformResult TransformManager::waitForTransform(
   return getTransform(from, to, time, method, result);
 }
 
-TransformManager::TransformResult TransformManager::releaseWaiting(const std::string& from,
-                                                                   const std::string& to,
-                                                                   WaitingItems& items) {
-  WaitingPath path;
-  return releaseWaiting(path, from, to, items);
-}
-
 TransformManager::TransformResult TransformManager::releaseWaiting(WaitingPath& path,
                                                                    const std::string& from,
                                                                    const std::string& to,
