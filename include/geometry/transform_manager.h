@@ -627,7 +627,7 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   /// settles the same two frames again and again (a queue, one per frame): the names
   /// are resolved and the path walked again only once frames or edges were added,
   /// renamed or removed, or the graph was replaced. Empty until first used; to be
-  /// used with one pair of names only.
+  /// used with one manager and one pair of names only.
   class WaitingPath {
    private:
     friend class TransformManager;

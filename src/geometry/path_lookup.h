@@ -111,9 +111,8 @@ class JudgedPath {
   /// would succeed but an edge does not cover the time (`EdgeVerdict::covers`), as the
   /// queue and the `Interpolated` waits ask; `NotFound` for frames in different trees.
   /// Stops at the first edge that fails; writes nothing to the log. O(path log n).
-  TransformManager::TransformResult judge(const FrameStore& store, std::size_t from,
-                                          std::size_t to, long time,
-                                          TransformManager::InterpolationMethod method,
+  TransformManager::TransformResult judge(const FrameStore& store, std::size_t from, std::size_t to,
+                                          long time, TransformManager::InterpolationMethod method,
                                           double window, bool covered);
 
   /// The same for the edges of a path already walked, in the order of the walk.
@@ -139,8 +138,8 @@ class JudgedPath {
   // Judges `history` at `time`, `after` being its first entry keyed above the time.
   TransformManager::TransformResult add(const PoseHistory& history,
                                         PoseHistory::const_iterator after, long time,
-                                        TransformManager::InterpolationMethod method,
-                                        double window, bool covered);
+                                        TransformManager::InterpolationMethod method, double window,
+                                        bool covered);
   const EdgeVerdict& at(std::size_t i) const {
     return overflow_.empty() ? *std::launder(reinterpret_cast<const EdgeVerdict*>(
                                    inline_.data() + i * sizeof(EdgeVerdict)))
