@@ -1,8 +1,10 @@
 // The one owner of a manager's frames: the graph (frames, and per pair of joined
 // frames the two directed edges with their histories), the index from name to frame,
 // and the rooted view of the forest that lets a lookup walk only its own path.
-// Nothing outside holds a pointer into it; `TransformManager` keeps one store and
-// replaces it whole when an edit is built aside (`without`, loading).
+// Nothing outside holds a pointer into it but the paths that queues keep
+// (`TransformManager::WaitingPath`), which `shape` tells apart from stale ones;
+// `TransformManager` keeps one store and replaces it whole when an edit is built
+// aside (`without`, loading).
 //
 // Rooted view: every tree of the forest has a root; every other frame knows its
 // parent, its depth below the root, and the histories of the two edges to its parent:
