@@ -27,6 +27,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <map>
@@ -578,6 +579,15 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
                                    InterpolationMethod method, std::chrono::nanoseconds timeout,
                                    Pose& result);
 
+  /// The history of a pair of frames just registered, as the listeners are told of it.
+  struct RegisteredPair {
+    /// The samples it holds (1 for a static pair, or the first sample of a pair).
+    std::size_t samples = 0;
+    /// What `getCommonTimeSpan` of the pair gives now.
+    long oldest = 0;
+    long newest = 0;
+  };
+
   /// What a queue attached to a manager is told of the graph's changes
   /// (`attachListener`). Every call is made on the thread that made the change, with
   /// the manager's lock held: the listener may look transforms up and register
@@ -586,8 +596,9 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
    public:
     virtual ~Listener() = default;
     /// After each registration that `setTransform` accepts (after the slots of
-    /// `connectTransformRegistered`).
-    virtual void transformRegistered(const std::string& from, const std::string& to, long time) = 0;
+    /// `connectTransformRegistered`), with what the pair's history holds then.
+    virtual void transformRegistered(const std::string& from, const std::string& to, long time,
+                                     const RegisteredPair& pair) = 0;
     /// After `removeFrame` removed `frame` and re-attached its neighbours.
     virtual void frameRemoved(const std::string& frame) = 0;
     /// After `loadTransforms` replaced the graph.
@@ -612,6 +623,23 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
     virtual void tooOld() = 0;
   };
 
+  /// The path between two frames as `releaseWaiting` found it, kept by a caller that
+  /// settles the same two frames again and again (a queue, one per frame): the names
+  /// are resolved and the path walked again only once frames or edges were added,
+  /// renamed or removed, or the graph was replaced. Empty until first used; to be
+  /// used with one manager and one pair of names only.
+  class WaitingPath {
+   private:
+    friend class TransformManager;
+    // The shape of the graph it was found in (0: none yet), the code of the names'
+    // resolution and walk, whether the names are equal, and the edges' histories in
+    // the order of the lookup.
+    std::uint64_t shape_ = 0;
+    TransformResult code_ = NotFound;
+    bool identity_ = false;
+    std::vector<const std::map<double, Pose>*> edges_;
+  };
+
   /// Settles the items of frame `from` waiting for their transform into `to`, from
   /// the first on: an item older than the times of the path (older than the oldest
   /// time of `getCommonTimeSpan`) leaves as too old; an item whose time is covered
@@ -620,12 +648,15 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   /// log records; the first other item stops the walk, and it and the items after it
   /// keep waiting. Returns `Success` when the frames are joined and their edges' spans
   /// overlap (items may have left), else the code of `getCommonTimeSpan` (`NoFrames`,
-  /// `NotFound`, `OutOfRange`), in which case no item left. Called under the manager's
-  /// lock (`runLocked`, a listener); `items` must not call the manager. Cost: one
-  /// resolution of the names and one walk of the path, then per item one verdict per
-  /// edge, and for an item released one sample per edge and the product; nothing is
-  /// allocated for paths of up to 16 edges.
-  TransformResult releaseWaiting(const std::string& from, const std::string& to,
+  /// `NotFound`, `OutOfRange`), in which case no item left. `path` keeps the path
+  /// between calls, which must always name the same `from` and `to`. Called under the
+  /// manager's lock (`runLocked`, a listener); `items` must not call the manager.
+  /// Cost: the names are resolved and the path walked only when the graph changed
+  /// shape since the last call (`path` then allocates its list of edges once), then
+  /// per item one verdict per edge (an edge whose newest sample is older than the
+  /// item refuses it without a search), and for an item released one sample per edge
+  /// and the product; the span of the path is sought only for an item that waits.
+  TransformResult releaseWaiting(WaitingPath& path, const std::string& from, const std::string& to,
                                  WaitingItems& items);
 
   /// Tells `listener` of every registration, removal and loading from now on, after
@@ -668,7 +699,8 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
 
   // The hooks of the registration, removal and loading: wake the waits that can end
   // and tell the listeners. Called with the lock held.
-  void notifyRegistered(const std::string& from, const std::string& to, long time);
+  void notifyRegistered(const std::string& from, const std::string& to, long time,
+                        const RegisteredPair& pair);
   // Before the removal, with the store still holding `frame`: flags the waits whose
   // path runs through it.
   void flagWaitersThrough(std::size_t frame);

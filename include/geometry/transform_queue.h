@@ -192,9 +192,10 @@ struct TransformQueueOptions {
 /// registration (than its pair's newest sample, for a sample older than the others
 /// of its pair), the path and the items released or dropped (all frames for a static
 /// registration or the first sample of a pair, removals and loadings): it does not
-/// grow with the items waiting on other frames. A frame's items are settled on one
-/// walk of their path (`TransformManager::releaseWaiting`), each item then costing a
-/// verdict per edge, and a sample per edge if it is released. Frames that once held
+/// grow with the items waiting on other frames. A frame keeps its path
+/// (`TransformManager::WaitingPath`): its items are settled without resolving names or
+/// walking the graph until frames or edges are added, renamed or removed, each item
+/// costing a verdict per edge, and a sample per edge if it is released. Frames that once held
 /// items keep their entry, with room for as many items as they once held, until the
 /// queue is destroyed; so once every frame has had its backlog, pushing, releasing
 /// and dropping allocate nothing (but what the items and callbacks themselves do).
@@ -275,10 +276,7 @@ class TransformQueue : private TransformManager::Listener {
       handOver([&](Outgoing& out) {
         ++counts_.pushed;
         while (held() >= options_.capacity) dropOldest(out);
-        auto found = sources_.find(frame);
-        if (found == sources_.end())
-          found = sources_.emplace(frame, Source{frame, {}, false}).first;
-        Source& source = found->second;
+        Source& source = sourceOf(frame);
         // Behind a waiting item the new one waits too: only a new oldest item, or one
         // that overtakes the oldest, changes what the frame can release.
         const bool first = source.items.empty();
@@ -366,6 +364,8 @@ class TransformQueue : private TransformManager::Listener {
     // Whether the frame or the target was not a frame of the graph when the items
     // were last settled.
     bool unknown = false;
+    // The path from the frame to the target, as the manager last found it.
+    TransformManager::WaitingPath path{};
     // The index entries of the frame's oldest item while it is out of the indexes,
     // kept so that putting it back allocates nothing.
     typename TimeIndex::node_type time_entry{};
@@ -388,6 +388,16 @@ class TransformQueue : private TransformManager::Listener {
   using Outgoing = std::vector<Leaving>;
 
   std::size_t held() const { return waiting_ + ready_.size(); }
+
+  // The entry of `frame`, made on its first push. A stream of one sensor asks for the
+  // same frame again and again: the last one found is checked first.
+  Source& sourceOf(const std::string& frame) {
+    if (last_source_ != nullptr && last_source_->frame == frame) return *last_source_;
+    auto found = sources_.find(frame);
+    if (found == sources_.end()) found = sources_.emplace(frame, Source{frame, {}, false}).first;
+    last_source_ = &found->second;  // sources are never erased
+    return *last_source_;
+  }
 
   // The heads' indexes: by time, for the registrations, and by push order, for the
   // choice of the oldest item. A frame taken out keeps its two entries, which go back
@@ -425,6 +435,10 @@ class TransformQueue : private TransformManager::Listener {
         spares_.pop_back();
       }
       work(out);
+      if (out.empty()) {  // nothing leaves: the list goes back at once
+        spares_.push_back(std::move(out));
+        return;
+      }
       order(out);
     }
     deliver(out);
@@ -474,7 +488,7 @@ class TransformQueue : private TransformManager::Listener {
     if (source.items.empty()) return;
     Settling settling(*this, source, out);
     const TransformManager::TransformResult code =
-        manager_->releaseWaiting(source.frame, target_, settling);
+        manager_->releaseWaiting(source.path, source.frame, target_, settling);
     source.unknown = false;
     if (code == TransformManager::NoFrames || code == TransformManager::NotFound) {
       for (const std::string& name : {std::cref(source.frame), std::cref(target_)}) {
@@ -599,33 +613,17 @@ class TransformQueue : private TransformManager::Listener {
     });
   }
 
-  void transformRegistered(const std::string& from, const std::string& to, long time) override {
+  void transformRegistered(const std::string& /*from*/, const std::string& /*to*/, long time,
+                           const TransformManager::RegisteredPair& pair) override {
     // A static sample, or the first of its pair, may make any time ready. Otherwise
     // the pair's span grew by at most the stretch between `time` and its neighbour:
     // up to `time` for a new newest sample (which may also have pushed old ones
     // out), up to the pair's newest for a new oldest one.
-    if (time == 0 || manager_->historySize(from, to) <= 1) {
+    if (time == 0 || pair.samples <= 1) {
       settleFrames(true, 0);
       return;
     }
-    long bound = time;
-    if (newestHead() > time) {  // only then does the pair's span matter
-      long oldest = 0;
-      long newest = 0;
-      if (manager_->getCommonTimeSpan(from, to, oldest, newest) != TransformManager::Success) {
-        settleFrames(true, 0);
-        return;
-      }
-      if (time <= oldest) bound = newest;
-    }
-    settleFrames(false, bound);
-  }
-
-  // The time of the newest of the frames' oldest waiting items; the least long when
-  // nothing waits.
-  long newestHead() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return by_time_.empty() ? std::numeric_limits<long>::min() : by_time_.rbegin()->first;
+    settleFrames(false, time <= pair.oldest ? pair.newest : time);
   }
 
   void frameRemoved(const std::string& frame) override {
@@ -676,6 +674,7 @@ class TransformQueue : private TransformManager::Listener {
 
   mutable std::mutex mutex_;
   std::map<std::string, Source> sources_;
+  Source* last_source_ = nullptr;
   TimeIndex by_time_;
   SequenceIndex by_sequence_;
   detail::Ring<ReadyItem> ready_;

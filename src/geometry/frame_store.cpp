@@ -22,7 +22,8 @@ void reserveFor(std::vector<T>& values, std::size_t size) {
 }  // namespace
 
 FrameStore::Registration FrameStore::add(const std::string& from, const std::string& to,
-                                         const Pose& to_T_from, long time, double window) {
+                                         const Pose& to_T_from, long time, double window,
+                                         const PoseHistory** stored) {
   std::size_t from_frame = find(from);
   std::size_t to_frame = find(to);
   // Creating the frame would either loop an edge onto it or name two frames alike.
@@ -36,6 +37,7 @@ FrameStore::Registration FrameStore::add(const std::string& from, const std::str
   if (to_T_from_history != nullptr) {
     addSample(*to_T_from_history, to_T_from, time, window);
     addSample(*edgeHistory(to_frame, from_frame), from_T_to, time, window);
+    if (stored != nullptr) *stored = to_T_from_history;
     return Registration::Stored;
   }
   PoseHistory to_T_from_samples;
@@ -51,10 +53,12 @@ FrameStore::Registration FrameStore::add(const std::string& from, const std::str
     given_.erase(given);
     throw;
   }
+  if (stored != nullptr) *stored = edgeHistory(from_frame, to_frame);
   return Registration::Stored;
 }
 
 std::size_t FrameStore::addFrame(const std::string& name) {
+  ++shape_;
   const std::size_t frame = size();
   reserve(frame + 1);
   const auto slot = index_.emplace(name, frame).first;
@@ -75,6 +79,7 @@ std::size_t FrameStore::addFrame(const std::string& name) {
 }
 
 void FrameStore::rename(std::size_t frame, const std::string& name) {
+  ++shape_;
   std::string copy(name);
   index_.emplace(name, frame);
   std::string& stored = graph_[frame].name;
@@ -94,6 +99,7 @@ const PoseHistory* FrameStore::directEdge(std::size_t a, std::size_t b) const {
 
 void FrameStore::join(std::size_t a, std::size_t b, const PoseHistory& b_T_a,
                       const PoseHistory& a_T_b) {
+  ++shape_;
   reserveFor(stack_, size());
   boost::add_edge(a, b, TransformManager::Edge{b_T_a}, graph_);
   try {

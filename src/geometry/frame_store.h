@@ -1,8 +1,10 @@
 // The one owner of a manager's frames: the graph (frames, and per pair of joined
 // frames the two directed edges with their histories), the index from name to frame,
 // and the rooted view of the forest that lets a lookup walk only its own path.
-// Nothing outside holds a pointer into it; `TransformManager` keeps one store and
-// replaces it whole when an edit is built aside (`without`, loading).
+// Nothing outside holds a pointer into it but the paths that queues keep
+// (`TransformManager::WaitingPath`), which `shape` tells apart from stale ones;
+// `TransformManager` keeps one store and replaces it whole when an edit is built
+// aside (`without`, loading).
 //
 // Rooted view: every tree of the forest has a root; every other frame knows its
 // parent, its depth below the root, and the histories of the two edges to its parent:
@@ -98,9 +100,18 @@ class FrameStore {
   /// edge from->to and its inverse to to->from (`addSample` with `window`), creating
   /// the frames (`from` first) and the edges as needed. Refused, changing nothing: a
   /// frame and itself, and two frames already joined through others. Either the whole
-  /// registration is made or, when an allocation fails, nothing changes.
+  /// registration is made or, when an allocation fails, nothing changes. When stored,
+  /// `stored` (if given) is set to the history of the edge from->to.
   Registration add(const std::string& from, const std::string& to, const Pose& to_T_from, long time,
-                   double window);
+                   double window, const PoseHistory** stored = nullptr);
+
+  /// A number that changes whenever frames or edges are added or renamed, and that a
+  /// store built to replace this one continues (`followShape`): frame numbers and
+  /// history addresses taken while it holds stay valid, as samples come and go.
+  std::uint64_t shape() const { return shape_; }
+
+  /// Gives this store a shape that `previous`, which it replaces, never had.
+  void followShape(const FrameStore& previous) { shape_ = previous.shape_ + 1; }
 
   /// Renames `frame`; `name` must not be in use.
   void rename(std::size_t frame, const std::string& name);
@@ -221,6 +232,8 @@ class FrameStore {
   // (from, to) of the first registration of each joined pair; it only serves the
   // listing of edges, as the graph keeps both directions alike.
   std::set<std::pair<std::size_t, std::size_t>> given_;
+  // See `shape`; never 0, which stands for "no shape" to its users.
+  std::uint64_t shape_ = 1;
 };
 
 template <class Visit>

@@ -13,7 +13,32 @@ namespace {
 using Result = TransformManager::TransformResult;
 using Method = TransformManager::InterpolationMethod;
 
+// The common span of the `count` histories `history(i)`.
+template <class History>
+Result commonSpan(std::size_t count, History&& history, double window, std::int64_t& oldest,
+                  std::int64_t& newest) {
+  oldest = std::numeric_limits<std::int64_t>::min();
+  newest = std::numeric_limits<std::int64_t>::max();
+  for (std::size_t i = 0; i < count; ++i) {
+    std::int64_t edge_oldest = 0;
+    std::int64_t edge_newest = 0;
+    if (!interpolationSpan(history(i), window, edge_oldest, edge_newest)) {
+      return TransformManager::NotFound;
+    }
+    oldest = std::max(oldest, edge_oldest);
+    newest = std::min(newest, edge_newest);
+  }
+  return oldest <= newest ? TransformManager::Success : TransformManager::OutOfRange;
+}
+
 }  // namespace
+
+Result pathSpan(const std::vector<const PoseHistory*>& edges, double window, std::int64_t& oldest,
+                std::int64_t& newest) {
+  return commonSpan(
+      edges.size(), [&](std::size_t i) -> const PoseHistory& { return *edges[i]; }, window, oldest,
+      newest);
+}
 
 Result resolve(const FrameStore& store, const std::string& from, const std::string& to,
                std::size_t& from_frame, std::size_t& to_frame) {
@@ -60,38 +85,9 @@ Result PathCursors::open(const FrameStore& store, std::size_t from, std::size_t 
 }
 
 Result PathCursors::span(double window, std::int64_t& oldest, std::int64_t& newest) const {
-  oldest = std::numeric_limits<std::int64_t>::min();
-  newest = std::numeric_limits<std::int64_t>::max();
-  for (std::size_t i = 0; i < size_; ++i) {
-    std::int64_t edge_oldest = 0;
-    std::int64_t edge_newest = 0;
-    if (!interpolationSpan((*this)[i].history(), window, edge_oldest, edge_newest)) {
-      return TransformManager::NotFound;
-    }
-    oldest = std::max(oldest, edge_oldest);
-    newest = std::min(newest, edge_newest);
-  }
-  return oldest <= newest ? TransformManager::Success : TransformManager::OutOfRange;
-}
-
-Result PathCursors::judge(long time, Method method, double window, bool covered) {
-  for (std::size_t i = 0; i < size_; ++i) {
-    const EdgeVerdict& verdict = (*this)[i].judge(time, method, window);
-    const Result code = verdict.code(method);
-    if (code != TransformManager::Success) return code;
-    if (covered && !verdict.covers()) return TransformManager::OutOfRange;
-  }
-  return TransformManager::Success;
-}
-
-void PathCursors::composeJudged(long time, Method method, const Logger& logger, bool traced,
-                                PathProduct& product) {
-  Pose sample;
-  for (std::size_t i = 0; i < size_; ++i) {
-    // A verdict judged Success samples with Success.
-    static_cast<void>((*this)[i].sample(time, method, logger, traced, sample));
-    product.append(sample);
-  }
+  return commonSpan(
+      size_, [this](std::size_t i) -> const PoseHistory& { return (*this)[i].history(); }, window,
+      oldest, newest);
 }
 
 Result PathCursors::compose(long time, Method method, double window, const Logger& logger,
@@ -105,6 +101,66 @@ Result PathCursors::compose(long time, Method method, double window, const Logge
     product.append(sample);
   }
   return TransformManager::Success;
+}
+
+Result JudgedPath::add(const PoseHistory& history, PoseHistory::const_iterator after, long time,
+                       Method method, double window, bool covered) {
+  if (size_ == INLINE_EDGES && overflow_.empty()) {  // a long path: move to the heap
+    overflow_.reserve(2 * INLINE_EDGES);
+    for (std::size_t i = 0; i < size_; ++i) overflow_.push_back(at(i));
+  }
+  const EdgeVerdict* verdict = nullptr;
+  if (overflow_.empty()) {
+    verdict = new (inline_.data() + size_ * sizeof(EdgeVerdict))
+        EdgeVerdict(judgeHistory(history, after, time, method, window));
+  } else {
+    verdict = &overflow_.emplace_back(judgeHistory(history, after, time, method, window));
+  }
+  ++size_;
+  const Result code = verdict->code(method);
+  if (code != TransformManager::Success) return code;
+  return covered && !verdict->covers() ? TransformManager::OutOfRange : TransformManager::Success;
+}
+
+Result JudgedPath::judge(const FrameStore& store, std::size_t from, std::size_t to, long time,
+                         Method method, double window, bool covered) {
+  start();
+  return store.walkPath(from, to, [&](const PoseHistory& history) {
+    return add(history, history.upper_bound(static_cast<double>(time)), time, method, window,
+               covered);
+  });
+}
+
+Result JudgedPath::judge(const std::vector<const PoseHistory*>& edges, long time, Method method,
+                         double window, bool covered) {
+  start();
+  for (const PoseHistory* history : edges) {
+    // At or past the newest sample of a time-stamped history, no entry's key lies
+    // above the time's: no search. Past it, no method covers: refused at once (the code
+    // of an uncovered time is OutOfRange, whatever the verdict); items wait mostly so,
+    // for the sample of their own time, and are released mostly at it.
+    auto after = history->end();
+    if (!history->empty() && !isStatic(*history)) {
+      const std::int64_t newest = registrationTime(*history->rbegin());
+      if (covered && time > newest) return TransformManager::OutOfRange;
+      if (time < newest) after = history->upper_bound(static_cast<double>(time));
+    } else {
+      after = history->upper_bound(static_cast<double>(time));
+    }
+    const Result code = add(*history, after, time, method, window, covered);
+    if (code != TransformManager::Success) return code;
+  }
+  return TransformManager::Success;
+}
+
+void JudgedPath::compose(long time, Method method, const Logger& logger, bool traced,
+                         PathProduct& product) const {
+  Pose sample;
+  for (std::size_t i = 0; i < size_; ++i) {
+    // A verdict judged Success samples with Success.
+    static_cast<void>(sampleVerdict(at(i), time, method, logger, traced, sample));
+    product.append(sample);
+  }
 }
 
 }  // namespace detail

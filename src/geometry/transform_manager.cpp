@@ -51,7 +51,8 @@ enum class PoseCheck { Checked, Composed };
 TransformManager::Registration addToStore(FrameStore& store, const Logger& logger,
                                           const std::string& from, const std::string& to,
                                           const Pose& to_T_from, long time, double window,
-                                          PoseCheck check = PoseCheck::Checked) {
+                                          PoseCheck check = PoseCheck::Checked,
+                                          const PoseHistory** stored = nullptr) {
   const TransformManager::Registration fault =
       check == PoseCheck::Checked ? poseFault(to_T_from) : TransformManager::Registered;
   if (fault == TransformManager::NonFinitePosition) {
@@ -70,7 +71,7 @@ TransformManager::Registration addToStore(FrameStore& store, const Logger& logge
                            "will be ignored.";
     return fault;
   }
-  switch (store.add(from, to, to_T_from, time, window)) {
+  switch (store.add(from, to, to_T_from, time, window, stored)) {
     case FrameStore::Registration::Stored: return TransformManager::Registered;
     case FrameStore::Registration::SelfTransform:
       logger.warnStream() << "Attempting to define transform from frame " << from
@@ -140,8 +141,9 @@ TransformManager::Registration TransformManager::registerTransform(const std::st
                                 "inputted transform will be ignored.";
     return FromRegistrationSlot;
   }
-  const Registration outcome =
-      addToStore(*store_, getLogger(), from, to, pose, time, history_window_);
+  const PoseHistory* stored = nullptr;
+  const Registration outcome = addToStore(*store_, getLogger(), from, to, pose, time,
+                                          history_window_, PoseCheck::Checked, &stored);
   if (outcome == Registered) {
     {
       const CallbackScope scope(*this);
@@ -154,7 +156,14 @@ TransformManager::Registration TransformManager::registerTransform(const std::st
       }
       delivering_registration_ = false;
     }
-    notifyRegistered(from, to, time);
+    RegisteredPair pair;
+    pair.samples = stored->size();
+    std::int64_t oldest = 0;
+    std::int64_t newest = 0;
+    static_cast<void>(detail::interpolationSpan(*stored, history_window_, oldest, newest));
+    pair.oldest = oldest;
+    pair.newest = newest;
+    notifyRegistered(from, to, time, pair);
   }
   return outcome;
 }
@@ -404,6 +413,7 @@ TransformManager::TransformResult TransformManager::restore(const Snapshot& snap
     return Error;
   }
   std::map<std::string, TransformManagerOrigin> origins = snapshot.origins;
+  restored->followShape(*store_);
   store_.swap(restored);
   origins_.swap(origins);
   history_window_ = snapshot.historyWindow;
@@ -480,6 +490,7 @@ TransformManager::TransformResult TransformManager::removeFrame(const std::strin
                                    neighbour_T_anchor, 0, history_window_, PoseCheck::Composed));
     }
     flagWaitersThrough(removed);
+    rebuilt->followShape(*store_);
     store_.swap(rebuilt);
   } catch (const std::exception& e) {
     getLogger().warnStream() << "Exception caught in TransformManager::removeFrame:" << e.what();
@@ -536,6 +547,7 @@ TransformManager::TransformResult TransformManager::loadTransforms(
     logger.debugStream() << "Loaded transform from " << transform.from << " to " << transform.to;
   }
 
+  loaded->followShape(*store_);
   store_.swap(loaded);
   origins_.clear();
   notifyLoaded();

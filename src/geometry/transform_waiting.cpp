@@ -71,10 +71,8 @@ Result decide(const FrameStore& store, const std::string& from, const std::strin
   std::size_t to_frame = FrameStore::NONE;
   Result code = detail::resolve(store, from, to, from_frame, to_frame);
   if (code != TransformManager::Success || from_frame == FrameStore::NONE) return code;
-  detail::PathCursors path;
-  code = path.open(store, from_frame, to_frame);
-  if (code != TransformManager::Success) return code;
-  return path.judge(time, method, window,
+  detail::JudgedPath path;
+  return path.judge(store, from_frame, to_frame, time, method, window,
                     ask == Ask::Wait && method == TransformManager::Interpolated);
 }
 
@@ -92,7 +90,6 @@ TransformManager::TransformResult TransformManager::waitForTransform(
     const std::string& from, const std::string& to, long time, InterpolationMethod method,
     std::chrono::nanoseconds timeout, Pose& result) {
   using Clock = std::chrono::steady_clock;
-  const Clock::time_point start = Clock::now();
   std::unique_lock<std::recursive_mutex> lock(mutex_);
   result = Pose();
   if (callback_depth_ != 0) {
@@ -109,18 +106,20 @@ TransformManager::TransformResult TransformManager::waitForTransform(
   if (code == Success && from_frame == FrameStore::NONE) return Success;  // equal names
   if (code == Success) {
     // The common case, the transform there: judged and composed on one walk.
-    detail::PathCursors path;
-    code = path.open(*store_, from_frame, to_frame);
-    if (code == Success) code = path.judge(time, method, history_window_, method == Interpolated);
+    detail::JudgedPath path;
+    code = path.judge(*store_, from_frame, to_frame, time, method, history_window_,
+                      method == Interpolated);
     if (code == Success) {
       detail::PathProduct product(Eigen::Matrix4f::Identity(), time);
-      path.composeJudged(time, method, getLogger(), getLogger().isEnabled(Logger::TRACE_LEVEL),
-                         product);
+      path.compose(time, method, getLogger(), getLogger().isEnabled(Logger::TRACE_LEVEL), product);
       result = detail::poseOf(product.matrix(), product.stamp());
       return Success;
     }
   }
   if (timeout > std::chrono::nanoseconds::zero()) {
+    // The clock is read only once the transform was found missing: the common case,
+    // answered at once, does not pay for it.
+    const Clock::time_point start = Clock::now();
     const bool forever = timeout >= Clock::time_point::max() - start;
     const Clock::time_point deadline = forever ? Clock::time_point::max() : start + timeout;
     Waiter waiter(from, to, time, method);
@@ -155,37 +154,59 @@ TransformManager::TransformResult TransformManager::waitForTransform(
   return getTransform(from, to, time, method, result);
 }
 
-TransformManager::TransformResult TransformManager::releaseWaiting(const std::string& from,
+TransformManager::TransformResult TransformManager::releaseWaiting(WaitingPath& path,
+                                                                   const std::string& from,
                                                                    const std::string& to,
                                                                    WaitingItems& items) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  std::size_t from_frame = FrameStore::NONE;
-  std::size_t to_frame = FrameStore::NONE;
-  Result code = detail::resolve(*store_, from, to, from_frame, to_frame);
-  if (code != Success) return code;
+  if (path.shape_ != store_->shape()) {  // found again: the graph changed shape
+    std::size_t from_frame = FrameStore::NONE;
+    std::size_t to_frame = FrameStore::NONE;
+    path.edges_.clear();
+    path.code_ = detail::resolve(*store_, from, to, from_frame, to_frame);
+    path.identity_ = path.code_ == Success && from_frame == FrameStore::NONE;
+    if (path.code_ == Success && !path.identity_) {
+      path.code_ = store_->walkPath(from_frame, to_frame, [&](const detail::PoseHistory& history) {
+        path.edges_.push_back(&history);
+        return Success;
+      });
+    }
+    path.shape_ = store_->shape();
+  }
+  if (path.code_ != Success) return path.code_;
   long time = 0;
-  if (from_frame == FrameStore::NONE) {  // equal names: the identity at every time
+  if (path.identity_) {  // equal names: the identity at every time
     while (items.nextTime(time)) items.release(Pose());
     return Success;
   }
-  // One walk of the path for all the items, one verdict per edge and item.
-  detail::PathCursors path;
+  // Per item one verdict per edge; released at once when they all cover its time
+  // (which then lies within the path's span). Only an item that waits needs the span:
+  // it is too old, or it and those after it keep waiting.
+  detail::JudgedPath judged;
+  bool spanned = false;
   std::int64_t oldest = 0;
   std::int64_t newest = 0;
-  code = path.open(*store_, from_frame, to_frame);
-  if (code == Success) code = path.span(history_window_, oldest, newest);
-  if (code != Success) return code;
-  const bool traced = getLogger().isEnabled(Logger::TRACE_LEVEL);
+  bool traced = false;
+  bool asked = false;
   detail::PathProduct product(Eigen::Matrix4f::Identity(), 0);
   while (items.nextTime(time)) {
-    if (time < oldest) {
-      items.tooOld();
+    if (judged.judge(path.edges_, time, Interpolated, history_window_, true) == Success) {
+      if (!asked) {
+        traced = getLogger().isEnabled(Logger::TRACE_LEVEL);
+        asked = true;
+      }
+      product.restart(time);
+      judged.compose(time, Interpolated, getLogger(), traced, product);
+      items.release(detail::poseOf(product.matrix(), product.stamp()));
       continue;
     }
-    if (time > newest || path.judge(time, Interpolated, history_window_, true) != Success) break;
-    product.restart(time);
-    path.composeJudged(time, Interpolated, getLogger(), traced, product);
-    items.release(detail::poseOf(product.matrix(), product.stamp()));
+    if (!spanned) {
+      const Result code = detail::pathSpan(path.edges_, history_window_, oldest, newest);
+      if (code != Success) return code;
+      spanned = true;
+    }
+    if (time >= oldest) break;
+    items.tooOld();
   }
   return Success;
 }
@@ -236,7 +257,8 @@ void tellListeners(std::vector<TransformManager::Listener*>& listeners, std::siz
 
 }  // namespace
 
-void TransformManager::notifyRegistered(const std::string& from, const std::string& to, long time) {
+void TransformManager::notifyRegistered(const std::string& from, const std::string& to, long time,
+                                        const RegisteredPair& pair) {
   for (Waiter* waiter : waiters_) {
     if (decide(*store_, waiter->from, waiter->to, waiter->time, waiter->method, history_window_,
                Ask::Wait) == Success) {
@@ -246,7 +268,7 @@ void TransformManager::notifyRegistered(const std::string& from, const std::stri
   if (listeners_.empty()) return;
   const CallbackScope scope(*this);
   tellListeners(listeners_, notifying_, listeners_changed_,
-                [&](Listener& listener) { listener.transformRegistered(from, to, time); });
+                [&](Listener& listener) { listener.transformRegistered(from, to, time, pair); });
 }
 
 void TransformManager::flagWaitersThrough(std::size_t frame) {

@@ -219,6 +219,34 @@ TEST(TransformQueue, WarnsOncePerUnknownFrameAndCountsItsItemsApart) {
 // Once each frame has its index entries and the queue its lists, the steady stream of
 // the usual program (an item pushed ahead of navigation, released by the next sample)
 // allocates nothing: not the push, not the registration, not the release.
+// A frame's path is kept from one registration to the next; a rename or a removal
+// changes the graph's shape, and the path is found again: a renamed frame's items wait
+// for their frame, and items behind a removed frame leave through its re-link.
+TEST(TransformQueue, FindsItsPathsAgainAfterTheGraphChangesShape) {
+  TransformManager manager;
+  navigation(manager, 100, 0);
+  manager.setTransform("Lidar", "Mount", makePose(V(0, 0, 1)), 0);
+  manager.setTransform("Mount", "Body", makePose(V(0, 1, 0)), 0);
+  Recorder recorder(manager);
+  Queue& queue = recorder.queue();
+  queue.push(1, "Lidar", 150);
+  ASSERT_EQ(manager.updateFrameName("Lidar", "Scanner"), TransformManager::Success);
+  navigation(manager, 200, 1);
+  EXPECT_TRUE(recorder.released().empty());
+  EXPECT_EQ(queue.counts().waitingForFrame, 1u);
+  ASSERT_EQ(manager.updateFrameName("Scanner", "Lidar"), TransformManager::Success);
+  ASSERT_EQ(manager.removeFrame("Mount"), TransformManager::Success);
+  queue.push(2, "Lidar", 250);
+  navigation(manager, 300, 2);
+  EXPECT_EQ(recorder.released(), (std::vector<int>{1, 2}));
+  for (const Out& o : recorder.out) {
+    Pose expected;
+    ASSERT_EQ(manager.getTransform(o.frame, "G", o.time, kInter, expected),
+              TransformManager::Success);
+    EXPECT_TRUE(sameBits(o.pose, expected)) << o.item;
+  }
+}
+
 TEST(TransformQueue, ReleasingAllocatesNothingInSteadyState) {
   TransformManager manager;
   static_cast<void>(
