@@ -24,8 +24,11 @@ void reserveFor(std::vector<T>& values, std::size_t size) {
 FrameStore::Registration FrameStore::add(const std::string& from, const std::string& to,
                                          const Pose& to_T_from, long time, double window,
                                          const PoseHistory** stored) {
-  std::size_t from_frame = find(from);
-  std::size_t to_frame = find(to);
+  // A stream registers one pair again and again: while the shape holds, the frames of
+  // the pair registered last are known without hashing the names.
+  const bool again = recent_.shape == shape_ && from == recent_.from && to == recent_.to;
+  std::size_t from_frame = again ? recent_.from_frame : find(from);
+  std::size_t to_frame = again ? recent_.to_frame : find(to);
   // Creating the frame would either loop an edge onto it or name two frames alike.
   if (from_frame == NONE && from == to) return Registration::SelfTransform;
   const bool both = from_frame != NONE && to_frame != NONE;
@@ -35,6 +38,14 @@ FrameStore::Registration FrameStore::add(const std::string& from, const std::str
   }
   const Pose from_T_to = to_T_from.toInversePose();
   if (to_T_from_history != nullptr) {
+    if (!again) {
+      recent_.shape = 0;  // unusable until both names are copied
+      recent_.from = from;
+      recent_.to = to;
+      recent_.from_frame = from_frame;
+      recent_.to_frame = to_frame;
+      recent_.shape = shape_;
+    }
     addSample(*to_T_from_history, to_T_from, time, window);
     addSample(*edgeHistory(to_frame, from_frame), from_T_to, time, window);
     if (stored != nullptr) *stored = to_T_from_history;

@@ -234,6 +234,16 @@ class FrameStore {
   std::set<std::pair<std::size_t, std::size_t>> given_;
   // See `shape`; never 0, which stands for "no shape" to its users.
   std::uint64_t shape_ = 1;
+  // The pair of the last registration into an existing edge, valid while `shape`
+  // equals `shape_` (`add`).
+  struct RecentPair {
+    std::string from;
+    std::string to;
+    std::size_t from_frame = NONE;
+    std::size_t to_frame = NONE;
+    std::uint64_t shape = 0;
+  };
+  RecentPair recent_;
 };
 
 template <class Visit>
