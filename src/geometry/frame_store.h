@@ -113,6 +113,11 @@ class FrameStore {
   /// Gives this store a shape that `previous`, which it replaces, never had.
   void followShape(const FrameStore& previous) { shape_ = previous.shape_ + 1; }
 
+  /// Arcs kept for the releases of queued items, one per position on a path (`ArcMemo`):
+  /// scratch that holds no state of the graph, used under the manager's lock.
+  static constexpr std::size_t ARC_MEMOS = 8;
+  ArcMemo* arcMemos() { return arc_memos_.data(); }
+
   /// Renames `frame`; `name` must not be in use.
   void rename(std::size_t frame, const std::string& name);
 
@@ -244,6 +249,7 @@ class FrameStore {
     std::uint64_t shape = 0;
   };
   RecentPair recent_;
+  std::array<ArcMemo, ARC_MEMOS> arc_memos_;
 };
 
 template <class Visit>

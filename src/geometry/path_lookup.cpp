@@ -154,11 +154,17 @@ Result JudgedPath::judge(const std::vector<const PoseHistory*>& edges, long time
 }
 
 void JudgedPath::compose(long time, Method method, const Logger& logger, bool traced,
-                         PathProduct& product) const {
+                         PathProduct& product, ArcMemo* memos, std::size_t memo_count) const {
   Pose sample;
   for (std::size_t i = 0; i < size_; ++i) {
+    const EdgeVerdict& verdict = at(i);
+    const SlerpArc* arc = nullptr;
+    if (i < memo_count && (verdict.kind == EdgeVerdict::Kind::Between ||
+                           verdict.kind == EdgeVerdict::Kind::PastNewest)) {
+      arc = &memos[i].of(verdict.before->second.orientation, verdict.after->second.orientation);
+    }
     // A verdict judged Success samples with Success.
-    static_cast<void>(sampleVerdict(at(i), time, method, logger, traced, sample));
+    static_cast<void>(sampleVerdict(verdict, time, method, logger, traced, sample, arc));
     product.append(sample);
   }
 }

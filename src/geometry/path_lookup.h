@@ -122,9 +122,11 @@ class JudgedPath {
 
   /// Samples the verdicts of the last `judge`, which answered `Success` (at `time`, with
   /// `method`), and composes them onto `product`, with the records of the lookup (the
-  /// trace records when `traced`).
+  /// trace records when `traced`). With `memos`, edge i blends with the arc that
+  /// `memos[i]` keeps (for the first `memo_count` edges), the same arc formed anew.
   void compose(long time, TransformManager::InterpolationMethod method, const Logger& logger,
-               bool traced, PathProduct& product) const;
+               bool traced, PathProduct& product, ArcMemo* memos = nullptr,
+               std::size_t memo_count = 0) const;
 
  private:
   static constexpr std::size_t INLINE_EDGES = 16;

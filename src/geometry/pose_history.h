@@ -28,6 +28,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <map>
 
 #include <Eigen/Geometry>
@@ -74,6 +75,32 @@ class SlerpArc {
   bool parallel_;
   float theta_;
   float sin_theta_;
+};
+
+/// The arc of the last pair of orientations it was asked for, formed again only for
+/// another pair (compared bit for bit): a path sampled again and again between the
+/// same two samples of an edge forms their arc once.
+class ArcMemo {
+ public:
+  const SlerpArc& of(const Eigen::Quaternionf& first, const Eigen::Quaternionf& second) {
+    if (!formed_ || !sameBits(first, first_) || !sameBits(second, second_)) {
+      arc_ = SlerpArc(first, second);
+      first_ = first;
+      second_ = second;
+      formed_ = true;
+    }
+    return arc_;
+  }
+
+ private:
+  static bool sameBits(const Eigen::Quaternionf& a, const Eigen::Quaternionf& b) {
+    return std::memcmp(a.coeffs().data(), b.coeffs().data(), 4 * sizeof(float)) == 0;
+  }
+
+  bool formed_ = false;
+  Eigen::Quaternionf first_;
+  Eigen::Quaternionf second_;
+  SlerpArc arc_;
 };
 
 /// What one history answers for a time and a method: the one decision behind the

@@ -196,7 +196,8 @@ TransformManager::TransformResult TransformManager::releaseWaiting(WaitingPath& 
         asked = true;
       }
       product.restart(time);
-      judged.compose(time, Interpolated, getLogger(), traced, product);
+      judged.compose(time, Interpolated, getLogger(), traced, product, store_->arcMemos(),
+                     FrameStore::ARC_MEMOS);
       items.release(detail::poseOf(product.matrix(), product.stamp()));
       continue;
     }
