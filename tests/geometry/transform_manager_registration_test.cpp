@@ -156,6 +156,29 @@ TEST(TransformManagerRename, RenamesUnlessTheNewNameIsTaken) {
   EXPECT_EQ(manager.getFrames(), (Texts{"Z", "B", "C", "D", "A"}));
 }
 
+// A pair registered again and again is found again by its names after renames and
+// removals renumber or rename its frames, never through the frames it named before.
+TEST(TransformManagerRegistration, RegisteringOnePairAgainFollowsRenamesAndRemovals) {
+  TransformManager manager;
+  const Pose first = makePose(V(1, 0, 0), 0.1f);
+  const Pose second = makePose(V(2, 0, 0), 0.2f);
+  const Pose third = makePose(V(3, 0, 0), 0.3f);
+  manager.setTransform("A", "B", first, 0);
+  manager.setTransform("A", "B", first, 0);
+  ASSERT_EQ(manager.updateFrameName("A", "Z"), TransformManager::Success);
+  manager.setTransform("A", "B", second, 0);
+  manager.setTransform("A", "B", second, 0);
+  EXPECT_EQ(manager.getFrames(), (Texts{"Z", "B", "A"}));
+  ASSERT_EQ(manager.removeFrame("Z"), TransformManager::Success);
+  manager.setTransform("A", "B", third, 0);
+  manager.setTransform("B", "A", third, 0);
+  Pose pose;
+  ASSERT_EQ(manager.getTransform("B", "A", pose), TransformManager::Success);
+  EXPECT_TRUE(samePose(pose, third));
+  ASSERT_EQ(manager.getTransform("A", "B", pose), TransformManager::Success);
+  EXPECT_TRUE(samePose(pose, third.toInversePose()));
+}
+
 TEST(TransformManagerConnectivity, IndirectConnectionMeansPathOfTwoOrMoreEdges) {
   TransformManager manager;
   manager.setTransform("A", "C", makePose(V(1, 0, 0)), 0);

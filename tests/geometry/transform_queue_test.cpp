@@ -247,6 +247,33 @@ TEST(TransformQueue, FindsItsPathsAgainAfterTheGraphChangesShape) {
   }
 }
 
+// Samples replaced at their own times between releases: each item blends the
+// samples there at its release, bit for bit as the lookup does then.
+TEST(TransformQueue, ReleasesBlendTheSamplesReplacedAtTheirTimes) {
+  TransformManager manager;
+  manager.setTransform("Lidar", "Body", makePose(V(0, 0, 1), 0.3f, V(1, 0, 0)), 0);
+  Recorder recorder(manager);
+  const struct {
+    long time;  // of the sample replaced
+    float angle;
+  } replacements[] = {{1000, 0.5f}, {1000, 1.5f}, {100, -0.7f}, {1000, 2.5f}, {100, 0.2f}};
+  navigation(manager, 100, 0);
+  navigation(manager, 1000, 1);
+  int item = 0;
+  for (const auto& replaced : replacements) {
+    manager.setTransform("Body", "G", makePose(V(1, 2, 0), replaced.angle, V(0, 1, 1)),
+                         replaced.time);
+    const long time = 200 + 100 * item;
+    recorder.queue().push(item, "Lidar", time);
+    ASSERT_EQ(recorder.released().size(), static_cast<std::size_t>(item + 1));
+    Pose expected;
+    ASSERT_EQ(manager.getTransform("Lidar", "G", time, kInter, expected),
+              TransformManager::Success);
+    EXPECT_TRUE(sameBits(recorder.out.back().pose, expected)) << item;
+    ++item;
+  }
+}
+
 TEST(TransformQueue, ReleasingAllocatesNothingInSteadyState) {
   TransformManager manager;
   static_cast<void>(
