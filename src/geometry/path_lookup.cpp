@@ -154,6 +154,16 @@ Result JudgedPath::judge(const std::vector<const PoseHistory*>& edges, long time
 }
 
 void JudgedPath::compose(long time, Method method, const Logger& logger, bool traced,
+                         PathProduct& product) const {
+  Pose sample;
+  for (std::size_t i = 0; i < size_; ++i) {
+    // A verdict judged Success samples with Success.
+    static_cast<void>(sampleVerdict(at(i), time, method, logger, traced, sample));
+    product.append(sample);
+  }
+}
+
+void JudgedPath::compose(long time, Method method, const Logger& logger, bool traced,
                          PathProduct& product, ArcMemo* memos, std::size_t memo_count) const {
   Pose sample;
   for (std::size_t i = 0; i < size_; ++i) {

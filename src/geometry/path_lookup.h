@@ -122,11 +122,14 @@ class JudgedPath {
 
   /// Samples the verdicts of the last `judge`, which answered `Success` (at `time`, with
   /// `method`), and composes them onto `product`, with the records of the lookup (the
-  /// trace records when `traced`). With `memos`, edge i blends with the arc that
-  /// `memos[i]` keeps (for the first `memo_count` edges), the same arc formed anew.
+  /// trace records when `traced`).
   void compose(long time, TransformManager::InterpolationMethod method, const Logger& logger,
-               bool traced, PathProduct& product, ArcMemo* memos = nullptr,
-               std::size_t memo_count = 0) const;
+               bool traced, PathProduct& product) const;
+
+  /// The same, edge i blending with the arc that `memos[i]` keeps (for the first
+  /// `memo_count` edges): the same arc, formed only when its samples changed.
+  void compose(long time, TransformManager::InterpolationMethod method, const Logger& logger,
+               bool traced, PathProduct& product, ArcMemo* memos, std::size_t memo_count) const;
 
  private:
   static constexpr std::size_t INLINE_EDGES = 16;

@@ -89,12 +89,6 @@ std::int64_t truncateToInt64(double value) {
   return saturate(static_cast<long double>(value));
 }
 
-std::int64_t registrationTime(const PoseHistory::value_type& entry) {
-  if (entry.first == 0.0) return 0;
-  if (static_cast<double>(entry.second.timestamp) == entry.first) return entry.second.timestamp;
-  return truncateToInt64(entry.first);
-}
-
 namespace {
 
 // Whether `time` lies more than `window` after `sample`, exactly: in integers while

@@ -254,11 +254,15 @@ bool interpolationSpan(const PoseHistory& history, double window, std::int64_t& 
 /// `TransformManager::interpolateTransform`.
 Pose interpolatePoses(const Pose& first, const Pose& second, float ratio);
 
-/// The registration time of `entry` (see above).
-std::int64_t registrationTime(const PoseHistory::value_type& entry);
-
 /// `value` truncated toward zero, saturated at the limits of int64 (0 for NaN).
 std::int64_t truncateToInt64(double value);
+
+/// The registration time of `entry` (see above). Inline: every verdict reads a few.
+inline std::int64_t registrationTime(const PoseHistory::value_type& entry) {
+  if (entry.first == 0.0) return 0;
+  if (static_cast<double>(entry.second.timestamp) == entry.first) return entry.second.timestamp;
+  return truncateToInt64(entry.first);
+}
 
 }  // namespace detail
 }  // namespace zelvane
