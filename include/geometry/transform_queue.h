@@ -555,8 +555,10 @@ class TransformQueue : private TransformManager::Listener {
   // Puts what leaves in push order; without a release callback the released items
   // go to the list that `poll` collects.
   void order(Outgoing& out) {
-    std::sort(out.begin(), out.end(),
-              [](const Leaving& a, const Leaving& b) { return a.sequence < b.sequence; });
+    if (out.size() > 1) {  // mostly a single item leaves
+      std::sort(out.begin(), out.end(),
+                [](const Leaving& a, const Leaving& b) { return a.sequence < b.sequence; });
+    }
     if (on_release_) {  // handed over after this call: counted released now
       counts_.released += static_cast<std::size_t>(
           std::count_if(out.begin(), out.end(), [](const Leaving& l) { return l.released; }));
