@@ -76,6 +76,16 @@ void navigation(TransformManager& manager, long time, float x) {
   manager.setTransform("Body", "G", makePose(V(x, 0, 0)), time);
 }
 
+// Each released item's pose is the lookup's in G at its time now, bit for bit.
+void expectPosesOfTheLookup(TransformManager& manager, const std::vector<Out>& out) {
+  for (const Out& o : out) {
+    Pose expected;
+    ASSERT_EQ(manager.getTransform(o.frame, "G", o.time, kInter, expected),
+              TransformManager::Success);
+    EXPECT_TRUE(sameBits(o.pose, expected)) << o.item;
+  }
+}
+
 // Items wait for the navigation sample after their time and leave with the pose of
 // the lookup, on the registering thread, in push order per frame and across frames
 // within one registration; an item whose transform is there leaves on its push.
@@ -98,12 +108,7 @@ TEST(TransformQueue, ReleasesOnTheRegistrationThatMakesItReady) {
   std::thread registering([&] { navigation(manager, 300, 2); });
   registering.join();
   EXPECT_EQ(recorder.released(), (std::vector<int>{1, 2, 3, 4}));
-  for (const Out& o : recorder.out) {
-    Pose expected;
-    ASSERT_EQ(manager.getTransform(o.frame, "G", o.time, kInter, expected),
-              TransformManager::Success);
-    EXPECT_TRUE(sameBits(o.pose, expected)) << o.item;
-  }
+  expectPosesOfTheLookup(manager, recorder.out);
   Recorder::expectBalanced(queue.counts());
   EXPECT_EQ(queue.counts().pending, 1u);
 }
@@ -146,12 +151,7 @@ TEST(TransformQueue, ReleasesATimeOnlyOnceSamplesCoverIt) {
     navigation(manager, start + ms, 0.01f * static_cast<float>(ms));  // 10 m/s
     EXPECT_EQ(recorder.released().size(), std::min<std::size_t>(2 + ms, 152)) << ms;
   }
-  for (const Out& o : recorder.out) {
-    Pose expected;
-    ASSERT_EQ(manager.getTransform(o.frame, "G", o.time, kInter, expected),
-              TransformManager::Success);
-    EXPECT_TRUE(sameBits(o.pose, expected)) << o.item;
-  }
+  expectPosesOfTheLookup(manager, recorder.out);
   EXPECT_FLOAT_EQ(recorder.out.back().pose.position.x(), 1.5f);
   Recorder::expectBalanced(recorder.queue().counts());
 }
@@ -216,9 +216,6 @@ TEST(TransformQueue, WarnsOncePerUnknownFrameAndCountsItsItemsApart) {
   EXPECT_EQ(capture.messages(Logger::WARN_LEVEL).size(), 3u);
 }
 
-// Once each frame has its index entries and the queue its lists, the steady stream of
-// the usual program (an item pushed ahead of navigation, released by the next sample)
-// allocates nothing: not the push, not the registration, not the release.
 // A frame's path is kept from one registration to the next; a rename or a removal
 // changes the graph's shape, and the path is found again: a renamed frame's items wait
 // for their frame, and items behind a removed frame leave through its re-link.
@@ -239,12 +236,7 @@ TEST(TransformQueue, FindsItsPathsAgainAfterTheGraphChangesShape) {
   queue.push(2, "Lidar", 250);
   navigation(manager, 300, 2);
   EXPECT_EQ(recorder.released(), (std::vector<int>{1, 2}));
-  for (const Out& o : recorder.out) {
-    Pose expected;
-    ASSERT_EQ(manager.getTransform(o.frame, "G", o.time, kInter, expected),
-              TransformManager::Success);
-    EXPECT_TRUE(sameBits(o.pose, expected)) << o.item;
-  }
+  expectPosesOfTheLookup(manager, recorder.out);
 }
 
 // Samples replaced at their own times between releases: each item blends the
@@ -274,6 +266,9 @@ TEST(TransformQueue, ReleasesBlendTheSamplesReplacedAtTheirTimes) {
   }
 }
 
+// Once each frame has its index entries and the queue its lists, the steady stream of
+// the usual program (an item pushed ahead of navigation, released by the next sample)
+// allocates nothing: not the push, not the registration, not the release.
 TEST(TransformQueue, ReleasingAllocatesNothingInSteadyState) {
   TransformManager manager;
   static_cast<void>(
