@@ -646,16 +646,19 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   /// (see the conventions above) is released with the pose that
   /// `getTransform(from, to, time, Interpolated, ...)` gives, bit for bit, and with its
   /// log records; the first other item stops the walk, and it and the items after it
-  /// keep waiting. Returns `Success` when the frames are joined and their edges' spans
-  /// overlap (items may have left), else the code of `getCommonTimeSpan` (`NoFrames`,
-  /// `NotFound`, `OutOfRange`), in which case no item left. `path` keeps the path
-  /// between calls, which must always name the same `from` and `to`. Called under the
-  /// manager's lock (`runLocked`, a listener); `items` must not call the manager.
+  /// keep waiting. Returns `NoFrames` or `NotFound` when the names are not both found
+  /// or the frames not joined (no item left); else `Success`, or, when an item waiting
+  /// had to be held against the path's span, the code of `getCommonTimeSpan` where the
+  /// edges' spans do not overlap (`OutOfRange`; the items before it may have left).
+  /// `path` keeps the path between calls, which must always name the same `from` and
+  /// `to`. The caller must hold the manager's lock (inside `runLocked` or a listener's
+  /// call), which this does not take; `items` must not call the manager.
   /// Cost: the names are resolved and the path walked only when the graph changed
   /// shape since the last call (`path` then allocates its list of edges once), then
   /// per item one verdict per edge (an edge whose newest sample is older than the
   /// item refuses it without a search), and for an item released one sample per edge
-  /// and the product; the span of the path is sought only for an item that waits.
+  /// and the product; the span of the path is sought only for an item that waits
+  /// within the samples of every edge that holds two or more.
   TransformResult releaseWaiting(WaitingPath& path, const std::string& from, const std::string& to,
                                  WaitingItems& items);
 

@@ -94,6 +94,97 @@ class Ring {
   std::size_t size_ = 0;
 };
 
+/// A binary min-heap of (key, owner) entries, ordered by key, then by owner address,
+/// in which each owner records the place of its one entry (the member `Place`), so
+/// that it is taken out in O(log n) without a search. It keeps its storage: once it
+/// has held n entries, holding n again allocates nothing.
+template <class Key, class Owner, std::size_t Owner::*Place>
+class PlacedHeap {
+ public:
+  static constexpr std::size_t NOWHERE = static_cast<std::size_t>(-1);
+
+  bool empty() const { return entries_.empty(); }
+  /// The least entry's key and owner; the heap must not be empty.
+  const Key& topKey() const { return entries_.front().key; }
+  Owner* topOwner() const { return entries_.front().owner; }
+
+  /// Adds the entry of `owner`, which has none.
+  void push(const Key& key, Owner* owner) {
+    entries_.push_back(Entry{key, owner});
+    up(entries_.size() - 1);
+  }
+  /// Takes out the entry of `owner`, which has one.
+  void erase(Owner* owner) {
+    const std::size_t place = owner->*Place;
+    owner->*Place = NOWHERE;
+    const std::size_t last = entries_.size() - 1;
+    if (place != last) {
+      entries_[place] = entries_[last];
+      entries_.pop_back();
+      settle(place);
+    } else {
+      entries_.pop_back();
+    }
+  }
+  /// Appends to `owners` those whose key is at most `limit`, in no particular order.
+  /// O(their number).
+  void collectUpTo(const Key& limit, std::vector<Owner*>& owners) const {
+    collectUpTo(0, limit, owners);
+  }
+
+ private:
+  struct Entry {
+    Key key;
+    Owner* owner;
+  };
+
+  static bool less(const Entry& a, const Entry& b) {
+    if (a.key != b.key) return a.key < b.key;
+    return std::less<Owner*>()(a.owner, b.owner);
+  }
+  void place(std::size_t i) { entries_[i].owner->*Place = i; }
+  void up(std::size_t i) {
+    while (i > 0) {
+      const std::size_t parent = (i - 1) / 2;
+      if (!less(entries_[i], entries_[parent])) break;
+      std::swap(entries_[i], entries_[parent]);
+      place(i);
+      i = parent;
+    }
+    place(i);
+  }
+  void down(std::size_t i) {
+    while (true) {
+      const std::size_t left = 2 * i + 1;
+      if (left >= entries_.size()) break;
+      const std::size_t right = left + 1;
+      const std::size_t least =
+          right < entries_.size() && less(entries_[right], entries_[left]) ? right : left;
+      if (!less(entries_[least], entries_[i])) break;
+      std::swap(entries_[i], entries_[least]);
+      place(i);
+      i = least;
+    }
+    place(i);
+  }
+  // Moves the entry at `i`, just replaced, to where it belongs.
+  void settle(std::size_t i) {
+    if (i > 0 && less(entries_[i], entries_[(i - 1) / 2])) {
+      up(i);
+    } else {
+      down(i);
+    }
+  }
+  void collectUpTo(std::size_t i, const Key& limit, std::vector<Owner*>& owners) const {
+    if (i >= entries_.size() || limit < entries_[i].key) return;
+    owners.push_back(entries_[i].owner);
+    collectUpTo(2 * i + 1, limit, owners);
+    collectUpTo(2 * i + 2, limit, owners);
+  }
+
+  std::vector<Entry> entries_;
+};
+
 }  // namespace detail
 
 /// The number of `TransformDropReason` values.
@@ -354,9 +445,7 @@ class TransformQueue : private TransformManager::Listener {
     long time;
     std::uint64_t sequence;
   };
-  struct Source;
-  using TimeIndex = std::set<std::pair<long, Source*>>;
-  using SequenceIndex = std::set<std::pair<std::uint64_t, Source*>>;
+  static constexpr std::size_t NOWHERE = static_cast<std::size_t>(-1);
   // The waiting items of one frame, in push order.
   struct Source {
     std::string frame;
@@ -366,11 +455,12 @@ class TransformQueue : private TransformManager::Listener {
     bool unknown = false;
     // The path from the frame to the target, as the manager last found it.
     TransformManager::WaitingPath path{};
-    // The index entries of the frame's oldest item while it is out of the indexes,
-    // kept so that putting it back allocates nothing.
-    typename TimeIndex::node_type time_entry{};
-    typename SequenceIndex::node_type sequence_entry{};
+    // The places of the frame's oldest item in the two indexes, while it is in them.
+    std::size_t time_place = NOWHERE;
+    std::size_t sequence_place = NOWHERE;
   };
+  using TimeIndex = detail::PlacedHeap<long, Source, &Source::time_place>;
+  using SequenceIndex = detail::PlacedHeap<std::uint64_t, Source, &Source::sequence_place>;
   struct ReadyItem {
     Released released;
     std::uint64_t sequence;
@@ -400,25 +490,19 @@ class TransformQueue : private TransformManager::Listener {
   }
 
   // The heads' indexes: by time, for the registrations, and by push order, for the
-  // choice of the oldest item. A frame taken out keeps its two entries, which go back
-  // with the new head's keys: once each frame has its entries, nothing is allocated.
+  // choice of the oldest item. A frame is in them while it has items (but while its
+  // items are settled); their storage is kept, so they allocate nothing once each has
+  // held as many frames as it holds.
   void index(Source& source) {
     if (source.items.empty()) return;
     const Waiting& head = source.items.front();
-    if (source.time_entry.empty()) {
-      by_time_.emplace(head.time, &source);
-      by_sequence_.emplace(head.sequence, &source);
-      return;
-    }
-    source.time_entry.value() = {head.time, &source};
-    source.sequence_entry.value() = {head.sequence, &source};
-    by_time_.insert(std::move(source.time_entry));
-    by_sequence_.insert(std::move(source.sequence_entry));
+    by_time_.push(head.time, &source);
+    by_sequence_.push(head.sequence, &source);
   }
   void unindex(Source& source) {
     if (source.items.empty()) return;
-    source.time_entry = by_time_.extract({source.items.front().time, &source});
-    source.sequence_entry = by_sequence_.extract({source.items.front().sequence, &source});
+    by_time_.erase(&source);
+    by_sequence_.erase(&source);
   }
 
   // Runs `work(out)` under the queue's lock, puts what leaves in push order, and
@@ -522,9 +606,9 @@ class TransformQueue : private TransformManager::Listener {
   void dropOldest(Outgoing& out) {
     const bool from_waiting =
         !by_sequence_.empty() &&
-        (ready_.empty() || by_sequence_.begin()->first < ready_.front().sequence);
+        (ready_.empty() || by_sequence_.topKey() < ready_.front().sequence);
     if (from_waiting) {
-      Source& source = *by_sequence_.begin()->second;
+      Source& source = *by_sequence_.topOwner();
       unindex(source);
       leave(source, TransformDropReason::Full, out);
       settle(source, out);  // the item that waited behind it may be ready
@@ -603,8 +687,15 @@ class TransformQueue : private TransformManager::Listener {
       if (all) {
         for (auto& [frame, source] : sources_) scratch_.push_back(&source);
       } else {
-        for (auto it = by_time_.begin(); it != by_time_.end() && it->first <= time; ++it) {
-          scratch_.push_back(it->second);
+        // In the order of their oldest items' times (then of their places in memory),
+        // as the frames' records have always come.
+        by_time_.collectUpTo(time, scratch_);
+        if (scratch_.size() > 1) {
+          std::sort(scratch_.begin(), scratch_.end(), [](Source* a, Source* b) {
+            const long a_time = a->items.front().time;
+            const long b_time = b->items.front().time;
+            return a_time != b_time ? a_time < b_time : std::less<Source*>()(a, b);
+          });
         }
       }
       for (Source* source : scratch_) {

@@ -142,7 +142,12 @@ Result JudgedPath::judge(const std::vector<const PoseHistory*>& edges, long time
     auto after = history->end();
     if (!history->empty() && !isStatic(*history)) {
       const std::int64_t newest = registrationTime(*history->rbegin());
-      if (covered && time > newest) return TransformManager::OutOfRange;
+      if (covered && time > newest) {
+        // Of two samples or more the newest ends the span; a single sample's span
+        // reaches on past it, to its staleness.
+        past_newest_ = history->size() >= 2;
+        return TransformManager::OutOfRange;
+      }
       if (time < newest) after = history->upper_bound(static_cast<double>(time));
     } else {
       after = history->upper_bound(static_cast<double>(time));

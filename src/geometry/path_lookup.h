@@ -120,6 +120,11 @@ class JudgedPath {
                                           TransformManager::InterpolationMethod method,
                                           double window, bool covered);
 
+  /// Whether the last `judge` of a walked path refused its time, asked `covered`, at an
+  /// edge holding two samples or more, all older than the time: then the path's span
+  /// ends before the time, which is not too old for it, whatever the other edges hold.
+  bool pastNewest() const { return past_newest_; }
+
   /// Samples the verdicts of the last `judge`, which answered `Success` (at `time`, with
   /// `method`), and composes them onto `product`, with the records of the lookup (the
   /// trace records when `traced`).
@@ -138,6 +143,7 @@ class JudgedPath {
 
   void start() {
     size_ = 0;
+    past_newest_ = false;
     overflow_.clear();
   }
   // Judges `history` at `time`, `after` being its first entry keyed above the time.
@@ -155,6 +161,7 @@ class JudgedPath {
   alignas(EdgeVerdict) std::array<unsigned char, INLINE_EDGES * sizeof(EdgeVerdict)> inline_;
   std::vector<EdgeVerdict> overflow_;
   std::size_t size_ = 0;
+  bool past_newest_ = false;
 };
 
 }  // namespace detail

@@ -158,7 +158,7 @@ TransformManager::TransformResult TransformManager::releaseWaiting(WaitingPath& 
                                                                    const std::string& from,
                                                                    const std::string& to,
                                                                    WaitingItems& items) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  // The caller holds the lock: the queue settles under `runLocked` or in a listener.
   if (path.shape_ != store_->shape()) {  // found again: the graph changed shape
     std::size_t from_frame = FrameStore::NONE;
     std::size_t to_frame = FrameStore::NONE;
@@ -181,7 +181,8 @@ TransformManager::TransformResult TransformManager::releaseWaiting(WaitingPath& 
   }
   // Per item one verdict per edge; released at once when they all cover its time
   // (which then lies within the path's span). Only an item that waits needs the span:
-  // it is too old, or it and those after it keep waiting.
+  // it is too old, or it and those after it keep waiting. An item past the newest of
+  // an edge's samples waits without it: the span ends before the item.
   detail::JudgedPath judged;
   bool spanned = false;
   std::int64_t oldest = 0;
@@ -201,6 +202,7 @@ TransformManager::TransformResult TransformManager::releaseWaiting(WaitingPath& 
       items.release(detail::poseOf(product.matrix(), product.stamp()));
       continue;
     }
+    if (judged.pastNewest()) break;
     if (!spanned) {
       const Result code = detail::pathSpan(path.edges_, history_window_, oldest, newest);
       if (code != Success) return code;

@@ -1,6 +1,9 @@
 // `TransformQueue`: items released with their pose by the registration (or push) that
 // makes their lookup succeed, in push order per frame, and every other way out a
 // drop with its reason, counted.
+#include <algorithm>
+#include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -340,6 +343,17 @@ TEST(TransformQueue, DropsWithTheirReasons) {
        },
        {1},
        Reason::TooOld},
+      {"older than the history, past an edge's single sample",
+       {},
+       [](TransformManager& m, Recorder& r) {
+         // The single sample answers on past its time; the other edge begins later.
+         m.setTransform("Rig", "G", makePose(V(0, 0, 1)), 100);
+         m.setTransform("Cam", "Rig", makePose(V(1, 0, 0)), 500);
+         m.setTransform("Cam", "Rig", makePose(V(2, 0, 0)), 600);
+         r.queue().push(1, "Cam", 300);
+       },
+       {1},
+       Reason::TooOld},
       {"overtaken",
        {10, 60},
        [](TransformManager&, Recorder& r) {
@@ -409,6 +423,45 @@ TEST(TransformQueue, DropsWithTheirReasons) {
       EXPECT_EQ(counts.droppedTotal(), c.dropped.size()) << c.name;
       Recorder::expectBalanced(counts);
     }
+  }
+}
+
+// The queue's index of its frames' oldest items against an ordered set, under random
+// pushes and erasures with many equal keys.
+TEST(PlacedHeap, AgreesWithAnOrderedSet) {
+  struct Owner {
+    std::size_t place = static_cast<std::size_t>(-1);
+  };
+  using Heap = zelvane::detail::PlacedHeap<long, Owner, &Owner::place>;
+  std::vector<Owner> owners(40);
+  Heap heap;
+  std::set<std::pair<long, Owner*>> model;
+  std::mt19937 rng(7);
+  for (int step = 0; step < 20000; ++step) {
+    Owner& owner = owners[rng() % owners.size()];
+    if (owner.place == Heap::NOWHERE) {
+      const long key = static_cast<long>(rng() % 20);
+      heap.push(key, &owner);
+      model.emplace(key, &owner);
+    } else {
+      model.erase(std::find_if(model.begin(), model.end(),
+                               [&](const auto& entry) { return entry.second == &owner; }));
+      heap.erase(&owner);
+    }
+    ASSERT_EQ(heap.empty(), model.empty());
+    if (!model.empty()) {
+      ASSERT_EQ(std::make_pair(heap.topKey(), heap.topOwner()), *model.begin()) << step;
+    }
+    const long limit = static_cast<long>(rng() % 22) - 1;
+    std::vector<Owner*> found;
+    heap.collectUpTo(limit, found);
+    std::vector<Owner*> expected;
+    for (auto it = model.begin(); it != model.end() && it->first <= limit; ++it) {
+      expected.push_back(it->second);
+    }
+    std::sort(found.begin(), found.end());
+    std::sort(expected.begin(), expected.end());
+    ASSERT_EQ(found, expected) << step;
   }
 }
 
