@@ -604,9 +604,8 @@ class TransformQueue : private TransformManager::Listener {
   }
 
   void dropOldest(Outgoing& out) {
-    const bool from_waiting =
-        !by_sequence_.empty() &&
-        (ready_.empty() || by_sequence_.topKey() < ready_.front().sequence);
+    const bool from_waiting = !by_sequence_.empty() &&
+                              (ready_.empty() || by_sequence_.topKey() < ready_.front().sequence);
     if (from_waiting) {
       Source& source = *by_sequence_.topOwner();
       unindex(source);
