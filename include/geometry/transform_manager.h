@@ -24,6 +24,7 @@
 ///   stale pose.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -746,6 +747,8 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   mutable std::recursive_mutex mutex_;
   tkit::Signal<std::exception_ptr> exception_signal_;
   tkit::Signal<const std::string&, const std::string&, long> registered_signal_;
+  // Whether a slot was ever connected to it: until then a registration does not emit.
+  std::atomic<bool> registration_slots_{false};
 };
 
 }  // namespace zelvane

@@ -145,7 +145,9 @@ TransformManager::Registration TransformManager::registerTransform(const std::st
   const Registration outcome = addToStore(*store_, getLogger(), from, to, pose, time,
                                           history_window_, PoseCheck::Checked, &stored);
   if (outcome == Registered) {
-    {
+    // Without a slot ever connected there is no one to tell: the signal's lock is not
+    // taken. A slot connected meanwhile on another thread hears the next registration.
+    if (registration_slots_.load(std::memory_order_acquire)) {
       const CallbackScope scope(*this);
       delivering_registration_ = true;
       try {
@@ -423,6 +425,7 @@ TransformManager::TransformResult TransformManager::restore(const Snapshot& snap
 
 tkit::Connection TransformManager::connectTransformRegistered(
     const std::function<void(const std::string&, const std::string&, long)>& slot) {
+  registration_slots_.store(true, std::memory_order_release);
   return registered_signal_.connect(slot);
 }
 
