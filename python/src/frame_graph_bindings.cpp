@@ -25,7 +25,8 @@ namespace zelvane::python {
 
 namespace {
 
-const char* kClassDoc = R"doc(Named coordinate frames joined by static or time-stamped transforms.
+const char* kTransformManagerDoc =
+    R"doc(Named coordinate frames joined by static or time-stamped transforms.
 
 Conventions:
 
@@ -262,7 +263,7 @@ void bindFrameGraph(py::module_& m) {
 
   bindConnection(m);
 
-  TransformManagerClass cls(m, "TransformManager", kClassDoc);
+  TransformManagerClass cls(m, "TransformManager", kTransformManagerDoc);
   cls.def(py::init(&newManager), "__init__(self)\n--\n\nAn empty frame graph.");
   defineSettings(cls);
   defineRegistration(cls);

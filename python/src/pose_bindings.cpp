@@ -39,7 +39,7 @@ py::array_t<float> applyTransform(const Eigen::Matrix4f& transform, const py::ha
 
 // The text of `zelvane_frames` for a pose (after its title line), with the timestamp
 // on the first line.
-std::string summary(const Pose& pose) {
+std::string poseSummary(const Pose& pose) {
   const Eigen::Vector3f intrinsic = yprOf(pose.orientation, true, true);
   const Eigen::Vector3f extrinsic = yprOf(pose.orientation, false, true);
   const Eigen::Quaternionf& q = pose.orientation;
@@ -219,7 +219,7 @@ Pose
                    ", orientation=" + listText(quaternionRow(pose.orientation)) +
                    ", timestamp=" + std::to_string(pose.timestamp) + ")";
           })
-      .def("__str__", &summary,
+      .def("__str__", &poseSummary,
            "__str__(self)\n--\n\nThe timestamp, then the numbers that zelvane_frames prints for a "
            "lookup:\nposition, quaternion (x y z w), yaw/pitch/roll in degrees in both "
            "conventions "

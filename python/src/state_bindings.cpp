@@ -116,7 +116,7 @@ std::string text(const State& state) {
   return out.str();
 }
 
-std::string summary(const State& state) {
+std::string stateSummary(const State& state) {
   std::string text = "State(";
   const auto add = [&text](const std::string& part) {
     text += (text.back() == '(' ? "" : ", ") + part;
@@ -142,7 +142,7 @@ std::string summary(const State& state) {
   return text + ")";
 }
 
-const char* kClassDoc = R"doc(The state of one tracked object, and its box's footprint geometry.
+const char* kStateDoc = R"doc(The state of one tracked object, and its box's footprint geometry.
 
 Every member is optional (None when absent): ``position``, ``velocity`` and
 ``acceleration`` (x, y, z) with their covariances, ``heading`` (radians,
@@ -381,12 +381,12 @@ numpy.ndarray, float32, shape (4, 2)
 }  // namespace
 
 void bindState(py::module_& m) {
-  py::class_<State> cls(m, "State", kClassDoc);
+  py::class_<State> cls(m, "State", kStateDoc);
   defineStateMembers(cls);
   defineStateOverlaps(cls);
   defineStateDistances(cls);
   cls.def("__str__", &text, "__str__(self)\n--\n\nThe six-section text form of the C++ library.");
-  cls.def("__repr__", &summary);
+  cls.def("__repr__", &stateSummary);
 }
 
 }  // namespace zelvane::python
