@@ -74,15 +74,15 @@ bool isForbidden(double entry, bool maximize) {
       "unmatched)");
 }
 
-// One listed pair in the rows of the sparse form: the column and the cost of the search.
-struct Edge {
-  std::uint32_t column;
-  double cost;
-};
-
 }  // namespace
 
 namespace detail {
+
+// One listed pair in the rows of the sparse form: the column and the cost of the search.
+struct SparseEdge {
+  std::uint32_t column;
+  double cost;
+};
 
 struct AssignmentWorkspace {
   // Dense form: the costs row-major, shorter side as rows.
@@ -101,7 +101,7 @@ struct AssignmentWorkspace {
   std::vector<AssignmentCandidate> candidates;  // the entries of a limited dense form
   std::vector<std::size_t> sources;             // and their indices in its matrix
   std::vector<std::size_t> rowStart;
-  std::vector<Edge> edges;
+  std::vector<SparseEdge> edges;
   std::vector<std::size_t> edgePair;     // the place of each edge's pair in the list
   std::vector<std::size_t> matchedEdge;  // by row of the search
   std::vector<double> pathLength;        // the search's distances: +infinity between searches
@@ -457,7 +457,7 @@ struct SparseProblem {
 // over them keep them in registers.
 struct SparseArrays {
   const std::size_t* rowStart;
-  const Edge* edges;
+  const detail::SparseEdge* edges;
   double* u;  // row prices
   double* v;  // column prices
   double* pathLength;
@@ -856,8 +856,8 @@ void placeRows(std::size_t rows, std::size_t columns, const std::vector<Assignme
     const AssignmentCandidate& c = pairs[k];
     if (!passes(c.value, maximize, limit)) continue;
     const std::size_t e = start[(transposed ? c.column : c.row) + 1]++;
-    ws.edges[e] = Edge{static_cast<std::uint32_t>(transposed ? c.row : c.column),
-                       searchCost(c.value, maximize)};
+    ws.edges[e] = detail::SparseEdge{static_cast<std::uint32_t>(transposed ? c.row : c.column),
+                                     searchCost(c.value, maximize)};
     ws.edgePair[e] = k;
   }
   start.pop_back();

@@ -19,10 +19,6 @@ constexpr std::uint32_t NO_PAIR = 0xffffffffu;
 // The most pairs of a frame whose matching is cached: one bit each.
 constexpr std::uint32_t CACHED_PAIRS = 64;
 
-double ratio(double numerator, double denominator) {
-  return denominator != 0.0 ? numerator / denominator : 0.0;
-}
-
 // How one ground-truth trajectory fared in a pass.
 struct TrajectoryWalk {
   long idSwitches = 0;

@@ -16,6 +16,11 @@ namespace zelvane {
 namespace eval {
 namespace detail {
 
+/// `numerator / denominator`, 0 for a zero denominator: a score over nothing counted.
+inline double ratio(double numerator, double denominator) {
+  return denominator != 0.0 ? numerator / denominator : 0.0;
+}
+
 /// The outcome of one pass in one sequence.
 struct SequencePass {
   /// Counts and sums; the ratios are filled by `finishClearMot`.

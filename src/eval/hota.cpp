@@ -14,14 +14,10 @@ constexpr int ALPHA_COUNT = 19;
 constexpr double SIMILARITY_WEIGHT = 1e-6;
 // Far above every cost (at most 1 + SIMILARITY_WEIGHT): the solver takes the most pairs
 // first.
-constexpr double MATCH_COST_LIMIT = 1e9;
+constexpr double HOTA_COST_LIMIT = 1e9;
 
 std::uint64_t pairKey(std::uint32_t trajectory, std::uint32_t track) {
   return (static_cast<std::uint64_t>(trajectory) << 32) | track;
-}
-
-double ratio(double numerator, double denominator) {
-  return denominator != 0.0 ? numerator / denominator : 0.0;
 }
 
 }  // namespace
@@ -117,7 +113,7 @@ HotaSums hotaSums(const PreparedSequence& sequence, const SequencePass& pass,
       if (candidates.empty()) continue;
       const core::Assignment assignment =
           solver.solve(sequence.truthStart[f + 1] - truthBegin,
-                       sequence.resultStart[f + 1] - resultBegin, candidates, MATCH_COST_LIMIT);
+                       sequence.resultStart[f + 1] - resultBegin, candidates, HOTA_COST_LIMIT);
       for (const core::AssignedPair& match : assignment.matches) {
         std::size_t k = 0;
         while (candidates[k].row != match.row || candidates[k].column != match.column) ++k;

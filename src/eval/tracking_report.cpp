@@ -54,7 +54,7 @@ void writeRow(std::ostream& table, const std::string& name, const std::string& s
         << idf1 << '\n';
 }
 
-void writeNumber(std::ostream& output, double value) {
+void writeJsonNumber(std::ostream& output, double value) {
   if (!std::isfinite(value)) {
     output << "null";
     return;
@@ -95,7 +95,7 @@ class JsonObject {
     output_ << ':';
     return output_;
   }
-  void number(const char* name, double value) { writeNumber(key(name), value); }
+  void number(const char* name, double value) { writeJsonNumber(key(name), value); }
   void integer(const char* name, long value) { key(name) << value; }
 
  private:
@@ -124,7 +124,7 @@ void writeFields(JsonObject& object, const Record& record, const Field<Record, V
   for (const auto& [name, member] : fields) write(object.key(name), record.*member);
 }
 
-const auto writeDouble = [](std::ostream& output, double value) { writeNumber(output, value); };
+const auto writeDouble = [](std::ostream& output, double value) { writeJsonNumber(output, value); };
 const auto writeLong = [](std::ostream& output, long value) { output << value; };
 
 template <class Write>
@@ -386,9 +386,9 @@ std::string recallCurveScript(const std::vector<ClassEvaluation>& evaluations,
   for (std::size_t i = 0; i < evaluations.size(); ++i) {
     script << "$class" << i << " << EOD\n";
     for (const RecallLevel& level : evaluations[i].levels) {
-      writeNumber(script, level.recall);
+      writeJsonNumber(script, level.recall);
       script << ' ';
-      writeNumber(script, level.smota);
+      writeJsonNumber(script, level.smota);
       script << '\n';
     }
     script << "EOD\n";
