@@ -658,8 +658,8 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   /// shape since the last call (`path` then allocates its list of edges once), then
   /// per item one verdict per edge (an edge whose newest sample is older than the
   /// item refuses it without a search), and for an item released one sample per edge
-  /// and the product; the span of the path is sought only for an item that waits
-  /// within the samples of every edge that holds two or more.
+  /// and the product; the span of the path is sought only for an item that waits, and
+  /// not when the edge that refused it holds two samples or more, all older than it.
   TransformResult releaseWaiting(WaitingPath& path, const std::string& from, const std::string& to,
                                  WaitingItems& items);
 
