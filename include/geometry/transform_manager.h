@@ -67,6 +67,7 @@ const std::string SENSOR_ORIGIN_FRAME = "Sensor";
 
 namespace detail {
 class FrameStore;
+class PoseHistory;
 }  // namespace detail
 
 /// A forest of named frames and the transforms between them.
@@ -638,7 +639,7 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
     std::uint64_t shape_ = 0;
     TransformResult code_ = NotFound;
     bool identity_ = false;
-    std::vector<const std::map<double, Pose>*> edges_;
+    std::vector<const detail::PoseHistory*> edges_;
   };
 
   /// Settles the items of frame `from` waiting for their transform into `to`, from

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -110,7 +111,11 @@ class PlacedHeap {
 
   /// Adds the entry of `owner`, which has none.
   void push(const Key& key, Owner* owner) {
-    entries_.push_back(Entry{key, owner});
+    // Filled in place: an entry built aside and copied in is stored in halves and read
+    // back whole, which the processor cannot forward from its store buffer.
+    Entry& entry = entries_.emplace_back();
+    entry.key = key;
+    entry.owner = owner;
     up(entries_.size() - 1);
   }
   /// Takes out the entry of `owner`, which has one.
@@ -506,29 +511,59 @@ class TransformQueue : private TransformManager::Listener {
   }
 
   // Runs `work(out)` under the queue's lock, puts what leaves in push order, and
-  // hands it over without the lock. The list is one of the spares, given back
-  // emptied with its capacity, so that a steady stream allocates none (a callback
-  // that pushes takes another).
+  // hands it over without the lock. The list is the queue's own while no other call
+  // hands over (given back emptied by a store, without the lock), else one of the
+  // spares (given back under it); each keeps its capacity, so that a steady stream
+  // allocates none (a callback that pushes takes a spare).
   template <class Work>
   void handOver(Work&& work) {
-    Outgoing out;
+    Outgoing spare;
+    Outgoing* out = &spare;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (!spares_.empty()) {
-        out.swap(spares_.back());
+      if (!own_list_busy_.load(std::memory_order_acquire)) {
+        own_list_busy_.store(true, std::memory_order_relaxed);
+        out = &own_list_;
+      } else if (!spares_.empty()) {
+        spare.swap(spares_.back());
         spares_.pop_back();
       }
-      work(out);
-      if (out.empty()) {  // nothing leaves: the list goes back at once
-        spares_.push_back(std::move(out));
-        return;
+      const auto give_back_locked = [&] {
+        if (out == &own_list_) {
+          own_list_busy_.store(false, std::memory_order_release);
+        } else {
+          spares_.push_back(std::move(spare));
+        }
+      };
+      try {
+        work(*out);
+        if (out->empty()) {  // nothing leaves: the list goes back at once
+          give_back_locked();
+          return;
+        }
+        order(*out);
+      } catch (...) {  // what was to leave is lost with the call's failure
+        out->clear();
+        give_back_locked();
+        throw;
       }
-      order(out);
     }
-    deliver(out);
-    out.clear();
+    if (out == &own_list_) {
+      // Given back however the callbacks end.
+      struct GiveBack {
+        TransformQueue& queue;
+        ~GiveBack() {
+          queue.own_list_.clear();
+          queue.own_list_busy_.store(false, std::memory_order_release);
+        }
+      } give_back{*this};
+      deliver(own_list_);
+      return;
+    }
+    deliver(spare);
+    spare.clear();
     std::lock_guard<std::mutex> lock(mutex_);
-    spares_.push_back(std::move(out));
+    spares_.push_back(std::move(spare));
   }
 
   void leave(Source& source, TransformDropReason reason, Outgoing& out) {
@@ -771,7 +806,10 @@ class TransformQueue : private TransformManager::Listener {
   SequenceIndex by_sequence_;
   detail::Ring<ReadyItem> ready_;
   std::vector<Source*> scratch_;
-  // Emptied lists of what leaves, kept for the next calls (`handOver`).
+  // The lists of what leaves (`handOver`): the queue's own, busy while a call hands
+  // it over, and the emptied ones kept for calls that come meanwhile.
+  Outgoing own_list_;
+  std::atomic<bool> own_list_busy_{false};
   std::vector<Outgoing> spares_;
   std::size_t waiting_ = 0;
   std::uint64_t next_sequence_ = 0;

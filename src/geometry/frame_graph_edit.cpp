@@ -16,12 +16,11 @@ namespace {
 // Vertices in a list, so that one can be taken out without renumbering the others.
 using ListGraph =
     boost::adjacency_list<boost::setS, boost::listS, boost::directedS, TransformManager::Vertex,
-                          TransformManager::Edge, boost::no_property, boost::listS>;
+                          StoredEdge, boost::no_property, boost::listS>;
 
 }  // namespace
 
-void copyWithoutFrame(const TransformManager::FrameGraph& graph, std::size_t removed,
-                      TransformManager::FrameGraph& into) {
+void copyWithoutFrame(const StoreGraph& graph, std::size_t removed, StoreGraph& into) {
   ListGraph scratch;
   boost::copy_graph(graph, scratch);
   const auto doomed = std::next(boost::vertices(scratch).first, static_cast<long>(removed));

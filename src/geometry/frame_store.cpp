@@ -36,7 +36,6 @@ FrameStore::Registration FrameStore::add(const std::string& from, const std::str
   if (both && to_T_from_history == nullptr && connected(from_frame, to_frame)) {
     return Registration::WouldCloseCycle;
   }
-  const Pose from_T_to = to_T_from.toInversePose();
   if (to_T_from_history != nullptr) {
     if (!again) {
       recent_.shape = 0;  // unusable until both names are copied
@@ -46,15 +45,19 @@ FrameStore::Registration FrameStore::add(const std::string& from, const std::str
       recent_.to_frame = to_frame;
       recent_.shape = shape_;
     }
+    // Both histories make room first: only that may fail, and then neither changed.
+    PoseHistory& from_T_to_history = *edgeHistory(to_frame, from_frame);
+    to_T_from_history->reserveFor(static_cast<double>(time));
+    from_T_to_history.reserveFor(static_cast<double>(time));
     addSample(*to_T_from_history, to_T_from, time, window);
-    addSample(*edgeHistory(to_frame, from_frame), from_T_to, time, window);
+    addSample(from_T_to_history, to_T_from, time, window, true);
     if (stored != nullptr) *stored = to_T_from_history;
     return Registration::Stored;
   }
   PoseHistory to_T_from_samples;
   PoseHistory from_T_to_samples;
   addSample(to_T_from_samples, to_T_from, time, window);
-  addSample(from_T_to_samples, from_T_to, time, window);
+  addSample(from_T_to_samples, to_T_from, time, window, true);
   if (from_frame == NONE) from_frame = addFrame(from);
   if (to_frame == NONE) to_frame = addFrame(to);
   const auto given = given_.emplace(from_frame, to_frame).first;
@@ -112,9 +115,9 @@ void FrameStore::join(std::size_t a, std::size_t b, const PoseHistory& b_T_a,
                       const PoseHistory& a_T_b) {
   ++shape_;
   reserveFor(stack_, size());
-  boost::add_edge(a, b, TransformManager::Edge{b_T_a}, graph_);
+  boost::add_edge(a, b, StoredEdge{b_T_a}, graph_);
   try {
-    boost::add_edge(b, a, TransformManager::Edge{a_T_b}, graph_);
+    boost::add_edge(b, a, StoredEdge{a_T_b}, graph_);
   } catch (...) {
     boost::remove_edge(a, b, graph_);
     throw;
@@ -182,16 +185,18 @@ std::unique_ptr<FrameStore> FrameStore::without(std::size_t frame) const {
 namespace {
 
 // Why the two directions of a pair cannot be put back as they are, or empty.
-std::string historyFault(const PoseHistory& to_T_from, const PoseHistory& from_T_to) {
+std::string historyFault(const std::map<double, Pose>& to_T_from,
+                         const std::map<double, Pose>& from_T_to) {
   if (to_T_from.empty()) return "has no sample";
-  const auto nan = [](const PoseHistory::value_type& entry) { return std::isnan(entry.first); };
+  const auto nan = [](const std::pair<const double, Pose>& entry) {
+    return std::isnan(entry.first);
+  };
   if (std::any_of(to_T_from.begin(), to_T_from.end(), nan) ||
       std::any_of(from_T_to.begin(), from_T_to.end(), nan)) {
     return "has a key that is not a number";
   }
-  const auto sameKey = [](const PoseHistory::value_type& a, const PoseHistory::value_type& b) {
-    return a.first == b.first;
-  };
+  const auto sameKey = [](const std::pair<const double, Pose>& a,
+                          const std::pair<const double, Pose>& b) { return a.first == b.first; };
   if (!std::equal(to_T_from.begin(), to_T_from.end(), from_T_to.begin(), from_T_to.end(),
                   sameKey)) {
     return "holds different keys in its two directions";
@@ -235,7 +240,7 @@ std::unique_ptr<FrameStore> FrameStore::restored(const TransformManager::Snapsho
       return nullptr;
     }
     store->given_.emplace(from, to);
-    store->join(from, to, pair.poses, pair.inverses);
+    store->join(from, to, PoseHistory(pair.poses), PoseHistory(pair.inverses));
   }
   return store;
 }

@@ -26,6 +26,7 @@
 
 #include <Eigen/Core>
 
+#include "geometry/frame_graph_edit.h"
 #include "geometry/pose_history.h"
 #include "geometry/transform_manager.h"
 #include "logging_manager.h"
@@ -33,7 +34,7 @@
 namespace zelvane {
 namespace detail {
 
-using FrameGraph = TransformManager::FrameGraph;
+using FrameGraph = StoreGraph;
 
 /// The product of the samples of a path's edges, in the order in which `walkPath`
 /// visits them: product = product * (the sample's `toTransform()`), and the largest

@@ -141,7 +141,7 @@ Result JudgedPath::judge(const std::vector<const PoseHistory*>& edges, long time
     // for the sample of their own time, and are released mostly at it.
     auto after = history->end();
     if (!history->empty() && !isStatic(*history)) {
-      const std::int64_t newest = registrationTime(*history->rbegin());
+      const std::int64_t newest = registrationTime(history->back());
       if (covered && time > newest) {
         // Of two samples or more the newest ends the span; a single sample's span
         // reaches on past it, to its staleness.
@@ -176,7 +176,8 @@ void JudgedPath::compose(long time, Method method, const Logger& logger, bool tr
     const SlerpArc* arc = nullptr;
     if (i < memo_count && (verdict.kind == EdgeVerdict::Kind::Between ||
                            verdict.kind == EdgeVerdict::Kind::PastNewest)) {
-      arc = &memos[i].of(verdict.before->second.orientation, verdict.after->second.orientation);
+      arc = &memos[i].of(entryPose(*verdict.before).orientation,
+                         entryPose(*verdict.after).orientation);
     }
     // A verdict judged Success samples with Success.
     static_cast<void>(sampleVerdict(verdict, time, method, logger, traced, sample, arc));

@@ -77,9 +77,11 @@ void blendPoses(const Pose& first, const Pose& second, float ratio, const SlerpA
   blended.orientation = arc.at(first.orientation, second.orientation, ratio);
 }
 
-void store(Pose& stored, const Pose& pose, long time) {
-  stored = pose;
-  if (time != 0) stored.timestamp = time;
+void store(HistoryEntry& entry, const Pose& pose, long time, bool inverse) {
+  entry.second = pose;
+  // An inverse keeps the time stamp of its pose.
+  if (time != 0) entry.second.timestamp = time;
+  entry.inverse_pending = inverse;
 }
 
 }  // namespace
@@ -117,25 +119,107 @@ double ratioOf(std::int64_t time, std::int64_t before, std::int64_t after) {
 
 }  // namespace
 
-void addSample(PoseHistory& history, const Pose& pose, long time, double window) {
-  const double key = static_cast<double>(time);
-  if (!history.empty() && key > history.rbegin()->first) {
-    // The pruning below would erase the oldest entry right after this insertion:
-    // move its node to the new key instead of freeing one node and allocating another.
-    if (history.size() >= 2 && beyondWindow(time, registrationTime(*history.begin()), window)) {
-      auto node = history.extract(history.begin());
-      node.key() = key;
-      store(node.mapped(), pose, time);
-      history.insert(history.end(), std::move(node));
-    } else {
-      store(history.emplace_hint(history.end(), key, pose)->second, pose, time);
+PoseHistory::PoseHistory(const std::map<double, Pose>& entries) {
+  entries_.reserve(entries.size());
+  for (const auto& [key, pose] : entries) {
+    HistoryEntry& entry = entries_.emplace_back();
+    entry.first = key;
+    entry.second = pose;
+  }
+}
+
+std::map<double, Pose> PoseHistory::toMap() const {
+  std::map<double, Pose> entries;
+  for (const HistoryEntry& entry : *this) {
+    entries.emplace_hint(entries.end(), entry.first, entryPose(entry));
+  }
+  return entries;
+}
+
+void PoseHistory::reserveFor(double key) {
+  const bool full = entries_.size() == entries_.capacity();
+  if (empty() || key > back().first) {  // at the newest end
+    if (!full) return;
+    // The room left by the entries dropped takes the kept ones once it is as large as
+    // they are; until then the block doubles.
+    relayout(0, first_ >= size() ? 1 : std::max<std::size_t>(size(), 1));
+  } else if (key < front().first) {  // below the oldest: into room left before it
+    if (first_ == 0) relayout(size(), 1);
+  } else if (full) {  // among the entries: one more place in the block
+    relayout(first_, std::max<std::size_t>(size(), 1));
+  }
+}
+
+void PoseHistory::relayout(std::size_t gap, std::size_t spare) {
+  // A block this small stays, however few entries it holds.
+  constexpr std::size_t SMALL_BLOCK = 64;
+  const std::size_t held = size();
+  const std::size_t needed = gap + held + spare;
+  const std::size_t capacity = entries_.capacity();
+  if (needed <= capacity && (capacity <= SMALL_BLOCK || needed * 8 > capacity)) {
+    if (gap < first_) {
+      std::move(entries_.begin() + static_cast<std::ptrdiff_t>(first_), entries_.end(),
+                entries_.begin() + static_cast<std::ptrdiff_t>(gap));
+      entries_.resize(gap + held);
+    } else if (gap > first_) {
+      const std::size_t old_end = entries_.size();
+      entries_.resize(gap + held);
+      std::move_backward(entries_.begin() + static_cast<std::ptrdiff_t>(first_),
+                         entries_.begin() + static_cast<std::ptrdiff_t>(old_end), entries_.end());
     }
+    first_ = gap;
+    return;
+  }
+  // A new block, also where the old one is more than eight times too large: a history
+  // whose window shrank gives most of its block back.
+  std::vector<value_type> moved;
+  moved.reserve(needed);
+  moved.resize(gap);
+  moved.insert(moved.end(), begin(), end());
+  entries_.swap(moved);
+  first_ = gap;
+}
+
+HistoryEntry& PoseHistory::at(double key) {
+  const auto found = std::lower_bound(
+      begin(), end(), key, [](const HistoryEntry& entry, double k) { return entry.first < k; });
+  std::size_t place = first_ + static_cast<std::size_t>(found - begin());
+  if (found != end() && found->first == key) return entries_[place];
+  if (place == entries_.size()) {
+    entries_.emplace_back();
+  } else if (first_ > 0 && place - first_ <= size() / 2) {
+    // The older part moves down by one into the room before it.
+    std::move(entries_.begin() + static_cast<std::ptrdiff_t>(first_),
+              entries_.begin() + static_cast<std::ptrdiff_t>(place),
+              entries_.begin() + static_cast<std::ptrdiff_t>(first_ - 1));
+    --first_;
+    --place;
+    entries_[place] = HistoryEntry();
   } else {
-    store(history[key], pose, time);
+    entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(place), HistoryEntry());
+  }
+  entries_[place].first = key;
+  return entries_[place];
+}
+
+void PoseHistory::dropOldest() {
+  if (++first_ == entries_.size()) {
+    entries_.clear();
+    first_ = 0;
+  }
+}
+
+void addSample(PoseHistory& history, const Pose& pose, long time, double window, bool inverse) {
+  const double key = static_cast<double>(time);
+  history.reserveFor(key);  // the only step that may fail
+  if (!history.empty() && key > history.back().first) {
+    store(history.append(key), pose, time, inverse);
+  } else {
+    store(history.at(key), pose, time, inverse);
   }
   // Against the time just inserted, strictly, and never below two entries.
-  while (history.size() > 2 && beyondWindow(time, registrationTime(*history.begin()), window)) {
-    history.erase(history.begin());
+  while (history.size() > 2 && beyondWindow(time, registrationTime(history.front()), window)) {
+    history.dropOldest();
   }
 }
 
@@ -165,27 +249,13 @@ Eigen::Quaternionf SlerpArc::at(const Eigen::Quaternionf& first, const Eigen::Qu
   return Eigen::Quaternionf(scale0 * first.coeffs() + scale1 * second.coeffs());
 }
 
-Result EdgeVerdict::code(Method method) const {
-  switch (kind) {
-    case Kind::Empty: return TransformManager::NotFound;
-    case Kind::Static:
-    case Kind::Newest:
-    case Kind::Exact:
-    case Kind::Between: return TransformManager::Success;
-    case Kind::PastNewest:
-      return before_time == after_time || method != TransformManager::Interpolated
-                 ? TransformManager::Success
-                 : TransformManager::OutOfRange;
-    case Kind::Stale:
-    case Kind::BeforeOldest: break;
-  }
-  return TransformManager::OutOfRange;
-}
-
-EdgeVerdict judgeHistory(const PoseHistory& history, PoseHistory::const_iterator after, long time,
-                         Method method, double window) {
-  using Kind = EdgeVerdict::Kind;
-  EdgeVerdict verdict{Kind::Empty, history.end(), history.end(), 0, 0};
+template <class History>
+BasicEdgeVerdict<typename History::const_iterator> judgeHistory(
+    const History& history, typename History::const_iterator after, long time, Method method,
+    double window) {
+  using Kind = VerdictKind;
+  BasicEdgeVerdict<typename History::const_iterator> verdict{Kind::Empty, history.end(),
+                                                             history.end(), 0, 0};
   if (history.empty()) return verdict;
   if (isStatic(history)) {
     verdict.kind = Kind::Static;
@@ -249,15 +319,16 @@ EdgeVerdict judgeHistory(const PoseHistory& history, PoseHistory::const_iterator
   return verdict;
 }
 
-Result sampleVerdict(const EdgeVerdict& verdict, long time, Method method, const Logger& logger,
-                     bool traced, Pose& result, const SlerpArc* arc) {
-  using Kind = EdgeVerdict::Kind;
+template <class Iterator>
+Result sampleVerdict(const BasicEdgeVerdict<Iterator>& verdict, long time, Method method,
+                     const Logger& logger, bool traced, Pose& result, const SlerpArc* arc) {
+  using Kind = VerdictKind;
   switch (verdict.kind) {
     case Kind::Empty: result = Pose(); return TransformManager::NotFound;
     case Kind::Static:
     case Kind::Newest:
-    case Kind::Exact: result = verdict.after->second; return TransformManager::Success;
-    case Kind::Stale: result = verdict.after->second; return TransformManager::OutOfRange;
+    case Kind::Exact: result = entryPose(*verdict.after); return TransformManager::Success;
+    case Kind::Stale: result = entryPose(*verdict.after); return TransformManager::OutOfRange;
     case Kind::BeforeOldest: result = Pose(); return TransformManager::OutOfRange;
     case Kind::Between:
     case Kind::PastNewest: break;
@@ -267,8 +338,8 @@ Result sampleVerdict(const EdgeVerdict& verdict, long time, Method method, const
     logger.traceStream() << BEFORE_PREFIX << verdict.before_time;
     logger.traceStream() << AFTER_PREFIX << verdict.after_time;
   }
-  const Pose& before = verdict.before->second;
-  const Pose& after = verdict.after->second;
+  const Pose& before = entryPose(*verdict.before);
+  const Pose& after = entryPose(*verdict.after);
   if (verdict.before_time == verdict.after_time) {  // a single sample: no ratio to form
     result = after;
     return TransformManager::Success;
@@ -290,14 +361,27 @@ Result sampleVerdict(const EdgeVerdict& verdict, long time, Method method, const
   return TransformManager::Success;
 }
 
-Result sampleHistory(const PoseHistory& history, long time, Method method, double window,
+template <class History>
+Result sampleHistory(const History& history, long time, Method method, double window,
                      const Logger& logger, Pose& result) {
-  const EdgeVerdict verdict = judgeHistory(history, time, method, window);
+  const auto verdict = judgeHistory(history, time, method, window);
   const bool blends =
-      verdict.kind == EdgeVerdict::Kind::Between || verdict.kind == EdgeVerdict::Kind::PastNewest;
+      verdict.kind == VerdictKind::Between || verdict.kind == VerdictKind::PastNewest;
   return sampleVerdict(verdict, time, method, logger,
                        blends && logger.isEnabled(Logger::TRACE_LEVEL), result);
 }
+
+// The graph's histories, and the maps given to `getTransformFromPoseMap`.
+using PoseMap = std::map<double, Pose>;
+template EdgeVerdict judgeHistory(const PoseHistory&, PoseHistory::const_iterator, long, Method,
+                                  double);
+template BasicEdgeVerdict<PoseMap::const_iterator> judgeHistory(const PoseMap&,
+                                                                PoseMap::const_iterator, long,
+                                                                Method, double);
+template Result sampleVerdict(const EdgeVerdict&, long, Method, const Logger&, bool, Pose&,
+                              const SlerpArc*);
+template Result sampleHistory(const PoseHistory&, long, Method, double, const Logger&, Pose&);
+template Result sampleHistory(const PoseMap&, long, Method, double, const Logger&, Pose&);
 
 void HistoryCursor::reset(const PoseHistory& history) {
   history_ = &history;
@@ -339,7 +423,8 @@ Result HistoryCursor::sampleAfresh(long time, Method method, const Logger& logge
                       verdict_.before_time != verdict_.after_time &&
                       verdict_.code(method) == TransformManager::Success;
   if (blends && !(has_arc_ && arc_before_ == verdict_.before && arc_after_ == verdict_.after)) {
-    arc_ = SlerpArc(verdict_.before->second.orientation, verdict_.after->second.orientation);
+    arc_ =
+        SlerpArc(entryPose(*verdict_.before).orientation, entryPose(*verdict_.after).orientation);
     arc_before_ = verdict_.before;
     arc_after_ = verdict_.after;
     has_arc_ = true;
@@ -355,8 +440,8 @@ bool interpolationSpan(const PoseHistory& history, double window, std::int64_t& 
     newest = INT64_MAX_VALUE;
     return true;
   }
-  oldest = registrationTime(*history.begin());
-  newest = registrationTime(*history.rbegin());
+  oldest = registrationTime(history.front());
+  newest = registrationTime(history.back());
   if (history.size() == 1) {  // answers on until it goes stale
     newest = saturate(static_cast<long double>(newest) + std::floor(window));
   }

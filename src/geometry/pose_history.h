@@ -3,9 +3,12 @@
 // on a path for one sample; it never looks inside a history.
 //
 // Contract:
-// - Storage: `TransformManager::Edge::poses`, a `std::map<double, Pose>` keyed by the
-//   registration time converted to `double`. The edge a->b holds to_T_from = b_T_a, the
-//   pose of a in b; its partner b->a holds the inverses under the same keys.
+// - Storage: a `PoseHistory`, the (key, pose) entries of one edge in the order of their
+//   keys (the registration time converted to `double`) in one block of memory: the
+//   layout of the `std::map<double, Pose>` of `TransformManager::Edge::poses` and of
+//   a snapshot, which convert to it and back entry for entry. The edge a->b holds
+//   to_T_from = b_T_a, the pose of a in b; its partner b->a holds the inverses under
+//   the same keys.
 // - Static: a history holding exactly one entry, at key 0.0 (registered with time 0).
 //   It answers every time and every method with that entry. Once time-stamped samples
 //   join it, the entry at 0.0 is an ordinary sample at time 0.
@@ -27,9 +30,13 @@
 //   `EdgeVerdict::covers`).
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <utility>
+#include <vector>
 
 #include <Eigen/Geometry>
 
@@ -40,20 +47,104 @@
 namespace zelvane {
 namespace detail {
 
-using PoseHistory = std::map<double, Pose>;
+/// One entry of a `PoseHistory`: its key and its pose, named as the entries of a map
+/// are, so that one template reads both. The entry of an inverse edge holds, until it
+/// is first read (`entryPose`), the pose it is the inverse of: a registration stores
+/// the pose given and leaves the inverse to the first lookup that walks that way.
+struct HistoryEntry {
+  double first = 0.0;
+  // Set while `second` holds the pose whose inverse this entry stands for. Formed
+  // under the manager's lock, as every read of a history is.
+  mutable bool inverse_pending = false;
+  mutable Pose second;
+};
 
-/// Whether `history` is static (see above): one entry, at key 0.0.
-inline bool isStatic(const PoseHistory& history) {
+/// The pose of `entry`, its inverse formed (`Pose::toInversePose`) on first reading.
+inline const Pose& entryPose(const HistoryEntry& entry) {
+  if (entry.inverse_pending) {
+    entry.second = entry.second.toInversePose();
+    entry.inverse_pending = false;
+  }
+  return entry.second;
+}
+
+/// The pose of an entry of a map of poses.
+inline const Pose& entryPose(const std::pair<const double, Pose>& entry) { return entry.second; }
+
+/// The entries of one edge's history, in the order of their keys, in one block of
+/// memory. A stream adds its samples at the newest end and drops them at the oldest,
+/// both in amortised O(1), and a steady stream allocates nothing: the entries dropped
+/// leave room before the oldest, into which the kept ones move once that room is as
+/// large as they are. An entry added below the newest is placed in O(n) (O(1) below
+/// the oldest), and a search is a binary search. Iterators are pointers, valid until
+/// the history changes.
+class PoseHistory {
+ public:
+  using value_type = HistoryEntry;
+  using const_iterator = const value_type*;
+
+  PoseHistory() = default;
+  /// The entries of `entries`, in their order.
+  explicit PoseHistory(const std::map<double, Pose>& entries);
+  /// The entries as a map, as a snapshot holds them.
+  std::map<double, Pose> toMap() const;
+
+  bool empty() const { return first_ == entries_.size(); }
+  std::size_t size() const { return entries_.size() - first_; }
+  const_iterator begin() const { return entries_.data() + first_; }
+  const_iterator end() const { return entries_.data() + entries_.size(); }
+  const value_type& front() const { return entries_[first_]; }
+  const value_type& back() const { return entries_.back(); }
+
+  /// The first entry whose key is above `key`. O(log n).
+  const_iterator upper_bound(double key) const {
+    return std::upper_bound(begin(), end(), key,
+                            [](double k, const value_type& entry) { return k < entry.first; });
+  }
+
+  /// Makes room for an entry under `key`, so that `append` or `at` with that key
+  /// cannot fail: the one step of adding an entry that may allocate (and throw,
+  /// leaving the entries as they are).
+  void reserveFor(double key);
+  /// A new newest entry under `key`, above every key held (its pose unset), after
+  /// `reserveFor(key)`.
+  HistoryEntry& append(double key) {
+    HistoryEntry& entry = entries_.emplace_back();
+    entry.first = key;
+    return entry;
+  }
+  /// The entry under `key`, a new one (its pose unset) where no entry has that key,
+  /// after `reserveFor(key)`.
+  HistoryEntry& at(double key);
+  /// Drops the oldest entry; the history must not be empty.
+  void dropOldest();
+
+ private:
+  // Moves the kept entries to the front of a block with room for `spare` more after
+  // them and `gap` before them, reallocating when the block is too small.
+  void relayout(std::size_t gap, std::size_t spare);
+
+  // entries_[first_ ..] are held; those before were dropped (or left as room).
+  std::vector<value_type> entries_;
+  std::size_t first_ = 0;
+};
+
+/// Whether `history` (a `PoseHistory` or a map of entries) is static (see above): one
+/// entry, at key 0.0.
+template <class History>
+bool isStatic(const History& history) {
   return history.size() == 1 && history.begin()->first == 0.0;
 }
 
-/// Stores `pose` under the key `time` (replacing an entry with that key), stamped
-/// with `time` unless `time` is 0, then drops the oldest entries while more than two
+/// Stores `pose` (its inverse when `inverse`: formed when first read) under the key
+/// `time` (replacing an entry with that key), stamped with `time` unless `time` is 0,
+/// then drops the oldest entries while more than two
 /// remain and `time` lies more than `window` after the oldest sample's registration
-/// time. A new newest sample
-/// that pushes the oldest entry out reuses its node, so a steady stream allocates
-/// nothing. O(log n) plus the entries dropped.
-void addSample(PoseHistory& history, const Pose& pose, long time, double window);
+/// time. A steady stream allocates nothing. Amortised O(1) plus the entries dropped for
+/// a new newest sample; O(n) for a sample below the newest. Throws only when `history`
+/// had to grow, leaving it unchanged; never after `history.reserveFor(double(time))`.
+void addSample(PoseHistory& history, const Pose& pose, long time, double window,
+               bool inverse = false);
 
 /// The constants of Eigen's spherical interpolation from `first` to `second`, formed
 /// as its `slerp` forms them before weighing the two at a ratio: their dot product
@@ -103,42 +194,62 @@ class ArcMemo {
   SlerpArc arc_;
 };
 
+/// The kinds of `BasicEdgeVerdict`.
+enum class VerdictKind {
+  /// No entry: NotFound.
+  Empty,
+  /// A static history: its entry, `after`, whatever the time and method.
+  Static,
+  /// `MostRecent`: the newest entry, `after`.
+  Newest,
+  /// The entry registered at the time, `after`.
+  Exact,
+  /// Entries registered before and after the time, `before` and `after`: their blend.
+  Between,
+  /// Past the newest entry, within the window: the two newest entries, `before` and
+  /// `after` (the same one for a single entry). Extrapolated; refused by
+  /// `Interpolated`, but for a single entry, which answers with itself.
+  PastNewest,
+  /// More than the window past the newest entry, `after`: OutOfRange with it.
+  Stale,
+  /// Before the oldest entry: OutOfRange.
+  BeforeOldest,
+};
+
 /// What one history answers for a time and a method: the one decision behind the
 /// sampling of every lookup, the quiet code of `canTransform` and the waits, and the
 /// covered rule of the queue and the `Interpolated` waits. `judgeHistory` forms it
 /// without copying a pose or writing a record; `sampleVerdict` turns it into the
-/// sample. Its iterators point into the history, which must not change meanwhile.
-struct EdgeVerdict {
-  enum class Kind {
-    /// No entry: NotFound.
-    Empty,
-    /// A static history: its entry, `after`, whatever the time and method.
-    Static,
-    /// `MostRecent`: the newest entry, `after`.
-    Newest,
-    /// The entry registered at the time, `after`.
-    Exact,
-    /// Entries registered before and after the time, `before` and `after`: their blend.
-    Between,
-    /// Past the newest entry, within the window: the two newest entries, `before` and
-    /// `after` (the same one for a single entry). Extrapolated; refused by
-    /// `Interpolated`, but for a single entry, which answers with itself.
-    PastNewest,
-    /// More than the window past the newest entry, `after`: OutOfRange with it.
-    Stale,
-    /// Before the oldest entry: OutOfRange.
-    BeforeOldest,
-  };
+/// sample. Its iterators point into the history (a `PoseHistory`, or a map of entries
+/// given to `getTransformFromPoseMap`), which must not change meanwhile.
+template <class Iterator>
+struct BasicEdgeVerdict {
+  using Kind = VerdictKind;
 
   Kind kind;
-  PoseHistory::const_iterator before;
-  PoseHistory::const_iterator after;
+  Iterator before;
+  Iterator after;
   /// The registration times of `before` and `after` (`Between`, `PastNewest`).
   std::int64_t before_time;
   std::int64_t after_time;
 
   /// The code that sampling the verdict returns, for the method it was judged with.
-  TransformManager::TransformResult code(TransformManager::InterpolationMethod method) const;
+  TransformManager::TransformResult code(TransformManager::InterpolationMethod method) const {
+    switch (kind) {
+      case Kind::Empty: return TransformManager::NotFound;
+      case Kind::Static:
+      case Kind::Newest:
+      case Kind::Exact:
+      case Kind::Between: return TransformManager::Success;
+      case Kind::PastNewest:
+        return before_time == after_time || method != TransformManager::Interpolated
+                   ? TransformManager::Success
+                   : TransformManager::OutOfRange;
+      case Kind::Stale:
+      case Kind::BeforeOldest: break;
+    }
+    return TransformManager::OutOfRange;
+  }
 
   /// Whether the time is covered: the history is static, or holds an entry registered
   /// at the time, or entries registered before and after it. A lookup past an edge's
@@ -149,15 +260,23 @@ struct EdgeVerdict {
   }
 };
 
+/// The verdict on an edge of the graph.
+using EdgeVerdict = BasicEdgeVerdict<PoseHistory::const_iterator>;
+
 /// The verdict of `history` at `time` for `method`, with `window` as the staleness
 /// limit and `after` = `history.upper_bound(double(time))`, which the caller may know
-/// without a search (`HistoryCursor`). O(1).
-EdgeVerdict judgeHistory(const PoseHistory& history, PoseHistory::const_iterator after, long time,
-                         TransformManager::InterpolationMethod method, double window);
+/// without a search (`HistoryCursor`). O(1). For a `PoseHistory` and for a map of
+/// entries.
+template <class History>
+BasicEdgeVerdict<typename History::const_iterator> judgeHistory(
+    const History& history, typename History::const_iterator after, long time,
+    TransformManager::InterpolationMethod method, double window);
 
 /// The verdict of `history` at `time`, after a search. O(log n).
-inline EdgeVerdict judgeHistory(const PoseHistory& history, long time,
-                                TransformManager::InterpolationMethod method, double window) {
+template <class History>
+BasicEdgeVerdict<typename History::const_iterator> judgeHistory(
+    const History& history, long time, TransformManager::InterpolationMethod method,
+    double window) {
   return judgeHistory(history, history.upper_bound(static_cast<double>(time)), time, method,
                       window);
 }
@@ -168,14 +287,18 @@ inline EdgeVerdict judgeHistory(const PoseHistory& history, long time,
 /// first when `traced` (the logger's trace level is on: asked once by the caller of
 /// a run of times), and a refusal of `Interpolated` its warning, to `logger`. `arc`,
 /// when given, is the arc of the verdict's two entries, formed here otherwise.
-TransformManager::TransformResult sampleVerdict(const EdgeVerdict& verdict, long time,
+template <class Iterator>
+TransformManager::TransformResult sampleVerdict(const BasicEdgeVerdict<Iterator>& verdict,
+                                                long time,
                                                 TransformManager::InterpolationMethod method,
                                                 const Logger& logger, bool traced, Pose& result,
                                                 const SlerpArc* arc = nullptr);
 
-/// `sampleVerdict` of `judgeHistory`: samples `history` at `time` with `method` into
-/// `result`, with `window` as the staleness limit. O(log n).
-TransformManager::TransformResult sampleHistory(const PoseHistory& history, long time,
+/// `sampleVerdict` of `judgeHistory`: samples `history` (a `PoseHistory` or a map of
+/// entries) at `time` with `method` into `result`, with `window` as the staleness
+/// limit. O(log n).
+template <class History>
+TransformManager::TransformResult sampleHistory(const History& history, long time,
                                                 TransformManager::InterpolationMethod method,
                                                 double window, const Logger& logger, Pose& result);
 
@@ -257,8 +380,10 @@ Pose interpolatePoses(const Pose& first, const Pose& second, float ratio);
 /// `value` truncated toward zero, saturated at the limits of int64 (0 for NaN).
 std::int64_t truncateToInt64(double value);
 
-/// The registration time of `entry` (see above). Inline: every verdict reads a few.
-inline std::int64_t registrationTime(const PoseHistory::value_type& entry) {
+/// The registration time of `entry`, a (key, pose) pair (see above). Inline: every
+/// verdict reads a few.
+template <class Entry>
+std::int64_t registrationTime(const Entry& entry) {
   if (entry.first == 0.0) return 0;
   if (static_cast<double>(entry.second.timestamp) == entry.first) return entry.second.timestamp;
   return truncateToInt64(entry.first);

@@ -369,8 +369,8 @@ std::vector<TransformManager::EdgeSummary> TransformManager::getEdges() const {
     edge.isStatic = detail::isStatic(to_T_from);
     edge.samples = to_T_from.size();
     if (!edge.isStatic) {
-      edge.oldest = detail::registrationTime(*to_T_from.begin());
-      edge.newest = detail::registrationTime(*to_T_from.rbegin());
+      edge.oldest = detail::registrationTime(to_T_from.front());
+      edge.newest = detail::registrationTime(to_T_from.back());
     }
     edges.push_back(std::move(edge));
   });
@@ -388,8 +388,9 @@ TransformManager::Snapshot TransformManager::snapshot() const {
     const bool later_given = store_->registeredAs(later, earlier);
     const std::size_t from = later_given ? later : earlier;
     const std::size_t to = later_given ? earlier : later;
-    snapshot.pairs.push_back({store_->name(from), store_->name(to), *store_->directEdge(from, to),
-                              *store_->directEdge(to, from)});
+    snapshot.pairs.push_back({store_->name(from), store_->name(to),
+                              store_->directEdge(from, to)->toMap(),
+                              store_->directEdge(to, from)->toMap()});
   });
   snapshot.historyWindow = history_window_;
   snapshot.origins = origins_;
