@@ -81,6 +81,7 @@ void store(HistoryEntry& entry, const Pose& pose, long time, bool inverse) {
   entry.second = pose;
   // An inverse keeps the time stamp of its pose.
   if (time != 0) entry.second.timestamp = time;
+  entry.time = registrationTimeOf(entry.first, entry.second.timestamp);
   entry.inverse_pending = inverse;
 }
 
@@ -125,6 +126,7 @@ PoseHistory::PoseHistory(const std::map<double, Pose>& entries) {
     HistoryEntry& entry = entries_.emplace_back();
     entry.first = key;
     entry.second = pose;
+    entry.time = registrationTimeOf(key, pose.timestamp);
   }
 }
 
@@ -136,7 +138,7 @@ std::map<double, Pose> PoseHistory::toMap() const {
   return entries;
 }
 
-void PoseHistory::reserveFor(double key) {
+void PoseHistory::makeRoomFor(double key) {
   const bool full = entries_.size() == entries_.capacity();
   if (empty() || key > back().first) {  // at the newest end
     if (!full) return;

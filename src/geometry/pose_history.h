@@ -47,12 +47,26 @@
 namespace zelvane {
 namespace detail {
 
+/// `value` truncated toward zero, saturated at the limits of int64 (0 for NaN).
+std::int64_t truncateToInt64(double value);
+
+/// The registration time of an entry under `key` whose pose is stamped `timestamp`
+/// (see above).
+inline std::int64_t registrationTimeOf(double key, std::int64_t timestamp) {
+  if (key == 0.0) return 0;
+  if (static_cast<double>(timestamp) == key) return timestamp;
+  return truncateToInt64(key);
+}
+
 /// One entry of a `PoseHistory`: its key and its pose, named as the entries of a map
-/// are, so that one template reads both. The entry of an inverse edge holds, until it
-/// is first read (`entryPose`), the pose it is the inverse of: a registration stores
-/// the pose given and leaves the inverse to the first lookup that walks that way.
+/// are, so that one template reads both, and its registration time. The entry of an inverse edge
+/// holds, until it is first read (`entryPose`), the pose it is the inverse of: a registration
+/// stores the pose given and leaves the inverse to the first lookup that walks that way.
 struct HistoryEntry {
   double first = 0.0;
+  /// `registrationTimeOf(first, second.timestamp)`, formed once: every verdict reads a
+  /// few.
+  std::int64_t time = 0;
   // Set while `second` holds the pose whose inverse this entry stands for. Formed
   // under the manager's lock, as every read of a history is.
   mutable bool inverse_pending = false;
@@ -105,7 +119,11 @@ class PoseHistory {
   /// Makes room for an entry under `key`, so that `append` or `at` with that key
   /// cannot fail: the one step of adding an entry that may allocate (and throw,
   /// leaving the entries as they are).
-  void reserveFor(double key);
+  void reserveFor(double key) {
+    // A new newest entry with room after the newest: the stream's case, inline.
+    if (entries_.size() < entries_.capacity() && !empty() && key > back().first) return;
+    makeRoomFor(key);
+  }
   /// A new newest entry under `key`, above every key held (its pose unset), after
   /// `reserveFor(key)`.
   HistoryEntry& append(double key) {
@@ -120,6 +138,7 @@ class PoseHistory {
   void dropOldest();
 
  private:
+  void makeRoomFor(double key);
   // Moves the kept entries to the front of a block with room for `spare` more after
   // them and `gap` before them, reallocating when the block is too small.
   void relayout(std::size_t gap, std::size_t spare);
@@ -377,16 +396,10 @@ bool interpolationSpan(const PoseHistory& history, double window, std::int64_t& 
 /// `TransformManager::interpolateTransform`.
 Pose interpolatePoses(const Pose& first, const Pose& second, float ratio);
 
-/// `value` truncated toward zero, saturated at the limits of int64 (0 for NaN).
-std::int64_t truncateToInt64(double value);
-
-/// The registration time of `entry`, a (key, pose) pair (see above). Inline: every
-/// verdict reads a few.
-template <class Entry>
-std::int64_t registrationTime(const Entry& entry) {
-  if (entry.first == 0.0) return 0;
-  if (static_cast<double>(entry.second.timestamp) == entry.first) return entry.second.timestamp;
-  return truncateToInt64(entry.first);
+/// The registration time of `entry` (see above).
+inline std::int64_t registrationTime(const HistoryEntry& entry) { return entry.time; }
+inline std::int64_t registrationTime(const std::pair<const double, Pose>& entry) {
+  return registrationTimeOf(entry.first, entry.second.timestamp);
 }
 
 }  // namespace detail

@@ -189,14 +189,13 @@ TransformManager::TransformResult TransformManager::releaseWaiting(WaitingPath& 
   std::int64_t newest = 0;
   bool traced = false;
   bool asked = false;
-  detail::PathProduct product(Eigen::Matrix4f::Identity(), 0);
   while (items.nextTime(time)) {
     if (judged.judge(path.edges_, time, Interpolated, history_window_, true) == Success) {
       if (!asked) {
         traced = getLogger().isEnabled(Logger::TRACE_LEVEL);
         asked = true;
       }
-      product.restart(time);
+      detail::PathProduct product(Eigen::Matrix4f::Identity(), time);
       judged.compose(time, Interpolated, getLogger(), traced, product, store_->arcMemos(),
                      FrameStore::ARC_MEMOS);
       items.release(detail::poseOf(product.matrix(), product.stamp()));
