@@ -2,6 +2,7 @@
 // every lookup bit for bit as the original, and a snapshot that no manager can hold
 // is refused without a change.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -126,6 +127,55 @@ TEST(TransformManagerSnapshot, RestoredManagerAnswersAsTheOriginalBitForBit) {
     EXPECT_EQ(restored.historySize("Body", "Global"), original.historySize("Body", "Global"));
     expectSame(restored.snapshot(), original.snapshot());
     EXPECT_GT(expectSameLookups(original, restored, epoch + 20000, epoch + 31000), 3000);
+  }
+}
+
+// Streams in every order a sender produces (rising, falling, shuffled, repeated
+// keys, static entries among them) against a map holding the samples as registration
+// describes them: after every step the histories hold what the map holds, bit for
+// bit, and the inverse direction the inverses, whether or not a lookup has read them.
+TEST(TransformManagerSnapshot, HistoriesHoldWhatAMapOfTheSamplesHolds) {
+  const auto registration = [](const History::value_type& entry) -> long double {
+    return entry.first == 0.0 ? 0 : entry.second.timestamp;
+  };
+  std::mt19937_64 random(20261210);
+  for (int stream = 0; stream < 40; ++stream) {
+    const long epoch = stream % 2 == 0 ? 1'700'000'000'000'000'000L : 0;
+    const double window = std::array<double, 4>{1e10, 300, 5000, 0}[stream % 4];
+    TransformManager manager;
+    ASSERT_EQ(manager.setHistoryWindow(window), TransformManager::Success);
+    History model;
+    const int order = stream / 4 % 5;  // rising, falling, shuffled, close keys, mixed
+    for (int step = 0; step < 300; ++step) {
+      long time = 0;
+      switch (order) {
+        case 0: time = epoch + 10 * step; break;
+        case 1: time = epoch + 10 * (300 - step); break;
+        case 2: time = epoch + static_cast<long>(random() % 3000); break;
+        case 3: time = epoch + 10 * step + static_cast<long>(random() % 300); break;
+        default: time = random() % 7 == 0 ? 0 : epoch + static_cast<long>(random() % 2000);
+      }
+      const Pose pose = randomPose(random);
+      manager.setTransform("A", "B", pose, time);
+      Pose& stored = model[static_cast<double>(time)];
+      stored = pose;
+      if (time != 0) stored.timestamp = time;
+      while (model.size() > 2 && static_cast<long double>(time) - registration(*model.begin()) >
+                                     static_cast<long double>(window)) {
+        model.erase(model.begin());
+      }
+      if (random() % 3 == 0) {  // reads some inverses before the snapshot does
+        Pose read;
+        static_cast<void>(
+            manager.getTransform("B", "A", time, TransformManager::Interpolated, read));
+      }
+      const Snapshot taken = manager.snapshot();
+      ASSERT_EQ(taken.pairs.size(), 1u);
+      ASSERT_TRUE(sameBits(taken.pairs[0].poses, model)) << stream << " " << step;
+      History inverses;
+      for (const auto& [key, forward] : model) inverses.emplace(key, forward.toInversePose());
+      ASSERT_TRUE(sameBits(taken.pairs[0].inverses, inverses)) << stream << " " << step;
+    }
   }
 }
 
