@@ -230,10 +230,10 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   /// transform from a frame to itself, a position that is not finite, and an
   /// orientation quaternion of zero length or with a component that is not finite.
   ///
-  /// Cost: a few hash look-ups, O(log n) in the edge's history and one inverse pose.
-  /// A new sample newer than the window reuses the node of the entry it pushes out,
-  /// so a steady stream of samples allocates nothing. Joining two trees costs
-  /// O(size of the smaller tree).
+  /// Cost: a few hash look-ups and amortised O(1) in the edge's histories for a sample
+  /// newer than those held (O(n) for an older one); the inverse pose is formed when a
+  /// lookup first needs it. A steady stream of samples allocates nothing. Joining two
+  /// trees costs O(size of the smaller tree).
   void setTransform(const std::string& from, const std::string& to, const Pose& pose, long time);
 
   /// Registers exactly as `setTransform` does (same storage, same warning in the log
