@@ -81,7 +81,6 @@ void store(HistoryEntry& entry, const Pose& pose, long time, bool inverse) {
   entry.second = pose;
   // An inverse keeps the time stamp of its pose.
   if (time != 0) entry.second.timestamp = time;
-  entry.time = registrationTimeOf(entry.first, entry.second.timestamp);
   entry.inverse_pending = inverse;
 }
 
@@ -126,7 +125,6 @@ PoseHistory::PoseHistory(const std::map<double, Pose>& entries) {
     HistoryEntry& entry = entries_.emplace_back();
     entry.first = key;
     entry.second = pose;
-    entry.time = registrationTimeOf(key, pose.timestamp);
   }
 }
 

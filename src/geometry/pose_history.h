@@ -59,14 +59,11 @@ inline std::int64_t registrationTimeOf(double key, std::int64_t timestamp) {
 }
 
 /// One entry of a `PoseHistory`: its key and its pose, named as the entries of a map
-/// are, so that one template reads both, and its registration time. The entry of an inverse edge
+/// are, so that one template reads both. The entry of an inverse edge
 /// holds, until it is first read (`entryPose`), the pose it is the inverse of: a registration
 /// stores the pose given and leaves the inverse to the first lookup that walks that way.
 struct HistoryEntry {
   double first = 0.0;
-  /// `registrationTimeOf(first, second.timestamp)`, formed once: every verdict reads a
-  /// few.
-  std::int64_t time = 0;
   // Set while `second` holds the pose whose inverse this entry stands for. Formed
   // under the manager's lock, as every read of a history is.
   mutable bool inverse_pending = false;
@@ -396,9 +393,10 @@ bool interpolationSpan(const PoseHistory& history, double window, std::int64_t& 
 /// `TransformManager::interpolateTransform`.
 Pose interpolatePoses(const Pose& first, const Pose& second, float ratio);
 
-/// The registration time of `entry` (see above).
-inline std::int64_t registrationTime(const HistoryEntry& entry) { return entry.time; }
-inline std::int64_t registrationTime(const std::pair<const double, Pose>& entry) {
+/// The registration time of `entry`, of a history or a map (see above). Inline: every
+/// verdict reads a few.
+template <class Entry>
+std::int64_t registrationTime(const Entry& entry) {
   return registrationTimeOf(entry.first, entry.second.timestamp);
 }
 
