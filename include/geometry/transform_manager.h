@@ -231,9 +231,10 @@ class ZELVANE_CORE_API TransformManager : public LoggedComponent {
   /// orientation quaternion of zero length or with a component that is not finite.
   ///
   /// Cost: a few hash look-ups and amortised O(1) in the edge's histories for a sample
-  /// newer than those held (O(n) for an older one); the inverse pose is formed when a
-  /// lookup first needs it. A steady stream of samples allocates nothing. Joining two
-  /// trees costs O(size of the smaller tree).
+  /// newer than those held (for an older one, O(samples between it and the nearer end
+  /// of the history)); the inverse pose is formed when a lookup first needs it. A
+  /// steady stream of samples allocates nothing. Joining two trees costs O(size of the
+  /// smaller tree).
   void setTransform(const std::string& from, const std::string& to, const Pose& pose, long time);
 
   /// Registers exactly as `setTransform` does (same storage, same warning in the log

@@ -141,12 +141,22 @@ void PoseHistory::makeRoomFor(double key) {
   if (empty() || key > back().first) {  // at the newest end
     if (!full) return;
     // The room left by the entries dropped takes the kept ones once it is as large as
-    // they are; until then the block doubles.
-    relayout(0, first_ >= size() ? 1 : std::max<std::size_t>(size(), 1));
+    // they are; until then the block doubles, keeping that room for older entries.
+    if (first_ >= size()) {
+      relayout(0, 1);
+    } else {
+      relayout(first_, std::max<std::size_t>(size(), 1));
+    }
   } else if (key < front().first) {  // below the oldest: into room left before it
     if (first_ == 0) relayout(size(), 1);
-  } else if (full) {  // among the entries: one more place in the block
-    relayout(first_, std::max<std::size_t>(size(), 1));
+  } else {  // among the entries: the nearer end's entries move by one
+    const auto found = std::lower_bound(
+        begin(), end(), key, [](const HistoryEntry& entry, double k) { return entry.first < k; });
+    if (static_cast<std::size_t>(found - begin()) <= size() / 2) {
+      if (first_ == 0) relayout(size(), 1);
+    } else if (full) {
+      relayout(first_, std::max<std::size_t>(size(), 1));
+    }
   }
 }
 

@@ -86,9 +86,11 @@ inline const Pose& entryPose(const std::pair<const double, Pose>& entry) { retur
 /// memory. A stream adds its samples at the newest end and drops them at the oldest,
 /// both in amortised O(1), and a steady stream allocates nothing: the entries dropped
 /// leave room before the oldest, into which the kept ones move once that room is as
-/// large as they are. An entry added below the newest is placed in O(n) (O(1) below
-/// the oldest), and a search is a binary search. Iterators are pointers, valid until
-/// the history changes.
+/// large as they are. An entry below the newest moves the entries between it and the
+/// nearer end by one, in amortised O(that distance): O(1) below the oldest (each time
+/// the room before the oldest runs out it is made as large as the entries held, and
+/// growing keeps it), as for a late sample of a stream. A search is a binary search.
+/// Iterators are pointers, valid until the history changes.
 class PoseHistory {
  public:
   using value_type = HistoryEntry;
@@ -154,11 +156,11 @@ bool isStatic(const History& history) {
 
 /// Stores `pose` (its inverse when `inverse`: formed when first read) under the key
 /// `time` (replacing an entry with that key), stamped with `time` unless `time` is 0,
-/// then drops the oldest entries while more than two
-/// remain and `time` lies more than `window` after the oldest sample's registration
-/// time. A steady stream allocates nothing. Amortised O(1) plus the entries dropped for
-/// a new newest sample; O(n) for a sample below the newest. Throws only when `history`
-/// had to grow, leaving it unchanged; never after `history.reserveFor(double(time))`.
+/// then drops the oldest entries while more than two remain and `time` lies more than
+/// `window` after the oldest sample's registration time. A steady stream allocates
+/// nothing. Amortised O(1) plus the entries dropped for a new newest sample; for an
+/// older one, O(entries between it and the nearer end). Throws only when `history` had
+/// to grow, leaving it unchanged; never after `history.reserveFor(double(time))`.
 void addSample(PoseHistory& history, const Pose& pose, long time, double window,
                bool inverse = false);
 

@@ -13,6 +13,7 @@
 
 #include "geometry/transform_manager.h"
 #include "geometry/transform_manager_support.h"
+#include "support/allocation_probe.h"
 
 namespace {
 
@@ -50,6 +51,54 @@ TEST(TransformManagerMemory, MillionSampleStreamNeverHoldsMoreThanTheWindowPlusT
             TransformManager::Success);
   EXPECT_EQ(result.position.x(), static_cast<float>((kCount - 1) % 1000));
   EXPECT_EQ(result.timestamp, newest);
+}
+
+// A sender whose samples come at both ends of the history (a live stream and a late
+// one, older than all kept) grows its block now and then, not once per sample.
+TEST(TransformManagerMemory, SamplesAtBothEndsOfAHistoryAllocateRarely) {
+  TransformManager manager;
+  ASSERT_EQ(manager.setHistoryWindow(std::numeric_limits<double>::infinity()),
+            TransformManager::Success);
+  const Pose pose = makePose(Eigen::Vector3f(1, 2, 3), 0.5f);
+  manager.setTransform("Body", "Global", pose, 1000000);
+  AllocationCounter allocations;
+  for (long i = 1; i <= 20000; ++i) {
+    manager.setTransform("Body", "Global", pose, 1000000 + i);
+    manager.setTransform("Body", "Global", pose, 1000000 - i);
+  }
+  EXPECT_EQ(manager.historySize("Body", "Global"), 40001u);
+  EXPECT_LT(allocations.count(), 100);
+}
+
+// A registration whose histories must grow, with each of its allocations failing in
+// turn: it is made whole or not at all, both directions alike.
+TEST(TransformManagerMemory, FailedAllocationLeavesBothDirectionsAsTheyWere) {
+  TransformManager manager;
+  const Pose pose = makePose(Eigen::Vector3f(1, 2, 3), 0.5f);
+  for (long t = 1; t <= 4; ++t) manager.setTransform("Body", "Global", pose, t);
+  const auto before = manager.snapshot();
+  for (long failing = 0;; ++failing) {
+    TransformManager::Registration outcome = TransformManager::Registered;
+    bool failed = false;
+    {
+      FailingAllocation failure(failing);
+      try {
+        outcome = manager.registerTransform("Body", "Global", pose, 5);
+      } catch (const std::bad_alloc&) {
+        failed = true;
+      }
+    }
+    const auto after = manager.snapshot();
+    ASSERT_EQ(after.pairs.size(), 1u);
+    if (!failed) {
+      EXPECT_EQ(outcome, TransformManager::Registered);
+      EXPECT_EQ(after.pairs[0].poses.size(), 5u);
+      EXPECT_EQ(after.pairs[0].inverses.size(), 5u);
+      break;
+    }
+    EXPECT_EQ(after.pairs[0].poses.size(), before.pairs[0].poses.size()) << failing;
+    EXPECT_EQ(after.pairs[0].inverses.size(), before.pairs[0].inverses.size()) << failing;
+  }
 }
 
 // Heap bytes in use, where the allocator reports them (not under the sanitizers).
