@@ -95,6 +95,9 @@ class Ring {
   std::size_t size_ = 0;
 };
 
+/// The place an owner records while it has no entry in a `PlacedHeap`.
+constexpr std::size_t NOWHERE = static_cast<std::size_t>(-1);
+
 /// A binary min-heap of (key, owner) entries, ordered by key, then by owner address,
 /// in which each owner records the place of its one entry (the member `Place`), so
 /// that it is taken out in O(log n) without a search. It keeps its storage: once it
@@ -102,8 +105,6 @@ class Ring {
 template <class Key, class Owner, std::size_t Owner::*Place>
 class PlacedHeap {
  public:
-  static constexpr std::size_t NOWHERE = static_cast<std::size_t>(-1);
-
   bool empty() const { return entries_.empty(); }
   /// The least entry's key and owner; the heap must not be empty.
   const Key& topKey() const { return entries_.front().key; }
@@ -450,7 +451,6 @@ class TransformQueue : private TransformManager::Listener {
     long time;
     std::uint64_t sequence;
   };
-  static constexpr std::size_t NOWHERE = static_cast<std::size_t>(-1);
   // The waiting items of one frame, in push order.
   struct Source {
     std::string frame;
@@ -461,8 +461,8 @@ class TransformQueue : private TransformManager::Listener {
     // The path from the frame to the target, as the manager last found it.
     TransformManager::WaitingPath path{};
     // The places of the frame's oldest item in the two indexes, while it is in them.
-    std::size_t time_place = NOWHERE;
-    std::size_t sequence_place = NOWHERE;
+    std::size_t time_place = detail::NOWHERE;
+    std::size_t sequence_place = detail::NOWHERE;
   };
   using TimeIndex = detail::PlacedHeap<long, Source, &Source::time_place>;
   using SequenceIndex = detail::PlacedHeap<std::uint64_t, Source, &Source::sequence_place>;

@@ -430,7 +430,7 @@ TEST(TransformQueue, DropsWithTheirReasons) {
 // pushes and erasures with many equal keys.
 TEST(PlacedHeap, AgreesWithAnOrderedSet) {
   struct Owner {
-    std::size_t place = static_cast<std::size_t>(-1);
+    std::size_t place = zelvane::detail::NOWHERE;
   };
   using Heap = zelvane::detail::PlacedHeap<long, Owner, &Owner::place>;
   std::vector<Owner> owners(40);
@@ -439,7 +439,7 @@ TEST(PlacedHeap, AgreesWithAnOrderedSet) {
   std::mt19937 rng(7);
   for (int step = 0; step < 20000; ++step) {
     Owner& owner = owners[rng() % owners.size()];
-    if (owner.place == Heap::NOWHERE) {
+    if (owner.place == zelvane::detail::NOWHERE) {
       const long key = static_cast<long>(rng() % 20);
       heap.push(key, &owner);
       model.emplace(key, &owner);
