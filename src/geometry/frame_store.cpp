@@ -188,15 +188,12 @@ namespace {
 std::string historyFault(const std::map<double, Pose>& to_T_from,
                          const std::map<double, Pose>& from_T_to) {
   if (to_T_from.empty()) return "has no sample";
-  const auto nan = [](const std::pair<const double, Pose>& entry) {
-    return std::isnan(entry.first);
-  };
+  const auto nan = [](const auto& entry) { return std::isnan(entry.first); };
   if (std::any_of(to_T_from.begin(), to_T_from.end(), nan) ||
       std::any_of(from_T_to.begin(), from_T_to.end(), nan)) {
     return "has a key that is not a number";
   }
-  const auto sameKey = [](const std::pair<const double, Pose>& a,
-                          const std::pair<const double, Pose>& b) { return a.first == b.first; };
+  const auto sameKey = [](const auto& a, const auto& b) { return a.first == b.first; };
   if (!std::equal(to_T_from.begin(), to_T_from.end(), from_T_to.begin(), from_T_to.end(),
                   sameKey)) {
     return "holds different keys in its two directions";

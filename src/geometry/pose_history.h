@@ -47,21 +47,10 @@
 namespace zelvane {
 namespace detail {
 
-/// `value` truncated toward zero, saturated at the limits of int64 (0 for NaN).
-std::int64_t truncateToInt64(double value);
-
-/// The registration time of an entry under `key` whose pose is stamped `timestamp`
-/// (see above).
-inline std::int64_t registrationTimeOf(double key, std::int64_t timestamp) {
-  if (key == 0.0) return 0;
-  if (static_cast<double>(timestamp) == key) return timestamp;
-  return truncateToInt64(key);
-}
-
 /// One entry of a `PoseHistory`: its key and its pose, named as the entries of a map
-/// are, so that one template reads both. The entry of an inverse edge
-/// holds, until it is first read (`entryPose`), the pose it is the inverse of: a registration
-/// stores the pose given and leaves the inverse to the first lookup that walks that way.
+/// are, so that one template reads both. The entry of an inverse edge holds, until it
+/// is first read (`entryPose`), the pose it is the inverse of: a registration stores
+/// the pose given and leaves the inverse to the first lookup that walks that way.
 struct HistoryEntry {
   double first = 0.0;
   // Set while `second` holds the pose whose inverse this entry stands for. Formed
@@ -395,11 +384,16 @@ bool interpolationSpan(const PoseHistory& history, double window, std::int64_t& 
 /// `TransformManager::interpolateTransform`.
 Pose interpolatePoses(const Pose& first, const Pose& second, float ratio);
 
+/// `value` truncated toward zero, saturated at the limits of int64 (0 for NaN).
+std::int64_t truncateToInt64(double value);
+
 /// The registration time of `entry`, of a history or a map (see above). Inline: every
 /// verdict reads a few.
 template <class Entry>
 std::int64_t registrationTime(const Entry& entry) {
-  return registrationTimeOf(entry.first, entry.second.timestamp);
+  if (entry.first == 0.0) return 0;
+  if (static_cast<double>(entry.second.timestamp) == entry.first) return entry.second.timestamp;
+  return truncateToInt64(entry.first);
 }
 
 }  // namespace detail
