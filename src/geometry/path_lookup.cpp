@@ -131,29 +131,57 @@ Result JudgedPath::judge(const FrameStore& store, std::size_t from, std::size_t 
   });
 }
 
+namespace {
+
+// The first entry of `history` keyed above `time`: at or past the newest sample of a
+// time-stamped history no entry is, and no search is needed (items wait mostly so, for
+// the sample of their own time, and are released mostly at it).
+PoseHistory::const_iterator firstAbove(const PoseHistory& history, long time) {
+  if (!history.empty() && !isStatic(history) && time >= registrationTime(history.back())) {
+    return history.end();
+  }
+  return history.upper_bound(static_cast<double>(time));
+}
+
+}  // namespace
+
 Result JudgedPath::judge(const std::vector<const PoseHistory*>& edges, long time, Method method,
                          double window, bool covered) {
   start();
   for (const PoseHistory* history : edges) {
-    // At or past the newest sample of a time-stamped history, no entry's key lies
-    // above the time's: no search. Past it, no method covers: refused at once (the code
-    // of an uncovered time is OutOfRange, whatever the verdict); items wait mostly so,
-    // for the sample of their own time, and are released mostly at it.
-    auto after = history->end();
-    if (!history->empty() && !isStatic(*history)) {
-      const std::int64_t newest = registrationTime(history->back());
-      if (covered && time > newest) {
-        // Of two samples or more the newest ends the span; a single sample's span
-        // reaches on past it, to its staleness.
-        past_newest_ = history->size() >= 2;
-        return TransformManager::OutOfRange;
-      }
-      if (time < newest) after = history->upper_bound(static_cast<double>(time));
-    } else {
-      after = history->upper_bound(static_cast<double>(time));
-    }
-    const Result code = add(*history, after, time, method, window, covered);
+    const Result code = add(*history, firstAbove(*history, time), time, method, window, covered);
     if (code != TransformManager::Success) return code;
+  }
+  return TransformManager::Success;
+}
+
+bool pastNewest(const std::vector<const PoseHistory*>& edges, long time) {
+  return std::any_of(edges.begin(), edges.end(), [time](const PoseHistory* history) {
+    return history->size() >= 2 && !isStatic(*history) && time > registrationTime(history->back());
+  });
+}
+
+Result composeCovered(const std::vector<const PoseHistory*>& edges, long time, double window,
+                      const Logger& logger, PathProduct& product, ArcMemo* memos,
+                      std::size_t memo_count) {
+  constexpr Method METHOD = TransformManager::Interpolated;
+  Pose sample;
+  for (std::size_t i = 0; i < edges.size(); ++i) {
+    const PoseHistory& history = *edges[i];
+    const EdgeVerdict verdict =
+        judgeHistory(history, firstAbove(history, time), time, METHOD, window);
+    if (!verdict.covers()) {
+      const Result code = verdict.code(METHOD);
+      return code != TransformManager::Success ? code : TransformManager::OutOfRange;
+    }
+    const SlerpArc* arc = nullptr;
+    if (i < memo_count && verdict.kind == EdgeVerdict::Kind::Between) {
+      arc = &memos[i].of(entryPose(*verdict.before).orientation,
+                         entryPose(*verdict.after).orientation);
+    }
+    // A covering verdict samples with Success.
+    static_cast<void>(sampleVerdict(verdict, time, METHOD, logger, false, sample, arc));
+    product.append(sample);
   }
   return TransformManager::Success;
 }

@@ -120,11 +120,6 @@ class JudgedPath {
                                           TransformManager::InterpolationMethod method,
                                           double window, bool covered);
 
-  /// Whether the last `judge` of a walked path refused its time, asked `covered`, at an
-  /// edge holding two samples or more, all older than the time: then the path's span
-  /// ends before the time, which is not too old for it, whatever the other edges hold.
-  bool pastNewest() const { return past_newest_; }
-
   /// Samples the verdicts of the last `judge`, which answered `Success` (at `time`, with
   /// `method`), and composes them onto `product`, with the records of the lookup (the
   /// trace records when `traced`).
@@ -143,7 +138,6 @@ class JudgedPath {
 
   void start() {
     size_ = 0;
-    past_newest_ = false;
     overflow_.clear();
   }
   // Judges `history` at `time`, `after` being its first entry keyed above the time.
@@ -161,8 +155,22 @@ class JudgedPath {
   alignas(EdgeVerdict) std::array<unsigned char, INLINE_EDGES * sizeof(EdgeVerdict)> inline_;
   std::vector<EdgeVerdict> overflow_;
   std::size_t size_ = 0;
-  bool past_newest_ = false;
 };
+
+/// Whether an edge of `edges` (a walked path) holds two samples or more, all older than
+/// `time`: then the path's span ends before the time, and no item at it is covered
+/// nor too old for the path, whatever the other edges hold. O(path), without a search.
+bool pastNewest(const std::vector<const PoseHistory*>& edges, long time);
+
+/// `JudgedPath::judge` of `edges` at `time` (`Interpolated`, covered) and, when it
+/// succeeds, its `compose` with `memos` onto `product`, in one pass over the edges:
+/// the release of a queue's item. Writes no record, so it serves only a logger whose
+/// trace level is off (the trace records of a blend are written as the edge is sampled,
+/// before the next edge is judged). On failure `product` is unspecified.
+TransformManager::TransformResult composeCovered(const std::vector<const PoseHistory*>& edges,
+                                                 long time, double window, const Logger& logger,
+                                                 PathProduct& product, ArcMemo* memos,
+                                                 std::size_t memo_count);
 
 }  // namespace detail
 }  // namespace zelvane

@@ -180,28 +180,39 @@ TransformManager::TransformResult TransformManager::releaseWaiting(WaitingPath& 
     return Success;
   }
   // Per item one verdict per edge; released at once when they all cover its time
-  // (which then lies within the path's span). Only an item that waits needs the span:
-  // it is too old, or it and those after it keep waiting. An item past the newest of
-  // an edge's samples waits without it: the span ends before the item.
-  detail::JudgedPath judged;
+  // (which then lies within the path's span). An item past the newest of an edge's
+  // samples waits, found without a search: the span ends before the item. Only another
+  // item that waits needs the span: it is too old, or it and those after it wait.
   bool spanned = false;
   std::int64_t oldest = 0;
   std::int64_t newest = 0;
   bool traced = false;
   bool asked = false;
   while (items.nextTime(time)) {
-    if (judged.judge(path.edges_, time, Interpolated, history_window_, true) == Success) {
-      if (!asked) {
-        traced = getLogger().isEnabled(Logger::TRACE_LEVEL);
-        asked = true;
+    if (detail::pastNewest(path.edges_, time)) break;
+    if (!asked) {
+      traced = getLogger().isEnabled(Logger::TRACE_LEVEL);
+      asked = true;
+    }
+    detail::PathProduct product(Eigen::Matrix4f::Identity(), time);
+    bool covered = false;
+    if (!traced) {
+      covered = detail::composeCovered(path.edges_, time, history_window_, getLogger(), product,
+                                       store_->arcMemos(), FrameStore::ARC_MEMOS) == Success;
+    } else {
+      // Judged whole before a sample is taken (and traced): an item that waits leaves
+      // no record.
+      detail::JudgedPath judged;
+      covered = judged.judge(path.edges_, time, Interpolated, history_window_, true) == Success;
+      if (covered) {
+        judged.compose(time, Interpolated, getLogger(), true, product, store_->arcMemos(),
+                       FrameStore::ARC_MEMOS);
       }
-      detail::PathProduct product(Eigen::Matrix4f::Identity(), time);
-      judged.compose(time, Interpolated, getLogger(), traced, product, store_->arcMemos(),
-                     FrameStore::ARC_MEMOS);
+    }
+    if (covered) {
       items.release(detail::poseOf(product.matrix(), product.stamp()));
       continue;
     }
-    if (judged.pastNewest()) break;
     if (!spanned) {
       const Result code = detail::pathSpan(path.edges_, history_window_, oldest, newest);
       if (code != Success) return code;

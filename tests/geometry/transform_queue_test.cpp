@@ -269,6 +269,33 @@ TEST(TransformQueue, ReleasesBlendTheSamplesReplacedAtTheirTimes) {
   }
 }
 
+// With the trace level on, a release writes the records of its item's lookup, and an
+// item that waits writes none, also when the edges judged first cover its time. Without
+// it, the same items leave with the same poses.
+TEST(TransformQueue, ReleasesWriteTheRecordsOfTheirLookupAndWaitingItemsNone) {
+  for (const bool traced : {true, false}) {
+    TransformManager manager;
+    navigation(manager, 100, 0);  // Body - G, judged first, blends at 150
+    navigation(manager, 200, 1);
+    manager.setTransform("Lidar", "Body", makePose(V(0, 0, 1), 0.2f, V(0, 0, 1)), 100);
+    manager.setTransform("Lidar", "Body", makePose(V(0, 0, 1), 0.6f, V(0, 0, 1)), 300);
+    // One sample before 150: Radar - Body does not cover it, and its span is not over.
+    manager.setTransform("Radar", "Body", makePose(V(0, 1, 0), 0.1f, V(1, 0, 0)), 120);
+    Recorder recorder(manager);
+    LogCapture capture(traced ? Logger::TRACE_LEVEL : Logger::WARN_LEVEL);
+    recorder.queue().push(1, "Radar", 150);
+    recorder.queue().push(2, "Lidar", 150);
+    ASSERT_EQ(recorder.released(), (std::vector<int>{2}));
+    manager.setTransform("Radar", "Body", makePose(V(0, 1, 0), 0.3f, V(1, 0, 0)), 160);
+    ASSERT_EQ(recorder.released(), (std::vector<int>{2, 1}));
+    const std::vector<std::string> written = managerMessages(capture, Logger::TRACE_LEVEL);
+    EXPECT_EQ(written.empty(), !traced);
+    capture.clear();
+    expectPosesOfTheLookup(manager, recorder.out);  // the lookups write their records again
+    EXPECT_EQ(written, managerMessages(capture, Logger::TRACE_LEVEL));
+  }
+}
+
 // Once each frame has its index entries and the queue its lists, the steady stream of
 // the usual program (an item pushed ahead of navigation, released by the next sample)
 // allocates nothing: not the push, not the registration, not the release.
