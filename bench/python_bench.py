@@ -37,7 +37,8 @@ the C++ results (named <case>/zelvane and <case>/<peer>).
   the C++ case's time per frame. Skipped without the shared data.
 
 Both sides get identical inputs and are checked for agreement before timing. Each
-case is timed in 5 repetitions of at least 0.2 s, as the C++ benchmarks are.
+case is timed in 5 repetitions of at least 0.2 s, as the C++ benchmarks are, and the
+repetitions of a case and its peers take turns, as those of a C++ binary do.
 """
 
 import argparse
@@ -128,9 +129,8 @@ def check(what, ours, peer, tolerance=1e-6):
                  % (what, ours, peer, tolerance))
 
 
-def timed(name, call, counters=None):
-    """Google Benchmark entries for `call`: REPETITIONS runs of a calibrated count, each
-    with `counters` (a dict of numbers) as Google Benchmark writes its counters."""
+def calibrated(call):
+    """The number of calls of `call` that takes at least MIN_TIME_NS."""
     iterations = 1
     while True:
         start = time.perf_counter_ns()
@@ -138,26 +138,41 @@ def timed(name, call, counters=None):
             call()
         elapsed = time.perf_counter_ns() - start
         if elapsed >= MIN_TIME_NS:
-            break
+            return iterations
         iterations = max(2 * iterations, int(iterations * 1.2 * MIN_TIME_NS / max(elapsed, 1)))
-    entries, times = [], []
+
+
+def timed(*cases):
+    """Google Benchmark entries for each case, a (name, call) or (name, call, counters)
+    tuple: REPETITIONS runs of a calibrated count, each with the counters (a dict of
+    numbers) as Google Benchmark writes its counters. The repetitions of the cases take
+    turns, as Google Benchmark's random interleaving runs those of a binary, so that a
+    case and the peers it is compared with share the states the machine goes through."""
+    plans = [(case[0], case[1], case[2] if len(case) > 2 else {}, calibrated(case[1]))
+             for case in cases]
+    times = {name: [] for name, _, _, _ in plans}
     for repetition in range(REPETITIONS):
-        start = time.perf_counter_ns()
-        for _ in range(iterations):
-            call()
-        times.append((time.perf_counter_ns() - start) / iterations)
-        entries.append(dict(counters or {}, name=name, run_name=name, run_type="iteration",
-                            repetitions=REPETITIONS, repetition_index=repetition, threads=1,
-                            iterations=iterations, real_time=times[-1], cpu_time=times[-1],
-                            time_unit="ns"))
-    for aggregate, value in (("mean", statistics.mean(times)),
-                             ("median", statistics.median(times)),
-                             ("stddev", statistics.stdev(times))):
-        entries.append(dict(counters or {}, name=name + "_" + aggregate, run_name=name,
-                            run_type="aggregate", repetitions=REPETITIONS, threads=1,
-                            aggregate_name=aggregate, iterations=REPETITIONS, real_time=value,
-                            cpu_time=value, time_unit="ns"))
-    print("%-40s %12.1f ns" % (name, statistics.median(times)), flush=True)
+        for k in range(len(plans)):  # each repetition starts with the next case
+            name, call, _, iterations = plans[(repetition + k) % len(plans)]
+            start = time.perf_counter_ns()
+            for _ in range(iterations):
+                call()
+            times[name].append((time.perf_counter_ns() - start) / iterations)
+    entries = []
+    for name, _, counters, iterations in plans:
+        for repetition, value in enumerate(times[name]):
+            entries.append(dict(counters, name=name, run_name=name, run_type="iteration",
+                                repetitions=REPETITIONS, repetition_index=repetition,
+                                threads=1, iterations=iterations, real_time=value,
+                                cpu_time=value, time_unit="ns"))
+        for aggregate, value in (("mean", statistics.mean(times[name])),
+                                 ("median", statistics.median(times[name])),
+                                 ("stddev", statistics.stdev(times[name]))):
+            entries.append(dict(counters, name=name + "_" + aggregate, run_name=name,
+                                run_type="aggregate", repetitions=REPETITIONS, threads=1,
+                                aggregate_name=aggregate, iterations=REPETITIONS,
+                                real_time=value, cpu_time=value, time_unit="ns"))
+        print("%-40s %12.1f ns" % (name, statistics.median(times[name])), flush=True)
     return entries
 
 
@@ -171,10 +186,10 @@ def lookup_case():
     q = np.array([theirs.rotation.x, theirs.rotation.y, theirs.rotation.z, theirs.rotation.w])
     check("py_lookup_chain3_interp quaternion", ours.orientation,
           q * np.sign(np.dot(q, ours.orientation)))
-    return (timed("py_lookup_chain3_interp/zelvane",
-                  lambda: graph.lookup("F3", "F0", QUERY_TIME))
-            + timed("py_lookup_chain3_interp/tf2",
-                    lambda: buffer.lookup_transform_core("F0", "F3", query)))
+    return timed(("py_lookup_chain3_interp/zelvane",
+                  lambda: graph.lookup("F3", "F0", QUERY_TIME)),
+                 ("py_lookup_chain3_interp/tf2",
+                  lambda: buffer.lookup_transform_core("F0", "F3", query)))
 
 
 def points_case(cpp_results):
@@ -191,8 +206,8 @@ def points_case(cpp_results):
     check("py_transform_points_100k last point", placed[-1],
           [counters["last_%d" % c] for c in range(3)])
     check("py_transform_points_100k sum", placed.astype(np.float64).sum(), counters["sum"])
-    return timed("py_transform_points_100k/zelvane",
-                 lambda: graph.transform_points(points, "F3", "F0", QUERY_TIME))
+    return timed(("py_transform_points_100k/zelvane",
+                  lambda: graph.transform_points(points, "F3", "F0", QUERY_TIME)))
 
 
 def lookup_many_case():
@@ -205,10 +220,10 @@ def lookup_many_case():
     single = [graph.lookup("F3", "F0", int(t)).as_matrix() for t in times]
     if not many.ok.all() or many.matrices.tobytes() != np.array(single).tobytes():
         sys.exit("benchmark check failed: py_lookup_many_10000: batch and single lookups differ")
-    return (timed("py_lookup_many_10000/zelvane",
-                  lambda: graph.lookup_many_matrices("F3", "F0", times))
-            + timed("py_lookup_many_10000/single",
-                    lambda: [graph.lookup("F3", "F0", t).as_matrix() for t in times.tolist()]))
+    return timed(("py_lookup_many_10000/zelvane",
+                  lambda: graph.lookup_many_matrices("F3", "F0", times)),
+                 ("py_lookup_many_10000/single",
+                  lambda: [graph.lookup("F3", "F0", t).as_matrix() for t in times.tolist()]))
 
 
 def bounding_circles_meet(a, b):
@@ -309,10 +324,10 @@ def overlap_case(frame_file):
                 1e-5)
     check_pairs("py_overlap_pairs_300 (opencv)", pairs, opencv_pairs(tracks, detections),
                 OPENCV_TOLERANCE)
-    return (timed("py_overlap_pairs_300/zelvane",
-                  lambda: zelvane.overlap_pairs(tracks, detections))
-            + timed("py_overlap_pairs_300/shapely", lambda: shapely_pairs(tracks, detections))
-            + timed("py_overlap_pairs_300/opencv", lambda: opencv_pairs(tracks, detections)))
+    return timed(("py_overlap_pairs_300/zelvane",
+                  lambda: zelvane.overlap_pairs(tracks, detections)),
+                 ("py_overlap_pairs_300/shapely", lambda: shapely_pairs(tracks, detections)),
+                 ("py_overlap_pairs_300/opencv", lambda: opencv_pairs(tracks, detections)))
 
 
 def uniform_costs(n):
@@ -335,7 +350,7 @@ def dense_case():
         r, c = linear_sum_assignment(costs)
         ours = zelvane.linear_sum_assignment(costs)
         check("assign_dense_%d total" % n, costs[ours].sum(), costs[r, c].sum(), 1e-9)
-        entries += timed("assign_dense_%d/scipy" % n, lambda: linear_sum_assignment(costs))
+        entries += timed(("assign_dense_%d/scipy" % n, lambda: linear_sum_assignment(costs)))
     return entries
 
 
@@ -371,9 +386,9 @@ def gated_case(gated_file):
     if (dense[limited].sum() + limit * (n - len(limited[0]))
             > dense[kept].sum() + limit * (n - len(kept[0])) + 1e-9):
         sys.exit("benchmark check failed: assign_gated_4000: worse than SciPy's")
-    return (timed("assign_gated_4000/scipy", scipy_dense)
-            + timed("assign_gated_4000/scipy_sparse",
-                    lambda: min_weight_full_bipartite_matching(graph)))
+    return timed(("assign_gated_4000/scipy", scipy_dense),
+                 ("assign_gated_4000/scipy_sparse",
+                  lambda: min_weight_full_bipartite_matching(graph)))
 
 
 def shapely_scipy_associate(tracks, detections, threshold):
@@ -417,10 +432,10 @@ def associate_case(frame_file):
           1e-9)
     theirs = shapely_scipy_associate(tracks, detections, threshold)
     check("py_associate_300 matches", len(ours.track), len(theirs[0]))
-    return (timed("py_associate_300/zelvane",
-                  lambda: zelvane.associate(tracks, detections, threshold=threshold))
-            + timed("py_associate_300/shapely_scipy",
-                    lambda: shapely_scipy_associate(tracks, detections, threshold)))
+    return timed(("py_associate_300/zelvane",
+                  lambda: zelvane.associate(tracks, detections, threshold=threshold)),
+                 ("py_associate_300/shapely_scipy",
+                  lambda: shapely_scipy_associate(tracks, detections, threshold)))
 
 
 KITTI = pathlib.Path(__file__).resolve().parents[1].parent / "shared" / "data" / "kitti-tracking"
@@ -475,8 +490,8 @@ def track_case(track_file):
     check("py_track_kitti_car reported", reported, cpp[0]["reported"], 0)
     check("py_track_kitti_car id sum", id_sum, cpp[0]["id_sum"], 0)
     frames = sum(len(s) for s in sequences)
-    return timed("py_track_kitti_car/zelvane", lambda: kitti_car_run(sequences, car),
-                 {"frames": frames})
+    return timed(("py_track_kitti_car/zelvane", lambda: kitti_car_run(sequences, car),
+                  {"frames": frames}))
 
 
 def main():
